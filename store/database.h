@@ -1,0 +1,187 @@
+#pragma once
+
+// The table store: every table of "database.db" kept in memory, written back
+// to SQLite behind the callers' backs, plus the "files" folder of blobs.
+//
+// Numbering: a table is named by its position (from 0), a column by its
+// position in the table (from 0), a row by a number handed out per table
+// from 1 and never reused while the tables live. 0 means "no row"; -1 an
+// unknown table or column. Every operation is thread-safe; bad arguments give
+// the neutral result (-1, 0, false, "", a null QVariant, an empty list).
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QMap>
+#include <QSqlField>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+// Column conditions: column number -> wanted value. A null wanted value
+// (isNullValue) asks for a cell that is set.
+using Conditions = QMap<int, QVariant>;
+
+// "Null" as the stored data means it: no value, or a typed null (a null
+// string, byte array or date-time). Qt 6's QVariant::isNull() no longer says
+// so for strings and date-times, hence one helper for everybody.
+bool isNullValue(const QVariant &value);
+
+// Equality of a stored cell (left) with a value (right): two numbers compare
+// as numbers; a date-time compares with ISO text as date-times; otherwise the
+// right value is converted to the left value's type, and a failed conversion
+// is unequal. A value without a type equals only a value without a type.
+bool cellEquals(const QVariant &stored, const QVariant &value);
+
+// The order of value indexes and range selections: by toLongLong(), then by
+// the unsigned bytes of toByteArray().
+bool variantLess(const QVariant &a, const QVariant &b);
+
+// A snapshot of row numbers of one table with a current row. Rows removed
+// after the cursor was made stay in it (operations on them give neutral
+// results); rows added later are not in it.
+class RowCursor
+{
+public:
+    RowCursor() = default;
+    RowCursor(int table, const QList<int> &rows);
+
+    // Moves to the next row: true and `row` set, or false and `row` 0 at the
+    // end. After the end the cursor starts over at the first row.
+    bool next();
+
+    int table = -1;
+    QList<int> rows;
+    int row = 0;
+
+private:
+    qsizetype position = -1; // -1: before the first row / after the end
+};
+
+// A table of the declared schema: its name and column declarations such as
+// "`id` BIGINT(32)".
+struct SchemaTable
+{
+    QString name;
+    QStringList columns;
+};
+
+struct DeclaredSchema
+{
+    QList<SchemaTable> tables;
+    QList<QPair<QString, QString>> keys; // (table, column) pairs to index
+};
+
+using ParsedSchema = QList<QPair<QString, QList<QSqlField>>>;
+
+DeclaredSchema schemaTables();
+void appendIdParentColumns(DeclaredSchema &schema, const QString &table, const QStringList &columns,
+                           bool withParent);
+void appendPositionColumns(DeclaredSchema &schema, const QString &table, const QStringList &columns);
+ParsedSchema schemaFields(const QList<SchemaTable> &tables);
+
+// One cached file of the file store.
+struct FileEntry
+{
+    QDateTime lastUse;
+    bool removed = false;
+    bool onDisk = false;
+    QByteArray data;
+    quint64 version = 0; // bumped by every change, so a flush can tell what changed after its snapshot
+    bool writeFailed = false;
+};
+
+class Database
+{
+public:
+    Database() = delete;
+
+    // --- Tables, rows and cells ---------------------------------------------
+    static int addTable(const QString &name, const QStringList &columns);
+    static int tableId(const QString &name);
+    static QString tableName(int table);
+    static int columnId(int table, const QString &column);
+    static QString columnName(int table, int column);
+    static QStringList columnNames(int table);
+    static Conditions columnIds(int table, const QVariantMap &byName);
+    static int tableCount();
+
+    static int newRow(int table);
+    static int insertRow(int table, const Conditions &values);
+    static bool setValue(int table, int row, int column, const QVariant &value);
+    static bool removeRow(int table, int row);
+    static QVariant value(int table, int row, int column);
+    static QVector<QVariant> rowValues(int table, int row);
+    static int rowCount(int table);
+    static bool isEmpty(int table);
+
+    // --- Selection, cursors and value indexes -------------------------------
+    static QVariant value(const RowCursor &cursor, int column);
+    static bool setValue(const RowCursor &cursor, int column, const QVariant &value);
+    static QVector<QVariant> rowValues(const RowCursor &cursor);
+    static bool removeRow(const RowCursor &cursor);
+
+    static bool nextRow(int table, int &row);
+    static RowCursor allRows(int table);
+    static bool rowMatches(int table, int row, const Conditions &conditions);
+    static int findRow(int table, const Conditions &conditions);
+    static int findRow(int table, int column, const QVariant &value);
+    static int findRow(int table, const QVariantMap &byName);
+    static QVariant valueWhere(int table, const Conditions &conditions, int column);
+    static QVariant valueWhere(int table, const QVariantMap &byName, int column);
+    static QVariant lookupValue(int table, int keyColumn, const QVariant &keyValue, int resultColumn);
+    static bool insertUnique(int table, const Conditions &values);
+    static bool insertUnique(int table, const QVariantMap &byName);
+    static RowCursor select(int table, const Conditions &conditions);
+    static RowCursor select(int table, int column, const QVariant &value);
+    static RowCursor select(int table, const QVariantMap &byName);
+    static RowCursor selectAtLeast(int table, int column, const QVariant &value);
+    static RowCursor selectBetween(int table, int column, const QVariant &a, const QVariant &b);
+    static void buildColumnIndex(int table, int column);
+    static void dropColumnIndex(int table, int column);
+    static bool hasColumnIndex(int table, int column);
+
+    // --- Declared schema ----------------------------------------------------
+    static ParsedSchema schema();
+    static QString stampVersion();
+    static void declareKeyColumns(const QString &table, const QString &columns);
+    static void declareKeyIndexes();
+
+    // --- Opening, migration and closing -------------------------------------
+    // Opens (or creates) "database.db" in `dataFolder`, brings it to the
+    // declared schema, loads it and starts the write-behind flush. On failure
+    // (unreadable, corrupt, not a database, a folder in its place, a failed
+    // migration or load) it returns false with a reason in `error`, leaves the
+    // store closed and the file untouched.
+    static bool open(const QString &dataFolder, QString *error = nullptr);
+    static void close();
+    static bool isOpen();
+    static bool reset(QString *error = nullptr);
+    static void deleteDatabaseFiles();
+    static void removeDirRecursive(const QString &path);
+    static QString databaseFileName();
+    static QString fileExtension(const QString &fileName);
+    static QString dataFolder(); // "" while no folder was opened
+
+    // --- Write-behind flush -------------------------------------------------
+    // Writes every pending change (files first, then tables) in one
+    // transaction on the writer thread and waits for it. Returns false when
+    // the store is closed or the write failed; failed work stays pending.
+    static bool flush();
+    // Asks the writer thread for one flush without waiting.
+    static void startSingleFlush();
+
+    // --- File store ---------------------------------------------------------
+    static QString setFileData(const QString &name, const QByteArray &bytes);
+    static QString storeNewFile(const QByteArray &bytes, const QString &suffix = QString());
+    static QByteArray fileData(const QString &name);
+    static qint64 fileSize(const QString &name);
+    static bool fileExists(const QString &name);
+    static void removeFile(const QString &name);
+    static QString filePath(const QString &name);
+    static QString newFileName(const QString &suffix);
+    // A stored file name is one bare path component: no separators, no
+    // control characters, not "." or "..".
+    static bool isValidFileName(const QString &name);
+};

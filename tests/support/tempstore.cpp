@@ -1,0 +1,6 @@
+#include "tempstore.h"
+
+TempStore::TempStore()
+    : dir(QDir::tempPath() + QStringLiteral("/pellimore-test-XXXXXX"))
+{
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QTemporaryDir>
+
+// A data folder of its own for one test, removed afterwards.
+class TempStore
+{
+public:
+    TempStore();
+    QString path() const { return dir.path(); }
+    bool isValid() const { return dir.isValid(); }
+
+private:
+    QTemporaryDir dir;
+};
