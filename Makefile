@@ -34,7 +34,7 @@ $(BUILD_REL)/build.ninja: | deps
 bench: deps $(BUILD_REL)/build.ninja
 	cmake --build $(BUILD_REL) -j $(JOBS)
 	@set -e; for b in $(BUILD_REL)/bench/bench_*; do \
-	  [ -x "$$b" ] || continue; \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; \
 	  echo "== $$(basename $$b)"; \
 	  "$$b" --benchmark_min_time=0.05; \
 	done
@@ -57,7 +57,7 @@ $(BUILD_FUZZ)/build.ninja: | deps
 fuzz: deps $(BUILD_FUZZ)/build.ninja
 	cmake --build $(BUILD_FUZZ) -j $(JOBS)
 	@set -e; for f in $(BUILD_FUZZ)/fuzz/fuzz_*; do \
-	  [ -x "$$f" ] || continue; \
+	  [ -f "$$f" ] && [ -x "$$f" ] || continue; \
 	  name=$$(basename $$f); mkdir -p $(BUILD_FUZZ)/corpus/$$name; \
 	  "$$f" -max_total_time=$(FUZZ_SECONDS) $(BUILD_FUZZ)/corpus/$$name fuzz/corpus/$$name; \
 	done
