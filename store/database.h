@@ -29,9 +29,12 @@ using Conditions = QMap<int, QVariant>;
 bool isNullValue(const QVariant &value);
 
 // Equality of a stored cell (left) with a value (right): two numbers compare
-// as numbers; a date-time compares with ISO text as date-times; otherwise the
-// right value is converted to the left value's type, and a failed conversion
-// is unequal. A value without a type equals only a value without a type.
+// as numbers (exactly: 2.5 is not 3), and so do a number and a text that
+// converts to it; a date-time compares with ISO text as date-times; otherwise
+// the right value is converted to the left value's type, and a failed
+// conversion is unequal. A value without a type equals only a value without a
+// type; otherwise two nulls (isNullValue) are equal and a null never equals a
+// non-null value ("" and 0 included).
 bool cellEquals(const QVariant &stored, const QVariant &value);
 
 // The order of value indexes and range selections: by toLongLong(), then by

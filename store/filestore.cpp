@@ -1,0 +1,333 @@
+// The file store: blobs in the "files" folder next to "database.db", served
+// from an in-memory cache that the flush writes back and trims.
+
+#include "writer_p.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace store_internal {
+
+QMutex fileMutex;
+QDir filesDir;
+QString dataDirPath;
+QString databasePath;
+QMap<QString, FileEntry> fileCache;
+QSet<QString> reservedNames;
+
+} // namespace store_internal
+
+using namespace store_internal;
+
+namespace {
+
+constexpr qint64 expirySeconds = 7;
+constexpr qint64 cacheLimitBytes = 52428800;
+constexpr int nameLetters = 8;
+constexpr int maxNameBytes = 255;
+
+// Guarded by fileMutex; every change of an entry gets a new one.
+quint64 lastVersion = 0;
+// Touched by the flush only, which flushMutex serialises.
+bool writesFailing = false;
+
+// The caller holds fileMutex.
+bool haveFolder()
+{
+    return !dataDirPath.isEmpty();
+}
+
+// The caller holds fileMutex.
+FileEntry &entryOf(const QString &name)
+{
+    auto it = fileCache.find(name);
+    if (it == fileCache.end()) {
+        FileEntry entry;
+        entry.lastUse = QDateTime::currentDateTime();
+        it = fileCache.insert(name, entry);
+    }
+    return *it;
+}
+
+} // namespace
+
+bool Database::isValidFileName(const QString &name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':')
+            || c.category() == QChar::Other_Control)
+            return false;
+    }
+    // Broken UTF-16 would encode to the same bytes as another name.
+    return name.isValidUtf16() && name.toUtf8().size() <= maxNameBytes;
+}
+
+QString Database::setFileData(const QString &name, const QByteArray &bytes)
+{
+    if (name.isEmpty())
+        return QString();
+    if (!isValidFileName(name)) {
+        qWarning() << "Database: refused to store a file under the name" << name;
+        return QString();
+    }
+    QMutexLocker locker(&fileMutex);
+    FileEntry &entry = entryOf(name);
+    entry.lastUse = QDateTime::currentDateTime();
+    entry.onDisk = false;
+    entry.data = bytes;
+    entry.removed = false;
+    entry.writeFailed = false;
+    entry.version = ++lastVersion;
+    return name;
+}
+
+QString Database::storeNewFile(const QByteArray &bytes, const QString &suffix)
+{
+    return setFileData(newFileName(suffix), bytes);
+}
+
+QByteArray Database::fileData(const QString &name)
+{
+    if (!isValidFileName(name))
+        return QByteArray();
+    QMutexLocker locker(&fileMutex);
+    const auto it = fileCache.find(name);
+    if (it != fileCache.end()) {
+        it->lastUse = QDateTime::currentDateTime();
+        return it->removed ? QByteArray() : it->data;
+    }
+    if (!haveFolder())
+        return QByteArray();
+    QByteArray data;
+    QFile file(filesDir.absoluteFilePath(name));
+    if (file.open(QIODevice::ReadOnly))
+        data = file.readAll();
+    FileEntry &entry = entryOf(name);
+    entry.onDisk = true;
+    entry.data = data;
+    return data;
+}
+
+qint64 Database::fileSize(const QString &name)
+{
+    if (!isValidFileName(name))
+        return 0;
+    QMutexLocker locker(&fileMutex);
+    const auto it = fileCache.constFind(name);
+    if (it != fileCache.cend())
+        return it->removed ? 0 : it->data.size();
+    if (!haveFolder())
+        return 0;
+    const QFileInfo info(filesDir.absoluteFilePath(name));
+    return info.isFile() ? info.size() : 0;
+}
+
+bool Database::fileExists(const QString &name)
+{
+    if (!isValidFileName(name))
+        return false;
+    QMutexLocker locker(&fileMutex);
+    if (fileCache.contains(name))
+        return true;
+    return haveFolder() && QFileInfo::exists(filesDir.absoluteFilePath(name));
+}
+
+void Database::removeFile(const QString &name)
+{
+    if (name.isEmpty())
+        return;
+    if (!isValidFileName(name)) {
+        qWarning() << "Database: refused to remove a file under the name" << name;
+        return;
+    }
+    QMutexLocker locker(&fileMutex);
+    FileEntry &entry = entryOf(name);
+    entry.removed = true;
+    entry.version = ++lastVersion;
+}
+
+QString Database::filePath(const QString &name)
+{
+    if (!isValidFileName(name))
+        return QString();
+    QMutexLocker locker(&fileMutex);
+    return haveFolder() ? filesDir.absoluteFilePath(name) : QString();
+}
+
+QString Database::newFileName(const QString &suffix)
+{
+    static const QRegularExpression suffixPattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("\\.[A-Za-z0-9]{1,10}")));
+    const QString tail = suffixPattern.match(suffix).hasMatch() ? suffix : QString();
+
+    QMutexLocker locker(&fileMutex);
+    for (;;) {
+        QString name;
+        name.reserve(nameLetters + tail.size());
+        for (int i = 0; i < nameLetters; ++i)
+            name.append(QChar(u'a' + QRandomGenerator::global()->bounded(25)));
+        name.append(tail);
+        if (reservedNames.contains(name) || fileCache.contains(name))
+            continue;
+        if (haveFolder() && QFileInfo::exists(filesDir.absoluteFilePath(name)))
+            continue;
+        reservedNames.insert(name);
+        return name;
+    }
+}
+
+QString Database::fileExtension(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : fileName.mid(dot);
+}
+
+namespace store_internal {
+
+void takeRemovedFiles(FilePass &pass)
+{
+    QMutexLocker locker(&fileMutex);
+    if (!haveFolder())
+        return;
+    pass.folder = filesDir.absolutePath();
+    for (auto it = fileCache.cbegin(); it != fileCache.cend(); ++it) {
+        if (it->removed)
+            pass.removedBefore.insert(it.key(), it->version);
+    }
+}
+
+void takeFileSnapshot(FilePass &pass)
+{
+    QMutexLocker locker(&fileMutex);
+    if (pass.folder.isEmpty())
+        return;
+    pass.entries = fileCache;
+}
+
+bool writeFiles(FilePass &pass)
+{
+    bool folderReady = false;
+    QString firstError;
+    for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
+        if (it->onDisk || it->removed)
+            continue;
+        // The folder may have been deleted while the program ran.
+        if (!folderReady)
+            folderReady = QDir().mkpath(pass.folder);
+        const QString path = pass.folder + QLatin1Char('/') + it.key();
+        // QSaveFile would write through a link; a stored file is never one.
+        if (QFileInfo(path).isSymLink())
+            QFile::remove(path);
+        QSaveFile file(path);
+        if (folderReady && file.open(QIODevice::WriteOnly) && file.write(it->data) == it->data.size()
+            && file.commit()) {
+            pass.written.insert(it.key());
+        } else {
+            pass.failed.insert(it.key());
+            if (firstError.isEmpty())
+                firstError = folderReady ? file.errorString() : QStringLiteral("cannot create %1").arg(pass.folder);
+        }
+    }
+    if (!pass.failed.isEmpty() && !writesFailing) {
+        writesFailing = true;
+        qWarning("Database: could not write %lld file(s) to %s, keeping them in memory and retrying: %s",
+                 qlonglong(pass.failed.size()), qPrintable(pass.folder), qPrintable(firstError));
+    } else if (pass.failed.isEmpty() && !pass.written.isEmpty() && writesFailing) {
+        writesFailing = false;
+        qInfo("Database: files written again");
+    }
+    return pass.failed.isEmpty();
+}
+
+void deleteRemovedFiles(FilePass &pass)
+{
+    for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
+        // Only what was removed before the tables were taken: a row removed
+        // after that may still name the file in the committed tables.
+        if (!it->removed || pass.removedBefore.value(it.key(), 0) != it->version)
+            continue;
+        // A file that is already gone is no error.
+        QFile::remove(pass.folder + QLatin1Char('/') + it.key());
+        pass.deleted.insert(it.key());
+    }
+}
+
+void finishFilePass(const FilePass &pass)
+{
+    if (pass.entries.isEmpty())
+        return;
+    struct Candidate
+    {
+        QDateTime lastUse;
+        QString name;
+        qint64 size;
+    };
+    QList<Candidate> candidates;
+    qint64 total = 0;
+
+    QMutexLocker locker(&fileMutex);
+    const QDateTime now = QDateTime::currentDateTime();
+    for (auto snap = pass.entries.cbegin(); snap != pass.entries.cend(); ++snap) {
+        const QString &name = snap.key();
+        if (pass.written.contains(name))
+            reservedNames.remove(name);
+        const auto it = fileCache.find(name);
+        if (it == fileCache.end())
+            continue;
+        // Changed after the snapshot: its new state is the next flush's work.
+        if (it->version != snap->version) {
+            total += it->data.size();
+            continue;
+        }
+        if (pass.failed.contains(name)) {
+            it->writeFailed = true;
+            total += it->data.size();
+            continue;
+        }
+        if (snap->removed) {
+            if (pass.deleted.contains(name)) {
+                reservedNames.remove(name);
+                fileCache.erase(it);
+            }
+            continue;
+        }
+        it->onDisk = true;
+        it->writeFailed = false;
+        if (it->lastUse.secsTo(now) >= expirySeconds) {
+            reservedNames.remove(name);
+            fileCache.erase(it);
+            continue;
+        }
+        total += it->data.size();
+        candidates.append(Candidate{it->lastUse, name, it->data.size()});
+    }
+
+    if (total > cacheLimitBytes) {
+        std::sort(candidates.begin(), candidates.end(), [](const Candidate &a, const Candidate &b) {
+            if (a.lastUse != b.lastUse)
+                return a.lastUse < b.lastUse;
+            if (a.name != b.name)
+                return a.name < b.name;
+            return a.size < b.size;
+        });
+        for (const Candidate &candidate : std::as_const(candidates)) {
+            if (total <= cacheLimitBytes)
+                break;
+            reservedNames.remove(candidate.name);
+            fileCache.remove(candidate.name);
+            total -= candidate.size;
+        }
+    }
+    if (!pass.written.isEmpty() || !pass.deleted.isEmpty())
+        filesDir.refresh();
+}
+
+} // namespace store_internal

@@ -1,0 +1,897 @@
+// The write-behind flush: one writer thread with its own SQLite connection
+// carries the pending work of every table into "database.db", every 300 ms,
+// on request and once more when the store closes.
+
+#include "writer_p.h"
+
+#include <QAtomicInteger>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <algorithm>
+#include <utility>
+
+namespace store_internal {
+
+QMutex flushMutex;
+bool closed = true;
+
+} // namespace store_internal
+
+using namespace store_internal;
+
+namespace {
+
+constexpr int flushIntervalMs = 300;
+// Rows read or updated per hold of tableMutex, so that callers never wait
+// long for a big flush.
+constexpr int rowsPerHold = 256;
+
+struct WriterTask
+{
+    QString sql;
+    bool done = false;
+    bool ok = false;
+    QVariant firstValue;
+};
+
+class DataThread;
+
+// Requests to the writer. Lives as long as the process, so that a caller
+// waiting on it never outlives it. Its mutex is taken alone.
+struct WriterControl
+{
+    QMutex mutex;
+    QWaitCondition wake; // to the writer
+    QWaitCondition done; // to callers
+    DataThread *dataThread = nullptr;
+    bool accepting = false;
+    bool stopping = false;
+    bool paused = false;
+    bool started = false;
+    bool startedOk = false;
+    QString startError;
+    quint64 requested = 0;
+    quint64 served = 0;
+    bool lastResult = false;
+    QList<WriterTask *> tasks;
+};
+
+WriterControl control;
+
+QAtomicInteger<qint64> lastFlushNs;
+QAtomicInteger<qint64> lastLongestHoldNs;
+QAtomicInt connectionCounter;
+
+// tableMutex held for one short step, timed for the lock-hold figure.
+class TableHold
+{
+public:
+    explicit TableHold(qint64 &longest)
+        : longest(longest)
+    {
+        tableMutex.lock();
+        timer.start();
+    }
+    ~TableHold()
+    {
+        const qint64 held = timer.nsecsElapsed();
+        tableMutex.unlock();
+        longest = std::max(longest, held);
+    }
+    TableHold(const TableHold &) = delete;
+    TableHold &operator=(const TableHold &) = delete;
+
+private:
+    qint64 &longest;
+    QElapsedTimer timer;
+};
+
+struct InsertItem
+{
+    int row = 0;
+    QVector<QVariant> values;
+    qint64 rowid = -1;
+};
+
+struct UpdateItem
+{
+    qint64 rowid = -1;
+    QVector<QVariant> values; // the whole row; only the group's columns are written
+};
+
+struct UpdateGroup
+{
+    QList<int> columns;
+    QVector<UpdateItem> items;
+};
+
+struct DeleteItem
+{
+    int row = 0;
+    qint64 rowid = -1;
+};
+
+// One table's share of a flush: the pending lists as taken (to put back on
+// failure) and the statements they turn into.
+struct TableWork
+{
+    int table = -1;
+    QString name;
+    int columnCount = 0;
+    QVector<QString> columnNames;
+
+    QList<int> inserted;
+    QHash<int, QSet<int>> dirty;
+    QList<int> removed;
+
+    QVector<InsertItem> inserts;
+    QVector<UpdateGroup> updates;
+    QVector<DeleteItem> deletes;
+};
+
+// Finds rows by number in one table's row map. Rows asked for in ascending
+// order are found by stepping on from the previous one, which beats a fresh
+// search of the whole map each time.
+class RowWalker
+{
+public:
+    explicit RowWalker(const QMap<int, QVector<QVariant>> &rows)
+        : rows(rows), at(rows.cend())
+    {
+    }
+
+    const QVector<QVariant> *find(int row)
+    {
+        if (at == rows.cend() || at.key() > row) {
+            at = rows.lowerBound(row);
+        } else {
+            for (int steps = 0; at != rows.cend() && at.key() < row; ++steps) {
+                if (steps == 8) {
+                    at = rows.lowerBound(row);
+                    break;
+                }
+                ++at;
+            }
+        }
+        return at != rows.cend() && at.key() == row ? &*at : nullptr;
+    }
+
+private:
+    const QMap<int, QVector<QVariant>> &rows;
+    QMap<int, QVector<QVariant>>::const_iterator at;
+};
+
+// Sorts changed rows into groups that share one UPDATE statement: the same
+// set of columns. Sets are told apart by a bit mask where the table is
+// narrow enough, else by their sorted column list.
+class UpdateGroups
+{
+public:
+    explicit UpdateGroups(TableWork &work)
+        : work(work)
+    {
+    }
+
+    // The group's index in work.updates; -1 when no column is in range.
+    int groupOf(const QSet<int> &dirty)
+    {
+        if (work.columnCount <= 64) {
+            quint64 mask = 0;
+            if (dirty.size() == 1) {
+                const int column = *dirty.cbegin();
+                if (column >= 0 && column < work.columnCount)
+                    mask = quint64(1) << column;
+            } else {
+                for (int column : dirty) {
+                    if (column >= 0 && column < work.columnCount)
+                        mask |= quint64(1) << column;
+                }
+            }
+            if (mask == 0)
+                return -1;
+            const auto it = byMask.constFind(mask);
+            if (it != byMask.cend())
+                return *it;
+            QList<int> columns;
+            for (int column = 0; column < work.columnCount; ++column) {
+                if (mask >> column & 1)
+                    columns.append(column);
+            }
+            return *byMask.insert(mask, add(columns));
+        }
+        QList<int> columns;
+        for (int column : dirty) {
+            if (column >= 0 && column < work.columnCount)
+                columns.append(column);
+        }
+        if (columns.isEmpty())
+            return -1;
+        std::sort(columns.begin(), columns.end());
+        const auto it = byList.constFind(columns);
+        if (it != byList.cend())
+            return *it;
+        return *byList.insert(columns, add(columns));
+    }
+
+private:
+    int add(const QList<int> &columns)
+    {
+        work.updates.append(UpdateGroup{columns, {}});
+        return int(work.updates.size() - 1);
+    }
+
+    TableWork &work;
+    QHash<quint64, int> byMask;
+    QHash<QList<int>, int> byList;
+};
+
+class Writer
+{
+public:
+    explicit Writer(const QString &connectionName)
+        : connectionName(connectionName)
+    {
+    }
+
+    // The body of one flush; the caller holds flushMutex. The work it took is
+    // handed back in `spent`, to be freed after the waiting callers are answered.
+    bool flushLocked(QVector<TableWork> *spent);
+    void runTask(WriterTask &task);
+    void dropStatements()
+    {
+        insertQueries.clear();
+        deleteQueries.clear();
+        updateQueries.clear();
+    }
+
+private:
+    QSqlDatabase db() const { return QSqlDatabase::database(connectionName, false); }
+    void snapshotTables(QVector<TableWork> &work);
+    bool snapshotTable(int table, TableWork &work);
+    bool inFile(const QString &name);
+    bool writeTables(QVector<TableWork> &work, QString *error);
+    bool writeTable(TableWork &work, QString *error);
+    void applyCommitted(const QVector<TableWork> &work);
+    void putBack(const QVector<TableWork> &work);
+    void rollback();
+    bool prepare(QSqlQuery &query, const QString &sql, QString *error);
+    QSqlQuery *insertQuery(const TableWork &work, QString *error);
+    QSqlQuery *deleteQuery(const TableWork &work, QString *error);
+    QSqlQuery *updateQuery(const TableWork &work, const QList<int> &columns, QString *error);
+
+    QString connectionName;
+    qint64 longestHold = 0;
+    bool failing = false;
+    QSet<QString> fileTables;
+    bool fileTablesRead = false;
+    QSet<QString> memoryOnly;
+    // Prepared statements, reused across flushes: the tables' layout does not
+    // change while the writer runs.
+    QHash<int, QSqlQuery> insertQueries;
+    QHash<int, QSqlQuery> deleteQueries;
+    QHash<int, QHash<QList<int>, QSqlQuery>> updateQueries;
+};
+
+QString statementError(const QSqlQuery &query, const QString &what)
+{
+    return QStringLiteral("%1 failed: %2").arg(what, query.lastError().text());
+}
+
+bool Writer::snapshotTable(int table, TableWork &work)
+{
+    QString name;
+    {
+        TableHold hold(longestHold);
+        if (table >= tables.size())
+            return false;
+        const Table &t = tables.at(table);
+        if (t.insertedRows.isEmpty() && t.dirtyCells.isEmpty() && t.removedRows.isEmpty())
+            return false;
+        name = t.name;
+    }
+    if (!inFile(name)) {
+        // A table added in memory only: nothing of it can be written, and
+        // its statements must not fail the flush of every other table.
+        if (!memoryOnly.contains(name)) {
+            memoryOnly.insert(name);
+            qWarning("Database: table %s is not in the database file; its changes stay in memory only",
+                     qPrintable(name));
+        }
+        TableHold hold(longestHold);
+        Table &t = tables[table];
+        t.insertedRows.clear();
+        t.dirtyCells.clear();
+        t.removedRows.clear();
+        return false;
+    }
+    {
+        TableHold hold(longestHold);
+        Table &t = tables[table];
+        if (t.insertedRows.isEmpty() && t.dirtyCells.isEmpty() && t.removedRows.isEmpty())
+            return false;
+        work.table = table;
+        work.name = t.name;
+        work.columnCount = t.columnCount;
+        work.columnNames = t.columnNames;
+        // What arrives from now on is pending for the next flush.
+        work.inserted = std::exchange(t.insertedRows, {});
+        work.dirty = std::exchange(t.dirtyCells, {});
+        work.removed = std::exchange(t.removedRows, {});
+    }
+
+    // The values are read a bounded number of rows per hold. Each row is read
+    // whole in one hold, so every row is written as it stood at one moment;
+    // a change after its read is listed again and written by the next flush.
+    // A row gone by the time it is read was removed, and its removal is
+    // either in this flush's list (nothing to write) or in the next one's.
+    QSet<int> insertedHere;
+    insertedHere.reserve(work.inserted.size());
+    for (qsizetype i = 0; i < work.inserted.size();) {
+        TableHold hold(longestHold);
+        RowWalker walker(tables.at(table).rows);
+        for (int n = 0; n < rowsPerHold && i < work.inserted.size(); ++n, ++i) {
+            const int row = work.inserted.at(i);
+            if (const QVector<QVariant> *cells = walker.find(row)) {
+                work.inserts.append(InsertItem{row, *cells, -1});
+                insertedHere.insert(row);
+            }
+        }
+    }
+
+    // The statement each changed row needs follows from its own set of
+    // columns alone, so it is settled before any lock is taken.
+    struct DirtyRow
+    {
+        int row;
+        int group;
+    };
+    QVector<DirtyRow> dirtyRows;
+    dirtyRows.reserve(work.dirty.size());
+    {
+        UpdateGroups groups(work);
+        for (auto it = work.dirty.cbegin(); it != work.dirty.cend(); ++it) {
+            // A row inserted by this flush goes in whole with its insert.
+            if (insertedHere.contains(it.key()))
+                continue;
+            const int group = groups.groupOf(*it);
+            if (group >= 0)
+                dirtyRows.append(DirtyRow{it.key(), group});
+        }
+    }
+    std::sort(dirtyRows.begin(), dirtyRows.end(), [](const DirtyRow &a, const DirtyRow &b) { return a.row < b.row; });
+    for (qsizetype i = 0; i < dirtyRows.size();) {
+        TableHold hold(longestHold);
+        const Table &t = tables.at(table);
+        RowWalker walker(t.rows);
+        for (int n = 0; n < rowsPerHold && i < dirtyRows.size(); ++n, ++i) {
+            const DirtyRow &dirty = dirtyRows.at(i);
+            const qint64 rowid = t.rowIds.value(dirty.row, -1);
+            if (rowid < 0)
+                continue;
+            if (const QVector<QVariant> *cells = walker.find(dirty.row))
+                work.updates[dirty.group].items.append(UpdateItem{rowid, *cells});
+        }
+    }
+
+    // In rowid order SQLite walks its pages once instead of jumping about.
+    for (UpdateGroup &group : work.updates) {
+        const auto byRowid = [](const UpdateItem &a, const UpdateItem &b) { return a.rowid < b.rowid; };
+        if (!std::is_sorted(group.items.cbegin(), group.items.cend(), byRowid))
+            std::sort(group.items.begin(), group.items.end(), byRowid);
+    }
+
+    QSet<int> seen;
+    for (qsizetype i = 0; i < work.removed.size();) {
+        TableHold hold(longestHold);
+        const Table &t = tables.at(table);
+        for (int n = 0; n < rowsPerHold && i < work.removed.size(); ++n, ++i) {
+            const int row = work.removed.at(i);
+            if (seen.contains(row))
+                continue;
+            seen.insert(row);
+            const qint64 rowid = t.rowIds.value(row, -1);
+            if (rowid >= 0)
+                work.deletes.append(DeleteItem{row, rowid});
+        }
+    }
+    std::sort(work.deletes.begin(), work.deletes.end(),
+              [](const DeleteItem &a, const DeleteItem &b) { return a.rowid < b.rowid; });
+    return true;
+}
+
+bool Writer::inFile(const QString &name)
+{
+    if (fileTables.contains(name))
+        return true;
+    if (fileTablesRead)
+        return false;
+    // Read once per flush at most, so a table created since is found.
+    fileTablesRead = true;
+    QSqlQuery query(db());
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
+        return true; // cannot tell: let the statements decide
+    while (query.next())
+        fileTables.insert(query.value(0).toString());
+    return fileTables.contains(name);
+}
+
+void Writer::snapshotTables(QVector<TableWork> &work)
+{
+    fileTablesRead = false;
+    int count = 0;
+    {
+        TableHold hold(longestHold);
+        count = int(tables.size());
+    }
+    for (int table = 0; table < count; ++table) {
+        TableWork one;
+        if (snapshotTable(table, one))
+            work.append(std::move(one));
+    }
+}
+
+bool Writer::prepare(QSqlQuery &query, const QString &sql, QString *error)
+{
+    query = QSqlQuery(db());
+    if (query.prepare(sql))
+        return true;
+    *error = statementError(query, sql);
+    return false;
+}
+
+QSqlQuery *Writer::insertQuery(const TableWork &work, QString *error)
+{
+    auto it = insertQueries.find(work.table);
+    if (it == insertQueries.end()) {
+        QStringList columns;
+        QStringList marks;
+        for (const QString &column : work.columnNames) {
+            columns.append(quoteIdentifier(column));
+            marks.append(QStringLiteral("?"));
+        }
+        const QString sql = work.columnNames.isEmpty()
+                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoteIdentifier(work.name))
+                                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                      .arg(quoteIdentifier(work.name), columns.join(QStringLiteral(", ")),
+                                           marks.join(QStringLiteral(", ")));
+        QSqlQuery query;
+        if (!prepare(query, sql, error))
+            return nullptr;
+        it = insertQueries.insert(work.table, query);
+    }
+    return &*it;
+}
+
+QSqlQuery *Writer::deleteQuery(const TableWork &work, QString *error)
+{
+    auto it = deleteQueries.find(work.table);
+    if (it == deleteQueries.end()) {
+        QSqlQuery query;
+        if (!prepare(query, QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(quoteIdentifier(work.name)),
+                     error))
+            return nullptr;
+        it = deleteQueries.insert(work.table, query);
+    }
+    return &*it;
+}
+
+QSqlQuery *Writer::updateQuery(const TableWork &work, const QList<int> &columns, QString *error)
+{
+    QHash<QList<int>, QSqlQuery> &queries = updateQueries[work.table];
+    auto it = queries.find(columns);
+    if (it == queries.end()) {
+        QStringList assignments;
+        for (int column : columns)
+            assignments.append(quoteIdentifier(work.columnNames.at(column)) + QStringLiteral(" = ?"));
+        QSqlQuery query;
+        if (!prepare(query,
+                     QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
+                         .arg(quoteIdentifier(work.name), assignments.join(QStringLiteral(", "))),
+                     error))
+            return nullptr;
+        it = queries.insert(columns, query);
+    }
+    return &*it;
+}
+
+bool Writer::writeTable(TableWork &work, QString *error)
+{
+    if (!work.inserts.isEmpty()) {
+        QSqlQuery *insert = insertQuery(work, error);
+        if (!insert)
+            return false;
+        QSqlQuery &query = *insert;
+        for (InsertItem &item : work.inserts) {
+            for (int column = 0; column < work.columnCount; ++column)
+                query.bindValue(column, item.values.at(column));
+            // The rowid comes from this very INSERT, and only when it succeeded.
+            if (!query.exec()) {
+                *error = statementError(query, QStringLiteral("INSERT INTO %1").arg(quoteIdentifier(work.name)));
+                return false;
+            }
+            const QVariant rowid = query.lastInsertId();
+            if (!rowid.isValid()) {
+                *error = QStringLiteral("INSERT INTO %1 gave no rowid").arg(quoteIdentifier(work.name));
+                return false;
+            }
+            item.rowid = rowid.toLongLong();
+        }
+    }
+
+    for (const UpdateGroup &group : std::as_const(work.updates)) {
+        QSqlQuery *update = updateQuery(work, group.columns, error);
+        if (!update)
+            return false;
+        QSqlQuery &query = *update;
+        const int rowidPosition = int(group.columns.size());
+        for (const UpdateItem &item : group.items) {
+            for (int i = 0; i < rowidPosition; ++i)
+                query.bindValue(i, item.values.at(group.columns.at(i)));
+            query.bindValue(rowidPosition, item.rowid);
+            if (!query.exec()) {
+                *error = statementError(query, QStringLiteral("UPDATE %1").arg(quoteIdentifier(work.name)));
+                return false;
+            }
+        }
+    }
+
+    if (!work.deletes.isEmpty()) {
+        QSqlQuery *remove = deleteQuery(work, error);
+        if (!remove)
+            return false;
+        QSqlQuery &query = *remove;
+        for (const DeleteItem &item : std::as_const(work.deletes)) {
+            query.bindValue(0, item.rowid);
+            if (!query.exec()) {
+                *error = statementError(query, QStringLiteral("DELETE FROM %1").arg(quoteIdentifier(work.name)));
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool Writer::writeTables(QVector<TableWork> &work, QString *error)
+{
+    QSqlDatabase connection = db();
+    if (!connection.transaction()) {
+        *error = QStringLiteral("BEGIN failed: %1").arg(connection.lastError().text());
+        // A transaction left open by an earlier failure blocks every later one.
+        rollback();
+        return false;
+    }
+    for (TableWork &one : work) {
+        if (!writeTable(one, error)) {
+            rollback();
+            return false;
+        }
+    }
+    if (!connection.commit()) {
+        *error = QStringLiteral("COMMIT failed: %1").arg(connection.lastError().text());
+        rollback();
+        return false;
+    }
+    return true;
+}
+
+void Writer::rollback()
+{
+    QSqlDatabase connection = db();
+    if (connection.rollback())
+        return;
+    // SQLite may already have rolled back by itself (a full disk does that);
+    // a BEGIN that succeeds proves the connection is usable again.
+    QSqlQuery probe(connection);
+    if (probe.exec(QStringLiteral("BEGIN")) && probe.exec(QStringLiteral("ROLLBACK")))
+        return;
+    // Stuck in a transaction: a fresh connection drops it.
+    probe = QSqlQuery();
+    dropStatements();
+    connection.close();
+    if (!connection.open())
+        qWarning("Database: could not reopen the database connection: %s",
+                 qPrintable(connection.lastError().text()));
+}
+
+void Writer::applyCommitted(const QVector<TableWork> &work)
+{
+    for (const TableWork &one : work) {
+        for (qsizetype i = 0; i < one.inserts.size();) {
+            TableHold hold(longestHold);
+            Table &t = tables[one.table];
+            for (int n = 0; n < rowsPerHold && i < one.inserts.size(); ++n, ++i)
+                t.rowIds.insert(one.inserts.at(i).row, one.inserts.at(i).rowid);
+        }
+        for (qsizetype i = 0; i < one.deletes.size();) {
+            TableHold hold(longestHold);
+            Table &t = tables[one.table];
+            for (int n = 0; n < rowsPerHold && i < one.deletes.size(); ++n, ++i)
+                t.rowIds.remove(one.deletes.at(i).row);
+        }
+    }
+}
+
+void Writer::putBack(const QVector<TableWork> &work)
+{
+    // The taken lists go back in front of whatever arrived meanwhile, so the
+    // next flush sees every call since the last successful one, in order.
+    for (const TableWork &one : work) {
+        TableHold hold(longestHold);
+        Table &t = tables[one.table];
+        t.insertedRows = one.inserted + t.insertedRows;
+        t.removedRows = one.removed + t.removedRows;
+        for (auto it = one.dirty.cbegin(); it != one.dirty.cend(); ++it)
+            t.dirtyCells[it.key()].unite(it.value());
+    }
+}
+
+bool Writer::flushLocked(QVector<TableWork> *spent)
+{
+    QElapsedTimer timer;
+    timer.start();
+    longestHold = 0;
+
+    FilePass files;
+    takeRemovedFiles(files);
+    QVector<TableWork> work;
+    snapshotTables(work);
+    takeFileSnapshot(files);
+
+    // New files go to disk before the rows that name them are committed.
+    const bool filesOk = writeFiles(files);
+
+    bool tablesOk = true;
+    if (!work.isEmpty()) {
+        QString error;
+        tablesOk = writeTables(work, &error);
+        if (tablesOk) {
+            applyCommitted(work);
+            if (failing) {
+                failing = false;
+                qInfo("Database: pending changes written again");
+            }
+        } else {
+            putBack(work);
+            if (!failing) {
+                failing = true;
+                qWarning("Database: could not write changes, keeping them and retrying: %s", qPrintable(error));
+            }
+        }
+        lastFlushNs.storeRelaxed(timer.nsecsElapsed());
+        lastLongestHoldNs.storeRelaxed(longestHold);
+    }
+
+    if (tablesOk)
+        deleteRemovedFiles(files);
+    finishFilePass(files);
+    *spent = std::move(work);
+    return filesOk && tablesOk;
+}
+
+void Writer::runTask(WriterTask &task)
+{
+    QSqlQuery query(db());
+    task.ok = query.exec(task.sql);
+    if (task.ok && query.isSelect() && query.next())
+        task.firstValue = query.value(0);
+}
+
+class DataThread : public QThread
+{
+public:
+    explicit DataThread(const QString &path)
+        : path(path)
+    {
+    }
+
+protected:
+    void run() override;
+
+private:
+    void serve(Writer &writer);
+
+    QString path;
+};
+
+void DataThread::serve(Writer &writer)
+{
+    QMutexLocker locker(&control.mutex);
+    QDeadlineTimer next(flushIntervalMs);
+    for (;;) {
+        while (!control.stopping && control.tasks.isEmpty() && control.requested == control.served
+               && (control.paused || !next.hasExpired())) {
+            if (control.paused)
+                control.wake.wait(&control.mutex);
+            else
+                control.wake.wait(&control.mutex, next);
+        }
+        if (control.stopping)
+            break;
+
+        if (!control.tasks.isEmpty()) {
+            const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
+            locker.unlock();
+            for (WriterTask *task : tasks)
+                writer.runTask(*task);
+            locker.relock();
+            for (WriterTask *task : tasks)
+                task->done = true;
+            control.done.wakeAll();
+            continue;
+        }
+
+        const quint64 target = control.requested;
+        locker.unlock();
+        bool ok = false;
+        QVector<TableWork> spent;
+        {
+            QMutexLocker flushLocker(&flushMutex);
+            ok = !closed && writer.flushLocked(&spent);
+        }
+        locker.relock();
+        control.served = std::max(control.served, target);
+        control.lastResult = ok;
+        control.done.wakeAll();
+        locker.unlock();
+        spent.clear();
+        locker.relock();
+        next.setRemainingTime(flushIntervalMs);
+    }
+
+    // Closing: one last flush, and the store is closed in the same hold of
+    // flushMutex, so nothing can slip in between.
+    const quint64 target = control.requested;
+    const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
+    locker.unlock();
+    bool ok = false;
+    QVector<TableWork> spent;
+    {
+        QMutexLocker flushLocker(&flushMutex);
+        ok = !closed && writer.flushLocked(&spent);
+        if (!closed && !ok)
+            qWarning("Database: the last changes could not be written before closing");
+        closed = true;
+    }
+    locker.relock();
+    for (WriterTask *task : tasks)
+        task->done = true;
+    control.served = std::max(control.served, target);
+    control.lastResult = ok;
+    control.done.wakeAll();
+}
+
+void DataThread::run()
+{
+    const QString name = QStringLiteral("pellimore-writer-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+        const bool ok = db.open();
+        {
+            QMutexLocker locker(&control.mutex);
+            control.started = true;
+            control.startedOk = ok;
+            control.startError = ok ? QString() : db.lastError().text();
+            control.done.wakeAll();
+        }
+        if (ok) {
+            Writer writer(name);
+            serve(writer);
+            writer.dropStatements();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+} // namespace
+
+namespace store_internal {
+
+bool startWriter(const QString &path, QString *error)
+{
+    QMutexLocker locker(&control.mutex);
+    if (control.dataThread)
+        return false;
+    control.dataThread = new DataThread(path);
+    control.stopping = false;
+    control.started = false;
+    control.accepting = false;
+    control.tasks.clear();
+    control.dataThread->start(QThread::InheritPriority);
+    while (!control.started)
+        control.done.wait(&control.mutex);
+    if (!control.startedOk) {
+        if (error)
+            *error = QStringLiteral("cannot open the database for writing: %1").arg(control.startError);
+        DataThread *thread = std::exchange(control.dataThread, nullptr);
+        locker.unlock();
+        thread->wait();
+        delete thread;
+        return false;
+    }
+    control.accepting = true;
+    return true;
+}
+
+void stopWriter()
+{
+    QMutexLocker locker(&control.mutex);
+    DataThread *thread = control.dataThread;
+    if (!thread)
+        return;
+    control.accepting = false;
+    control.stopping = true;
+    control.wake.wakeAll();
+    locker.unlock();
+    thread->wait();
+    locker.relock();
+    control.dataThread = nullptr;
+    control.stopping = false;
+    locker.unlock();
+    delete thread;
+}
+
+bool writerAccepting()
+{
+    QMutexLocker locker(&control.mutex);
+    return control.accepting;
+}
+
+bool runOnWriter(const QString &sql, QVariant *firstValue)
+{
+    WriterTask task;
+    task.sql = sql;
+    QMutexLocker locker(&control.mutex);
+    if (!control.accepting)
+        return false;
+    control.tasks.append(&task);
+    control.wake.wakeAll();
+    while (!task.done)
+        control.done.wait(&control.mutex);
+    if (firstValue)
+        *firstValue = task.firstValue;
+    return task.ok;
+}
+
+void pausePeriodicFlush(bool paused)
+{
+    QMutexLocker locker(&control.mutex);
+    control.paused = paused;
+    control.wake.wakeAll();
+}
+
+FlushTiming lastFlushTiming()
+{
+    return FlushTiming{lastFlushNs.loadRelaxed(), lastLongestHoldNs.loadRelaxed()};
+}
+
+} // namespace store_internal
+
+bool Database::flush()
+{
+    QMutexLocker locker(&control.mutex);
+    if (!control.accepting)
+        return false;
+    const quint64 ticket = ++control.requested;
+    control.wake.wakeAll();
+    while (control.served < ticket)
+        control.done.wait(&control.mutex);
+    return control.lastResult;
+}
+
+void Database::startSingleFlush()
+{
+    QMutexLocker locker(&control.mutex);
+    if (!control.accepting)
+        return;
+    ++control.requested;
+    control.wake.wakeAll();
+}

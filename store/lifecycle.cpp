@@ -1,0 +1,534 @@
+// Opening, migrating, loading, closing and resetting the store.
+
+#include "writer_p.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <utility>
+
+namespace store_internal {
+
+QString quoteIdentifier(const QString &name)
+{
+    QString quoted = name;
+    quoted.replace(QLatin1Char('`'), QStringLiteral("``"));
+    return QLatin1Char('`') + quoted + QLatin1Char('`');
+}
+
+} // namespace store_internal
+
+using namespace store_internal;
+
+namespace {
+
+// Serialises open, close, reset and deleting the files. Taken before any
+// other lock of the store.
+QMutex lifecycleMutex;
+QAtomicInt connectionCounter;
+
+// A connection of its own for one opening, closed and removed when it goes
+// out of scope (every query on it must be gone by then).
+class OpenConnection
+{
+public:
+    explicit OpenConnection(const QString &path)
+        : name(QStringLiteral("pellimore-open-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+    }
+    ~OpenConnection()
+    {
+        QSqlDatabase::database(name, false).close();
+        QSqlDatabase::removeDatabase(name);
+    }
+    OpenConnection(const OpenConnection &) = delete;
+    OpenConnection &operator=(const OpenConnection &) = delete;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+
+private:
+    QString name;
+};
+
+bool fail(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+bool run(const QSqlDatabase &db, const QString &sql, QString *error)
+{
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return true;
+    return fail(error, QStringLiteral("%1: %2").arg(sql, query.lastError().text()));
+}
+
+// The tables of the file in the order SQLite lists them, SQLite's own left out.
+bool userTables(const QSqlDatabase &db, QStringList *names, QString *error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY rowid")))
+        return fail(error, QStringLiteral("cannot list the tables: %1").arg(query.lastError().text()));
+    while (query.next()) {
+        const QString name = query.value(0).toString();
+        if (!name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive))
+            names->append(name);
+    }
+    if (query.lastError().isValid())
+        return fail(error, QStringLiteral("cannot list the tables: %1").arg(query.lastError().text()));
+    return true;
+}
+
+struct Column
+{
+    QString name;
+    QString type; // as declared in the file
+};
+
+bool tableColumns(const QSqlDatabase &db, const QString &table, QList<Column> *columns, QString *error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT name, type FROM pragma_table_info(?) ORDER BY cid"));
+    query.addBindValue(table);
+    if (!query.exec())
+        return fail(error, QStringLiteral("cannot read the columns of %1: %2").arg(table, query.lastError().text()));
+    while (query.next())
+        columns->append(Column{query.value(0).toString(), query.value(1).toString()});
+    if (query.lastError().isValid())
+        return fail(error, QStringLiteral("cannot read the columns of %1: %2").arg(table, query.lastError().text()));
+    return true;
+}
+
+// The SQL type a declared field is created with; empty for a type that is
+// left out of the table.
+QString sqlType(const QSqlField &field)
+{
+    switch (field.metaType().id()) {
+    case QMetaType::LongLong:
+        return QStringLiteral("BIGINT(32)");
+    case QMetaType::Int:
+        return QStringLiteral("INT(32)");
+    case QMetaType::Bool:
+        return QStringLiteral("INT(1)");
+    case QMetaType::QDateTime:
+        return QStringLiteral("DATETIME");
+    case QMetaType::QDate:
+        return QStringLiteral("DATE");
+    case QMetaType::QTime:
+        return QStringLiteral("TIME");
+    case QMetaType::Double:
+        return QStringLiteral("REAL");
+    case QMetaType::QString:
+        return field.length() >= 1 ? QStringLiteral("VARCHAR(%1)").arg(field.length()) : QStringLiteral("TEXT");
+    default:
+        return QString();
+    }
+}
+
+QString normalisedType(const QString &type)
+{
+    QString result = type.toUpper();
+    result.remove(QLatin1Char(' '));
+    return result;
+}
+
+bool createTable(const QSqlDatabase &db, const QString &table, const QList<QSqlField> &fields, QString *error)
+{
+    QStringList columns;
+    for (const QSqlField &field : fields) {
+        const QString type = sqlType(field);
+        if (!type.isEmpty())
+            columns.append(quoteIdentifier(field.name()) + QLatin1Char(' ') + type);
+    }
+    if (table.isEmpty() || columns.isEmpty())
+        return true;
+    return run(db,
+               QStringLiteral("CREATE TABLE %1 (%2)").arg(quoteIdentifier(table), columns.join(QStringLiteral(", "))),
+               error);
+}
+
+// Brings one existing table to its declared columns. A table whose column
+// names match stays as it is, unless the stamp changed and a column's
+// declared type differs from what would be created now; otherwise it is
+// rebuilt with the values of the shared columns.
+bool migrateTable(const QSqlDatabase &db, const QString &table, const QList<QSqlField> &fields, bool stampChanged,
+                  QString *error)
+{
+    QList<Column> existing;
+    if (!tableColumns(db, table, &existing, error))
+        return false;
+    QHash<QString, QString> existingTypes;
+    for (const Column &column : std::as_const(existing))
+        existingTypes.insert(column.name, column.type);
+    QSet<QString> declared;
+    for (const QSqlField &field : fields)
+        declared.insert(field.name());
+
+    bool rebuild = declared != QSet<QString>(existingTypes.keyBegin(), existingTypes.keyEnd());
+    if (!rebuild && stampChanged) {
+        for (const QSqlField &field : fields) {
+            if (normalisedType(sqlType(field)) != normalisedType(existingTypes.value(field.name()))) {
+                rebuild = true;
+                break;
+            }
+        }
+    }
+    if (!rebuild)
+        return true;
+
+    const QString temporary = table + QStringLiteral("_new_temporary");
+    if (!createTable(db, temporary, fields, error))
+        return false;
+    QStringList shared;
+    for (const Column &column : std::as_const(existing)) {
+        if (declared.contains(column.name))
+            shared.append(quoteIdentifier(column.name));
+    }
+    // Every step is checked: the old table goes only once its rows are copied.
+    if (!shared.isEmpty()) {
+        const QString list = shared.join(QStringLiteral(", "));
+        if (!run(db,
+                 QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3")
+                     .arg(quoteIdentifier(temporary), list, quoteIdentifier(table)),
+                 error))
+            return false;
+    }
+    return run(db, QStringLiteral("DROP TABLE %1").arg(quoteIdentifier(table)), error)
+           && run(db,
+                  QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(quoteIdentifier(temporary), quoteIdentifier(table)),
+                  error);
+}
+
+bool writeStamp(const QSqlDatabase &db, QString *error)
+{
+    if (!run(db, QStringLiteral("DELETE FROM `database_stamp`"), error))
+        return false;
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral("INSERT INTO `database_stamp` VALUES (?)"));
+    insert.addBindValue(Database::stampVersion());
+    if (!insert.exec())
+        return fail(error, QStringLiteral("cannot write the schema stamp: %1").arg(insert.lastError().text()));
+    return true;
+}
+
+// An empty stamp table counts as current.
+bool stampIsCurrent(const QSqlDatabase &db, bool *current, QString *error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT * FROM `database_stamp`")))
+        return fail(error, QStringLiteral("cannot read the schema stamp: %1").arg(query.lastError().text()));
+    *current = !query.next() || query.value(0).toString() == Database::stampVersion();
+    return true;
+}
+
+bool migrate(const QSqlDatabase &db, QString *error)
+{
+    QStringList inFile;
+    if (!userTables(db, &inFile, error))
+        return false;
+    const ParsedSchema schema = Database::schema();
+    QSet<QString> declaredNames;
+    for (const auto &table : schema)
+        declaredNames.insert(table.first);
+    const QSet<QString> fileNames(inFile.cbegin(), inFile.cend());
+
+    for (const QString &table : std::as_const(inFile)) {
+        if (!declaredNames.contains(table) && !run(db, QStringLiteral("DROP TABLE %1").arg(quoteIdentifier(table)), error))
+            return false;
+    }
+    for (const auto &table : schema) {
+        if (!fileNames.contains(table.first) && !createTable(db, table.first, table.second, error))
+            return false;
+    }
+
+    bool stampChanged = false;
+    if (inFile.isEmpty()) {
+        if (!writeStamp(db, error))
+            return false;
+    } else {
+        bool current = true;
+        if (!stampIsCurrent(db, &current, error))
+            return false;
+        if (!current) {
+            if (!writeStamp(db, error))
+                return false;
+            stampChanged = true;
+        }
+    }
+
+    for (const auto &table : schema) {
+        if (fileNames.contains(table.first) && !migrateTable(db, table.first, table.second, stampChanged, error))
+            return false;
+    }
+    return true;
+}
+
+// Reads one table whole with a single forward-only SELECT. Rows are numbered
+// from 1 in file order; they are neither new nor changed.
+bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QString *error)
+{
+    QList<Column> columns;
+    if (!tableColumns(db, name, &columns, error))
+        return false;
+    table->name = name;
+    table->columnCount = int(columns.size());
+    QStringList select{QStringLiteral("rowid")};
+    for (int i = 0; i < columns.size(); ++i) {
+        table->columnNames.append(columns.at(i).name);
+        table->columnIds.insert(columns.at(i).name, i);
+        select.append(quoteIdentifier(columns.at(i).name));
+    }
+
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    const QString sql = QStringLiteral("SELECT %1 FROM %2").arg(select.join(QStringLiteral(", ")), quoteIdentifier(name));
+    if (!query.exec(sql))
+        return fail(error, QStringLiteral("cannot load %1: %2").arg(name, query.lastError().text()));
+    const int count = table->columnCount;
+    int row = 0;
+    while (query.next()) {
+        ++row;
+        QVector<QVariant> cells(count);
+        for (int i = 0; i < count; ++i)
+            cells[i] = query.value(i + 1);
+        table->rowIds.insert(row, query.value(0).toLongLong());
+        table->rows.insert(table->rows.cend(), row, std::move(cells));
+    }
+    if (query.lastError().isValid())
+        return fail(error, QStringLiteral("cannot load %1: %2").arg(name, query.lastError().text()));
+    table->nextRowNumber = row + 1;
+    return true;
+}
+
+// Everything that touches the file, in one transaction that is committed
+// only when the whole file has been migrated and read: any failure leaves
+// the file as it was.
+bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
+{
+    OpenConnection connection(path);
+    QSqlDatabase db = connection.db();
+    if (!db.open())
+        return fail(error, QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text()));
+
+    {
+        // Before anything is changed: is this a sound SQLite database at all?
+        QSqlQuery check(db);
+        check.setForwardOnly(true);
+        if (!check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next())
+            return fail(error, QStringLiteral("%1 is not a usable database: %2").arg(path, check.lastError().text()));
+        const QString verdict = check.value(0).toString();
+        if (verdict != QLatin1String("ok"))
+            return fail(error, QStringLiteral("%1 is damaged: %2").arg(path, verdict));
+    }
+
+    if (!run(db, QStringLiteral("BEGIN IMMEDIATE"), error))
+        return false;
+    bool ok = migrate(db, error);
+    QStringList names;
+    if (ok)
+        ok = userTables(db, &names, error);
+    for (qsizetype i = 0; ok && i < names.size(); ++i) {
+        Table table;
+        ok = loadTable(db, names.at(i), &table, error);
+        if (ok)
+            loaded->append(std::move(table));
+    }
+    if (ok)
+        ok = run(db, QStringLiteral("COMMIT"), error);
+    if (!ok) {
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        loaded->clear();
+    }
+    return ok;
+}
+
+void closeLocked()
+{
+    stopWriter();
+    QMutexLocker locker(&flushMutex);
+    closed = true;
+}
+
+void forgetFolder()
+{
+    QMutexLocker files(&fileMutex);
+    QMutexLocker locker(&tableMutex);
+    filesDir = QDir();
+    dataDirPath.clear();
+    databasePath.clear();
+}
+
+bool openLocked(const QString &folder, QString *error)
+{
+    closeLocked();
+    {
+        QMutexLocker files(&fileMutex);
+        QMutexLocker locker(&tableMutex);
+        tables.clear();
+        tableIds.clear();
+        qsizetype unwritten = 0;
+        for (const FileEntry &entry : std::as_const(fileCache))
+            unwritten += (!entry.onDisk && !entry.removed) ? 1 : 0;
+        if (unwritten > 0)
+            qWarning("Database: %lld file(s) that could not be written are dropped", qlonglong(unwritten));
+        fileCache.clear();
+        filesDir = QDir();
+        dataDirPath.clear();
+        databasePath.clear();
+    }
+
+    if (folder.isEmpty())
+        return fail(error, QStringLiteral("no data folder given"));
+    const QFileInfo folderInfo(folder);
+    if (folderInfo.exists() && !folderInfo.isDir())
+        return fail(error, QStringLiteral("%1 is not a folder").arg(folder));
+    if (!folderInfo.exists() && !QDir().mkpath(folder))
+        return fail(error, QStringLiteral("cannot create the folder %1").arg(folder));
+    const QDir dir(folderInfo.absoluteFilePath());
+    const QString path = dir.absoluteFilePath(Database::databaseFileName());
+    const QString files = dir.absoluteFilePath(QStringLiteral("files"));
+    const QFileInfo pathInfo(path);
+    if (pathInfo.exists() && !pathInfo.isFile())
+        return fail(error, QStringLiteral("%1 is not a file").arg(path));
+    if (pathInfo.exists() && !pathInfo.isReadable())
+        return fail(error, QStringLiteral("%1 cannot be read").arg(path));
+    const QFileInfo filesInfo(files);
+    if (filesInfo.exists() && !filesInfo.isDir())
+        return fail(error, QStringLiteral("%1 is not a folder").arg(files));
+
+    QVector<Table> loaded;
+    if (!migrateAndLoad(path, &loaded, error))
+        return false;
+    if (!QDir().mkpath(files))
+        return fail(error, QStringLiteral("cannot create the folder %1").arg(files));
+
+    {
+        QMutexLocker filesLocker(&fileMutex);
+        QMutexLocker locker(&tableMutex);
+        tables = std::move(loaded);
+        for (int i = 0; i < tables.size(); ++i)
+            tableIds.insert(tables.at(i).name, i);
+        filesDir = QDir(files);
+        dataDirPath = dir.absolutePath();
+        databasePath = path;
+    }
+    Database::declareKeyIndexes();
+
+    {
+        QMutexLocker locker(&flushMutex);
+        closed = false;
+    }
+    if (!startWriter(path, error)) {
+        {
+            QMutexLocker locker(&flushMutex);
+            closed = true;
+        }
+        forgetFolder();
+        return false;
+    }
+
+    // A store left open at exit is closed while Qt still runs.
+    static bool cleanupRegistered = false;
+    if (!cleanupRegistered && QCoreApplication::instance()) {
+        cleanupRegistered = true;
+        qAddPostRoutine([] { Database::close(); });
+    }
+    return true;
+}
+
+void deleteFilesLocked()
+{
+    QString path;
+    QString files;
+    {
+        QMutexLocker locker(&fileMutex);
+        if (dataDirPath.isEmpty())
+            return;
+        path = databasePath;
+        files = filesDir.absolutePath();
+        // The cached entries stood for the files about to go.
+        fileCache.clear();
+    }
+    QFile::remove(path);
+    // A journal left beside a deleted database would be played into the next one.
+    for (const char *suffix : {"-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+    Database::removeDirRecursive(files);
+}
+
+} // namespace
+
+bool Database::open(const QString &dataFolder, QString *error)
+{
+    QMutexLocker locker(&lifecycleMutex);
+    return openLocked(dataFolder, error);
+}
+
+void Database::close()
+{
+    QMutexLocker locker(&lifecycleMutex);
+    closeLocked();
+}
+
+bool Database::isOpen()
+{
+    return writerAccepting();
+}
+
+bool Database::reset(QString *error)
+{
+    QMutexLocker locker(&lifecycleMutex);
+    QString folder;
+    {
+        QMutexLocker files(&fileMutex);
+        folder = dataDirPath;
+    }
+    if (folder.isEmpty())
+        return fail(error, QStringLiteral("no data folder is open"));
+    closeLocked();
+    deleteFilesLocked();
+    return openLocked(folder, error);
+}
+
+void Database::deleteDatabaseFiles()
+{
+    QMutexLocker locker(&lifecycleMutex);
+    closeLocked();
+    deleteFilesLocked();
+}
+
+void Database::removeDirRecursive(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    const QFileInfo info(path);
+    // A link goes by itself; what it points to stays.
+    if (info.isSymLink() || info.isJunction() || !info.isDir()) {
+        QFile::remove(path);
+        return;
+    }
+    QDir(path).removeRecursively();
+}
+
+QString Database::databaseFileName()
+{
+    return QStringLiteral("database.db");
+}
+
+QString Database::dataFolder()
+{
+    QMutexLocker locker(&fileMutex);
+    return dataDirPath;
+}

@@ -1,0 +1,239 @@
+// The in-memory tables: rows, cells and the change lists the flush consumes.
+
+#include "database_p.h"
+
+#include <utility>
+
+namespace store_internal {
+
+QVector<Table> tables;
+QHash<QString, int> tableIds;
+QMutex tableMutex;
+
+} // namespace store_internal
+
+using namespace store_internal;
+
+Table::Table(const Table &other)
+    : name(other.name),
+      columnCount(other.columnCount),
+      nextRowNumber(other.nextRowNumber),
+      columnIds(other.columnIds),
+      columnNames(other.columnNames),
+      rows(other.rows),
+      rowIds(other.rowIds),
+      insertedRows(other.insertedRows),
+      dirtyCells(other.dirtyCells),
+      removedRows(other.removedRows),
+      valueIndexes(other.valueIndexes)
+{
+    valueIndexes.detach();
+    for (auto column = valueIndexes.begin(); column != valueIndexes.end(); ++column) {
+        QHash<int, ValueIndex::iterator> &entries = indexEntries[column.key()];
+        for (auto entry = column->begin(); entry != column->end(); ++entry)
+            entries.insert(entry->second, entry);
+    }
+}
+
+Table &Table::operator=(const Table &other)
+{
+    if (this != &other) {
+        Table copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+void Table::indexCell(int column, int row, const QVariant &value)
+{
+    auto index = valueIndexes.find(column);
+    if (index == valueIndexes.end())
+        return;
+    QHash<int, ValueIndex::iterator> &entries = indexEntries[column];
+    auto old = entries.find(row);
+    if (old != entries.end()) {
+        index->erase(old.value());
+        entries.erase(old);
+    }
+    IndexKey key = IndexKey::of(value);
+    // At the lower bound the new entry goes before its equals: newest first.
+    const auto hint = index->lower_bound(key);
+    entries.insert(row, index->emplace_hint(hint, std::move(key), row));
+}
+
+namespace {
+
+bool validTable(int table)
+{
+    return table >= 0 && table < tables.size();
+}
+
+} // namespace
+
+int Database::addTable(const QString &name, const QStringList &columns)
+{
+    Table table;
+    table.name = name;
+    table.columnCount = int(columns.size());
+    table.columnNames.reserve(columns.size());
+    for (int i = 0; i < columns.size(); ++i) {
+        table.columnNames.append(columns.at(i));
+        table.columnIds.insert(columns.at(i), i); // a repeated name maps to its later position
+    }
+
+    QMutexLocker locker(&tableMutex);
+    const int number = int(tables.size());
+    tableIds.insert(name, number);
+    tables.append(std::move(table));
+    return number;
+}
+
+int Database::tableId(const QString &name)
+{
+    QMutexLocker locker(&tableMutex);
+    return tableIds.value(name, -1);
+}
+
+QString Database::tableName(int table)
+{
+    QMutexLocker locker(&tableMutex);
+    return validTable(table) ? tables.at(table).name : QString();
+}
+
+int Database::columnId(int table, const QString &column)
+{
+    QMutexLocker locker(&tableMutex);
+    return validTable(table) ? tables.at(table).columnIds.value(column, -1) : -1;
+}
+
+QString Database::columnName(int table, int column)
+{
+    QMutexLocker locker(&tableMutex);
+    if (!validTable(table))
+        return QString();
+    const Table &t = tables.at(table);
+    if (column < 0 || column >= t.columnCount)
+        return QString();
+    return t.columnNames.at(column);
+}
+
+QStringList Database::columnNames(int table)
+{
+    QMutexLocker locker(&tableMutex);
+    if (!validTable(table))
+        return QStringList();
+    return tables.at(table).columnNames;
+}
+
+Conditions Database::columnIds(int table, const QVariantMap &byName)
+{
+    // Unknown names all land on key -1, which every lookup rejects.
+    Conditions result;
+    for (auto it = byName.cbegin(); it != byName.cend(); ++it)
+        result.insert(columnId(table, it.key()), it.value());
+    return result;
+}
+
+int Database::tableCount()
+{
+    QMutexLocker locker(&tableMutex);
+    return int(tables.size());
+}
+
+int Database::newRow(int table)
+{
+    QMutexLocker locker(&tableMutex);
+    if (!validTable(table))
+        return -1;
+    Table &t = tables[table];
+    const int row = t.nextRowNumber++;
+    t.rows.insert(row, QVector<QVariant>(t.columnCount));
+    t.insertedRows.append(row);
+    return row;
+}
+
+int Database::insertRow(int table, const Conditions &values)
+{
+    const int row = newRow(table);
+    if (row < 1)
+        return -1;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        setValue(table, row, it.key(), it.value());
+    return row;
+}
+
+bool Database::setValue(int table, int row, int column, const QVariant &value)
+{
+    QMutexLocker locker(&tableMutex);
+    if (!validTable(table) || row < 1 || column < 0)
+        return false;
+    Table &t = tables[table];
+    if (column >= t.columnCount)
+        return false;
+    auto cells = t.rows.find(row);
+    if (cells == t.rows.end())
+        return false;
+    QVariant &cell = (*cells)[column];
+    if (cellEquals(cell, value))
+        return false;
+    cell = value;
+    t.dirtyCells[row].insert(column);
+    t.indexCell(column, row, value);
+    return true;
+}
+
+bool Database::removeRow(int table, int row)
+{
+    QMutexLocker locker(&tableMutex);
+    if (!validTable(table))
+        return false;
+    Table &t = tables[table];
+    auto cells = t.rows.find(row);
+    // Only a row that exists is listed: a listed number that the flush later
+    // hands out a rowid for must never delete somebody else's row.
+    if (cells == t.rows.end())
+        return false;
+    t.removedRows.append(row);
+    for (auto index = t.valueIndexes.begin(); index != t.valueIndexes.end(); ++index) {
+        QHash<int, ValueIndex::iterator> &entries = t.indexEntries[index.key()];
+        const auto old = entries.constFind(row);
+        if (old != entries.cend()) {
+            index->erase(old.value());
+            entries.erase(old);
+        }
+    }
+    t.rows.erase(cells);
+    return true;
+}
+
+QVariant Database::value(int table, int row, int column)
+{
+    QMutexLocker locker(&tableMutex);
+    if (!validTable(table) || row < 1 || column < 0)
+        return QVariant();
+    const Table &t = tables.at(table);
+    const auto cells = t.rows.constFind(row);
+    if (cells == t.rows.cend() || column >= cells->size())
+        return QVariant();
+    return cells->at(column);
+}
+
+QVector<QVariant> Database::rowValues(int table, int row)
+{
+    QMutexLocker locker(&tableMutex);
+    if (!validTable(table) || row < 1)
+        return QVector<QVariant>();
+    return tables.at(table).rows.value(row);
+}
+
+int Database::rowCount(int table)
+{
+    QMutexLocker locker(&tableMutex);
+    return validTable(table) ? int(tables.at(table).rows.size()) : 0;
+}
+
+bool Database::isEmpty(int table)
+{
+    QMutexLocker locker(&tableMutex);
+    return validTable(table) ? tables.at(table).rows.isEmpty() : true;
+}

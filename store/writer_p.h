@@ -1,0 +1,48 @@
+#pragma once
+
+// Internals shared by the life cycle, the writer thread and the file store.
+
+#include "database_p.h"
+
+#include <QHash>
+#include <QMap>
+#include <QSet>
+#include <QString>
+
+namespace store_internal {
+
+// How long a statement waits for a lock held by another connection before it
+// fails (and the flush retries later).
+constexpr int busyTimeoutMs = 1000;
+
+// True while no store is open; every flush is refused then. Guarded by flushMutex.
+extern bool closed;
+
+// The writer thread: opens its own connection to `path` and serves every
+// flush until stopWriter, whose final flush and the setting of `closed`
+// happen under one hold of flushMutex.
+bool startWriter(const QString &path, QString *error);
+void stopWriter();
+bool writerAccepting();
+
+// One flush's work on the file store. The removed names are taken before the
+// table snapshot (a file is deleted only once the removal of every row that
+// named it is committed) and the rest after it (a row in the snapshot names
+// only files whose bytes are in this pass).
+struct FilePass
+{
+    QString folder;                        // absolute "files" path; empty: no folder open
+    QHash<QString, quint64> removedBefore; // name -> version of entries marked removed
+    QMap<QString, FileEntry> entries;
+    QSet<QString> written;
+    QSet<QString> failed;
+    QSet<QString> deleted;
+};
+
+void takeRemovedFiles(FilePass &pass);
+void takeFileSnapshot(FilePass &pass);
+bool writeFiles(FilePass &pass);         // false when a file could not be written
+void deleteRemovedFiles(FilePass &pass); // only after the tables were committed
+void finishFilePass(const FilePass &pass);
+
+} // namespace store_internal

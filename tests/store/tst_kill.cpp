@@ -1,0 +1,200 @@
+// A writer process killed at random moments: the store must reopen with
+// whole rows only, and every file a row names must be there with its bytes.
+//
+// The test starts its own executable with "--writer-child", which writes rows
+// and files in a loop until it is killed.
+
+#include "database.h"
+#include "storetest.h"
+#include "tempstore.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+// Columns of `skrin` that the child writes.
+struct Columns
+{
+    int table = -1;
+    int id = -1;
+    int title = -1;
+    int file = -1;
+    int passwordHash = -1;
+    int check = -1; // written last by insertRow: a row without it is still being made
+
+    static Columns find()
+    {
+        Columns c;
+        c.table = Database::tableId(QStringLiteral("skrin"));
+        c.id = Database::columnId(c.table, QStringLiteral("id"));
+        c.title = Database::columnId(c.table, QStringLiteral("title"));
+        c.file = Database::columnId(c.table, QStringLiteral("file"));
+        c.passwordHash = Database::columnId(c.table, QStringLiteral("password_hash"));
+        c.check = Database::columnId(c.table, QStringLiteral("customize"));
+        return c;
+    }
+};
+
+QString sha1(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
+}
+
+QString rowCheck(qint64 id, const QString &title, const QString &file, const QByteArray &bytes)
+{
+    return sha1(QByteArray::number(id) + '|' + title.toUtf8() + '|' + file.toUtf8() + '|' + sha1(bytes).toLatin1());
+}
+
+QString selfChecked(int value)
+{
+    return QStringLiteral("%1:%2").arg(value).arg(sha1(QByteArray::number(value)));
+}
+
+void say(const QByteArray &line)
+{
+    std::fputs(line.constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// Odd ids are never removed, so the parent can check that the last one
+// reported as flushed survived the kill.
+int runWriterChild(const QString &folder, quint32 seed)
+{
+    if (!Database::open(folder))
+        return 2;
+    const Columns c = Columns::find();
+    qint64 nextId = 1;
+    RowCursor all = Database::allRows(c.table);
+    while (all.next())
+        nextId = std::max(nextId, Database::value(all, c.id).toLongLong() + 1);
+    QRandomGenerator random(seed);
+    qint64 lastOdd = 0;
+    say("ready");
+    for (;;) {
+        const int op = int(random.bounded(100));
+        if (op < 55) {
+            QByteArray bytes(int(random.bounded(16 * 1024)) + 1, Qt::Uninitialized);
+            for (char &b : bytes)
+                b = char(random.bounded(256));
+            const QString name = Database::storeNewFile(bytes, QStringLiteral(".png"));
+            const QString title = QStringLiteral("title %1 ").arg(random.generate()).repeated(int(random.bounded(5)));
+            const qint64 id = nextId++;
+            Database::insertRow(c.table, {{c.id, id},
+                                          {c.title, title},
+                                          {c.file, name},
+                                          {c.check, rowCheck(id, title, name, bytes)}});
+            if (id % 2 == 1)
+                lastOdd = id;
+        } else if (op < 75) {
+            const RowCursor rows = Database::allRows(c.table);
+            if (!rows.rows.isEmpty()) {
+                const int row = rows.rows.at(random.bounded(int(rows.rows.size())));
+                Database::setValue(c.table, row, c.passwordHash, selfChecked(int(random.bounded(1000000))));
+            }
+        } else if (op < 90) {
+            const RowCursor rows = Database::allRows(c.table);
+            if (!rows.rows.isEmpty()) {
+                const int row = rows.rows.at(random.bounded(int(rows.rows.size())));
+                if (Database::value(c.table, row, c.id).toLongLong() % 2 == 0) {
+                    // The row first: the file may go only once no row names it.
+                    const QString name = Database::value(c.table, row, c.file).toString();
+                    Database::removeRow(c.table, row);
+                    Database::removeFile(name);
+                }
+            }
+        } else {
+            const qint64 durable = lastOdd;
+            if (Database::flush())
+                say("flushed " + QByteArray::number(durable));
+        }
+        QThread::usleep(500);
+    }
+}
+
+} // namespace
+
+class TestKill : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedWriterLeavesWholeRows();
+};
+
+void TestKill::killedWriterLeavesWholeRows()
+{
+    TempStore store;
+    QRandomGenerator random(20240601);
+    qint64 rowsSeen = 0;
+    for (int kill = 0; kill < 10; ++kill) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--writer-child"), store.path(), QString::number(random.generate())});
+        QVERIFY(child.waitForStarted(10000));
+        QByteArray output;
+        while (!output.contains("ready\n")) {
+            QVERIFY2(child.waitForReadyRead(30000), "the writer did not start");
+            output += child.readAllStandardOutput();
+        }
+        QThread::msleep(50 + random.bounded(650));
+        child.kill();
+        QVERIFY(child.waitForFinished(10000));
+        output += child.readAllStandardOutput();
+
+        qint64 durable = 0;
+        for (const QByteArray &line : output.split('\n')) {
+            if (line.startsWith("flushed "))
+                durable = line.mid(8).toLongLong();
+        }
+
+        QString error;
+        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+        const Columns c = Columns::find();
+        int incomplete = 0;
+        bool durableFound = durable == 0;
+        RowCursor rows = Database::allRows(c.table);
+        while (rows.next()) {
+            const qint64 id = Database::value(rows, c.id).toLongLong();
+            const QString title = Database::value(rows, c.title).toString();
+            const QString file = Database::value(rows, c.file).toString();
+            const QVariant check = Database::value(rows, c.check);
+            if (isNullValue(check)) {
+                // Caught between the steps of insertRow; only the newest row can be.
+                ++incomplete;
+                Database::removeRow(rows);
+                continue;
+            }
+            durableFound = durableFound || id == durable;
+            QVERIFY2(QFile::exists(Database::filePath(file)), qPrintable(file));
+            QCOMPARE(check.toString(), rowCheck(id, title, file, Database::fileData(file)));
+            const QVariant hash = Database::value(rows, c.passwordHash);
+            if (!isNullValue(hash))
+                QCOMPARE(hash.toString(), selfChecked(hash.toString().section(QLatin1Char(':'), 0, 0).toInt()));
+            ++rowsSeen;
+        }
+        QVERIFY(incomplete <= 1);
+        QVERIFY2(durableFound, qPrintable(QStringLiteral("row %1 was reported flushed").arg(durable)));
+        Database::close();
+    }
+    QVERIFY(rowsSeen > 0);
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc >= 4 && qstrcmp(argv[1], "--writer-child") == 0)
+        return runWriterChild(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toUInt());
+    TestKill test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_kill.moc"
