@@ -1,0 +1,126 @@
+// Dirty screenshots, thumbnail claims and held-back files.
+
+#include "dirtyskrins.h"
+
+#include "engineglobals.h"
+
+#include "database.h"
+
+#include <QMutexLocker>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int maxDue = 4;
+constexpr qint64 restMs = 1001;
+
+// A mark's time as a date-time. Marks written in this run are QDateTime;
+// after a restart SQLite hands them back as ISO text, which must compare
+// equal to the time it was written from.
+QDateTime markTime(const QVariant &cell)
+{
+    if (isNullValue(cell))
+        return QDateTime();
+    if (cell.typeId() == QMetaType::QDateTime)
+        return cell.toDateTime();
+    const QString text = cell.toString().trimmed();
+    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!time.isValid())
+        time = QDateTime::fromString(text, Qt::ISODate);
+    return time;
+}
+
+} // namespace
+
+void markSkrinDirty(Id skrin)
+{
+    if (skrin == 0)
+        return;
+    QMutexLocker lock(&storeMutex);
+    if (dirtSkrinTable < 0)
+        return;
+    const Id storedId = toServerId(skrin);
+    int row = Database::findRow(dirtSkrinTable, dirtSkrinIdColumn, QVariant(storedId));
+    if (row <= 0) {
+        row = Database::newRow(dirtSkrinTable);
+        Database::setValue(dirtSkrinTable, row, dirtSkrinIdColumn, QVariant(storedId));
+    }
+    Database::setValue(dirtSkrinTable, row, dirtSkrinModifiedColumn, QVariant(QDateTime::currentDateTime()));
+}
+
+bool isSkrinDirty(Id skrin)
+{
+    QMutexLocker lock(&storeMutex);
+    if (dirtSkrinTable < 0)
+        return false;
+    return Database::findRow(dirtSkrinTable, dirtSkrinIdColumn, QVariant(toServerId(skrin))) > 0;
+}
+
+QList<Id> dueDirtySkrins()
+{
+    QMutexLocker lock(&storeMutex);
+    QList<QPair<QDateTime, Id>> marks;
+    RowCursor cursor = Database::allRows(dirtSkrinTable);
+    while (cursor.next()) {
+        const QDateTime modified = markTime(Database::value(cursor, dirtSkrinModifiedColumn));
+        // An unreadable time never becomes due: rendering could not clear it.
+        if (modified.isValid())
+            marks.append({modified, idFromVariant(Database::value(cursor, dirtSkrinIdColumn))});
+    }
+    std::sort(marks.begin(), marks.end());
+
+    const QDateTime now = QDateTime::currentDateTime();
+    QList<Id> due;
+    for (const auto &mark : std::as_const(marks)) {
+        if (due.size() >= maxDue)
+            break;
+        if (mark.first.msecsTo(now) > restMs)
+            due.append(toLocalId(mark.second));
+    }
+    return due;
+}
+
+QDateTime beginSkrinThumbnail(Id skrin, bool *alreadyClaimed)
+{
+    QMutexLocker lock(&storeMutex);
+    const Id storedId = toServerId(skrin);
+    const QDateTime modified =
+        dirtSkrinTable < 0
+            ? QDateTime()
+            : markTime(Database::lookupValue(dirtSkrinTable, dirtSkrinIdColumn, QVariant(storedId),
+                                             dirtSkrinModifiedColumn));
+    const ThumbnailClaim claim(modified, storedId);
+    const bool claimed = thumbnailsInProgress.contains(claim);
+    if (alreadyClaimed)
+        *alreadyClaimed = claimed;
+    if (claimed)
+        return QDateTime();
+    thumbnailsInProgress.insert(claim);
+    return modified;
+}
+
+void endSkrinThumbnail(Id skrin, const QDateTime &modified)
+{
+    QMutexLocker lock(&storeMutex);
+    const Id storedId = toServerId(skrin);
+    if (modified.isValid() && dirtSkrinTable >= 0) {
+        // Compared as date-times: a mark read back from the file is text.
+        RowCursor cursor = Database::select(dirtSkrinTable, dirtSkrinIdColumn, QVariant(storedId));
+        while (cursor.next()) {
+            if (markTime(Database::value(cursor, dirtSkrinModifiedColumn)) == modified)
+                Database::removeRow(cursor);
+        }
+    }
+    thumbnailsInProgress.remove(ThumbnailClaim(modified, storedId));
+}
+
+QSet<Id> tooBigItemIds()
+{
+    QMutexLocker lock(&storeMutex);
+    QSet<Id> ids;
+    RowCursor cursor = Database::allRows(tooBigFilesTable);
+    while (cursor.next())
+        ids.insert(toLocalId(idFromVariant(Database::value(cursor, tooBigFilesIdColumn))));
+    return ids;
+}

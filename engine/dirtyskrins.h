@@ -1,0 +1,29 @@
+#pragma once
+
+// Screenshots whose stored image and thumbnails must be rendered again
+// (table "dirt_skrin", kept across runs), the claims that keep two renderers
+// off the same version, and the items whose files were too big to upload.
+// Every function takes storeMutex and speaks the ids the caller knows.
+
+#include "engine.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+
+// Marks the screenshot dirty now (one mark per screenshot; a new mark moves
+// its time on).
+void markSkrinDirty(Id skrin);
+bool isSkrinDirty(Id skrin);
+// Up to four screenshots whose mark is more than 1001 ms old, oldest mark
+// first (equal times by id).
+QList<Id> dueDirtySkrins();
+// Claims the screenshot's current mark for one renderer and returns its time
+// (null without a mark; the claim is made all the same). When that mark is
+// claimed already, `*alreadyClaimed` becomes true and the result is null.
+QDateTime beginSkrinThumbnail(Id skrin, bool *alreadyClaimed);
+// Clears the mark if it still has the time `modified` (a mark renewed since
+// stays), and releases the claim (modified, skrin).
+void endSkrinThumbnail(Id skrin, const QDateTime &modified);
+// Items with a file the sync engine held back as too big.
+QSet<Id> tooBigItemIds();

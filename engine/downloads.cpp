@@ -1,0 +1,56 @@
+// Download bookkeeping shared by the item engine and the sync engine.
+
+#include "downloads.h"
+
+#include "engineglobals.h"
+
+#include "database.h"
+
+#include <QMutexLocker>
+
+int removeFromDownloadQueue(const QString &url)
+{
+    QMutexLocker lock(&downloadQueueMutex);
+    return int(downloadQueue.removeAll(url));
+}
+
+void queueDownloadFirst(const QString &url)
+{
+    if (url.isEmpty())
+        return;
+    // One step under the lock, so that a pool thread dropping the address
+    // meanwhile cannot leave a second copy behind.
+    QMutexLocker lock(&downloadQueueMutex);
+    downloadQueue.removeAll(url);
+    downloadQueue.prepend(url);
+}
+
+QString takeQueuedDownload()
+{
+    QMutexLocker lock(&downloadQueueMutex);
+    return downloadQueue.isEmpty() ? QString() : downloadQueue.takeFirst();
+}
+
+QList<QString> queuedDownloads()
+{
+    QMutexLocker lock(&downloadQueueMutex);
+    return downloadQueue;
+}
+
+void dropPendingDownloads(Id id, const QString &member)
+{
+    if (downloadsTable < 0)
+        return;
+    const Id storedId = toServerId(id);
+    RowCursor cursor = Database::select(downloadsTable, Conditions{{downloadsMemberColumn, QVariant(member)},
+                                                                   {downloadsIdColumn, QVariant(storedId)}});
+    while (cursor.next()) {
+        removeFromDownloadQueue(Database::value(cursor, downloadsUrlColumn).toString());
+        Database::removeRow(cursor);
+    }
+}
+
+QSet<Id> transferItems(ConnectionId connection)
+{
+    return transfersByConnection.value(connection);
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+// The item engine: the store API that the rest of the program uses. Items are
+// addressed by `Id`, have a type (the name of the table holding their
+// members) and named members. Ids below 0 were made on this installation and
+// stay usable after the web service has given the item its own id.
+//
+// Every function here may be called from any thread unless its comment says
+// otherwise. Bad input gives the neutral result (0, false, "", a null value,
+// an empty list) and changes nothing.
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QPixmap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+
+// 64-bit item identifier; negative values are local ids not yet known to the
+// web service. Registered as the Qt type name "Id" (registerEngineTypes).
+using Id = qint64;
+// Handle of one HTTP request, counted up from 1.
+using ConnectionId = int;
+// Member name -> wanted value. A null wanted value (isNullValue) asks for a
+// member that is set.
+using WatchFilter = QVariantMap;
+
+// Registers "Id" with Qt so that queued signals can carry it. Idempotent.
+void registerEngineTypes();
+
+// Reads an id from a variant exactly: integers as they are, texts holding an
+// integer, doubles holding an integral value within range. Anything else
+// (2.7, "abc", 1e300, a list) sets *ok to false and gives 0. A null value gives
+// 0 with *ok true: "no item".
+Id idFromVariant(const QVariant &value, bool *ok = nullptr);
+
+// --- Engine globals -----------------------------------------------------------
+
+QString engineVersion();
+QStringList syncedTableNames();
+bool isCommitRunning();
+bool isLastCommitOk();
+int commitRemainingMs();
+void setCommitHurry(bool hurry);
+bool closeQuitsApplication();
+bool isAnyWindowVisible(); // GUI thread
+QString defaultServerUrl();
+QString dataDirectory(bool portable);
+// Looks up the table and column numbers the engine works with. GUI thread,
+// after the store was opened or reset, while no worker uses the store.
+void bindTables();
+// Signal emitters; they do nothing while no connector exists.
+void emitResetSignals();
+void requestCommit();
+void emitWrongVersion();
+// Stops the commit timer, waits for the thread pool and closes the store.
+void shutdownBackground();
+
+// Empties the store (Database::reset), binds the tables again and tells every
+// watcher that each item it knew was removed. The id maps are cleared, since
+// no stored row carries a translated id any more. False (with the reason in
+// `error`) when the store could not be opened again; nothing is told then.
+// GUI thread.
+bool resetStoreAndNotify(QString *error = nullptr);
+
+// --- Options ------------------------------------------------------------------
+
+QVariant optionValue(const QString &name, const QVariant &defaultValue = QVariant());
+void setOption(const QString &name, const QVariant &value);
+QVariant serverOptionValue(const QString &name, const QVariant &defaultValue = QVariant());
+Id userId();
+
+// --- Items, members and ids -------------------------------------------------
+//
+// The functions below take storeMutex themselves (it is not recursive): never
+// call them while holding it. Code that works under the lock (the sync
+// engine's answer handling) uses the forms in engine_p.h (storedItemType,
+// readItemLocked, findItemsLocked) and the four below marked as such.
+
+Id createItem(const QString &type);
+QVariant getMember(Id id, const QString &member);
+QVariantMap readItem(Id id, bool raw = false);
+void setMember(Id id, const QString &member, const QVariant &value);
+void setMemberFile(Id id, const QString &member, const QByteArray &bytes);
+void removeItem(Id id);
+QString itemType(Id id);
+qint64 itemOwner(Id id);
+bool isItemOfType(Id id, const QString &type);
+int syncedTableId(const QString &name);
+int syncedTableOfItem(Id id);
+
+// The caller holds storeMutex for these five.
+QVariant resolveMember(Id id, const QString &member, const QVariant &stored, bool raw);
+void markMemberModified(Id id, const QString &member);
+void removeFileIfUnreferenced(const QString &name);
+// Id maps: local -> server for ids coming in, server -> local for ids going out.
+// An id that is not in the map passes unchanged.
+Id toServerId(Id id);
+Id toLocalId(Id id);
+
+bool isIdMember(const QString &member);
+bool isFileMember(const QString &member);
+bool isHandleMember(const QString &member);
+bool isParentMember(const QString &member);
+
+// --- Queries and favourites ---------------------------------------------------
+
+QList<Id> findItems(const WatchFilter &filter);
+Id findFirstItem(const WatchFilter &filter);
+QVariantMap readFirstItem(const WatchFilter &filter);
+QVariantList readItems(const WatchFilter &filter);
+QList<Id> childItems(Id id);
+void removeItemTree(Id id);
+bool isFavourite(Id id);
+void setFavourite(Id id, bool on);
+QPixmap itemPixmap(Id id, const QString &member); // GUI thread
+QByteArray itemFileData(Id id, const QString &member);
+// The caller holds storeMutex.
+WatchFilter filterToServerIds(const WatchFilter &filter);
+WatchFilter &withMember(WatchFilter &filter, const QString &member, const QVariant &value);
+WatchFilter &withMembers(WatchFilter &filter, const QString &members);

@@ -1,0 +1,37 @@
+#pragma once
+
+// Internal helpers of the item engine, shared by its source files only.
+
+#include "engine.h"
+
+#include <QVector>
+
+namespace engine_internal {
+
+// The type of the item stored under `storedId` ("" when none). storeMutex held.
+QString storedItemType(Id storedId);
+// The table holding the members of an item of `type`; -1 unless synced.
+int tableOfType(const QString &type);
+// Column numbers and index flags of the bound store, remembered until the
+// next bindTables (the only time tables are made anew).
+int columnOf(int table, const QString &name);
+bool hasIndex(int table, int column);
+void forgetTableNumbers();
+// Row of the item `storedId` in `table`, 0 when none.
+int rowOfItem(int table, Id storedId);
+// readItem with storeMutex held. `emitDownloads` false reads waiting file
+// members as null without asking for their download.
+QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads);
+QVariant resolveMemberImpl(Id id, const QString &member, const QVariant &stored, bool raw,
+                           bool emitDownloads);
+// findItems with storeMutex held.
+QList<Id> findItemsLocked(const WatchFilter &filter);
+
+// One filter entry against one member value: a null wanted value asks for a
+// set member, any other must equal the member (stored value on the left).
+bool entryMatches(const QVariant &wanted, const QVariant &member);
+
+// Whether the thread calling is the one the watch registry lives on.
+bool onRegistryThread();
+
+} // namespace engine_internal

@@ -1,0 +1,43 @@
+#pragma once
+
+// Process-wide caches of decoded pictures of stored files, by file name: one
+// of QImage (any thread) and one of QPixmap (GUI thread only). Entries live a
+// few seconds from their last store; evictImageCaches enforces that and the
+// byte budget. The empty name means no file and is ignored.
+
+#include <QDateTime>
+#include <QImage>
+#include <QPixmap>
+#include <QString>
+
+// Store a picture (a null one removes the name) and start the connector's
+// image-cache timer. cachePixmap belongs to the GUI thread.
+void cacheImage(const QString &file, const QImage &image);
+void cachePixmap(const QString &file, const QPixmap &pixmap);
+
+// The same without locking: the caller holds imageCacheMutex.
+void insertCachedImage(const QString &file, const QImage &image);
+void insertCachedPixmap(const QString &file, const QPixmap &pixmap);
+// Entries removed (0 or 1). The caller holds imageCacheMutex.
+int removeCachedImage(const QString &file);
+int removeCachedPixmap(const QString &file);
+
+// The cached image, or a null one. Never touches the pixmap cache, so pool
+// threads may call it. Reading does not prolong an entry's life.
+QImage cachedImage(const QString &file);
+// The cached pixmap; when only an image of that name is cached, it is
+// converted once and cached as a pixmap too. GUI thread only: elsewhere it
+// refuses with a warning and gives a null pixmap.
+QPixmap cachedPixmap(const QString &file);
+
+// Estimated bytes of a picture: width x height x 4, whatever its format.
+qint64 imageByteSize(const QImage &image);
+qint64 pixmapByteSize(const QPixmap &pixmap);
+
+// One upkeep pass at `now`: drops the entries stored 3 or more whole seconds
+// before it (or stamped after it, when the clock went back), then, while the
+// remaining estimate exceeds imageCacheBudget, the oldest entries (ties by
+// name, then images before pixmaps). True when both caches are empty
+// afterwards, so the caller can stop its timer. GUI thread (it may destroy
+// pixmaps).
+bool evictImageCaches(const QDateTime &now);

@@ -1,0 +1,65 @@
+#pragma once
+
+// Base of every object that shows or edits one stored item: it watches its
+// own row, applies the stored members through init/set/remove, writes its own
+// edits without hearing them back and animates chosen numeric members.
+// GUI thread only.
+
+#include "smoother.h"
+#include "watcher.h"
+
+#include <QColor>
+#include <QHash>
+
+class Item : public WatcherInterface, public Smoother
+{
+public:
+    explicit Item(Id id);
+    ~Item() override;
+
+    Id id() const { return itemId; }
+    bool isInitialised() const { return initialised; }
+
+    // Watches {"id": id, m: null...}: init runs once every listed member is
+    // set. Blank names are skipped.
+    void watchMembers(const QStringList &members);
+    void watchMembers(const QString &members);
+    // Marks members as animated, starting from their current values.
+    void setSmooth(const QString &members);
+
+    QVariant member(const QString &name) const;
+    QString memberString(const QString &name) const;
+    double memberReal(const QString &name) const;
+    QColor color(const QString &name) const;
+    QPixmap pixmap(const QString &name) const;
+    QByteArray fileData(const QString &name) const;
+
+    void setMember(const QString &name, const QVariant &value);
+    void setMember(const QString &name, const QVariant &value, bool local);
+    void setColor(const QString &name, const QColor &colour);
+    void setFileMember(const QString &name, const QByteArray &bytes);
+    void writeFileMember(const QString &name, const QByteArray &bytes);
+    void removeItem();
+
+    void onInit() override;
+    void onSet(const QString &member, const QVariant &value) override;
+    using WatcherInterface::onSet;
+    void onRemove() override;
+
+protected:
+    virtual void init();
+    virtual void set(const QString &member, const QVariant &value);
+    virtual void remove();
+    void smoothed(const QString &member, double value) override;
+
+private:
+    Id itemId;
+    bool applying = false;
+    bool ownWrite = false;
+    bool initialised = false;
+    QHash<QString, double> smoothedMembers;
+};
+
+// Colours are stored as "#rrggbb"; the empty text stands for transparent.
+QVariant colorToVariant(const QColor &colour);
+QColor variantToColor(const QVariant &value);

@@ -1,0 +1,519 @@
+// Items, members and ids: the item model over the in-memory tables.
+
+#include "downloads.h"
+#include "engine_p.h"
+#include "engineglobals.h"
+#include "watcher.h"
+
+#include "database.h"
+#include "tavrinconnector.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QMutexLocker>
+
+#include <cmath>
+#include <limits>
+
+using namespace engine_internal;
+
+namespace {
+
+const QString idName = QStringLiteral("id");
+const QString downloadingPlaceholder = QStringLiteral("%downloading%");
+
+// Exact integer of a double, or false.
+bool integralDouble(double d, Id *out)
+{
+    // 2^63 itself is out of range; every double below it converts exactly.
+    constexpr double limit = 9223372036854775808.0;
+    if (!std::isfinite(d) || d != std::trunc(d) || d < -limit || d >= limit)
+        return false;
+    *out = Id(d);
+    return true;
+}
+
+} // namespace
+
+Id idFromVariant(const QVariant &value, bool *ok)
+{
+    bool good = true;
+    Id result = 0;
+    if (!isNullValue(value)) {
+        switch (value.metaType().id()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::UInt:
+        case QMetaType::Long:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+            result = value.toLongLong();
+            break;
+        case QMetaType::ULongLong:
+        case QMetaType::ULong: {
+            const qulonglong u = value.toULongLong();
+            good = u <= qulonglong(std::numeric_limits<Id>::max());
+            result = good ? Id(u) : 0;
+            break;
+        }
+        case QMetaType::Double:
+        case QMetaType::Float:
+            good = integralDouble(value.toDouble(), &result);
+            break;
+        case QMetaType::QString:
+        case QMetaType::QByteArray: {
+            const QString text = value.toString().trimmed();
+            result = text.toLongLong(&good);
+            if (!good) {
+                const double d = text.toDouble(&good);
+                good = good && integralDouble(d, &result);
+            }
+            break;
+        }
+        default:
+            good = false;
+            break;
+        }
+    }
+    if (!good)
+        result = 0;
+    if (ok)
+        *ok = good;
+    return result;
+}
+
+bool isParentMember(const QString &member)
+{
+    return member == QLatin1String("parent");
+}
+
+bool isIdMember(const QString &member)
+{
+    return member == idName || member.endsWith(QLatin1String("_id")) || isParentMember(member);
+}
+
+bool isFileMember(const QString &member)
+{
+    return member == QLatin1String("file") || member.endsWith(QLatin1String("_file"));
+}
+
+bool isHandleMember(const QString &member)
+{
+    return member == QLatin1String("handle") || member.endsWith(QLatin1String("_handle"));
+}
+
+Id toServerId(Id id)
+{
+    return tempIdToServerId.value(id, id);
+}
+
+Id toLocalId(Id id)
+{
+    return serverIdToTempId.value(id, id);
+}
+
+namespace engine_internal {
+
+namespace {
+
+// Guards the three caches below; taken alone, never while calling the store.
+QMutex tableCacheMutex;
+QHash<QString, int> syncedTableNumbers;
+QHash<QPair<int, QString>, int> columnNumbers;
+QHash<QPair<int, int>, bool> indexedColumns;
+
+} // namespace
+
+int columnOf(int table, const QString &name)
+{
+    if (table < 0)
+        return -1;
+    const QPair<int, QString> key(table, name);
+    {
+        QMutexLocker lock(&tableCacheMutex);
+        const auto found = columnNumbers.constFind(key);
+        if (found != columnNumbers.cend())
+            return found.value();
+    }
+    const int column = Database::columnId(table, name);
+    QMutexLocker lock(&tableCacheMutex);
+    columnNumbers.insert(key, column);
+    return column;
+}
+
+bool hasIndex(int table, int column)
+{
+    if (table < 0 || column < 0)
+        return false;
+    const QPair<int, int> key(table, column);
+    {
+        QMutexLocker lock(&tableCacheMutex);
+        const auto found = indexedColumns.constFind(key);
+        if (found != indexedColumns.cend())
+            return found.value();
+    }
+    const bool indexed = Database::hasColumnIndex(table, column);
+    QMutexLocker lock(&tableCacheMutex);
+    indexedColumns.insert(key, indexed);
+    return indexed;
+}
+
+void forgetTableNumbers()
+{
+    QMutexLocker lock(&tableCacheMutex);
+    syncedTableNumbers.clear();
+    columnNumbers.clear();
+    indexedColumns.clear();
+}
+
+QString storedItemType(Id storedId)
+{
+    return Database::lookupValue(itemsTable, itemsIdColumn, QVariant(storedId), itemsTypeColumn)
+        .toString();
+}
+
+int tableOfType(const QString &type)
+{
+    return syncedTableId(type);
+}
+
+int rowOfItem(int table, Id storedId)
+{
+    if (table < 0)
+        return 0;
+    return Database::findRow(table, columnOf(table, idName), QVariant(storedId));
+}
+
+QVariant resolveMemberImpl(Id id, const QString &member, const QVariant &stored, bool raw,
+                           bool emitDownloads)
+{
+    if (isIdMember(member)) {
+        bool ok = false;
+        const Id value = idFromVariant(stored, &ok);
+        return QVariant(Id(ok ? toLocalId(value) : 0));
+    }
+    if (isFileMember(member) && !raw) {
+        const Conditions where{{downloadsMemberColumn, member},
+                               {downloadsIdColumn, QVariant(toServerId(id))}};
+        const QVariant url = downloadsTable < 0
+                                 ? QVariant()
+                                 : Database::valueWhere(downloadsTable, where, downloadsUrlColumn);
+        if (isNullValue(url) && !cellEquals(stored, downloadingPlaceholder))
+            return stored;
+        const QString address = url.toString();
+        if (emitDownloads && !address.isEmpty()) {
+            if (TavrinConnector *connector = TavrinConnector::instance())
+                emit connector->downloadFileSignal(address);
+        }
+        return QVariant();
+    }
+    return stored;
+}
+
+QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads)
+{
+    QVariantMap result;
+    const int itemsRow = rowOfItem(itemsTable, storedId);
+    if (itemsRow <= 0)
+        return result;
+    const QString type = Database::value(itemsTable, itemsRow, itemsTypeColumn).toString();
+    const int table = tableOfType(type);
+    if (table >= 0) {
+        const QStringList names = Database::columnNames(table);
+        const QVector<QVariant> cells = Database::rowValues(table, rowOfItem(table, storedId));
+        for (int i = 0; i < names.size(); ++i)
+            result.insert(names.at(i),
+                          resolveMemberImpl(storedId, names.at(i), cells.value(i), raw, emitDownloads));
+    }
+    const QStringList itemNames = Database::columnNames(itemsTable);
+    const QVector<QVariant> itemCells = Database::rowValues(itemsTable, itemsRow);
+    for (int i = 0; i < itemNames.size(); ++i)
+        result.insert(itemNames.at(i),
+                      resolveMemberImpl(storedId, itemNames.at(i), itemCells.value(i), raw, emitDownloads));
+    return result;
+}
+
+} // namespace engine_internal
+
+QVariant resolveMember(Id id, const QString &member, const QVariant &stored, bool raw)
+{
+    return resolveMemberImpl(id, member, stored, raw, true);
+}
+
+QString itemType(Id id)
+{
+    QMutexLocker lock(&storeMutex);
+    return storedItemType(toServerId(id));
+}
+
+qint64 itemOwner(Id id)
+{
+    qint64 owner = 0;
+    {
+        QMutexLocker lock(&storeMutex);
+        owner = Database::lookupValue(itemsTable, itemsIdColumn, QVariant(toServerId(id)), itemsOwnerColumn)
+                    .toLongLong();
+    }
+    return owner == 0 ? userId() : owner;
+}
+
+bool isItemOfType(Id id, const QString &type)
+{
+    QMutexLocker lock(&storeMutex);
+    return storedItemType(toServerId(id)) == type;
+}
+
+int syncedTableId(const QString &name)
+{
+    {
+        QMutexLocker lock(&tableCacheMutex);
+        const auto found = syncedTableNumbers.constFind(name);
+        if (found != syncedTableNumbers.cend())
+            return found.value();
+    }
+    if (!syncedTables.contains(name))
+        return -1;
+    const int table = Database::tableId(name);
+    QMutexLocker lock(&tableCacheMutex);
+    syncedTableNumbers.insert(name, table);
+    return table;
+}
+
+int syncedTableOfItem(Id id)
+{
+    return syncedTableId(itemType(id));
+}
+
+Id createItem(const QString &type)
+{
+    if (!syncedTables.contains(type))
+        return 0;
+    Id id = 0;
+    {
+        QMutexLocker lock(&storeMutex);
+        const int table = Database::tableId(type);
+        if (table < 0 || itemsTable < 0)
+            return 0;
+        bool ok = false;
+        const QVariant counter = optionValue(QStringLiteral("itemAutodecrement"), 0);
+        Id last = idFromVariant(counter, &ok);
+        if (!ok) {
+            qWarning("createItem: the local id counter holds %s; counting on from 0",
+                     qPrintable(counter.toString()));
+            last = 0;
+        }
+        // Local ids stay negative whatever the counter was left at.
+        id = qMin<Id>(last, 0) - 1;
+        setOption(QStringLiteral("itemAutodecrement"), QVariant(id));
+
+        Database::insertRow(itemsTable, {{itemsIdColumn, QVariant(id)},
+                                         {itemsTypeColumn, QVariant(type)},
+                                         {itemsOwnerColumn, QVariant(qint64(0))}});
+        Database::insertRow(table, {{columnOf(table, idName), QVariant(id)}});
+        Database::insertRow(uncommittedCreateTable, {{uncommittedCreateIdColumn, QVariant(id)}});
+    }
+    notifyItemCreated(id, type);
+    return id;
+}
+
+QVariant getMember(Id id, const QString &member)
+{
+    QMutexLocker lock(&storeMutex);
+    if (member == QLatin1String("type"))
+        return QVariant(storedItemType(toServerId(id)));
+    if (member == QLatin1String("owner")) {
+        const qint64 owner = Database::lookupValue(itemsTable, itemsIdColumn, QVariant(toServerId(id)),
+                                                   itemsOwnerColumn)
+                                 .toLongLong();
+        return QVariant(qint64(owner == 0 ? userId() : owner));
+    }
+    const Id storedId = toServerId(id);
+    const int table = tableOfType(storedItemType(storedId));
+    QVariant cell;
+    const int column = columnOf(table, member);
+    if (column >= 0)
+        cell = Database::value(table, rowOfItem(table, storedId), column);
+    return resolveMemberImpl(storedId, member, cell, false, true);
+}
+
+QVariantMap readItem(Id id, bool raw)
+{
+    QMutexLocker lock(&storeMutex);
+    return readItemLocked(toServerId(id), raw, true);
+}
+
+void markMemberModified(Id id, const QString &member)
+{
+    int row = 0;
+    RowCursor cursor = Database::select(uncommittedSetTable, uncommittedSetIdColumn, QVariant(id));
+    while (cursor.next()) {
+        if (cellEquals(Database::value(cursor, uncommittedSetMemberColumn), member)) {
+            row = cursor.row;
+            break;
+        }
+    }
+    if (row <= 0)
+        row = Database::newRow(uncommittedSetTable);
+    if (row <= 0)
+        return;
+    Database::setValue(uncommittedSetTable, row, uncommittedSetIdColumn, QVariant(id));
+    Database::setValue(uncommittedSetTable, row, uncommittedSetMemberColumn, QVariant(member));
+    Database::setValue(uncommittedSetTable, row, uncommittedSetModifiedColumn,
+                       QVariant(QDateTime::currentDateTime()));
+    sentRows.remove(TableRow(uncommittedSetTable, row));
+}
+
+void setMember(Id id, const QString &member, const QVariant &value)
+{
+    if (member == idName)
+        return;
+
+    QVariant toStore = value;
+    Id storedId = 0;
+    {
+        QMutexLocker lock(&storeMutex);
+        if (isIdMember(member)) {
+            bool ok = false;
+            const Id given = idFromVariant(value, &ok);
+            if (!ok) {
+                qWarning("setMember: refusing %s = %s for item %lld: not an id", qPrintable(member),
+                         qPrintable(value.toString()), static_cast<long long>(id));
+                return;
+            }
+            toStore = QVariant(toServerId(given));
+        }
+        storedId = toServerId(id);
+        if (storedItemType(storedId).isEmpty())
+            return;
+    }
+
+    // readItem takes the lock itself; the lock is not recursive.
+    const QVariantMap before = readItem(storedId, false);
+
+    bool changed = false;
+    {
+        QMutexLocker lock(&storeMutex);
+        const int table = tableOfType(storedItemType(storedId));
+        const int row = rowOfItem(table, storedId);
+        const int column = columnOf(table, member);
+        if (row > 0 && column >= 0)
+            changed = Database::setValue(table, row, column, toStore);
+        if (changed)
+            markMemberModified(storedId, member);
+        if (isFileMember(member)) {
+            dropPendingDownloads(storedId, member);
+            removeFileIfUnreferenced(before.value(member).toString());
+        }
+    }
+    if (changed)
+        notifyMemberChanged(storedId, before, member, toStore);
+}
+
+void setMemberFile(Id id, const QString &member, const QByteArray &bytes)
+{
+    // No stored file for an item that is not there: it would never be freed.
+    if (itemType(id).isEmpty())
+        return;
+    const QString name = Database::storeNewFile(bytes);
+    if (name.isEmpty()) {
+        qWarning("setMemberFile: the file store refused the bytes for %s of item %lld",
+                 qPrintable(member), static_cast<long long>(id));
+        return;
+    }
+    setMember(id, member, QVariant(name));
+}
+
+void removeFileIfUnreferenced(const QString &name)
+{
+    if (name.isEmpty())
+        return;
+    for (const QString &type : syncedTables) {
+        const int table = Database::tableId(type);
+        const QStringList columns = Database::columnNames(table);
+        for (int column = 0; column < columns.size(); ++column) {
+            if (isFileMember(columns.at(column)) && Database::findRow(table, column, QVariant(name)) > 0)
+                return;
+        }
+    }
+    Database::removeFile(name);
+}
+
+namespace {
+
+void removeRowsWithId(int table, int idColumn, Id id)
+{
+    RowCursor cursor = Database::select(table, idColumn, QVariant(id));
+    while (cursor.next())
+        Database::removeRow(cursor);
+}
+
+} // namespace
+
+void removeItem(Id id)
+{
+    Id storedId = 0;
+    {
+        QMutexLocker lock(&storeMutex);
+        storedId = toServerId(id);
+        if (storedItemType(storedId).isEmpty())
+            return;
+        removeRowsWithId(uncommittedSetTable, uncommittedSetIdColumn, storedId);
+        removeRowsWithId(uncommittedCreateTable, uncommittedCreateIdColumn, storedId);
+        Database::insertUnique(uncommittedRemoveTable, Conditions{{uncommittedRemoveIdColumn, QVariant(storedId)}});
+    }
+
+    const QVariantMap before = readItem(storedId, false);
+
+    {
+        QMutexLocker lock(&storeMutex);
+        const QString type = storedItemType(storedId);
+        // Another thread removed it meanwhile, and told the watchers.
+        if (type.isEmpty())
+            return;
+        removeRowsWithId(itemsTable, itemsIdColumn, storedId);
+
+        const int table = tableOfType(type);
+        const QStringList columns = Database::columnNames(table);
+        QSet<QString> files;
+        RowCursor cursor = Database::select(table, columnOf(table, idName), QVariant(storedId));
+        while (cursor.next()) {
+            for (int column = 0; column < columns.size(); ++column) {
+                if (isFileMember(columns.at(column)))
+                    files.insert(Database::value(cursor, column).toString());
+            }
+            Database::removeRow(cursor);
+        }
+        for (const QString &column : columns) {
+            if (isFileMember(column))
+                dropPendingDownloads(storedId, column);
+        }
+        for (const QString &file : std::as_const(files))
+            removeFileIfUnreferenced(file);
+    }
+    notifyItemRemoved(storedId, before);
+}
+
+bool resetStoreAndNotify(QString *error)
+{
+    QList<QPair<Id, QVariantMap>> known;
+    {
+        QMutexLocker lock(&storeMutex);
+        RowCursor cursor = Database::allRows(itemsTable);
+        while (cursor.next()) {
+            const Id storedId = idFromVariant(Database::value(cursor, itemsIdColumn));
+            known.append({toLocalId(storedId), readItemLocked(storedId, false, false)});
+        }
+        // No row carries a translated id any more; a new local id must not be
+        // taken for an old one.
+        tempIdToServerId.clear();
+        serverIdToTempId.clear();
+    }
+    if (!Database::reset(error))
+        return false;
+    bindTables();
+    for (const auto &item : std::as_const(known))
+        notifyItemRemoved(item.first, item.second);
+    return true;
+}

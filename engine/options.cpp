@@ -1,0 +1,44 @@
+// Local options (table "options"), the server option getter and the user id.
+
+#include "engineglobals.h"
+
+#include "database.h"
+
+namespace {
+
+QVariant lookupOption(int table, int nameColumn, int valueColumn, const QString &name,
+                      const QVariant &defaultValue)
+{
+    const QVariant stored = Database::lookupValue(table, nameColumn, QVariant(name), valueColumn);
+    return isNullValue(stored) ? defaultValue : stored;
+}
+
+} // namespace
+
+QVariant optionValue(const QString &name, const QVariant &defaultValue)
+{
+    return lookupOption(optionsTable, optionsNameColumn, optionsValueColumn, name, defaultValue);
+}
+
+QVariant serverOptionValue(const QString &name, const QVariant &defaultValue)
+{
+    return lookupOption(serverOptionTable, serverOptionNameColumn, serverOptionValueColumn, name,
+                        defaultValue);
+}
+
+void setOption(const QString &name, const QVariant &value)
+{
+    if (optionsTable < 0)
+        return;
+    int row = Database::findRow(optionsTable, optionsNameColumn, QVariant(name));
+    if (row <= 0) {
+        row = Database::newRow(optionsTable);
+        Database::setValue(optionsTable, row, optionsNameColumn, QVariant(name));
+    }
+    Database::setValue(optionsTable, row, optionsValueColumn, value);
+}
+
+Id userId()
+{
+    return optionValue(QStringLiteral("user"), 0).toLongLong();
+}

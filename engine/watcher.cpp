@@ -1,0 +1,641 @@
+// The watch registry: one WatcherInternal per distinct filter, indexed by item
+// id (item filters) and by one anchoring entry (open filters), so that a
+// change is offered only to the watchers it can concern.
+
+#include "watcher.h"
+
+#include "engine_p.h"
+#include "engineglobals.h"
+#include "watcherinternal.h"
+
+#include "database.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <algorithm>
+#include <functional>
+
+using namespace engine_internal;
+
+namespace {
+
+const QString idKey = QStringLiteral("id");
+const QString typeKey = QStringLiteral("type");
+
+// --- Open-filter index --------------------------------------------------------------
+//
+// An open filter with a non-null entry k = v can only match an item whose
+// member k equals v (cell equality, member on the left). Such a watcher is
+// filed under k and a key derived from v: the integer v stands for when it has
+// one (5, "5", 5.0, " 5"), else its text. A change is then offered to the
+// watchers filed under the keys of the item's old and new member values, and
+// to every watcher of k when a member value has a type for which that
+// derivation proves nothing (a bool, a date, a non-integral number). Filters
+// without such an entry (the empty filter, only null entries) get every change.
+
+struct AnchorBuckets
+{
+    QHash<qint64, QSet<WatcherInternal *>> integers;
+    QHash<QString, QSet<WatcherInternal *>> texts;
+    QSet<WatcherInternal *> all;
+};
+
+QHash<QString, AnchorBuckets> openAnchors;
+QSet<WatcherInternal *> unanchoredOpen;
+Id lastWatcherId = 0;
+
+bool isNumberType(int type)
+{
+    switch (type) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void chooseAnchor(WatcherInternal *watcher)
+{
+    const WatchFilter &filter = watcher->filter;
+    for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
+        const int type = it.value().metaType().id();
+        if (isNullValue(it.value()) || (!isNumberType(type) && type != QMetaType::QString))
+            continue;
+        bool ok = false;
+        const qint64 integer = idFromVariant(it.value(), &ok);
+        if (ok) {
+            watcher->anchor = WatcherInternal::Anchor::Integer;
+            watcher->anchorKey = it.key();
+            watcher->anchorInteger = integer;
+            return;
+        }
+    }
+    for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
+        if (it.value().metaType().id() == QMetaType::QString && !isNullValue(it.value())) {
+            watcher->anchor = WatcherInternal::Anchor::Text;
+            watcher->anchorKey = it.key();
+            watcher->anchorText = it.value().toString();
+            return;
+        }
+    }
+    watcher->anchor = WatcherInternal::Anchor::None;
+}
+
+void fileOpenWatcher(WatcherInternal *watcher)
+{
+    chooseAnchor(watcher);
+    if (watcher->anchor == WatcherInternal::Anchor::None) {
+        unanchoredOpen.insert(watcher);
+        return;
+    }
+    AnchorBuckets &buckets = openAnchors[watcher->anchorKey];
+    buckets.all.insert(watcher);
+    if (watcher->anchor == WatcherInternal::Anchor::Integer)
+        buckets.integers[watcher->anchorInteger].insert(watcher);
+    else
+        buckets.texts[watcher->anchorText].insert(watcher);
+}
+
+void unfileOpenWatcher(WatcherInternal *watcher)
+{
+    if (watcher->anchor == WatcherInternal::Anchor::None) {
+        unanchoredOpen.remove(watcher);
+        return;
+    }
+    auto found = openAnchors.find(watcher->anchorKey);
+    if (found == openAnchors.end())
+        return;
+    AnchorBuckets &buckets = found.value();
+    buckets.all.remove(watcher);
+    if (watcher->anchor == WatcherInternal::Anchor::Integer) {
+        auto bucket = buckets.integers.find(watcher->anchorInteger);
+        if (bucket != buckets.integers.end() && (bucket->remove(watcher), bucket->isEmpty()))
+            buckets.integers.erase(bucket);
+    } else {
+        auto bucket = buckets.texts.find(watcher->anchorText);
+        if (bucket != buckets.texts.end() && (bucket->remove(watcher), bucket->isEmpty()))
+            buckets.texts.erase(bucket);
+    }
+    if (buckets.all.isEmpty())
+        openAnchors.erase(found);
+}
+
+// The watchers of `buckets` that an item whose member holds `value` may match.
+void collectAnchored(const AnchorBuckets &buckets, const QVariant &value, QSet<WatcherInternal *> &out)
+{
+    if (!value.isValid())
+        return; // a value without a type equals no anchoring value
+    const int type = value.metaType().id();
+    const auto addInteger = [&](qint64 integer) {
+        const auto bucket = buckets.integers.constFind(integer);
+        if (bucket != buckets.integers.cend())
+            out.unite(bucket.value());
+    };
+    const auto addText = [&](const QString &text) {
+        const auto bucket = buckets.texts.constFind(text);
+        if (bucket != buckets.texts.cend())
+            out.unite(bucket.value());
+    };
+    bool ok = false;
+    if (type == QMetaType::QString) {
+        const QString text = value.toString();
+        addText(text);
+        const qint64 integer = idFromVariant(value, &ok);
+        if (ok && !text.isNull())
+            addInteger(integer);
+    } else if (isNumberType(type)) {
+        const qint64 integer = idFromVariant(value, &ok);
+        if (ok)
+            addInteger(integer);
+        else
+            out.unite(buckets.all);
+    } else {
+        out.unite(buckets.all);
+    }
+}
+
+using Candidate = QPair<Id, WatcherInternal *>;
+
+QList<Candidate> itemCandidates(Id item)
+{
+    QList<Candidate> result;
+    for (auto it = watchersByItem.constFind(item); it != watchersByItem.cend() && it.key() == item; ++it)
+        result.append({it.value()->watcherId, it.value()});
+    return result;
+}
+
+// Open watchers that may care about an item whose members were `members`
+// and, when `member` is given, whose `member` became `value`.
+QList<Candidate> openCandidates(const QVariantMap &members, const QString *member, const QVariant *value)
+{
+    QSet<WatcherInternal *> hits = unanchoredOpen;
+    for (auto it = openAnchors.cbegin(); it != openAnchors.cend(); ++it) {
+        collectAnchored(it.value(), members.value(it.key()), hits);
+        if (member && *member == it.key())
+            collectAnchored(it.value(), *value, hits);
+    }
+    QList<Candidate> result;
+    result.reserve(hits.size());
+    for (WatcherInternal *watcher : std::as_const(hits))
+        result.append({watcher->watcherId, watcher});
+    return result;
+}
+
+// Offers a change to the candidates in ascending watcher id (newest first).
+// A watcher that left the registry meanwhile is skipped; one made meanwhile
+// is not among the candidates.
+void walk(QList<Candidate> candidates, const std::function<void(WatcherInternal *)> &call)
+{
+    std::sort(candidates.begin(), candidates.end(),
+              [](const Candidate &a, const Candidate &b) { return a.first < b.first; });
+    for (const Candidate &candidate : std::as_const(candidates)) {
+        if (watcherById.value(candidate.first) != candidate.second)
+            continue;
+        call(candidate.second);
+    }
+}
+
+// The registry belongs to the GUI thread; a notification raised elsewhere (a
+// thumbnail job writing its files) is handed over whole and walked there.
+void dispatch(std::function<void()> notification)
+{
+    if (onRegistryThread())
+        notification();
+    else
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(notification),
+                                  Qt::QueuedConnection);
+}
+
+bool sameFilter(const WatchFilter &a, const WatchFilter &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (auto x = a.cbegin(), y = b.cbegin(); x != a.cend(); ++x, ++y) {
+        if (x.key() != y.key() || x.value().metaType() != y.value().metaType() || x.value() != y.value())
+            return false;
+    }
+    return true;
+}
+
+Id itemIdOfFilter(const WatchFilter &filter)
+{
+    bool ok = false;
+    const Id id = idFromVariant(filter.value(idKey), &ok);
+    return ok ? id : 0;
+}
+
+// The options row of the watcher id counter, remembered between calls and
+// checked by its name, so that a new watcher costs one store write.
+int counterTable = -1;
+int counterRow = 0;
+
+Id nextWatcherId()
+{
+    const QString name = QStringLiteral("watcherAutodecrement");
+    const bool known = counterTable == optionsTable && counterRow > 0
+                       && cellEquals(Database::value(optionsTable, counterRow, optionsNameColumn), name);
+    if (!known) {
+        bool ok = false;
+        const Id stored = idFromVariant(optionValue(name, 0), &ok);
+        // The counter lives in the store, which a log-in reset empties; the
+        // process keeps its own low-water mark so that no id comes twice.
+        if (ok)
+            lastWatcherId = qMin(lastWatcherId, stored);
+    }
+    const Id id = qMin(lastWatcherId, Id(0)) - 1;
+    lastWatcherId = id;
+    if (known) {
+        Database::setValue(optionsTable, counterRow, optionsValueColumn, QVariant(id));
+    } else {
+        setOption(name, QVariant(id));
+        counterTable = optionsTable;
+        counterRow = Database::findRow(optionsTable, optionsNameColumn, QVariant(name));
+    }
+    return id;
+}
+
+WatcherInternal *watcherForFilter(const WatchFilter &filter, const QString &hashText)
+{
+    auto *watcher = new WatcherInternal(nextWatcherId(), filter);
+    watcherById.insert(watcher->watcherId, watcher);
+    watcherByFilter.insert(hashText, watcher);
+    if (filterHasItemId(filter)) {
+        itemWatcherById.insert(watcher->watcherId, watcher);
+        watchersByItem.insert(itemIdOfFilter(filter), watcher);
+    } else {
+        openWatcherById.insert(watcher->watcherId, watcher);
+        fileOpenWatcher(watcher);
+    }
+    return watcher;
+}
+
+WatcherInternal *watcherFor(const WatchFilter &filter)
+{
+    const QString text = filterHashText(filter);
+    for (auto it = watcherByFilter.constFind(text); it != watcherByFilter.cend() && it.key() == text; ++it) {
+        if (it.value() && sameFilter(it.value()->filter, filter))
+            return it.value();
+    }
+    return watcherForFilter(filter, text);
+}
+
+void removeWatcher(Id watcherId)
+{
+    WatcherInternal *watcher = watcherById.take(watcherId);
+    if (!watcher)
+        return;
+    watcherByFilter.remove(filterHashText(watcher->filter), watcher);
+    for (WatcherInterface *watcherInterface : std::as_const(watcher->interfaces)) {
+        if (interfaceWatcher.value(watcherInterface, 0) == watcherId)
+            interfaceWatcher.remove(watcherInterface);
+    }
+    if (filterHasItemId(watcher->filter)) {
+        itemWatcherById.remove(watcherId);
+        watchersByItem.remove(itemIdOfFilter(watcher->filter), watcher);
+    } else {
+        openWatcherById.remove(watcherId);
+        unfileOpenWatcher(watcher);
+    }
+    // A delivery in progress may still be using it.
+    watcher->deleteLater();
+}
+
+bool refuseOffThread(const char *what)
+{
+    if (onRegistryThread())
+        return false;
+    qWarning("%s: the watch registry is used on the GUI thread only; ignored", what);
+    return true;
+}
+
+Id localIdOf(Id item)
+{
+    QMutexLocker lock(&storeMutex);
+    return toLocalId(item);
+}
+
+} // namespace
+
+namespace engine_internal {
+
+bool onRegistryThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+} // namespace engine_internal
+
+// --- WatcherInternal --------------------------------------------------------------------
+
+WatcherInternal::WatcherInternal(Id id, const WatchFilter &watchedFilter)
+    : watcherId(id)
+    , filter(watchedFilter)
+{
+}
+
+void WatcherInternal::addReceiver(const char *signal, QObject *receiver, const char *slot)
+{
+    receivers.insert(receiver);
+    connect(this, signal, receiver, slot, Qt::AutoConnection);
+    connect(receiver, &QObject::destroyed, this, &WatcherInternal::receiverDestroyed, Qt::AutoConnection);
+}
+
+void WatcherInternal::addInterface(WatcherInterface *watcherInterface)
+{
+    if (!interfaces.contains(watcherInterface))
+        interfaces.append(watcherInterface);
+    interfaceWatcher.insert(watcherInterface, watcherId);
+}
+
+void WatcherInternal::removeInterface(WatcherInterface *watcherInterface)
+{
+    if (interfaces.isEmpty())
+        return;
+    if (interfaces.removeOne(watcherInterface) && interfaces.isEmpty() && receivers.isEmpty())
+        removeWatcher(watcherId);
+}
+
+void WatcherInternal::receiverDestroyed(QObject *receiver)
+{
+    if (receivers.remove(receiver) && interfaces.isEmpty() && receivers.isEmpty())
+        removeWatcher(watcherId);
+}
+
+bool WatcherInternal::matches(const QVariantMap &members) const
+{
+    for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
+        if (!entryMatches(it.value(), members.value(it.key())))
+            return false;
+    }
+    return true;
+}
+
+void WatcherInternal::memberChanged(Id id, const QVariantMap &oldMembers, const QString &member,
+                                    const QVariant &value)
+{
+    const auto idEntry = filter.constFind(idKey);
+    if (idEntry != filter.cend() && !isNullValue(idEntry.value()) && !cellEquals(QVariant(id), idEntry.value()))
+        return;
+
+    qsizetype unmatchedBefore = filter.size();
+    qsizetype unmatchedAfter = filter.size();
+    for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
+        const QVariant before = oldMembers.value(it.key());
+        const bool matchesBefore = entryMatches(it.value(), before);
+        const bool matchesAfter = it.key() == member ? entryMatches(it.value(), value) : matchesBefore;
+        if (matchesBefore)
+            --unmatchedBefore;
+        if (matchesAfter)
+            --unmatchedAfter;
+        if (!matchesBefore && !matchesAfter)
+            break;
+    }
+    const bool before = unmatchedBefore == 0;
+    const bool after = unmatchedAfter == 0;
+
+    if (before != after) {
+        if (after) {
+            emit onPlus(id);
+            emit onInit();
+            interfacesOnPlus(id);
+        } else {
+            emit onMinus(id);
+            emit onRemove();
+            interfacesOnMinus(id);
+        }
+    } else if (before && member != idKey && !cellEquals(oldMembers.value(member), value)) {
+        emit onSet(id, member, value);
+        emit onSet(member, value);
+        interfacesOnSet(id, member, value);
+    }
+}
+
+void WatcherInternal::itemCreated(Id id, const QString &type)
+{
+    memberChanged(id, QVariantMap(), typeKey, QVariant(type));
+}
+
+void WatcherInternal::itemRemoved(Id id, const QVariantMap &members)
+{
+    if (!matches(members))
+        return;
+    emit onMinus(id);
+    emit onRemove();
+    interfacesOnMinus(id);
+}
+
+// Deliveries run on the registry's thread. Each interface is checked against
+// the live set before each call: an earlier call may have unwatched or
+// destroyed it.
+void WatcherInternal::interfacesOnPlus(Id id)
+{
+    const QList<WatcherInterface *> attached = interfaces;
+    for (WatcherInterface *watcherInterface : attached) {
+        if (interfaces.contains(watcherInterface))
+            watcherInterface->onPlus(id);
+        if (interfaces.contains(watcherInterface))
+            watcherInterface->onInit();
+    }
+}
+
+void WatcherInternal::interfacesOnSet(Id id, const QString &member, const QVariant &value)
+{
+    const QList<WatcherInterface *> attached = interfaces;
+    for (WatcherInterface *watcherInterface : attached) {
+        if (interfaces.contains(watcherInterface))
+            watcherInterface->onSet(id, member, value);
+        if (interfaces.contains(watcherInterface))
+            watcherInterface->onSet(member, value);
+    }
+}
+
+void WatcherInternal::interfacesOnMinus(Id id)
+{
+    const QList<WatcherInterface *> attached = interfaces;
+    for (WatcherInterface *watcherInterface : attached) {
+        if (interfaces.contains(watcherInterface))
+            watcherInterface->onMinus(id);
+        if (interfaces.contains(watcherInterface))
+            watcherInterface->onRemove();
+    }
+}
+
+// --- WatcherInterface -----------------------------------------------------------------
+
+WatcherInterface::~WatcherInterface()
+{
+    unwatch();
+}
+
+void WatcherInterface::onPlus(Id) {}
+void WatcherInterface::onSet(Id, const QString &, const QVariant &) {}
+void WatcherInterface::onMinus(Id) {}
+void WatcherInterface::onInit() {}
+void WatcherInterface::onSet(const QString &, const QVariant &) {}
+void WatcherInterface::onRemove() {}
+
+void WatcherInterface::watch(const WatchFilter &filter)
+{
+    unwatch();
+    watching = true;
+    watchInterface(filter, this);
+}
+
+void WatcherInterface::unwatch()
+{
+    if (!watching)
+        return;
+    watching = false;
+    unwatchInterface(this);
+}
+
+// --- Registry operations ------------------------------------------------------------------
+
+QString filterHashText(const WatchFilter &filter)
+{
+    QString text;
+    text.reserve(int(filter.size()) * 16);
+    for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
+        text += it.key();
+        text += QLatin1Char(':');
+        if (!isNullValue(it.value()))
+            text += it.value().toString();
+    }
+    return text;
+}
+
+bool filterHasItemId(const WatchFilter &filter)
+{
+    return itemIdOfFilter(filter) != 0;
+}
+
+void watch(const WatchFilter &filter, const char *signal, QObject *receiver, const char *slot)
+{
+    if (!receiver || !signal || !slot || refuseOffThread("watch"))
+        return;
+    WatcherInternal *watcher = watcherFor(filter);
+    watcher->addReceiver(signal, receiver, slot);
+
+    const QByteArray signalText(signal);
+    if (!signalText.contains("onInit") && !signalText.contains("onPlus"))
+        return;
+    const QList<Id> ids = findItems(filter);
+    if (ids.isEmpty())
+        return;
+    auto *emitter = new TavrinWatcherEmit;
+    QObject::connect(emitter, signal, receiver, slot, Qt::AutoConnection);
+    for (const Id id : ids) {
+        emit emitter->onPlus(id);
+        emit emitter->onInit();
+    }
+    emitter->deleteLater();
+}
+
+const WatchFilter &watchOnPlus(const WatchFilter &filter, QObject *receiver, const char *slot)
+{
+    watch(filter, SIGNAL(onPlus(Id)), receiver, slot);
+    return filter;
+}
+
+const WatchFilter &watchOnMinus(const WatchFilter &filter, QObject *receiver, const char *slot)
+{
+    watch(filter, SIGNAL(onMinus(Id)), receiver, slot);
+    return filter;
+}
+
+const WatchFilter &watchOnSet(const WatchFilter &filter, QObject *receiver, const char *slot)
+{
+    watch(filter, SIGNAL(onSet(Id, QString, QVariant)), receiver, slot);
+    return filter;
+}
+
+void watchInterface(const WatchFilter &filter, WatcherInterface *watcherInterface)
+{
+    if (!watcherInterface || refuseOffThread("watchInterface"))
+        return;
+    unwatchInterface(watcherInterface);
+    WatcherInternal *watcher = watcherFor(filter);
+    watcher->addInterface(watcherInterface);
+    // The replay is direct and complete: an interface that unwatches itself
+    // in one call still hears the rest.
+    const QList<Id> ids = findItems(filter);
+    for (const Id id : ids) {
+        watcherInterface->onPlus(id);
+        watcherInterface->onInit();
+    }
+}
+
+void unwatchInterface(WatcherInterface *watcherInterface)
+{
+    if (!watcherInterface || refuseOffThread("unwatchInterface"))
+        return;
+    const auto found = interfaceWatcher.constFind(watcherInterface);
+    if (found == interfaceWatcher.cend())
+        return;
+    const Id watcherId = found.value();
+    if (WatcherInternal *watcher = watcherById.value(watcherId))
+        watcher->removeInterface(watcherInterface);
+    interfaceWatcher.remove(watcherInterface);
+}
+
+void notifyItemCreated(Id item, const QString &type)
+{
+    const Id id = localIdOf(item);
+    dispatch([id, type] {
+        const QVariant value(type);
+        const QList<Candidate> items = itemCandidates(id);
+        const QList<Candidate> open = openCandidates(QVariantMap(), &typeKey, &value);
+        const auto call = [&](WatcherInternal *watcher) { watcher->itemCreated(id, type); };
+        walk(items, call);
+        walk(open, call);
+    });
+}
+
+void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &member, const QVariant &value)
+{
+    Id id = 0;
+    QVariant newValue = value;
+    {
+        QMutexLocker lock(&storeMutex);
+        id = toLocalId(item);
+        bool ok = false;
+        const Id valueId = idFromVariant(value, &ok);
+        if (isIdMember(member) && ok)
+            newValue = QVariant(toLocalId(valueId));
+    }
+    dispatch([id, oldMembers, member, newValue] {
+        const QList<Candidate> items = itemCandidates(id);
+        const QList<Candidate> open = openCandidates(oldMembers, &member, &newValue);
+        const auto call = [&](WatcherInternal *watcher) {
+            watcher->memberChanged(id, oldMembers, member, newValue);
+        };
+        walk(items, call);
+        walk(open, call);
+    });
+}
+
+void notifyItemRemoved(Id item, const QVariantMap &members)
+{
+    const Id id = localIdOf(item);
+    dispatch([id, members] {
+        const QList<Candidate> items = itemCandidates(id);
+        const QList<Candidate> open = openCandidates(members, nullptr, nullptr);
+        const auto call = [&](WatcherInternal *watcher) { watcher->itemRemoved(id, members); };
+        walk(items, call);
+        walk(open, call);
+    });
+}

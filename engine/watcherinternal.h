@@ -1,0 +1,62 @@
+#pragma once
+
+// The watcher shared by every client of one filter. Internal to the engine.
+
+#include "watcher.h"
+
+#include <QObject>
+#include <QSet>
+
+class WatcherInternal : public QObject
+{
+    Q_OBJECT
+public:
+    WatcherInternal(Id watcherId, const WatchFilter &filter);
+
+    void addReceiver(const char *signal, QObject *receiver, const char *slot);
+    void addInterface(WatcherInterface *watcherInterface);
+    void removeInterface(WatcherInterface *watcherInterface);
+
+    bool matches(const QVariantMap &members) const;
+    void itemCreated(Id id, const QString &type);
+    void memberChanged(Id id, const QVariantMap &oldMembers, const QString &member, const QVariant &value);
+    void itemRemoved(Id id, const QVariantMap &members);
+
+    const Id watcherId;
+    const WatchFilter filter;
+    QSet<QObject *> receivers;
+    // Few per watcher (usually one Item): a list is cheaper than a set.
+    QList<WatcherInterface *> interfaces;
+
+    // Where the open-filter index keeps this watcher (see watcher.cpp).
+    enum class Anchor { None, Integer, Text };
+    Anchor anchor = Anchor::None;
+    QString anchorKey;
+    qint64 anchorInteger = 0;
+    QString anchorText;
+
+signals:
+    void onPlus(Id id);
+    void onSet(Id id, const QString &member, const QVariant &value);
+    void onMinus(Id id);
+    void onInit();
+    void onSet(const QString &member, const QVariant &value);
+    void onRemove();
+
+public slots:
+    void receiverDestroyed(QObject *receiver);
+
+private:
+    void interfacesOnPlus(Id id);
+    void interfacesOnSet(Id id, const QString &member, const QVariant &value);
+    void interfacesOnMinus(Id id);
+};
+
+// Replays the current matches of a filter to one new receiver.
+class TavrinWatcherEmit : public QObject
+{
+    Q_OBJECT
+signals:
+    void onPlus(Id id);
+    void onInit();
+};
