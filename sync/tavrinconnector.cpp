@@ -1,1 +1,515 @@
-// Placeholder until the sync connector lands.
+#include "tavrinconnector.h"
+
+#include "sync_p.h"
+
+#include "downloads.h"
+#include "engine_p.h"
+#include "engineglobals.h"
+#include "imagecache.h"
+#include "jsoncodec.h"
+#include "multipartformdata.h"
+#include "networkconnector.h"
+#include "serveroptions.h"
+#include "watcher.h"
+
+#include "database.h"
+
+#include <QDebug>
+#include <QMetaMethod>
+#include <QMutexLocker>
+#include <QRunnable>
+#include <QThreadPool>
+#include <QTimer>
+
+using namespace sync_internal;
+
+namespace {
+
+constexpr int maxRunningDownloads = 5;
+constexpr qint64 brokenDownloadPauseSecs = 15;
+// How long after a change from the service the commit-mode check keeps the
+// short delay, so that a conversation with another client flows quickly.
+constexpr qint64 recentServerChangeMs = 10000;
+
+std::function<QDateTime()> clockFunction;
+
+// Decodes one stored file on the thread pool; the picture travels back as a
+// QImage, since pixmaps belong to the GUI thread.
+class TavrinImageLoader : public QRunnable
+{
+public:
+    explicit TavrinImageLoader(const QString &file)
+        : file(file)
+    {
+    }
+
+    void run() override
+    {
+        auto *image = new QImage;
+        if (!image->loadFromData(Database::fileData(file)))
+            *image = QImage();
+        const QString name = file;
+        QMetaObject::invokeMethod(
+            TavrinConnector::instance(),
+            [name, image] { TavrinConnector::instance()->imageLoaded(name, image); },
+            Qt::QueuedConnection);
+    }
+
+private:
+    QString file;
+};
+
+// The slot name of a SLOT() signature ("1onAnswer(QVariantMap)" -> "onAnswer").
+QByteArray slotName(const char *slot)
+{
+    QByteArray name(slot);
+    if (!name.isEmpty() && name.at(0) >= '0' && name.at(0) <= '9')
+        name.remove(0, 1);
+    const qsizetype paren = name.indexOf('(');
+    return paren < 0 ? name : name.left(paren);
+}
+
+bool hasAnswerSlot(const QObject *receiver, const char *slot)
+{
+    QByteArray signature(slot);
+    if (!signature.isEmpty() && signature.at(0) >= '0' && signature.at(0) <= '9')
+        signature.remove(0, 1);
+    const int index = receiver->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(signature.constData()).constData());
+    if (index < 0)
+        return false;
+    const QMetaMethod method = receiver->metaObject()->method(index);
+    return method.parameterCount() == 1 && method.parameterType(0) == QMetaType::QVariantMap;
+}
+
+} // namespace
+
+TavrinConnector::TavrinConnector() = default;
+
+TavrinConnector *TavrinConnector::instance()
+{
+    return connectorInstance.load();
+}
+
+TavrinConnector *TavrinConnector::create()
+{
+    if (TavrinConnector *existing = connectorInstance.load())
+        return existing;
+    registerEngineTypes();
+    // Automatic connections: an emission from a pool thread runs the slot on
+    // the connector's (GUI) thread.
+    auto *connector = new TavrinConnector;
+    connect(connector, &TavrinConnector::commitSignal, connector, &TavrinConnector::commit);
+    connect(connector, &TavrinConnector::downloadFileSignal, connector, &TavrinConnector::downloadFile);
+    connect(connector, &TavrinConnector::imageCacheTimerStartSignal, connector,
+            &TavrinConnector::imageCacheTimerStart);
+    connectorInstance.store(connector);
+    return connector;
+}
+
+void TavrinConnector::setClock(std::function<QDateTime()> clock)
+{
+    clockFunction = std::move(clock);
+}
+
+QDateTime TavrinConnector::now()
+{
+    return clockFunction ? clockFunction() : QDateTime::currentDateTime();
+}
+
+// ---- commits ------------------------------------------------------------------
+
+void TavrinConnector::commit()
+{
+    if (syncStopped || !Database::isOpen())
+        return;
+    if (commitConnection != 0) {
+        commitAgain = true;
+        return;
+    }
+    if (commitTimer)
+        commitTimer->stop();
+    commitAgain = false;
+    commitDelayMs = 0;
+
+    // Held-back files that the account allows now go with this commit; a
+    // record whose member no longer names its file is stale.
+    {
+        QMutexLocker lock(&storeMutex);
+        const qint64 limit = fileLimit();
+        RowCursor cursor = Database::allRows(tooBigFilesTable);
+        while (cursor.next()) {
+            const Id id = idFromVariant(Database::value(cursor, tooBigFilesIdColumn));
+            const QString member = Database::value(cursor, tooBigFilesMemberColumn).toString();
+            const QString file = Database::value(cursor, tooBigFilesFileColumn).toString();
+            const int table = engine_internal::tableOfType(engine_internal::storedItemType(id));
+            const int column = engine_internal::columnOf(table, member);
+            const QVariant current =
+                column < 0 ? QVariant() : Database::value(table, engine_internal::rowOfItem(table, id), column);
+            if (Database::fileSize(file) <= limit || current.toString() != file)
+                Database::removeRow(cursor);
+        }
+    }
+
+    commitConnection = sendCommit();
+}
+
+void TavrinConnector::scheduleCommit(int ms)
+{
+    if (syncStopped || !Database::isOpen() || !commitTimer)
+        return;
+    if (isCommitRunning() || ms < 1)
+        return;
+    const QDateTime current = QDateTime::currentDateTime();
+    int delay = ms;
+    if (commitDelayMs != 0) {
+        const qint64 elapsed = commitScheduledAt.msecsTo(current);
+        if (ms < elapsed) {
+            commit();
+            return;
+        }
+        delay = int(qMax<qint64>(ms - elapsed, 100));
+    }
+    commitTimer->start(delay);
+    commitScheduledAt = current;
+    commitDelayMs = delay;
+}
+
+void TavrinConnector::commitModeCheck()
+{
+    if (syncStopped || !Database::isOpen())
+        return;
+    int delay = 20000;
+    if (commitFailures == 0 && isAnyWindowVisible()) {
+        const QDateTime current = QDateTime::currentDateTime();
+        if (lastServerChange.isValid() && lastServerChange.msecsTo(current) < recentServerChangeMs) {
+            delay = 500;
+            commitHurry = false;
+        } else if (changesPending() || commitHurry) {
+            delay = 1000;
+            commitHurry = false;
+        }
+    }
+    // Also when nothing is scheduled: the timer is what polls the service.
+    if (delay != commitModeDelayMs || (commitDelayMs == 0 && !isCommitRunning())) {
+        commitModeDelayMs = delay;
+        scheduleCommit(delay);
+    }
+}
+
+void TavrinConnector::forgetCommitInFlight()
+{
+    ++commitGeneration;
+    if (commitConnection != 0)
+        transfersByConnection.remove(commitConnection);
+    commitConnection = 0;
+    commitAgain = false;
+    renewalRetry = false;
+    QMutexLocker lock(&storeMutex);
+    sentRows.clear();
+    sentCreates.clear();
+}
+
+void TavrinConnector::stopSync()
+{
+    syncStopped = true;
+    for (QTimer *timer : {commitTimer, commitModeTimer, brokenDownloadsTimer})
+        if (timer)
+            timer->stop();
+    commitDelayMs = 0;
+    forgetCommitInFlight();
+    // The HTTP layer drops every request next; none of them will finish.
+    runningDownloads.clear();
+    transfersByConnection.clear();
+    execRequests.clear();
+    engineStarted = false;
+}
+
+bool TavrinConnector::isSyncStopped()
+{
+    return syncStopped;
+}
+
+void TavrinConnector::resumeSync()
+{
+    syncStopped = false;
+}
+
+void TavrinConnector::networkFinished(ConnectionId id, bool error, const QByteArray &answer)
+{
+    transfersByConnection.remove(id);
+    finishDownload(id, error, answer);
+    finishExec(id, error, answer);
+    if (id == commitConnection && id != 0) {
+        commitConnection = 0;
+        if (syncStopped || sentGeneration != commitGeneration || !Database::isOpen())
+            return;
+        finishCommit(error, answer);
+    }
+}
+
+// ---- downloads ---------------------------------------------------------------------
+
+void TavrinConnector::downloadFile(const QString &url)
+{
+    // May run inside storeMutex (a member read on the GUI thread): no store
+    // lock here.
+    if (url.isEmpty() || runningDownloads.contains(url) || brokenDownloads.contains(url))
+        return;
+    queueDownloadFirst(url);
+    pumpDownloads();
+}
+
+void TavrinConnector::pumpDownloads()
+{
+    if (syncStopped || runningDownloads.size() >= maxRunningDownloads)
+        return;
+    const QString url = takeQueuedDownload();
+    if (url.isEmpty())
+        return;
+    const ConnectionId id = NetworkConnector::instance()->get(QUrl(url));
+    runningDownloads.insert(url, id);
+    // The server -> local map changes on the GUI thread only, so reading it
+    // here, perhaps inside storeMutex, is safe.
+    QSet<Id> items;
+    RowCursor cursor = Database::select(downloadsTable, downloadsUrlColumn, QVariant(url));
+    while (cursor.next())
+        items.insert(toLocalId(idFromVariant(Database::value(cursor, downloadsIdColumn))));
+    transfersByConnection.insert(id, items);
+}
+
+void TavrinConnector::finishDownload(ConnectionId id, bool error, const QByteArray &answer)
+{
+    QString url;
+    for (auto it = runningDownloads.begin(); it != runningDownloads.end();) {
+        if (it.value() == id) {
+            url = it.key();
+            it = runningDownloads.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (url.isEmpty())
+        return;
+    // An empty body is no file: fetch it again later rather than store nothing.
+    if (error || answer.isEmpty()) {
+        qWarning() << "Download failed:" << url.left(200);
+        brokenDownloads.insert(url, now());
+        if (brokenDownloadsTimer && !brokenDownloadsTimer->isActive())
+            brokenDownloadsTimer->start();
+    } else {
+        storeDownloadedFile(url, answer);
+    }
+    pumpDownloads();
+}
+
+bool TavrinConnector::storeDownloadedFile(const QString &url, const QByteArray &data)
+{
+    if (data.isEmpty() || url.isEmpty())
+        return false;
+    struct Filled
+    {
+        Id id;
+        QString member;
+        QVariantMap before;
+    };
+    QList<Filled> filled;
+    QString name;
+    {
+        QMutexLocker lock(&storeMutex);
+        RowCursor cursor = Database::select(downloadsTable, downloadsUrlColumn, QVariant(url));
+        // Bytes nobody waits for (the member changed, the item went, the
+        // store was reset) are not kept.
+        if (cursor.rows.isEmpty())
+            return false;
+        name = Database::storeNewFile(data, Database::fileExtension(QUrl(url).path()));
+        if (name.isEmpty())
+            return false;
+        while (cursor.next()) {
+            const Id id = idFromVariant(Database::value(cursor, downloadsIdColumn));
+            const QString member = Database::value(cursor, downloadsMemberColumn).toString();
+            Database::removeRow(cursor);
+            const int table = engine_internal::tableOfType(engine_internal::storedItemType(id));
+            const int row = engine_internal::rowOfItem(table, id);
+            const int column = engine_internal::columnOf(table, member);
+            if (row <= 0 || column < 0 || !isFileMember(member))
+                continue;
+            const QVariantMap before = engine_internal::readItemLocked(id, false, false);
+            if (Database::setValue(table, row, column, QVariant(name)))
+                filled.append({id, member, before});
+        }
+        if (filled.isEmpty())
+            removeFileIfUnreferenced(name);
+    }
+    for (const Filled &entry : std::as_const(filled))
+        notifyMemberChanged(entry.id, entry.before, entry.member, QVariant(name));
+    return !filled.isEmpty();
+}
+
+void TavrinConnector::brokenDownloadsCheck()
+{
+    const QDateTime current = now();
+    for (auto it = brokenDownloads.begin(); it != brokenDownloads.end();) {
+        if (it.value().secsTo(current) > brokenDownloadPauseSecs)
+            it = brokenDownloads.erase(it);
+        else
+            ++it;
+    }
+    if (brokenDownloads.isEmpty() && brokenDownloadsTimer)
+        brokenDownloadsTimer->stop();
+}
+
+// ---- remote calls -----------------------------------------------------------------------
+
+ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QString &method,
+                                   const QVariantMap &parameters)
+{
+    if (syncStopped || !receiver || !slot) {
+        qWarning() << "exec: no receiver, or the sync engine is stopped";
+        return 0;
+    }
+    if (!hasAnswerSlot(receiver, slot)) {
+        qWarning() << "exec:" << receiver << "has no slot" << slot << "taking one QVariantMap";
+        return 0;
+    }
+    static const QStringList reserved = {QStringLiteral("action"), QStringLiteral("version"), QStringLiteral("mail"),
+                                         QStringLiteral("hash"), QStringLiteral("session"),
+                                         QStringLiteral("session_key"), QStringLiteral("method")};
+    MultipartFormData form;
+    bool ok = form.addField(QStringLiteral("action"), QStringLiteral("exec"));
+    form.addField(QStringLiteral("version"), engineVersion());
+    form.addField(QStringLiteral("mail"), optionValue(QStringLiteral("mail")).toString());
+    form.addField(QStringLiteral("hash"), optionValue(QStringLiteral("hash")).toString());
+    const QString session = optionValue(QStringLiteral("session")).toString();
+    if (!session.isEmpty()) {
+        form.addField(QStringLiteral("session"), session);
+        form.addField(QStringLiteral("session_key"), optionValue(QStringLiteral("session_key")).toString());
+    }
+    ok = ok && form.addField(QStringLiteral("method"), method);
+    for (auto it = parameters.cbegin(); ok && it != parameters.cend(); ++it) {
+        if (reserved.contains(it.key())) {
+            qWarning() << "exec: the parameter name" << it.key() << "is taken by the request itself";
+            ok = false;
+            break;
+        }
+        const QVariant &value = it.value();
+        const QString text = value.typeId() == QMetaType::QString ? value.toString() : JsonCodec::serialize(value);
+        ok = form.addField(it.key(), text);
+    }
+    if (!ok) {
+        qWarning() << "exec: refused the call" << method.left(60);
+        return 0;
+    }
+
+    const ConnectionId id = NetworkConnector::instance()->post(engineEndpoint(), form);
+    execRequests.insert(id, ExecRequest{receiver, QByteArray(slot)});
+    connect(receiver, &QObject::destroyed, this, &TavrinConnector::execResultObjectDestroyed,
+            Qt::UniqueConnection);
+    return id;
+}
+
+void TavrinConnector::execResultObjectDestroyed(QObject *object)
+{
+    for (auto it = execRequests.begin(); it != execRequests.end();) {
+        if (it->receiver == object)
+            it = execRequests.erase(it);
+        else
+            ++it;
+    }
+}
+
+void TavrinConnector::finishExec(ConnectionId id, bool error, const QByteArray &answer)
+{
+    const auto found = execRequests.constFind(id);
+    if (found == execRequests.cend())
+        return;
+    const ExecRequest request = found.value();
+    execRequests.erase(found);
+
+    QVariantMap result;
+    if (!error) {
+        bool parsed = false;
+        const QVariant value = JsonCodec::parse(QString::fromUtf8(answer), &parsed);
+        if (parsed && value.typeId() == QMetaType::QVariantMap)
+            result = value.toMap();
+    }
+    if (!result.contains(QStringLiteral("result")))
+        result.insert(QStringLiteral("result"), 1);
+    if (!QMetaObject::invokeMethod(request.receiver, slotName(request.slot.constData()).constData(),
+                                   Qt::DirectConnection, Q_ARG(QVariantMap, result)))
+        qWarning() << "exec: could not deliver the answer to" << request.slot;
+}
+
+// ---- images -----------------------------------------------------------------------------------
+
+void loadImageAsync(const QString &file)
+{
+    if (file.isEmpty() || !TavrinConnector::instance())
+        return;
+    {
+        QMutexLocker lock(&storeMutex);
+        if (loadingImages.contains(file) || failedImages.contains(file))
+            return;
+        if (!Database::fileExists(file))
+            return;
+        loadingImages.insert(file);
+    }
+    QThreadPool::globalInstance()->start(new TavrinImageLoader(file));
+}
+
+void TavrinConnector::imageLoaded(const QString &file, QImage *image)
+{
+    bool wanted = false;
+    {
+        QMutexLocker lock(&storeMutex);
+        // A load that the engine reset forgot is of no use any more.
+        wanted = loadingImages.contains(file);
+        if (wanted && (!image || image->isNull()))
+            failedImages.insert(file);
+    }
+    if (wanted && image && !image->isNull()) {
+        cachePixmap(file, QPixmap::fromImage(*image));
+        struct Shown
+        {
+            Id id;
+            QString member;
+            QVariantMap before;
+        };
+        QList<Shown> shown;
+        {
+            QMutexLocker lock(&storeMutex);
+            for (const QString &type : syncedTables) {
+                const int table = Database::tableId(type);
+                const QStringList columns = Database::columnNames(table);
+                for (int column = 0; column < columns.size(); ++column) {
+                    if (!isFileMember(columns.at(column)))
+                        continue;
+                    RowCursor cursor = Database::select(table, column, QVariant(file));
+                    while (cursor.next()) {
+                        const Id id = idFromVariant(Database::value(cursor, engine_internal::columnOf(table, QStringLiteral("id"))));
+                        shown.append({id, columns.at(column), engine_internal::readItemLocked(id, true, false)});
+                    }
+                }
+            }
+        }
+        // Readers ask for the pixmap again and now find it in the cache.
+        for (const Shown &entry : std::as_const(shown))
+            notifyMemberChanged(entry.id, entry.before, entry.member, QStringLiteral("%loaded%"));
+    }
+    {
+        QMutexLocker lock(&storeMutex);
+        loadingImages.remove(file);
+    }
+    delete image;
+}
+
+void TavrinConnector::imageCacheTimerStart()
+{
+    if (imageCacheTimer && !imageCacheTimer->isActive())
+        imageCacheTimer->start();
+}
+
+void TavrinConnector::imageCacheCheck()
+{
+    if (evictImageCaches(QDateTime::currentDateTime()) && imageCacheTimer)
+        imageCacheTimer->stop();
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+// The sync engine's connector: one QObject on the GUI thread whose signals the
+// item engine emits (from any thread) and whose slots run the commits,
+// downloads, remote calls and image-cache upkeep. The wire protocol is
+// described in docs/sync-protocol.md.
+
+#include "engine.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+
+class TavrinConnector : public QObject
+{
+    Q_OBJECT
+public:
+    // The singleton; null until create() ran.
+    static TavrinConnector *instance();
+    // Makes the singleton on the calling (GUI) thread with its three
+    // self-connections; later calls return the existing one.
+    static TavrinConnector *create();
+
+    // Starts the commit timer so that a commit runs in `ms` milliseconds, or
+    // earlier when one is already scheduled sooner. Nothing while a commit is
+    // in flight, for `ms` below 1, or while the sync engine is stopped.
+    void scheduleCommit(int ms);
+
+    // Applies a commit answer (the JSON text the service sent) to the store as
+    // a successful one: translations of the creates in flight, the remote
+    // changes, the sync state and the session. Bad entries are logged and
+    // skipped; the good ones still apply. False when the text is not a JSON
+    // object.
+    bool applyCommitAnswer(const QByteArray &answer);
+
+    // Fetches the next queued file address when fewer than five downloads
+    // are in flight; at most one per call.
+    void pumpDownloads();
+    // Stores the bytes of a finished download into every member still waiting
+    // for `url`. False (nothing stored) for an empty body or when no member
+    // waits for the address any more.
+    bool storeDownloadedFile(const QString &url, const QByteArray &data);
+
+    // Sends the remote call `method` with its parameters (text fields; other
+    // values as JSON). The answer object reaches `receiver`'s `slot`, a
+    // SLOT() signature taking one QVariantMap; it carries "result" 1 when the
+    // request failed. Forgotten when the receiver is destroyed first. The
+    // request, or 0 when the receiver has no such slot or the engine is
+    // stopped.
+    ConnectionId exec(QObject *receiver, const char *slot, const QString &method,
+                      const QVariantMap &parameters = QVariantMap());
+
+    // Forgets the commit in flight: its late answer is ignored, and every row
+    // it carried stays uncommitted. The store reset, the new log-in and the
+    // engine state reset call it.
+    static void forgetCommitInFlight();
+    // Stops committing for good (until the engine starts again): timers
+    // stopped, the commit in flight forgotten; commit() and scheduleCommit()
+    // do nothing afterwards. Called by shutdownBackground.
+    static void stopSync();
+    static bool isSyncStopped();
+    // Clears stopSync's flag; the engine's start-up calls it once the store is
+    // open again.
+    static void resumeSync();
+
+    // The clock of the broken-download pause; tests set their own so that the
+    // 15 seconds pass without waiting. An empty function restores the real one.
+    static void setClock(std::function<QDateTime()> clock);
+    static QDateTime now();
+
+public slots:
+    void commit();
+    void downloadFile(const QString &url);
+    void networkFinished(ConnectionId id, bool error, const QByteArray &answer);
+    void imageLoaded(const QString &file, QImage *image);
+    void imageCacheCheck();
+    void brokenDownloadsCheck();
+    void commitModeCheck();
+    void execResultObjectDestroyed(QObject *object);
+
+private slots:
+    void imageCacheTimerStart();
+
+signals:
+    void commitSignal();
+    void downloadFileSignal(const QString &url);
+    void imageCacheTimerStartSignal();
+    void resetSignal();
+    void serverOptionsInitSignal();
+    void wrongVersionSignal();
+    void commitFinishedSignal(bool ok);
+
+private:
+    TavrinConnector();
+
+    ConnectionId sendCommit();
+    void finishCommit(bool error, const QByteArray &answer);
+    void finishDownload(ConnectionId id, bool error, const QByteArray &answer);
+    void finishExec(ConnectionId id, bool error, const QByteArray &answer);
+};
+
+// Starts loading a stored image in the background once; the connector's
+// imageLoaded slot receives it. GUI thread.
+void loadImageAsync(const QString &file);
