@@ -16,6 +16,7 @@
 #include "database.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMutexLocker>
 
@@ -62,6 +63,7 @@ bool isAcceptableFileAddress(const QString &text)
 namespace {
 
 const QString idName = QStringLiteral("id");
+qint64 applyLockNs = 0;
 
 // A change the watchers hear of once storeMutex has been released.
 struct Notice
@@ -174,10 +176,11 @@ void rewriteIds(const QHash<Id, Id> &translation)
         low = qMin(low, it.key());
         high = qMax(high, it.key());
     }
-    // One step beyond each end: a cell of another type that holds the same
-    // number still falls inside the span.
-    const QVariant from(low > std::numeric_limits<Id>::min() ? low - 1 : low);
-    const QVariant to(high < std::numeric_limits<Id>::max() ? high + 1 : high);
+    // Ids are stored as 64-bit integers, so the span holds exactly the cells
+    // from the lowest to the highest local id (not the many 0 and null cells
+    // just above the local ids).
+    const QVariant from(low);
+    const QVariant to(high);
 
     const QList<QPair<int, int>> columns = idColumns();
     for (const auto &[table, column] : columns) {
@@ -473,8 +476,10 @@ bool isPlainState(const QVariant &state)
 QList<Notice> applyAnswer(const QVariantMap &answer, int *remoteChanges)
 {
     RemoteChanges remote;
+    QElapsedTimer held;
     {
         QMutexLocker lock(&storeMutex);
+        held.start();
         const QHash<Id, Id> translation = validTranslations(answer.value(QStringLiteral("translate")));
         rewriteIds(translation);
         for (auto it = translation.cbegin(); it != translation.cend(); ++it) {
@@ -498,6 +503,7 @@ QList<Notice> applyAnswer(const QVariantMap &answer, int *remoteChanges)
             setOption(QStringLiteral("state"), state);
         else if (!isNullValue(state))
             qWarning() << "Commit answer: ignored a \"state\" that is not a number or a short text";
+        applyLockNs = held.nsecsElapsed();
     }
     if (remoteChanges)
         *remoteChanges = remote.applied;
@@ -707,4 +713,9 @@ bool TavrinConnector::applyCommitAnswer(const QByteArray &answer)
         lastServerChange = QDateTime::currentDateTime();
     Database::startSingleFlush();
     return true;
+}
+
+double TavrinConnector::lastApplyLockSeconds()
+{
+    return double(applyLockNs) / 1e9;
 }

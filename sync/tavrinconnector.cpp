@@ -74,7 +74,8 @@ bool hasAnswerSlot(const QObject *receiver, const char *slot)
     QByteArray signature(slot);
     if (!signature.isEmpty() && signature.at(0) >= '0' && signature.at(0) <= '9')
         signature.remove(0, 1);
-    const int index = receiver->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(signature.constData()).constData());
+    const QByteArray normalized = QMetaObject::normalizedSignature(signature.constData());
+    const int index = receiver->metaObject()->indexOfMethod(normalized.constData());
     if (index < 0)
         return false;
     const QMetaMethod method = receiver->metaObject()->method(index);
@@ -483,9 +484,10 @@ void TavrinConnector::imageLoaded(const QString &file, QImage *image)
                 for (int column = 0; column < columns.size(); ++column) {
                     if (!isFileMember(columns.at(column)))
                         continue;
+                    const int idColumn = engine_internal::columnOf(table, QStringLiteral("id"));
                     RowCursor cursor = Database::select(table, column, QVariant(file));
                     while (cursor.next()) {
-                        const Id id = idFromVariant(Database::value(cursor, engine_internal::columnOf(table, QStringLiteral("id"))));
+                        const Id id = idFromVariant(Database::value(cursor, idColumn));
                         shown.append({id, columns.at(column), engine_internal::readItemLocked(id, true, false)});
                     }
                 }

@@ -73,6 +73,9 @@ public:
     static void setClock(std::function<QDateTime()> clock);
     static QDateTime now();
 
+    // Seconds the last applied commit answer held storeMutex (benchmarks).
+    static double lastApplyLockSeconds();
+
 public slots:
     void commit();
     void downloadFile(const QString &url);

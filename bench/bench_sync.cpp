@@ -1,0 +1,394 @@
+// The sync engine against the plain work underneath it:
+//
+// - sync_translate_10k: applying a commit answer that translates 10,000 local
+//   ids in a store of 100,000 rows (10,000 new screenshots, 90,000 committed
+//   pens whose parents are those screenshots, the 10,000 create records),
+//   against rewriting the same 120,000 cells directly with Database::setValue,
+//   each found through the value index of its column.
+//   sync_translate_10k_gui_blocked: of the project's time, the part that the
+//   GUI thread spends holding the store lock (every other store user waits
+//   meanwhile); the JSON parse runs before it.
+// - sync_commit_1000: committing 1,000 changed rows to the loopback service and
+//   applying its answer, against posting the same form with a bare
+//   QNetworkAccessManager and parsing the same answer.
+//
+// Project and anchor are timed alternately in one loop. Output ends with one
+// "ratio <name> <value>" line each.
+
+#include "database.h"
+#include "engine.h"
+#include "engineglobals.h"
+#include "enginestart.h"
+#include "jsoncodec.h"
+#include "multipartformdata.h"
+#include "networkconnector.h"
+#include "tavrinconnector.h"
+#include "testserver.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QHttpMultiPart>
+#include <QMutexLocker>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+struct Totals
+{
+    double project = 0;
+    double anchor = 0;
+    double blocked = 0;
+};
+std::map<std::string, Totals> totals;
+
+const QString mail = QStringLiteral("bench@example.org");
+const QString hash = QStringLiteral("5baa61e4c9b93f3f0682250b6cf8331b7ee68fd8");
+
+// Runs the event loop until `done` holds (or 30 s pass).
+template <typename Done>
+void waitUntil(Done done)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    poll.start(0);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+}
+
+// --- sync_commit_1000 ----------------------------------------------------------------
+
+constexpr int changedRows = 1000;
+TestServer *server = nullptr;
+QList<Id> rectangles;
+
+// The engine's endpoint, kept in this store only.
+void pointAt(const QString &endpoint)
+{
+    QMutexLocker lock(&storeMutex);
+    const int table = Database::tableId(QStringLiteral("server_option"));
+    Database::insertRow(itemsTable, {{itemsIdColumn, QVariant(Id(-900000))},
+                                     {itemsTypeColumn, QStringLiteral("server_option")},
+                                     {itemsOwnerColumn, QVariant(qint64(0))}});
+    Database::insertRow(table, {{serverOptionIdColumn, QVariant(Id(-900000))},
+                                {serverOptionNameColumn, QStringLiteral("server")},
+                                {serverOptionValueColumn, endpoint}});
+}
+
+bool commitAndWait()
+{
+    TavrinConnector *connector = TavrinConnector::instance();
+    bool finished = false;
+    bool ok = false;
+    const QMetaObject::Connection connection =
+        QObject::connect(connector, &TavrinConnector::commitFinishedSignal, [&](bool good) {
+            finished = true;
+            ok = good;
+        });
+    connector->commit();
+    waitUntil([&] { return finished && !isCommitRunning(); });
+    QObject::disconnect(connection);
+    return ok;
+}
+
+bool prepareCommitStore()
+{
+    server = new TestServer;
+    if (!server->listen())
+        return false;
+    server->addUser(mail, hash);
+    pointAt(server->endpoint());
+    setOption(QStringLiteral("mail"), mail);
+    setOption(QStringLiteral("hash"), hash);
+    for (int i = 0; i < changedRows; ++i) {
+        const Id id = createItem(QStringLiteral("skrin_rectangle"));
+        setMember(id, QStringLiteral("color"), QStringLiteral("#336699"));
+        setMember(id, QStringLiteral("w"), 10.0 + i);
+        rectangles.append(id);
+    }
+    for (int i = 0; i < 4 && Database::rowCount(uncommittedCreateTable) > 0; ++i)
+        commitAndWait();
+    return Database::isEmpty(uncommittedCreateTable) && Database::isEmpty(uncommittedSetTable)
+           && server->itemIds(QStringLiteral("skrin_rectangle")).size() == changedRows;
+}
+
+// The form of the last commit, rebuilt part by part in the order the engine
+// sends them.
+MultipartFormData lastCommitForm()
+{
+    const TestServer::Request &request = server->requests().last();
+    MultipartFormData form;
+    for (const char *name : {"action", "version", "mail", "hash", "session", "session_key", "state", "create", "set",
+                             "remove"}) {
+        const QString key = QString::fromLatin1(name);
+        if (request.fields.contains(key))
+            form.addField(key, request.fields.value(key));
+    }
+    return form;
+}
+
+void commit1000(benchmark::State &state)
+{
+    QNetworkAccessManager manager;
+    Totals sum;
+    int n = 0;
+    double x = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const Id id : std::as_const(rectangles))
+            setMember(id, QStringLiteral("x"), x += 1.0);
+        state.ResumeTiming();
+
+        const auto start = Clock::now();
+        const bool ok = commitAndWait();
+        const auto middle = Clock::now();
+
+        state.PauseTiming();
+        if (!ok || !Database::isEmpty(uncommittedSetTable)) {
+            state.SkipWithError("the commit failed");
+            break;
+        }
+        const MultipartFormData form = lastCommitForm();
+        QNetworkRequest request{QUrl(server->endpoint())};
+        request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("tavrin-engine"));
+        state.ResumeTiming();
+
+        const auto anchorStart = Clock::now();
+        QHttpMultiPart *body = form.createMultiPart();
+        QNetworkReply *reply = manager.post(request, body);
+        body->setParent(reply);
+        waitUntil([reply] { return reply->isFinished(); });
+        bool parsed = false;
+        const QVariant answer = JsonCodec::parse(QString::fromUtf8(reply->readAll()), &parsed);
+        benchmark::DoNotOptimize(answer);
+        reply->deleteLater();
+        const auto end = Clock::now();
+        if (!parsed) {
+            state.SkipWithError("the bare post got no answer");
+            break;
+        }
+        sum.project += seconds(start, middle);
+        sum.anchor += seconds(anchorStart, end);
+        ++n;
+    }
+    if (n > 0) {
+        state.counters["project_ms"] = sum.project / n * 1e3;
+        state.counters["anchor_ms"] = sum.anchor / n * 1e3;
+    }
+    totals["sync_commit_1000"] = sum;
+}
+
+// --- sync_translate_10k --------------------------------------------------------------------
+
+constexpr int newShots = 10000;
+constexpr int pensPerShot = 9;
+constexpr Id firstServerId = 2000000;
+constexpr Id firstPen = 5000000;
+QByteArray translateAnswer;
+
+Id localShot(int i)
+{
+    return -(100000 + i);
+}
+
+Id serverShot(int i)
+{
+    return firstServerId + i;
+}
+
+// The cells that hold the screenshots' ids, by the columns they sit in.
+struct IdCells
+{
+    int table;
+    int column;
+};
+QList<IdCells> idCells;
+
+void buildTranslateStore()
+{
+    QMutexLocker lock(&storeMutex);
+    const int skrin = Database::tableId(QStringLiteral("skrin"));
+    const int pen = Database::tableId(QStringLiteral("skrin_pen"));
+    const int skrinId = Database::columnId(skrin, QStringLiteral("id"));
+    const int penId = Database::columnId(pen, QStringLiteral("id"));
+    const int penParent = Database::columnId(pen, QStringLiteral("parent"));
+    for (int i = 0; i < newShots; ++i) {
+        const QVariant id(localShot(i));
+        Database::insertRow(itemsTable, {{itemsIdColumn, id},
+                                         {itemsTypeColumn, QStringLiteral("skrin")},
+                                         {itemsOwnerColumn, QVariant(qint64(0))}});
+        Database::insertRow(skrin, {{skrinId, id},
+                                    {Database::columnId(skrin, QStringLiteral("title")), QStringLiteral("new")}});
+        Database::insertRow(uncommittedCreateTable, {{uncommittedCreateIdColumn, id}});
+    }
+    for (int j = 0; j < newShots * pensPerShot; ++j) {
+        const QVariant id(firstPen + j);
+        Database::insertRow(itemsTable, {{itemsIdColumn, id},
+                                         {itemsTypeColumn, QStringLiteral("skrin_pen")},
+                                         {itemsOwnerColumn, QVariant(qint64(0))}});
+        Database::insertRow(pen, {{penId, id},
+                                  {penParent, QVariant(localShot(j / pensPerShot))},
+                                  {Database::columnId(pen, QStringLiteral("x")), 1.5},
+                                  {Database::columnId(pen, QStringLiteral("data")), QStringLiteral("[0,0,1,1]")}});
+    }
+    idCells = {{itemsTable, itemsIdColumn}, {skrin, skrinId}, {pen, penParent},
+               {uncommittedCreateTable, uncommittedCreateIdColumn}};
+
+    QVariantMap translate;
+    for (int i = 0; i < newShots; ++i)
+        translate.insert(QString::number(localShot(i)), QVariant(serverShot(i)));
+    translateAnswer = JsonCodec::serialize(QVariantMap{{QStringLiteral("result"), 0},
+                                                       {QStringLiteral("translate"), translate},
+                                                       {QStringLiteral("state"), 7}})
+                          .toUtf8();
+}
+
+// Rewrites every cell of the screenshots' ids from one side to the other,
+// each cell found through its column's index.
+void rewriteDirectly(bool toServer)
+{
+    for (int i = 0; i < newShots; ++i) {
+        const QVariant from(toServer ? localShot(i) : serverShot(i));
+        const QVariant to(toServer ? serverShot(i) : localShot(i));
+        for (const IdCells &cells : std::as_const(idCells)) {
+            const RowCursor cursor = Database::select(cells.table, cells.column, from);
+            for (const int row : cursor.rows)
+                Database::setValue(cells.table, row, cells.column, to);
+        }
+    }
+}
+
+// Back to ten thousand creates in flight.
+void untranslate()
+{
+    rewriteDirectly(false);
+    QMutexLocker lock(&storeMutex);
+    tempIdToServerId.clear();
+    serverIdToTempId.clear();
+    sentRows.clear();
+    sentCreates.clear();
+    for (int i = 0; i < newShots; ++i)
+        sentCreates.insert(localShot(i));
+}
+
+bool translatedEverywhere()
+{
+    const int pen = Database::tableId(QStringLiteral("skrin_pen"));
+    const int penParent = Database::columnId(pen, QStringLiteral("parent"));
+    return Database::select(pen, penParent, QVariant(serverShot(newShots - 1))).rows.size() == pensPerShot
+           && Database::findRow(itemsTable, itemsIdColumn, QVariant(localShot(0))) == 0
+           && Database::findRow(uncommittedCreateTable, uncommittedCreateIdColumn, QVariant(serverShot(0))) > 0;
+}
+
+void translate10k(benchmark::State &state)
+{
+    Totals sum;
+    int n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        untranslate();
+        state.ResumeTiming();
+
+        const auto start = Clock::now();
+        const bool applied = TavrinConnector::instance()->applyCommitAnswer(translateAnswer);
+        const auto middle = Clock::now();
+
+        state.PauseTiming();
+        if (!applied || !translatedEverywhere() || tempIdToServerId.size() != newShots) {
+            state.SkipWithError("the answer did not translate every id");
+            break;
+        }
+        // The part of the apply that ran under the store lock.
+        const double locked = TavrinConnector::lastApplyLockSeconds();
+        untranslate();
+        state.ResumeTiming();
+
+        const auto anchorStart = Clock::now();
+        rewriteDirectly(true);
+        const auto end = Clock::now();
+
+        state.PauseTiming();
+        if (!translatedEverywhere()) {
+            state.SkipWithError("the direct rewrite missed cells");
+            break;
+        }
+        state.ResumeTiming();
+        sum.project += seconds(start, middle);
+        sum.anchor += seconds(anchorStart, end);
+        sum.blocked += locked;
+        ++n;
+    }
+    if (n > 0) {
+        state.counters["project_ms"] = sum.project / n * 1e3;
+        state.counters["anchor_ms"] = sum.anchor / n * 1e3;
+        state.counters["locked_ms"] = sum.blocked / n * 1e3;
+    }
+    totals["sync_translate_10k"] = sum;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    QString error;
+    if (!dir.isValid() || !engineStartInFolder(dir.path(), &error)) {
+        std::fprintf(stderr, "cannot start the engine: %s\n", qPrintable(error));
+        return 1;
+    }
+    commitModeTimer->stop();
+    if (!prepareCommitStore()) {
+        std::fprintf(stderr, "the loopback service did not take the 1,000 rows\n");
+        return 1;
+    }
+
+    benchmark::RegisterBenchmark("sync_commit_1000", commit1000)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+    benchmark::RegisterBenchmark("sync_translate_10k", [](benchmark::State &state) {
+        static bool built = false;
+        if (!built) {
+            buildTranslateStore();
+            built = true;
+        }
+        translate10k(state);
+    })->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    shutdownBackground();
+    delete server;
+
+    const Totals commit = totals["sync_commit_1000"];
+    const Totals translate = totals["sync_translate_10k"];
+    if (commit.anchor <= 0 || translate.anchor <= 0 || translate.project <= 0) {
+        std::fprintf(stderr, "a benchmark did not run (filtered out, or failed)\n");
+        return 1;
+    }
+    std::printf("ratio sync_translate_10k %.6f\n", translate.project / translate.anchor);
+    std::printf("ratio sync_translate_10k_gui_blocked %.6f\n", translate.blocked / translate.project);
+    std::printf("ratio sync_commit_1000 %.6f\n", commit.project / commit.anchor);
+    return 0;
+}
