@@ -43,19 +43,36 @@ void setServerOption(const QString &name, const QVariant &value)
 
 void removeDuplicateServerOptions()
 {
+    // Every client runs this on the same items. Keeping the first row in each
+    // client's own row order would let two clients each remove the other's
+    // copy and lose the option everywhere, so the copy the web service knows
+    // with the smallest id survives; only copies that no server has seen yet
+    // fall back to row order.
     QList<Id> duplicates;
     {
         QMutexLocker lock(&storeMutex);
-        QHash<QString, Id> seen;
+        QHash<QString, QList<Id>> idsByName;
+        QStringList names;
         RowCursor cursor = Database::allRows(serverOptionTable);
         while (cursor.next()) {
             const QString name = Database::value(cursor, serverOptionNameColumn).toString();
             const Id id = idFromVariant(Database::value(cursor, serverOptionIdColumn));
-            const auto kept = seen.constFind(name);
-            if (kept == seen.cend())
-                seen.insert(name, id);
-            else if (kept.value() != id) // removing that id would take the kept row with it
-                duplicates.append(id);
+            QList<Id> &ids = idsByName[name];
+            if (ids.isEmpty())
+                names.append(name);
+            ids.append(id);
+        }
+        for (const QString &name : std::as_const(names)) {
+            const QList<Id> &ids = idsByName[name];
+            Id kept = ids.first();
+            for (const Id id : ids) {
+                if (id > 0 && (kept <= 0 || id < kept))
+                    kept = id;
+            }
+            for (const Id id : ids) {
+                if (id != kept) // removing the kept id would take the kept row with it
+                    duplicates.append(id);
+            }
         }
     }
     // removeItem takes storeMutex itself. The ids are stored ids, which map

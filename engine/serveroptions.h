@@ -10,9 +10,10 @@
 // Writes `value` into every server option called `name`, creating one when
 // none exists. Unchanged values record nothing for the next commit.
 void setServerOption(const QString &name, const QVariant &value);
-// Keeps the first server option of each name (row order, names compared
-// case-sensitively) and removes the others as items, so that the next commit
-// deletes them on the service too. The sync engine calls it after every
+// Keeps one server option of each name (names compared case-sensitively):
+// the one with the smallest server id, or the first in row order when none
+// has a server id yet. The others are removed as items, so that the next
+// commit deletes them on the service too. The sync engine calls it after every
 // commit answer.
 void removeDuplicateServerOptions();
 
