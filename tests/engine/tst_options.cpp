@@ -1,34 +1,29 @@
-// Server options and the account values read from them, on the real store in
-// a temporary folder.
+// Server options and the account values read from them; share handles,
+// base-36 ids, share links and page addresses, the password hash and the
+// syntax checks.
 
 #include "enginefixture.h"
 #include "serveroptions.h"
+#include "shareaddress.h"
 
+#include <QCryptographicHash>
 #include <QSignalSpy>
 
 #include <limits>
 
 namespace {
 
-const QString serverOption = QStringLiteral("server_option");
-
 // A server option as a commit answer leaves it: an items row and a
 // server_option row under a server id, nothing uncommitted.
 void storeServerOption(Id id, const QString &name, const QVariant &value)
 {
-    const int items = Database::tableId(QStringLiteral("items"));
-    Database::insertRow(items, {{Database::columnId(items, QStringLiteral("id")), QVariant(id)},
-                                {Database::columnId(items, QStringLiteral("type")), serverOption},
-                                {Database::columnId(items, QStringLiteral("owner")), QVariant(qint64(7))}});
-    const int table = Database::tableId(serverOption);
-    Database::insertRow(table, {{Database::columnId(table, QStringLiteral("id")), QVariant(id)},
-                                {Database::columnId(table, QStringLiteral("name")), name},
-                                {Database::columnId(table, QStringLiteral("value")), value}});
+    insertRow("items", {{"id", id}, {"type", "server_option"}, {"owner", qint64(7)}});
+    insertRow("server_option", {{"id", id}, {"name", name}, {"value", value}});
 }
 
 QList<Id> optionIds(const QString &name)
 {
-    QList<Id> ids = findItems({{QStringLiteral("type"), serverOption}, {QStringLiteral("name"), name}});
+    QList<Id> ids = findItems({{"type", "server_option"}, {"name", name}});
     std::sort(ids.begin(), ids.end());
     return ids;
 }
@@ -38,241 +33,298 @@ QList<Id> optionIds(const QString &name)
 class TestOptions : public QObject
 {
     Q_OBJECT
+    std::unique_ptr<EngineStore> store;
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        store = std::make_unique<EngineStore>();
+        QVERIFY(store->opened);
+    }
+    void cleanup() { store.reset(); }
 
-    void settingCreatesOneItemAndRecordsChangesOnce();
-    void settingWritesEveryItemOfTheName();
-    void settingWithoutNameIsRefused();
-    void duplicatesKeepTheFirstInRowOrder();
-    void duplicatesAfterTheirOwnRemoval();
+    // One item is created for a new name; an equal value records nothing.
+    void settingCreatesOneItemAndRecordsChangesOnce()
+    {
+        setServerOption("quality", 90);
+        QCOMPARE(optionIds("quality"), QList<Id>{-1});
+        QCOMPARE(serverOptionValue("quality", 85).toInt(), 90);
+        const auto recorded = rowsWhere("uncommitted_set", "member", "value");
+        setServerOption("quality", 90);
+        QCOMPARE(rowsOf("uncommitted_create"), 1);
+        QCOMPARE(rowsOf("uncommitted_set"), 2);
+        QCOMPARE(rowsWhere("uncommitted_set", "member", "value"), recorded);
+        setServerOption("quality", 70);
+        QCOMPARE(rowsOf("server_option"), 1);
+        QCOMPARE(serverOptionValue("quality").toInt(), 70);
+    }
 
-    void accountExpiry_data();
-    void accountExpiry();
-    void accountValuesAfterRestart();
-    void userMailFallsBackToTheLocalOption();
-    void limitsAndCounts();
+    void settingWritesEveryItemOfTheNameAndNeedsAName()
+    {
+        storeServerOption(40, "ext", ".png");
+        storeServerOption(41, "ext", ".bmp");
+        setServerOption("ext", ".jpg");
+        QCOMPARE(getMember(40, "value").toString(), ".jpg");
+        QCOMPARE(getMember(41, "value").toString(), ".jpg");
+        QCOMPARE(rowsWhere("uncommitted_set", "member", "value").size(), 2);
+        QCOMPARE(rowsOf("uncommitted_create"), 0);
+        for (const QString &name : {QString(), QString("")}) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("without a name"));
+            setServerOption(name, 1);
+        }
+        QCOMPARE(rowsOf("server_option"), 2);
+    }
 
-    void shortcutKeysPreferThePlatformEntry();
+    // Every client must keep the same copy, or two clients would each remove
+    // the other's and lose the option: the smallest server id stays, and a
+    // copy the server has not seen yet gives way to one it has. The others go
+    // to the service as removals. Two rows carrying one id are one item:
+    // removing "the duplicate" would take the kept option with it.
+    void duplicatesKeepTheSmallestServerId()
+    {
+        storeServerOption(50, "quality", 60);
+        storeServerOption(20, "quality", 70);
+        storeServerOption(30, "Quality", 75);
+        setServerOption("view", "{}");
+        setServerOption("ext", ".png");
+        storeServerOption(70, "quality", 80);
+        storeServerOption(40, "ext", ".jpg");
+        storeServerOption(60, "lang", "pl");
+        insertRow("server_option", {{"id", Id(60)}, {"name", "lang"}});
+        QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+        removeDuplicateServerOptions();
+        QCOMPARE(optionIds("quality"), QList<Id>{20});
+        QCOMPARE(optionIds("Quality"), QList<Id>{30});
+        QCOMPARE(optionIds("view"), QList<Id>{-1});
+        QCOMPARE(optionIds("ext"), QList<Id>{40});
+        QCOMPARE(itemType(60), "server_option");
+        QCOMPARE(serverOptionValue("quality").toInt(), 70);
+        QCOMPARE(rowsOf("uncommitted_remove"), 3);
+        for (const Id removed : {Id(50), Id(70), Id(-2)})
+            QCOMPARE(rowsWhere("uncommitted_remove", "id", removed).size(), 1);
+        QCOMPARE(commits.size(), 0); // no store operation asks for a commit itself
+    }
 
-private:
-    EngineStore *store = nullptr;
-};
+    void accountExpiry_data()
+    {
+        QTest::addColumn<QVariant>("userType");
+        QTest::addColumn<QVariant>("daysLeft");
+        QTest::addColumn<bool>("paid");
+        QTest::addColumn<bool>("expired");
+        QTest::newRow("no options") << QVariant() << QVariant() << false << false;
+        QTest::newRow("free, no days") << QVariant(0) << QVariant(0) << false << false;
+        QTest::newRow("text type") << QVariant("pro") << QVariant(3) << false << false;
+        QTest::newRow("paid, days left") << QVariant(1) << QVariant(12) << true << false;
+        QTest::newRow("paid as text") << QVariant("2") << QVariant("5") << true << false;
+        QTest::newRow("paid, no days") << QVariant(1) << QVariant(0) << true << true;
+        QTest::newRow("paid, days absent") << QVariant(1) << QVariant() << true << true;
+    }
+    void accountExpiry()
+    {
+        QFETCH(QVariant, userType);
+        QFETCH(QVariant, daysLeft);
+        QFETCH(bool, paid);
+        QFETCH(bool, expired);
+        if (userType.isValid())
+            setServerOption("user_type", userType);
+        if (daysLeft.isValid())
+            setServerOption("days_left", daysLeft);
+        QCOMPARE(isPaidAccount(), paid);
+        QCOMPARE(isAccountExpired(), expired);
+        QCOMPARE(isPaidAccountActive(), paid && !expired);
+    }
 
-void TestOptions::init()
-{
-    store = new EngineStore;
-    QVERIFY(store->opened);
-}
-
-void TestOptions::cleanup()
-{
-    delete store;
-    store = nullptr;
-}
-
-void TestOptions::settingCreatesOneItemAndRecordsChangesOnce()
-{
-    setServerOption(QStringLiteral("quality"), 90);
-    const QList<Id> ids = optionIds(QStringLiteral("quality"));
-    QCOMPARE(ids.size(), 1);
-    QVERIFY(ids.first() < 0);
-    QCOMPARE(serverOptionValue(QStringLiteral("quality"), 85).toInt(), 90);
-    QCOMPARE(rowsOf("uncommitted_create"), 1);
-    QCOMPARE(rowsOf("uncommitted_set"), 2);
-
-    const QVariant before = rowsWhere("uncommitted_set", "member", QStringLiteral("value")).first().value(2);
-    setServerOption(QStringLiteral("quality"), 90);
-    QCOMPARE(rowsOf("server_option"), 1);
-    QCOMPARE(rowsOf("uncommitted_create"), 1);
-    QCOMPARE(rowsOf("uncommitted_set"), 2);
-    QCOMPARE(rowsWhere("uncommitted_set", "member", QStringLiteral("value")).first().value(2), before);
-
-    setServerOption(QStringLiteral("quality"), 70);
-    QCOMPARE(rowsOf("server_option"), 1);
-    QCOMPARE(serverOptionValue(QStringLiteral("quality")).toInt(), 70);
-}
-
-void TestOptions::settingWritesEveryItemOfTheName()
-{
-    storeServerOption(40, QStringLiteral("ext"), QStringLiteral(".png"));
-    storeServerOption(41, QStringLiteral("ext"), QStringLiteral(".bmp"));
-    setServerOption(QStringLiteral("ext"), QStringLiteral(".jpg"));
-    QCOMPARE(rowsOf("server_option"), 2);
-    QCOMPARE(getMember(40, QStringLiteral("value")).toString(), QStringLiteral(".jpg"));
-    QCOMPARE(getMember(41, QStringLiteral("value")).toString(), QStringLiteral(".jpg"));
-    QCOMPARE(rowsWhere("uncommitted_set", "member", QStringLiteral("value")).size(), 2);
-    QCOMPARE(rowsOf("uncommitted_create"), 0);
-}
-
-void TestOptions::settingWithoutNameIsRefused()
-{
-    storeServerOption(40, QStringLiteral("ext"), QStringLiteral(".png"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("without a name")));
-    setServerOption(QString(), 1);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("without a name")));
-    setServerOption(QStringLiteral(""), 1);
-    QCOMPARE(rowsOf("server_option"), 1);
-    QCOMPARE(serverOptionValue(QStringLiteral("ext")).toString(), QStringLiteral(".png"));
-}
-
-void TestOptions::duplicatesKeepTheFirstInRowOrder()
-{
-    // Row order, not id order, decides which one stays.
-    storeServerOption(50, QStringLiteral("quality"), 60);
-    storeServerOption(20, QStringLiteral("quality"), 70);
-    storeServerOption(30, QStringLiteral("Quality"), 75);
-    setServerOption(QStringLiteral("view"), QStringLiteral("{}"));
-    storeServerOption(70, QStringLiteral("quality"), 80);
-    const Id view = optionIds(QStringLiteral("view")).first();
-
-    QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
-    removeDuplicateServerOptions();
-
-    QCOMPARE(optionIds(QStringLiteral("quality")), QList<Id>{50});
-    QCOMPARE(optionIds(QStringLiteral("Quality")), QList<Id>{30});
-    QCOMPARE(optionIds(QStringLiteral("view")), QList<Id>{view});
-    QCOMPARE(serverOptionValue(QStringLiteral("quality")).toInt(), 60);
-    QCOMPARE(rowsOf("server_option"), 3);
-    // The removed ones go to the service as removals.
-    QCOMPARE(rowsOf("uncommitted_remove"), 2);
-    QCOMPARE(rowsWhere("uncommitted_remove", "id", QVariant(Id(20))).size(), 1);
-    QCOMPARE(rowsWhere("uncommitted_remove", "id", QVariant(Id(70))).size(), 1);
-    QCOMPARE(itemType(70), QString());
-    QCOMPARE(commits.size(), 0); // no store operation asks for a commit itself
-}
-
-void TestOptions::duplicatesAfterTheirOwnRemoval()
-{
-    // Two rows carrying one id are one item: removing "the duplicate" would
-    // take the kept option with it.
-    storeServerOption(60, QStringLiteral("lang"), QStringLiteral("pl"));
-    const int table = Database::tableId(serverOption);
-    Database::insertRow(table, {{Database::columnId(table, QStringLiteral("id")), QVariant(Id(60))},
-                                {Database::columnId(table, QStringLiteral("name")), QStringLiteral("lang")}});
-    removeDuplicateServerOptions();
-    QCOMPARE(itemType(60), serverOption);
-    QCOMPARE(rowsOf("uncommitted_remove"), 0);
-
-    // Without duplicates nothing changes.
-    removeDuplicateServerOptions();
-    QCOMPARE(rowsOf("server_option"), 2);
-}
-
-void TestOptions::accountExpiry_data()
-{
-    QTest::addColumn<QVariant>("userType");
-    QTest::addColumn<QVariant>("daysLeft");
-    QTest::addColumn<bool>("paid");
-    QTest::addColumn<bool>("expired");
-
-    QTest::newRow("no options") << QVariant() << QVariant() << false << false;
-    QTest::newRow("free, days left") << QVariant(0) << QVariant(30) << false << false;
-    QTest::newRow("free, no days") << QVariant(0) << QVariant(0) << false << false;
-    QTest::newRow("text type") << QVariant(QStringLiteral("pro")) << QVariant(3) << false << false;
-    QTest::newRow("paid, days left") << QVariant(1) << QVariant(12) << true << false;
-    QTest::newRow("paid as text") << QVariant(QStringLiteral("2")) << QVariant(QStringLiteral("5")) << true << false;
-    QTest::newRow("paid, no days") << QVariant(1) << QVariant(0) << true << true;
-    QTest::newRow("paid, days absent") << QVariant(1) << QVariant() << true << true;
-}
-
-void TestOptions::accountExpiry()
-{
-    QFETCH(QVariant, userType);
-    QFETCH(QVariant, daysLeft);
-    QFETCH(bool, paid);
-    QFETCH(bool, expired);
-    if (userType.isValid())
-        setServerOption(QStringLiteral("user_type"), userType);
-    if (daysLeft.isValid())
-        setServerOption(QStringLiteral("days_left"), daysLeft);
-    QCOMPARE(isPaidAccount(), paid);
-    QCOMPARE(isAccountExpired(), expired);
-    QCOMPARE(isPaidAccountActive(), paid && !expired);
-}
-
-void TestOptions::accountValuesAfterRestart()
-{
     // Stored values come back as text from the file.
-    setServerOption(QStringLiteral("user_type"), 1);
-    setServerOption(QStringLiteral("days_left"), 0);
-    setServerOption(QStringLiteral("file_limit"), 10485760);
-    QVERIFY(store->restart());
-    QCOMPARE(serverOptionValue(QStringLiteral("file_limit")).typeId(), int(QMetaType::QString));
-    QVERIFY(isPaidAccount());
-    QVERIFY(isAccountExpired());
-    QCOMPARE(fileLimit(), 10485760);
+    void accountValuesAfterRestart()
+    {
+        setServerOption("user_type", 1);
+        setServerOption("days_left", 0);
+        setServerOption("file_limit", 10485760);
+        QVERIFY(store->restart());
+        QCOMPARE(serverOptionValue("file_limit").typeId(), int(QMetaType::QString));
+        QVERIFY(isPaidAccount() && isAccountExpired());
+        QCOMPARE(fileLimit(), 10485760);
+        setServerOption("days_left", 4);
+        QVERIFY(isPaidAccountActive());
+        QCOMPARE(rowsOf("server_option"), 3);
+    }
 
-    setServerOption(QStringLiteral("days_left"), 4);
-    QVERIFY(isPaidAccountActive());
-    QCOMPARE(rowsOf("server_option"), 3);
-}
+    void userMailFallsBackToTheLocalOption()
+    {
+        QCOMPARE(userMail(), QString());
+        setOption("mail", "local@example.com");
+        setServerOption("mail", "");
+        QCOMPARE(userMail(), "local@example.com");
+        setServerOption("mail", QVariant(QString()));
+        QCOMPARE(userMail(), "local@example.com");
+        setServerOption("mail", "server@example.com");
+        QCOMPARE(userMail(), "server@example.com");
+        setOption("mail", QVariant());
+        QCOMPARE(userMail(), "server@example.com");
+    }
 
-void TestOptions::userMailFallsBackToTheLocalOption()
-{
-    QCOMPARE(userMail(), QString());
-    setOption(QStringLiteral("mail"), QStringLiteral("local@example.com"));
-    QCOMPARE(userMail(), QStringLiteral("local@example.com"));
-    setServerOption(QStringLiteral("mail"), QStringLiteral(""));
-    QCOMPARE(userMail(), QStringLiteral("local@example.com"));
-    setServerOption(QStringLiteral("mail"), QVariant(QString()));
-    QCOMPARE(userMail(), QStringLiteral("local@example.com"));
-    setServerOption(QStringLiteral("mail"), QStringLiteral("server@example.com"));
-    QCOMPARE(userMail(), QStringLiteral("server@example.com"));
-    setOption(QStringLiteral("mail"), QVariant());
-    QCOMPARE(userMail(), QStringLiteral("server@example.com"));
-}
+    void limitsAndCounts()
+    {
+        setServerOption("file_limit", "lots");
+        QCOMPARE(fileLimit(), 0);
+        // A limit beyond the int range is not read as 0 (which would hold
+        // back every file).
+        setServerOption("file_limit", "10737418240");
+        QCOMPARE(fileLimit(), std::numeric_limits<int>::max());
+        const Id first = createItem("skrin");
+        createItem("skrin");
+        createItem("skrin_text");
+        setMember(first, "trashed", 1); // still counts
+        QCOMPARE(skrinCount(), 2);
+    }
 
-void TestOptions::limitsAndCounts()
-{
-    QCOMPARE(fileLimit(), 5242880);
-    QCOMPARE(userId(), Id(0));
-    QCOMPARE(minPasswordLength(), 5);
-
-    setServerOption(QStringLiteral("file_limit"), 1000);
-    QCOMPARE(fileLimit(), 1000);
-    setServerOption(QStringLiteral("file_limit"), QStringLiteral("lots"));
-    QCOMPARE(fileLimit(), 0);
-    // A limit beyond the int range is not read as 0 (which would hold back
-    // every file).
-    setServerOption(QStringLiteral("file_limit"), QStringLiteral("10737418240"));
-    QCOMPARE(fileLimit(), std::numeric_limits<int>::max());
-
-    QCOMPARE(skrinCount(), 0);
-    const Id first = createItem(QStringLiteral("skrin"));
-    createItem(QStringLiteral("skrin"));
-    createItem(QStringLiteral("skrin_text"));
-    setMember(first, QStringLiteral("trashed"), 1);
-    QCOMPARE(skrinCount(), 2);
-}
-
-void TestOptions::shortcutKeysPreferThePlatformEntry()
-{
-#if defined(Q_OS_WIN)
-    QCOMPARE(platformName(), QStringLiteral("win"));
-#elif defined(Q_OS_MACOS)
-    QCOMPARE(platformName(), QStringLiteral("mac"));
-#elif defined(Q_OS_LINUX)
-    QCOMPARE(platformName(), QStringLiteral("linux"));
+    // The four shortcut keys prefer the running platform's own entry.
+    void shortcutKeysPreferThePlatformEntry()
+    {
+#if defined(Q_OS_LINUX)
+        QCOMPARE(platformName(), "linux");
 #endif
-    const QString key = QStringLiteral("shortcut_capture");
-    const QString own = platformName() + QStringLiteral("_shortcut_capture");
-    QCOMPARE(platformOptionKey(key), own);
+        const QString key = "shortcut_capture", own = platformName() + "_shortcut_capture";
+        QCOMPARE(platformOptionKey(key), own);
+        QCOMPARE(shortcutOptionValue(key, "Ctrl+Shift+S").toString(), "Ctrl+Shift+S");
+        setServerOption(key, "Ctrl+F1");
+        setServerOption("other_shortcut_capture", "Ctrl+F3"); // another platform's entry is not ours
+        QCOMPARE(shortcutOptionValue(key, "Ctrl+Shift+S").toString(), "Ctrl+F1");
+        setShortcutOption(key, "Ctrl+F2");
+        QCOMPARE(serverOptionValue(own).toString(), "Ctrl+F2");
+        QCOMPARE(serverOptionValue(key).toString(), "Ctrl+F1");
+        QCOMPARE(shortcutOptionValue(key, "Ctrl+Shift+S").toString(), "Ctrl+F2");
+    }
 
-    QCOMPARE(shortcutOptionValue(key, QStringLiteral("Ctrl+Shift+S")).toString(), QStringLiteral("Ctrl+Shift+S"));
-    setServerOption(key, QStringLiteral("Ctrl+F1"));
-    QCOMPARE(shortcutOptionValue(key, QStringLiteral("Ctrl+Shift+S")).toString(), QStringLiteral("Ctrl+F1"));
-    // Another platform's entry is not ours.
-    setServerOption(QStringLiteral("other_shortcut_capture"), QStringLiteral("Ctrl+F3"));
-    QCOMPARE(shortcutOptionValue(key, QVariant()).toString(), QStringLiteral("Ctrl+F1"));
+    void base36_data()
+    {
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0") << qint64(0) << "0";
+        QTest::newRow("10") << qint64(10) << "0q";
+        QTest::newRow("35") << qint64(35) << "0m";
+        QTest::newRow("36") << qint64(36) << "10";
+        QTest::newRow("1295") << qint64(1295) << "0mm";
+        QTest::newRow("12345") << qint64(12345) << "9ob";
+        QTest::newRow("46656") << qint64(46656) << "1000";
+        // Twelve times the last digit, behind the "0".
+        QTest::newRow("36^12-1") << qint64(4738381338321616895LL) << "0mmmmmmmmmmmm";
+        // No caller passes a negative id; if one does, a minus sign goes in
+        // front of the text of the magnitude, so that two ids never share a text.
+        QTest::newRow("-10") << qint64(-10) << "-0q";
+        QTest::newRow("-36") << qint64(-36) << "-10";
+        const qint64 max = std::numeric_limits<qint64>::max();
+        QTest::newRow("min") << (-max - 1) << '-' + encodeBase36(max).chopped(1) + '8';
+    }
+    // Never a letter first, and decoding gives the value back.
+    void base36()
+    {
+        QFETCH(qint64, value);
+        QFETCH(QString, text);
+        QCOMPARE(encodeBase36(value), text);
+        if (value < 0)
+            return;
+        QVERIFY(text.at(0).isDigit());
+        quint64 decoded = 0;
+        for (const QChar c : text)
+            decoded = decoded * 36 + quint64(handleAlphabet.indexOf(c));
+        QCOMPARE(decoded, quint64(value));
+    }
 
-    setShortcutOption(key, QStringLiteral("Ctrl+F2"));
-    QCOMPARE(serverOptionValue(own).toString(), QStringLiteral("Ctrl+F2"));
-    QCOMPARE(serverOptionValue(key).toString(), QStringLiteral("Ctrl+F1"));
-    QCOMPARE(shortcutOptionValue(key, QStringLiteral("Ctrl+Shift+S")).toString(), QStringLiteral("Ctrl+F2"));
-}
+    // A handle is in use as soon as a row holds it, before any commit, and
+    // free again once that row is gone.
+    void handles()
+    {
+        QSet<QString> drawn;
+        for (int i = 0; i < 200; ++i)
+            drawn.insert(randomHandle());
+        QVERIFY(drawn.size() > 190); // 36^5 handles: repeats are rare
+        const auto inAlphabet = [](QChar c) { return handleAlphabet.contains(c); };
+        for (const QString &handle : std::as_const(drawn))
+            QVERIFY(handle.size() == 5 && std::all_of(handle.cbegin(), handle.cend(), inAlphabet));
+        const Id skrin = createItem("skrin");
+        setMember(skrin, "handle", "ab1cd");
+        QVERIFY(isHandleInUse("ab1cd"));
+        QVERIFY(!isHandleInUse("AB1CD"));
+        removeItem(skrin);
+        QVERIFY(!isHandleInUse("ab1cd"));
+    }
+
+    void shareLinks()
+    {
+        const Id own = createItem("skrin");
+        QCOMPARE(shareUrl(own, "ab1cd"), QString()); // no template yet
+        setServerOption("handle_url", "x/%user%/%handle%%options%");
+        setOption("user", qint64(36)); // owner 0 stands for the logged-in user
+        QCOMPARE(shareUrl(own, "ab1cd"), "x/10/ab1cd");
+        insertRow("items", {{"id", Id(900)}, {"type", "skrin"}, {"owner", qint64(100)}});
+        QCOMPARE(shareUrl(900, "ab1cd"), "x/2l/ab1cd");
+        // Every occurrence is replaced, case-sensitively.
+        setServerOption("handle_url", "http://h/%handle%/%HANDLE%/%user%-%user%?%options%&o=%options%");
+        QCOMPARE(shareUrl(own, "q1w2e"), "http://h/q1w2e/%HANDLE%/10-10?&o=");
+        // A handle is text from the service: it cannot break the address or
+        // fill in a placeholder.
+        setServerOption("handle_url", "http://h/s?h=%handle%%options%");
+        QCOMPARE(shareUrl(own, "a&b=%options%"), "http://h/s?h=a%26b%3D%25options%25");
+    }
+
+    void pageAddresses()
+    {
+        const QString base = defaultServerUrl();
+        // The "server" option moves the sync endpoint, not the pages.
+        setServerOption("server", "http://127.0.0.1:1/tavrin-engine");
+        QCOMPARE(upgradePageUrl(), base + "/p/upgrade?uid=0");
+        setOption("user", qint64(46656));
+        QCOMPARE(resendPageUrl(), base + "/p/resend?uid=1000");
+        QCOMPARE(loginPageUrl(), base + "/p/_login");
+        QCOMPARE(sharePageUrl(36, "ab1cd", "twitter"), base + "/p/_share?uid=10&handle=ab1cd&type=twitter");
+        QCOMPARE(sharePageUrl(36, "%TYPE%", "face book"), base + "/p/_share?uid=10&handle=%25TYPE%25&type=face%20book");
+    }
+
+    void passwordHash()
+    {
+        QCOMPARE(sha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+        QCOMPARE(sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
+        // Latin-1, not UTF-8: "é" is the one byte E9. Beyond Latin-1 every
+        // UTF-16 unit hashes like a question mark.
+        const QByteArray latin1Hash = QCryptographicHash::hash("caf\xe9", QCryptographicHash::Sha1).toHex();
+        QCOMPARE(sha1Hex("caf\u00e9"), QString::fromLatin1(latin1Hash));
+        QCOMPARE(sha1Hex("has\u0142o"), sha1Hex("has?o"));
+        QCOMPARE(sha1Hex(QString::fromUtf8("x\xf0\x9f\x98\x80")), sha1Hex("x??"));
+    }
+
+    void syntax_data()
+    {
+        QTest::addColumn<bool>("mail");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("mail") << true << "ann@example.com" << true;
+        QTest::newRow("mail: capitals, dots") << true << "Ann.Marie_O-Neil@Mail.Example.CO.UK" << true;
+        QTest::newRow("mail: six-letter last label") << true << "a@example.museum" << true;
+        QTest::newRow("mail: seven-letter last label") << true << "a@example.abcdefg" << false;
+        QTest::newRow("mail: ends in a dot") << true << "a@example.com." << false;
+        QTest::newRow("mail: trailing newline") << true << "a@example.com\n" << false;
+        QTest::newRow("mail: leading space") << true << " a@example.com" << false;
+        QTest::newRow("mail: one-character label") << true << "a@x.com" << false;
+        QTest::newRow("mail: label starts with a hyphen") << true << "a@-ab.com" << false;
+        QTest::newRow("mail: two at signs") << true << "a@b@example.com" << false;
+        QTest::newRow("mail: plus sign") << true << "a+b@example.com" << false;
+        QTest::newRow("password: four characters") << false << "abcd" << false;
+        QTest::newRow("password: ab-12") << false << "ab-12" << true;
+        QTest::newRow("password: mixed case") << false << "AbCdEf99" << true;
+        QTest::newRow("password: space") << false << "abc de" << false;
+        QTest::newRow("password: trailing newline") << false << "abcde\n" << false;
+        QTest::newRow("password: non-ASCII letter") << false << "h\u0105s\u0142o1" << false;
+        QTest::newRow("password: underscore") << false << "ab_cd" << false;
+    }
+    void syntax()
+    {
+        QFETCH(bool, mail);
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QCOMPARE(mail ? isValidMail(text) : isValidPassword(text), valid);
+    }
+};
 
 QTEST_MAIN(TestOptions)
 #include "tst_options.moc"

@@ -13,43 +13,19 @@
 namespace {
 
 const QString skrin = QStringLiteral("skrin");
-const QString typeKey = QStringLiteral("type");
-const QString idKey = QStringLiteral("id");
+
+QString told(const char *format, Id id) { return QString::fromLatin1(format).arg(id); }
 
 } // namespace
 
-// A QObject receiver that records what a watcher told it.
+// A QObject receiver that records what a watcher told it, and the thread it
+// was told on.
 class Recorder : public QObject
 {
     Q_OBJECT
 public:
     QStringList events;
     std::function<void(const QString &)> hook;
-
-public slots:
-    void onPlus(Id id) { record(QStringLiteral("plus %1").arg(id)); }
-    void onMinus(Id id) { record(QStringLiteral("minus %1").arg(id)); }
-    void onInit() { record(QStringLiteral("init")); }
-    void onRemove() { record(QStringLiteral("remove")); }
-    void onSet(Id id, const QString &member, const QVariant &value)
-    {
-        record(QStringLiteral("set %1 %2=%3").arg(id).arg(member, value.toString()));
-    }
-
-private:
-    void record(const QString &event)
-    {
-        events.append(event);
-        if (hook)
-            hook(event);
-    }
-};
-
-// A receiver that lives on a thread of its own.
-class ThreadProbe : public QObject
-{
-    Q_OBJECT
-public:
     std::atomic<Id> last{0};
     std::atomic<int> calls{0};
     std::atomic<bool> onOwnThread{true};
@@ -60,436 +36,363 @@ public slots:
         onOwnThread = onOwnThread && QThread::currentThread() == thread();
         last = id;
         ++calls;
+        record(told("plus %1", id));
+    }
+    void onMinus(Id id) { record(told("minus %1", id)); }
+    void onInit() { record(QStringLiteral("init")); }
+    void onSet(Id id, const QString &member, const QVariant &value)
+    {
+        record(QStringLiteral("set %1 %2=%3").arg(id).arg(member, value.toString()));
+    }
+
+private:
+    void record(const QString &e)
+    {
+        events.append(e);
+        if (hook)
+            hook(e);
     }
 };
 
 class TestWatchers : public QObject
 {
     Q_OBJECT
+    std::unique_ptr<EngineStore> store;
 
 private slots:
-    void init();
-    void cleanup();
-
-    void watcherIdsCountDown(); // first: relies on a fresh counter
-    void creationAndParentFilters();
-    void itemFilterLifecycle();
-    void emptyFilterReportsEveryChange();
-    void replayOnWatch();
-    void filterIdentity();
-    void receiversBeforeInterfacesWatcherByWatcher();
-    void unwatchingInsideCallbacks();
-    void onlyClientLeavingDuringDelivery();
-    void destroyingTheOnlyReceiver();
-    void watcherMadeDuringWalkIsNotTold();
-    void openFilterIndexAgreesWithFilters();
-    void poolThreadWritesWhileWatching();
-    void receiverOnAnotherThread();
-    void storeResetTellsEveryWatcher();
-
-private:
-    EngineStore *store = nullptr;
-};
-
-void TestWatchers::init()
-{
-    store = new EngineStore;
-    QVERIFY(store->opened);
-}
-
-void TestWatchers::cleanup()
-{
-    settle();
-    delete store;
-    store = nullptr;
-    QVERIFY(watcherById.isEmpty());
-    QVERIFY(openWatcherById.isEmpty() && itemWatcherById.isEmpty() && watchersByItem.isEmpty());
-    QVERIFY(watcherByFilter.isEmpty() && interfaceWatcher.isEmpty());
-}
-
-void TestWatchers::watcherIdsCountDown()
-{
+    void init()
     {
-        InterfaceRecorder a;
-        a.watch({{typeKey, skrin}});
-        QCOMPARE(watcherById.firstKey(), Id(-1));
-        QCOMPARE(optionValue(QStringLiteral("watcherAutodecrement")).toLongLong(), -1);
-        InterfaceRecorder b;
-        b.watch({{typeKey, QStringLiteral("favourite")}});
-        QCOMPARE(watcherById.firstKey(), Id(-2));
+        store = std::make_unique<EngineStore>();
+        QVERIFY(store->opened);
     }
-    QVERIFY(store->restart());
-    InterfaceRecorder c;
-    c.watch({{typeKey, skrin}});
-    QCOMPARE(watcherById.firstKey(), Id(-3));
-}
+    void cleanup()
+    {
+        settle();
+        store.reset();
+        QVERIFY(watcherById.isEmpty() && watcherByFilter.isEmpty() && interfaceWatcher.isEmpty());
+        QVERIFY(openWatcherById.isEmpty() && itemWatcherById.isEmpty() && watchersByItem.isEmpty());
+    }
 
-void TestWatchers::creationAndParentFilters()
-{
-    Recorder shots;
-    watchOnPlus({{typeKey, skrin}}, &shots, SLOT(onPlus(Id)));
-    watch({{typeKey, skrin}}, SIGNAL(onInit()), &shots, SLOT(onInit()));
-    const Id shot = createItem(skrin);
-    QCOMPARE(shots.events, (QStringList{QStringLiteral("plus %1").arg(shot), QStringLiteral("init")}));
+    void watcherIdsCountDownAcrossRestarts() // first: relies on a fresh counter
+    {
+        {
+            InterfaceRecorder a, b;
+            a.watch({{"type", skrin}});
+            QCOMPARE(watcherById.firstKey(), Id(-1));
+            b.watch({{"type", "favourite"}});
+            QCOMPARE(watcherById.firstKey(), Id(-2));
+        }
+        QVERIFY(store->restart());
+        InterfaceRecorder c;
+        c.watch({{"type", skrin}});
+        QCOMPARE(watcherById.firstKey(), Id(-3));
+        // Destroying the only receiver ends its watcher; the next one is new.
+        auto *receiver = new Recorder;
+        watchOnPlus({{"type", "share"}}, receiver, SLOT(onPlus(Id)));
+        delete receiver;
+        QCOMPARE(watcherById.size(), 1);
+        Recorder again;
+        watchOnPlus({{"type", "share"}}, &again, SLOT(onPlus(Id)));
+        QCOMPARE(watcherById.firstKey(), Id(-5));
+        createItem("share");
+        QCOMPARE(again.events.size(), 1);
+    }
 
-    Recorder pens;
-    const WatchFilter penFilter{{QStringLiteral("parent"), shot}, {typeKey, QStringLiteral("skrin_pen")}};
-    watchOnMinus(watchOnPlus(penFilter, &pens, SLOT(onPlus(Id))), &pens, SLOT(onMinus(Id)));
-    const Id pen = createItem(QStringLiteral("skrin_pen"));
-    QVERIFY(pens.events.isEmpty());
-    setMember(pen, QStringLiteral("parent"), shot);
-    QCOMPARE(pens.events, QStringList{QStringLiteral("plus %1").arg(pen)});
-    setMember(pen, QStringLiteral("parent"), Id(0));
-    QCOMPARE(pens.events.last(), QStringLiteral("minus %1").arg(pen));
-}
+    void creationParentAndEmptyFilters()
+    {
+        Recorder shots, all, pens;
+        watchOnPlus({{"type", skrin}}, &shots, SLOT(onPlus(Id)));
+        watch({{"type", skrin}}, SIGNAL(onInit()), &shots, SLOT(onInit()));
+        watchOnPlus({}, &all, SLOT(onPlus(Id)));
+        watchOnSet({}, &all, SLOT(onSet(Id, QString, QVariant)));
+        watchOnMinus({}, &all, SLOT(onMinus(Id)));
+        QCOMPARE(createItem(skrin), Id(-1));
+        QCOMPARE(shots.events, (QStringList{"plus -1", "init"}));
 
-void TestWatchers::itemFilterLifecycle()
-{
-    const Id id = createItem(skrin);
-    InterfaceRecorder item;
-    item.watch({{idKey, id}, {QStringLiteral("title"), QVariant()}});
-    QVERIFY(item.events.isEmpty());
-    setMember(id, QStringLiteral("desc"), QStringLiteral("d"));
-    QVERIFY(item.events.isEmpty());
-    setMember(id, QStringLiteral("title"), QStringLiteral("t"));
-    QCOMPARE(item.events, (QStringList{QStringLiteral("plus %1").arg(id), QStringLiteral("init")}));
-    item.events.clear();
-    setMember(id, QStringLiteral("desc"), QStringLiteral("e"));
-    setMember(id, QStringLiteral("desc"), QStringLiteral("e")); // unchanged: nothing
-    QCOMPARE(item.events, (QStringList{QStringLiteral("set %1 desc=e").arg(id), QStringLiteral("set desc=e")}));
-    item.events.clear();
-    setMember(id, QStringLiteral("title"), QVariant());
-    QCOMPARE(item.events, (QStringList{QStringLiteral("minus %1").arg(id), QStringLiteral("remove")}));
-    setMember(id, QStringLiteral("title"), QStringLiteral("again"));
-    item.events.clear();
-    removeItem(id);
-    QCOMPARE(item.events, (QStringList{QStringLiteral("minus %1").arg(id), QStringLiteral("remove")}));
+        const WatchFilter penFilter{{"parent", Id(-1)}, {"type", "skrin_pen"}};
+        watchOnMinus(watchOnPlus(penFilter, &pens, SLOT(onPlus(Id))), &pens, SLOT(onMinus(Id)));
+        const Id pen = createItem("skrin_pen");
+        QVERIFY(pens.events.isEmpty());
+        setMember(pen, "parent", Id(-1));
+        setMember(pen, "parent", Id(0));
+        QCOMPARE(pens.events, (QStringList{"plus -2", "minus -2"}));
+        // The empty filter hears every change as a set, and every removal.
+        removeItem(pen);
+        QCOMPARE(all.events, (QStringList{"set -1 type=skrin", "set -2 type=skrin_pen", "set -2 parent=-1",
+                                          "set -2 parent=0", "minus -2"}));
+    }
 
-    // Creation never makes an item filter fire: the new item has no "id" yet.
-    InterfaceRecorder future;
-    future.watch({{idKey, Id(-2)}});
-    QCOMPARE(createItem(skrin), Id(-2));
-    QVERIFY(future.events.isEmpty());
-}
+    void itemFilterLifecycle()
+    {
+        const Id id = createItem(skrin);
+        InterfaceRecorder item;
+        item.watch({{"id", id}, {"title", QVariant()}});
+        setMember(id, "desc", "d");
+        QVERIFY(item.events.isEmpty());
+        setMember(id, "title", "t");
+        setMember(id, "desc", "e");
+        setMember(id, "desc", "e"); // unchanged: nothing
+        setMember(id, "title", QVariant());
+        setMember(id, "title", "again");
+        removeItem(id);
+        QCOMPARE(item.events, (QStringList{"plus -1", "init", "set -1 desc=e", "set desc=e", "minus -1", "remove",
+                                           "plus -1", "init", "minus -1", "remove"}));
+        // Creation never makes an item filter fire: the new item has no "id" yet.
+        InterfaceRecorder future;
+        future.watch({{"id", Id(-2)}});
+        QCOMPARE(createItem(skrin), Id(-2));
+        QVERIFY(future.events.isEmpty());
+    }
 
-void TestWatchers::emptyFilterReportsEveryChange()
-{
-    Recorder all;
-    watchOnPlus({}, &all, SLOT(onPlus(Id)));
-    watchOnSet({}, &all, SLOT(onSet(Id, QString, QVariant)));
-    watchOnMinus({}, &all, SLOT(onMinus(Id)));
-    const Id id = createItem(skrin);
-    setMember(id, QStringLiteral("title"), QStringLiteral("x"));
-    removeItem(id);
-    QCOMPARE(all.events, (QStringList{QStringLiteral("set %1 type=skrin").arg(id),
-                                      QStringLiteral("set %1 title=x").arg(id), QStringLiteral("minus %1").arg(id)}));
-}
+    void replayAndFilterIdentity()
+    {
+        for (int i = 0; i < 3; ++i)
+            createItem(skrin);
+        Recorder plus, quiet, late;
+        watchOnPlus({{"type", skrin}}, &plus, SLOT(onPlus(Id)));
+        QCOMPARE(plus.events.size(), 3);
+        watchOnMinus({{"type", skrin}}, &quiet, SLOT(onMinus(Id)));
+        watchOnSet({{"type", skrin}}, &quiet, SLOT(onSet(Id, QString, QVariant)));
+        QVERIFY(quiet.events.isEmpty());
+        watch({{"type", skrin}}, SIGNAL(onInit()), &late, SLOT(onInit())); // only the new receiver hears it
+        QCOMPARE(late.events, QStringList(3, "init"));
+        QCOMPARE(plus.events.size(), 3);
+        QCOMPARE(watcherById.size(), 1);
 
-void TestWatchers::replayOnWatch()
-{
-    for (int i = 0; i < 3; ++i)
+        InterfaceRecorder a, b, c, d;
+        a.watch({{"type", skrin}, {"parent", QVariant()}});
+        // Same hash text, different values: different filters.
+        b.watch({{"parent", 5}});
+        c.watch({{"parent", "5"}});
+        QCOMPARE(watcherById.size(), 4);
+        // Watching another filter leaves the first.
+        d.watch({{"parent", 5}});
+        d.watch({{"type", "favourite"}});
+        b.unwatch();
+        QCOMPARE(watcherById.size(), 4);
+    }
+
+    // Watcher by watcher, newest first; in each, receivers before interfaces.
+    void receiversBeforeInterfacesWatcherByWatcher()
+    {
+        QStringList order;
+        Recorder older, newer;
+        InterfaceRecorder olderInterface, newerInterface;
+        older.hook = [&](const QString &e) { order << "older receiver " + e; };
+        olderInterface.hook = [&](const QString &e) { order << "older interface " + e; };
+        newer.hook = [&](const QString &e) { order << "newer receiver " + e; };
+        newerInterface.hook = [&](const QString &e) { order << "newer interface " + e; };
+        watchOnPlus({{"type", skrin}}, &older, SLOT(onPlus(Id)));
+        olderInterface.watch({{"type", skrin}});
+        watchOnPlus({}, &newer, SLOT(onPlus(Id)));
+        watch({}, SIGNAL(onSet(Id, QString, QVariant)), &newer, SLOT(onSet(Id, QString, QVariant)));
+        newerInterface.watch({});
         createItem(skrin);
-    Recorder plus;
-    watchOnPlus({{typeKey, skrin}}, &plus, SLOT(onPlus(Id)));
-    QCOMPARE(plus.events.size(), 3);
-    Recorder quiet;
-    watchOnMinus({{typeKey, skrin}}, &quiet, SLOT(onMinus(Id)));
-    watchOnSet({{typeKey, skrin}}, &quiet, SLOT(onSet(Id, QString, QVariant)));
-    QVERIFY(quiet.events.isEmpty());
-    // Only the new receiver hears the replay.
-    Recorder late;
-    watch({{typeKey, skrin}}, SIGNAL(onInit()), &late, SLOT(onInit()));
-    QCOMPARE(late.events, QStringList(3, QStringLiteral("init")));
-    QCOMPARE(plus.events.size(), 3);
-}
+        QCOMPARE(order, (QStringList{"newer receiver set -1 type=skrin", "newer interface set -1 type=skrin",
+                                     "newer interface set type=skrin", "older receiver plus -1",
+                                     "older interface plus -1", "older interface init"}));
+    }
 
-void TestWatchers::filterIdentity()
-{
-    InterfaceRecorder a, b, c, d, e;
-    a.watch({{typeKey, skrin}});
-    b.watch({{typeKey, skrin}});
-    QCOMPARE(watcherById.size(), 1);
-    c.watch({{typeKey, skrin}, {QStringLiteral("parent"), QVariant()}});
-    QCOMPARE(watcherById.size(), 2);
-    // Same hash text, different values: different filters.
-    d.watch({{QStringLiteral("parent"), 5}});
-    e.watch({{QStringLiteral("parent"), QStringLiteral("5")}});
-    QCOMPARE(watcherById.size(), 4);
-    QCOMPARE(filterHashText({{QStringLiteral("parent"), Id(-7)}, {typeKey, QStringLiteral("skrin_pen")}}),
-             QStringLiteral("parent:-7type:skrin_pen"));
-    QCOMPARE(filterHashText({{QStringLiteral("title"), QVariant()}}), QStringLiteral("title:"));
-    // Watching another filter leaves the first.
-    a.watch({{typeKey, QStringLiteral("favourite")}});
-    b.unwatch();
-    QCOMPARE(watcherById.size(), 4);
-}
+    void leavingInsideCallbacks()
+    {
+        const Id first = createItem(skrin);
+        createItem(skrin);
+        // Inside the replay the interface still hears every pair.
+        InterfaceRecorder replayed;
+        replayed.hook = [&](const QString &e) {
+            if (e.startsWith(QLatin1String("plus")))
+                replayed.unwatch();
+        };
+        replayed.watch({{"type", skrin}});
+        QCOMPARE(replayed.events.size(), 4);
 
-void TestWatchers::receiversBeforeInterfacesWatcherByWatcher()
-{
-    QStringList order;
-    Recorder older, newer;
-    InterfaceRecorder olderInterface, newerInterface;
-    older.hook = [&](const QString &e) { order << QStringLiteral("older receiver ") + e; };
-    olderInterface.hook = [&](const QString &e) { order << QStringLiteral("older interface ") + e; };
-    newer.hook = [&](const QString &e) { order << QStringLiteral("newer receiver ") + e; };
-    newerInterface.hook = [&](const QString &e) { order << QStringLiteral("newer interface ") + e; };
+        // Inside a delivery it hears no more, even as its watcher's only
+        // client; the other clients still do.
+        InterfaceRecorder leaving, only, staying;
+        leaving.hook = [&](const QString &e) {
+            if (e.startsWith(QLatin1String("plus")))
+                leaving.unwatch();
+        };
+        const WatchFilter titled{{"type", skrin}, {"title", QVariant()}};
+        leaving.watch(titled);
+        staying.watch(titled);
+        only.watch({{"id", first}});
+        only.events.clear();
+        Id leftWatcher = 0;
+        only.hook = [&](const QString &) {
+            leftWatcher = interfaceWatcher.value(&only);
+            only.unwatch();
+            QVERIFY(!watcherById.contains(leftWatcher));
+        };
+        setMember(first, "title", "t");
+        QCOMPARE(leaving.events, QStringList{"plus -1"});
+        QCOMPARE(staying.events, (QStringList{"plus -1", "init"}));
+        QCOMPARE(only.events.size(), 1);
+        QVERIFY(leftWatcher < 0);
 
-    watchOnPlus({{typeKey, skrin}}, &older, SLOT(onPlus(Id)));
-    olderInterface.watch({{typeKey, skrin}});
-    watchOnPlus({}, &newer, SLOT(onPlus(Id)));
-    watch({}, SIGNAL(onSet(Id, QString, QVariant)), &newer, SLOT(onSet(Id, QString, QVariant)));
-    newerInterface.watch({});
-    const Id id = createItem(skrin);
-    QCOMPARE(order, (QStringList{
-                        QStringLiteral("newer receiver set %1 type=skrin").arg(id),
-                        QStringLiteral("newer interface set %1 type=skrin").arg(id),
-                        QStringLiteral("newer interface set type=skrin"),
-                        QStringLiteral("older receiver plus %1").arg(id),
-                        QStringLiteral("older interface plus %1").arg(id),
-                        QStringLiteral("older interface init"),
-                    }));
-}
-
-void TestWatchers::unwatchingInsideCallbacks()
-{
-    const Id first = createItem(skrin);
-    createItem(skrin);
-    // Inside the replay the interface still hears every pair.
-    InterfaceRecorder replayed;
-    replayed.hook = [&](const QString &e) {
-        if (e.startsWith(QLatin1String("plus")))
-            replayed.unwatch();
-    };
-    replayed.watch({{typeKey, skrin}});
-    QCOMPARE(replayed.events.size(), 4);
-
-    // Inside a delivery it hears no more; the other client still does.
-    InterfaceRecorder leaving, staying;
-    leaving.hook = [&](const QString &e) {
-        if (e.startsWith(QLatin1String("plus")))
-            leaving.unwatch();
-    };
-    const WatchFilter titled{{typeKey, skrin}, {QStringLiteral("title"), QVariant()}};
-    leaving.watch(titled);
-    staying.watch(titled);
-    setMember(first, QStringLiteral("title"), QStringLiteral("t"));
-    QCOMPARE(leaving.events, QStringList{QStringLiteral("plus %1").arg(first)});
-    QCOMPARE(staying.events, (QStringList{QStringLiteral("plus %1").arg(first), QStringLiteral("init")}));
-
-    // A client destroyed by another's callback is skipped.
-    auto *victim = new InterfaceRecorder;
-    InterfaceRecorder killer;
-    victim->watch({{idKey, first}});
-    killer.watch({{idKey, first}});
-    victim->events.clear();
-    killer.hook = [&](const QString &) {
+        // A client destroyed by another's callback is skipped.
+        auto *victim = new InterfaceRecorder;
+        InterfaceRecorder killer;
+        victim->watch({{"id", first}});
+        killer.watch({{"id", first}});
+        victim->events.clear();
+        killer.hook = [&](const QString &) { delete std::exchange(victim, nullptr); };
+        setMember(first, "desc", "x");
+        QVERIFY(!victim || victim->events.size() == 2);
+        QCOMPARE(killer.events.size(), 4); // replay pair, then the change
         delete victim;
-        victim = nullptr;
-    };
-    setMember(first, QStringLiteral("desc"), QStringLiteral("x"));
-    QVERIFY(!victim || victim->events.size() == 2);
-    QCOMPARE(killer.events.size(), 4); // replay pair, then the change
-    delete victim;
-}
+    }
 
-void TestWatchers::onlyClientLeavingDuringDelivery()
-{
-    const Id id = createItem(skrin);
-    InterfaceRecorder only, next;
-    only.watch({{idKey, id}});
-    next.watch({{typeKey, skrin}, {QStringLiteral("title"), QVariant()}});
-    Id leftWatcher = 0;
-    only.hook = [&](const QString &) {
-        leftWatcher = interfaceWatcher.value(&only);
-        only.unwatch();
-        QVERIFY(!watcherById.contains(leftWatcher));
-    };
-    only.events.clear();
-    setMember(id, QStringLiteral("title"), QStringLiteral("t"));
-    QCOMPARE(only.events.size(), 1);
-    QVERIFY(leftWatcher < 0);
-    QCOMPARE(next.events, (QStringList{QStringLiteral("plus %1").arg(id), QStringLiteral("init")}));
-}
+    void watcherMadeDuringWalkIsNotTold()
+    {
+        const Id id = createItem(skrin);
+        InterfaceRecorder maker, made;
+        maker.watch({});
+        maker.hook = [&](const QString &e) {
+            if (e.contains(QLatin1String("title")) && !made.isWatching())
+                made.watch({{"type", skrin}});
+        };
+        setMember(id, "title", "t");
+        // The replay only: the change being walked is not told to it.
+        QCOMPARE(made.events, (QStringList{"plus -1", "init"}));
+        setMember(id, "title", "u");
+        QCOMPARE(made.events.size(), 4);
+    }
 
-void TestWatchers::destroyingTheOnlyReceiver()
-{
-    auto *receiver = new Recorder;
-    watchOnPlus({{typeKey, skrin}}, receiver, SLOT(onPlus(Id)));
-    const Id before = watcherById.firstKey();
-    delete receiver;
-    QVERIFY(watcherById.isEmpty());
-    Recorder again;
-    watchOnPlus({{typeKey, skrin}}, &again, SLOT(onPlus(Id)));
-    QCOMPARE(watcherById.firstKey(), before - 1);
-    createItem(skrin);
-    QCOMPARE(again.events.size(), 1);
-}
-
-void TestWatchers::watcherMadeDuringWalkIsNotTold()
-{
-    const Id id = createItem(skrin);
-    InterfaceRecorder maker;
-    InterfaceRecorder made;
-    maker.watch({});
-    maker.hook = [&](const QString &e) {
-        if (e.contains(QLatin1String("title")) && !made.isWatching())
-            made.watch({{typeKey, skrin}});
-    };
-    setMember(id, QStringLiteral("title"), QStringLiteral("t"));
-    // The replay only: the change being walked is not told to it.
-    QCOMPARE(made.events, (QStringList{QStringLiteral("plus %1").arg(id), QStringLiteral("init")}));
-    setMember(id, QStringLiteral("title"), QStringLiteral("u"));
-    QCOMPARE(made.events.size(), 4);
-}
-
-// The registry files open filters under one entry; whatever it picks, each
-// filter must hear exactly what evaluating it on the item before and after
-// each change says.
-void TestWatchers::openFilterIndexAgreesWithFilters()
-{
-    const QList<QVariant> values{QVariant(), Id(1), Id(2), 2, QStringLiteral("2"), QStringLiteral(" 2"), 2.0,
-                                 2.5, QStringLiteral("2.5"), QStringLiteral("a"), QString(QLatin1String("")), true};
-    const QStringList members{QStringLiteral("parent"), QStringLiteral("title"), QStringLiteral("x")};
-    QRandomGenerator random(20240607);
-    const auto pick = [&](const auto &list) { return list.at(random.bounded(int(list.size()))); };
-
-    QList<WatchFilter> filters;
-    for (int i = 0; i < 60; ++i) {
-        WatchFilter filter;
-        const int entries = random.bounded(3);
-        for (int e = 0; e < entries; ++e)
-            filter.insert(pick(members), pick(values));
-        if (random.bounded(2))
-            filter.insert(typeKey, skrin);
-        if (!filters.contains(filter))
+    // Whatever the registry's index picks, each filter must hear exactly what
+    // evaluating it on the item before and after each change says.
+    void openFilterIndexAgreesWithFilters()
+    {
+        const QList<QVariant> values{QVariant(), Id(1), Id(2), 2, "2", " 2", 2.0, 2.5, "2.5", "a", QString(""), true};
+        const QStringList members{"parent", "title", "x"};
+        QRandomGenerator random(20240607);
+        const auto pick = [&](const auto &list) { return list.at(random.bounded(int(list.size()))); };
+        QList<WatchFilter> filters;
+        std::vector<std::unique_ptr<InterfaceRecorder>> recorders;
+        for (int i = 0; i < 60; ++i) {
+            WatchFilter filter;
+            for (int e = random.bounded(3); e > 0; --e)
+                filter.insert(pick(members), pick(values));
+            if (random.bounded(2))
+                filter.insert("type", skrin);
+            if (filters.contains(filter))
+                continue;
             filters.append(filter);
-    }
-    std::vector<std::unique_ptr<InterfaceRecorder>> recorders;
-    for (const WatchFilter &filter : std::as_const(filters)) {
-        recorders.push_back(std::make_unique<InterfaceRecorder>());
-        recorders.back()->watch(filter);
-    }
-    const auto matches = [](const WatchFilter &filter, const QVariantMap &item) {
-        for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
-            const QVariant member = item.value(it.key());
-            if (isNullValue(it.value()) ? isNullValue(member) : !cellEquals(member, it.value()))
-                return false;
+            recorders.push_back(std::make_unique<InterfaceRecorder>());
+            recorders.back()->watch(filter);
         }
-        return true;
-    };
-
-    QList<Id> ids{createItem(skrin), createItem(skrin)};
-    for (auto &recorder : recorders)
-        recorder->events.clear();
-    for (int step = 0; step < 300; ++step) {
-        const Id id = pick(ids);
-        const QString member = pick(members);
-        const QVariant value = pick(values);
-        bool isId = false;
-        idFromVariant(value, &isId);
-        if (member == QLatin1String("parent") && !isId)
-            continue; // refused with a warning, tested elsewhere
-        const QVariantMap before = readItem(id);
-        setMember(id, member, value);
-        const QVariantMap after = readItem(id);
-        for (qsizetype i = 0; i < filters.size(); ++i) {
-            const bool was = matches(filters.at(i), before);
-            const bool is = matches(filters.at(i), after);
-            QStringList expected;
-            if (!was && is)
-                expected = QStringList{QStringLiteral("plus %1").arg(id), QStringLiteral("init")};
-            else if (was && !is)
-                expected = QStringList{QStringLiteral("minus %1").arg(id), QStringLiteral("remove")};
-            else if (was && is && !cellEquals(before.value(member), after.value(member)))
-                expected = QStringList{QStringLiteral("set %1 %2=%3").arg(id).arg(member, after.value(member).toString()),
-                                       QStringLiteral("set %1=%2").arg(member, after.value(member).toString())};
-            QVERIFY2(recorders[i]->events == expected,
-                     qPrintable(QStringLiteral("filter %1 step %2: %3 vs %4")
-                                    .arg(filterHashText(filters.at(i)))
-                                    .arg(step)
-                                    .arg(recorders[i]->events.join(QLatin1Char('|')), expected.join(QLatin1Char('|')))));
-            recorders[i]->events.clear();
+        const auto matches = [](const WatchFilter &filter, const QVariantMap &item) {
+            for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
+                const QVariant member = item.value(it.key());
+                if (isNullValue(it.value()) ? isNullValue(member) : !cellEquals(member, it.value()))
+                    return false;
+            }
+            return true;
+        };
+        const QList<Id> ids{createItem(skrin), createItem(skrin)};
+        for (auto &recorder : recorders)
+            recorder->events.clear();
+        for (int step = 0; step < 300; ++step) {
+            const Id id = pick(ids);
+            const QString member = pick(members);
+            const QVariant value = pick(values);
+            bool isId = false;
+            idFromVariant(value, &isId);
+            if (member == QLatin1String("parent") && !isId)
+                continue; // refused with a warning, tested elsewhere
+            const QVariantMap before = readItem(id);
+            setMember(id, member, value);
+            const QVariantMap after = readItem(id);
+            for (qsizetype i = 0; i < filters.size(); ++i) {
+                const bool was = matches(filters.at(i), before), is = matches(filters.at(i), after);
+                const QString text = after.value(member).toString();
+                QStringList expected;
+                if (!was && is)
+                    expected = QStringList{told("plus %1", id), "init"};
+                else if (was && !is)
+                    expected = QStringList{told("minus %1", id), "remove"};
+                else if (was && is && !cellEquals(before.value(member), after.value(member)))
+                    expected = QStringList{told("set %1 ", id) + member + '=' + text, "set " + member + '=' + text};
+                const QString got = recorders[i]->events.join('|');
+                QVERIFY2(got == expected.join('|'), qPrintable(filterHashText(filters.at(i)) + ": " + got));
+                recorders[i]->events.clear();
+            }
         }
     }
-}
 
-// Fault 1: a thumbnail job writes members on a pool thread while the GUI
-// thread watches and unwatches. Every notification is walked on the GUI thread.
-void TestWatchers::poolThreadWritesWhileWatching()
-{
-    const Id id = createItem(skrin);
-    InterfaceRecorder steady;
-    steady.watch({{idKey, id}});
-    steady.events.clear();
-
-    constexpr int writes = 400;
-    QThread *writer = QThread::create([id] {
-        for (int i = 1; i <= writes; ++i)
-            setMember(id, QStringLiteral("x"), double(i));
-    });
-    writer->start();
-    while (!writer->isFinished()) {
-        InterfaceRecorder passing;
-        passing.watch({{idKey, id}});
-        Recorder receiver;
-        watchOnSet({{typeKey, skrin}}, &receiver, SLOT(onSet(Id, QString, QVariant)));
-        QCoreApplication::processEvents();
+    // A thumbnail job writes members on a pool thread while the GUI thread
+    // watches and unwatches. Every notification is walked on the GUI thread.
+    void poolThreadWritesWhileWatching()
+    {
+        const Id id = createItem(skrin);
+        InterfaceRecorder steady;
+        steady.watch({{"id", id}});
+        steady.events.clear();
+        constexpr int writes = 400;
+        std::unique_ptr<QThread> writer(QThread::create([id] {
+            for (int i = 1; i <= writes; ++i)
+                setMember(id, "x", double(i));
+        }));
+        writer->start();
+        while (!writer->isFinished()) {
+            InterfaceRecorder passing;
+            passing.watch({{"id", id}});
+            Recorder receiver;
+            watchOnSet({{"type", skrin}}, &receiver, SLOT(onSet(Id, QString, QVariant)));
+            QCoreApplication::processEvents();
+        }
+        writer->wait();
+        settle();
+        QCOMPARE(steady.events.size(), 2 * writes);
+        QCOMPARE(steady.events.last(), QStringLiteral("set x=%1").arg(writes));
     }
-    writer->wait();
-    delete writer;
-    settle();
-    QCOMPARE(steady.events.size(), 2 * writes);
-    QCOMPARE(steady.events.last(), QStringLiteral("set x=%1").arg(writes));
-}
 
-// "Id" is a registered type name: string-based connections to a receiver on
-// another thread are delivered queued, replay included.
-void TestWatchers::receiverOnAnotherThread()
-{
-    const Id first = createItem(skrin);
-    QThread worker;
-    worker.start();
-    ThreadProbe probe;
-    probe.moveToThread(&worker);
-    watchOnPlus({{typeKey, skrin}}, &probe, SLOT(onPlus(Id)));
-    QTRY_COMPARE(probe.last.load(), first);
-    const Id second = createItem(skrin);
-    QTRY_COMPARE(probe.last.load(), second);
-    QCOMPARE(probe.calls.load(), 2);
-    QVERIFY(probe.onOwnThread);
-    // Home again before the thread ends, from the thread that owns it.
-    QThread *home = QThread::currentThread();
-    QMetaObject::invokeMethod(&probe, [&probe, home] { probe.moveToThread(home); }, Qt::BlockingQueuedConnection);
-    worker.quit();
-    worker.wait();
-}
+    // "Id" is a registered type name: string-based connections to a receiver
+    // on another thread are delivered queued, replay included.
+    void receiverOnAnotherThread()
+    {
+        const Id first = createItem(skrin);
+        QThread worker;
+        worker.start();
+        Recorder probe;
+        probe.moveToThread(&worker);
+        watchOnPlus({{"type", skrin}}, &probe, SLOT(onPlus(Id)));
+        QTRY_COMPARE(probe.last.load(), first);
+        const Id second = createItem(skrin);
+        QTRY_COMPARE(probe.last.load(), second);
+        QCOMPARE(probe.calls.load(), 2);
+        QVERIFY(probe.onOwnThread);
+        // Home again before the thread ends, from the thread that owns it.
+        QThread *home = QThread::currentThread();
+        QMetaObject::invokeMethod(&probe, [&probe, home] { probe.moveToThread(home); }, Qt::BlockingQueuedConnection);
+        worker.quit();
+        worker.wait();
+    }
 
-// Fault 5: a log-in reset empties the store; every watcher hears that its
-// items went, and the id maps are forgotten.
-void TestWatchers::storeResetTellsEveryWatcher()
-{
-    const Id shot = createItem(skrin);
-    const Id pen = createItem(QStringLiteral("skrin_pen"));
-    setMember(pen, QStringLiteral("parent"), shot);
-    translateId(shot, 900);
+    // A log-in reset empties the store; every watcher hears that its items
+    // went, and the id maps are forgotten.
+    void storeResetTellsEveryWatcher()
+    {
+        const Id shot = createItem(skrin), pen = createItem("skrin_pen");
+        setMember(pen, "parent", shot);
+        translateId(shot, 900);
+        Recorder shots;
+        watchOnMinus({{"type", skrin}}, &shots, SLOT(onMinus(Id)));
+        InterfaceRecorder penItem, children;
+        penItem.watch({{"id", pen}, {"parent", QVariant()}});
+        children.watch({{"parent", shot}, {"type", "skrin_pen"}});
+        penItem.events.clear();
+        children.events.clear();
 
-    Recorder shots;
-    watchOnMinus({{typeKey, skrin}}, &shots, SLOT(onMinus(Id)));
-    InterfaceRecorder penItem;
-    penItem.watch({{idKey, pen}, {QStringLiteral("parent"), QVariant()}});
-    InterfaceRecorder children;
-    children.watch({{QStringLiteral("parent"), shot}, {typeKey, QStringLiteral("skrin_pen")}});
-    penItem.events.clear();
-    children.events.clear();
-
-    QVERIFY(resetStoreAndNotify());
-    QCOMPARE(shots.events, QStringList{QStringLiteral("minus %1").arg(shot)});
-    QCOMPARE(penItem.events, (QStringList{QStringLiteral("minus %1").arg(pen), QStringLiteral("remove")}));
-    QCOMPARE(children.events, (QStringList{QStringLiteral("minus %1").arg(pen), QStringLiteral("remove")}));
-    QVERIFY(tempIdToServerId.isEmpty());
-    QCOMPARE(rowsOf("items"), 0);
-    QCOMPARE(createItem(skrin), Id(-1));
-}
+        QVERIFY(resetStoreAndNotify());
+        QCOMPARE(shots.events, QStringList{"minus -1"});
+        QCOMPARE(penItem.events, (QStringList{"minus -2", "remove"}));
+        QCOMPARE(children.events, penItem.events);
+        QVERIFY(tempIdToServerId.isEmpty());
+        QCOMPARE(rowsOf("items"), 0);
+        QCOMPARE(createItem(skrin), Id(-1));
+    }
+};
 
 QTEST_MAIN(TestWatchers)
 #include "tst_watchers.moc"

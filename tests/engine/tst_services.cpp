@@ -1,0 +1,427 @@
+// What the thumbnail renderer and the sync engine keep beside the items:
+// image caches (expiry, budget, pixmaps kept off pool threads), the download
+// bookkeeping (queue, pending rows), and dirty screenshots with their
+// thumbnail claims, including marks that come back from the file after a
+// restart.
+
+#include "dirtyskrins.h"
+#include "downloads.h"
+#include "enginefixture.h"
+#include "imagecache.h"
+
+#include <QSignalSpy>
+#include <QThread>
+#include <QThreadPool>
+
+namespace {
+
+// 2048 x 2048 x 4 = 16 MiB, half the budget.
+QImage picture(int width = 2048, int height = 2048) { return QImage(width, height, QImage::Format_RGB32); }
+
+// Sets an entry's store time, so that ages and ties are exact.
+void stamp(const QString &file, bool pixmap, const QDateTime &when)
+{
+    QMutexLocker lock(&imageCacheMutex);
+    (pixmap ? pixmapCache[file].lastUse : imageCache[file].lastUse) = when;
+}
+
+QStringList cachedNames()
+{
+    QMutexLocker lock(&imageCacheMutex);
+    QStringList names;
+    for (const QString &name : imageCache.keys())
+        names << "image " + name;
+    for (const QString &name : pixmapCache.keys())
+        names << "pixmap " + name;
+    return names;
+}
+
+// Empties the caches, the download queue and the thumbnail claims, each
+// under its own lock, one at a time.
+void clearAll()
+{
+    {
+        QMutexLocker lock(&imageCacheMutex);
+        imageCache.clear();
+        pixmapCache.clear();
+    }
+    {
+        QMutexLocker lock(&downloadQueueMutex);
+        downloadQueue.clear();
+    }
+    QMutexLocker lock(&storeMutex);
+    thumbnailsInProgress.clear();
+}
+
+void addDownloadRow(const QString &url, Id storedId, const QString &member)
+{
+    insertRow("downloads", {{"url", url}, {"id", storedId}, {"member", member}});
+}
+
+// The stored mark of a screenshot (by stored id), as the table holds it.
+QVariant markCell(Id storedId)
+{
+    const int table = Database::tableId("dirt_skrin");
+    return Database::valueWhere(table, QVariantMap{{"id", storedId}}, Database::columnId(table, "modified"));
+}
+
+// Moves a screenshot's mark to `when`, as if it had been made then.
+void setMark(Id storedId, const QDateTime &when)
+{
+    const int table = Database::tableId("dirt_skrin");
+    const int row = Database::findRow(table, QVariantMap{{"id", storedId}});
+    QVERIFY(Database::setValue(table, row, Database::columnId(table, "modified"), when));
+}
+
+// A new screenshot marked dirty `ageMs` ago.
+Id markedSkrin(qint64 ageMs)
+{
+    const Id id = createItem("skrin");
+    markSkrinDirty(id);
+    setMark(id, QDateTime::currentDateTime().addMSecs(-ageMs));
+    return id;
+}
+
+// The commit answer also rewrites the marks and the held-back files.
+void translate(Id local, Id server)
+{
+    translateId(local, server);
+    QMutexLocker lock(&storeMutex);
+    for (const char *name : {"dirt_skrin", "too_big_files"}) {
+        const int table = Database::tableId(QString::fromLatin1(name));
+        const int column = Database::columnId(table, "id");
+        RowCursor cursor = Database::select(table, column, QVariant(local));
+        while (cursor.next())
+            Database::setValue(cursor, column, QVariant(server));
+    }
+}
+
+std::pair<QDateTime, bool> claim(Id id)
+{
+    bool claimed = false;
+    const QDateTime mark = beginSkrinThumbnail(id, &claimed);
+    return {mark, claimed};
+}
+
+} // namespace
+
+class TestServices : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<EngineStore> store;
+
+private slots:
+    void init()
+    {
+        store = std::make_unique<EngineStore>();
+        QVERIFY(store->opened);
+        clearAll();
+    }
+    void cleanup()
+    {
+        clearAll();
+        store.reset();
+    }
+
+    void storeReadAndRemove()
+    {
+        QSignalSpy timerStarts(TavrinConnector::instance(), &TavrinConnector::imageCacheTimerStartSignal);
+        cacheImage("a.png", picture(16, 9));
+        cachePixmap("b.png", QPixmap::fromImage(picture(4, 4)));
+        QCOMPARE(timerStarts.size(), 2);
+        QVERIFY(cachedImage("b.png").isNull());
+        // A pixmap is made from a cached image once.
+        const QPixmap made = cachedPixmap("a.png");
+        QCOMPARE(made.size(), QSize(16, 9));
+        QCOMPARE(cachedPixmap("a.png").cacheKey(), made.cacheKey());
+        QVERIFY(cachedPixmap("missing.png").isNull());
+        QCOMPARE(cachedNames(), (QStringList{"image a.png", "pixmap a.png", "pixmap b.png"}));
+        // Storing a null picture removes the name, and still starts the upkeep.
+        timerStarts.clear();
+        cacheImage("a.png", QImage());
+        cachePixmap("a.png", QPixmap());
+        cachePixmap("b.png", QPixmap());
+        QCOMPARE(timerStarts.size(), 3);
+        cacheImage(QString(), picture(8, 8)); // the empty name is no file
+        QVERIFY(cachedNames().isEmpty());
+        QVERIFY(evictImageCaches(QDateTime::currentDateTime()));
+    }
+
+    void poolThreadsGetImagesOnly()
+    {
+        cacheImage("shared.png", picture(5, 5));
+        QSize seen;
+        bool pixmapRefused = false;
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            seen = cachedImage("shared.png").size();
+            cacheImage("rendered.png", picture(3, 3));
+            pixmapRefused = cachedPixmap("shared.png").isNull();
+        }));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("off the GUI thread"));
+        worker->start();
+        QVERIFY(worker->wait(10000));
+        QCOMPARE(seen, QSize(5, 5));
+        QVERIFY(pixmapRefused);
+        QCOMPARE(cachedNames(), (QStringList{"image rendered.png", "image shared.png"}));
+    }
+
+    void readsDoNotProlongLife()
+    {
+        const QDateTime stored = QDateTime::currentDateTime();
+        cacheImage("a.png", picture(4, 4));
+        cachePixmap("b.png", QPixmap::fromImage(picture(4, 4)));
+        stamp("a.png", false, stored);
+        stamp("b.png", true, stored);
+        for (int ms = 0; ms < 3000; ms += 100) {
+            QVERIFY(!evictImageCaches(stored.addMSecs(ms)));
+            QVERIFY(!cachedImage("a.png").isNull());
+            QVERIFY(!cachedPixmap("b.png").isNull());
+        }
+        QVERIFY(evictImageCaches(stored.addMSecs(3000))); // three whole seconds after the store
+        // A new store starts the age over; an entry stamped after `now` (the
+        // clock went back) is not kept for ever.
+        cacheImage("a.png", picture(4, 4));
+        stamp("a.png", false, stored.addSecs(10));
+        QVERIFY(!evictImageCaches(stored.addMSecs(12999)));
+        QVERIFY(evictImageCaches(stored.addSecs(5)));
+    }
+
+    void budgetRemovesOldestThenByNameThenImages()
+    {
+        const QDateTime t = QDateTime::currentDateTime();
+        for (int i = 0; i < 3; ++i) {
+            cacheImage(QString::number(i), picture());
+            stamp(QString::number(i), false, t.addMSecs(-i));
+        }
+        // 48 MiB: the oldest goes, and exactly the budget is allowed to stay.
+        QVERIFY(!evictImageCaches(t.addMSecs(500)));
+        QCOMPARE(cachedNames(), (QStringList{"image 0", "image 1"}));
+
+        clearAll();
+        const QPixmap big = QPixmap::fromImage(picture());
+        for (const char *name : {"b", "a"}) {
+            cacheImage(name, picture());
+            cachePixmap(name, big);
+            stamp(name, false, t);
+            stamp(name, true, t);
+        }
+        // 64 MiB at one time: name "a" goes first, its image before its pixmap.
+        evictImageCaches(t.addSecs(1));
+        QCOMPARE(cachedNames(), (QStringList{"image b", "pixmap b"}));
+        cacheImage("c", picture()); // 48 MiB: only the first in that order goes
+        stamp("c", false, t);
+        evictImageCaches(t.addSecs(1));
+        QCOMPARE(cachedNames(), (QStringList{"image c", "pixmap b"}));
+    }
+
+    // 23171 x 23171 x 4 is just above 2^31: in int arithmetic the total would
+    // wrap to a negative number and nothing would be evicted. One bit per
+    // pixel keeps the real memory at about 67 MB.
+    void hugePictureDoesNotOverflowTheTotal()
+    {
+        const QImage huge(23171, 23171, QImage::Format_Mono);
+        QCOMPARE(imageByteSize(huge), qint64(2147580964));
+        const QDateTime t = QDateTime::currentDateTime();
+        cacheImage("huge", huge);
+        cacheImage("small", picture(10, 10));
+        stamp("huge", false, t);
+        stamp("small", false, t.addMSecs(1));
+        QVERIFY(!evictImageCaches(t.addSecs(1)));
+        QCOMPARE(cachedNames(), QStringList{"image small"});
+    }
+
+    void queueKeepsOneCopyInFront()
+    {
+        {
+            QMutexLocker lock(&downloadQueueMutex);
+            downloadQueue = {"a", "b", "a"};
+        }
+        QCOMPARE(removeFromDownloadQueue("a"), 2);
+        for (const char *url : {"c", "d", "b", ""})
+            queueDownloadFirst(url);
+        QCOMPARE(queuedDownloads(), (QList<QString>{"b", "d", "c"}));
+        QCOMPARE(takeQueuedDownload(), "b");
+        QCOMPARE(takeQueuedDownload(), "d");
+        QCOMPARE(takeQueuedDownload(), "c");
+        QCOMPARE(takeQueuedDownload(), QString());
+    }
+
+    void droppingPendingDownloads()
+    {
+        const Id first = createItem("skrin"), second = createItem("skrin");
+        const QString url = "http://127.0.0.1:1/files/shared.jpg";
+        addDownloadRow(url, first, "file");
+        addDownloadRow(url, first, "thumbnail64_file");
+        addDownloadRow(url, second, "file");
+        queueDownloadFirst(url);
+        // Setting the member locally ends its wait; the other member's next
+        // read asks for the address again.
+        setMember(first, "file", "local.jpg");
+        QVERIFY(queuedDownloads().isEmpty());
+        QCOMPARE(rowsOf("downloads"), 2);
+        QSignalSpy asked(TavrinConnector::instance(), &TavrinConnector::downloadFileSignal);
+        QCOMPARE(getMember(second, "file"), QVariant());
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().first().toString(), url);
+        removeItem(first); // ends every wait it had
+        QCOMPARE(rowsWhere("downloads", "id", second).size(), 1);
+        QCOMPARE(rowsOf("downloads"), 1);
+
+        // A local id that a commit translated is found under its server id.
+        const Id local = createItem("skrin_image");
+        translateId(local, 4711);
+        addDownloadRow("http://127.0.0.1:1/files/new.png", 4711, "file");
+        queueDownloadFirst("http://127.0.0.1:1/files/other.png");
+        queueDownloadFirst("http://127.0.0.1:1/files/new.png");
+        {
+            QMutexLocker lock(&storeMutex);
+            dropPendingDownloads(local, "file");
+        }
+        QCOMPARE(rowsOf("downloads"), 1);
+        QCOMPARE(queuedDownloads(), QList<QString>{"http://127.0.0.1:1/files/other.png"});
+    }
+
+    // Pool threads drop pending downloads while the GUI thread queues and
+    // takes addresses; the queue must come out consistent.
+    void queueFromManyThreads()
+    {
+        constexpr int items = 40;
+        for (int i = 0; i < items; ++i)
+            addDownloadRow(QStringLiteral("u%1").arg(i), createItem("skrin"), "file");
+        for (int i = 0; i < items; ++i) {
+            const Id id = -1 - i;
+            QThreadPool::globalInstance()->start([id] { setMember(id, "file", QStringLiteral("f%1").arg(-id)); });
+            if (i % 3 == 0)
+                takeQueuedDownload();
+            queueDownloadFirst(QStringLiteral("u%1").arg(i));
+            queueDownloadFirst("keep");
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        QCOMPARE(rowsOf("downloads"), 0);
+        const QList<QString> left = queuedDownloads();
+        QCOMPARE(QSet<QString>(left.cbegin(), left.cend()).size(), left.size());
+        QVERIFY(left.contains("keep"));
+    }
+
+    void oneLocalMarkPerScreenshotDueOnceRested()
+    {
+        const Id id = createItem("skrin");
+        QVERIFY(!isSkrinDirty(id));
+        markSkrinDirty(id);
+        const QDateTime first = markCell(id).toDateTime();
+        while (QDateTime::currentDateTime() <= first)
+            QThread::msleep(1);
+        markSkrinDirty(id);
+        QCOMPARE(rowsOf("dirt_skrin"), 1);
+        QVERIFY(markCell(id).toDateTime() > first);
+        QCOMPARE(rowsWhere("uncommitted_set", "id", id).size(), 0); // never sent
+        // A mark that has not rested yet (set ahead of the clock so that the
+        // outcome does not hang on how fast this test runs) is not due.
+        setMark(id, QDateTime::currentDateTime().addSecs(60));
+        const Id resting = markedSkrin(5000);
+        QCOMPARE(dueDirtySkrins(), QList<Id>{resting});
+    }
+
+    void atMostFourDueOldestFirst()
+    {
+        for (const int ageSecs : {10, 50, 30, 50, 20, 40})
+            markedSkrin(ageSecs * 1000);
+        // Equal times come in ascending order of id: -4 before -2. Until they
+        // are rendered the same four stay due.
+        QCOMPARE(dueDirtySkrins(), (QList<Id>{-4, -2, -6, -3}));
+        QCOMPARE(dueDirtySkrins(), (QList<Id>{-4, -2, -6, -3}));
+    }
+
+    // A renderer claims the current mark; a second claim of that mark stops,
+    // and its end (with a null time) clears nothing. A claim is made even
+    // without a mark.
+    void claims()
+    {
+        const Id id = createItem("skrin");
+        markSkrinDirty(id);
+        const QDateTime stored = markCell(id).toDateTime();
+        QCOMPARE(claim(id), std::pair(stored, false));
+        QCOMPARE(claim(id), std::pair(QDateTime(), true));
+        endSkrinThumbnail(id, QDateTime());
+        QVERIFY(isSkrinDirty(id));
+        QCOMPARE(thumbnailsInProgress.size(), 1);
+        endSkrinThumbnail(id, stored);
+        QVERIFY(!isSkrinDirty(id));
+        QVERIFY(thumbnailsInProgress.isEmpty());
+
+        markSkrinDirty(createItem("skrin")); // someone else's mark stays
+        QCOMPARE(claim(id), std::pair(QDateTime(), false));
+        QCOMPARE(claim(id), std::pair(QDateTime(), true));
+        endSkrinThumbnail(id, QDateTime());
+        QVERIFY(thumbnailsInProgress.isEmpty());
+        QCOMPARE(rowsOf("dirt_skrin"), 1);
+        QVERIFY(beginSkrinThumbnail(-2, nullptr).isValid()); // the flag is optional
+        QVERIFY(beginSkrinThumbnail(-2, nullptr).isNull());
+    }
+
+    // The user changes the screenshot while it renders.
+    void renewedMarkSurvivesTheEnd()
+    {
+        const Id id = createItem("skrin");
+        markSkrinDirty(id);
+        const QDateTime begun = claim(id).first;
+        while (QDateTime::currentDateTime() <= begun)
+            QThread::msleep(1);
+        markSkrinDirty(id);
+        endSkrinThumbnail(id, begun);
+        QVERIFY(isSkrinDirty(id));
+        QVERIFY(thumbnailsInProgress.isEmpty());
+        const auto [again, claimed] = claim(id); // the newer version in its turn
+        QVERIFY(!claimed && again > begun);
+        endSkrinThumbnail(id, again);
+        QVERIFY(!isSkrinDirty(id));
+    }
+
+    void translatedIdsStayKnown()
+    {
+        const Id local = markedSkrin(5000);
+        translate(local, 5000);
+        QVERIFY(isSkrinDirty(local) && isSkrinDirty(5000));
+        QCOMPARE(dueDirtySkrins(), QList<Id>{local});
+        const auto [mark, claimed] = claim(local);
+        QVERIFY(!claimed && mark.isValid());
+        endSkrinThumbnail(local, mark);
+        QVERIFY(!isSkrinDirty(local));
+        QVERIFY(thumbnailsInProgress.isEmpty());
+        markSkrinDirty(local); // a mark made after the translation lands on the server id
+        QVERIFY(markCell(5000).isValid());
+        QCOMPARE(rowsOf("dirt_skrin"), 1);
+
+        insertRow("too_big_files", {{"id", local}, {"member", "file"}, {"file", "big.png"}});
+        translate(local, 5000);
+        insertRow("too_big_files", {{"id", Id(7000)}, {"member", "file"}, {"file", "other.png"}});
+        insertRow("too_big_files", {{"id", Id(7000)}, {"member", "thumbnail64_file"}, {"file", "thumb.png"}});
+        QCOMPARE(tooBigItemIds(), (QSet<Id>{local, 7000}));
+    }
+
+    // The file gives the marks back as text; they are compared as date-times.
+    void marksSurviveARestartAndClearAfterIt()
+    {
+        const Id first = markedSkrin(20123), second = markedSkrin(10456);
+        const QDateTime firstMark = markCell(first).toDateTime();
+        QVERIFY(store->restart());
+        QCOMPARE(markCell(first).typeId(), int(QMetaType::QString));
+        QVERIFY(isSkrinDirty(first));
+        QCOMPARE(dueDirtySkrins(), (QList<Id>{first, second}));
+        // A mark made in this run (a date-time in memory) sorts among them by time.
+        const Id third = markedSkrin(30000);
+        QCOMPARE(dueDirtySkrins(), (QList<Id>{third, first, second}));
+
+        QCOMPARE(claim(first), std::pair(firstMark, false));
+        QVERIFY(claim(first).second); // the text mark is one version, however often it is read
+        endSkrinThumbnail(first, firstMark);
+        QVERIFY(!isSkrinDirty(first));
+        QCOMPARE(dueDirtySkrins(), (QList<Id>{third, second}));
+        QVERIFY(store->restart());
+        QVERIFY(!isSkrinDirty(first));
+        QVERIFY(isSkrinDirty(second) && isSkrinDirty(third));
+    }
+};
+
+QTEST_MAIN(TestServices)
+#include "tst_services.moc"
