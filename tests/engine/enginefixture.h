@@ -23,6 +23,9 @@ public:
     {
         registerEngineTypes();
         TavrinConnector::create();
+        // The engine tests exercise no synchronisation: without this, a
+        // requested commit would go out to the default server address.
+        TavrinConnector::instance()->stopSync();
         clearMaps();
         open();
     }
