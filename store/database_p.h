@@ -9,26 +9,73 @@
 #include <QMutex>
 #include <QSet>
 
+#include <functional>
 #include <map>
+#include <optional>
+#include <utility>
+#include <variant>
+#include <vector>
 
 // The key a value index orders by, computed once per insert: QVariant has no
-// ordering of its own in Qt 6. Ordering follows variantLess.
+// ordering of its own in Qt 6. Ordering follows variantLess: by `number`, then
+// by the unsigned bytes of the value's toByteArray(). Those bytes are held in
+// the cheapest form that orders the same, so that keys of integers and texts
+// cost no allocation of their own.
 struct IndexKey
 {
+    // The bytes compared after the number, as one of:
+    // - std::monostate: the decimal text of `number` (integers), made only
+    //   when a comparison with another form needs it;
+    // - QString: well-formed UTF-16 text (shared with the cell, not copied),
+    //   whose UTF-8 bytes order as its code points;
+    // - QByteArray: the bytes themselves (every other type, nulls as empty).
+    using Bytes = std::variant<std::monostate, QString, QByteArray>;
+
     qint64 number = 0;
-    QByteArray bytes;
+    // The first eight bytes, big-endian and zero-padded, so that most
+    // comparisons end without looking at `bytes`.
+    quint64 head = 0;
+    Bytes bytes = QByteArray();
     // Not part of the order: set for integers and non-null strings, where two
     // equal keys always mean cellEquals() holds, so a lookup need not read
     // the row to confirm a match.
     bool plain = false;
 
     static IndexKey of(const QVariant &value);
-    friend bool operator<(const IndexKey &a, const IndexKey &b);
+    // Negative, zero or positive as a orders before, index-equal to or after b.
+    static int compare(const IndexKey &a, const IndexKey &b);
+    // The bytes as toByteArray() gives them.
+    QByteArray byteArray() const;
+    friend bool operator<(const IndexKey &a, const IndexKey &b) { return compare(a, b) < 0; }
 };
 
 // Multi-map of one column's value index: key -> row number. New entries are
 // inserted at lower_bound, so among equal keys the newest comes first.
 using ValueIndex = std::multimap<IndexKey, int>;
+
+// Row number -> that row's entry in one column's value index. Row numbers
+// are dense from 1, so a vector indexed by them serves instead of a hash.
+class IndexPositions
+{
+public:
+    void reserve(int rowCount) { positions.reserve(size_t(rowCount) + 1); }
+    void set(int row, ValueIndex::iterator entry)
+    {
+        if (size_t(row) >= positions.size())
+            positions.resize(size_t(row) + 1);
+        positions[size_t(row)] = entry;
+    }
+    // The row's entry, forgotten here; none when the row has no entry.
+    std::optional<ValueIndex::iterator> take(int row)
+    {
+        if (row < 0 || size_t(row) >= positions.size())
+            return std::nullopt;
+        return std::exchange(positions[size_t(row)], std::nullopt);
+    }
+
+private:
+    std::vector<std::optional<ValueIndex::iterator>> positions;
+};
 
 struct Table
 {
@@ -56,11 +103,14 @@ struct Table
 
     // column -> index, and column -> (row -> that row's entry in the index)
     QHash<int, ValueIndex> valueIndexes;
-    QHash<int, QHash<int, ValueIndex::iterator>> indexEntries;
+    QHash<int, IndexPositions> indexEntries;
 
     // Moves the row's entry in the column's value index (if the column has
     // one) to `value`; the caller holds tableMutex.
     void indexCell(int column, int row, const QVariant &value);
+    // Creates the value index of each column from the current rows, except
+    // for columns out of range or already indexed; the caller holds tableMutex.
+    void buildIndexes(const QList<int> &columns);
 };
 
 namespace store_internal {
@@ -78,6 +128,11 @@ extern QString dataDirPath;  // "" until a folder was opened
 extern QString databasePath;
 extern QMap<QString, FileEntry> fileCache;  // guarded by fileMutex
 extern QSet<QString> reservedNames;         // guarded by fileMutex
+
+// Runs `declare`, which asks for value indexes with Database::buildColumnIndex,
+// and then builds all of them under one hold of tableMutex, with one walk
+// over the rows of each table instead of one per column.
+void buildIndexesTogether(const std::function<void()> &declare);
 
 // Quotes an SQL identifier, doubling any backtick inside it.
 QString quoteIdentifier(const QString &name);

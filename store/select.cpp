@@ -3,8 +3,16 @@
 
 #include "database_p.h"
 
+#include <QScopeGuard>
+#include <QThread>
+
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 using namespace store_internal;
 
@@ -349,10 +357,11 @@ RowCursor Database::selectAtLeast(int table, int column, const QVariant &value)
 
 RowCursor Database::selectBetween(int table, int column, const QVariant &a, const QVariant &b)
 {
-    IndexKey low = IndexKey::of(a);
-    IndexKey high = IndexKey::of(b);
-    if (high < low)
-        std::swap(low, high);
+    const IndexKey first = IndexKey::of(a);
+    const IndexKey second = IndexKey::of(b);
+    const bool ascending = !(second < first);
+    const IndexKey &low = ascending ? first : second;
+    const IndexKey &high = ascending ? second : first;
 
     QMutexLocker locker(&tableMutex);
     if (!validTable(table))
@@ -363,24 +372,204 @@ RowCursor Database::selectBetween(int table, int column, const QVariant &a, cons
     return RowCursor(table, rangeRowsLocked(t, column, low, &high));
 }
 
+namespace {
+
+// Tables with fewer rows build their indexes on the calling thread alone.
+constexpr qsizetype parallelRows = 20000;
+
+// A hint to fetch the memory at `address` into the cache; it changes nothing.
+inline void prefetch(const void *address)
+{
+    __builtin_prefetch(address);
+}
+
+// Runs task(0) to task(count - 1), each once, on this thread and up to
+// `threads` - 1 helper threads. Without helpers (none wanted, or none to be
+// had) this thread runs them all.
+void runTasks(size_t count, size_t threads, const std::function<void(size_t)> &task)
+{
+    std::atomic<size_t> next{0};
+    const auto work = [&next, count, &task] {
+        for (size_t i = next++; i < count; i = next++)
+            task(i);
+    };
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < std::min(threads, count); ++i) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error &) {
+            break;
+        }
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+}
+
+// One entry of a value index in the making. Compact, so that sorting moves
+// little and most comparisons end before the full key is needed.
+struct IndexEntry
+{
+    qint64 number;
+    quint64 head;
+    IndexKey *key;
+    int row;
+    // The key's bytes are the decimal text of its number: two such entries
+    // with equal numbers are index-equal.
+    bool decimal;
+};
+
+// Ascending keys, and among index-equal keys the higher row number first, as
+// if the rows had been entered in ascending order, each before its equals.
+bool entryBefore(const IndexEntry &a, const IndexEntry &b)
+{
+    if (a.number != b.number)
+        return a.number < b.number;
+    if (a.head != b.head)
+        return a.head < b.head;
+    if (!(a.decimal && b.decimal)) {
+        const int c = IndexKey::compare(*a.key, *b.key);
+        if (c != 0)
+            return c < 0;
+    }
+    return a.row > b.row;
+}
+
+// The keys of one column for one range of rows, in row order.
+struct RangeKeys
+{
+    std::vector<IndexKey> keys;
+    std::vector<IndexEntry> entries;
+};
+
+} // namespace
+
+void Table::buildIndexes(const QList<int> &columns)
+{
+    std::vector<int> wanted;
+    for (const int column : columns) {
+        if (column >= 0 && column < columnCount && !valueIndexes.contains(column)
+            && std::find(wanted.cbegin(), wanted.cend(), column) == wanted.cend())
+            wanted.push_back(column);
+    }
+    if (wanted.empty())
+        return;
+    // Every map exists before any address is taken: adding to a QHash may
+    // move its values.
+    for (const int column : wanted) {
+        valueIndexes[column];
+        indexEntries[column];
+    }
+    std::vector<ValueIndex *> indexes;
+    std::vector<IndexPositions *> positions;
+    for (const int column : wanted) {
+        indexes.push_back(&valueIndexes[column]);
+        positions.push_back(&indexEntries[column]);
+        positions.back()->reserve(rows.isEmpty() ? 0 : rows.lastKey());
+    }
+    if (rows.isEmpty())
+        return;
+
+    // First the keys, for every column in one walk over the rows: the walk
+    // costs more than the sorting, since each row's cells and texts lie apart
+    // in memory, so it reads some rows ahead of itself. A large table is
+    // walked in ranges of row numbers side by side. The helpers only read the
+    // rows (the caller holds tableMutex) and write their own range's keys.
+    const QMap<int, QVector<QVariant>> &rowMap = rows;
+    const size_t threads = rows.size() < parallelRows ? 1 : size_t(std::max(1, QThread::idealThreadCount()));
+    const qint64 firstRow = rowMap.firstKey();
+    const qint64 span = qint64(rowMap.lastKey()) - firstRow + 1;
+    const auto rangeStart = [&rowMap, firstRow, span, threads](size_t range) {
+        return range >= threads ? rowMap.cend()
+                                 : rowMap.lowerBound(int(firstRow + span * qint64(range) / qint64(threads)));
+    };
+    // ranges[range][column]
+    std::vector<std::vector<RangeKeys>> ranges(threads, std::vector<RangeKeys>(wanted.size()));
+    runTasks(threads, threads, [&](size_t range) {
+        std::vector<std::pair<int, const QVariant *>> cellsByRow;
+        for (auto it = rangeStart(range), end = rangeStart(range + 1); it != end; ++it)
+            cellsByRow.emplace_back(it.key(), it->constData());
+        std::vector<RangeKeys> &out = ranges[range];
+        // Reserved in full, so that entries may point at their keys.
+        for (RangeKeys &keys : out) {
+            keys.keys.reserve(cellsByRow.size());
+            keys.entries.reserve(cellsByRow.size());
+        }
+        constexpr size_t ahead = 16;
+        const size_t count = cellsByRow.size();
+        for (size_t r = 0; r < count; ++r) {
+            // Cells some rows ahead, and the texts of cells half as far ahead.
+            if (r + ahead < count) {
+                for (const int column : wanted)
+                    prefetch(cellsByRow[r + ahead].second + column);
+            }
+            if (r + ahead / 2 < count) {
+                for (const int column : wanted) {
+                    const QVariant &cell = cellsByRow[r + ahead / 2].second[column];
+                    if (cell.typeId() == QMetaType::QString)
+                        prefetch(static_cast<const QString *>(cell.constData())->constData());
+                }
+            }
+            const auto &[row, cells] = cellsByRow[r];
+            for (size_t c = 0; c < wanted.size(); ++c) {
+                IndexKey &key = out[c].keys.emplace_back(IndexKey::of(cells[wanted[c]]));
+                out[c].entries.push_back(IndexEntry{key.number, key.head, &key, row,
+                                                    std::holds_alternative<std::monostate>(key.bytes)});
+            }
+        }
+    });
+
+    // Then the columns side by side, each helper with its own: sorted, every
+    // entry goes last into the tree, which takes constant time per entry.
+    runTasks(wanted.size(), threads, [&](size_t c) {
+        std::vector<IndexEntry> order;
+        for (const std::vector<RangeKeys> &range : ranges)
+            order.insert(order.end(), range[c].entries.cbegin(), range[c].entries.cend());
+        if (!std::is_sorted(order.cbegin(), order.cend(), entryBefore))
+            std::sort(order.begin(), order.end(), entryBefore);
+        ValueIndex &index = *indexes[c];
+        for (const IndexEntry &entry : order)
+            positions[c]->set(entry.row, index.emplace_hint(index.cend(), std::move(*entry.key), entry.row));
+        for (std::vector<RangeKeys> &range : ranges)
+            range[c] = RangeKeys();
+    });
+}
+
+namespace {
+
+// Set while buildIndexesTogether collects the columns to index.
+thread_local QList<std::pair<int, int>> *indexRequests = nullptr;
+
+} // namespace
+
+void store_internal::buildIndexesTogether(const std::function<void()> &declare)
+{
+    QList<std::pair<int, int>> requests;
+    {
+        indexRequests = &requests;
+        const auto stopRecording = qScopeGuard([] { indexRequests = nullptr; });
+        declare();
+    }
+
+    QMap<int, QList<int>> columnsByTable;
+    for (const auto &[table, column] : std::as_const(requests))
+        columnsByTable[table].append(column);
+    QMutexLocker locker(&tableMutex);
+    for (auto it = columnsByTable.cbegin(); it != columnsByTable.cend(); ++it) {
+        if (validTable(it.key()))
+            tables[it.key()].buildIndexes(it.value());
+    }
+}
+
 void Database::buildColumnIndex(int table, int column)
 {
-    QMutexLocker locker(&tableMutex);
-    if (!validTable(table))
+    if (indexRequests) {
+        indexRequests->append({table, column});
         return;
-    Table &t = tables[table];
-    if (column < 0 || column >= t.columnCount || t.valueIndexes.contains(column))
-        return;
-    ValueIndex &index = t.valueIndexes[column];
-    QHash<int, ValueIndex::iterator> &entries = t.indexEntries[column];
-    entries.reserve(t.rows.size());
-    // Ascending rows inserted newest-first: among equal values the higher row
-    // number comes first.
-    for (auto it = t.rows.cbegin(); it != t.rows.cend(); ++it) {
-        IndexKey key = IndexKey::of(it->at(column));
-        const auto hint = index.lower_bound(key);
-        entries.insert(it.key(), index.emplace_hint(hint, std::move(key), it.key()));
     }
+    QMutexLocker locker(&tableMutex);
+    if (validTable(table))
+        tables[table].buildIndexes({column});
 }
 
 void Database::dropColumnIndex(int table, int column)

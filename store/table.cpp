@@ -29,9 +29,9 @@ Table::Table(const Table &other)
 {
     valueIndexes.detach();
     for (auto column = valueIndexes.begin(); column != valueIndexes.end(); ++column) {
-        QHash<int, ValueIndex::iterator> &entries = indexEntries[column.key()];
+        IndexPositions &entries = indexEntries[column.key()];
         for (auto entry = column->begin(); entry != column->end(); ++entry)
-            entries.insert(entry->second, entry);
+            entries.set(entry->second, entry);
     }
 }
 
@@ -49,16 +49,13 @@ void Table::indexCell(int column, int row, const QVariant &value)
     auto index = valueIndexes.find(column);
     if (index == valueIndexes.end())
         return;
-    QHash<int, ValueIndex::iterator> &entries = indexEntries[column];
-    auto old = entries.find(row);
-    if (old != entries.end()) {
-        index->erase(old.value());
-        entries.erase(old);
-    }
+    IndexPositions &entries = indexEntries[column];
+    if (const auto old = entries.take(row))
+        index->erase(*old);
     IndexKey key = IndexKey::of(value);
     // At the lower bound the new entry goes before its equals: newest first.
     const auto hint = index->lower_bound(key);
-    entries.insert(row, index->emplace_hint(hint, std::move(key), row));
+    entries.set(row, index->emplace_hint(hint, std::move(key), row));
 }
 
 namespace {
@@ -195,12 +192,8 @@ bool Database::removeRow(int table, int row)
         return false;
     t.removedRows.append(row);
     for (auto index = t.valueIndexes.begin(); index != t.valueIndexes.end(); ++index) {
-        QHash<int, ValueIndex::iterator> &entries = t.indexEntries[index.key()];
-        const auto old = entries.constFind(row);
-        if (old != entries.cend()) {
-            index->erase(old.value());
-            entries.erase(old);
-        }
+        if (const auto old = t.indexEntries[index.key()].take(row))
+            index->erase(*old);
     }
     t.rows.erase(cells);
     return true;

@@ -13,21 +13,33 @@
 #include <cstring>
 #include <limits>
 
+namespace {
+
+// The value held by `value`, which must be of type T: a reference, where
+// qvariant_cast would copy (and so touch a reference count).
+template<typename T>
+const T &held(const QVariant &value)
+{
+    return *static_cast<const T *>(value.constData());
+}
+
+} // namespace
+
 bool isNullValue(const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return true;
     switch (value.typeId()) {
     case QMetaType::QString:
-        return qvariant_cast<QString>(value).isNull();
+        return held<QString>(value).isNull();
     case QMetaType::QByteArray:
-        return qvariant_cast<QByteArray>(value).isNull();
+        return held<QByteArray>(value).isNull();
     case QMetaType::QDateTime:
-        return qvariant_cast<QDateTime>(value).isNull();
+        return held<QDateTime>(value).isNull();
     case QMetaType::QDate:
-        return qvariant_cast<QDate>(value).isNull();
+        return held<QDate>(value).isNull();
     case QMetaType::QTime:
-        return qvariant_cast<QTime>(value).isNull();
+        return held<QTime>(value).isNull();
     default:
         return false;
     }
@@ -179,6 +191,153 @@ bool cellEquals(const QVariant &stored, const QVariant &value)
     return stored == converted;
 }
 
+namespace {
+
+// The first eight of `size` bytes as one big-endian number, zero-padded:
+// comparing two heads compares those bytes as unsigned bytes.
+quint64 headOf(const char *bytes, qsizetype size)
+{
+    quint64 head = 0;
+    for (qsizetype i = 0; i < 8; ++i)
+        head = (head << 8) | (i < size ? uchar(bytes[i]) : 0u);
+    return head;
+}
+
+// The decimal text of `number` into `buffer` (at least 20 characters), as
+// QByteArray::number writes it; gives its length.
+qsizetype decimalText(qint64 number, char *buffer)
+{
+    char digits[20];
+    qsizetype count = 0;
+    // Works on the magnitude as unsigned, which also holds the lowest qint64.
+    quint64 magnitude = number < 0 ? 0 - quint64(number) : quint64(number);
+    do {
+        digits[count++] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    qsizetype length = 0;
+    if (number < 0)
+        buffer[length++] = '-';
+    while (count > 0)
+        buffer[length++] = digits[--count];
+    return length;
+}
+
+// The first eight bytes of the UTF-8 form of well-formed UTF-16 text.
+quint64 utf8Head(QStringView text)
+{
+    char bytes[8];
+    qsizetype size = 0;
+    for (qsizetype i = 0; i < text.size() && size < 8; ++i) {
+        char32_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c))
+            c = QChar::surrogateToUcs4(char16_t(c), text[++i].unicode());
+        char encoded[4];
+        qsizetype length;
+        if (c < 0x80) {
+            encoded[0] = char(c);
+            length = 1;
+        } else if (c < 0x800) {
+            encoded[0] = char(0xc0 | (c >> 6));
+            encoded[1] = char(0x80 | (c & 0x3f));
+            length = 2;
+        } else if (c < 0x10000) {
+            encoded[0] = char(0xe0 | (c >> 12));
+            encoded[1] = char(0x80 | ((c >> 6) & 0x3f));
+            encoded[2] = char(0x80 | (c & 0x3f));
+            length = 3;
+        } else {
+            encoded[0] = char(0xf0 | (c >> 18));
+            encoded[1] = char(0x80 | ((c >> 12) & 0x3f));
+            encoded[2] = char(0x80 | ((c >> 6) & 0x3f));
+            encoded[3] = char(0x80 | (c & 0x3f));
+            length = 4;
+        }
+        for (qsizetype k = 0; k < length && size < 8; ++k)
+            bytes[size++] = encoded[k];
+    }
+    return headOf(bytes, size);
+}
+
+// What one look at a text tells about it.
+struct TextScan
+{
+    bool mayBeNumber = false; // Qt's parsing must decide its number
+    bool wellFormed = true;   // no unpaired surrogate (UTF-8 would replace it)
+};
+
+TextScan scanText(QStringView text)
+{
+    TextScan scan;
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80) {
+            if (c >= u'0' && c <= u'9')
+                scan.mayBeNumber = true;
+            continue;
+        }
+        // Without an ASCII digit no text is a number, but leave anything
+        // beyond ASCII to Qt's own parsing rather than guess.
+        scan.mayBeNumber = true;
+        if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(text[i + 1].unicode()))
+            ++i;
+        else if (QChar::isSurrogate(c))
+            scan.wellFormed = false;
+    }
+    return scan;
+}
+
+// A UTF-16 code unit moved so that comparing units orders well-formed text
+// by code points, as its UTF-8 bytes order: surrogates (which stand for code
+// points above U+FFFF) go above U+E000..U+FFFF.
+inline char32_t codePointOrder(char16_t unit)
+{
+    if (unit < 0xd800)
+        return unit;
+    return unit >= 0xe000 ? char32_t(unit - 0x800) : char32_t(unit + 0x2000);
+}
+
+int compareText(QStringView a, QStringView b)
+{
+    const qsizetype common = qMin(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t x = a[i].unicode();
+        const char16_t y = b[i].unicode();
+        if (x != y)
+            return codePointOrder(x) < codePointOrder(y) ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+int compareRaw(const QByteArray &a, const QByteArray &b)
+{
+    const qsizetype common = qMin(a.size(), b.size());
+    if (common > 0) {
+        // memcmp compares as unsigned bytes
+        const int c = std::memcmp(a.constData(), b.constData(), size_t(common));
+        if (c != 0)
+            return c;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// The order of the bytes of two keys whose numbers are equal.
+int compareBytes(const IndexKey &a, const IndexKey &b)
+{
+    if (a.bytes.index() == b.bytes.index()) {
+        if (const QString *text = std::get_if<QString>(&a.bytes))
+            return compareText(*text, std::get<QString>(b.bytes));
+        if (const QByteArray *raw = std::get_if<QByteArray>(&a.bytes))
+            return compareRaw(*raw, std::get<QByteArray>(b.bytes));
+        return 0; // the decimal texts of equal numbers
+    }
+    // Different forms tie on number and head only rarely ("5" against 5).
+    return compareRaw(a.byteArray(), b.byteArray());
+}
+
+} // namespace
+
 IndexKey IndexKey::of(const QVariant &value)
 {
     // Every null (untyped, typed null string, SQL NULL) sorts as one value,
@@ -186,33 +345,77 @@ IndexKey IndexKey::of(const QVariant &value)
     IndexKey key;
     if (isNullValue(value))
         return key;
-    key.number = value.toLongLong();
-    key.bytes = value.toByteArray();
+
+    const auto raw = [&key, &value] {
+        QByteArray bytes = value.toByteArray();
+        key.head = headOf(bytes.constData(), bytes.size());
+        key.bytes = std::move(bytes);
+    };
+    const auto decimal = [&key](qint64 number) {
+        key.number = number;
+        key.bytes = std::monostate();
+        char text[20];
+        key.head = headOf(text, decimalText(number, text));
+    };
     switch (value.typeId()) {
     case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::QString:
+        decimal(held<int>(value));
         key.plain = true;
+        return key;
+    case QMetaType::UInt:
+        decimal(held<uint>(value));
+        key.plain = true;
+        return key;
+    case QMetaType::LongLong:
+        decimal(held<qlonglong>(value));
+        key.plain = true;
+        return key;
+    case QMetaType::ULongLong:
+        // Beyond the signed range toLongLong() wraps while the text does not.
+        if (held<qulonglong>(value) <= quint64(std::numeric_limits<qint64>::max())) {
+            decimal(qint64(held<qulonglong>(value)));
+            return key;
+        }
         break;
+    case QMetaType::QString: {
+        const QString &text = held<QString>(value);
+        key.plain = true;
+        const TextScan scan = scanText(text);
+        key.number = scan.mayBeNumber ? value.toLongLong() : 0;
+        if (text.isEmpty())
+            return key; // no bytes, as for a null
+        if (scan.wellFormed) {
+            key.head = utf8Head(text);
+            key.bytes = text;
+        } else {
+            raw();
+        }
+        return key;
+    }
     default:
         break;
     }
+    key.number = value.toLongLong();
+    raw();
     return key;
 }
 
-bool operator<(const IndexKey &a, const IndexKey &b)
+QByteArray IndexKey::byteArray() const
+{
+    if (const QString *text = std::get_if<QString>(&bytes))
+        return text->toUtf8();
+    if (const QByteArray *raw = std::get_if<QByteArray>(&bytes))
+        return *raw;
+    return QByteArray::number(number);
+}
+
+int IndexKey::compare(const IndexKey &a, const IndexKey &b)
 {
     if (a.number != b.number)
-        return a.number < b.number;
-    const qsizetype common = qMin(a.bytes.size(), b.bytes.size());
-    if (common > 0) {
-        // memcmp compares as unsigned bytes
-        const int c = std::memcmp(a.bytes.constData(), b.bytes.constData(), size_t(common));
-        if (c != 0)
-            return c < 0;
-    }
-    return a.bytes.size() < b.bytes.size();
+        return a.number < b.number ? -1 : 1;
+    if (a.head != b.head)
+        return a.head < b.head ? -1 : 1;
+    return compareBytes(a, b);
 }
 
 bool variantLess(const QVariant &a, const QVariant &b)

@@ -73,12 +73,13 @@ void setMark(Id storedId, const QDateTime &when)
     QVERIFY(Database::setValue(table, row, Database::columnId(table, "modified"), when));
 }
 
-// A new screenshot marked dirty `ageMs` ago.
-Id markedSkrin(qint64 ageMs)
+// A new screenshot marked dirty `ageMs` before `now` (by default, the
+// current time).
+Id markedSkrin(qint64 ageMs, const QDateTime &now = QDateTime::currentDateTime())
 {
     const Id id = createItem("skrin");
     markSkrinDirty(id);
-    setMark(id, QDateTime::currentDateTime().addMSecs(-ageMs));
+    setMark(id, now.addMSecs(-ageMs));
     return id;
 }
 
@@ -324,8 +325,10 @@ private slots:
 
     void atMostFourDueOldestFirst()
     {
+        // One reference time, so that equal ages are equal to the millisecond.
+        const QDateTime now = QDateTime::currentDateTime();
         for (const int ageSecs : {10, 50, 30, 50, 20, 40})
-            markedSkrin(ageSecs * 1000);
+            markedSkrin(ageSecs * 1000, now);
         // Equal times come in ascending order of id: -4 before -2. Until they
         // are rendered the same four stay due.
         QCOMPARE(dueDirtySkrins(), (QList<Id>{-4, -2, -6, -3}));
