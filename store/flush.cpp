@@ -28,7 +28,7 @@ using namespace store_internal;
 namespace {
 
 constexpr int flushIntervalMs = 300;
-// Rows read or updated per hold of tableMutex, so that callers never wait
+// Rows whose rowids are recorded per hold of tableMutex, so that callers never wait
 // long for a big flush.
 constexpr int rowsPerHold = 256;
 
@@ -111,6 +111,13 @@ struct UpdateGroup
     QVector<UpdateItem> items;
 };
 
+// A changed row as taken, before it is sorted into its statement's group.
+struct ChangedRow
+{
+    int row = 0;
+    UpdateItem item;
+};
+
 struct DeleteItem
 {
     int row = 0;
@@ -131,6 +138,7 @@ struct TableWork
     QList<int> removed;
 
     QVector<InsertItem> inserts;
+    QVector<ChangedRow> changed;
     QVector<UpdateGroup> updates;
     QVector<DeleteItem> deletes;
 };
@@ -253,7 +261,9 @@ public:
 private:
     QSqlDatabase db() const { return QSqlDatabase::database(connectionName, false); }
     void snapshotTables(QVector<TableWork> &work);
-    bool snapshotTable(int table, TableWork &work);
+    // Takes one table's pending work; the caller holds tableMutex.
+    static bool snapshotTableLocked(int table, TableWork &work);
+    static void planStatements(TableWork &work);
     bool inFile(const QString &name);
     bool writeTables(QVector<TableWork> &work, QString *error);
     bool writeTable(TableWork &work, QString *error);
@@ -283,101 +293,73 @@ QString statementError(const QSqlQuery &query, const QString &what)
     return QStringLiteral("%1 failed: %2").arg(what, query.lastError().text());
 }
 
-bool Writer::snapshotTable(int table, TableWork &work)
+bool Writer::snapshotTableLocked(int table, TableWork &work)
 {
-    QString name;
-    {
-        TableHold hold(longestHold);
-        if (table >= tables.size())
-            return false;
-        const Table &t = tables.at(table);
-        if (t.insertedRows.isEmpty() && t.dirtyCells.isEmpty() && t.removedRows.isEmpty())
-            return false;
-        name = t.name;
-    }
-    if (!inFile(name)) {
-        // A table added in memory only: nothing of it can be written, and
-        // its statements must not fail the flush of every other table.
-        if (!memoryOnly.contains(name)) {
-            memoryOnly.insert(name);
-            qWarning("Database: table %s is not in the database file; its changes stay in memory only",
-                     qPrintable(name));
-        }
-        TableHold hold(longestHold);
-        Table &t = tables[table];
-        t.insertedRows.clear();
-        t.dirtyCells.clear();
-        t.removedRows.clear();
+    Table &t = tables[table];
+    if (t.insertedRows.isEmpty() && t.dirtyCells.isEmpty() && t.removedRows.isEmpty())
         return false;
-    }
-    {
-        TableHold hold(longestHold);
-        Table &t = tables[table];
-        if (t.insertedRows.isEmpty() && t.dirtyCells.isEmpty() && t.removedRows.isEmpty())
-            return false;
-        work.table = table;
-        work.name = t.name;
-        work.columnCount = t.columnCount;
-        work.columnNames = t.columnNames;
-        // What arrives from now on is pending for the next flush.
-        work.inserted = std::exchange(t.insertedRows, {});
-        work.dirty = std::exchange(t.dirtyCells, {});
-        work.removed = std::exchange(t.removedRows, {});
-    }
+    work.table = table;
+    work.name = t.name;
+    work.columnCount = t.columnCount;
+    work.columnNames = t.columnNames;
+    // What arrives from now on is pending for the next flush.
+    work.inserted = std::exchange(t.insertedRows, {});
+    work.dirty = std::exchange(t.dirtyCells, {});
+    work.removed = std::exchange(t.removedRows, {});
 
-    // The values are read a bounded number of rows per hold. Each row is read
-    // whole in one hold, so every row is written as it stood at one moment;
-    // a change after its read is listed again and written by the next flush.
-    // A row gone by the time it is read was removed, and its removal is
-    // either in this flush's list (nothing to write) or in the next one's.
+    // Row vectors are implicitly shared: taking them costs a reference
+    // count, not a copy of the cells. A row that is gone was removed, and its
+    // removal is in this flush's list.
+    RowWalker inserted(t.rows);
     QSet<int> insertedHere;
     insertedHere.reserve(work.inserted.size());
-    for (qsizetype i = 0; i < work.inserted.size();) {
-        TableHold hold(longestHold);
-        RowWalker walker(tables.at(table).rows);
-        for (int n = 0; n < rowsPerHold && i < work.inserted.size(); ++n, ++i) {
-            const int row = work.inserted.at(i);
-            if (const QVector<QVariant> *cells = walker.find(row)) {
-                work.inserts.append(InsertItem{row, *cells, -1});
-                insertedHere.insert(row);
-            }
+    for (int row : std::as_const(work.inserted)) {
+        if (const QVector<QVariant> *cells = inserted.find(row)) {
+            work.inserts.append(InsertItem{row, *cells, -1});
+            insertedHere.insert(row);
         }
     }
 
-    // The statement each changed row needs follows from its own set of
-    // columns alone, so it is settled before any lock is taken.
-    struct DirtyRow
-    {
-        int row;
-        int group;
-    };
-    QVector<DirtyRow> dirtyRows;
+    // A row inserted by this flush goes in whole with its insert.
+    QList<int> dirtyRows;
     dirtyRows.reserve(work.dirty.size());
-    {
-        UpdateGroups groups(work);
-        for (auto it = work.dirty.cbegin(); it != work.dirty.cend(); ++it) {
-            // A row inserted by this flush goes in whole with its insert.
-            if (insertedHere.contains(it.key()))
-                continue;
-            const int group = groups.groupOf(*it);
-            if (group >= 0)
-                dirtyRows.append(DirtyRow{it.key(), group});
-        }
+    for (auto it = work.dirty.cbegin(); it != work.dirty.cend(); ++it) {
+        if (!insertedHere.contains(it.key()))
+            dirtyRows.append(it.key());
     }
-    std::sort(dirtyRows.begin(), dirtyRows.end(), [](const DirtyRow &a, const DirtyRow &b) { return a.row < b.row; });
-    for (qsizetype i = 0; i < dirtyRows.size();) {
-        TableHold hold(longestHold);
-        const Table &t = tables.at(table);
-        RowWalker walker(t.rows);
-        for (int n = 0; n < rowsPerHold && i < dirtyRows.size(); ++n, ++i) {
-            const DirtyRow &dirty = dirtyRows.at(i);
-            const qint64 rowid = t.rowIds.value(dirty.row, -1);
-            if (rowid < 0)
-                continue;
-            if (const QVector<QVariant> *cells = walker.find(dirty.row))
-                work.updates[dirty.group].items.append(UpdateItem{rowid, *cells});
-        }
+    std::sort(dirtyRows.begin(), dirtyRows.end());
+    RowWalker changed(t.rows);
+    for (int row : std::as_const(dirtyRows)) {
+        const qint64 rowid = t.rowIds.value(row, -1);
+        if (rowid < 0)
+            continue;
+        if (const QVector<QVariant> *cells = changed.find(row))
+            work.changed.append(ChangedRow{row, UpdateItem{rowid, *cells}});
     }
+
+    QSet<int> seen;
+    for (int row : std::as_const(work.removed)) {
+        if (seen.contains(row))
+            continue;
+        seen.insert(row);
+        const qint64 rowid = t.rowIds.value(row, -1);
+        if (rowid >= 0)
+            work.deletes.append(DeleteItem{row, rowid});
+    }
+    return true;
+}
+
+void Writer::planStatements(TableWork &work)
+{
+    // The statement each changed row needs follows from its own set of
+    // columns alone.
+    UpdateGroups groups(work);
+    for (const ChangedRow &changed : std::as_const(work.changed)) {
+        const int group = groups.groupOf(work.dirty.value(changed.row));
+        if (group >= 0)
+            work.updates[group].items.append(changed.item);
+    }
+    work.changed.clear();
 
     // In rowid order SQLite walks its pages once instead of jumping about.
     for (UpdateGroup &group : work.updates) {
@@ -385,24 +367,8 @@ bool Writer::snapshotTable(int table, TableWork &work)
         if (!std::is_sorted(group.items.cbegin(), group.items.cend(), byRowid))
             std::sort(group.items.begin(), group.items.end(), byRowid);
     }
-
-    QSet<int> seen;
-    for (qsizetype i = 0; i < work.removed.size();) {
-        TableHold hold(longestHold);
-        const Table &t = tables.at(table);
-        for (int n = 0; n < rowsPerHold && i < work.removed.size(); ++n, ++i) {
-            const int row = work.removed.at(i);
-            if (seen.contains(row))
-                continue;
-            seen.insert(row);
-            const qint64 rowid = t.rowIds.value(row, -1);
-            if (rowid >= 0)
-                work.deletes.append(DeleteItem{row, rowid});
-        }
-    }
     std::sort(work.deletes.begin(), work.deletes.end(),
               [](const DeleteItem &a, const DeleteItem &b) { return a.rowid < b.rowid; });
-    return true;
 }
 
 bool Writer::inFile(const QString &name)
@@ -424,16 +390,53 @@ bool Writer::inFile(const QString &name)
 void Writer::snapshotTables(QVector<TableWork> &work)
 {
     fileTablesRead = false;
-    int count = 0;
+    QList<int> pending;
+    QStringList names;
     {
         TableHold hold(longestHold);
-        count = int(tables.size());
+        for (int table = 0; table < tables.size(); ++table) {
+            const Table &t = tables.at(table);
+            if (!t.insertedRows.isEmpty() || !t.dirtyCells.isEmpty() || !t.removedRows.isEmpty()) {
+                pending.append(table);
+                names.append(t.name);
+            }
+        }
     }
-    for (int table = 0; table < count; ++table) {
-        TableWork one;
-        if (snapshotTable(table, one))
-            work.append(std::move(one));
+
+    // Asking the file runs SQL, so it happens before the hold below.
+    QList<int> writable;
+    for (qsizetype i = 0; i < pending.size(); ++i) {
+        if (inFile(names.at(i))) {
+            writable.append(pending.at(i));
+            continue;
+        }
+        // A table added in memory only: nothing of it can be written, and
+        // its statements must not fail the flush of every other table.
+        if (!memoryOnly.contains(names.at(i))) {
+            memoryOnly.insert(names.at(i));
+            qWarning("Database: table %s is not in the database file; its changes stay in memory only",
+                     qPrintable(names.at(i)));
+        }
+        TableHold hold(longestHold);
+        Table &t = tables[pending.at(i)];
+        t.insertedRows.clear();
+        t.dirtyCells.clear();
+        t.removedRows.clear();
     }
+
+    // Every table's pending lists and the rows they name are taken under one
+    // hold, so the file receives one consistent cut of the store: an item's
+    // rows in different tables never reach it half changed.
+    {
+        TableHold hold(longestHold);
+        for (int table : std::as_const(writable)) {
+            TableWork one;
+            if (snapshotTableLocked(table, one))
+                work.append(std::move(one));
+        }
+    }
+    for (TableWork &one : work)
+        planStatements(one);
 }
 
 bool Writer::prepare(QSqlQuery &query, const QString &sql, QString *error)
