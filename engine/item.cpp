@@ -19,8 +19,10 @@ void Item::watchMembers(const QStringList &members)
     filter.insert(QStringLiteral("id"), QVariant(itemId));
     for (const QString &name : members) {
         const QString trimmed = name.trimmed();
-        // A blank name (a trailing comma) would wait for a member that never comes.
-        if (!trimmed.isEmpty())
+        // A blank name (a trailing comma) would wait for a member that never
+        // comes; a null "id" entry would replace the item's own id and watch
+        // every item.
+        if (!trimmed.isEmpty() && trimmed != QLatin1String("id"))
             filter.insert(trimmed, QVariant());
     }
     watch(filter);

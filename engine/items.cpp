@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QMutexLocker>
+#include <QThreadPool>
 
 #include <cmath>
 #include <limits>
@@ -304,6 +305,10 @@ Id createItem(const QString &type)
                      qPrintable(counter.toString()));
             last = 0;
         }
+        if (last == std::numeric_limits<Id>::min()) {
+            qWarning("createItem: the local id counter is used up; no %s created", qPrintable(type));
+            return 0;
+        }
         // Local ids stay negative whatever the counter was left at.
         id = qMin<Id>(last, 0) - 1;
         setOption(QStringLiteral("itemAutodecrement"), QVariant(id));
@@ -497,6 +502,9 @@ void removeItem(Id id)
 
 bool resetStoreAndNotify(QString *error)
 {
+    // A thumbnail or image job still running would write into the new,
+    // empty store, where its local ids may already name other items.
+    QThreadPool::globalInstance()->waitForDone();
     QList<QPair<Id, QVariantMap>> known;
     {
         QMutexLocker lock(&storeMutex);

@@ -148,7 +148,8 @@ QList<Id> findItemsLocked(const WatchFilter &filter)
     // as the stored integers.
     Entries rest;
     const QVariant *type = nullptr;
-    const QVariant *itemId = nullptr;
+    // An index, not a pointer: appending may move the entries.
+    qsizetype itemId = -1;
     for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
         if (it.key() == typeKey) {
             type = &it.value();
@@ -163,14 +164,14 @@ QList<Id> findItemsLocked(const WatchFilter &filter)
         }
         rest.append({it.key(), std::move(value)});
         if (it.key() == idKey)
-            itemId = &rest.last().value;
+            itemId = rest.size() - 1;
     }
 
-    if (itemId) {
+    if (itemId >= 0) {
         // The item's own type decides the table; a "type" entry beside it is
         // not compared.
         bool ok = false;
-        const Id id = idFromVariant(*itemId, &ok);
+        const Id id = idFromVariant(rest.at(itemId).value, &ok);
         return handOut(matchingIds(tableOfType(ok ? storedItemType(id) : QString()), rest));
     }
     if (!type)

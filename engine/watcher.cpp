@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 
 using namespace engine_internal;
 
@@ -252,7 +253,9 @@ Id nextWatcherId()
         const Id stored = idFromVariant(optionValue(name, 0), &ok);
         // The counter lives in the store, which a log-in reset empties; the
         // process keeps its own low-water mark so that no id comes twice.
-        if (ok)
+        // A stored value near the lowest id is damaged, not a mark to follow:
+        // counting on from it would run out of ids and wrap round.
+        if (ok && stored > std::numeric_limits<Id>::min() / 2)
             lastWatcherId = qMin(lastWatcherId, stored);
     }
     const Id id = qMin(lastWatcherId, Id(0)) - 1;

@@ -105,6 +105,11 @@ private slots:
         setMember(id, "desc", "d");
         QCOMPARE(waiting.log, QStringList{"init"});
         QCOMPARE(complete.log, (QStringList{"init", "set desc=d"}));
+        // Naming "id" among the members keeps the item on its own row.
+        Probe named(id, "id, title");
+        QCOMPARE(named.log, QStringList{"init"});
+        setMember(createItem(skrin), "title", "other");
+        QCOMPARE(named.log, QStringList{"init"});
     }
 
     // Own writes are not heard back unless asked for; writes made while the

@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QThread>
 
+#include <limits>
+
 namespace {
 
 QSet<Id> asSet(const QList<Id> &ids) { return QSet<Id>(ids.cbegin(), ids.cend()); }
@@ -46,6 +48,11 @@ private slots:
         // Only synced types are items.
         QCOMPARE(createItem("items"), Id(0));
         QCOMPARE(createItem("Skrin"), Id(0));
+        QCOMPARE(rowsOf("items"), 3);
+        // A counter left at the lowest id has no local id to give: no item, and
+        // no wrap-around to a positive (server) id.
+        setOption("itemAutodecrement", std::numeric_limits<Id>::min());
+        QCOMPARE(createItem(skrin), Id(0));
         QCOMPARE(rowsOf("items"), 3);
     }
 
@@ -226,6 +233,14 @@ private slots:
         QCOMPARE(findFirstItem({{"type", "favourite"}}), favourite);
         QCOMPARE(readFirstItem({{"handle", "abcde"}, {"type", skrin}}).value("id"), QVariant(a));
         QCOMPARE(asSet(findItems({{"type", QVariant()}})), (QSet<Id>{a, b, favourite})); // any type
+        // An item watching many of its members: "id" sits among more than eight entries.
+        WatchFilter many{{"id", a}};
+        for (const char *member : {"created", "desc", "file", "h", "handle", "modified", "published", "title", "w",
+                                   "x", "y"}) {
+            setMember(a, member, QString::fromLatin1(member));
+            many.insert(member, QVariant());
+        }
+        QCOMPARE(findItems(many), QList<Id>{a});
     }
 
     // "parent" and "handle" are both indexed: the search must still test the

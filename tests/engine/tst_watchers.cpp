@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <limits>
 
 namespace {
 
@@ -96,6 +97,19 @@ private slots:
         QCOMPARE(watcherById.firstKey(), Id(-5));
         createItem("share");
         QCOMPARE(again.events.size(), 1);
+        // A damaged counter with no id below it is not followed: ids go on
+        // counting down and never come round to those of live watchers.
+        QVERIFY(resetStoreAndNotify());
+        for (const char *name : {"a", "b", "c"}) // the counter comes to a new row
+            setOption(name, 1);
+        setOption("watcherAutodecrement", std::numeric_limits<Id>::min() + 1);
+        InterfaceRecorder later[5];
+        for (int i = 0; i < 5; ++i)
+            later[i].watch({{"type", skrin}, {"title", QString::number(i)}});
+        QCOMPARE(watcherById.size(), 7);
+        c.events.clear();
+        createItem(skrin);
+        QCOMPARE(c.events, (QStringList{"plus -1", "init"}));
     }
 
     void creationParentAndEmptyFilters()
