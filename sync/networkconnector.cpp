@@ -15,9 +15,13 @@
 namespace {
 
 constexpr int defaultTransferTimeoutMs = 60000;
+// Far above any answer or image the service sends; a server that sends more
+// must not make us hold it all in memory.
+constexpr qint64 defaultMaxAnswerBytes = qint64(256) * 1024 * 1024;
 
 QPointer<NetworkConnector> theConnector;
 int transferTimeoutMs = defaultTransferTimeoutMs;
+qint64 maxAnswerBytes = defaultMaxAnswerBytes;
 
 QNetworkRequest makeRequest(const QUrl &url)
 {
@@ -77,6 +81,11 @@ int NetworkConnector::transferTimeout()
     return transferTimeoutMs;
 }
 
+void NetworkConnector::setMaxAnswerSize(qint64 bytes)
+{
+    maxAnswerBytes = bytes > 0 ? bytes : defaultMaxAnswerBytes;
+}
+
 int NetworkConnector::pendingCount() const
 {
     return int(replies.size() + refusals.size());
@@ -116,8 +125,14 @@ ConnectionId NetworkConnector::track(QNetworkReply *reply)
     connect(reply, &QNetworkReply::finished, this, [this, reply] { replyFinished(reply); });
     connect(reply, &QNetworkReply::uploadProgress, this,
             [this, id](qint64 sent, qint64 total) { emit uploadProgress(id, sent, total); });
-    connect(reply, &QNetworkReply::downloadProgress, this,
-            [this, id](qint64 received, qint64 total) { emit downloadProgress(id, received, total); });
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, id, reply](qint64 received, qint64 total) {
+        if (received > maxAnswerBytes || total > maxAnswerBytes) {
+            oversized.insert(reply);
+            reply->abort(); // finishes the reply, as a failure
+            return;
+        }
+        emit downloadProgress(id, received, total);
+    });
     // A reply can be complete on return (a cache answered it); its finished
     // signal is then gone, so take it up from the event loop.
     if (reply->isFinished()) {
@@ -156,10 +171,17 @@ void NetworkConnector::replyFinished(QNetworkReply *reply)
 
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
-    const bool error = reply->error() != QNetworkReply::NoError || status < 200 || status > 299;
+    // The whole answer can arrive before its progress is reported.
+    const bool tooBig = oversized.remove(reply) || reply->bytesAvailable() > maxAnswerBytes;
+    const bool error = tooBig || reply->error() != QNetworkReply::NoError || status < 200 || status > 299;
     if (error) {
-        // Nothing here cancels a tracked reply but the transfer timeout.
-        if (reply->error() == QNetworkReply::OperationCanceledError)
+        // Nothing here cancels a tracked reply but the size limit and the
+        // transfer timeout.
+        if (tooBig)
+            qWarning().noquote() << "Network Error" << QStringLiteral("answer larger than %1 bytes from %2")
+                                                           .arg(maxAnswerBytes)
+                                                           .arg(reply->url().toString().left(200));
+        else if (reply->error() == QNetworkReply::OperationCanceledError)
             qWarning().noquote() << "Network Error" << reply->errorString()
                                  << QStringLiteral("(no transfer for %1 ms)").arg(reply->request().transferTimeout());
         else if (reply->error() != QNetworkReply::NoError)
@@ -179,6 +201,7 @@ void NetworkConnector::abortAll()
     const QList<QNetworkReply *> inFlight = replies.keys();
     replies.clear();
     refusals.clear();
+    oversized.clear();
     for (QNetworkReply *reply : inFlight) {
         disconnect(reply, nullptr, this, nullptr);
         reply->abort();

@@ -20,7 +20,8 @@ class QNetworkReply;
 // one finished(id, error, answer), always delivered from the event loop and
 // never inside the call that sent the request. A reply whose status is not
 // 2xx, a transport failure, an address that is not http(s) and a request that
-// stays silent for transferTimeout() milliseconds all end with error = true
+// stays silent for transferTimeout() milliseconds or sends more than the
+// answer size limit all end with error = true
 // and an empty answer, so that nothing a failed request brought is ever
 // taken for a valid answer.
 class NetworkConnector : public QObject
@@ -45,6 +46,10 @@ public:
     static void setTransferTimeout(int ms);
     static int transferTimeout();
 
+    // Bytes an answer may have; a longer one is cut off and fails. A value
+    // below 1 restores the default, 256 MiB.
+    static void setMaxAnswerSize(qint64 bytes);
+
     // Requests sent and not finished yet.
     int pendingCount() const;
 
@@ -66,5 +71,6 @@ private:
     QNetworkAccessManager *manager = nullptr;
     QHash<QNetworkReply *, ConnectionId> replies;
     QSet<ConnectionId> refusals; // refused requests whose failure is still queued
+    QSet<QNetworkReply *> oversized; // cut off for their size, finishing now
     ConnectionId lastId = 0;
 };

@@ -228,8 +228,11 @@ QHash<Id, Id> validTranslations(const QVariant &entry)
             continue;
         }
         Id server = 0;
+        // An id whose removal waits here is taken too: that removal would
+        // strike the new item.
         if (!serverIdOf(it.value(), &server) || taken.contains(server) || serverIdToTempId.contains(server)
-            || Database::findRow(itemsTable, itemsIdColumn, QVariant(server)) > 0) {
+            || Database::findRow(itemsTable, itemsIdColumn, QVariant(server)) > 0
+            || Database::findRow(uncommittedRemoveTable, uncommittedRemoveIdColumn, QVariant(server)) > 0) {
             qWarning() << "Commit answer: ignored the translation" << local << "->" << shortText(it.value())
                        << ": not a new positive id";
             continue;
@@ -536,6 +539,20 @@ int resultCodeOf(const QVariantMap &answer)
     return ok && code >= 0 && code <= 4 ? int(code) : 1;
 }
 
+// The file name a file part carries: the stored name, with the characters a
+// form header cannot hold replaced, so that a name from an older or foreign
+// data folder does not keep its file from being sent (the service takes only
+// the extension from it).
+QString partFileName(const QString &stored)
+{
+    QString name = stored;
+    for (QChar &c : name) {
+        if (c == u'"' || c == u'\r' || c == u'\n' || c == QChar(0))
+            c = u'_';
+    }
+    return name;
+}
+
 QVariantMap parseAnswer(const QByteArray &answer, bool *ok)
 {
     bool parsed = false;
@@ -622,7 +639,7 @@ ConnectionId TavrinConnector::sendCommit()
                                                                                 {tooBigFilesFileColumn, name}});
                             continue;
                         }
-                        files.append({QStringLiteral("file:%1:%2").arg(id).arg(member), name,
+                        files.append({QStringLiteral("file:%1:%2").arg(id).arg(member), partFileName(name),
                                       Database::fileData(name)});
                         uploads.insert(toLocalId(id));
                     }
@@ -645,8 +662,10 @@ ConnectionId TavrinConnector::sendCommit()
     form.addField(QStringLiteral("create"), JsonCodec::serialize(creates));
     form.addField(QStringLiteral("set"), JsonCodec::serialize(sets));
     form.addField(QStringLiteral("remove"), JsonCodec::serialize(removes));
-    for (const FilePart &file : std::as_const(files))
-        form.addFile(file.field, file.name, file.data);
+    for (const FilePart &file : std::as_const(files)) {
+        if (!form.addFile(file.field, file.name, file.data))
+            qWarning() << "Commit: the file part" << file.field << "could not be added";
+    }
 
     const ConnectionId id = NetworkConnector::instance()->post(engineEndpoint(), form);
     if (!uploads.isEmpty())
@@ -658,13 +677,14 @@ ConnectionId TavrinConnector::sendCommit()
 
 void TavrinConnector::finishCommit(bool error, const QByteArray &answer)
 {
+    // Watchers and receivers called from here may reset the store.
+    const quint64 generation = commitGeneration;
     bool parsed = false;
     const QVariantMap map = error ? QVariantMap() : parseAnswer(answer, &parsed);
     if (!error && !parsed)
         qWarning() << "Commit answer: not a JSON object; counted as a failure";
     const int code = parsed ? resultCodeOf(map) : 1;
 
-    emit commitFinishedSignal(code == 0);
     removeDuplicateServerOptions();
 
     const bool renewed = parsed && code != 2 && takeSession(map);
@@ -694,7 +714,10 @@ void TavrinConnector::finishCommit(bool error, const QByteArray &answer)
     const bool retry = renewed && !renewalRetry && changesPending();
     renewalRetry = retry;
     commitAgain = false;
-    if (again || retry)
+    // Only now: a receiver may commit, reset or read the commit state, and
+    // must find this answer wholly applied and its records settled.
+    emit commitFinishedSignal(code == 0);
+    if ((again || retry) && generation == commitGeneration)
         commit();
 }
 

@@ -96,6 +96,8 @@ signals:
     void resetSignal();
     void serverOptionsInitSignal();
     void wrongVersionSignal();
+    // A commit ended; emitted once its answer has been applied (or its
+    // failure counted), so that a receiver may commit again at once.
     void commitFinishedSignal(bool ok);
 
 private:

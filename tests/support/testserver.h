@@ -11,16 +11,16 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QUrl>
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QHttpServer;
 class QHttpServerRequest;
 class QHttpServerResponder;
-class QTcpServer;
 
 // A loopback web service for the sync engine's tests, speaking the protocol of
 // docs/sync-protocol.md on 127.0.0.1 (a free port). It keeps accounts,
@@ -41,11 +41,12 @@ public:
         None,
         Malformed,    // 200 with a truncated JSON text
         Empty,        // 200 with an empty body
-        DeeplyNested, // 200 with a JSON answer nested nestingDepth() levels deep
-        Huge,         // 200 with a valid answer padded to hugeBodySize() bytes
-        Http500,      // status 500 whose body looks like a valid answer
+        DeeplyNested, // 200 with a valid answer padded with arrays nested 5,000 levels deep
+        Huge,         // 200 with a valid answer padded to 2 MB
+        Http500,      // status 500 whose body looks like a valid answer (or is the file)
         Hang,         // no answer, ever
     };
+    Q_ENUM(Fault)
 
     struct UploadedFile
     {
@@ -56,11 +57,10 @@ public:
     // One request as the server received it.
     struct Request
     {
-        QString method; // "GET", "POST", ...
         QString path;
         QByteArray userAgent;
-        QHash<QString, QString> fields;       // text parts of a form
-        QHash<QString, UploadedFile> files;   // file parts, by field name
+        QHash<QString, QString> fields;     // text parts of a form
+        QHash<QString, UploadedFile> files; // file parts, by field name
     };
 
     using ExecHandler = std::function<QJsonObject(const Request &request, qint64 user)>;
@@ -68,48 +68,34 @@ public:
     explicit TestServer(QObject *parent = nullptr);
     ~TestServer() override;
 
-    // Listens on 127.0.0.1 (port 0: a free one). False when it cannot.
-    bool listen(quint16 port = 0);
-    quint16 port() const { return serverPort; }
-    QString baseUrl() const;    // "http://127.0.0.1:<port>"
-    QString endpoint() const;   // baseUrl() + "/tavrin-engine"
-    // An address on a second port that accepts connections and never answers.
-    QString silentUrl() const;
+    // Listens on 127.0.0.1 on a free port. False when it cannot.
+    bool listen();
+    QString baseUrl() const;  // "http://127.0.0.1:<port>"
+    QString endpoint() const; // baseUrl() + "/tavrin-engine"
 
-    // Accounts. Unknown mails register themselves on first use (with the hash
-    // they bring) unless that is switched off; ids count from 1.
-    qint64 addUser(const QString &mail, const QString &hash);
-    qint64 userId(const QString &mail) const;
-    void setAutoRegister(bool on) { autoRegister = on; }
+    // Accounts, numbered from 1; a log-in must bring the mail and hash given here.
+    void addUser(const QString &mail, const QString &hash);
     // Only this "version" is accepted (result 4 for others); empty: any.
     void setRequiredVersion(const QString &version) { requiredVersion = version; }
-    // Forgets every session, as after a restart of the service.
-    void dropSessions();
 
-    // Changes made on the server, as another client would make them. The
-    // account is given by its mail (registered when unknown).
+    // Changes made on the server, as another client would make them, in the
+    // account of `mail` (which must exist).
     qint64 createItem(const QString &mail, const QString &type, const QVariantMap &members = {});
     bool setMember(qint64 id, const QString &member, const QVariant &value);
-    // Stores the bytes as a new file and sets the member to its address.
-    QString setFileMember(qint64 id, const QString &member, const QByteArray &data,
-                          const QString &suffix = QStringLiteral(".png"));
+    // Stores the bytes as a new ".png" file and sets the member to its address.
+    QString setFileMember(qint64 id, const QString &member, const QByteArray &data);
     bool removeItem(qint64 id);
 
-    // Reading the store.
-    QList<qint64> itemIds(const QString &type = {}) const; // live items, ascending
-    bool hasItem(qint64 id) const;                          // live (not removed)
-    QString itemType(qint64 id) const;
+    // Reading the store: live items only.
+    QList<qint64> itemIds(const QString &type = {}) const; // ascending
     QVariant member(qint64 id, const QString &member) const;
-    QVariantMap members(qint64 id) const;
-    // A stored file by its address or bare name; empty when unknown.
-    QByteArray fileData(const QString &addressOrName) const;
-    int fileCount() const { return int(files.size()); }
-    qint64 state() const { return sequence; }
+    // A stored file by its address; empty when unknown.
+    QByteArray fileData(const QString &address) const;
 
-    // Every request received so far, oldest first.
+    // Every request received so far, oldest first; how many went to paths
+    // starting with `prefix`.
     const QList<Request> &requests() const { return received; }
-    int engineRequestCount() const;
-    void clearRequests() { received.clear(); }
+    int requestCount(const QString &prefix) const;
 
     // Faults of the engine endpoint. Each applies to the next `times` engine
     // requests (-1: until switched off). Http500 and Hang apply nothing
@@ -117,34 +103,51 @@ public:
     // was applied); the broken bodies always answer a processed request.
     void setFault(Fault fault, int times = -1, bool applyFirst = false);
     // Faults of file downloads (Http500, Empty, Hang or None).
-    void setDownloadFault(Fault fault, int times = -1);
+    void setDownloadFault(Fault fault, int times = -1) { downloadFault.set(fault, times); }
     // Answers {"result": code} and applies nothing; -1 switches it off.
     void setForcedResult(int code, int times = -1);
-    void setNestingDepth(int depth) { nestingDepth = depth; }
-    void setHugeBodySize(qint64 bytes) { hugeBodySize = bytes; }
 
     // Holds engine answers back (the request has been processed) until
     // releaseHeldAnswers(), so that a test can act while a commit is in flight.
     void setHoldAnswers(bool on) { holdAnswers = on; }
     int heldAnswerCount() const { return int(held.size()); }
+    // Sends the held answers and holds no more.
     void releaseHeldAnswers();
 
     // Entries added to the next successful commit answer, then forgotten.
-    void injectTranslation(const QString &key, const QJsonValue &value);
+    void injectTranslation(const QString &key, const QJsonValue &value) { injectedTranslations.insert(key, value); }
     void injectCreate(const QJsonValue &id, const QJsonValue &type);
     void injectSet(const QJsonValue &id, const QString &member, const QJsonValue &value);
-    void injectRemove(const QJsonValue &id);
     // Replaces (or adds) a top-level member of the next commit answer.
-    void injectAnswerMember(const QString &key, const QJsonValue &value);
+    void injectAnswerMember(const QString &key, const QJsonValue &value) { injectedMembers.insert(key, value); }
     // File addresses a client must never fetch or read: other schemes, relative
     // addresses, an address over 1,024 characters on this very server.
     QStringList hostileFileAddresses() const;
 
     // Handler of the remote call `method`; its object is the answer (with
     // "result" 0 when it sets none).
-    void setExecHandler(const QString &method, ExecHandler handler);
+    void setExecHandler(const QString &method, ExecHandler handler) { execHandlers.insert(method, std::move(handler)); }
 
 private:
+    // A switch for the next `times` requests (-1: until switched off).
+    template<typename T>
+    struct Switch
+    {
+        T value{};
+        int times = 0;
+        void set(T on, int count)
+        {
+            value = count == 0 ? T{} : on;
+            times = count;
+        }
+        T take()
+        {
+            const T current = value;
+            if (times > 0 && --times == 0)
+                value = T{};
+            return current;
+        }
+    };
     struct Member
     {
         QJsonValue value;
@@ -154,7 +157,6 @@ private:
     };
     struct Item
     {
-        qint64 id = 0;
         qint64 user = 0;
         QString type;
         QMap<QString, Member> members;
@@ -163,43 +165,33 @@ private:
         qint64 removedSequence = 0; // 0: alive
         QString removedBy;
     };
-    struct User
-    {
-        qint64 id = 0;
-        QString mail;
-        QString hash;
-    };
     struct Session
     {
         QString key;
         qint64 user = 0;
         QHash<qint64, qint64> translations; // local id -> server id
     };
-    struct Held;
+    using Responder = std::unique_ptr<QHttpServerResponder>;
 
     void handleEngine(const QHttpServerRequest &request, QHttpServerResponder &&responder);
     void handleFile(const QString &name, const QHttpServerRequest &request, QHttpServerResponder &&responder);
-    Request record(const QHttpServerRequest &request, bool *formOk);
+    Request record(const QHttpServerRequest &request, bool *formOk = nullptr);
     QJsonObject process(const Request &request);
-    QJsonObject processCommit(const Request &request, const QString &sessionId, Session &session);
-    QJsonObject processExec(const Request &request, qint64 user);
-    void addChanges(QJsonObject &answer, qint64 user, qint64 since, const QString &sessionId) const;
-    void answer(QHttpServerResponder &&responder, const QJsonObject &answer, Fault fault);
+    QJsonObject processCommit(const Request &request, const QString &sessionId, Session &session, bool newSession);
+    void addChanges(QJsonObject &answer, qint64 user, qint64 since, const QString &sessionId);
+    void respond(QHttpServerResponder &&responder, QByteArray body, const QByteArray &type, Fault fault);
     QString storeFile(const QByteArray &data, const QString &suffix);
-    QString fileAddress(const QString &name) const;
-    User *findUser(const QString &mail);
-    qint64 ensureUser(const QString &mail, const QString &hash);
-    Item *liveItem(qint64 id);
+    qint64 newItem(qint64 user, const QString &type, const QString &sessionId);
     const Item *liveItem(qint64 id) const;
-    qint64 applySet(Item &item, const QString &member, const QJsonValue &value, const QDateTime &modified,
-                    const QString &sessionId);
+    Item *liveItem(qint64 id) { return const_cast<Item *>(std::as_const(*this).liveItem(id)); }
+    void applySet(Item &item, const QString &member, const QJsonValue &value, const QDateTime &modified,
+                  const QString &sessionId);
 
     QHttpServer *http = nullptr;
-    QTcpServer *silent = nullptr;
     quint16 serverPort = 0;
 
     QMap<qint64, Item> items;
-    QList<User> users;
+    QList<std::pair<QString, QString>> users; // mail, hash; the id is the place + 1
     QHash<QString, Session> sessions;
     QHash<QString, QByteArray> files;
     QHash<QString, ExecHandler> execHandlers;
@@ -207,24 +199,17 @@ private:
     qint64 sequence = 0;
     QList<Request> received;
 
-    bool autoRegister = true;
     QString requiredVersion;
-    Fault fault = Fault::None;
-    int faultTimes = 0;
+    Switch<Fault> fault;
     bool faultAfterApply = false;
-    Fault downloadFault = Fault::None;
-    int downloadFaultTimes = 0;
-    int forcedResult = -1;
-    int forcedResultTimes = 0;
-    int nestingDepth = 100000;
-    qint64 hugeBodySize = 16 * 1024 * 1024;
+    Switch<Fault> downloadFault;
+    Switch<std::optional<int>> forcedResult;
     bool holdAnswers = false;
-    std::vector<std::unique_ptr<Held>> held;
-    std::vector<std::unique_ptr<QHttpServerResponder>> hanging;
+    std::vector<std::pair<Responder, QJsonObject>> held;
+    std::vector<Responder> hanging;
 
     QJsonObject injectedTranslations;
     QJsonArray injectedCreates;
     QJsonArray injectedSets;
-    QJsonArray injectedRemoves;
     QJsonObject injectedMembers;
 };

@@ -1,18 +1,12 @@
 // Two clients, each a process with its own data folder, on one loopback
 // service: they converge, and a client killed with a commit in flight loses
 // nothing and duplicates nothing when it starts again.
-//
-// The second client is this executable started again with "--client"; it
-// reads one command per line on standard input and answers on standard output.
 
 #include "syncfixture.h"
 
-#include <QCryptographicHash>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QSocketNotifier>
-#include <QTextStream>
 
 #include <cstdio>
 
@@ -20,21 +14,18 @@ using namespace synctest;
 
 namespace {
 
-// Every item as a comparable map: keyed by the service's id, id members as
-// the service's ids, file members as the SHA-1 of their bytes. Asks for
-// missing files and waits until they are here.
+// Every item the service knows as a comparable map: keyed by its id, id
+// members as the service's ids (readers get local ones), file members as
+// their bytes in hex, other values as text or null. Asks for missing files and
+// waits until they are here.
 QVariantMap snapshot()
 {
     QList<Id> ids;
-    {
-        RowCursor cursor = Database::allRows(itemsTable);
-        while (cursor.next())
-            ids.append(idFromVariant(Database::value(cursor, itemsIdColumn)));
-    }
+    for (RowCursor cursor = Database::allRows(itemsTable); cursor.next();)
+        ids.append(idFromVariant(Database::value(cursor, itemsIdColumn)));
     for (const Id id : std::as_const(ids))
         readItem(id); // a read asks for every missing file
-    if (!QTest::qWaitFor([] { return rowsOf("downloads") == 0; }, 10000))
-        qWarning("snapshot: some files did not arrive");
+    (void)QTest::qWaitFor([] { return rowsOf("downloads") == 0; }, 10000);
 
     QVariantMap result;
     for (const Id stored : std::as_const(ids)) {
@@ -43,287 +34,153 @@ QVariantMap snapshot()
         QVariantMap item = readItem(stored);
         for (auto it = item.begin(); it != item.end(); ++it) {
             if (isIdMember(it.key()))
-                it.value() = QVariant(tempIdToServerId.value(it.value().toLongLong(), it.value().toLongLong()));
+                it.value() = QVariant(toServerId(it.value().toLongLong()));
             else if (isFileMember(it.key()) && !it.value().toString().isEmpty())
-                it.value() = QCryptographicHash::hash(Database::fileData(it.value().toString()),
-                                                      QCryptographicHash::Sha1)
-                                 .toHex();
-            else if (!isNullValue(it.value()))
-                it.value() = it.value().toString();
+                it.value() = QString::fromLatin1(Database::fileData(it.value().toString()).toHex());
+            else // a store read back from its file holds typed nulls
+                it.value() = isNullValue(it.value()) ? QVariant() : QVariant(it.value().toString());
         }
-        item.remove(QStringLiteral("owner"));
+        item.remove("owner");
         result.insert(QString::number(stored), item);
     }
     return result;
 }
 
-// ---- the second client ----------------------------------------------------------------
+// ---- client B --------------------------------------------------------------------------
 
-class ClientDriver : public QObject
-{
-public:
-    ClientDriver()
-        : notifier(fileno(stdin), QSocketNotifier::Read)
-    {
-        connect(&notifier, &QSocketNotifier::activated, this, [this] { readCommands(); });
-    }
-
-private:
-    void readCommands()
-    {
-        char line[4096];
-        if (!fgets(line, sizeof line, stdin)) {
-            notifier.setEnabled(false);
-            QCoreApplication::exit(0);
-            return;
-        }
-        run(QString::fromUtf8(line).trimmed().split(QLatin1Char(' ')));
-    }
-
-    void reply(const QString &text)
-    {
-        std::fputs(qPrintable(text + QLatin1Char('\n')), stdout);
-        std::fflush(stdout);
-    }
-
-    void run(const QStringList &words)
-    {
-        const QString command = words.value(0);
-        if (command == QLatin1String("create")) {
-            reply(QStringLiteral("id %1").arg(createItem(words.value(1))));
-        } else if (command == QLatin1String("set")) {
-            // set <id> <member> <text>
-            setMember(words.value(1).toLongLong(), words.value(2), words.mid(3).join(QLatin1Char(' ')));
-            reply(QStringLiteral("done"));
-        } else if (command == QLatin1String("setid")) {
-            setMember(words.value(1).toLongLong(), words.value(2), words.value(3).toLongLong());
-            reply(QStringLiteral("done"));
-        } else if (command == QLatin1String("file")) {
-            setMemberFile(words.value(1).toLongLong(), words.value(2), words.value(3).toUtf8());
-            reply(QStringLiteral("done"));
-        } else if (command == QLatin1String("server")) {
-            // server <local id>: the id the service gave it, 0 when none yet
-            reply(QStringLiteral("server %1").arg(tempIdToServerId.value(words.value(1).toLongLong())));
-        } else if (command == QLatin1String("sync")) {
-            reply(QStringLiteral("synced %1").arg(syncAll() ? 1 : 0));
-        } else if (command == QLatin1String("commit")) {
-            TavrinConnector::instance()->commit();
-            reply(QStringLiteral("sent"));
-        } else if (command == QLatin1String("flush")) {
-            reply(QStringLiteral("flushed %1").arg(Database::flush() ? 1 : 0));
-        } else if (command == QLatin1String("dump")) {
-            reply(QStringLiteral("dump ")
-                  + QString::fromUtf8(QJsonDocument::fromVariant(snapshot()).toJson(QJsonDocument::Compact)));
-        } else if (command == QLatin1String("quit")) {
-            shutdownBackground();
-            reply(QStringLiteral("bye"));
-            QCoreApplication::exit(0);
-        } else {
-            reply(QStringLiteral("unknown"));
-        }
-    }
-
-    QSocketNotifier notifier;
-};
-
+// Client B: this executable started with "--client <endpoint> <folder> <step>
+// [<id>]". Steps: "sync", "edit <id>", "dump" (each after a log-in and poll)
+// and "commit". B then ends, with exit code 0 when all went well.
 int runClient(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    const QString endpoint = arguments.value(2);
-    const QString folder = arguments.value(3);
-    QString error;
-    if (!engineStartInFolder(folder, &error)) {
-        std::fprintf(stderr, "client: %s\n", qPrintable(error));
+    if (!engineStartInFolder(arguments.value(3)))
         return 1;
-    }
     commitModeTimer->stop();
-    pointAt(endpoint);
-    setOption(QStringLiteral("mail"), mail);
-    setOption(QStringLiteral("hash"), hash);
-    ClientDriver driver;
-    std::fputs("ready\n", stdout);
-    std::fflush(stdout);
-    return app.exec();
+    pointAt(arguments.value(2));
+    setOption("mail", mail);
+    setOption("hash", hash);
+    const QString step = arguments.value(4);
+    if (step == "commit") { // its first request: the test holds the answer back and kills B
+        setMember(createItem("skrin"), "title", "survives");
+        if (!Database::flush())
+            return 2;
+        TavrinConnector::instance()->commit();
+        return app.exec();
+    }
+    if (!syncAll())
+        return 2;
+    if (step == "edit") { // B edits A's screenshot <id> and adds its own annotation and screenshot
+        const Id skrin = arguments.value(5).toLongLong();
+        setMember(skrin, "desc", "written by B");
+        const Id line = createItem("skrin_line");
+        setMember(line, "parent", skrin);
+        setMember(line, "color", "#00ff00");
+        const Id own = createItem("skrin");
+        setMember(own, "title", "from B");
+        setMemberFile(own, "file", "bytes-of-B");
+        if (!syncAll())
+            return 2;
+    } else if (step == "dump") {
+        std::puts(QJsonDocument::fromVariant(snapshot()).toJson(QJsonDocument::Compact).constData());
+    }
+    shutdownBackground();
+    return 0;
 }
-
-// ---- the parent's handle on the second client -------------------------------------------
-
-class Client
-{
-public:
-    bool start(const QString &endpoint, const QString &folder)
-    {
-        buffer.clear();
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--client"), endpoint, folder});
-        return process.waitForStarted(10000) && !waitFor(QStringLiteral("ready")).isNull();
-    }
-
-    // Sends a command and returns the answer line that starts with `prefix`.
-    QString ask(const QString &command, const QString &prefix)
-    {
-        process.write((command + QLatin1Char('\n')).toUtf8());
-        return waitFor(prefix);
-    }
-
-    void kill()
-    {
-        process.kill();
-        process.waitForFinished(10000);
-    }
-
-    void quit()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        ask(QStringLiteral("quit"), QStringLiteral("bye"));
-        process.waitForFinished(10000);
-    }
-
-private:
-    // The event loop keeps running meanwhile: the service lives in this process.
-    QString waitFor(const QString &prefix)
-    {
-        QString found;
-        (void)QTest::qWaitFor(
-            [&] {
-                buffer += process.readAllStandardOutput();
-                qsizetype end = 0;
-                while ((end = buffer.indexOf('\n')) >= 0) {
-                    const QString line = QString::fromUtf8(buffer.left(end));
-                    buffer.remove(0, end + 1);
-                    if (line.startsWith(prefix)) {
-                        found = line.mid(prefix.size()).trimmed();
-                        if (found.isNull())
-                            found = QStringLiteral("");
-                        return true;
-                    }
-                }
-                return false;
-            },
-            20000);
-        return found;
-    }
-
-    QProcess process;
-    QByteArray buffer;
-};
 
 } // namespace
 
-class TestTwoClients : public QObject
+// This process is client A.
+class TestTwoClients : public QObject, SyncCase
 {
     Q_OBJECT
+    QProcess other;
+
+    void startOther(const QString &folder, const QStringList &step)
+    {
+        other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const QStringList arguments{"--client", server->endpoint(), folder};
+        other.start(QCoreApplication::applicationFilePath(), arguments + step);
+    }
+    // Runs B to its end. The event loop keeps running meanwhile: the service lives in this process.
+    bool runOther(const QString &folder, const QStringList &step)
+    {
+        startOther(folder, step);
+        const auto ended = [&] { return other.state() == QProcess::NotRunning; };
+        return other.waitForStarted(10000) && QTest::qWaitFor(ended, 30000)
+               && other.exitStatus() == QProcess::NormalExit && other.exitCode() == 0;
+    }
+    QVariantMap dumpOther(const QString &folder)
+    {
+        if (!runOther(folder, {"dump"}))
+            return {};
+        return QJsonDocument::fromJson(other.readAllStandardOutput()).toVariant().toMap();
+    }
 
 private slots:
-    void init();
-    void cleanup();
-    void cleanupTestCase();
+    void init() { QVERIFY(startClient()); }
+    void cleanup()
+    {
+        if (other.state() != QProcess::NotRunning) {
+            other.kill();
+            other.waitForFinished(10000);
+        }
+        stopClient();
+    }
+    void cleanupTestCase() { shutdownBackground(); }
 
-    void editsOnBothSidesConverge();
-    void killedClientLosesAndDuplicatesNothing();
+    void editsOnBothSidesConverge()
+    {
+        QTemporaryDir folder;
+        const Id skrin = createItem("skrin");
+        setMember(skrin, "title", "from A");
+        setMemberFile(skrin, "file", pngBytes(6));
+        const Id pin = createItem("skrin_pin");
+        setMember(pin, "parent", skrin);
+        setMember(pin, "data", "note");
+        QVERIFY(syncAll());
+        const Id skrinOnServer = tempIdToServerId.value(skrin);
+        QVERIFY(runOther(folder.path(), {"edit", QString::number(skrinOnServer)}));
 
-private:
-    QTemporaryDir dir;
-    QTemporaryDir otherDir;
-    TestServer *server = nullptr;
-    Client other;
+        // A edits meanwhile, then both poll.
+        setMember(pin, "data", "note, edited by A");
+        setMember(skrin, "trashed", 1);
+        QVERIFY(syncAll());
+        QVERIFY(commitOnce());
+        const QVariantMap mine = snapshot();
+        QCOMPARE(mine.size(), 4);
+        const QVariantMap theirs = dumpOther(folder.path());
+        QCOMPARE(QJsonDocument::fromVariant(theirs).toJson(), QJsonDocument::fromVariant(mine).toJson());
+        const QVariantMap mySkrin = mine.value(QString::number(skrinOnServer)).toMap();
+        QCOMPARE(mySkrin.value("desc").toString(), "written by B");
+        QCOMPARE(mySkrin.value("trashed").toString(), "1");
+        QCOMPARE(server->itemIds().size(), 4);
+    }
+
+    void killedClientLosesAndDuplicatesNothing()
+    {
+        QTemporaryDir folder;
+        QVERIFY(runOther(folder.path(), {"sync"})); // logged in
+        // The service applies the commit; the client dies before the answer.
+        server->setHoldAnswers(true);
+        startOther(folder.path(), {"commit"});
+        QTRY_COMPARE(server->heldAnswerCount(), 1);
+        other.kill();
+        other.waitForFinished(10000);
+        server->releaseHeldAnswers();
+        QCOMPARE(server->itemIds("skrin").size(), 1);
+
+        // Started again on its folder, it sends the same commit: same id, no twin.
+        const QVariantMap theirs = dumpOther(folder.path());
+        const QList<qint64> skrins = server->itemIds("skrin");
+        QCOMPARE(skrins.size(), 1);
+        QCOMPARE(server->member(skrins.first(), "title").toString(), "survives");
+        // Its item now goes by the service's id.
+        QCOMPARE(theirs.keys(), QStringList{QString::number(skrins.first())});
+        QCOMPARE(theirs.first().toMap().value("title").toString(), "survives");
+    }
 };
-
-void TestTwoClients::init()
-{
-    server = new TestServer(this);
-    QVERIFY(server->listen());
-    QVERIFY(freshClient(*server, dir.path()));
-}
-
-void TestTwoClients::cleanup()
-{
-    other.quit();
-    settle();
-    delete server;
-    server = nullptr;
-}
-
-void TestTwoClients::cleanupTestCase()
-{
-    shutdownBackground();
-}
-
-void TestTwoClients::editsOnBothSidesConverge()
-{
-    // This process is client A.
-    const Id skrin = createItem(QStringLiteral("skrin"));
-    setMember(skrin, QStringLiteral("title"), QStringLiteral("from A"));
-    setMemberFile(skrin, QStringLiteral("file"), pngBytes(6));
-    const Id pin = createItem(QStringLiteral("skrin_pin"));
-    setMember(pin, QStringLiteral("parent"), skrin);
-    setMember(pin, QStringLiteral("data"), QStringLiteral("note"));
-    QVERIFY(syncAll());
-    const Id skrinOnServer = tempIdToServerId.value(skrin);
-
-    QVERIFY(other.start(server->endpoint(), otherDir.path()));
-    QCOMPARE(other.ask(QStringLiteral("sync"), QStringLiteral("synced")), QStringLiteral("1"));
-    // B edits A's screenshot and adds its own annotation and screenshot.
-    other.ask(QStringLiteral("set %1 desc written by B").arg(skrinOnServer), QStringLiteral("done"));
-    const QString line = other.ask(QStringLiteral("create skrin_line"), QStringLiteral("id"));
-    other.ask(QStringLiteral("setid %1 parent %2").arg(line).arg(skrinOnServer), QStringLiteral("done"));
-    other.ask(QStringLiteral("set %1 color #00ff00").arg(line), QStringLiteral("done"));
-    const QString bSkrin = other.ask(QStringLiteral("create skrin"), QStringLiteral("id"));
-    other.ask(QStringLiteral("set %1 title from B").arg(bSkrin), QStringLiteral("done"));
-    other.ask(QStringLiteral("file %1 file bytes-of-B").arg(bSkrin), QStringLiteral("done"));
-    QCOMPARE(other.ask(QStringLiteral("sync"), QStringLiteral("synced")), QStringLiteral("1"));
-
-    // A edits meanwhile, then both poll.
-    setMember(pin, QStringLiteral("data"), QStringLiteral("note, edited by A"));
-    setMember(skrin, QStringLiteral("trashed"), 1);
-    QVERIFY(syncAll());
-    QVERIFY(commitOnce());
-    QCOMPARE(other.ask(QStringLiteral("sync"), QStringLiteral("synced")), QStringLiteral("1"));
-
-    const QVariantMap mine = snapshot();
-    const QVariantMap theirs =
-        QJsonDocument::fromJson(other.ask(QStringLiteral("dump"), QStringLiteral("dump")).toUtf8()).toVariant().toMap();
-    QCOMPARE(mine.size(), 4);
-    QCOMPARE(QJsonDocument::fromVariant(theirs).toJson(), QJsonDocument::fromVariant(mine).toJson());
-    const QVariantMap mySkrin = mine.value(QString::number(skrinOnServer)).toMap();
-    QCOMPARE(mySkrin.value(QStringLiteral("desc")).toString(), QStringLiteral("written by B"));
-    QCOMPARE(mySkrin.value(QStringLiteral("trashed")).toString(), QStringLiteral("1"));
-    QCOMPARE(server->itemIds().size(), 4);
-}
-
-void TestTwoClients::killedClientLosesAndDuplicatesNothing()
-{
-    QTemporaryDir folder;
-    QVERIFY(other.start(server->endpoint(), folder.path()));
-    QCOMPARE(other.ask(QStringLiteral("sync"), QStringLiteral("synced")), QStringLiteral("1"));
-    const QString skrin = other.ask(QStringLiteral("create skrin"), QStringLiteral("id"));
-    other.ask(QStringLiteral("set %1 title survives").arg(skrin), QStringLiteral("done"));
-    QCOMPARE(other.ask(QStringLiteral("flush"), QStringLiteral("flushed")), QStringLiteral("1"));
-
-    // The service applies the commit; the client dies before the answer.
-    server->setHoldAnswers(true);
-    other.ask(QStringLiteral("commit"), QStringLiteral("sent"));
-    QTRY_COMPARE(server->heldAnswerCount(), 1);
-    other.kill();
-    server->setHoldAnswers(false);
-    server->releaseHeldAnswers();
-    QCOMPARE(server->itemIds(QStringLiteral("skrin")).size(), 1);
-
-    // Started again on its folder, it sends the same commit: same id, no twin.
-    QVERIFY(other.start(server->endpoint(), folder.path()));
-    QCOMPARE(other.ask(QStringLiteral("sync"), QStringLiteral("synced")), QStringLiteral("1"));
-    const QList<qint64> skrins = server->itemIds(QStringLiteral("skrin"));
-    QCOMPARE(skrins.size(), 1);
-    QCOMPARE(other.ask(QStringLiteral("server %1").arg(skrin), QStringLiteral("server")).toLongLong(),
-             skrins.first());
-    QCOMPARE(server->member(skrins.first(), QStringLiteral("title")).toString(), QStringLiteral("survives"));
-    const QVariantMap theirs =
-        QJsonDocument::fromJson(other.ask(QStringLiteral("dump"), QStringLiteral("dump")).toUtf8()).toVariant().toMap();
-    QCOMPARE(theirs.size(), 1);
-    QCOMPARE(theirs.first().toMap().value(QStringLiteral("title")).toString(), QStringLiteral("survives"));
-}
 
 int main(int argc, char *argv[])
 {
