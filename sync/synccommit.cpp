@@ -639,8 +639,15 @@ ConnectionId TavrinConnector::sendCommit()
                                                                                 {tooBigFilesFileColumn, name}});
                             continue;
                         }
-                        files.append({QStringLiteral("file:%1:%2").arg(id).arg(member), partFileName(name),
-                                      Database::fileData(name)});
+                        const QByteArray bytes = Database::fileData(name);
+                        if (bytes.isEmpty()) {
+                            // Unreadable for now: an empty upload would replace
+                            // the service's copy, so the record waits.
+                            qWarning() << "Commit: the file" << name << "of item" << id
+                                       << "cannot be read; kept for a later commit";
+                            continue;
+                        }
+                        files.append({QStringLiteral("file:%1:%2").arg(id).arg(member), partFileName(name), bytes});
                         uploads.insert(toLocalId(id));
                     }
                 }

@@ -7,6 +7,8 @@
 
 #include "imagecache.h"
 
+#include <QDir>
+
 using namespace synctest;
 
 namespace {
@@ -98,6 +100,22 @@ private slots:
         const Id onServer = tempIdToServerId.value(skrin);
         QCOMPARE(server->fileData(server->member(onServer, "file").toString()), image);
         QCOMPARE(getMember(skrin, "file").toString(), name);
+    }
+
+    // A file that cannot be read is not uploaded empty over the service's
+    // copy: its record waits for a later commit.
+    void unreadableFileWaits()
+    {
+        const QString name = QStringLiteral("unreadable.png");
+        QVERIFY(QDir().mkpath(Database::filePath(name))); // a folder where the file should be
+        const Id skrin = createItem("skrin");
+        setMember(skrin, "file", name);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be read"));
+        QVERIFY(commitOnce() && commitOnce());
+        const Id onServer = tempIdToServerId.value(skrin);
+        QVERIFY(onServer > 0);
+        QVERIFY(server->member(onServer, "file").toString().isEmpty());
+        QCOMPARE(rowsWhere("uncommitted_set", "member", "file").size(), 1);
     }
 
     void remoteChangesArriveByPollWithoutEcho()
