@@ -31,6 +31,13 @@ QList<Id> findItemsLocked(const WatchFilter &filter);
 // set member, any other must equal the member (stored value on the left).
 bool entryMatches(const QVariant &wanted, const QVariant &member);
 
+// Removes every row of `table` whose `idColumn` holds `id`. storeMutex held.
+void removeRowsWithId(int table, int idColumn, Id id);
+// Removes a stored item's rows (its `items` row and its row in the table of
+// `type`), forgets the downloads its file members waited for and deletes the
+// files no other row names. storeMutex held.
+void removeStoredItemRows(Id storedId, const QString &type);
+
 // Whether the thread calling is the one the watch registry lives on.
 bool onRegistryThread();
 

@@ -445,7 +445,7 @@ void removeFileIfUnreferenced(const QString &name)
     Database::removeFile(name);
 }
 
-namespace {
+namespace engine_internal {
 
 void removeRowsWithId(int table, int idColumn, Id id)
 {
@@ -454,7 +454,30 @@ void removeRowsWithId(int table, int idColumn, Id id)
         Database::removeRow(cursor);
 }
 
-} // namespace
+void removeStoredItemRows(Id storedId, const QString &type)
+{
+    removeRowsWithId(itemsTable, itemsIdColumn, storedId);
+    const int table = tableOfType(type);
+    const QStringList columns = Database::columnNames(table);
+    QSet<QString> files;
+    RowCursor cursor = Database::select(table, columnOf(table, idName), QVariant(storedId));
+    while (cursor.next()) {
+        for (int column = 0; column < columns.size(); ++column) {
+            if (isFileMember(columns.at(column)))
+                files.insert(Database::value(cursor, column).toString());
+        }
+        Database::removeRow(cursor);
+    }
+    for (const QString &column : columns) {
+        if (isFileMember(column))
+            dropPendingDownloads(storedId, column);
+    }
+    files.remove(downloadingPlaceholder);
+    for (const QString &file : std::as_const(files))
+        removeFileIfUnreferenced(file);
+}
+
+} // namespace engine_internal
 
 void removeItem(Id id)
 {
@@ -477,25 +500,7 @@ void removeItem(Id id)
         // Another thread removed it meanwhile, and told the watchers.
         if (type.isEmpty())
             return;
-        removeRowsWithId(itemsTable, itemsIdColumn, storedId);
-
-        const int table = tableOfType(type);
-        const QStringList columns = Database::columnNames(table);
-        QSet<QString> files;
-        RowCursor cursor = Database::select(table, columnOf(table, idName), QVariant(storedId));
-        while (cursor.next()) {
-            for (int column = 0; column < columns.size(); ++column) {
-                if (isFileMember(columns.at(column)))
-                    files.insert(Database::value(cursor, column).toString());
-            }
-            Database::removeRow(cursor);
-        }
-        for (const QString &column : columns) {
-            if (isFileMember(column))
-                dropPendingDownloads(storedId, column);
-        }
-        for (const QString &file : std::as_const(files))
-            removeFileIfUnreferenced(file);
+        removeStoredItemRows(storedId, type);
     }
     notifyItemRemoved(storedId, before);
 }

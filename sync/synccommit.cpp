@@ -267,13 +267,6 @@ void dropSentRows(const QHash<Id, Id> &translation)
     sentCreates.clear();
 }
 
-void removeRowsWithId(int table, int column, Id id)
-{
-    RowCursor cursor = Database::select(table, column, QVariant(id));
-    while (cursor.next())
-        Database::removeRow(cursor);
-}
-
 class RemoteChanges
 {
 public:
@@ -422,29 +415,12 @@ void RemoteChanges::remove(const QVariant &entry)
     if (table < 0)
         return;
     const QVariantMap before = readItemLocked(id, false, false);
-    removeRowsWithId(itemsTable, itemsIdColumn, id);
-    const QStringList columns = Database::columnNames(table);
-    QSet<QString> files;
-    RowCursor cursor = Database::select(table, columnOf(table, idName), QVariant(id));
-    while (cursor.next()) {
-        for (int column = 0; column < columns.size(); ++column) {
-            if (isFileMember(columns.at(column)))
-                files.insert(Database::value(cursor, column).toString());
-        }
-        Database::removeRow(cursor);
-    }
-    for (const QString &column : columns) {
-        if (isFileMember(column))
-            dropPendingDownloads(id, column);
-    }
+    removeStoredItemRows(id, type);
     // Whatever was pending for it here is moot now.
     removeRowsWithId(uncommittedSetTable, uncommittedSetIdColumn, id);
     removeRowsWithId(uncommittedCreateTable, uncommittedCreateIdColumn, id);
     removeRowsWithId(uncommittedRemoveTable, uncommittedRemoveIdColumn, id);
     removeRowsWithId(tooBigFilesTable, tooBigFilesIdColumn, id);
-    files.remove(downloadingPlaceholder);
-    for (const QString &file : std::as_const(files))
-        removeFileIfUnreferenced(file);
     notices.append({Notice::Removed, id, type, before, {}});
     ++applied;
 }
