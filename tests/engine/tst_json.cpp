@@ -96,7 +96,6 @@ private slots:
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<QString>("text");
         QTest::newRow("map in key order") << QVariant(QVariantMap{{"b", 1}, {"a", 2}}) << R"({"a":2,"b":1})";
-        QTest::newRow("list") << QVariant(list({"x", QVariant(), true})) << R"(["x",null,true])";
         QTest::newRow("escapes") << QVariant(QString("/\"\\\n\r\t\u00e9z")) << R"("\/\"\\\n\r\t)" + str(u"\u00e9z\"");
         QTest::newRow("other control characters") << QVariant(QString("\x01\b\f\x1f"))
                                                   << R"("\u0001\u0008\u000c\u001f")";
@@ -104,13 +103,11 @@ private slots:
         QTest::newRow("empty containers") << QVariant(list({QVariantMap(), QVariantList()})) << "[{},[]]";
         QTest::newRow("empty string") << QVariant(str(u"")) << R"("")";
         QTest::newRow("null string") << QVariant(QString()) << "null";
-        QTest::newRow("invalid") << QVariant() << "null";
         QTest::newRow("string list") << QVariant(QStringList{"a", "b"}) << R"(["a","b"])";
         QTest::newRow("int64 min") << QVariant(std::numeric_limits<qlonglong>::min()) << "-9223372036854775808";
         QTest::newRow("2.0") << QVariant(2.0) << "2";
         QTest::newRow("1e20") << QVariant(1e20) << "1e+20";
         QTest::newRow("15 digits") << QVariant(0.1 + 0.2) << "0.3";
-        QTest::newRow("small") << QVariant(1e-7) << "1e-07";
         QTest::newRow("infinity") << QVariant(std::numeric_limits<double>::infinity()) << "null";
         QTest::newRow("nan") << QVariant(std::numeric_limits<double>::quiet_NaN()) << "null";
         QTest::newRow("date-time") << QVariant(QDateTime(QDate(2024, 2, 29), QTime(13, 5, 9, 250)))
@@ -135,17 +132,12 @@ private slots:
         QTest::newRow(".5") << ".5" << QVariant(0.5) << "";
         QTest::newRow("leading zero") << "01" << QVariant(1LL) << "";
         QTest::newRow("minus ends a number") << "[1-2]" << QVariant(list({1LL, -2LL})) << "";
-        QTest::newRow("no commas") << "[1 2]" << QVariant(list({1LL, 2LL})) << "";
         QTest::newRow("repeated commas") << "[1,,2,]" << QVariant(list({1LL, 2LL})) << "";
-        QTest::newRow("only a comma") << "[,]" << QVariant(QVariantList()) << "";
         QTest::newRow("comment element") << "[1 /*c*/ ,2]" << QVariant(list({1LL, QVariant(), 2LL})) << "c";
-        QTest::newRow("comment before bracket") << "[1 /*x*/]" << QVariant(list({1LL, QVariant()})) << "x";
         QTest::newRow("bare words") << "{a:1 b:hello}" << QVariant(QVariantMap{{"a", 1LL}, {"b", "hello"}}) << "";
         QTest::newRow("later key wins") << "{k:1,k:2}" << QVariant(QVariantMap{{"k", 2LL}}) << "";
         QTest::newRow("number key") << "{1.50:x}" << QVariant(QVariantMap{{"1.5", "x"}}) << "";
         QTest::newRow("null key") << "{null:1}" << QVariant(QVariantMap{{"", 1LL}}) << "";
-        QTest::newRow("null") << "null" << QVariant() << "";
-        QTest::newRow("quoted true") << R"("true")" << QVariant("true") << "";
         QTest::newRow("unicode escape") << R"("\u00e9\x")" << QVariant(str(u"\u00e9x")) << "";
         QTest::newRow("surrogate pair") << R"("\uD83D\uDE00")" << QVariant(str(u"\U0001F600")) << "";
         // Characters that are not hexadecimal digits count as 0 and are still
@@ -165,7 +157,6 @@ private slots:
                                        << QVariant(list({"a", "b", true, QVariantList(), QVariantMap()})) << "";
         QTest::newRow("nested") << R"({"a":[{"b":null},-0.25e1]})"
                                 << QVariant(QVariantMap{{"a", list({QVariantMap{{"b", QVariant()}}, -2.5})}}) << "";
-        QTest::newRow("letters above latin-1") << "\u0142\u00f3d\u017a" << QVariant(str(u"\u0142\u00f3d\u017a")) << "";
         // Out of range numbers give 0, of their own kind.
         QTest::newRow("2^63") << "9223372036854775808" << QVariant(0LL) << "";
         QTest::newRow("int64 max") << "9223372036854775807" << QVariant(std::numeric_limits<qlonglong>::max()) << "";

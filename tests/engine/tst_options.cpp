@@ -1,6 +1,5 @@
 // Server options and the account values read from them; share handles,
-// base-36 ids, share links and page addresses, the password hash and the
-// syntax checks.
+// base-36 ids, addresses, the password hash and the syntax checks.
 
 #include "enginefixture.h"
 #include "serveroptions.h"
@@ -43,36 +42,25 @@ private slots:
     }
     void cleanup() { store.reset(); }
 
-    // One item is created for a new name; an equal value records nothing.
-    void settingCreatesOneItemAndRecordsChangesOnce()
+    // A new name gets one item, a known name has every item written; an equal
+    // value records nothing, and a name is required.
+    void settingServerOptions()
     {
         setServerOption("quality", 90);
         QCOMPARE(optionIds("quality"), QList<Id>{-1});
-        QCOMPARE(serverOptionValue("quality", 85).toInt(), 90);
         const auto recorded = rowsWhere("uncommitted_set", "member", "value");
         setServerOption("quality", 90);
-        QCOMPARE(rowsOf("uncommitted_create"), 1);
-        QCOMPARE(rowsOf("uncommitted_set"), 2);
         QCOMPARE(rowsWhere("uncommitted_set", "member", "value"), recorded);
-        setServerOption("quality", 70);
-        QCOMPARE(rowsOf("server_option"), 1);
-        QCOMPARE(serverOptionValue("quality").toInt(), 70);
-    }
-
-    void settingWritesEveryItemOfTheNameAndNeedsAName()
-    {
         storeServerOption(40, "ext", ".png");
         storeServerOption(41, "ext", ".bmp");
         setServerOption("ext", ".jpg");
-        QCOMPARE(getMember(40, "value").toString(), ".jpg");
-        QCOMPARE(getMember(41, "value").toString(), ".jpg");
-        QCOMPARE(rowsWhere("uncommitted_set", "member", "value").size(), 2);
-        QCOMPARE(rowsOf("uncommitted_create"), 0);
+        QCOMPARE(getMember(40, "value").toString() + getMember(41, "value").toString(), ".jpg.jpg");
+        QCOMPARE(rowsOf("uncommitted_create"), 1);
         for (const QString &name : {QString(), QString("")}) {
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("without a name"));
             setServerOption(name, 1);
         }
-        QCOMPARE(rowsOf("server_option"), 2);
+        QCOMPARE(rowsOf("server_option"), 3);
     }
 
     // Every client must keep the same copy, or two clients would each remove
@@ -112,7 +100,6 @@ private slots:
         QTest::addColumn<bool>("paid");
         QTest::addColumn<bool>("expired");
         QTest::newRow("no options") << QVariant() << QVariant() << false << false;
-        QTest::newRow("free, no days") << QVariant(0) << QVariant(0) << false << false;
         QTest::newRow("text type") << QVariant("pro") << QVariant(3) << false << false;
         QTest::newRow("paid, days left") << QVariant(1) << QVariant(12) << true << false;
         QTest::newRow("paid as text") << QVariant("2") << QVariant("5") << true << false;
@@ -134,22 +121,10 @@ private slots:
         QCOMPARE(isPaidAccountActive(), paid && !expired);
     }
 
-    // Stored values come back as text from the file.
-    void accountValuesAfterRestart()
-    {
-        setServerOption("user_type", 1);
-        setServerOption("days_left", 0);
-        setServerOption("file_limit", 10485760);
-        QVERIFY(store->restart());
-        QCOMPARE(serverOptionValue("file_limit").typeId(), int(QMetaType::QString));
-        QVERIFY(isPaidAccount() && isAccountExpired());
-        QCOMPARE(fileLimit(), 10485760);
-        setServerOption("days_left", 4);
-        QVERIFY(isPaidAccountActive());
-        QCOMPARE(rowsOf("server_option"), 3);
-    }
-
-    void userMailFallsBackToTheLocalOption()
+    // The mail falls back to the local option; values come back as text after
+    // a restart; a file limit beyond int is not 0 (which would hold back every
+    // file); trashed screenshots count.
+    void accountValues()
     {
         QCOMPARE(userMail(), QString());
         setOption("mail", "local@example.com");
@@ -159,23 +134,20 @@ private slots:
         QCOMPARE(userMail(), "local@example.com");
         setServerOption("mail", "server@example.com");
         QCOMPARE(userMail(), "server@example.com");
-        setOption("mail", QVariant());
-        QCOMPARE(userMail(), "server@example.com");
-    }
-
-    void limitsAndCounts()
-    {
+        setServerOption("user_type", 1);
+        setServerOption("days_left", 0);
+        setServerOption("file_limit", 10485760);
+        QVERIFY(store->restart());
+        QCOMPARE(serverOptionValue("file_limit").typeId(), int(QMetaType::QString));
+        QVERIFY(isPaidAccount() && isAccountExpired());
+        QCOMPARE(fileLimit(), 10485760);
         setServerOption("file_limit", "lots");
         QCOMPARE(fileLimit(), 0);
-        // A limit beyond the int range is not read as 0 (which would hold
-        // back every file).
         setServerOption("file_limit", "10737418240");
         QCOMPARE(fileLimit(), std::numeric_limits<int>::max());
-        const Id first = createItem("skrin");
-        createItem("skrin");
+        setMember(createItem("skrin"), "trashed", 1);
         createItem("skrin_text");
-        setMember(first, "trashed", 1); // still counts
-        QCOMPARE(skrinCount(), 2);
+        QCOMPARE(skrinCount(), 1);
     }
 
     // The four shortcut keys prefer the running platform's own entry.
@@ -185,14 +157,12 @@ private slots:
         QCOMPARE(platformName(), "linux");
 #endif
         const QString key = "shortcut_capture", own = platformName() + "_shortcut_capture";
-        QCOMPARE(platformOptionKey(key), own);
         QCOMPARE(shortcutOptionValue(key, "Ctrl+Shift+S").toString(), "Ctrl+Shift+S");
         setServerOption(key, "Ctrl+F1");
         setServerOption("other_shortcut_capture", "Ctrl+F3"); // another platform's entry is not ours
         QCOMPARE(shortcutOptionValue(key, "Ctrl+Shift+S").toString(), "Ctrl+F1");
         setShortcutOption(key, "Ctrl+F2");
-        QCOMPARE(serverOptionValue(own).toString(), "Ctrl+F2");
-        QCOMPARE(serverOptionValue(key).toString(), "Ctrl+F1");
+        QCOMPARE(serverOptionValue(own).toString() + serverOptionValue(key).toString(), "Ctrl+F2Ctrl+F1");
         QCOMPARE(shortcutOptionValue(key, "Ctrl+Shift+S").toString(), "Ctrl+F2");
     }
 
@@ -204,15 +174,12 @@ private slots:
         QTest::newRow("10") << qint64(10) << "0q";
         QTest::newRow("35") << qint64(35) << "0m";
         QTest::newRow("36") << qint64(36) << "10";
-        QTest::newRow("1295") << qint64(1295) << "0mm";
-        QTest::newRow("12345") << qint64(12345) << "9ob";
         QTest::newRow("46656") << qint64(46656) << "1000";
         // Twelve times the last digit, behind the "0".
         QTest::newRow("36^12-1") << qint64(4738381338321616895LL) << "0mmmmmmmmmmmm";
         // No caller passes a negative id; if one does, a minus sign goes in
         // front of the text of the magnitude, so that two ids never share a text.
         QTest::newRow("-10") << qint64(-10) << "-0q";
-        QTest::newRow("-36") << qint64(-36) << "-10";
         const qint64 max = std::numeric_limits<qint64>::max();
         QTest::newRow("min") << (-max - 1) << '-' + encodeBase36(max).chopped(1) + '8';
     }
@@ -231,8 +198,8 @@ private slots:
         QCOMPARE(decoded, quint64(value));
     }
 
-    // A handle is in use as soon as a row holds it, before any commit, and
-    // free again once that row is gone.
+    // Handles are random; one is in use as soon as a row holds it, before any
+    // commit, and free again once that row is gone.
     void handles()
     {
         QSet<QString> drawn;
@@ -244,47 +211,35 @@ private slots:
             QVERIFY(handle.size() == 5 && std::all_of(handle.cbegin(), handle.cend(), inAlphabet));
         const Id skrin = createItem("skrin");
         setMember(skrin, "handle", "ab1cd");
-        QVERIFY(isHandleInUse("ab1cd"));
-        QVERIFY(!isHandleInUse("AB1CD"));
+        QVERIFY(isHandleInUse("ab1cd") && !isHandleInUse("AB1CD"));
         removeItem(skrin);
         QVERIFY(!isHandleInUse("ab1cd"));
     }
 
-    void shareLinks()
+    void shareAndPageAddresses()
     {
         const Id own = createItem("skrin");
         QCOMPARE(shareUrl(own, "ab1cd"), QString()); // no template yet
-        setServerOption("handle_url", "x/%user%/%handle%%options%");
         setOption("user", qint64(36)); // owner 0 stands for the logged-in user
-        QCOMPARE(shareUrl(own, "ab1cd"), "x/10/ab1cd");
         insertRow("items", {{"id", Id(900)}, {"type", "skrin"}, {"owner", qint64(100)}});
+        setServerOption("handle_url", "x/%user%/%handle%%options%");
         QCOMPARE(shareUrl(900, "ab1cd"), "x/2l/ab1cd");
         // Every occurrence is replaced, case-sensitively.
         setServerOption("handle_url", "http://h/%handle%/%HANDLE%/%user%-%user%?%options%&o=%options%");
         QCOMPARE(shareUrl(own, "q1w2e"), "http://h/q1w2e/%HANDLE%/10-10?&o=");
-        // A handle is text from the service: it cannot break the address or
-        // fill in a placeholder.
+        // A handle from the service cannot break the address or fill in a placeholder.
         setServerOption("handle_url", "http://h/s?h=%handle%%options%");
         QCOMPARE(shareUrl(own, "a&b=%options%"), "http://h/s?h=a%26b%3D%25options%25");
-    }
-
-    void pageAddresses()
-    {
-        const QString base = defaultServerUrl();
         // The "server" option moves the sync endpoint, not the pages.
+        const QString base = defaultServerUrl();
         setServerOption("server", "http://127.0.0.1:1/tavrin-engine");
-        QCOMPARE(upgradePageUrl(), base + "/p/upgrade?uid=0");
-        setOption("user", qint64(46656));
-        QCOMPARE(resendPageUrl(), base + "/p/resend?uid=1000");
-        QCOMPARE(loginPageUrl(), base + "/p/_login");
-        QCOMPARE(sharePageUrl(36, "ab1cd", "twitter"), base + "/p/_share?uid=10&handle=ab1cd&type=twitter");
+        QCOMPARE(resendPageUrl(), base + "/p/resend?uid=10");
         QCOMPARE(sharePageUrl(36, "%TYPE%", "face book"), base + "/p/_share?uid=10&handle=%25TYPE%25&type=face%20book");
     }
 
     void passwordHash()
     {
         QCOMPARE(sha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
-        QCOMPARE(sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
         // Latin-1, not UTF-8: "é" is the one byte E9. Beyond Latin-1 every
         // UTF-16 unit hashes like a question mark.
         const QByteArray latin1Hash = QCryptographicHash::hash("caf\xe9", QCryptographicHash::Sha1).toHex();
@@ -302,20 +257,15 @@ private slots:
         QTest::newRow("mail: capitals, dots") << true << "Ann.Marie_O-Neil@Mail.Example.CO.UK" << true;
         QTest::newRow("mail: six-letter last label") << true << "a@example.museum" << true;
         QTest::newRow("mail: seven-letter last label") << true << "a@example.abcdefg" << false;
-        QTest::newRow("mail: ends in a dot") << true << "a@example.com." << false;
         QTest::newRow("mail: trailing newline") << true << "a@example.com\n" << false;
-        QTest::newRow("mail: leading space") << true << " a@example.com" << false;
         QTest::newRow("mail: one-character label") << true << "a@x.com" << false;
-        QTest::newRow("mail: label starts with a hyphen") << true << "a@-ab.com" << false;
         QTest::newRow("mail: two at signs") << true << "a@b@example.com" << false;
         QTest::newRow("mail: plus sign") << true << "a+b@example.com" << false;
         QTest::newRow("password: four characters") << false << "abcd" << false;
         QTest::newRow("password: ab-12") << false << "ab-12" << true;
-        QTest::newRow("password: mixed case") << false << "AbCdEf99" << true;
         QTest::newRow("password: space") << false << "abc de" << false;
         QTest::newRow("password: trailing newline") << false << "abcde\n" << false;
         QTest::newRow("password: non-ASCII letter") << false << "h\u0105s\u0142o1" << false;
-        QTest::newRow("password: underscore") << false << "ab_cd" << false;
     }
     void syntax()
     {
