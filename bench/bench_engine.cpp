@@ -17,6 +17,7 @@
 #include "engine.h"
 #include "engineglobals.h"
 #include "item.h"
+#include "recordingreporter.h"
 #include "tavrinconnector.h"
 #include "watcher.h"
 
@@ -225,21 +226,6 @@ void items5000(benchmark::State &state)
         });
 }
 
-// Prints as usual and keeps each benchmark's time per iteration.
-class RecordingReporter : public benchmark::ConsoleReporter
-{
-public:
-    std::map<std::string, double> times;
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-    }
-};
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -286,10 +272,7 @@ int main(int argc, char **argv)
     benchmark::Shutdown();
     Database::close();
 
-    const auto time = [&reporter](const char *name) {
-        const auto it = reporter.times.find(name);
-        return it == reporter.times.end() ? 0.0 : it->second;
-    };
+    const auto time = [&reporter](const char *name) { return reporter.time(name); };
     const auto pair = [](const char *name) {
         const auto it = pairTotals.find(name);
         return it == pairTotals.end() ? PairTotals() : it->second;

@@ -3,6 +3,7 @@
 //   json_serialize_commit  the same tree to compact text
 //   json_parse_polygon     a 100,000-number array of reals (a long pen stroke)
 #include "jsoncodec.h"
+#include "recordingreporter.h"
 
 #include <QJsonDocument>
 #include <QRandomGenerator>
@@ -148,22 +149,6 @@ BENCHMARK(json_serialize_commit_qt)->Unit(benchmark::kMillisecond)->MinTime(1.0)
 BENCHMARK(json_parse_polygon)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK(json_parse_polygon_qt)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 
-// Keeps each benchmark's time per iteration for the closing ratio lines.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    // No colours: their escape codes would run into the first ratio line.
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs)
-            if (!run.error_occurred)
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -172,14 +157,14 @@ int main(int argc, char **argv)
     // Build the data before timing starts.
     std::printf("commit answer: %lld bytes; polygon: %lld bytes\n", qlonglong(commitBytes().size()),
                 qlonglong(polygonBytes().size()));
-    RatioReporter reporter;
+    RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     for (const char *name : {"json_parse_commit", "json_serialize_commit", "json_parse_polygon"}) {
-        const auto ours = reporter.times.find(name);
-        const auto anchor = reporter.times.find(std::string(name) + "_qt");
-        if (ours != reporter.times.end() && anchor != reporter.times.end() && anchor->second > 0)
-            std::printf("ratio %s %.3f\n", name, ours->second / anchor->second);
+        const double ours = reporter.time(name);
+        const double anchor = reporter.time(std::string(name) + "_qt");
+        if (ours > 0 && anchor > 0)
+            std::printf("ratio %s %.3f\n", name, ours / anchor);
     }
     return 0;
 }

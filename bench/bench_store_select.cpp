@@ -4,6 +4,7 @@
 // Output ends with: ratio store_select_indexed_100k <indexed time / scan time>
 
 #include "database.h"
+#include "recordingreporter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -97,22 +98,6 @@ void selectScan(benchmark::State &state)
     }
 }
 
-// Prints as usual and keeps each benchmark's time per iteration.
-class RecordingReporter : public benchmark::ConsoleReporter
-{
-public:
-    std::map<std::string, double> times;
-
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-    }
-};
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -138,11 +123,7 @@ int main(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    const auto &t = reporter.times;
-    const auto time = [&t](const char *name) {
-        const auto it = t.find(name);
-        return it == t.end() ? 0.0 : it->second;
-    };
+    const auto time = [&reporter](const char *name) { return reporter.time(name); };
     const double indexed = time("findRow/indexed") + time("select/indexed");
     const double scanned = time("findRow/scan") + time("select/scan");
     if (indexed <= 0.0 || scanned <= 0.0) {
