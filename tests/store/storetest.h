@@ -1,139 +1,102 @@
 #pragma once
 
-// Helpers shared by the store's life-cycle, flush, file and kill tests.
+// Helpers shared by the store's tests.
 
 #include "database.h"
+#include "database_p.h"
+#include "tempstore.h"
 
-#include <QAtomicInt>
-#include <QDateTime>
 #include <QFile>
 #include <QMap>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QStringList>
-
-#include <algorithm>
+#include <QTest>
 
 // A connection of the test's own to a database file, for building files by
 // hand and for looking at what the store wrote.
 class RawDb
 {
 public:
-    explicit RawDb(const QString &path, const QString &options = QString())
-        : name(QStringLiteral("rawdb-%1").arg(counter().fetchAndAddRelaxed(1)))
+    explicit RawDb(const QString &path)
+        : name(QStringLiteral("rawdb-%1").arg(quintptr(this)))
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(options);
         db.open();
     }
     ~RawDb()
     {
-        QSqlDatabase::database(name, false).close();
+        db.close();
+        db = QSqlDatabase();
         QSqlDatabase::removeDatabase(name);
     }
-    RawDb(const RawDb &) = delete;
-    RawDb &operator=(const RawDb &) = delete;
+    Q_DISABLE_COPY(RawDb)
 
     bool exec(const QString &sql)
     {
-        QSqlQuery query(QSqlDatabase::database(name, false));
+        QSqlQuery query(db);
         if (query.exec(sql))
             return true;
         lastError = query.lastError().text();
         return false;
     }
-    bool execAll(const QStringList &statements)
+    // The rows of a query as text: cells joined by "|", rows by ";", NULL as "NULL".
+    QString text(const QString &sql)
     {
-        for (const QString &sql : statements) {
-            if (!exec(sql))
-                return false;
-        }
-        return true;
-    }
-    // Every row of a query, each cell as text ("NULL" for NULL).
-    QList<QStringList> rows(const QString &sql)
-    {
-        QList<QStringList> result;
-        QSqlQuery query(QSqlDatabase::database(name, false));
-        if (!query.exec(sql)) {
-            lastError = query.lastError().text();
-            return result;
-        }
+        QStringList rows;
+        QSqlQuery query(db);
+        query.exec(sql);
         while (query.next()) {
-            QStringList row;
+            QStringList cells;
             for (int i = 0; i < query.record().count(); ++i)
-                row.append(query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
-            result.append(row);
+                cells.append(query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
+            rows.append(cells.join(QLatin1Char('|')));
         }
-        return result;
-    }
-    QString value(const QString &sql)
-    {
-        const QList<QStringList> all = rows(sql);
-        return all.isEmpty() || all.first().isEmpty() ? QString() : all.first().first();
-    }
-    QStringList tables()
-    {
-        QStringList names;
-        for (const QStringList &row :
-             rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")))
-            names.append(row.first());
-        return names;
+        return rows.join(QLatin1Char(';'));
     }
 
     QString lastError;
 
 private:
-    static QAtomicInt &counter()
-    {
-        static QAtomicInt value;
-        return value;
-    }
     QString name;
+    QSqlDatabase db;
 };
 
-inline QString cellText(const QVariant &value)
+inline QString databaseFile(const QString &folder)
 {
-    if (isNullValue(value))
-        return QStringLiteral("NULL");
-    switch (value.typeId()) {
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return QString::number(value.toDouble(), 'g', 17);
-    case QMetaType::QDateTime:
-        return value.toDateTime().toString(Qt::ISODateWithMs);
-    default:
-        return value.toString();
-    }
-}
-
-// Every table of the open store by name: its rows as texts, sorted, so that
-// two stores compare equal when they hold the same rows in any row order.
-using StoreDump = QMap<QString, QList<QStringList>>;
-
-inline StoreDump dumpStore()
-{
-    StoreDump dump;
-    for (int table = 0; table < Database::tableCount(); ++table) {
-        QList<QStringList> rows;
-        RowCursor cursor = Database::allRows(table);
-        while (cursor.next()) {
-            QStringList cells;
-            for (const QVariant &cell : Database::rowValues(cursor))
-                cells.append(cellText(cell));
-            rows.append(cells);
-        }
-        std::sort(rows.begin(), rows.end());
-        dump.insert(Database::tableName(table), rows);
-    }
-    return dump;
+    return folder + QStringLiteral("/database.db");
 }
 
 inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Every table of the open store by name, its rows as sorted texts (cells
+// joined by "|"), so that two stores compare equal when they hold the same
+// rows in any row order. Doubles and date-times convert to text exactly.
+inline QMap<QString, QStringList> dumpStore()
+{
+    QMap<QString, QStringList> dump;
+    for (int table = 0; table < Database::tableCount(); ++table) {
+        QStringList &rows = dump[Database::tableName(table)];
+        RowCursor cursor = Database::allRows(table);
+        while (cursor.next()) {
+            QStringList cells;
+            for (const QVariant &cell : Database::rowValues(cursor))
+                cells.append(isNullValue(cell) ? QStringLiteral("NULL") : cell.toString());
+            rows.append(cells.join(QLatin1Char('|')));
+        }
+        rows.sort();
+    }
+    return dump;
 }

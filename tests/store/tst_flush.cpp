@@ -1,23 +1,15 @@
 // The write-behind flush: what reaches "database.db", from one thread or
 // many, and what happens when the file is locked or the disk is full.
 
-#include "database.h"
-#include "database_p.h"
 #include "storetest.h"
-#include "tempstore.h"
 
-#include <QDir>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTest>
 #include <QThread>
 
 #include <memory>
 
 namespace {
-
-const QStringList usedTables = {QStringLiteral("options"), QStringLiteral("items"), QStringLiteral("skrin"),
-                                QStringLiteral("skrin_text"), QStringLiteral("dirt_skrin")};
 
 // Declared type of every column, by table and column name.
 QHash<QString, QHash<QString, int>> declaredTypes()
@@ -37,37 +29,34 @@ QVariant randomValue(QRandomGenerator &random, int type)
     if (random.bounded(8) == 0)
         return random.bounded(2) ? QVariant() : QVariant(QString());
     switch (type) {
-    case QMetaType::LongLong:
-        return QVariant(qint64(random.generate64() >> 1) - (qint64(1) << 61));
-    case QMetaType::Int:
-        return QVariant(int(random.bounded(1000)));
-    case QMetaType::Double:
-        return QVariant(double(random.bounded(1.0e6)) - 5.0e5);
+    case QMetaType::LongLong: return QVariant(qint64(random.generate64() >> 1) - (qint64(1) << 61));
+    case QMetaType::Int: return QVariant(int(random.bounded(1000)));
+    case QMetaType::Double: return QVariant(double(random.bounded(1.0e6)) - 5.0e5);
     case QMetaType::QDateTime:
         return QVariant(QDateTime(QDate(2020, 1, 1), QTime(0, 0)).addMSecs(qint64(random.bounded(1u << 30))));
-    default: {
+    default:
         QString text;
         const int length = int(random.bounded(40));
         for (int i = 0; i < length; ++i)
             text.append(QChar(char16_t(u' ' + random.bounded(90))));
-        if (random.bounded(10) == 0)
-            text.append(QStringLiteral("ł€`'\""));
-        return text;
-    }
+        return random.bounded(10) == 0 ? text + QStringLiteral("ł€`'\"") : text;
     }
 }
 
 // Files stored during a run: name -> bytes, or a null array once removed.
 using FileModel = QHash<QString, QByteArray>;
 
-// One random step on the store; with `flushes`, about one step in a hundred
-// asks for a flush.
-void randomStep(QRandomGenerator &random, const QHash<QString, QHash<QString, int>> &types, FileModel *files,
-                bool flushes = true)
+// One random step on the store: a row inserted, changed or removed, a file
+// written or removed (with `files`), and now and then a flush (with `flushes`).
+void randomStep(QRandomGenerator &random, FileModel *files = nullptr, bool flushes = true)
 {
+    static const auto types = declaredTypes();
+    static const QStringList usedTables{"options", "items", "skrin", "skrin_text", "dirt_skrin"};
     const QString tableName = usedTables.at(random.bounded(int(usedTables.size())));
     const int table = Database::tableId(tableName);
     const QStringList columns = Database::columnNames(table);
+    const QList<int> rows = Database::allRows(table).rows;
+    const int row = rows.isEmpty() ? 0 : rows.at(random.bounded(int(rows.size())));
     const int choice = int(random.bounded(100));
     if (choice < 30) {
         Conditions values;
@@ -76,18 +65,12 @@ void randomStep(QRandomGenerator &random, const QHash<QString, QHash<QString, in
                 values.insert(c, randomValue(random, types[tableName].value(columns.at(c))));
         }
         Database::insertRow(table, values);
-    } else if (choice < 65) {
-        const RowCursor all = Database::allRows(table);
-        if (all.rows.isEmpty())
-            return;
-        const int row = all.rows.at(random.bounded(int(all.rows.size())));
+    } else if (choice < 65 && row) {
         const int column = int(random.bounded(int(columns.size())));
         Database::setValue(table, row, column, randomValue(random, types[tableName].value(columns.at(column))));
-    } else if (choice < 80) {
-        const RowCursor all = Database::allRows(table);
-        if (!all.rows.isEmpty())
-            Database::removeRow(table, all.rows.at(random.bounded(int(all.rows.size()))));
-    } else if (choice < 90 && files) {
+    } else if (choice >= 65 && choice < 80 && row) {
+        Database::removeRow(table, row);
+    } else if (choice >= 80 && choice < 90 && files) {
         QByteArray bytes(int(random.bounded(4096)) + 1, Qt::Uninitialized);
         for (char &b : bytes)
             b = char(random.bounded(256));
@@ -95,7 +78,7 @@ void randomStep(QRandomGenerator &random, const QHash<QString, QHash<QString, in
                                                                     : files->keys().at(random.bounded(int(files->size())));
         Database::setFileData(name, bytes);
         files->insert(name, bytes);
-    } else if (choice < 98 && files && !files->isEmpty()) {
+    } else if (choice >= 90 && choice < 98 && files && !files->isEmpty()) {
         const QString name = files->keys().at(random.bounded(int(files->size())));
         Database::removeFile(name);
         files->insert(name, QByteArray());
@@ -106,9 +89,15 @@ void randomStep(QRandomGenerator &random, const QHash<QString, QHash<QString, in
     }
 }
 
-// After a reopen: the same tables, and every file as the model says.
-void verifyFiles(const QString &folder, const FileModel &files)
+// Closes and reopens the store, which must then hold the same tables, and
+// its "files" folder every file as `files` says.
+void reopenAndCompare(const QString &folder, const FileModel &files = FileModel())
 {
+    const auto expected = dumpStore();
+    Database::close();
+    QString error;
+    QVERIFY2(Database::open(folder, &error), qPrintable(error));
+    QCOMPARE(dumpStore(), expected);
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
         const QString path = folder + QStringLiteral("/files/") + it.key();
         if (it->isNull())
@@ -117,26 +106,6 @@ void verifyFiles(const QString &folder, const FileModel &files)
             QCOMPARE(readFile(path), *it);
     }
 }
-
-class Writer : public QThread
-{
-public:
-    Writer(quint32 seed, int steps)
-        : seed(seed), steps(steps)
-    {
-    }
-    void run() override
-    {
-        QRandomGenerator random(seed);
-        const auto types = declaredTypes();
-        for (int i = 0; i < steps; ++i)
-            randomStep(random, types, nullptr);
-    }
-
-private:
-    quint32 seed;
-    int steps;
-};
 
 } // namespace
 
@@ -151,198 +120,116 @@ private slots:
         Database::close();
     }
 
-    void nothingPendingWritesNothing();
-    void roundTrip_data();
-    void roundTrip();
-    void severalWriterThreads();
-    void lockedDatabaseLosesNothing();
-    void fullDiskLosesNothing();
-    void closeWritesPendingWork();
-    void quotedNames();
-    void memoryOnlyTableDoesNotBlockOthers();
-};
-
-void TestFlush::nothingPendingWritesNothing()
-{
-    TempStore store;
-    QVERIFY(Database::open(store.path()));
-    QVERIFY(Database::flush());
-    Database::close();
-    const QString path = store.path() + QStringLiteral("/database.db");
-    const QByteArray before = readFile(path);
-    QVERIFY(Database::open(store.path()));
-    QVERIFY(Database::flush());
-    QVERIFY(Database::flush());
-    Database::close();
-    QCOMPARE(readFile(path), before);
-}
-
-void TestFlush::roundTrip_data()
-{
-    QTest::addColumn<quint32>("seed");
-    QTest::addColumn<bool>("periodic");
-    QTest::newRow("seed 1, periodic flushes") << 1u << true;
-    QTest::newRow("seed 2, only forced flushes") << 2u << false;
-}
-
-void TestFlush::roundTrip()
-{
-    QFETCH(quint32, seed);
-    QFETCH(bool, periodic);
-    TempStore store;
-    QVERIFY(Database::open(store.path()));
-    store_internal::pausePeriodicFlush(!periodic);
-    QRandomGenerator random(seed);
-    const auto types = declaredTypes();
-    FileModel files;
-    for (int round = 0; round < 2; ++round) {
-        for (int i = 0; i < 1000; ++i)
-            randomStep(random, types, &files);
-        const StoreDump expected = dumpStore();
-        Database::close();
-        QString error;
-        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
-        store_internal::pausePeriodicFlush(!periodic);
-        QCOMPARE(dumpStore(), expected);
-        verifyFiles(store.path(), files);
-    }
-}
-
-void TestFlush::severalWriterThreads()
-{
-    TempStore store;
-    QVERIFY(Database::open(store.path()));
-    std::vector<std::unique_ptr<Writer>> writers;
-    for (quint32 i = 0; i < 4; ++i)
-        writers.push_back(std::make_unique<Writer>(100 + i, 1000));
-    for (auto &writer : writers)
-        writer->start();
-    for (auto &writer : writers)
-        QVERIFY(writer->wait(QDeadlineTimer(60000)));
-    const StoreDump expected = dumpStore();
-    Database::close();
-    QVERIFY(Database::open(store.path()));
-    QCOMPARE(dumpStore(), expected);
-}
-
-void TestFlush::lockedDatabaseLosesNothing()
-{
-    TempStore store;
-    QVERIFY(Database::open(store.path()));
-    QRandomGenerator random(7);
-    const auto types = declaredTypes();
-    for (int i = 0; i < 300; ++i)
-        randomStep(random, types, nullptr);
-    QVERIFY(Database::flush());
-
-    const QString path = store.path() + QStringLiteral("/database.db");
+    void roundTrip_data()
     {
-        RawDb other(path, QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
-        QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
-        for (int i = 0; i < 300; ++i)
-            randomStep(random, types, nullptr, false);
-        QVERIFY(!Database::flush());
-        // The failed work waits for the next flush; more arrives meanwhile.
-        for (int i = 0; i < 100; ++i)
-            randomStep(random, types, nullptr, false);
-        QVERIFY(!Database::flush());
-        QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+        QTest::addColumn<quint32>("seed");
+        QTest::addColumn<bool>("periodic");
+        QTest::addColumn<int>("threads");
+        QTest::newRow("one writer, periodic flushes") << 1u << true << 1;
+        QTest::newRow("one writer, only forced flushes") << 2u << false << 1;
+        QTest::newRow("four writer threads") << 100u << true << 4;
     }
-    QVERIFY(Database::flush());
-    for (int i = 0; i < 100; ++i)
-        randomStep(random, types, nullptr);
-    const StoreDump expected = dumpStore();
-    Database::close();
-    QVERIFY(Database::open(store.path()));
-    QCOMPARE(dumpStore(), expected);
-}
 
-void TestFlush::fullDiskLosesNothing()
-{
-    TempStore store;
-    QVERIFY(Database::open(store.path()));
-    const int skrin = Database::tableId(QStringLiteral("skrin"));
-    const int desc = Database::columnId(skrin, QStringLiteral("desc"));
-    for (int i = 0; i < 20; ++i)
-        Database::insertRow(skrin, {{0, i}, {desc, QStringLiteral("first %1").arg(i)}});
-    QVERIFY(Database::flush());
+    // Random work, then close and reopen: the same tables and files. The
+    // first writer alone works on files too.
+    void roundTrip()
+    {
+        QFETCH(quint32, seed);
+        QFETCH(bool, periodic);
+        QFETCH(int, threads);
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        FileModel files;
+        for (quint32 round = 0; round < 2; ++round) {
+            store_internal::pausePeriodicFlush(!periodic);
+            std::vector<std::unique_ptr<QThread>> writers;
+            for (int w = 0; w < threads; ++w) {
+                writers.emplace_back(QThread::create([&files, w, start = seed + 10 * round + quint32(w)] {
+                    QRandomGenerator random(start);
+                    for (int i = 0; i < 1000; ++i)
+                        randomStep(random, w == 0 ? &files : nullptr);
+                }));
+                writers.back()->start();
+            }
+            for (auto &writer : writers)
+                QVERIFY(writer->wait(QDeadlineTimer(60000)));
+            reopenAndCompare(store.path(), files);
+        }
+    }
 
-    QVariant pages;
-    QVERIFY(store_internal::runOnWriter(QStringLiteral("PRAGMA page_count"), &pages));
-    QVERIFY(store_internal::runOnWriter(QStringLiteral("PRAGMA max_page_count = %1").arg(pages.toLongLong())));
-    for (int i = 20; i < 300; ++i)
-        Database::insertRow(skrin, {{0, i}, {desc, QString(2000, QLatin1Char('a' + i % 26))}});
-    Database::setValue(skrin, 1, desc, QStringLiteral("changed while full"));
-    Database::removeRow(skrin, 2);
-    QVERIFY(!Database::flush());
-    QVERIFY(!Database::flush());
+    void failedFlushLosesNothing_data()
+    {
+        QTest::addColumn<bool>("diskFull");
+        QTest::newRow("database locked by another connection") << false;
+        QTest::newRow("disk full") << true;
+    }
 
-    QVERIFY(store_internal::runOnWriter(QStringLiteral("PRAGMA max_page_count = 1073741823")));
-    QVERIFY(Database::flush());
-    const StoreDump expected = dumpStore();
-    QCOMPARE(expected.value(QStringLiteral("skrin")).size(), 299);
-    Database::close();
-    QVERIFY(Database::open(store.path()));
-    QCOMPARE(dumpStore(), expected);
-    RawDb db(store.path() + QStringLiteral("/database.db"));
-    QCOMPARE(db.value(QStringLiteral("SELECT count(*) FROM skrin")), QStringLiteral("299"));
-    QCOMPARE(db.value(QStringLiteral("SELECT count(DISTINCT id) FROM skrin")), QStringLiteral("299"));
-}
+    // While flushes fail, work piles up; once they succeed again nothing is
+    // lost, and no two rows in memory have come to share one in the file.
+    void failedFlushLosesNothing()
+    {
+        QFETCH(bool, diskFull);
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QRandomGenerator random(7);
+        for (int i = 0; i < 300; ++i)
+            randomStep(random);
+        QVERIFY(Database::flush());
+        {
+            RawDb other(databaseFile(store.path()));
+            QVariant pages;
+            if (diskFull) {
+                QVERIFY(store_internal::runOnWriter("PRAGMA page_count", &pages));
+                QVERIFY(store_internal::runOnWriter(QStringLiteral("PRAGMA max_page_count = %1").arg(pages.toInt())));
+            } else {
+                QVERIFY(other.exec("BEGIN EXCLUSIVE"));
+            }
+            const int skrin = Database::tableId("skrin");
+            const int desc = Database::columnId(skrin, "desc");
+            for (int i = 0; i < 300; ++i) {
+                randomStep(random, nullptr, false);
+                Database::insertRow(skrin, {{0, i}, {desc, QString(2000, QLatin1Char('a' + i % 26))}});
+            }
+            QVERIFY(!Database::flush());
+            // The failed work waits for the next flush; more arrives meanwhile.
+            for (int i = 0; i < 100; ++i)
+                randomStep(random, nullptr, false);
+            QVERIFY(!Database::flush());
+            QVERIFY(diskFull ? store_internal::runOnWriter("PRAGMA max_page_count = 1073741823")
+                             : other.exec("ROLLBACK"));
+        }
+        QVERIFY(Database::flush());
+        for (int i = 0; i < 100; ++i)
+            randomStep(random);
+        reopenAndCompare(store.path());
+    }
 
-void TestFlush::closeWritesPendingWork()
-{
-    TempStore store;
-    QVERIFY(Database::open(store.path()));
-    store_internal::pausePeriodicFlush(true);
-    const int options = Database::tableId(QStringLiteral("options"));
-    for (int i = 0; i < 50; ++i)
-        Database::insertRow(options, {{0, QStringLiteral("n%1").arg(i)}, {1, i}});
-    // One-off flushes still in the queue when close comes.
-    for (int i = 0; i < 5; ++i)
-        Database::startSingleFlush();
-    Database::close();
-    RawDb db(store.path() + QStringLiteral("/database.db"));
-    QCOMPARE(db.value(QStringLiteral("SELECT count(*) FROM options")), QStringLiteral("50"));
-}
-
-void TestFlush::quotedNames()
-{
-    QCOMPARE(store_internal::quoteIdentifier(QStringLiteral("plain")), QStringLiteral("`plain`"));
-    QCOMPARE(store_internal::quoteIdentifier(QStringLiteral("a`b")), QStringLiteral("`a``b`"));
-
-    // A table whose name needs the quoting, written through the flush.
-    TempStore store;
-    QVERIFY(Database::open(store.path()));
-    QVERIFY(store_internal::runOnWriter(QStringLiteral("CREATE TABLE `we``ird` (`co``l` TEXT)")));
-    const int table = Database::addTable(QStringLiteral("we`ird"), {QStringLiteral("co`l")});
-    const int row = Database::insertRow(table, {{0, QStringLiteral("one")}});
-    QVERIFY(Database::flush());
-    QVERIFY(Database::setValue(table, row, 0, QStringLiteral("two")));
-    QVERIFY(Database::flush());
-    QVariant value;
-    QVERIFY(store_internal::runOnWriter(QStringLiteral("SELECT `co``l` FROM `we``ird`"), &value));
-    QCOMPARE(value.toString(), QStringLiteral("two"));
-    QVERIFY(Database::removeRow(table, row));
-    QVERIFY(Database::flush());
-    QVERIFY(store_internal::runOnWriter(QStringLiteral("SELECT count(*) FROM `we``ird`"), &value));
-    QCOMPARE(value.toInt(), 0);
-}
-
-void TestFlush::memoryOnlyTableDoesNotBlockOthers()
-{
-    TempStore store;
-    QVERIFY(Database::open(store.path()));
-    const int scratch = Database::addTable(QStringLiteral("scratch"), {QStringLiteral("a")});
-    Database::insertRow(scratch, {{0, QStringLiteral("in memory")}});
-    const int options = Database::tableId(QStringLiteral("options"));
-    Database::insertRow(options, {{0, QStringLiteral("k")}, {1, QStringLiteral("v")}});
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("scratch is not in the database file")));
-    QVERIFY(Database::flush());
-    QCOMPARE(Database::rowCount(scratch), 1);
-    Database::close();
-    RawDb db(store.path() + QStringLiteral("/database.db"));
-    QCOMPARE(db.value(QStringLiteral("SELECT value FROM options WHERE name = 'k'")), QStringLiteral("v"));
-}
+    // Tables added in memory beside the declared ones: one whose names need
+    // quoting reaches the file, one the file lacks blocks nothing else.
+    void tablesBesideTheDeclaredOnes()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(store_internal::runOnWriter("CREATE TABLE `we``ird` (`co``l` TEXT)"));
+        const int weird = Database::addTable("we`ird", {"co`l"});
+        const int scratch = Database::addTable("scratch", {"a"});
+        Database::insertRow(weird, {{0, "one"}});
+        Database::insertRow(weird, {{0, "two"}});
+        Database::insertRow(scratch, {{0, "in memory"}});
+        Database::insertRow(Database::tableId("options"), {{0, "k"}, {1, "v"}});
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("scratch is not in the database file"));
+        QVERIFY(Database::flush());
+        QVERIFY(Database::setValue(weird, 1, 0, "three"));
+        QVERIFY(Database::removeRow(weird, 2));
+        QVERIFY(Database::flush());
+        QVariant value;
+        QVERIFY(store_internal::runOnWriter("SELECT group_concat(`co``l`) FROM `we``ird`", &value));
+        QCOMPARE(value.toString(), QStringLiteral("three"));
+        QCOMPARE(Database::rowCount(scratch), 1);
+        Database::close();
+        QCOMPARE(RawDb(databaseFile(store.path())).text("SELECT * FROM options"), QStringLiteral("k|v"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestFlush)
 #include "tst_flush.moc"

@@ -4,42 +4,28 @@
 // The test starts its own executable with "--writer-child", which writes rows
 // and files in a loop until it is killed.
 
-#include "database.h"
 #include "storetest.h"
-#include "tempstore.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTest>
 #include <QThread>
 
 #include <cstdio>
 
 namespace {
 
-// Columns of `skrin` that the child writes.
+// Columns of `skrin` that the child writes; `check` is written last by
+// insertRow, so a row without it is still being made.
 struct Columns
 {
-    int table = -1;
-    int id = -1;
-    int title = -1;
-    int file = -1;
-    int passwordHash = -1;
-    int check = -1; // written last by insertRow: a row without it is still being made
-
-    static Columns find()
-    {
-        Columns c;
-        c.table = Database::tableId(QStringLiteral("skrin"));
-        c.id = Database::columnId(c.table, QStringLiteral("id"));
-        c.title = Database::columnId(c.table, QStringLiteral("title"));
-        c.file = Database::columnId(c.table, QStringLiteral("file"));
-        c.passwordHash = Database::columnId(c.table, QStringLiteral("password_hash"));
-        c.check = Database::columnId(c.table, QStringLiteral("customize"));
-        return c;
-    }
+    int table = Database::tableId(QStringLiteral("skrin"));
+    int id = Database::columnId(table, QStringLiteral("id"));
+    int title = Database::columnId(table, QStringLiteral("title"));
+    int file = Database::columnId(table, QStringLiteral("file"));
+    int passwordHash = Database::columnId(table, QStringLiteral("password_hash"));
+    int check = Database::columnId(table, QStringLiteral("customize"));
 };
 
 QString sha1(const QByteArray &bytes)
@@ -57,11 +43,10 @@ QString selfChecked(int value)
     return QStringLiteral("%1:%2").arg(value).arg(sha1(QByteArray::number(value)));
 }
 
-void say(const QByteArray &line)
+int randomRow(QRandomGenerator &random, int table)
 {
-    std::fputs(line.constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    const RowCursor rows = Database::allRows(table);
+    return rows.rows.isEmpty() ? 0 : rows.rows.at(random.bounded(int(rows.rows.size())));
 }
 
 // Odd ids are never removed, so the parent can check that the last one
@@ -70,14 +55,15 @@ int runWriterChild(const QString &folder, quint32 seed)
 {
     if (!Database::open(folder))
         return 2;
-    const Columns c = Columns::find();
+    const Columns c;
     qint64 nextId = 1;
     RowCursor all = Database::allRows(c.table);
     while (all.next())
         nextId = std::max(nextId, Database::value(all, c.id).toLongLong() + 1);
     QRandomGenerator random(seed);
     qint64 lastOdd = 0;
-    say("ready");
+    std::puts("ready");
+    std::fflush(stdout);
     for (;;) {
         const int op = int(random.bounded(100));
         if (op < 55) {
@@ -87,33 +73,25 @@ int runWriterChild(const QString &folder, quint32 seed)
             const QString name = Database::storeNewFile(bytes, QStringLiteral(".png"));
             const QString title = QStringLiteral("title %1 ").arg(random.generate()).repeated(int(random.bounded(5)));
             const qint64 id = nextId++;
-            Database::insertRow(c.table, {{c.id, id},
-                                          {c.title, title},
-                                          {c.file, name},
+            Database::insertRow(c.table, {{c.id, id}, {c.title, title}, {c.file, name},
                                           {c.check, rowCheck(id, title, name, bytes)}});
-            if (id % 2 == 1)
-                lastOdd = id;
+            lastOdd = id % 2 == 1 ? id : lastOdd;
         } else if (op < 75) {
-            const RowCursor rows = Database::allRows(c.table);
-            if (!rows.rows.isEmpty()) {
-                const int row = rows.rows.at(random.bounded(int(rows.rows.size())));
+            if (const int row = randomRow(random, c.table))
                 Database::setValue(c.table, row, c.passwordHash, selfChecked(int(random.bounded(1000000))));
-            }
         } else if (op < 90) {
-            const RowCursor rows = Database::allRows(c.table);
-            if (!rows.rows.isEmpty()) {
-                const int row = rows.rows.at(random.bounded(int(rows.rows.size())));
-                if (Database::value(c.table, row, c.id).toLongLong() % 2 == 0) {
-                    // The row first: the file may go only once no row names it.
-                    const QString name = Database::value(c.table, row, c.file).toString();
-                    Database::removeRow(c.table, row);
-                    Database::removeFile(name);
-                }
+            const int row = randomRow(random, c.table);
+            if (row && Database::value(c.table, row, c.id).toLongLong() % 2 == 0) {
+                // The row first: the file may go only once no row names it.
+                const QString name = Database::value(c.table, row, c.file).toString();
+                Database::removeRow(c.table, row);
+                Database::removeFile(name);
             }
         } else {
             const qint64 durable = lastOdd;
             if (Database::flush())
-                say("flushed " + QByteArray::number(durable));
+                std::printf("flushed %lld\n", qlonglong(durable));
+            std::fflush(stdout);
         }
         QThread::usleep(500);
     }
@@ -126,67 +104,64 @@ class TestKill : public QObject
     Q_OBJECT
 
 private slots:
-    void killedWriterLeavesWholeRows();
-};
-
-void TestKill::killedWriterLeavesWholeRows()
-{
-    TempStore store;
-    QRandomGenerator random(20240601);
-    qint64 rowsSeen = 0;
-    for (int kill = 0; kill < 10; ++kill) {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--writer-child"), store.path(), QString::number(random.generate())});
-        QVERIFY(child.waitForStarted(10000));
-        QByteArray output;
-        while (!output.contains("ready\n")) {
-            QVERIFY2(child.waitForReadyRead(30000), "the writer did not start");
-            output += child.readAllStandardOutput();
-        }
-        QThread::msleep(50 + random.bounded(650));
-        child.kill();
-        QVERIFY(child.waitForFinished(10000));
-        output += child.readAllStandardOutput();
-
-        qint64 durable = 0;
-        for (const QByteArray &line : output.split('\n')) {
-            if (line.startsWith("flushed "))
-                durable = line.mid(8).toLongLong();
-        }
-
-        QString error;
-        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
-        const Columns c = Columns::find();
-        int incomplete = 0;
-        bool durableFound = durable == 0;
-        RowCursor rows = Database::allRows(c.table);
-        while (rows.next()) {
-            const qint64 id = Database::value(rows, c.id).toLongLong();
-            const QString title = Database::value(rows, c.title).toString();
-            const QString file = Database::value(rows, c.file).toString();
-            const QVariant check = Database::value(rows, c.check);
-            if (isNullValue(check)) {
-                // Caught between the steps of insertRow; only the newest row can be.
-                ++incomplete;
-                Database::removeRow(rows);
-                continue;
+    void killedWriterLeavesWholeRows()
+    {
+        TempStore store;
+        QRandomGenerator random(20240601);
+        qint64 rowsSeen = 0;
+        for (int kill = 0; kill < 10; ++kill) {
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("--writer-child"), store.path(), QString::number(random.generate())});
+            QVERIFY(child.waitForStarted(10000));
+            QByteArray output;
+            while (!output.contains("ready\n")) {
+                QVERIFY2(child.waitForReadyRead(30000), "the writer did not start");
+                output += child.readAllStandardOutput();
             }
-            durableFound = durableFound || id == durable;
-            QVERIFY2(QFile::exists(Database::filePath(file)), qPrintable(file));
-            QCOMPARE(check.toString(), rowCheck(id, title, file, Database::fileData(file)));
-            const QVariant hash = Database::value(rows, c.passwordHash);
-            if (!isNullValue(hash))
-                QCOMPARE(hash.toString(), selfChecked(hash.toString().section(QLatin1Char(':'), 0, 0).toInt()));
-            ++rowsSeen;
+            QThread::msleep(50 + random.bounded(650));
+            child.kill();
+            QVERIFY(child.waitForFinished(10000));
+            output += child.readAllStandardOutput();
+            qint64 durable = 0;
+            for (const QByteArray &line : output.split('\n')) {
+                if (line.startsWith("flushed "))
+                    durable = line.mid(8).toLongLong();
+            }
+
+            QString error;
+            QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+            const Columns c;
+            int incomplete = 0;
+            bool durableFound = durable == 0;
+            RowCursor rows = Database::allRows(c.table);
+            while (rows.next()) {
+                const qint64 id = Database::value(rows, c.id).toLongLong();
+                const QString file = Database::value(rows, c.file).toString();
+                const QVariant check = Database::value(rows, c.check);
+                if (isNullValue(check)) {
+                    // Caught between the steps of insertRow; only the newest row can be.
+                    ++incomplete;
+                    Database::removeRow(rows);
+                    continue;
+                }
+                durableFound = durableFound || id == durable;
+                QVERIFY2(QFile::exists(Database::filePath(file)), qPrintable(file));
+                QCOMPARE(check.toString(), rowCheck(id, Database::value(rows, c.title).toString(), file,
+                                                    Database::fileData(file)));
+                const QString hash = Database::value(rows, c.passwordHash).toString();
+                if (!hash.isEmpty())
+                    QCOMPARE(hash, selfChecked(hash.section(QLatin1Char(':'), 0, 0).toInt()));
+                ++rowsSeen;
+            }
+            QVERIFY(incomplete <= 1);
+            QVERIFY2(durableFound, qPrintable(QStringLiteral("row %1 was reported flushed").arg(durable)));
+            Database::close();
         }
-        QVERIFY(incomplete <= 1);
-        QVERIFY2(durableFound, qPrintable(QStringLiteral("row %1 was reported flushed").arg(durable)));
-        Database::close();
+        QVERIFY(rowsSeen > 0);
     }
-    QVERIFY(rowsSeen > 0);
-}
+};
 
 int main(int argc, char *argv[])
 {
