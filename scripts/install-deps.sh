@@ -12,6 +12,8 @@ packages=(
   libsqlite3-dev libbenchmark-dev
   libclang-rt-14-dev
   fonts-dejavu-core
+  qt6-svg-dev
+  xvfb xauth xdotool
 )
 
 missing=()
