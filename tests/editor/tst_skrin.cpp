@@ -2,6 +2,7 @@
 // picture, tool switching, the changed mark and the order of teardown.
 
 #include "dirtyskrins.h"
+#include "imagecache.h"
 #include "openstore.h"
 #include "skrin.h"
 #include "skrinitemfactory.h"
@@ -247,6 +248,48 @@ private slots:
         }
         QCOMPARE(writes.count, 1);
         QVERIFY(isSkrinDirty(skrin));
+    }
+
+    // View mode shows the rendered picture (or "Loading") inside a shadow;
+    // the first switch to a tool shows the items instead.
+    void paintsThePictureInViewMode()
+    {
+        OpenStore store;
+        const Id skrin = OpenStore::newSkrin(QRectF(0, 0, 60, 40));
+        const Id row = OpenStore::newRow(rectangle, skrin, 0, 0, 1);
+        Skrin scene(skrin);
+        QGraphicsView view(&scene);
+        view.resize(300, 200);
+        view.setSceneRect(-100, -80, 260, 180);
+        const QPoint centre = view.mapFromScene(QPointF(30, 20));
+        const QPoint inside = view.mapFromScene(QPointF(10, 8));
+        const QPoint ring = view.mapFromScene(QPointF(30, 0)) - QPoint(0, 1);
+        const auto shot = [&] {
+            QImage image(view.viewport()->size(), QImage::Format_ARGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            view.render(&painter, QRectF(), view.viewport()->rect());
+            return image;
+        };
+
+        QImage image = shot(); // no picture yet
+        QVERIFY(image.pixelColor(inside) != QColor(Qt::red));
+        QVERIFY(image.pixelColor(ring).red() < 0xeb); // the shadow's darkest ring
+        QCOMPARE(image.pixelColor(0, 100), QColor(220, 220, 220)); // the left strip
+
+        QPixmap picture(60, 40);
+        picture.fill(Qt::red);
+        const QString file = QStringLiteral("picture.png");
+        cachePixmap(file, picture);
+        setMember(skrin, QStringLiteral("file"), file);
+        image = shot();
+        QCOMPARE(image.pixelColor(inside), QColor(Qt::red));
+        QVERIFY(!boxOf(scene, row)->isVisible());
+
+        scene.setTool(Skrin::ToolPen);
+        image = shot();
+        QVERIFY(image.pixelColor(centre) != QColor(Qt::red));
+        QVERIFY(boxOf(scene, row)->isVisible());
     }
 
     void viewModeKeys()
