@@ -1,14 +1,16 @@
-// The editor scene on a real store: items built from rows, pins above the
-// picture, tool switching, the changed mark and the order of teardown.
+// The editor scene and view on a real store: items built from rows, pins
+// above the picture, tool switching, the changed mark, the background, keys
+// and the order of teardown.
 
 #include "dirtyskrins.h"
 #include "imagecache.h"
 #include "openstore.h"
 #include "skrin.h"
 #include "skrinitemfactory.h"
+#include "skrinview.h"
 #include "testbox.h"
-#include "watcher.h"
 
+#include <QGraphicsTextItem>
 #include <QGraphicsView>
 #include <QSignalSpy>
 #include <QTest>
@@ -33,10 +35,8 @@ public:
         watch(WatchFilter{{QStringLiteral("id"), QVariant(id)}});
     }
     void onSet(const QString &name, const QVariant &) override { count += name == member; }
+    const QString member;
     int count = 0;
-
-private:
-    QString member;
 };
 
 } // namespace
@@ -53,12 +53,6 @@ private slots:
             const bool isPin = table == pin;
             setSkrinItemMaker(table, [isPin](Id id, Skrin *skrin) { return new TestBox(id, skrin, isPin); });
         }
-    }
-
-    void cleanupTestCase()
-    {
-        for (const QString &table : Skrin::itemTables())
-            setSkrinItemMaker(table, nullptr);
     }
 
     void buildsItemsForRowsBeforeAndAfter()
@@ -138,8 +132,6 @@ private slots:
         scene.setTool(Skrin::ToolPen);
         QCOMPARE(changed.takeFirst().at(0).toInt(), 5);
         QCOMPARE(scene.currentToolOptions().penSize, 2.0);
-        QCOMPARE(scene.toolOptionsOf(Skrin::ToolMarker).color, QColor(Qt::green));
-        QCOMPARE(scene.toolOptionsOf(Skrin::ToolText).font.pointSize(), 12);
         QVERIFY(boxOf(scene, row)->isVisible());
         QCOMPARE(view.dragMode(), QGraphicsView::NoDrag);
 
@@ -164,10 +156,6 @@ private slots:
         QCOMPARE(changed.size(), 2);
         QCOMPARE(changed.at(1).at(0).toInt(), 3);
         QCOMPARE(boxOf(scene, row)->tools, (QList<int>{0, 5, 3, 4, 0, 13, 3}));
-
-        QCOMPARE(Skrin::tableForTool(Skrin::ToolEllipseFrame), QStringLiteral("skrin_ellipse_frame"));
-        QCOMPARE(Skrin::toolForTable(QStringLiteral("skrin_image")), int(Skrin::ToolImage));
-        QCOMPARE(Skrin::toolForTable(QStringLiteral("skrin")), 0);
     }
 
     void recordsChangesOncePerPeriod()
@@ -194,45 +182,28 @@ private slots:
         // Loading in view mode applied z and marked the scene: never recorded,
         // not even by the first switch to a drawing tool.
         QVERIFY(scene.isModified());
-        QCOMPARE(records([&] {
-                     scene.setTool(Skrin::ToolPen);
-                     scene.checkIsModified();
-                 }),
-                 0);
+        QCOMPARE(records([&] { scene.setTool(Skrin::ToolPen), scene.checkIsModified(); }), 0);
 
         // Several strokes within one period make one record.
         QCOMPARE(records([&] {
-                     box->setPos(5, 5);
-                     box->setPos(6, 6);
-                     box->setZValue(3);
-                     scene.checkIsModified();
-                     scene.checkIsModified();
-                 }),
-                 1);
+            box->setPos(5, 5), box->setPos(6, 6), box->setZValue(3);
+            scene.checkIsModified(), scene.checkIsModified();
+        }), 1);
         QCOMPARE(getMember(row, QStringLiteral("x")).toDouble(), 6.0);
 
         // A stroke just before going back to view mode is recorded at once.
-        QCOMPARE(records([&] {
-                     box->setPos(7, 7);
-                     scene.setTool(Skrin::ToolNone);
-                 }),
-                 1);
+        QCOMPARE(records([&] { box->setPos(7, 7), scene.setTool(Skrin::ToolNone); }), 1);
         QVERIFY(!scene.isModified());
 
         // A change while in view mode is dropped.
-        QCOMPARE(records([&] {
-                     scene.setModified();
-                     scene.checkIsModified();
-                 }),
-                 0);
+        QCOMPARE(records([&] { scene.setModified(), scene.checkIsModified(); }), 0);
 
         // The timer drives the check.
         scene.setTool(Skrin::ToolPen);
         QCOMPARE(records([&] {
-                     box->setPos(8, 8);
-                     QVERIFY2(QTest::qWaitFor([&] { return !scene.isModified(); }), "no check ran");
-                 }),
-                 1);
+            box->setPos(8, 8);
+            QVERIFY(QTest::qWaitFor([&] { return !scene.isModified(); }));
+        }), 1);
     }
 
     void recordsPendingChangeOnClose()
@@ -261,7 +232,6 @@ private slots:
         QGraphicsView view(&scene);
         view.resize(300, 200);
         view.setSceneRect(-100, -80, 260, 180);
-        const QPoint centre = view.mapFromScene(QPointF(30, 20));
         const QPoint inside = view.mapFromScene(QPointF(10, 8));
         const QPoint ring = view.mapFromScene(QPointF(30, 0)) - QPoint(0, 1);
         const auto shot = [&] {
@@ -272,7 +242,7 @@ private slots:
             return image;
         };
 
-        QImage image = shot(); // no picture yet
+        QImage image = shot(); // no picture yet: "Loading"
         QVERIFY(image.pixelColor(inside) != QColor(Qt::red));
         QVERIFY(image.pixelColor(ring).red() < 0xeb); // the shadow's darkest ring
         QCOMPARE(image.pixelColor(0, 100), QColor(220, 220, 220)); // the left strip
@@ -288,7 +258,7 @@ private slots:
 
         scene.setTool(Skrin::ToolPen);
         image = shot();
-        QVERIFY(image.pixelColor(centre) != QColor(Qt::red));
+        QVERIFY(image.pixelColor(inside) != QColor(Qt::red));
         QVERIFY(boxOf(scene, row)->isVisible());
     }
 
@@ -321,7 +291,6 @@ private slots:
             OpenStore::newRow(table, skrin, z, z, z), z += 1;
         for (int round = 0; round < 3; ++round) {
             auto scene = std::make_unique<Skrin>(skrin);
-            QSignalSpy editing(scene.get(), &Skrin::textEditChanged);
             QCOMPARE(scene->annotationItems().size(), 12);
             std::unique_ptr<QGraphicsView> view;
             if (round > 0)
@@ -335,6 +304,67 @@ private slots:
             view.reset();
         }
         QCOMPARE(childItems(skrin).size(), 11);
+    }
+    // The view's delete keys: reported only when nothing in the scene took
+    // them, so typing in a note never deletes the screenshot.
+    void reportsUnhandledDeleteKeys_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("reported");
+        QTest::newRow("Delete") << int(Qt::Key_Delete) << int(Qt::NoModifier) << true;
+        QTest::newRow("Backspace") << int(Qt::Key_Backspace) << int(Qt::NoModifier) << true;
+        QTest::newRow("keypad Delete") << int(Qt::Key_Delete) << int(Qt::KeypadModifier) << true;
+        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << false;
+        QTest::newRow("Ctrl+Backspace") << int(Qt::Key_Backspace) << int(Qt::ControlModifier) << false;
+    }
+
+    void reportsUnhandledDeleteKeys()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, reported);
+        OpenStore store;
+        Skrin scene(OpenStore::newSkrin());
+        SkrinView view;
+        view.setScene(&scene);
+        QSignalSpy deletes(&view, &SkrinView::delKey);
+        QSignalSpy keys(&view, &CustomView::keyPressed);
+        QTest::keyClick(&view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(deletes.size(), reported ? 1 : 0);
+        // Nothing accepted it: the view reports the key as well.
+        QVERIFY(!keys.isEmpty());
+        QCOMPARE(keys.last().at(0).toInt(), QKeyCombination(Qt::KeyboardModifiers(modifiers), Qt::Key(key)).toCombined());
+    }
+
+    void keysTakenByATextStayThere()
+    {
+        OpenStore store;
+        Skrin scene(OpenStore::newSkrin());
+        SkrinView view;
+        view.setScene(&scene);
+        auto *note = new QGraphicsTextItem(QStringLiteral("note"));
+        note->setTextInteractionFlags(Qt::TextEditorInteraction);
+        scene.addItem(note);
+        view.show();
+        QApplication::setActiveWindow(&view);
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        scene.setFocusItem(note);
+        QVERIFY(note->hasFocus());
+
+        QSignalSpy deletes(&view, &SkrinView::delKey);
+        QSignalSpy keys(&view, &CustomView::keyPressed);
+        QTest::keyClick(&view, Qt::Key_End);
+        QTest::keyClick(&view, Qt::Key_Backspace);
+        QTest::keyClick(&view, Qt::Key_Delete);
+        QCOMPARE(note->toPlainText(), QStringLiteral("not"));
+        QCOMPARE(deletes.size(), 0);
+        QCOMPARE(keys.size(), 0);
+
+        note->clearFocus();
+        QTest::keyClick(&view, Qt::Key_Backspace);
+        QCOMPARE(deletes.size(), 1);
+        QCOMPARE(note->toPlainText(), QStringLiteral("not"));
     }
 };
 

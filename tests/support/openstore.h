@@ -34,11 +34,10 @@ public:
     static Id newSkrin(const QRectF &picture = QRectF(0, 0, 400, 300))
     {
         const Id skrin = createItem(QStringLiteral("skrin"));
-        setMember(skrin, QStringLiteral("x"), picture.x());
-        setMember(skrin, QStringLiteral("y"), picture.y());
-        setMember(skrin, QStringLiteral("w"), picture.width());
-        setMember(skrin, QStringLiteral("h"), picture.height());
-        setMember(skrin, QStringLiteral("created"), QDateTime::currentDateTime());
+        const QVariantMap members{{"x", picture.x()}, {"y", picture.y()}, {"w", picture.width()},
+                                  {"h", picture.height()}, {"created", QDateTime::currentDateTime()}};
+        for (auto it = members.cbegin(); it != members.cend(); ++it)
+            setMember(skrin, it.key(), it.value());
         return skrin;
     }
 

@@ -24,18 +24,15 @@ public:
     ~TestBox() override
     {
         // Kinds may speak to their scene while they go (a text ending its edit).
-        if (host() && editing)
+        if (host())
             host()->notifyTextEditChanged(false);
     }
 
     QGraphicsItem *graphicsItem() override { return this; }
     bool isPartOfPicture() const override { return !pin; }
     void setTool(int tool) override { tools.append(tool); }
-    void selectionCountChanged(int count) override { selectionCounts.append(count); }
 
     QList<int> tools;
-    QList<int> selectionCounts;
-    bool editing = true;
 
 protected:
     void init() override
