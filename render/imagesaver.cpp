@@ -23,7 +23,8 @@ void ImageSaver::run()
     if (!encodeImage(image, format.toLatin1().constData(), quality, &bytes)) {
         qCWarning(lcRender) << "encoding" << file << "as" << format << "failed; nothing stored";
         // The picture lives on in the cache for whoever shows it meanwhile.
-        cacheImage(file, image);
+        if (!image.isNull())
+            cacheImage(file, image);
         return;
     }
     Database::setFileData(file, bytes);
