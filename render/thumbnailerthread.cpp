@@ -13,6 +13,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPainter>
+#include <QSemaphore>
+#include <QThreadPool>
 
 #include <algorithm>
 
@@ -141,7 +143,14 @@ QImage makeThumbnail(const QImage &image, int s)
     else
         crop.setHeight(int(crop.width() * 1.3));
     crop.moveCenter(image.rect().center());
-    return image.copy(crop).scaled(s, s, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (image.depth() % 8 != 0)
+        return image.copy(crop).scaled(s, s, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // Scale straight from the picture's memory: a copy of the crop would cost
+    // as much again as the scaling of a 4K canvas.
+    const uchar *origin = image.constBits() + qsizetype(crop.top()) * image.bytesPerLine()
+                        + qsizetype(crop.left()) * (image.depth() / 8);
+    const QImage view(origin, crop.width(), crop.height(), image.bytesPerLine(), image.format());
+    return view.scaled(s, s, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 // The thumbnails, largest first. False when an encode failed.
@@ -224,14 +233,23 @@ ThumbnailerThread::Outcome ThumbnailerThread::render(const QDateTime &mark, bool
     if (!canvas.isNull() && !paintRows(&canvas, gathered))
         soleImage = false;
 
-    QByteArray pictureBytes;
-    if (!soleImage && !canvas.isNull() && !encodeImage(canvas, format.constData(), storedQuality, &pictureBytes)) {
-        qCWarning(lcRender) << "encoding the picture of screenshot" << skrinId << "as" << format << "failed";
-        return Outcome::KeepMark;
-    }
+    // The thumbnails are made beside the picture's encode when the pool has
+    // a thread to spare; both only read the canvas.
     QList<EncodedPicture> thumbnails;
-    if (!makeThumbnails(canvas, format.constData(), &thumbnails)) {
-        qCWarning(lcRender) << "encoding a thumbnail of screenshot" << skrinId << "as" << format << "failed";
+    bool thumbnailsOk = false;
+    QSemaphore thumbnailsDone;
+    const auto thumbnailWork = [&] {
+        thumbnailsOk = makeThumbnails(canvas, format.constData(), &thumbnails);
+        thumbnailsDone.release();
+    };
+    if (canvas.isNull() || !QThreadPool::globalInstance()->tryStart(thumbnailWork))
+        thumbnailWork();
+    QByteArray pictureBytes;
+    const bool pictureOk = soleImage || canvas.isNull()
+                        || encodeImage(canvas, format.constData(), storedQuality, &pictureBytes);
+    thumbnailsDone.acquire();
+    if (!pictureOk || !thumbnailsOk) {
+        qCWarning(lcRender) << "encoding the picture of screenshot" << skrinId << "as" << format << "failed";
         return Outcome::KeepMark;
     }
 
