@@ -5,7 +5,7 @@
 SkrinArrow::SkrinArrow(Id id, SkrinHost *skrin)
     : SkrinLine(id, skrin)
 {
-    setCacheMode(ItemCoordinateCache);
+    setPaintCache(ItemCoordinateCache);
 }
 
 QRectF SkrinArrow::boundingRect() const

@@ -28,7 +28,7 @@ SkrinBlur::SkrinBlur(Id id, SkrinHost *skrin)
     : SkrinPen(id, skrin, QStringLiteral("x,y,z,data,pen_size"))
 {
     // What a blur shows changes with everything below it.
-    setPaintingCached(false);
+    setPaintCache(NoCache);
 }
 
 QGraphicsScene *SkrinBlur::ownerScene() const

@@ -1,11 +1,10 @@
 #include "skrinline.h"
 
 #include "itemchange_p.h"
+#include "paintcache_p.h"
 #include "paintlimits.h"
 
 #include <QPen>
-
-#include <cmath>
 
 namespace {
 const QString memberX = QStringLiteral("x");
@@ -17,11 +16,6 @@ const QString memberEndX = QStringLiteral("end_x");
 const QString memberEndY = QStringLiteral("end_y");
 const QString memberPenSize = QStringLiteral("pen_size");
 const QString memberColor = QStringLiteral("color");
-
-bool isFinite(const QRectF &r)
-{
-    return std::isfinite(r.x()) && std::isfinite(r.y()) && std::isfinite(r.width()) && std::isfinite(r.height());
-}
 } // namespace
 
 SkrinLine::SkrinLine(Id id, SkrinHost *skrin)
@@ -45,10 +39,10 @@ void SkrinLine::init()
 {
     setPos(clampCoordinate(memberReal(memberX)), clampCoordinate(memberReal(memberY)));
     setZValue(finiteReal(member(memberZ)));
-    setLine(QLineF(clampPoint(QPointF(memberReal(memberBeginX), memberReal(memberBeginY))),
-                   clampPoint(QPointF(memberReal(memberEndX), memberReal(memberEndY)))));
-    setPen(QPen(QBrush(color(memberColor)), clampPenWidth(memberReal(memberPenSize)), Qt::SolidLine,
-                Qt::RoundCap, Qt::RoundJoin));
+    setGeometry(QLineF(clampPoint(QPointF(memberReal(memberBeginX), memberReal(memberBeginY))),
+                       clampPoint(QPointF(memberReal(memberEndX), memberReal(memberEndY)))),
+                QPen(QBrush(color(memberColor)), clampPenWidth(memberReal(memberPenSize)), Qt::SolidLine,
+                     Qt::RoundCap, Qt::RoundJoin));
     setDotPos(Begin, line().p1());
     setDotPos(End, line().p2());
     placeMiddleDot();
@@ -68,22 +62,22 @@ void SkrinLine::set(const QString &member, const QVariant &value)
     } else if (member == memberPenSize) {
         QPen stroke = pen();
         stroke.setWidthF(clampPenWidth(value.toReal()));
-        setPen(stroke);
+        setGeometry(current, stroke);
     } else if (member == memberColor) {
         QPen stroke = pen();
         stroke.setColor(variantToColor(value));
-        setPen(stroke);
+        setGeometry(current, stroke);
     } else if (member == memberBeginX || member == memberBeginY) {
         QPointF begin = current.p1();
         (member == memberBeginX ? begin.rx() : begin.ry()) = real;
         current.setP1(begin);
-        setLine(current);
+        setGeometry(current, pen());
         setDotPos(Begin, begin);
     } else if (member == memberEndX || member == memberEndY) {
         QPointF end = current.p2();
         (member == memberEndX ? end.rx() : end.ry()) = real;
         current.setP2(end);
-        setLine(current);
+        setGeometry(current, pen());
         setDotPos(End, end);
     }
 }
@@ -105,16 +99,29 @@ void SkrinLine::dotMoved(int index, const QPointF &position)
         storeMember(memberBeginX, p.x(), true);
         storeMember(memberBeginY, p.y(), true);
         current.setP1(p);
-        setLine(current);
+        setGeometry(current, pen());
         setDotPos(Begin, p);
     } else if (index == End) {
         storeMember(memberEndX, p.x(), true);
         storeMember(memberEndY, p.y(), true);
         current.setP2(p);
-        setLine(current);
+        setGeometry(current, pen());
         setDotPos(End, p);
     }
     placeMiddleDot();
+}
+
+void SkrinLine::setGeometry(const QLineF &newLine, const QPen &newPen)
+{
+    setLine(newLine);
+    setPen(newPen);
+    setBoundedCacheMode(this, paintCache);
+}
+
+void SkrinLine::setPaintCache(CacheMode mode)
+{
+    paintCache = mode;
+    setBoundedCacheMode(this, paintCache);
 }
 
 void SkrinLine::placeMiddleDot()
@@ -127,27 +134,6 @@ void SkrinLine::selectionCountChanged(int selectedCount)
 {
     if (isSelected())
         setDotsVisible(selectedCount == 1);
-}
-
-QRectF SkrinLine::boundingRect() const
-{
-    // The toolkit's own outline of a zero-length line can come out NaN, which
-    // would break the scene's index: such a line is then its pen's square.
-    const QRectF own = QGraphicsLineItem::boundingRect();
-    if (isFinite(own))
-        return own;
-    const double half = pen().widthF() / 2;
-    return QRectF(line().p1(), line().p1()).adjusted(-half, -half, half, half);
-}
-
-QPainterPath SkrinLine::shape() const
-{
-    QPainterPath own = QGraphicsLineItem::shape();
-    if (isFinite(own.controlPointRect()))
-        return own;
-    QPainterPath square;
-    square.addRect(boundingRect());
-    return square;
 }
 
 QVariant SkrinLine::itemChange(GraphicsItemChange change, const QVariant &value)

@@ -22,15 +22,17 @@ public:
     void drawTo(QPointF scenePos) override;
     void selectionCountChanged(int selectedCount) override;
 
-    QRectF boundingRect() const override;
-    QPainterPath shape() const override;
-
 protected:
     void init() override;
     void set(const QString &member, const QVariant &value) override;
     void dotMoved(int index, const QPointF &position) override;
     QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
+    // How painting is cached (not at all by default).
+    void setPaintCache(CacheMode mode);
 
 private:
     void placeMiddleDot();
+    void setGeometry(const QLineF &newLine, const QPen &newPen);
+
+    CacheMode paintCache = NoCache;
 };

@@ -1,6 +1,7 @@
 #include "skrinpen.h"
 
 #include "itemchange_p.h"
+#include "paintcache_p.h"
 #include "paintlimits.h"
 #include "polygondata.h"
 
@@ -27,22 +28,15 @@ SkrinPen::SkrinPen(Id id, SkrinHost *skrin, const QString &members)
     updateCacheMode();
 }
 
-void SkrinPen::setPaintingCached(bool on)
+void SkrinPen::setPaintCache(CacheMode mode)
 {
-    paintingCached = on;
+    paintCache = mode;
     updateCacheMode();
 }
 
 void SkrinPen::updateCacheMode()
 {
-    // A stroke of absurd extent (from a damaged row) would need a cache
-    // picture of that size; it is painted from its points instead.
-    constexpr double maxCachedArea = 4096.0 * 4096.0;
-    const QRectF bounds = boundingRect();
-    const bool cached = paintingCached && bounds.width() * bounds.height() <= maxCachedArea;
-    const CacheMode wanted = cached ? DeviceCoordinateCache : NoCache;
-    if (cacheMode() != wanted)
-        setCacheMode(wanted);
+    setBoundedCacheMode(this, paintCache);
 }
 
 void SkrinPen::init()

@@ -38,13 +38,13 @@ protected:
     void paintStroke(QPainter *painter, const QStyleOptionGraphicsItem *option, const QColor &colour);
     // Replaces the points and keeps the cached bounds in step.
     void setStroke(const QPolygonF &points);
-    // Painting is cached in device pixels unless turned off (or absurdly large).
-    void setPaintingCached(bool on);
+    // How painting is cached (device pixels by default).
+    void setPaintCache(CacheMode mode);
 
 private:
     void updateCacheMode();
 
-    bool paintingCached = true;
+    CacheMode paintCache = DeviceCoordinateCache;
 
     QStringList columns;
     // Bounds of the points alone; the stroke's bounds add half the pen.

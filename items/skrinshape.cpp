@@ -56,7 +56,9 @@ void SkrinShape<Figure>::init()
                             Qt::RoundCap, Qt::RoundJoin));
         Figure::setBrush(Qt::NoBrush);
     } else {
-        Figure::setPen(Qt::NoPen);
+        QPen none(Qt::NoPen);
+        none.setWidthF(0.0);
+        Figure::setPen(none);
         Figure::setBrush(colour);
     }
     updateDots();
