@@ -1,8 +1,10 @@
 #include "skrinpin.h"
 
-#include "paintlimits.h"
+#include "itemchange_p.h"
+#include "itemlimits_p.h"
 #include "skrinpintext.h"
 
+#include <QCursor>
 #include <QGraphicsSceneMouseEvent>
 #include <QImage>
 #include <QLineF>
@@ -98,7 +100,7 @@ void SkrinPin::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
 
 QVariant SkrinPin::itemChange(GraphicsItemChange change, const QVariant &value)
 {
-    handleCommonChange(change);
+    storeCommonChange(this, change);
     return QGraphicsItem::itemChange(change, value);
 }
 

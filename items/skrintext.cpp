@@ -1,7 +1,8 @@
 #include "skrintext.h"
 
-#include "fontweight.h"
-#include "paintlimits.h"
+#include "itemlimits_p.h"
+#include "itemchange_p.h"
+#include "skrinhost.h"
 #include "showntext_p.h"
 
 #include <QGraphicsSceneMouseEvent>
@@ -47,16 +48,16 @@ void SkrinText::startEditing(bool selectAll)
         cursor.select(QTextCursor::Document);
         setTextCursor(cursor);
     }
-    if (skrin)
-        skrin->notifyTextEditChanged(true);
+    if (host())
+        host()->notifyTextEditChanged(true);
     setFocus(Qt::OtherFocusReason);
 }
 
 void SkrinText::stopEditing()
 {
     if (isEditing()) {
-        if (skrin)
-            skrin->notifyTextEditChanged(false);
+        if (host())
+            host()->notifyTextEditChanged(false);
         setTextInteractionFlags(Qt::NoTextInteraction);
     }
     QTextCursor cursor = textCursor();
@@ -118,7 +119,7 @@ void SkrinText::contextMenuEvent(QGraphicsSceneContextMenuEvent *event)
 
 QVariant SkrinText::itemChange(GraphicsItemChange change, const QVariant &value)
 {
-    handleCommonChange(change);
+    storeCommonChange(this, change);
     return QGraphicsTextItem::itemChange(change, value);
 }
 
