@@ -1,7 +1,7 @@
 #include "skrinpin.h"
 
 #include "itemchange_p.h"
-#include "itemlimits_p.h"
+#include "paintlimits.h"
 #include "skrinpintext.h"
 
 #include <QCursor>
@@ -31,7 +31,13 @@ SkrinPin::SkrinPin(Id id, SkrinHost *skrin)
     setCursor(Qt::PointingHandCursor);
 }
 
-SkrinPin::~SkrinPin() = default;
+SkrinPin::~SkrinPin()
+{
+    // The note goes with the graphics part, after this part is gone: it must
+    // not reach back into it.
+    noteItem->setPin(nullptr);
+    delete noteItem;
+}
 
 void SkrinPin::setTool(int tool)
 {

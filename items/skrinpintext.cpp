@@ -23,7 +23,8 @@ SkrinPinText::SkrinPinText()
 void SkrinPinText::setPin(SkrinPin *pin)
 {
     pinItem = pin;
-    setParentItem(pin);
+    if (pin)
+        setParentItem(pin);
 }
 
 void SkrinPinText::setStoredText(const QString &text)

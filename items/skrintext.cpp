@@ -1,6 +1,7 @@
 #include "skrintext.h"
 
-#include "itemlimits_p.h"
+#include "fontweight.h"
+#include "paintlimits.h"
 #include "itemchange_p.h"
 #include "skrinhost.h"
 #include "showntext_p.h"
@@ -10,6 +11,16 @@
 #include <QStyleOptionGraphicsItem>
 #include <QTextCursor>
 #include <QTextDocument>
+
+namespace {
+// The stored size as a real point size within what can be painted (hostile
+// rows carry 0, -5 or 1e300).
+double fontPointSize(const QVariant &stored)
+{
+    return std::clamp(finiteReal(stored), double(PaintLimits::minFontPointSize),
+                      double(PaintLimits::maxFontPointSize));
+}
+} // namespace
 
 SkrinText::SkrinText(Id id, SkrinHost *skrin)
     : QGraphicsTextItem(nullptr)
