@@ -8,6 +8,7 @@
 
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QStyleOptionGraphicsItem>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -66,7 +67,10 @@ void SkrinText::startEditing(bool selectAll)
 
 void SkrinText::stopEditing()
 {
-    if (isEditing()) {
+    if (isEditing() && !stopping) {
+        // Clearing the flags takes the focus, whose loss comes back here: the
+        // scene must hear the end once.
+        QScopedValueRollback<bool> once(stopping, true);
         if (host())
             host()->notifyTextEditChanged(false);
         setTextInteractionFlags(Qt::NoTextInteraction);

@@ -47,5 +47,6 @@ private:
 
     int tool = 0;
     QPen outlinePen;
+    bool stopping = false;
     bool textCut = false; // the stored text is longer than what is shown
 };

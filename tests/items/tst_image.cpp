@@ -64,6 +64,7 @@ private:
 
 private slots:
     void initTestCase() { QVERIFY(ItemScene::openStore(store)); }
+    void cleanupTestCase() { Database::close(); }
     void init() { env = std::make_unique<ItemScene>(); }
     void cleanup() { env.reset(); }
 
@@ -172,10 +173,10 @@ private slots:
         QCOMPARE(image->rect().size(), QSizeF(200, 100));
 
         // Double-click turns crop and resize into each other.
-        const QPoint inside = env->viewPoint(image, image->rect().center());
-        QTest::mouseDClick(env->view->viewport(), Qt::LeftButton, {}, inside);
+        const QPoint inside = env->viewPoint(image, image->rect().topLeft() + QPointF(40, 30));
+        env->doubleClick(inside);
         QCOMPARE(image->mode(), int(SkrinImage::CropMode));
-        QTest::mouseDClick(env->view->viewport(), Qt::LeftButton, {}, inside);
+        env->doubleClick(inside);
         QCOMPARE(image->mode(), int(SkrinImage::ResizeMode));
     }
 

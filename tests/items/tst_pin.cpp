@@ -58,6 +58,7 @@ private:
 
 private slots:
     void initTestCase() { QVERIFY(ItemScene::openStore(store)); }
+    void cleanupTestCase() { Database::close(); }
     void init() { env = std::make_unique<ItemScene>(); }
     void cleanup() { env.reset(); }
 
@@ -96,8 +97,12 @@ private slots:
         // Only the cross closes it; a click on the pin leaves it open.
         env->click(icon);
         QVERIFY(pin->note()->isVisible());
+        // The cross shows while the pointer is over the note.
         SkrinPinTextClose *cross = pin->note()->closeButton();
-        env->click(env->viewPoint(cross, QPointF(3, 3)));
+        const QPoint onCross = env->viewPoint(cross, QPointF(3, 3));
+        QTest::mouseMove(env->view->viewport(), onCross);
+        QVERIFY(cross->isVisible());
+        env->click(onCross);
         QVERIFY(!pin->note()->isVisible());
         QCOMPARE(getMember(id, "opened").toInt(), 0);
         QVERIFY(!env->scene->isModified());
@@ -139,8 +144,7 @@ private slots:
         };
         QCOMPARE(bottomToIconTop(), 20.0);
 
-        QTest::mouseDClick(env->view->viewport(), Qt::LeftButton, {},
-                           env->viewPoint(note, note->boundingRect().center()));
+        env->doubleClick(env->viewPoint(note, note->boundingRect().center()));
         QVERIFY(note->isEditing());
         QTest::keyClick(env->view->viewport(), Qt::Key_A);
         QCOMPARE(getMember(id, "data").toString(), QStringLiteral("a"));

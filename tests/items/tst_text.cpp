@@ -5,6 +5,7 @@
 #include "skrintext.h"
 
 #include <QSignalSpy>
+#include <QTextCursor>
 #include <QTextDocument>
 
 #include <cmath>
@@ -34,6 +35,7 @@ private:
 
 private slots:
     void initTestCase() { QVERIFY(ItemScene::openStore(store)); }
+    void cleanupTestCase() { Database::close(); }
     void init() { env = std::make_unique<ItemScene>(); }
     void cleanup() { env.reset(); }
 
@@ -90,12 +92,12 @@ private slots:
         const QPoint at = env->viewPoint(text, text->boundingRect().center());
 
         // View mode: a double click only looks.
-        QTest::mouseDClick(env->view->viewport(), Qt::LeftButton, {}, at);
+        env->doubleClick(at);
         QVERIFY(!text->isEditing());
         QCOMPARE(edits.count(), 0);
 
         env->scene->setTool(Skrin::ToolSelect);
-        QTest::mouseDClick(env->view->viewport(), Qt::LeftButton, {}, at);
+        env->doubleClick(at);
         QVERIFY(text->isEditing());
         QCOMPARE(edits.count(), 1);
         QCOMPARE(edits.at(0).at(0).toBool(), true);
@@ -107,9 +109,9 @@ private slots:
         text->stopEditing();
         QCOMPARE(edits.count(), 2);
         text->startEditing(true);
-        QTest::keyClick(env->view->viewport(), Qt::Key_W);
+        QTest::keyClicks(env->view->viewport(), "W");
         QCOMPARE(getMember(id, "data").toString(), QStringLiteral("W"));
-        QTest::keyClick(env->view->viewport(), Qt::Key_E);
+        QTest::keyClicks(env->view->viewport(), "e");
         QCOMPARE(getMember(id, "data").toString(), QStringLiteral("We"));
 
         env->scene->setTool(Skrin::ToolText);
