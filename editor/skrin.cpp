@@ -2,6 +2,7 @@
 
 #include "dirtyskrins.h"
 #include "editorlog.h"
+#include "skrinblur.h"
 #include "skrinitem.h"
 #include "skrinitemfactory.h"
 
@@ -121,6 +122,7 @@ Skrin::Skrin(Id skrin)
 
 Skrin::~Skrin()
 {
+    SkrinBlur::dropSceneCache(this);
     // Tear down while the scene is whole: no store notice, timer or
     // selection change may reach a half-destroyed scene, and the items'
     // own destructors (which unwatch their rows) still find it intact.
@@ -487,6 +489,15 @@ void Skrin::drawShadow(QPainter *painter, const QRectF &picture) const
 
 void Skrin::drawBackground(QPainter *painter, const QRectF &)
 {
+    // Blurs paint from a picture of what lies below them, made afresh for
+    // the item painting that follows.
+    if (itemsVisible) {
+        const bool anyBlur = std::any_of(skrinItems.cbegin(), skrinItems.cend(),
+                                         [](SkrinItem *item) { return dynamic_cast<SkrinBlur *>(item); });
+        if (anyBlur)
+            SkrinBlur::sceneCache(this);
+    }
+
     const QGraphicsView *v = view();
 
     painter->save();

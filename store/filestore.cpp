@@ -164,9 +164,18 @@ QString Database::filePath(const QString &name)
 
 QString Database::newFileName(const QString &suffix)
 {
-    static const QRegularExpression suffixPattern(
-        QRegularExpression::anchoredPattern(QStringLiteral("\\.[A-Za-z0-9]{1,10}")));
-    const QString tail = suffixPattern.match(suffix).hasMatch() ? suffix : QString();
+    // Callers rely on the suffix they ask for (".jpg", "_thumb.png"), so it is
+    // kept whenever the name stays one safe path component on every platform:
+    // no separators or reserved characters, no trailing dot or space (Windows
+    // strips those), and within the length limit.
+    static const QRegularExpression unsafe(QStringLiteral("[<>\"|?*]|[. ]$"));
+    QString tail = suffix;
+    if (!tail.isEmpty()
+        && (unsafe.match(tail).hasMatch()
+            || !isValidFileName(QString(nameLetters, QLatin1Char('a')) + tail))) {
+        qWarning() << "Database: dropped an unsafe file name suffix" << suffix.left(40);
+        tail.clear();
+    }
 
     QMutexLocker locker(&fileMutex);
     for (;;) {

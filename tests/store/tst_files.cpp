@@ -77,12 +77,19 @@ private slots:
             QVERIFY(!seen.contains(name) && isReserved(name));
             seen.insert(name);
         }
-        // Suffixes that are not a full stop and a few letters or digits are dropped.
-        for (const QString suffix : {"/../../x", ".png/x", ".p g", ".abcdefghijk", "png", ".png\n", "."}) {
+        // Any suffix that keeps the name one safe component is kept as given.
+        for (const QString suffix : {".JPEG2", "_thumb.jpg", ".abcdefghijk", "png", ".tar.gz"}) {
+            const QString name = Database::newFileName(suffix);
+            QVERIFY2(name.endsWith(suffix) && letters.match(name.chopped(suffix.size())).hasMatch(),
+                     qPrintable(name));
+        }
+        // Separators, control and reserved characters, a trailing dot or space,
+        // or an overlong suffix would make an unsafe name: dropped.
+        const QStringList unsafe{"/../../x", ".png/x", ".png\n", ".", ".png ", ".p?g", QString(250, u'x')};
+        for (const QString &suffix : unsafe) {
             const QString name = Database::newFileName(suffix);
             QVERIFY2(letters.match(name).hasMatch(), qPrintable(name));
         }
-        QCOMPARE(Database::newFileName(QStringLiteral(".JPEG2")).size(), 14);
     }
 
     // Invalid names, and the empty name, get the neutral answer and touch nothing.

@@ -1,0 +1,162 @@
+#include "skrinpen.h"
+
+#include "itemchange_p.h"
+#include "paintcache_p.h"
+#include "paintlimits.h"
+#include "polygondata.h"
+
+#include <QPainter>
+
+namespace {
+const QString memberX = QStringLiteral("x");
+const QString memberY = QStringLiteral("y");
+const QString memberZ = QStringLiteral("z");
+const QString memberData = QStringLiteral("data");
+const QString memberPenSize = QStringLiteral("pen_size");
+const QString memberColor = QStringLiteral("color");
+} // namespace
+
+SkrinPen::SkrinPen(Id id, SkrinHost *skrin, const QString &members)
+    : SkrinItem(id, skrin)
+    , QGraphicsPolygonItem(nullptr)
+{
+    hide();
+    setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsScenePositionChanges);
+    columns = members.split(QLatin1Char(','));
+    watchMembers(members);
+    setSmooth(QStringLiteral("x,y"));
+    updateCacheMode();
+}
+
+void SkrinPen::setPaintCache(CacheMode mode)
+{
+    paintCache = mode;
+    updateCacheMode();
+}
+
+void SkrinPen::updateCacheMode()
+{
+    setBoundedCacheMode(this, paintCache);
+}
+
+void SkrinPen::init()
+{
+    setX(clampCoordinate(memberReal(memberX)));
+    setY(clampCoordinate(memberReal(memberY)));
+    setZValue(finiteReal(member(memberZ)));
+    setPolygonFromData(member(memberData));
+    QPen stroke(QBrush(Qt::black), 1.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    stroke.setWidthF(clampPenWidth(memberReal(memberPenSize)));
+    if (columns.contains(memberColor))
+        stroke.setColor(color(memberColor));
+    setPen(stroke);
+    updateCacheMode();
+    show();
+}
+
+void SkrinPen::set(const QString &member, const QVariant &value)
+{
+    if (member == memberX)
+        setX(clampCoordinate(value.toReal()));
+    if (member == memberY)
+        setY(clampCoordinate(value.toReal()));
+    if (member == memberZ)
+        setZValue(finiteReal(value));
+    if (member == memberData)
+        setPolygonFromData(value);
+    if (member == memberPenSize) {
+        QPen stroke = pen();
+        stroke.setWidthF(clampPenWidth(value.toReal()));
+        setPen(stroke);
+        updateCacheMode();
+    }
+    if (member == memberColor) {
+        QPen stroke = pen();
+        stroke.setColor(variantToColor(value));
+        setPen(stroke);
+    }
+}
+
+void SkrinPen::setPolygonFromData(const QVariant &data)
+{
+    setStroke(dataToPolygon(data));
+}
+
+void SkrinPen::writeData()
+{
+    storeMember(memberData, polygonToData(polygon()), true);
+}
+
+void SkrinPen::drawTo(QPointF scenePos)
+{
+    QPolygonF points = polygon();
+    points.append(clampPoint(mapFromScene(scenePos)));
+    setStroke(points);
+    writeData();
+}
+
+void SkrinPen::setStroke(const QPolygonF &points)
+{
+    prepareGeometryChange();
+    // Appending one point only widens the bounds (QRectF::united would skip
+    // the empty rectangle of a single point); anything else recounts them.
+    const QPolygonF &old = polygon();
+    if (!old.isEmpty() && points.size() == old.size() + 1) {
+        const QPointF p = points.last();
+        pointBounds.setCoords(qMin(pointBounds.left(), p.x()), qMin(pointBounds.top(), p.y()),
+                              qMax(pointBounds.right(), p.x()), qMax(pointBounds.bottom(), p.y()));
+    } else {
+        pointBounds = points.boundingRect();
+    }
+    setPolygon(points);
+    updateCacheMode();
+}
+
+QRectF SkrinPen::boundingRect() const
+{
+    const QPolygonF &points = polygon();
+    if (points.isEmpty())
+        return QRectF();
+    // Round caps and joins never reach further than half the pen from a point.
+    const double half = pen().widthF() / 2;
+    return pointBounds.adjusted(-half, -half, half, half);
+}
+
+QPainterPath SkrinPen::shape() const
+{
+    QPainterPath path;
+    if (polygon().size() == 1)
+        path.addEllipse(boundingRect());
+    else
+        path = QGraphicsPolygonItem::shape();
+    return path;
+}
+
+void SkrinPen::paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *)
+{
+    paintStroke(painter, option, pen().color());
+}
+
+void SkrinPen::paintStroke(QPainter *painter, const QStyleOptionGraphicsItem *option, const QColor &colour)
+{
+    const QPolygonF &points = polygon();
+    if (points.size() == 1) {
+        const double radius = pen().widthF() / 2;
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(colour);
+        painter->drawEllipse(points.first(), radius, radius);
+    } else if (points.size() > 1) {
+        QPen stroke = pen();
+        stroke.setColor(colour);
+        painter->setPen(stroke);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawPolyline(points);
+    }
+    paintSelectionFrame(painter, option, boundingRect());
+}
+
+QVariant SkrinPen::itemChange(GraphicsItemChange change, const QVariant &value)
+{
+    storeCommonChange(this, change);
+    return QGraphicsPolygonItem::itemChange(change, value);
+}

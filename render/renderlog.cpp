@@ -1,0 +1,3 @@
+#include "renderlog.h"
+
+Q_LOGGING_CATEGORY(lcRender, "pellimore.render")

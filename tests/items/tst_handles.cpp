@@ -1,0 +1,215 @@
+// Resize handles: size at any zoom, the edge arithmetic of a handle drag,
+// flipping, cursors, and which buttons drag.
+
+#include "dot.h"
+#include "dotrect.h"
+#include "mouse.h"
+
+#include <QGraphicsRectItem>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QImage>
+#include <QPainter>
+#include <QTest>
+
+namespace {
+
+// An owner whose rectangle is whatever the handles last gave it.
+class Box : public QGraphicsRectItem, public DotRect
+{
+public:
+    explicit Box(const QRectF &r, bool flip)
+        : QGraphicsRectItem(r)
+        , DotRect(this)
+    {
+        setFlippable(flip);
+        setMinimumWidth(10.0);
+        setMinimumHeight(10.0);
+        updateDots();
+    }
+
+    QRectF rect() const override { return QGraphicsRectItem::rect(); }
+    void setRect(const QRectF &r) override
+    {
+        ++applied;
+        QGraphicsRectItem::setRect(r);
+    }
+    int applied = 0;
+};
+
+QPointF handlePos(const DotManager &manager, int index)
+{
+    return manager.dot(index)->pos();
+}
+
+} // namespace
+
+class TestHandles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sizeFollowsZoom()
+    {
+        QGraphicsScene scene(0, 0, 400, 400);
+        Box box(QRectF(0, 0, 100, 50), true);
+        scene.addItem(&box);
+        const Dot *handle = box.dot(0);
+        QCOMPARE(handle->boundingRect(), QRectF(0.5, 0.5, -1, -1)); // no view yet
+
+        QGraphicsView view(&scene);
+        QCOMPARE(handle->boundingRect(), QRectF(-8, -8, 16, 16));
+        view.scale(2.0, 2.0);
+        QCOMPARE(handle->boundingRect(), QRectF(-4, -4, 8, 8));
+    }
+
+    void markerIsNearlyHalfTheHandle()
+    {
+        // At 200 % a handle is 8 scene units and its circle 3.6 wide, outlined
+        // by a white pen 0.8 wide: scaled by 10, the black inside is 28 pixels.
+        QGraphicsScene scene(0, 0, 400, 400);
+        Box box(QRectF(0, 0, 100, 50), true);
+        scene.addItem(&box);
+        QGraphicsView view(&scene);
+        view.scale(2.0, 2.0);
+        QImage image(100, 100, QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.translate(50, 50);
+        painter.scale(10, 10);
+        box.dot(0)->paint(&painter, nullptr, nullptr);
+        painter.end();
+        int first = -1, last = -1;
+        for (int x = 0; x < 100; ++x) {
+            if (qGray(image.pixel(x, 50)) < 60) {
+                if (first < 0)
+                    first = x;
+                last = x;
+            }
+        }
+        QVERIFY2(qAbs((last - first + 1) - 28) <= 2, qPrintable(QString::number(last - first + 1)));
+    }
+
+    void dragArithmetic_data()
+    {
+        QTest::addColumn<bool>("flippable");
+        QTest::addColumn<int>("handle");
+        QTest::addColumn<QPointF>("to");
+        QTest::addColumn<QRectF>("expected");
+
+        QTest::newRow("corner, plain") << false << int(DotRect::BottomRight) << QPointF(60, 30) << QRectF(0, 0, 60, 30);
+        QTest::newRow("corner, flippable") << true << int(DotRect::BottomRight) << QPointF(60, 30) << QRectF(0, 0, 60, 30);
+        QTest::newRow("below minimum, clamped") << false << int(DotRect::BottomRight) << QPointF(5, 30) << QRectF(0, 0, 10, 30);
+        QTest::newRow("below minimum, flipped") << true << int(DotRect::BottomRight) << QPointF(5, 30) << QRectF(-11, 0, 11, 30);
+        QTest::newRow("left edge flips over the right") << true << int(DotRect::LeftMiddle) << QPointF(95, 25) << QRectF(100, 0, 11, 50);
+        QTest::newRow("left edge clamped gives way") << false << int(DotRect::LeftMiddle) << QPointF(95, 25) << QRectF(90, 0, 10, 50);
+        QTest::newRow("top edge flips over the bottom") << true << int(DotRect::TopMiddle) << QPointF(50, 45) << QRectF(0, 50, 100, 11);
+        QTest::newRow("exactly the minimum, plain") << false << int(DotRect::BottomRight) << QPointF(10, 10) << QRectF(0, 0, 10, 10);
+        QTest::newRow("exactly the minimum, flippable") << true << int(DotRect::BottomRight) << QPointF(10, 10) << QRectF(0, 0, 10, 10);
+        QTest::newRow("past the edge by more than the minimum") << true << int(DotRect::BottomRight) << QPointF(-40, 30) << QRectF(-40, 0, 40, 30);
+        QTest::newRow("centre moves without resizing") << true << int(DotRect::Centre) << QPointF(200, 200) << QRectF(150, 175, 100, 50);
+    }
+
+    void dragArithmetic()
+    {
+        QFETCH(bool, flippable);
+        QFETCH(int, handle);
+        QFETCH(QPointF, to);
+        QFETCH(QRectF, expected);
+
+        Box box(QRectF(0, 0, 100, 50), flippable);
+        box.moveDot(handle, to);
+        QCOMPARE(box.rect(), expected);
+        QCOMPARE(box.dotsRect(), expected);
+        QCOMPARE(handlePos(box, DotRect::Centre), expected.center());
+    }
+
+    void flippedRectangleKeepsTheDraggedHandleUnderThePointer()
+    {
+        Box box(QRectF(0, 0, 100, 50), true);
+        QCOMPARE(box.dot(DotRect::TopLeft)->cursor().shape(), Qt::SizeFDiagCursor);
+        box.moveDot(DotRect::BottomRight, QPointF(5, 30));
+        // The dragged corner now stands at the left, and the diagonals traded shapes.
+        QCOMPARE(handlePos(box, DotRect::BottomRight), QPointF(-11, 30));
+        QCOMPARE(handlePos(box, DotRect::TopLeft), QPointF(0, 0));
+        QCOMPARE(box.dot(DotRect::TopLeft)->cursor().shape(), Qt::SizeBDiagCursor);
+        QCOMPARE(box.dot(DotRect::BottomRight)->cursor().shape(), Qt::SizeBDiagCursor);
+        QCOMPARE(box.dot(DotRect::TopRight)->cursor().shape(), Qt::SizeFDiagCursor);
+        QCOMPARE(box.dot(DotRect::Centre)->cursor().shape(), Qt::SizeAllCursor);
+
+        // Dragging on past the minimum turns it back the right way round.
+        box.moveDot(DotRect::BottomRight, QPointF(40, 30));
+        QCOMPARE(box.rect(), QRectF(0, 0, 40, 30));
+        QCOMPARE(box.dot(DotRect::TopLeft)->cursor().shape(), Qt::SizeFDiagCursor);
+    }
+
+    void placingTheSameRectangleTouchesNothing()
+    {
+        Box box(QRectF(0, 0, 100, 50), true);
+        box.dot(DotRect::TopLeft)->setPos(7, 7); // would be put back by a real placing
+        box.placeDots(QRectF(0, 0, 100, 50));
+        QCOMPARE(handlePos(box, DotRect::TopLeft), QPointF(7, 7));
+        box.placeDots(QRectF(1, 0, 100, 50));
+        QCOMPARE(handlePos(box, DotRect::TopLeft), QPointF(1, 0));
+    }
+
+    void managerOperationsIgnoreStrangers()
+    {
+        Box box(QRectF(0, 0, 100, 50), true);
+        QCOMPARE(box.dotCount(), 9);
+        QCOMPARE(box.dot(DotRect::Centre)->kind(), int(Dot::Cross));
+        QCOMPARE(box.dot(9), nullptr);
+        QCOMPARE(box.dot(-1), nullptr);
+        box.setDotVisible(42, true);
+        box.moveDot(-3, QPointF(1, 1));
+        QGraphicsRectItem other;
+        Dot stranger(&other, &box);
+        box.notifyDotMoved(&stranger, QPointF(500, 500));
+        QCOMPARE(box.applied, 0);
+
+        box.setDotsVisible(true);
+        for (int i = 0; i < 9; ++i)
+            QVERIFY(box.dot(i)->isVisible());
+        box.setDotCount(3);
+        QCOMPARE(box.childItems().size(), 3);
+    }
+
+    void mouseDrags()
+    {
+        // Only a drag begun with the left button reshapes; a right press in the
+        // middle of it changes nothing, and right or middle drags do nothing.
+        QGraphicsScene scene(0, 0, 400, 400);
+        auto *box = new Box(QRectF(0, 0, 100, 50), true);
+        box->setPos(100, 100);
+        scene.addItem(box);
+        box->setDotsVisible(true);
+        QGraphicsView view(&scene);
+        view.setFixedSize(420, 420);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QPointF corner = box->mapToScene(handlePos(*box, DotRect::BottomRight));
+
+        for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+            sendMouse(&view, QEvent::MouseButtonPress, corner, button, button);
+            sendMouse(&view, QEvent::MouseMove, corner + QPointF(30, 30), Qt::NoButton, button);
+            sendMouse(&view, QEvent::MouseButtonRelease, corner + QPointF(30, 30), button, Qt::NoButton);
+            QCOMPARE(box->rect(), QRectF(0, 0, 100, 50));
+        }
+
+        sendMouse(&view, QEvent::MouseButtonPress, corner, Qt::LeftButton, Qt::LeftButton);
+        sendMouse(&view, QEvent::MouseMove, corner + QPointF(-20, 10), Qt::NoButton, Qt::LeftButton);
+        QCOMPARE(box->rect(), QRectF(0, 0, 80, 60));
+        sendMouse(&view, QEvent::MouseButtonPress, corner + QPointF(-20, 10), Qt::RightButton,
+                  Qt::LeftButton | Qt::RightButton);
+        sendMouse(&view, QEvent::MouseMove, corner + QPointF(-10, 20), Qt::NoButton, Qt::LeftButton | Qt::RightButton);
+        QCOMPARE(box->rect(), QRectF(0, 0, 90, 70));
+        sendMouse(&view, QEvent::MouseButtonRelease, corner + QPointF(-10, 20), Qt::RightButton, Qt::LeftButton);
+        sendMouse(&view, QEvent::MouseMove, corner + QPointF(0, 0), Qt::NoButton, Qt::LeftButton);
+        QCOMPARE(box->rect(), QRectF(0, 0, 100, 50));
+        sendMouse(&view, QEvent::MouseButtonRelease, corner, Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(box->pos(), QPointF(100, 100)); // the owner itself never moved
+    }
+};
+
+QTEST_MAIN(TestHandles)
+#include "tst_handles.moc"
