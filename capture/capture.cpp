@@ -16,6 +16,12 @@ bool isCaptureRunning()
     return !runningShooter.isNull();
 }
 
+void cancelCapture()
+{
+    if (runningShooter)
+        runningShooter->cancel();
+}
+
 Shooter *newPreciseShooter()
 {
     if (isCaptureRunning()) {

@@ -10,6 +10,8 @@
 
 // Whether a capture is running now.
 bool isCaptureRunning();
+// Ends a running capture without a picture (the program is closing).
+void cancelCapture();
 
 // Starts a precise capture whose picture goes to `slot` of `receiver`, a
 // SLOT() text taking a QPixmap. False (and nothing starts) while a capture is

@@ -1,5 +1,5 @@
 #include "capture.h"
-#include "shooteroverlay.h"
+#include "captureoverlay.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -34,28 +34,12 @@ private slots:
     void emptyGrabTellsTheUser();
 
 private:
-    static ShooterOverlay *waitForOverlay();
     static QImage desktopPart(const QRect &area);
 
     Receiver receiver;
     QWidget window;
 };
 
-ShooterOverlay *TestShooter::waitForOverlay()
-{
-    ShooterOverlay *found = nullptr;
-    const auto find = [&found] {
-        const QList<QWidget *> windows = QApplication::topLevelWidgets();
-        for (QWidget *widget : windows) {
-            if (auto *overlay = qobject_cast<ShooterOverlay *>(widget); overlay && overlay->isVisible())
-                found = overlay;
-        }
-        return found != nullptr;
-    };
-    if (!QTest::qWaitFor(find, 5000))
-        return nullptr;
-    return found;
-}
 
 QImage TestShooter::desktopPart(const QRect &area)
 {
@@ -74,7 +58,7 @@ void TestShooter::init()
 void TestShooter::cleanup()
 {
     // A failed case may leave its capture open.
-    if (ShooterOverlay *overlay = isCaptureRunning() ? waitForOverlay() : nullptr)
+    if (ShooterOverlay *overlay = isCaptureRunning() ? waitForCaptureOverlay() : nullptr)
         QTest::keyClick(overlay, Qt::Key_Escape);
     QTRY_VERIFY(!isCaptureRunning());
     window.hide();
@@ -110,7 +94,7 @@ void TestShooter::dragChoosesRectangle()
     QVERIFY(isCaptureRunning());
     QCOMPARE(window.isVisible(), keepWindows);
 
-    ShooterOverlay *overlay = waitForOverlay();
+    ShooterOverlay *overlay = waitForCaptureOverlay();
     QVERIFY(overlay);
     QCOMPARE(overlay->geometry(), overlay->screenGeometry());
     // The desktop is read with the windows already hidden.
@@ -143,7 +127,7 @@ void TestShooter::cancelLeavesNothing()
 {
     QFETCH(bool, byKey);
     QVERIFY(shootPrecise(&receiver, &Receiver::onShoot, false));
-    ShooterOverlay *overlay = waitForOverlay();
+    ShooterOverlay *overlay = waitForCaptureOverlay();
     QVERIFY(overlay);
 
     QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(5, 5));
@@ -165,7 +149,7 @@ void TestShooter::oneCaptureAtATime()
     QVERIFY(shootPrecise(&receiver, &Receiver::onShoot, true));
     QVERIFY(!shootPrecise(&receiver, &Receiver::onShoot, true));
     QVERIFY(!shootPrecise(&receiver, SLOT(onShoot(QPixmap)), true));
-    ShooterOverlay *overlay = waitForOverlay();
+    ShooterOverlay *overlay = waitForCaptureOverlay();
     QVERIFY(overlay);
     QTest::keyClick(overlay, Qt::Key_Escape);
     QVERIFY(!isCaptureRunning());
@@ -173,7 +157,7 @@ void TestShooter::oneCaptureAtATime()
     // A receiver that goes away before the release gets nothing, and no crash.
     auto *shortLived = new Receiver;
     QVERIFY(shootPrecise(shortLived, &Receiver::onShoot, true));
-    overlay = waitForOverlay();
+    overlay = waitForCaptureOverlay();
     QVERIFY(overlay);
     delete shortLived;
     QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(5, 5));
@@ -188,7 +172,7 @@ void TestShooter::oneCaptureAtATime()
 void TestShooter::clickWithoutDragKeepsWaiting()
 {
     QVERIFY(shootPrecise(&receiver, &Receiver::onShoot, true));
-    ShooterOverlay *overlay = waitForOverlay();
+    ShooterOverlay *overlay = waitForCaptureOverlay();
     QVERIFY(overlay);
     QTest::mouseClick(overlay, Qt::LeftButton, {}, QPoint(30, 30));
     QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(30, 30));
