@@ -1,0 +1,121 @@
+#include "infobar.h"
+
+#include "customlabel.h"
+#include "displaytext_p.h"
+
+#include <QCursor>
+#include <QDateTime>
+#include <QMouseEvent>
+#include <QVBoxLayout>
+
+namespace {
+// How far the pointer may be outside the bar and still count as near.
+constexpr int nearMargin = 20;
+// The widest title shown; a longer one is elided so the bar stays a corner panel.
+constexpr int maxTitleWidth = 400;
+} // namespace
+
+InfoBar::InfoBar(QWidget *parent)
+    : CustomWidget(parent, false)
+{
+    hide();
+    jumpTo(QStringLiteral("opacity"), 0.0);
+    setState(2, true);
+    auto *box = new QVBoxLayout(this);
+    box->setSpacing(0);
+    titleLabel = new CustomLabel(nullptr);
+    dateLabel = new CustomLabel(nullptr);
+    addWidget(titleLabel);
+    addWidget(dateLabel);
+    box->addWidget(titleLabel);
+    box->addWidget(dateLabel);
+    setBorder(true, 0.0, QColor("#a4a4a4"));
+    setShadowSize(10);
+    box->setContentsMargins(0, 0, 0, 0);
+    setContentsMargins(18, 9, 9, 9);
+    adjustKeepingCentre();
+}
+
+void InfoBar::setSkrin(Id id)
+{
+    skrin = id;
+    if (id == 0) {
+        setState(2, true);
+        return;
+    }
+    refresh();
+    setState(0, true);
+    show();
+    restartHideTimer();
+}
+
+void InfoBar::refresh()
+{
+    const QString title = getMember(skrin, QStringLiteral("title")).toString();
+    const QDateTime modified = getMember(skrin, QStringLiteral("modified")).toDateTime();
+    QFont font = titleLabel->font();
+    if (title.isEmpty()) {
+        titleLabel->setText(tr("No title"));
+        font.setStyle(QFont::StyleItalic);
+    } else {
+        titleLabel->setText(singleLineElided(title, QFontMetrics(font), maxTitleWidth));
+        font.setStyle(QFont::StyleNormal);
+    }
+    titleLabel->setFont(font);
+    dateLabel->setText(modified.toString(Qt::TextDate));
+    adjustKeepingCentre();
+}
+
+QString InfoBar::shownTitle() const
+{
+    return titleLabel->text();
+}
+
+QString InfoBar::shownDate() const
+{
+    return dateLabel->text();
+}
+
+void InfoBar::setEditing(bool on)
+{
+    if (on == editing)
+        return;
+    editing = on;
+    updateOpacity();
+}
+
+void InfoBar::updateOpacity()
+{
+    if (skrin == 0 || editing) {
+        setState(2, true);
+        return;
+    }
+    const QPoint pointer = mapFromGlobal(QCursor::pos());
+    if (rect().adjusted(-nearMargin, -nearMargin, nearMargin, nearMargin).contains(pointer)) {
+        // A panel faded out earlier hid itself; fading in must bring it back.
+        setState(0, false);
+        show();
+        return;
+    }
+    QWidget *parent = parentWidget();
+    const bool overParent = parent && parent->rect().contains(mapToParent(pointer));
+    setState(overParent ? 1 : 2, false);
+    if (overParent)
+        show();
+}
+
+void InfoBar::mousePressEvent(QMouseEvent *event)
+{
+    emit clicked();
+    event->accept();
+}
+
+void InfoBar::enterEvent(QEnterEvent *)
+{
+    updateOpacity();
+}
+
+void InfoBar::leaveEvent(QEvent *)
+{
+    updateOpacity();
+}

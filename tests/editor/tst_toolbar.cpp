@@ -1,0 +1,247 @@
+// The floating tool bar: which buttons its setters mark and show, where it
+// sits and how far it can be dragged, and how it fades with the pointer.
+
+#include "custombutton.h"
+#include "recordingwindow.h"
+#include "separator.h"
+#include "skrintoolbar.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMouseEvent>
+#include <QTest>
+
+namespace {
+
+CustomButton *buttonWithTip(QWidget &bar, const QString &tip)
+{
+    for (CustomButton *button : bar.findChildren<CustomButton *>())
+        if (button->toolTip() == tip)
+            return button;
+    return nullptr;
+}
+
+QStringList activeTips(QWidget &bar)
+{
+    QStringList tips;
+    for (CustomButton *button : bar.findChildren<CustomButton *>())
+        if (button->isActive())
+            tips << button->toolTip();
+    return tips;
+}
+
+QStringList visibleOptions(QWidget &bar)
+{
+    QStringList tips;
+    for (const char *tip : {"Color", "Pen size", "Crop", "Font"})
+        if (buttonWithTip(bar, QString::fromLatin1(tip))->isVisible())
+            tips << QString::fromLatin1(tip);
+    return tips;
+}
+
+void drag(QWidget *widget, QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftButton)
+{
+    QTest::mousePress(widget, button, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), widget->mapToGlobal(QPointF(to)), Qt::NoButton, button,
+                     Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+    QTest::mouseRelease(widget, button, {}, to);
+}
+
+} // namespace
+
+class TestToolBar : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void startsHiddenWithPenSizeOnly();
+    void setToolMarksOneToolButton_data();
+    void setToolMarksOneToolButton();
+    void optionButtonsResizeAboutTheCentre();
+    void placementAndDragBounds();
+    void fadesByPointerDistance();
+    void fadedOutBarTakesNoInput();
+    void penSizeLabelRepaintsOnlyOnChange();
+
+private:
+    QWidget *view = nullptr;
+    SkrinToolBar *bar = nullptr;
+};
+
+void TestToolBar::init()
+{
+    view = new QWidget;
+    view->resize(800, 500);
+    bar = new SkrinToolBar(view);
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+}
+
+void TestToolBar::cleanup()
+{
+    delete view;
+}
+
+void TestToolBar::startsHiddenWithPenSizeOnly()
+{
+    QVERIFY(bar->isHidden());
+    QCOMPARE(bar->opacity(), 0.0);
+    bar->setSkrin(7);
+    bar->setEditing(true);
+    QVERIFY(bar->isVisible());
+    QCOMPARE(bar->opacity(), 1.0);
+    QCOMPARE(visibleOptions(*bar), QStringList{QStringLiteral("Pen size")});
+    QVERIFY(bar->findChild<Separator *>()->isVisible());
+    // A call made while the bar is hidden hides the separator.
+    bar->setSkrin(0);
+    QVERIFY(bar->isHidden());
+    bar->updateSeparator();
+    bar->setSkrin(7);
+    QVERIFY(!bar->findChild<Separator *>()->isVisible());
+}
+
+void TestToolBar::setToolMarksOneToolButton_data()
+{
+    QTest::addColumn<int>("tool");
+    QTest::addColumn<QString>("active");
+    const char *names[] = {"",     "Blur",   "Mark",   "Select", "Text",   "Pen", "Arrow", "Shapes", "Shapes",
+                           "Shapes", "Shapes", "Shapes", "",       "",       "",    "Pin",   ""};
+    for (int tool = 0; tool <= 16; ++tool)
+        QTest::addRow("tool %d", tool) << tool << QString::fromLatin1(names[tool]);
+}
+
+void TestToolBar::setToolMarksOneToolButton()
+{
+    QFETCH(int, tool);
+    QFETCH(QString, active);
+    bar->setCropActive(true);
+    bar->setTool(5);
+    bar->setTool(tool);
+    QStringList expected = active.isEmpty() ? QStringList() : QStringList{active};
+    expected << QStringLiteral("Crop"); // the option buttons are not touched
+    QCOMPARE(activeTips(*bar), expected);
+}
+
+void TestToolBar::optionButtonsResizeAboutTheCentre()
+{
+    bar->setSkrin(7);
+    bar->setEditing(true);
+    const QRect before = bar->geometry();
+    QCOMPARE(before.bottom(), view->height() - 1);
+    QCOMPARE(before.x(), (view->width() - 1) / 2 - before.width() / 2);
+
+    bar->setColorVisible(true);
+    bar->setCropVisible(true);
+    bar->setFontVisible(true);
+    QCOMPARE(visibleOptions(*bar), QStringList({"Color", "Pen size", "Crop", "Font"}));
+    QCOMPARE(bar->width(), before.width() + 3 * (44 + 5));
+    QVERIFY(qAbs(bar->geometry().center().x() - before.center().x()) <= 1);
+
+    bar->setPenSizeVisible(false);
+    bar->setColorVisible(false);
+    bar->setCropVisible(false);
+    bar->setFontVisible(false);
+    QVERIFY(!bar->findChild<Separator *>()->isVisible());
+
+    // A dragged bar keeps its left edge.
+    drag(bar, QPoint(3, 3), QPoint(3, -97));
+    const int left = bar->x();
+    bar->setColorVisible(true);
+    QCOMPARE(bar->x(), left);
+    QVERIFY(bar->findChild<Separator *>()->isVisible());
+}
+
+void TestToolBar::placementAndDragBounds()
+{
+    bar->setSkrin(7);
+    bar->setEditing(true);
+    const QPoint home = bar->pos();
+    drag(bar, QPoint(3, 3), QPoint(5000, 3));
+    QCOMPARE(bar->x(), view->width() - 15);
+    drag(bar, QPoint(3, 3), QPoint(3, -5000));
+    QCOMPARE(bar->y(), 15 - bar->height());
+    drag(bar, QPoint(3, 3), QPoint(-5000, 5000), Qt::RightButton);
+    QCOMPARE(bar->pos(), QPoint(15 - bar->width(), view->height() - 15));
+    // A middle-button drag does not move it.
+    drag(bar, QPoint(3, 3), QPoint(300, 3), Qt::MiddleButton);
+    QCOMPARE(bar->pos(), QPoint(15 - bar->width(), view->height() - 15));
+
+    // The same screenshot again leaves the bar where the user put it; a
+    // different one, or the window's resize with auto-placement, centres it.
+    bar->setSkrin(7);
+    QVERIFY(bar->pos() != home);
+    bar->setSkrin(8);
+    QCOMPARE(bar->pos(), home);
+    view->resize(600, 400);
+    bar->reposition();
+    QCOMPARE(bar->geometry().bottom(), 399);
+    QCOMPARE(bar->x(), 599 / 2 - bar->sizeHint().width() / 2);
+}
+
+void TestToolBar::fadesByPointerDistance()
+{
+    bar->setSkrin(7);
+    bar->setEditing(true);
+    const QRect frame = bar->geometry();
+    bar->setEditing(false);
+
+    const auto stateWithPointerAt = [&](QPoint inView) {
+        QCursor::setPos(view->mapToGlobal(inView));
+        bar->updateOpacity();
+        return bar->state();
+    };
+    QCOMPARE(stateWithPointerAt(frame.topLeft() + QPoint(-5, -5)), int(CustomWidget::Shown));
+    QCOMPARE(stateWithPointerAt(frame.bottomRight() + QPoint(5, 0)), int(CustomWidget::Shown));
+    QCOMPARE(stateWithPointerAt(frame.topLeft() + QPoint(-6, 0)), int(CustomWidget::Dimmed));
+    QTRY_COMPARE(bar->opacity(), 0.3);
+    QCOMPARE(stateWithPointerAt(QPoint(-10, 10)), int(CustomWidget::Hidden));
+    QVERIFY(bar->isHideTimerActive());
+    // While a tool is active the bar shows at once, even with the pointer outside.
+    bar->setEditing(true);
+    QCOMPARE(bar->state(), int(CustomWidget::Shown));
+    QCOMPARE(bar->opacity(), 1.0);
+    bar->setEditing(false);
+    QCOMPARE(bar->state(), int(CustomWidget::Hidden));
+    bar->setSkrin(0);
+    QVERIFY(bar->isHidden());
+    QCOMPARE(bar->opacity(), 0.0);
+}
+
+void TestToolBar::fadedOutBarTakesNoInput()
+{
+    RecordingWindow window;
+    bar->setSkrin(7);
+    bar->setEditing(true);
+    CustomButton *pen = buttonWithTip(*bar, QStringLiteral("Pen"));
+    const QPoint onPen = pen->mapTo(view, QPoint(20, 20));
+    bar->setEditing(false);
+    QCursor::setPos(view->mapToGlobal(QPoint(-10, -10)));
+    bar->updateOpacity();
+    // Dimmed, then faded out once the hide delay has passed.
+    QTRY_VERIFY_WITH_TIMEOUT(bar->isHidden(), 5000);
+    QCOMPARE(bar->opacity(), 0.0);
+    QCOMPARE(view->childAt(onPen), nullptr);
+    QTest::mouseClick(view, Qt::LeftButton, {}, onPen);
+    QVERIFY(window.calls.isEmpty());
+}
+
+void TestToolBar::penSizeLabelRepaintsOnlyOnChange()
+{
+    bar->setSkrin(7);
+    bar->setEditing(true);
+    CustomButton *penSize = buttonWithTip(*bar, QStringLiteral("Pen size"));
+    const QImage ten = penSize->grab().toImage();
+    bar->setPenSize(10.0);
+    QCOMPARE(penSize->grab().toImage(), ten);
+    bar->setPenSize(25.9);
+    const QImage label = penSize->grab().toImage();
+    QVERIFY(label != ten);
+    bar->setPenSize(25.0); // shown the same: the label truncates
+    QCOMPARE(penSize->grab().toImage(), label);
+}
+
+QTEST_MAIN(TestToolBar)
+#include "tst_toolbar.moc"
