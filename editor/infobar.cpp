@@ -32,6 +32,8 @@ InfoBar::InfoBar(QWidget *parent)
     setBorder(true, 0.0, QColor("#a4a4a4"));
     setShadowSize(10);
     box->setContentsMargins(0, 0, 0, 0);
+    // Centred, the labels keep clear of the shaded margin around the panel.
+    box->setAlignment(Qt::AlignCenter);
     setContentsMargins(18, 9, 9, 9);
     adjustKeepingCentre();
 }

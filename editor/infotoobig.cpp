@@ -3,6 +3,7 @@
 #include "overlaydrag_p.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QMouseEvent>
 
 InfoTooBig::InfoTooBig(QWidget *parent)
@@ -22,6 +23,9 @@ InfoTooBig::InfoTooBig(QWidget *parent)
     label->setPalette(palette);
     addWidget(label);
     setContentsMargins(9, 0, 9, 0);
+    // Centred, the text keeps clear of the shaded margin around the panel.
+    layout()->setAlignment(Qt::AlignCenter);
+    adjustKeepingCentre();
 }
 
 void InfoTooBig::showNotice(bool show)

@@ -41,8 +41,13 @@ SkrinToolBar::SkrinToolBar(QWidget *parent)
     jumpTo(QStringLiteral("opacity"), 0.0);
 
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // The bar always takes its size hint, shaded margin included: every change
+    // of its buttons resizes it to the hint, and the buttons sit centred on the
+    // painted panel, inside the margin.
+    layout()->setContentsMargins(0, 0, 0, 0);
+    layout()->setAlignment(Qt::AlignCenter);
     layout()->setSpacing(5);
+    setContentsMargins(7, 7, 7, 7);
 
     buildMenus();
     buildButtons();
@@ -50,7 +55,6 @@ SkrinToolBar::SkrinToolBar(QWidget *parent)
     setCropVisible(false);
     setColorVisible(false);
     setFontVisible(false);
-    setContentsMargins(7, 7, 7, 7);
 }
 
 SkrinToolBar::~SkrinToolBar()
@@ -205,8 +209,11 @@ void SkrinToolBar::setFontVisible(bool visible)
 
 void SkrinToolBar::updateSeparator()
 {
-    separator->setVisible(colorButton->isVisible() || penSizeButton->isVisible() || cropButton->isVisible()
-                          || fontButton->isVisible());
+    // Asked of the buttons themselves, not of what is on screen: a bar that
+    // is faded out while the options change must still show its divider when
+    // it comes back.
+    separator->setVisible(!colorButton->isHidden() || !penSizeButton->isHidden() || !cropButton->isHidden()
+                          || !fontButton->isHidden());
 }
 
 void SkrinToolBar::reposition()

@@ -95,12 +95,13 @@ void TestToolBar::startsHiddenWithPenSizeOnly()
     QCOMPARE(bar->opacity(), 1.0);
     QCOMPARE(visibleOptions(*bar), QStringList{QStringLiteral("Pen size")});
     QVERIFY(bar->findChild<Separator *>()->isVisible());
-    // A call made while the bar is hidden hides the separator.
+    // Options changed while the bar is hidden show with it, divider included.
     bar->setSkrin(0);
     QVERIFY(bar->isHidden());
-    bar->updateSeparator();
+    bar->setColorVisible(true);
     bar->setSkrin(7);
-    QVERIFY(!bar->findChild<Separator *>()->isVisible());
+    QVERIFY(bar->findChild<Separator *>()->isVisible());
+    QCOMPARE(visibleOptions(*bar), QStringList({"Color", "Pen size"}));
 }
 
 void TestToolBar::setToolMarksOneToolButton_data()

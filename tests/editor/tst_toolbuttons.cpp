@@ -79,7 +79,7 @@ void TestToolButtons::sizeFollowsTextAndFrame()
     QCOMPARE(framed.sizeHint().height(), 90);
 
     const QImage look = framed.grab().toImage();
-    QCOMPARE(look.pixelColor(framed.width() / 2, 0).rgb(), QColor(Qt::black).rgb()); // the frame's top edge
+    QVERIFY(qGray(look.pixel(framed.width() / 2, 0)) < 128); // the frame's top edge
 }
 
 void TestToolButtons::clickIsPressThenReleaseOnTheButton()
