@@ -1,0 +1,522 @@
+#include "skrin.h"
+
+#include "dirtyskrins.h"
+#include "editorlog.h"
+#include "skrinitem.h"
+#include "skrinitemfactory.h"
+
+#include <QDateTime>
+#include <QGraphicsItem>
+#include <QGraphicsView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace {
+
+const QString imageTable = QStringLiteral("skrin_image");
+
+struct ToolTable
+{
+    int tool;
+    const char *table;
+};
+
+// Tools that draw rows, with the table of each.
+constexpr ToolTable toolTables[] = {
+    {Skrin::ToolBlur, "skrin_blur"},
+    {Skrin::ToolMarker, "skrin_marker"},
+    {Skrin::ToolText, "skrin_text"},
+    {Skrin::ToolPen, "skrin_pen"},
+    {Skrin::ToolArrow, "skrin_arrow"},
+    {Skrin::ToolLine, "skrin_line"},
+    {Skrin::ToolEllipse, "skrin_ellipse"},
+    {Skrin::ToolEllipseFrame, "skrin_ellipse_frame"},
+    {Skrin::ToolRectangle, "skrin_rectangle"},
+    {Skrin::ToolRectangleFrame, "skrin_rectangle_frame"},
+    {Skrin::ToolPin, "skrin_pin"},
+    {Skrin::ToolImage, "skrin_image"},
+};
+
+// Picture coordinates come from stored rows: keep them finite and within
+// what a view can map to whole pixels.
+bool isSaneRect(const QRectF &rect)
+{
+    constexpr double limit = 1.0e7;
+    for (const double v : {rect.x(), rect.y(), rect.width(), rect.height()}) {
+        if (!std::isfinite(v) || std::abs(v) > limit)
+            return false;
+    }
+    return true;
+}
+
+QColor mix(const QColor &from, const QColor &to, double k)
+{
+    return QColor::fromRgbF(float(from.redF() + (to.redF() - from.redF()) * k),
+                            float(from.greenF() + (to.greenF() - from.greenF()) * k),
+                            float(from.blueF() + (to.blueF() - from.blueF()) * k), 1.0f);
+}
+
+} // namespace
+
+// Hears the rows of one annotation table under this screenshot.
+class Skrin::TableWatcher : public WatcherInterface
+{
+public:
+    explicit TableWatcher(Skrin *scene)
+        : scene(scene)
+    {
+    }
+    void onPlus(Id id) override { scene->onItemPlus(id); }
+    void onMinus(Id id) override { scene->onItemMinus(id); }
+
+private:
+    Skrin *const scene;
+};
+
+Skrin::Skrin(Id skrin)
+    : Item(skrin)
+{
+    const QStringList tables = itemTables();
+    for (const QString &table : tables)
+        watchItems(table);
+
+    const QFont arial10(QStringLiteral("Arial"), 10);
+    const auto option = [](double penSize, QColor colour, const QFont &font) {
+        SkrinToolOptions options;
+        options.penSize = penSize;
+        options.color = colour;
+        options.font = font;
+        options.secondColor = Qt::black;
+        return options;
+    };
+    toolOptions.insert(ToolBlur, option(25.0, Qt::black, arial10));
+    toolOptions.insert(ToolMarker, option(25.0, Qt::green, arial10));
+    toolOptions.insert(ToolText, option(0.0, Qt::black, QFont(QStringLiteral("Arial"), 12)));
+    toolOptions.insert(ToolPen, option(2.0, Qt::black, arial10));
+    toolOptions.insert(ToolArrow, option(5.0, Qt::red, arial10));
+    toolOptions.insert(ToolLine, option(5.0, Qt::red, arial10));
+    toolOptions.insert(ToolEllipse, option(0.0, Qt::blue, arial10));
+    toolOptions.insert(ToolEllipseFrame, option(5.0, Qt::red, arial10));
+    toolOptions.insert(ToolRectangle, option(0.0, Qt::blue, arial10));
+    toolOptions.insert(ToolRectangleFrame, option(5.0, Qt::red, arial10));
+    toolOptions.insert(ToolImage, option(0.0, Qt::black, arial10));
+    toolOptions.insert(ToolPin, option(0.0, Qt::red, arial10));
+
+    modifiedTimer = new QTimer(this);
+    modifiedTimer->setInterval(modifiedCheckMs);
+    connect(modifiedTimer, &QTimer::timeout, this, &Skrin::checkIsModified);
+    modifiedTimer->start();
+
+    connect(this, &QGraphicsScene::selectionChanged, this, &Skrin::skrinSelectionChanged);
+    setBackgroundBrush(QBrush(Qt::transparent, Qt::SolidPattern));
+
+    watchMembers(QStringLiteral("created"));
+}
+
+Skrin::~Skrin()
+{
+    // Tear down while the scene is whole: no store notice, timer or
+    // selection change may reach a half-destroyed scene, and the items'
+    // own destructors (which unwatch their rows) still find it intact.
+    for (auto &watcher : tableWatchers)
+        watcher->unwatch();
+    unwatch();
+    modifiedTimer->stop();
+    disconnect(this, &QGraphicsScene::selectionChanged, this, &Skrin::skrinSelectionChanged);
+
+    // A change made just before the scene closes is recorded all the same.
+    if (modified && currentTool != ToolNone && id() != 0) {
+        markSkrinDirty(id());
+        ::setMember(id(), QStringLiteral("modified"), QDateTime::currentDateTime());
+    }
+    modified = false;
+
+    const QMap<Id, SkrinItem *> items = std::exchange(skrinItems, {});
+    for (SkrinItem *item : items)
+        delete item->graphicsItem();
+    clear();
+    tableWatchers.clear();
+}
+
+void Skrin::watchItems(const QString &table)
+{
+    WatchFilter filter;
+    filter.insert(QStringLiteral("type"), table);
+    filter.insert(QStringLiteral("parent"), QVariant(id()));
+    tableWatchers.push_back(std::make_unique<TableWatcher>(this));
+    tableWatchers.back()->watch(filter);
+}
+
+QStringList Skrin::itemTables()
+{
+    return {QStringLiteral("skrin_image"),         QStringLiteral("skrin_marker"),
+            QStringLiteral("skrin_text"),          QStringLiteral("skrin_arrow"),
+            QStringLiteral("skrin_line"),          QStringLiteral("skrin_ellipse"),
+            QStringLiteral("skrin_ellipse_frame"), QStringLiteral("skrin_rectangle"),
+            QStringLiteral("skrin_rectangle_frame"), QStringLiteral("skrin_pen"),
+            QStringLiteral("skrin_blur"),          QStringLiteral("skrin_pin")};
+}
+
+QString Skrin::tableForTool(int tool)
+{
+    for (const ToolTable &entry : toolTables) {
+        if (entry.tool == tool)
+            return QString::fromLatin1(entry.table);
+    }
+    return QString();
+}
+
+int Skrin::toolForTable(const QString &table)
+{
+    for (const ToolTable &entry : toolTables) {
+        if (table == QLatin1String(entry.table))
+            return entry.tool;
+    }
+    return ToolNone;
+}
+
+SkrinToolOptions &Skrin::currentToolOptions()
+{
+    return toolOptionsOf(currentTool);
+}
+
+SkrinToolOptions &Skrin::toolOptionsOf(int tool)
+{
+    return toolOptions[tool];
+}
+
+QGraphicsView *Skrin::view() const
+{
+    const QList<QGraphicsView *> shown = views();
+    return shown.isEmpty() ? nullptr : shown.first();
+}
+
+SkrinItem *Skrin::selectedItem() const
+{
+    const QList<QGraphicsItem *> selected = selectedItems();
+    if (selected.size() != 1)
+        return nullptr;
+    return dynamic_cast<SkrinItem *>(selected.first());
+}
+
+void Skrin::notifyTextEditChanged(bool editing)
+{
+    emit textEditChanged(editing);
+}
+
+void Skrin::notifyImageToolChanged(SkrinItem *, int mode)
+{
+    emit imageToolChanged(mode);
+}
+
+// --- Items --------------------------------------------------------------------------------
+
+void Skrin::onItemPlus(Id itemId)
+{
+    if (skrinItems.contains(itemId))
+        return;
+    const QString table = itemType(itemId);
+    SkrinItem *item = createSkrinItem(table, itemId, this);
+    if (!item)
+        return;
+    QGraphicsItem *graphics = item->graphicsItem();
+
+    // An image joins the scene itself once its row has been read.
+    if (table != imageTable)
+        addItem(graphics);
+    if (pendingSelection.remove(itemId)) {
+        graphics->show();
+        graphics->setSelected(true);
+    }
+    if (itemId == drawnItemId)
+        startEditingNewItem(item);
+    item->setTool(currentTool);
+    if (item->isPartOfPicture())
+        graphics->setVisible(itemsVisible);
+
+    skrinItems.insert(itemId, item);
+    normaliseZ();
+}
+
+void Skrin::onItemMinus(Id itemId)
+{
+    SkrinItem *item = skrinItems.take(itemId);
+    if (item)
+        delete item->graphicsItem();
+}
+
+double Skrin::maxZ() const
+{
+    if (skrinItems.isEmpty())
+        return 0.0;
+    double highest = -std::numeric_limits<double>::infinity();
+    for (SkrinItem *item : skrinItems)
+        highest = std::max(highest, item->graphicsItem()->zValue());
+    return highest;
+}
+
+void Skrin::normaliseZ()
+{
+    bool anyPicture = false;
+    double highestPicture = 0.0;
+    QList<QGraphicsItem *> pins;
+    double lowestPin = 0.0;
+    for (SkrinItem *item : std::as_const(skrinItems)) {
+        const double z = item->graphicsItem()->zValue();
+        if (item->isPartOfPicture()) {
+            highestPicture = anyPicture ? std::max(highestPicture, z) : z;
+            anyPicture = true;
+        } else {
+            lowestPin = pins.isEmpty() ? z : std::min(lowestPin, z);
+            pins.append(item->graphicsItem());
+        }
+    }
+    if (!anyPicture || pins.isEmpty() || highestPicture <= lowestPin)
+        return;
+
+    std::stable_sort(pins.begin(), pins.end(),
+                     [](const QGraphicsItem *a, const QGraphicsItem *b) { return a->zValue() < b->zValue(); });
+    double z = maxZ();
+    for (QGraphicsItem *pin : std::as_const(pins)) {
+        z += 1.0;
+        pin->setZValue(z);
+    }
+}
+
+void Skrin::setItemsVisible(bool visible)
+{
+    itemsVisible = visible;
+    const QList<QGraphicsItem *> all = items();
+    for (QGraphicsItem *graphics : all) {
+        auto *item = dynamic_cast<SkrinItem *>(graphics);
+        if (item && item->isPartOfPicture())
+            graphics->setVisible(visible);
+    }
+}
+
+void Skrin::skrinSelectionChanged()
+{
+    const QList<QGraphicsItem *> selected = selectedItems();
+    const int count = int(selected.size());
+    for (QGraphicsItem *graphics : selected) {
+        if (auto *item = dynamic_cast<SkrinItem *>(graphics))
+            item->selectionCountChanged(count);
+    }
+}
+
+// --- Tools --------------------------------------------------------------------------------
+
+void Skrin::setTool(int tool)
+{
+    if (tool == currentTool)
+        return;
+    const int oldTool = currentTool;
+    if (oldTool == ToolNone) {
+        // Notices raised in view mode come from loading, never from the
+        // user: they are dropped, as the next check would drop them.
+        modified = false;
+    } else if (tool == ToolNone) {
+        // A stroke made just before returning to view mode is recorded now:
+        // the check would drop it once view mode is current.
+        checkIsModified();
+    }
+    currentTool = tool;
+
+    QGraphicsView *v = view();
+    if (tool == ToolSelect) {
+        emit toolChanged(tool);
+        creating = false;
+        if (v)
+            v->setDragMode(QGraphicsView::RubberBandDrag);
+    } else {
+        clearSelection();
+        emit toolChanged(tool);
+        creating = false;
+        if (v && tool != ToolNone)
+            v->setDragMode(QGraphicsView::NoDrag);
+    }
+
+    const QMap<Id, SkrinItem *> items = skrinItems;
+    for (SkrinItem *item : items)
+        item->setTool(tool);
+
+    if (oldTool == ToolNone)
+        setItemsVisible(true);
+
+    if (tool == ToolPasteFile || tool == ToolPasteClipboard || tool == ToolPasteCapture) {
+        // The paste tools act once and leave the selection tool current.
+        setTool(ToolSelect);
+        qCInfo(lcEditor) << "pasting pictures is not available in this build";
+    }
+
+    if (v) {
+        const Qt::CursorShape wanted = (tool == ToolText || tool == ToolPin) ? Qt::IBeamCursor : Qt::ArrowCursor;
+        if (v->viewport()->cursor().shape() != wanted)
+            v->viewport()->setCursor(wanted);
+    }
+
+    if (tool == ToolNone || oldTool == ToolNone)
+        updateGood();
+}
+
+void Skrin::keyPressEvent(QKeyEvent *event)
+{
+    CustomScene::keyPressEvent(event);
+    if (currentTool != ToolNone || event->isAccepted())
+        return;
+    const QKeySequence pressed(event->keyCombination());
+    if (QKeySequence(Qt::Key_Left).matches(pressed) != QKeySequence::NoMatch)
+        emit prevAction();
+    else if (QKeySequence(Qt::Key_Right).matches(pressed) != QKeySequence::NoMatch)
+        emit nextAction();
+}
+
+// --- Modified tracking --------------------------------------------------------------------
+
+void Skrin::checkIsModified()
+{
+    if (!modified)
+        return;
+    modified = false;
+    if (id() != 0 && currentTool != ToolNone)
+        recordModified();
+}
+
+void Skrin::recordModified()
+{
+    markSkrinDirty(id());
+    Item::setMember(QStringLiteral("modified"), QDateTime::currentDateTime(), true);
+}
+
+// --- The screenshot's own row ---------------------------------------------------------------
+
+void Skrin::init()
+{
+    if (pictureCache.isNull())
+        updateGood2();
+}
+
+void Skrin::set(const QString &member, const QVariant &)
+{
+    static const QStringList repainting = {QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("w"),
+                                           QStringLiteral("h"), QStringLiteral("file")};
+    if (repainting.contains(member))
+        updateGood2();
+}
+
+void Skrin::remove() {}
+
+// --- Painting -----------------------------------------------------------------------------
+
+void Skrin::updateGood()
+{
+    if (QGraphicsView *v = view())
+        v->invalidateScene(QRectF(), QGraphicsScene::AllLayers);
+    invalidate(QRectF(), QGraphicsScene::AllLayers);
+    repaintArmed = true;
+}
+
+void Skrin::updateGood2()
+{
+    if (!repaintArmed)
+        return;
+    updateGood();
+    repaintArmed = false;
+    QTimer::singleShot(repaintDelayMs, this, &Skrin::updateGood);
+}
+
+double Skrin::viewPixelWidth() const
+{
+    const QGraphicsView *v = view();
+    return v ? v->mapToScene(QRect(0, 0, 1, 1)).boundingRect().width() : 1.0;
+}
+
+QRectF Skrin::pictureRect(bool *found) const
+{
+    *found = true;
+    if (!itemsVisible) {
+        return QRectF(memberReal(QStringLiteral("x")), memberReal(QStringLiteral("y")),
+                      memberReal(QStringLiteral("w")), memberReal(QStringLiteral("h")));
+    }
+    if (currentTool != ToolNone) {
+        *found = false;
+        return QRectF();
+    }
+    QRectF united;
+    for (SkrinItem *item : skrinItems) {
+        if (!item->isPartOfPicture())
+            continue;
+        const QGraphicsItem *graphics = item->graphicsItem();
+        united = united.united(graphics->boundingRect().translated(graphics->pos()));
+    }
+    return united;
+}
+
+void Skrin::drawShadow(QPainter *painter, const QRectF &picture) const
+{
+    const QGraphicsView *v = view();
+    const QRectF onView = v ? QRectF(v->mapFromScene(picture).boundingRect()) : picture;
+    const double x = onView.x(), y = onView.y(), w = onView.width(), h = onView.height();
+    if (w <= 2.0 || h <= 2.0)
+        return;
+
+    const QColor dark(0x6c, 0x6c, 0x6c);
+    painter->save();
+    painter->resetTransform();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    for (int i = 0; i < 6; ++i) {
+        const double k = 1.0 - std::pow(1.0 - i / 6.0, 3);
+        painter->setPen(QPen(mix(dark, backgroundColor(), k), 1.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+        const double o = 0.5 * i;
+        const auto line = [painter](double x1, double y1, double x2, double y2) {
+            painter->drawLine(QLineF(std::trunc(x1), std::trunc(y1), std::trunc(x2), std::trunc(y2)));
+        };
+        line(x - o, y - i, x + w + o, y - i);
+        line(x + w + i, y - o, x + w + i, y + h + o);
+        line(x - o, y + h + i, x + w + o, y + h + i);
+        line(x - i, y - o, x - i, y + h + o);
+    }
+    painter->restore();
+}
+
+void Skrin::drawBackground(QPainter *painter, const QRectF &)
+{
+    const QGraphicsView *v = view();
+
+    painter->save();
+    painter->resetTransform();
+    const double stripWidth = v ? 64.0 : 1.0;
+    QLinearGradient strip(0, 0, stripWidth, 0);
+    strip.setColorAt(0.0, QColor(220, 220, 220));
+    strip.setColorAt(1.0, backgroundColor());
+    painter->fillRect(QRectF(0, 0, stripWidth, v ? v->height() : 1.0), strip);
+    painter->restore();
+
+    bool found = false;
+    const QRectF picture = pictureRect(&found);
+    if (!found || !isSaneRect(picture))
+        return;
+    drawShadow(painter, picture);
+
+    if (itemsVisible)
+        return;
+    const QPixmap loaded = pixmap(QStringLiteral("file"));
+    if (!loaded.isNull())
+        pictureCache = loaded;
+    if (!pictureCache.isNull()) {
+        painter->drawPixmap(picture, pictureCache, QRectF(pictureCache.rect()));
+        return;
+    }
+    painter->save();
+    QFont font = painter->font();
+    font.setPointSize(std::max(1, int(10 * viewPixelWidth())));
+    painter->setFont(font);
+    painter->drawText(picture, Qt::AlignCenter, tr("Loading"));
+    painter->restore();
+}
