@@ -65,7 +65,9 @@ void InfoBar::refresh()
     }
     titleLabel->setFont(font);
     dateLabel->setText(modified.toString(Qt::TextDate));
-    adjustKeepingCentre();
+    // The bar is placed by its corner: it grows to the right, never past the
+    // view's left edge.
+    resizeToHint(pos(), false);
 }
 
 QString InfoBar::shownTitle() const

@@ -181,6 +181,7 @@ void TestOverlays::infoBarShowsTitleAndDate()
     const Id skrin = newSkrin(QString());
     InfoBar bar(view);
     QVERIFY(bar.isHidden());
+    bar.move(20, 20);
     QSignalSpy clicked(&bar, &InfoBar::clicked);
 
     bar.setSkrin(skrin);
@@ -196,6 +197,7 @@ void TestOverlays::infoBarShowsTitleAndDate()
     bar.refresh();
     QCOMPARE(title->text(), QStringLiteral("Release notes"));
     QVERIFY(!title->font().italic());
+    QCOMPARE(bar.pos(), QPoint(20, 20)); // grows from its corner
 
     QTest::mousePress(&bar, Qt::RightButton);
     QTest::mousePress(&bar, Qt::LeftButton);
