@@ -28,17 +28,12 @@ private slots:
 
 namespace {
 
-// A plain test card for the screenshot's picture: bands and a disc.
+// A plain test card for the screenshot's picture: sky over a field.
 QPixmap testCard()
 {
     QPixmap card(320, 200);
     card.fill(QColor(70, 110, 160));
-    QPainter painter(&card);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(0, 140, 320, 60, QColor(90, 150, 80));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(250, 210, 90));
-    painter.drawEllipse(QPointF(240, 60), 30, 30);
+    QPainter(&card).fillRect(0, 140, 320, 60, QColor(90, 150, 80));
     return card;
 }
 
@@ -49,10 +44,8 @@ double differingShare(const QImage &a, const QImage &b)
     int differing = 0;
     for (int y = 0; y < a.height(); ++y) {
         for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            if (qAbs(qRed(p) - qRed(q)) > 40 || qAbs(qGreen(p) - qGreen(q)) > 40 || qAbs(qBlue(p) - qBlue(q)) > 40)
-                ++differing;
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            differing += qAbs(qRed(p) - qRed(q)) > 40 || qAbs(qGreen(p) - qGreen(q)) > 40 || qAbs(qBlue(p) - qBlue(q)) > 40;
         }
     }
     return double(differing) / (a.width() * a.height());

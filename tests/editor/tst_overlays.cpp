@@ -2,13 +2,13 @@
 // bar naming the open screenshot, and the too-big notice. What they show for a
 // screenshot, what they store, when they hide, and where they stand.
 
-#include "custombutton.h"
 #include "customlabel.h"
 #include "customlineedit.h"
 #include "database.h"
 #include "engine.h"
 #include "infobar.h"
 #include "infotoobig.h"
+#include "overlayfixture.h"
 #include "skrindone.h"
 #include "tempstore.h"
 #include "watcher.h"
@@ -31,15 +31,6 @@ public:
     void onSet(Id, const QString &member, const QVariant &) override { changes += member == QLatin1String("title"); }
     int changes = 0;
 };
-
-void drag(QWidget *widget, QPoint from, QPoint to, Qt::MouseButton held)
-{
-    QTest::mousePress(widget, held, {}, from);
-    QMouseEvent move(QEvent::MouseMove, QPointF(to), widget->mapToGlobal(QPointF(to)), Qt::NoButton, held,
-                     Qt::NoModifier);
-    QApplication::sendEvent(widget, &move);
-    QTest::mouseRelease(widget, held, {}, to);
-}
 
 } // namespace
 
@@ -133,11 +124,7 @@ void TestOverlays::promptStoresTheTitleOnceOnConfirm()
     if (byReturn) {
         QTest::keyClick(edit, Qt::Key_Return);
     } else {
-        CustomButton *ok = nullptr;
-        for (CustomButton *button : prompt.findChildren<CustomButton *>())
-            if (button->toolTip() == QLatin1String("OK"))
-                ok = button;
-        QTest::mouseClick(ok, Qt::LeftButton);
+        QTest::mouseClick(buttonWithTip(prompt, QStringLiteral("OK")), Qt::LeftButton);
     }
     QCoreApplication::sendPostedEvents();
     QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), typed);

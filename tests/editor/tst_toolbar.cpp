@@ -1,25 +1,13 @@
 // The floating tool bar: which buttons its setters mark and show, where it
 // sits and how far it can be dragged, and how it fades with the pointer.
 
-#include "custombutton.h"
-#include "recordingwindow.h"
+#include "overlayfixture.h"
 #include "separator.h"
 #include "skrintoolbar.h"
 
-#include <QApplication>
 #include <QCursor>
-#include <QMouseEvent>
-#include <QTest>
 
 namespace {
-
-CustomButton *buttonWithTip(QWidget &bar, const QString &tip)
-{
-    for (CustomButton *button : bar.findChildren<CustomButton *>())
-        if (button->toolTip() == tip)
-            return button;
-    return nullptr;
-}
 
 QStringList activeTips(QWidget &bar)
 {
@@ -37,15 +25,6 @@ QStringList visibleOptions(QWidget &bar)
         if (buttonWithTip(bar, QString::fromLatin1(tip))->isVisible())
             tips << QString::fromLatin1(tip);
     return tips;
-}
-
-void drag(QWidget *widget, QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftButton)
-{
-    QTest::mousePress(widget, button, {}, from);
-    QMouseEvent move(QEvent::MouseMove, QPointF(to), widget->mapToGlobal(QPointF(to)), Qt::NoButton, button,
-                     Qt::NoModifier);
-    QApplication::sendEvent(widget, &move);
-    QTest::mouseRelease(widget, button, {}, to);
 }
 
 } // namespace
@@ -157,6 +136,7 @@ void TestToolBar::optionButtonsResizeAboutTheCentre()
 
 void TestToolBar::placementAndDragBounds()
 {
+    RecordingWindow window;
     bar->setSkrin(7);
     bar->setEditing(true);
     const QPoint home = bar->pos();
@@ -166,9 +146,18 @@ void TestToolBar::placementAndDragBounds()
     QCOMPARE(bar->y(), 15 - bar->height());
     drag(bar, QPoint(3, 3), QPoint(-5000, 5000), Qt::RightButton);
     QCOMPARE(bar->pos(), QPoint(15 - bar->width(), view->height() - 15));
-    // A middle-button drag does not move it.
+
+    // A middle-button drag does not move it, nor a left drag on a button
+    // (which clicks it); a right drag on a button does.
+    const QPoint corner(15 - bar->width(), view->height() - 15);
     drag(bar, QPoint(3, 3), QPoint(300, 3), Qt::MiddleButton);
-    QCOMPARE(bar->pos(), QPoint(15 - bar->width(), view->height() - 15));
+    CustomButton *pen = buttonWithTip(*bar, QStringLiteral("Pen"));
+    drag(pen, QPoint(10, 10), QPoint(10, -40));
+    QCOMPARE(bar->pos(), corner);
+    QCOMPARE(window.takeCalls(), QStringList{QStringLiteral("setSkrinTool 5")});
+    drag(pen, QPoint(10, 10), QPoint(10, -40), Qt::RightButton);
+    QCOMPARE(bar->pos(), corner + QPoint(0, -50));
+    QVERIFY(window.calls.isEmpty());
 
     // The same screenshot again leaves the bar where the user put it; a
     // different one, or the window's resize with auto-placement, centres it.

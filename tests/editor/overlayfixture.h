@@ -1,16 +1,19 @@
 #pragma once
 
-// Stands in for the application's main window behind the editor's window
-// interface (the application library sits above the editor): it records each
-// call the tool bar and its buttons make, as text such as "applyPenSize 11",
-// and holds the window's named actions.
+// Shared by the tool bar and overlay tests: a stand-in for the application's
+// main window behind the editor's window interface (the application library
+// sits above the editor), recording each call as text such as
+// "applyPenSize 11", and small helpers to find buttons and drag panels.
 
+#include "custombutton.h"
 #include "mainwindowhost.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHash>
-#include <QObject>
+#include <QMouseEvent>
 #include <QStringList>
+#include <QTest>
 
 class RecordingWindow : public QObject, public MainWindowHost
 {
@@ -40,3 +43,21 @@ public:
 protected:
     QAction *namedAction(const QString &name) const override { return actions.value(name); }
 };
+
+inline CustomButton *buttonWithTip(QWidget &panel, const QString &tip)
+{
+    for (CustomButton *button : panel.findChildren<CustomButton *>())
+        if (button->toolTip() == tip)
+            return button;
+    return nullptr;
+}
+
+// Press, one move with the button held, release: positions in the widget.
+inline void drag(QWidget *widget, QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftButton)
+{
+    QTest::mousePress(widget, button, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), widget->mapToGlobal(QPointF(to)), Qt::NoButton, button,
+                     Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+    QTest::mouseRelease(widget, button, {}, to);
+}
