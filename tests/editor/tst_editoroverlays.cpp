@@ -1,7 +1,9 @@
 // The window's side of the panels over a real editor view and scene: which
 // tool bar buttons each tool shows and marks, where the panels stand as the
-// view changes, and how the prompt, info bar and notice follow the open
-// screenshot.
+// view changes, how the prompt, info bar and notice follow the open
+// screenshot, and the look of it all, compared with the reference picture in
+// data/ (after a deliberate change of the look, run with
+// PELLIMORE_UPDATE_LOOK=1 to write the new reference).
 
 #include "database.h"
 #include "dirtyskrins.h"
@@ -13,10 +15,32 @@
 #include "skrindone.h"
 #include "skrintoolbar.h"
 #include "skrinview.h"
+#include "imagecache.h"
 #include "tempstore.h"
 
+#include <QDateTime>
+#include <QFontInfo>
 #include <QLineEdit>
+#include <QPainter>
 #include <QSignalSpy>
+
+namespace {
+
+// Share of pixels whose channels differ by more than a little: text and
+// antialiasing may move slightly between font builds, the layout may not.
+double differingShare(const QImage &a, const QImage &b)
+{
+    int differing = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            differing += qAbs(qRed(p) - qRed(q)) > 40 || qAbs(qGreen(p) - qGreen(q)) > 40 || qAbs(qBlue(p) - qBlue(q)) > 40;
+        }
+    }
+    return double(differing) / (a.width() * a.height());
+}
+
+} // namespace
 
 class TestEditorOverlays : public QObject
 {
@@ -32,6 +56,7 @@ private slots:
     void panelsStayPlacedAndFollowTheView();
     void promptAndInfoBarFollowTheTitle();
     void noticeShowsForTooBigFiles();
+    void editorLooksAsBefore();
 
 private:
     TempStore store;
@@ -182,6 +207,46 @@ void TestEditorOverlays::noticeShowsForTooBigFiles()
     QCOMPARE(notice->geometry().right(), 700 - 21 - 1);
     overlays->showSkrin(0);
     QVERIFY(notice->isHidden());
+}
+
+void TestEditorOverlays::editorLooksAsBefore()
+{
+    QVERIFY(!QFontInfo(QFont()).family().isEmpty());
+    QPixmap card(320, 200); // sky over a field
+    card.fill(QColor(70, 110, 160));
+    QPainter(&card).fillRect(0, 140, 320, 60, QColor(90, 150, 80));
+    cachePixmap(QStringLiteral("lookcard.png"), card);
+    for (const auto &[member, value] : {std::pair{"w", 320}, {"h", 200}, {"x", 0}, {"y", 0}})
+        setMember(skrin, QString::fromLatin1(member), value);
+    setMember(skrin, QStringLiteral("file"), QStringLiteral("lookcard.png"));
+    setMember(skrin, QStringLiteral("modified"), QDateTime(QDate(2026, 5, 17), QTime(12, 30, 0)));
+    Skrin scene(skrin);
+    view->resize(720, 420);
+    view->setScene(&scene);
+    view->setSceneRect(QRectF(-200, -90, 720, 420));
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    overlays->showSkrin(skrin); // view mode: the rendered picture and the info bar
+    scene.toolOptionsOf(0).penSize = 5.0;
+    overlays->updateToolBar(&scene);
+    QCursor::setPos(overlays->toolBar()->mapToGlobal(QPoint(30, 30))); // the bar shows near the pointer
+    overlays->toolBar()->updateOpacity();
+    QTRY_COMPARE(overlays->toolBar()->opacity(), 1.0);
+    overlays->infoBar()->setState(CustomWidget::Shown, true); // as just opened
+
+    const QImage shot = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    view->setScene(nullptr);
+    const QString reference = QStringLiteral(QT_TESTCASE_SOURCEDIR "/editor/data/look.png");
+    if (qEnvironmentVariableIsSet("PELLIMORE_UPDATE_LOOK")) {
+        QVERIFY(shot.save(reference));
+        QSKIP("reference written");
+    }
+    const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shot.size(), expected.size());
+    const double share = differingShare(shot, expected);
+    if (share > 0.01)
+        shot.save(QDir::temp().filePath(QStringLiteral("pellimore-look-actual.png")));
+    QVERIFY2(share <= 0.01, qPrintable(QStringLiteral("%1% of the pixels differ").arg(share * 100)));
 }
 
 QTEST_MAIN(TestEditorOverlays)
