@@ -2,8 +2,8 @@
 
 #include "customlabel.h"
 #include "displaytext_p.h"
+#include "overlaypointer_p.h"
 
-#include <QCursor>
 #include <QDateTime>
 #include <QMouseEvent>
 #include <QVBoxLayout>
@@ -20,7 +20,7 @@ InfoBar::InfoBar(QWidget *parent)
 {
     hide();
     jumpTo(QStringLiteral("opacity"), 0.0);
-    setState(2, true);
+    setState(Hidden, true);
     auto *box = new QVBoxLayout(this);
     box->setSpacing(0);
     titleLabel = new CustomLabel(nullptr);
@@ -42,11 +42,11 @@ void InfoBar::setSkrin(Id id)
 {
     skrin = id;
     if (id == 0) {
-        setState(2, true);
+        setState(Hidden, true);
         return;
     }
     refresh();
-    setState(0, true);
+    setState(Shown, true);
     show();
     restartHideTimer();
 }
@@ -91,21 +91,10 @@ void InfoBar::setEditing(bool on)
 void InfoBar::updateOpacity()
 {
     if (skrin == 0 || editing) {
-        setState(2, true);
+        setState(Hidden, true);
         return;
     }
-    const QPoint pointer = mapFromGlobal(QCursor::pos());
-    if (rect().adjusted(-nearMargin, -nearMargin, nearMargin, nearMargin).contains(pointer)) {
-        // A panel faded out earlier hid itself; fading in must bring it back.
-        setState(0, false);
-        show();
-        return;
-    }
-    QWidget *parent = parentWidget();
-    const bool overParent = parent && parent->rect().contains(mapToParent(pointer));
-    setState(overParent ? 1 : 2, false);
-    if (overParent)
-        show();
+    fadeByPointer(this, nearMargin);
 }
 
 void InfoBar::mousePressEvent(QMouseEvent *event)

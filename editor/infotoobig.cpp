@@ -1,6 +1,6 @@
 #include "infotoobig.h"
 
-#include "overlaydrag_p.h"
+#include "overlaypointer_p.h"
 
 #include <QLabel>
 #include <QLayout>

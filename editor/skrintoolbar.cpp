@@ -4,14 +4,13 @@
 #include "cropbutton.h"
 #include "fontbutton.h"
 #include "mainwindowhost.h"
-#include "overlaydrag_p.h"
+#include "overlaypointer_p.h"
 #include "pensizebutton.h"
 #include "selectbutton.h"
 #include "separator.h"
 #include "skrintoolaction.h"
 #include "toolbutton.h"
 
-#include <QCursor>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMouseEvent>
@@ -36,7 +35,7 @@ SkrinToolBar::SkrinToolBar(QWidget *parent)
     setGradient(QColor("#676767"), QColor("#010101"));
     setShadowSize(10);
     setBorder(true, 0.0, QColor("#a4a4a4"));
-    setState(2, true);
+    setState(Hidden, true);
     hide();
     jumpTo(QStringLiteral("opacity"), 0.0);
 
@@ -234,25 +233,14 @@ void SkrinToolBar::setAutoPlace(bool on)
 void SkrinToolBar::updateOpacity()
 {
     if (skrin == 0) {
-        setState(2, true);
+        setState(Hidden, true);
         return;
     }
     if (editing) {
-        setState(0, true);
+        setState(Shown, true);
         return;
     }
-    const QPoint pointer = mapFromGlobal(QCursor::pos());
-    if (rect().adjusted(-nearMargin, -nearMargin, nearMargin, nearMargin).contains(pointer)) {
-        // A panel faded out earlier hid itself; fading in must bring it back.
-        setState(0, false);
-        show();
-        return;
-    }
-    QWidget *parent = parentWidget();
-    const bool overParent = parent && parent->rect().contains(mapToParent(pointer));
-    setState(overParent ? 1 : 2, false);
-    if (overParent)
-        show();
+    fadeByPointer(this, nearMargin);
 }
 
 void SkrinToolBar::mousePressEvent(QMouseEvent *event)
