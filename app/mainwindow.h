@@ -4,12 +4,14 @@
 // menus and actions, and the road from a capture to a stored screenshot.
 
 #include "engine.h"
+#include "mainwindowhost.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
 #include <memory>
 
+class EditorOverlays;
 class QAction;
 class QFont;
 class Skrin;
@@ -19,7 +21,7 @@ namespace Ui {
 class MainWindow;
 }
 
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public MainWindowHost
 {
     Q_OBJECT
 
@@ -43,12 +45,12 @@ public:
 
     // The editor operations the tool bar and the panels call; each does
     // nothing while no screenshot is open.
-    void setSkrinTool(int tool);
-    void toggleEditMode();
-    void toggleImageCropResize();
-    void applyPenSize(double size);
-    void applyColor(const QColor &color);
-    void applyFontSize(double size);
+    void setSkrinTool(int tool) override;
+    void toggleEditMode() override;
+    void toggleImageCropResize() override;
+    void applyPenSize(double size) override;
+    void applyColor(const QColor &color) override;
+    void applyFontSize(double size) override;
     void updateToolBarFromSelection();
     // The screenshot browser's hooks; there is no browser, so they do nothing.
     void setDragSkrinUsed(bool used);
@@ -64,8 +66,12 @@ public slots:
     void onShoot(const QPixmap &pixmap);
     void onSkrinImageToolChanged(int mode);
 
+    // The panels over the editor view: prompt, info bar, tool bar, notice.
+    EditorOverlays *editorOverlays() const { return overlays; }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    QAction *namedAction(const QString &name) const override { return actionByName(name); }
 
 private:
     void connectActions();
@@ -82,5 +88,6 @@ private:
 
     std::unique_ptr<Ui::MainWindow> ui;
     Skrin *scene = nullptr;
+    EditorOverlays *overlays = nullptr;
     bool closed = false;
 };
