@@ -7,6 +7,7 @@
 #include "options.h"
 #include "shareaddress.h"
 #include "skrin.h"
+#include "skrinitem.h"
 #include "skrintoolbar.h"
 #include "skrinview.h"
 #include "tavrinconnector.h"
@@ -18,6 +19,7 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFontDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -106,6 +108,29 @@ void MainWindow::connectActions()
         connect(action, &QAction::triggered, this, [this, tool = tool] { setSkrinTool(tool); });
     // Queued, as deleting the screenshot deletes the scene that saw the key.
     connect(ui->skrinView, &SkrinView::delKey, this, &MainWindow::onDelKey, Qt::QueuedConnection);
+    connectEditActions();
+}
+
+// The edit operations on the open screenshot's selection.
+void MainWindow::connectEditActions()
+{
+    const QList<std::pair<QAction *, void (Skrin::*)()>> operations{
+        {ui->actionRemoveSkrinItem, &Skrin::removeSelected},
+        {ui->actionDuplicateSkrinItem, &Skrin::duplicateSelected},
+        {ui->actionMoveUpwards, &Skrin::moveSelectionUp},
+        {ui->actionMoveBackwards, &Skrin::moveSelectionDown},
+        {ui->actionChangeText, &Skrin::toggleTextEdit},
+        {ui->actionImageCrop, &Skrin::setImageCropMode},
+        {ui->actionImageResize, &Skrin::setImageResizeMode},
+        {ui->actionImageCropResize, &Skrin::toggleImageMode},
+        {ui->actionImageReset, &Skrin::resetImageCrop},
+    };
+    for (const auto &[action, operation] : operations) {
+        connect(action, &QAction::triggered, this, [this, operation = operation] {
+            if (scene)
+                (scene->*operation)();
+        });
+    }
 }
 
 Id MainWindow::currentSkrinId() const
@@ -129,6 +154,8 @@ void MainWindow::openSkrin(Id id)
     connect(scene, &Skrin::toolChanged, this, &MainWindow::updateToolBarFromSelection);
     connect(scene, &QGraphicsScene::selectionChanged, this, &MainWindow::updateToolBarFromSelection);
     connect(scene, &Skrin::imageToolChanged, this, &MainWindow::onSkrinImageToolChanged);
+    // A right click with a tool opens the edit menu where it was made.
+    connect(scene, &Skrin::showEditOptions, this, [this] { ui->menuEdit->popup(QCursor::pos()); });
     connect(scene, &Skrin::toolChanged, overlays, &EditorOverlays::toolChanged);
     connect(scene, &QGraphicsScene::sceneRectChanged, overlays, &EditorOverlays::place);
     // Queued: the scene sends these from its own key handling, and opening
@@ -165,16 +192,17 @@ void MainWindow::toggleEditMode()
 
 void MainWindow::toggleImageCropResize()
 {
-    // The image item's crop and resize modes come with the image item; until
-    // then no image can be selected and there is nothing to switch.
+    if (scene)
+        scene->toggleImageMode();
 }
 
-// Pen options go to the current tool, so that what is drawn next takes them.
+// Pen options go to the selection and to the current tool, so that what is
+// drawn next takes them.
 void MainWindow::applyPenSize(double size)
 {
     if (!scene || !std::isfinite(size) || size < 0.0)
         return;
-    scene->currentToolOptions().penSize = size;
+    scene->applyPenOptions(&size, nullptr, nullptr);
     overlays->toolBar()->setPenSize(size);
 }
 
@@ -182,7 +210,7 @@ void MainWindow::applyColor(const QColor &color)
 {
     if (!scene || !color.isValid())
         return;
-    scene->currentToolOptions().color = color;
+    scene->applyPenOptions(nullptr, &color, nullptr);
     overlays->toolBar()->setColor(color);
 }
 
@@ -190,7 +218,7 @@ void MainWindow::applyFontSize(double size)
 {
     if (!scene || !std::isfinite(size))
         return;
-    QFont font = scene->currentToolOptions().font;
+    QFont font = scene->currentFont();
     font.setPointSize(std::clamp(int(size), 1, 1000));
     applyFont(font);
 }
@@ -199,14 +227,18 @@ void MainWindow::applyFont(const QFont &font)
 {
     if (!scene)
         return;
-    scene->currentToolOptions().font = font;
+    scene->applyPenOptions(nullptr, nullptr, &font);
     overlays->toolBar()->setToolFont(font);
 }
 
 void MainWindow::updateToolBarFromSelection()
 {
-    if (scene)
-        overlays->updateToolBar(scene);
+    if (!scene)
+        return;
+    overlays->updateToolBar(scene);
+    const SkrinItem *item = scene->selectedItem();
+    const int deciding = item ? scene->toolForItem(item->id()) : scene->tool();
+    ui->actionImageReset->setVisible(deciding == Skrin::ToolImage);
 }
 
 void MainWindow::onSkrinImageToolChanged(int mode)
@@ -239,7 +271,7 @@ void MainWindow::changeFont()
     if (!scene)
         return;
     bool accepted = false;
-    const QFont font = QFontDialog::getFont(&accepted, scene->currentToolOptions().font, this, tr("Change font"));
+    const QFont font = QFontDialog::getFont(&accepted, scene->currentFont(), this, tr("Change font"));
     if (accepted)
         applyFont(font);
 }

@@ -53,8 +53,8 @@ public:
     void applyFontSize(double size) override;
     void updateToolBarFromSelection();
     // The screenshot browser's hooks; there is no browser, so they do nothing.
-    void setDragSkrinUsed(bool used);
-    void selectCurrentInExplorer();
+    void setDragSkrinUsed(bool used) override;
+    void selectCurrentInExplorer() override;
 
     // Removes the open screenshot with its rows and files and opens its
     // neighbour, without asking.
@@ -75,6 +75,7 @@ protected:
 
 private:
     void connectActions();
+    void connectEditActions();
     void startCapture();
     void askDeleteFile();
     void openNeighbour(int step);

@@ -136,12 +136,14 @@ void EditorOverlays::updateToolBar(Skrin *scene)
     int deciding = scene->tool();
     double penSize = options.penSize;
     QColor color = options.color;
+    QFont font = options.font;
     if (SkrinItem *item = scene->selectedItem()) {
-        deciding = Skrin::toolForTable(itemType(item->id()));
+        deciding = scene->toolForItem(item->id());
         penSize = item->memberReal(QStringLiteral("pen_size"));
         color = item->color(QStringLiteral("color"));
+        font = Skrin::readFont(item->id());
     }
-    bar->setToolFont(options.font);
+    bar->setToolFont(font);
     bar->setPenSize(penSize);
     bar->setColor(color);
     bar->setPenSizeVisible(oneOf(deciding, {1, 2, 5, 6, 7, 9, 11}));

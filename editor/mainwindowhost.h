@@ -31,6 +31,11 @@ public:
     virtual void applyPenSize(double size) = 0;
     virtual void applyColor(const QColor &color) = 0;
     virtual void applyFontSize(double pointSize) = 0;
+    // The screenshot browser's running drag was used by the editor: its
+    // release must not open the dragged screenshot.
+    virtual void setDragSkrinUsed(bool) {}
+    // The browser selects the open screenshot again.
+    virtual void selectCurrentInExplorer() {}
 
 protected:
     // The window calls this once it is fully built; its destructor (through

@@ -1,12 +1,16 @@
 #include "skrin.h"
 
+#include "capture.h"
 #include "dirtyskrins.h"
 #include "editorlog.h"
+#include "options.h"
 #include "skrinblur.h"
 #include "skrinitem.h"
 #include "skrinitemfactory.h"
 
+#include <QClipboard>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QGraphicsItem>
 #include <QGraphicsView>
 #include <QKeyEvent>
@@ -351,10 +355,22 @@ void Skrin::setTool(int tool)
     if (oldTool == ToolNone)
         setItemsVisible(true);
 
-    if (tool == ToolPasteFile || tool == ToolPasteClipboard || tool == ToolPasteCapture) {
-        // The paste tools act once and leave the selection tool current.
+    // The paste tools act once and leave the selection tool current.
+    if (tool == ToolPasteFile) {
         setTool(ToolSelect);
-        qCInfo(lcEditor) << "pasting pictures is not available in this build";
+        pasteFile();
+    } else if (tool == ToolPasteClipboard) {
+        setTool(ToolSelect);
+        const QClipboard *clipboard = QGuiApplication::clipboard();
+        const QPixmap picture = clipboard ? clipboard->pixmap() : QPixmap();
+        if (picture.isNull())
+            qCInfo(lcEditor) << "the clipboard holds no picture to paste";
+        else
+            addImage(picture, Options::ext());
+    } else if (tool == ToolPasteCapture) {
+        setTool(ToolSelect);
+        if (!shootPrecise(this, &Skrin::onShoot, true))
+            qCInfo(lcEditor) << "a capture is running already";
     }
 
     if (v) {
@@ -367,17 +383,6 @@ void Skrin::setTool(int tool)
         updateGood();
 }
 
-void Skrin::keyPressEvent(QKeyEvent *event)
-{
-    CustomScene::keyPressEvent(event);
-    if (currentTool != ToolNone || event->isAccepted())
-        return;
-    const QKeySequence pressed(event->keyCombination());
-    if (QKeySequence(Qt::Key_Left).matches(pressed) != QKeySequence::NoMatch)
-        emit prevAction();
-    else if (QKeySequence(Qt::Key_Right).matches(pressed) != QKeySequence::NoMatch)
-        emit nextAction();
-}
 
 // --- Modified tracking --------------------------------------------------------------------
 

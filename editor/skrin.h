@@ -4,13 +4,18 @@
 // parent is the screenshot, the current tool with per-tool options, pins kept
 // above the picture, the changed mark recorded at most every 500 ms, and the
 // background (side strip, shadow, and in view mode the rendered picture).
-// GUI thread only.
+// The mouse draws new rows (skrininput.cpp), the edit operations work on the
+// selection (skrinediting.cpp), pictures are pasted (skrinpictures.cpp) and
+// dropped screenshots and files arrive (skrindrop.cpp). The scene never
+// builds an item itself: it writes complete rows and builds items as the rows
+// arrive. GUI thread only.
 
 #include "customscene.h"
 #include "item.h"
 #include "skrinhost.h"
 #include "skrintooloptions.h"
 
+#include <QFont>
 #include <QMap>
 #include <QPixmap>
 #include <QSet>
@@ -85,6 +90,46 @@ public:
     void setDrawnItemId(Id id) { drawnItemId = id; }
     Id drawnItem() const { return drawnItemId; }
 
+    // Edit operations on the selected annotations; each writes rows and the
+    // items follow them.
+    void removeSelected();
+    // Copies 10 units right and below, on top; the copies become the selection.
+    void duplicateSelected();
+    // Moves the selection as one block above (below) everything else.
+    void moveSelectionUp();
+    void moveSelectionDown();
+    void moveSelectionZ(bool up);
+    // Starts or ends editing the one selected text.
+    void toggleTextEdit();
+    // Each value that is given goes to the current drawing tool and to the
+    // selected annotations that have it (the font to texts only).
+    void applyPenOptions(const double *penSize, const QColor *color, const QFont *font);
+    // The selected annotation's font, else the scene's.
+    QFont currentFont() const;
+    void writeFont(Id id, const QFont &font);
+    static QFont readFont(Id id);
+    // The tool that draws the annotation, 0 when it is not on this scene.
+    int toolForItem(Id id) const;
+
+    // Pasted pictures: a new image row in the middle of the view, on top and
+    // selected. The id of the row, or 0 (with a log line, or `error` filled
+    // in) when nothing could be pasted. An empty suffix takes the configured
+    // extension.
+    Id addImage(const QPixmap &picture, const QString &suffix);
+    Id addImageFile(const QString &path, QString *error = nullptr);
+    // Handle modes of the one selected picture (1 crop, 2 resize).
+    void setImageMode(int mode);
+    void setImageCropMode() { setImageMode(1); }
+    void setImageResizeMode() { setImageMode(2); }
+    void toggleImageMode();
+    void resetImageCrop();
+
+    // Drops on the view: screenshots dragged as "skrins://" addresses arrive
+    // as copies of their rows, files as pictures. Always taken as a copy.
+    void viewDragEnterEvent(QDragEnterEvent *event) override;
+    void viewDragMoveEvent(QDragMoveEvent *event) override;
+    void viewDropEvent(QDropEvent *event) override;
+
     // SkrinHost
     QGraphicsScene *hostScene() override { return this; }
     QGraphicsView *view() const override;
@@ -107,8 +152,19 @@ public slots:
     void onItemMinus(Id id);
     void skrinSelectionChanged();
 
+private slots:
+    void onShoot(const QPixmap &picture);
+
 protected:
+    void contextMenuEvent(QGraphicsSceneContextMenuEvent *event) override;
+    void dragEnterEvent(QGraphicsSceneDragDropEvent *event) override;
+    void dragMoveEvent(QGraphicsSceneDragDropEvent *event) override;
+    void dropEvent(QGraphicsSceneDragDropEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QGraphicsSceneMouseEvent *event) override;
+    void mouseMoveEvent(QGraphicsSceneMouseEvent *event) override;
+    void mouseReleaseEvent(QGraphicsSceneMouseEvent *event) override;
+    void mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event) override;
     void drawBackground(QPainter *painter, const QRectF &rect) override;
 
     void init() override;
@@ -119,6 +175,20 @@ private:
     class TableWatcher;
 
     void watchItems(const QString &table);
+    QGraphicsItem *itemUnder(const QPointF &scenePos) const;
+    bool isPictureItemUnder(const QPointF &scenePos) const;
+    void startDrawing(const QPointF &scenePos);
+    void endDrawingBy(QGraphicsSceneMouseEvent *event);
+    bool drawDragged(const QPointF &scenePos);
+    // Members in the order written; "parent" follows them.
+    using Members = QList<std::pair<QString, QVariant>>;
+    Id createRow(const QString &table, const Members &members, bool selectWhenBuilt = false,
+                 bool colourAsName = true);
+    static Members fontMembers(const QFont &font);
+    Id copyRow(Id source, const QVariantMap &members, const QStringList &skipped);
+    void pasteFile();
+    void copyDroppedSkrin(Id source, const QPointF &dropPoint);
+    void afterDrop();
     void recordModified();
     double viewPixelWidth() const;
     QRectF pictureRect(bool *found) const;
@@ -130,7 +200,9 @@ private:
     Id drawnItemId = 0;
     QSet<Id> pendingSelection;
     bool modified = false;
+    bool skipContextMenu = false; // a right press ended drawing
     bool creating = false; // a line or shape drag is pending
+    QPointF pressPos;
     bool itemsVisible = false;
     bool repaintArmed = true;
     QPixmap pictureCache;

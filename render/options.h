@@ -1,6 +1,7 @@
 #pragma once
 
-// The synchronised options that decide how captures are saved.
+// The synchronised options that decide how captured and pasted pictures are
+// saved.
 
 #include <QString>
 

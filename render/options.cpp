@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include "applog.h"
+#include "renderlog.h"
 #include "engine.h"
 
 #include <algorithm>
@@ -20,7 +20,7 @@ QString Options::ext()
         if (value.compare(candidate, Qt::CaseInsensitive) == 0)
             return candidate;
     }
-    qCWarning(lcApp) << "unknown capture file extension" << value << "- using" << defaultExt;
+    qCWarning(lcRender) << "unknown capture file extension" << value << "- using" << defaultExt;
     return defaultExt;
 }
 
@@ -29,7 +29,7 @@ int Options::quality()
     bool ok = false;
     const int value = serverOptionValue(QStringLiteral("quality"), defaultQuality).toString().trimmed().toInt(&ok);
     if (!ok) {
-        qCWarning(lcApp) << "capture quality is not a number - using" << defaultQuality;
+        qCWarning(lcRender) << "capture quality is not a number - using" << defaultQuality;
         return defaultQuality;
     }
     return std::clamp(value, 0, 100);

@@ -1,0 +1,116 @@
+// Drops onto the scene: dragged screenshots arrive as editable copies of
+// their annotation rows, other URLs as pasted picture files.
+
+#include "skrin.h"
+
+#include "mainwindowhost.h"
+#include "paintlimits.h"
+#include "skrinsaddress.h"
+
+#include <QDropEvent>
+#include <QGraphicsView>
+#include <QMimeData>
+
+#include <algorithm>
+
+void Skrin::viewDropEvent(QDropEvent *event)
+{
+    const QMimeData *mime = event->mimeData();
+    if (!mime || !mime->hasUrls())
+        return;
+    // A copy whatever the source proposes: a move would let a file manager or
+    // the browser delete what was dropped.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+
+    const QList<QByteArray> lines = uriListLines(mime);
+    const QList<Id> ids = skrinsIds(lines);
+    if (ids.isEmpty()) {
+        setTool(ToolSelect);
+        clearSelection();
+        // Other addresses give no local path and are passed over.
+        for (const QByteArray &line : lines)
+            addImageFile(QUrl::fromEncoded(line).toLocalFile());
+        afterDrop();
+        return;
+    }
+
+    // The screenshots arrive as rows; the file URLs that come with them (flat
+    // copies of their pictures) are not imported.
+    if (MainWindowHost *window = MainWindowHost::instance())
+        window->setDragSkrinUsed(true);
+    const QGraphicsView *v = view();
+    const QPointF dropPoint = v ? v->mapToScene(event->position().toPoint()) : QPointF();
+    bool copied = false;
+    for (const Id source : ids) {
+        if (source == id())
+            continue;
+        // Once, so that every group that arrives ends selected.
+        if (!copied) {
+            setTool(ToolSelect);
+            clearSelection();
+            copied = true;
+        }
+        copyDroppedSkrin(source, dropPoint);
+    }
+    if (copied)
+        afterDrop();
+}
+
+// The group keeps its layout, its top left corner (the least position and
+// line start) lands on the drop point, and it lies above everything there.
+void Skrin::copyDroppedSkrin(Id source, const QPointF &dropPoint)
+{
+    // Annotations only: a screenshot may be the parent of rows of other kinds.
+    const QStringList tables = itemTables();
+    QList<std::pair<double, Id>> order;
+    const QList<Id> children = childItems(source);
+    for (const Id child : children) {
+        if (tables.contains(itemType(child)))
+            order.append({finiteReal(getMember(child, QStringLiteral("z"))), child});
+    }
+    std::sort(order.begin(), order.end());
+
+    static const QStringList placedLater{QStringLiteral("parent"), QStringLiteral("x"), QStringLiteral("y"),
+                                         QStringLiteral("z")};
+    double z = maxZ();
+    double minX = 0.0;
+    double minY = 0.0;
+    QMap<Id, QPointF> placement;
+    for (const auto &[sourceZ, child] : std::as_const(order)) {
+        const QVariantMap members = readItem(child);
+        const Id newId = copyRow(child, members, placedLater);
+        if (newId == 0)
+            continue;
+        z += 1.0;
+        Item(newId).setMember(QStringLiteral("z"), z, true);
+
+        const QPointF pos(finiteReal(members.value(QStringLiteral("x"))), finiteReal(members.value(QStringLiteral("y"))));
+        const QPointF begin(finiteReal(members.value(QStringLiteral("begin_x"))),
+                            finiteReal(members.value(QStringLiteral("begin_y"))));
+        if (placement.isEmpty()) {
+            minX = pos.x();
+            minY = pos.y();
+        }
+        minX = std::min(minX, pos.x() + begin.x());
+        minY = std::min(minY, pos.y() + begin.y());
+        placement.insert(newId, pos);
+    }
+
+    for (auto it = placement.cbegin(); it != placement.cend(); ++it) {
+        Item row(it.key());
+        row.setMember(QStringLiteral("x"), it->x() - minX + dropPoint.x(), true);
+        row.setMember(QStringLiteral("y"), it->y() - minY + dropPoint.y(), true);
+        // Last: now the scene builds the copy, shown and selected.
+        row.setMember(QStringLiteral("parent"), QVariant(id()), true);
+    }
+}
+
+void Skrin::afterDrop()
+{
+    modified = true;
+    if (MainWindowHost *window = MainWindowHost::instance())
+        window->selectCurrentInExplorer();
+    if (QGraphicsView *v = view())
+        v->setFocus(Qt::OtherFocusReason);
+}

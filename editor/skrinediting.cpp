@@ -1,0 +1,213 @@
+// Edit operations on the scene's selection: remove, duplicate, order in z,
+// text editing, pen options and fonts. They write rows; the items follow.
+
+#include "skrin.h"
+
+#include "database.h"
+#include "fontweight.h"
+#include "paintlimits.h"
+#include "skrinitem.h"
+#include "skrintext.h"
+
+#include <QGraphicsItem>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The selected annotations, in selection order.
+QList<SkrinItem *> selectedAnnotations(const QList<QGraphicsItem *> &selected)
+{
+    QList<SkrinItem *> annotations;
+    for (QGraphicsItem *graphics : selected) {
+        if (auto *item = dynamic_cast<SkrinItem *>(graphics))
+            annotations.append(item);
+    }
+    return annotations;
+}
+
+} // namespace
+
+void Skrin::removeSelected()
+{
+    const QList<SkrinItem *> annotations = selectedAnnotations(selectedItems());
+    // Ids first: each removal deletes its graphics item at once.
+    QList<Id> ids;
+    for (SkrinItem *item : annotations)
+        ids.append(item->id());
+    for (const Id itemId : std::as_const(ids))
+        ::removeItem(itemId);
+    if (!ids.isEmpty())
+        modified = true;
+}
+
+Id Skrin::copyRow(Id source, const QVariantMap &members, const QStringList &skipped)
+{
+    QString type = members.value(QStringLiteral("type")).toString();
+    if (type.isEmpty())
+        type = itemType(source);
+    const Id newId = createItem(type);
+    if (newId == 0)
+        return 0;
+    pendingSelection.insert(newId);
+    // What the store keeps itself, or no table has as a column.
+    static const QStringList ownMembers{QStringLiteral("id"), QStringLiteral("type"), QStringLiteral("owner")};
+    // File members go over as names: the copy shows the same stored file.
+    Item row(newId);
+    for (auto it = members.cbegin(); it != members.cend(); ++it) {
+        // A new row's members are empty already.
+        if (!skipped.contains(it.key()) && !ownMembers.contains(it.key()) && !isNullValue(it.value()))
+            row.setMember(it.key(), it.value(), true);
+    }
+    return newId;
+}
+
+void Skrin::duplicateSelected()
+{
+    const QList<QGraphicsItem *> selected = selectedItems();
+    clearSelection();
+    static const QStringList placed{QStringLiteral("parent"), QStringLiteral("x"), QStringLiteral("y"),
+                                    QStringLiteral("z")};
+    for (SkrinItem *item : selectedAnnotations(selected)) {
+        const QVariantMap members = readItem(item->id());
+        const Id newId = copyRow(item->id(), members, placed);
+        if (newId == 0)
+            continue;
+        Item row(newId);
+        row.setMember(QStringLiteral("x"), members.value(QStringLiteral("x")).toDouble() + 10.0, true);
+        row.setMember(QStringLiteral("y"), members.value(QStringLiteral("y")).toDouble() + 10.0, true);
+        row.setMember(QStringLiteral("z"), maxZ() + 1.0, true);
+        row.setMember(QStringLiteral("parent"), QVariant(id()), true);
+    }
+    if (!selected.isEmpty())
+        modified = true;
+}
+
+void Skrin::moveSelectionUp()
+{
+    moveSelectionZ(true);
+}
+
+void Skrin::moveSelectionDown()
+{
+    moveSelectionZ(false);
+}
+
+// The selection moves as one block, keeping its inner order and spacing, so
+// that its lowest (highest) member lands 1.0 above (below) the highest
+// (lowest) z found above (below) it.
+void Skrin::moveSelectionZ(bool up)
+{
+    const QList<QGraphicsItem *> selected = selectedItems();
+    if (selected.isEmpty())
+        return;
+    const auto byZ = [](const QGraphicsItem *a, const QGraphicsItem *b) { return a->zValue() < b->zValue(); };
+    const double ref = up ? (*std::min_element(selected.cbegin(), selected.cend(), byZ))->zValue()
+                          : (*std::max_element(selected.cbegin(), selected.cend(), byZ))->zValue();
+    double target = ref;
+    const QList<QGraphicsItem *> all = items();
+    for (const QGraphicsItem *graphics : all) {
+        const double z = graphics->zValue();
+        if (up && z > ref)
+            target = std::max(target, z + 1.0);
+        else if (!up && z < ref)
+            target = std::min(target, z - 1.0);
+    }
+    if (target == ref)
+        return;
+    const QList<SkrinItem *> annotations = selectedAnnotations(selected);
+    for (SkrinItem *item : annotations)
+        item->setMember(QStringLiteral("z"), item->memberReal(QStringLiteral("z")) + (target - ref), true, true);
+    normaliseZ();
+    modified = true;
+}
+
+void Skrin::toggleTextEdit()
+{
+    auto *text = dynamic_cast<SkrinText *>(selectedItem());
+    if (!text)
+        return;
+    if (text->isEditing())
+        text->stopEditing();
+    else
+        text->startEditing(true);
+}
+
+void Skrin::applyPenOptions(const double *penSize, const QColor *color, const QFont *font)
+{
+    if (currentTool != ToolNone && currentTool != ToolSelect) {
+        SkrinToolOptions &options = currentToolOptions();
+        if (penSize)
+            options.penSize = *penSize;
+        if (color)
+            options.color = *color;
+        // The tool keeps its family and style; only the size follows.
+        if (font && font->pointSize() > 0)
+            options.font.setPointSize(font->pointSize());
+    }
+    const QList<QGraphicsItem *> selected = selectedItems();
+    for (SkrinItem *item : selectedAnnotations(selected)) {
+        const int tool = toolForItem(item->id());
+        if (tool == ToolNone)
+            continue;
+        if (penSize)
+            item->setMember(QStringLiteral("pen_size"), *penSize, true, true);
+        if (color)
+            item->setColor(QStringLiteral("color"), *color, true);
+        if (font && tool == ToolText)
+            writeFont(item->id(), *font);
+    }
+    if (!selected.isEmpty())
+        modified = true;
+}
+
+QFont Skrin::currentFont() const
+{
+    if (const SkrinItem *item = selectedItem())
+        return readFont(item->id());
+    return font();
+}
+
+Skrin::Members Skrin::fontMembers(const QFont &font)
+{
+    return {{QStringLiteral("font_name"), font.family()},
+            {QStringLiteral("font_size"), font.pointSizeF()},
+            {QStringLiteral("font_weight"), storedFontWeight(font)},
+            {QStringLiteral("font_italic"), font.style() != QFont::StyleNormal ? 1 : 0},
+            {QStringLiteral("font_underline"), font.underline() ? 1 : 0},
+            {QStringLiteral("font_strikeout"), font.strikeOut() ? 1 : 0}};
+}
+
+void Skrin::writeFont(Id itemId, const QFont &font)
+{
+    Item row(itemId);
+    const Members members = fontMembers(font);
+    for (const auto &[member, value] : members)
+        row.setMember(member, value, true);
+    modified = true;
+}
+
+QFont Skrin::readFont(Id itemId)
+{
+    QFont font;
+    const QString family = getMember(itemId, QStringLiteral("font_name")).toString();
+    if (family.isEmpty())
+        return font;
+    font.setFamily(family);
+    // Dropping the fraction, as stored sizes have always been read.
+    const double size = getMember(itemId, QStringLiteral("font_size")).toDouble();
+    if (std::isfinite(size) && size >= 1.0)
+        font.setPointSize(clampFontPointSize(std::trunc(size)));
+    font.setWeight(QFont::Weight(qtFontWeightFromStored(getMember(itemId, QStringLiteral("font_weight")))));
+    font.setStyle(getMember(itemId, QStringLiteral("font_italic")).toInt() != 0 ? QFont::StyleItalic
+                                                                                 : QFont::StyleNormal);
+    font.setUnderline(getMember(itemId, QStringLiteral("font_underline")).toInt() != 0);
+    font.setStrikeOut(getMember(itemId, QStringLiteral("font_strikeout")).toInt() != 0);
+    return font;
+}
+
+int Skrin::toolForItem(Id itemId) const
+{
+    return skrinItems.contains(itemId) ? toolForTable(itemType(itemId)) : ToolNone;
+}
