@@ -1,0 +1,131 @@
+#pragma once
+
+// A screenshot's scene in a real editor view (offscreen) on a real store, with
+// mouse input of explicit buttons: QTest's helpers guess the buttons held.
+
+#include "openstore.h"
+#include "skrin.h"
+#include "skrinitem.h"
+#include "skrinview.h"
+#include "tavrinconnector.h"
+
+#include <QApplication>
+#include <QGraphicsItem>
+#include <QMouseEvent>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+class EditorScene
+{
+public:
+    EditorScene()
+    {
+        // A connector that never synchronises: stored pictures load through it.
+        if (!TavrinConnector::instance())
+            TavrinConnector::create();
+        TavrinConnector::stopSync();
+        skrin = OpenStore::newSkrin();
+        open();
+    }
+
+    void open()
+    {
+        scene = std::make_unique<Skrin>(skrin);
+        view = std::make_unique<SkrinView>();
+        view->setScene(scene.get());
+        view->resize(640, 480);
+        view->setSceneRect(0, 0, 600, 440);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        view->activateWindow();
+        view->setFocus();
+    }
+
+    ~EditorScene()
+    {
+        view.reset();
+        scene.reset();
+    }
+
+    void mouse(QEvent::Type type, const QPointF &scenePos, Qt::MouseButton button, Qt::MouseButtons held)
+    {
+        QWidget *port = view->viewport();
+        const QPointF local = view->mapFromScene(scenePos);
+        QMouseEvent event(type, local, port->mapToGlobal(local), button, held, Qt::NoModifier);
+        QApplication::sendEvent(port, &event);
+    }
+    void press(const QPointF &at, Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons held = Qt::LeftButton)
+    {
+        mouse(QEvent::MouseButtonPress, at, button, held);
+    }
+    void moveTo(const QPointF &at, Qt::MouseButtons held = Qt::LeftButton)
+    {
+        mouse(QEvent::MouseMove, at, Qt::NoButton, held);
+    }
+    void release(const QPointF &at, Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons held = {})
+    {
+        mouse(QEvent::MouseButtonRelease, at, button, held);
+    }
+    // A left drag in four moves, as a hand makes it.
+    void drag(const QPointF &from, const QPointF &to)
+    {
+        press(from);
+        for (int step = 1; step <= 4; ++step)
+            moveTo(from + (to - from) * step / 4.0);
+        release(to);
+    }
+    void click(const QPointF &at)
+    {
+        press(at);
+        release(at);
+    }
+
+    // The rows of one table under this screenshot (or `parent`), ascending.
+    QList<Id> rows(const QString &table, Id parent = 0) const
+    {
+        QList<Id> found = findItems({{QStringLiteral("type"), table}, {QStringLiteral("parent"), parent ? parent : skrin}});
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    // All annotation rows under this screenshot.
+    QList<Id> allRows() const
+    {
+        QList<Id> found;
+        for (const QString &table : Skrin::itemTables())
+            found += rows(table);
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    QList<Id> selectedIds() const
+    {
+        QList<Id> ids;
+        for (QGraphicsItem *graphics : scene->selectedItems()) {
+            if (auto *item = dynamic_cast<SkrinItem *>(graphics))
+                ids.append(item->id());
+        }
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    }
+    void select(const QList<Id> &ids)
+    {
+        scene->clearSelection();
+        for (const Id id : ids)
+            scene->skrinItem(id)->graphicsItem()->setSelected(true);
+    }
+    // A row under this screenshot, "parent" written last.
+    Id addRow(const QString &table, const QVariantMap &members, Id parent = 0)
+    {
+        const Id id = createItem(table);
+        for (auto it = members.cbegin(); it != members.cend(); ++it)
+            setMember(id, it.key(), it.value());
+        setMember(id, QStringLiteral("parent"), parent ? parent : skrin);
+        return id;
+    }
+
+    OpenStore store;
+    Id skrin = 0;
+    std::unique_ptr<Skrin> scene;
+    std::unique_ptr<SkrinView> view;
+};

@@ -1,0 +1,380 @@
+// Edit operations on the selection and pasted pictures, on a real scene and
+// store: the rows they write, z order, shared files, the paste roads (file,
+// clipboard, capture), the picture's handle modes and what is refused.
+
+#include "capture.h"
+#include "captureoverlay.h"
+#include "database.h"
+#include "editorscene.h"
+#include "modaldialog.h"
+#include "skrinimage.h"
+#include "skrintext.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QDataStream>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThreadPool>
+
+namespace {
+
+QByteArray pictureBytes(const QSize &size, const char *format = "PNG")
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(40, 120, 200));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// An image row showing a stored picture file.
+Id addImageRow(EditorScene &editor, double z, const QSize &size = QSize(40, 30))
+{
+    const Id id = createItem(QStringLiteral("skrin_image"));
+    const QVariantMap members{{"x", 10}, {"y", 10}, {"z", z}, {"w", size.width()}, {"h", size.height()},
+                              {"src_x", 0}, {"src_y", 0}, {"src_w", size.width()}, {"src_h", size.height()}};
+    for (auto it = members.cbegin(); it != members.cend(); ++it)
+        setMember(id, it.key(), it.value());
+    setMemberFile(id, QStringLiteral("file"), pictureBytes(size));
+    setMember(id, QStringLiteral("parent"), editor.skrin);
+    // The item joins the scene once its picture is loaded.
+    const bool shown = QTest::qWaitFor([&] {
+        auto *item = dynamic_cast<SkrinImage *>(editor.scene->skrinItem(id));
+        return item && item->loadPicture() && item->scene();
+    });
+    return shown ? id : 0;
+}
+
+QByteArray pngChunk(const char *type, const QByteArray &data)
+{
+    const QByteArray body = QByteArray(type) + data;
+    quint32 crc = 0xffffffffu;
+    for (const char byte : body) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    QByteArray chunk;
+    QDataStream out(&chunk, QIODevice::WriteOnly);
+    out << quint32(data.size());
+    out.writeRawData(body.constData(), int(body.size()));
+    out << ~crc;
+    return chunk;
+}
+
+// A pen stroke with every member its item waits for.
+Id addPenRow(EditorScene &editor, double z)
+{
+    return editor.addRow(QStringLiteral("skrin_pen"),
+                         {{"x", 0}, {"y", 0}, {"z", z}, {"data", "[0,0]"}, {"pen_size", 2}, {"color", "#000000"}});
+}
+
+// Everything but the row's own id and place.
+QVariantMap content(Id id)
+{
+    QVariantMap members = readItem(id);
+    for (const char *own : {"id", "x", "y", "z"})
+        members.remove(QString::fromLatin1(own));
+    return members;
+}
+
+QList<double> zOf(const QList<Id> &ids)
+{
+    QList<double> z;
+    for (const Id id : ids)
+        z << getMember(id, QStringLiteral("z")).toDouble();
+    return z;
+}
+
+} // namespace
+
+class TestEditing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Copies of a mixed selection: shifted by 10, on top, selected; a copied
+    // picture shares its file, which lives on until its last row goes.
+    void duplicatesAndRemovesMixedSelection()
+    {
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolSelect);
+        const Id pen = editor.addRow(QStringLiteral("skrin_pen"), {{"x", 100}, {"y", 50}, {"z", 7}, {"pen_size", 3},
+                                                                   {"color", "#123456"}, {"data", "[0,0,5,5]"}});
+        const Id image = addImageRow(editor, 2);
+        const Id rect = editor.addRow(QStringLiteral("skrin_rectangle"), {{"x", 0}, {"y", 0}, {"z", 3}});
+        const QString file = getMember(image, QStringLiteral("file")).toString();
+        editor.select({pen, image});
+        editor.scene->duplicateSelected();
+
+        const QList<Id> copies = editor.selectedIds();
+        QCOMPARE(copies.size(), 2);
+        QCOMPARE(editor.allRows().size(), 5);
+        for (const Id copy : copies) {
+            const Id source = itemType(copy) == QLatin1String("skrin_pen") ? pen : image;
+            QCOMPARE(content(copy), content(source));
+            QCOMPARE(getMember(copy, "x").toDouble(), getMember(source, "x").toDouble() + 10);
+            QCOMPARE(getMember(copy, "y").toDouble(), getMember(source, "y").toDouble() + 10);
+        }
+        QCOMPARE(zOf(copies).toVector(), (QList<double>{9, 8}).toVector()); // pen first, ids count down
+        QVERIFY(editor.scene->isModified());
+
+        editor.select({image, rect});
+        editor.scene->removeSelected();
+        QCOMPARE(editor.allRows().size(), 3);
+        QVERIFY(!Database::fileData(file).isEmpty());
+        editor.select(copies);
+        editor.scene->removeSelected();
+        QCOMPARE(editor.allRows(), QList<Id>{pen});
+        QVERIFY(Database::fileData(file).isEmpty());
+    }
+
+    void movesSelectionInZ_data()
+    {
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<bool>("up");
+        QTest::addColumn<QList<double>>("expected");
+        QTest::newRow("lowest up") << QList<int>{0} << true << QList<double>{4, 2, 3};
+        QTest::newRow("block up") << QList<int>{0, 1} << true << QList<double>{4, 5, 3};
+        QTest::newRow("top up") << QList<int>{2} << true << QList<double>{1, 2, 3};
+        QTest::newRow("top down") << QList<int>{2} << false << QList<double>{1, 2, 0};
+        QTest::newRow("block down") << QList<int>{1, 2} << false << QList<double>{1, -1, 0};
+    }
+    // The selection moves as one block above or below all the others.
+    void movesSelectionInZ()
+    {
+        QFETCH(QList<int>, selected);
+        QFETCH(bool, up);
+        QFETCH(QList<double>, expected);
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolSelect);
+        QList<Id> pens;
+        for (int z = 1; z <= 3; ++z)
+            pens << addPenRow(editor, z);
+        QList<Id> chosen;
+        for (const int index : selected)
+            chosen << pens.at(index);
+        editor.select(chosen);
+        editor.scene->clearModified();
+        editor.scene->moveSelectionZ(up);
+        QCOMPARE(zOf(pens), expected);
+        QCOMPARE(editor.scene->isModified(), expected != QList<double>({1, 2, 3}));
+        for (const Id id : pens)
+            QCOMPARE(editor.scene->skrinItem(id)->graphicsItem()->zValue(), getMember(id, "z").toDouble());
+    }
+
+    // Pen size and colour go to every selected kind that has them, a font to
+    // texts only; with nothing selected, to the drawing tool.
+    void appliesPenOptionsAndFonts()
+    {
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolPen);
+        const QColor blue(Qt::blue);
+        const double wide = 9.0;
+        editor.scene->applyPenOptions(&wide, &blue, nullptr);
+        QCOMPARE(editor.scene->currentToolOptions().color, blue);
+        QCOMPARE(editor.scene->currentToolOptions().penSize, wide);
+
+        editor.scene->setTool(Skrin::ToolSelect);
+        const Id text = editor.addRow(QStringLiteral("skrin_text"), {{"x", 0}, {"y", 0}, {"z", 1}, {"data", "hi"},
+                                                                     {"font_name", "Arial"}, {"font_size", 12.7}});
+        const Id frame = editor.addRow(QStringLiteral("skrin_rectangle_frame"),
+                                       {{"x", 50}, {"y", 0}, {"z", 2}, {"w", 20}, {"h", 20}, {"pen_size", 1}});
+        editor.select({text});
+        QCOMPARE(editor.scene->currentFont().pointSize(), 12);
+        QCOMPARE(editor.scene->toolForItem(text), int(Skrin::ToolText));
+        QCOMPARE(editor.scene->toolForItem(12345), 0);
+        editor.scene->toggleTextEdit();
+        QVERIFY(dynamic_cast<SkrinText *>(editor.scene->skrinItem(text))->isEditing());
+        editor.scene->toggleTextEdit();
+        QVERIFY(!dynamic_cast<SkrinText *>(editor.scene->skrinItem(text))->isEditing());
+
+        editor.select({text, frame});
+        QFont font(QStringLiteral("Courier"), 16);
+        font.setBold(true);
+        font.setItalic(true);
+        const QColor green(Qt::green);
+        editor.scene->applyPenOptions(&wide, &green, &font);
+        QCOMPARE(getMember(text, "color").toString(), QStringLiteral("#00ff00"));
+        QCOMPARE(getMember(frame, "color").toString(), QStringLiteral("#00ff00"));
+        QCOMPARE(getMember(frame, "pen_size").toDouble(), wide);
+        const QFont stored = Skrin::readFont(text);
+        QCOMPARE(stored.family(), QStringLiteral("Courier"));
+        QCOMPARE(stored.pointSize(), 16);
+        QVERIFY(stored.bold() && stored.italic() && !stored.underline());
+        QCOMPARE(getMember(text, "font_weight").toInt(), 75);
+        QVERIFY(getMember(frame, "font_name").toString().isEmpty());
+        QCOMPARE(editor.scene->toolOptionsOf(Skrin::ToolPen).color, blue); // the select tool is no drawing tool
+    }
+
+    void pastesPictureFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QSize>("stored");
+        QTest::newRow("png") << "shot.PNG" << QSize(300, 200) << ".png" << QSize(300, 200);
+        QTest::newRow("jpeg") << "photo.jpeg" << QSize(301, 201) << ".jpg" << QSize(301, 201);
+        QTest::newRow("no extension") << "picture" << QSize(50, 50) << ".jpg" << QSize(50, 50);
+        QTest::newRow("larger than the screen") << "wide.png" << QSize(4000, 3000) << ".png" << QSize(800, 600);
+    }
+    // A pasted file becomes an image row in the middle of the view, on top
+    // and selected, stored as PNG only when it was one.
+    void pastesPictureFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QSize, size);
+        QFETCH(QString, suffix);
+        QFETCH(QSize, stored);
+        QTemporaryDir folder;
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(pictureBytes(size, suffix == QLatin1String(".png") ? "PNG" : "JPEG"));
+        file.close();
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolSelect);
+        const Id other = addPenRow(editor, 5);
+        editor.select({other});
+
+        const Id id = editor.scene->addImageFile(file.fileName());
+        QVERIFY(id != 0);
+        QCOMPARE(editor.rows(QStringLiteral("skrin_image")), QList<Id>{id});
+        QCOMPARE(editor.selectedIds(), QList<Id>{id});
+        QCOMPARE(editor.scene->drawnItem(), Id(0)); // a later row under this id starts nothing
+        const QPointF centre = editor.view->mapToScene(QPoint((editor.view->width() - 1) / 2, (editor.view->height() - 1) / 2));
+        const QVariantMap row = readItem(id);
+        QCOMPARE(row.value("x").toDouble(), centre.x() - stored.width() / 2);
+        QCOMPARE(row.value("y").toDouble(), centre.y() - stored.height() / 2);
+        QCOMPARE(row.value("z").toDouble(), 6.0);
+        for (const char *member : {"w", "src_w"})
+            QCOMPARE(row.value(member).toInt(), stored.width());
+        for (const char *member : {"h", "src_h"})
+            QCOMPARE(row.value(member).toInt(), stored.height());
+        QVERIFY(row.value("file").toString().endsWith(suffix));
+
+        QThreadPool::globalInstance()->waitForDone();
+        QByteArray bytes = Database::fileData(row.value("file").toString());
+        QBuffer buffer(&bytes);
+        QImageReader reader(&buffer);
+        QCOMPARE(reader.format(), suffix == QLatin1String(".png") ? QByteArray("png") : QByteArray("jpeg"));
+        QCOMPARE(reader.size(), stored);
+    }
+
+    void refusesWhatIsNoPicture_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("text") << "notes.png" << QByteArray("just some words\n");
+        QTest::newRow("empty") << "empty.jpg" << QByteArray();
+        QTest::newRow("folder") << "folder" << QByteArray();
+        QTest::newRow("missing") << "gone.png" << QByteArray();
+        // A PNG header of 50,000 x 50,000 pixels, no picture data behind it.
+        QByteArray huge("\x89PNG\r\n\x1a\n", 8);
+        huge += pngChunk("IHDR", QByteArray::fromHex("0000c3500000c350" "0802000000"));
+        huge += pngChunk("IDAT", QByteArray());
+        QTest::newRow("enormous") << "huge.png" << huge;
+    }
+    // Each gets its reason and leaves no row and no selection change.
+    void refusesWhatIsNoPicture()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(name);
+        if (name == QLatin1String("folder")) {
+            QVERIFY(QDir(folder.path()).mkdir(name));
+        } else if (name != QLatin1String("gone.png")) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        }
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolSelect);
+        const Id other = addPenRow(editor, 5);
+        editor.select({other});
+        editor.scene->clearModified();
+        QString error;
+        QCOMPARE(editor.scene->addImageFile(path, &error), Id(0));
+        QVERIFY(error.contains(path));
+        QCOMPARE(editor.allRows(), QList<Id>{other});
+        QCOMPARE(editor.selectedIds(), QList<Id>{other});
+        QVERIFY(!editor.scene->isModified());
+        QCOMPARE(editor.scene->addImageFile(QString(), &error), Id(0));
+    }
+
+    // The paste tools act once and leave the select tool current.
+    void pastesFromClipboardAndCapture()
+    {
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolPen);
+        cancelNextDialog();
+        editor.scene->setTool(Skrin::ToolPasteFile);
+        QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
+        QVERIFY(editor.allRows().isEmpty());
+
+        QGuiApplication::clipboard()->setPixmap(QPixmap::fromImage(QImage::fromData(pictureBytes(QSize(120, 80)))));
+        editor.scene->setTool(Skrin::ToolPasteClipboard);
+        QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
+        const QList<Id> pasted = editor.rows(QStringLiteral("skrin_image"));
+        QCOMPARE(pasted.size(), 1);
+        QVERIFY(getMember(pasted.first(), "file").toString().endsWith(QLatin1String(".jpg")));
+        QCOMPARE(getMember(pasted.first(), "w").toInt(), 120);
+        QGuiApplication::clipboard()->setText(QStringLiteral("no picture"));
+        editor.scene->setTool(Skrin::ToolPen);
+        editor.scene->setTool(Skrin::ToolPasteClipboard);
+        QCOMPARE(editor.allRows(), pasted);
+
+        editor.scene->setTool(Skrin::ToolPasteCapture);
+        ShooterOverlay *overlay = waitForCaptureOverlay();
+        QVERIFY(overlay);
+        QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseMove(overlay, QPoint(50, 40));
+        QTest::mouseMove(overlay, QPoint(90, 70));
+        QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(90, 70));
+        QTRY_COMPARE(editor.rows(QStringLiteral("skrin_image")).size(), 2);
+        const Id shot = editor.rows(QStringLiteral("skrin_image")).first();
+        QCOMPARE(QSize(getMember(shot, "w").toInt(), getMember(shot, "h").toInt()), QSize(80, 60));
+        QCOMPARE(editor.selectedIds(), QList<Id>{shot});
+    }
+
+    // Crop and resize modes and the reset act on one selected picture only.
+    void switchesPictureModes()
+    {
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolSelect);
+        const Id image = addImageRow(editor, 1, QSize(60, 40));
+        const Id pen = addPenRow(editor, 2);
+        auto *item = dynamic_cast<SkrinImage *>(editor.scene->skrinItem(image));
+        QVERIFY(item);
+        QSignalSpy modes(editor.scene.get(), &Skrin::imageToolChanged);
+        editor.select({image, pen});
+        editor.scene->setImageCropMode();
+        QCOMPARE(item->mode(), 0);
+        editor.select({image});
+        editor.scene->toggleImageMode();
+        QCOMPARE(item->mode(), 1);
+        editor.scene->toggleImageMode();
+        QCOMPARE(item->mode(), 2);
+        editor.scene->setImageCropMode();
+        editor.scene->setImageResizeMode();
+        QCOMPARE(item->mode(), 2);
+        QCOMPARE(modes.last().first().toInt(), 2);
+
+        for (const char *member : {"src_x", "src_y"})
+            setMember(image, member, 10);
+        setMember(image, "w", 200);
+        editor.scene->resetImageCrop();
+        const QVariantMap row = readItem(image);
+        QCOMPARE(QRectF(row["src_x"].toDouble(), row["src_y"].toDouble(), row["src_w"].toDouble(), row["src_h"].toDouble()),
+                 QRectF(0, 0, 60, 40));
+        QCOMPARE(QSizeF(row["w"].toDouble(), row["h"].toDouble()), QSizeF(60, 40));
+    }
+};
+
+QTEST_MAIN(TestEditing)
+#include "tst_editing.moc"
