@@ -5,9 +5,11 @@
 
 #include "mainwindowhost.h"
 #include "paintlimits.h"
-#include "skrinsaddress.h"
+#include "skrinitem.h"
+#include "skrinsmimedata.h"
 
 #include <QDropEvent>
+#include <QGraphicsItem>
 #include <QGraphicsView>
 #include <QMimeData>
 
@@ -23,14 +25,22 @@ void Skrin::viewDropEvent(QDropEvent *event)
     event->setDropAction(Qt::CopyAction);
     event->accept();
 
-    const QList<QByteArray> lines = uriListLines(mime);
-    const QList<Id> ids = skrinsIds(lines);
+    const QList<QByteArray> lines = SkrinsMimeData::uriListLines(mime);
+    const QList<Id> ids = SkrinsMimeData::skrinIds(lines);
     if (ids.isEmpty()) {
         setTool(ToolSelect);
         clearSelection();
         // Other addresses give no local path and are passed over.
-        for (const QByteArray &line : lines)
-            addImageFile(QUrl::fromEncoded(line).toLocalFile());
+        QList<Id> imported;
+        for (const QByteArray &line : lines) {
+            if (const Id image = addImageFile(QUrl::fromEncoded(line).toLocalFile()))
+                imported.append(image);
+        }
+        // Every picture that arrived ends selected, not only the last.
+        for (const Id image : std::as_const(imported)) {
+            if (SkrinItem *item = skrinItems.value(image))
+                item->graphicsItem()->setSelected(true);
+        }
         afterDrop();
         return;
     }
