@@ -12,8 +12,10 @@
 #include <QGraphicsItem>
 #include <QGraphicsView>
 #include <QMimeData>
+#include <QSignalBlocker>
 
 #include <algorithm>
+#include <vector>
 
 void Skrin::viewDropEvent(QDropEvent *event)
 {
@@ -51,20 +53,21 @@ void Skrin::viewDropEvent(QDropEvent *event)
         window->setDragSkrinUsed(true);
     const QGraphicsView *v = view();
     const QPointF dropPoint = v ? v->mapToScene(event->position().toPoint()) : QPointF();
-    bool copied = false;
-    for (const Id source : ids) {
-        if (source == id())
-            continue;
+    if (!std::any_of(ids.cbegin(), ids.cend(), [this](Id source) { return source != id(); }))
+        return;
+    setTool(ToolSelect);
+    {
+        // One selection notice for all copies, not one per arriving row.
+        const QSignalBlocker quiet(this);
         // Once, so that every group that arrives ends selected.
-        if (!copied) {
-            setTool(ToolSelect);
-            clearSelection();
-            copied = true;
+        clearSelection();
+        for (const Id source : ids) {
+            if (source != id())
+                copyDroppedSkrin(source, dropPoint);
         }
-        copyDroppedSkrin(source, dropPoint);
     }
-    if (copied)
-        afterDrop();
+    emit selectionChanged();
+    afterDrop();
 }
 
 // The group keeps its layout, its top left corner (the least position and
@@ -73,13 +76,21 @@ void Skrin::copyDroppedSkrin(Id source, const QPointF &dropPoint)
 {
     // Annotations only: a screenshot may be the parent of rows of other kinds.
     const QStringList tables = itemTables();
-    QList<std::pair<double, Id>> order;
+    struct Source
+    {
+        double z;
+        Id id;
+        QVariantMap members;
+    };
+    std::vector<Source> order;
     const QList<Id> children = childItems(source);
     for (const Id child : children) {
-        if (tables.contains(itemType(child)))
-            order.append({finiteReal(getMember(child, QStringLiteral("z"))), child});
+        QVariantMap members = readItem(child);
+        if (tables.contains(members.value(QStringLiteral("type")).toString()))
+            order.push_back({finiteReal(members.value(QStringLiteral("z"))), child, std::move(members)});
     }
-    std::sort(order.begin(), order.end());
+    std::sort(order.begin(), order.end(),
+              [](const Source &a, const Source &b) { return a.z != b.z ? a.z < b.z : a.id < b.id; });
 
     static const QStringList placedLater{QStringLiteral("parent"), QStringLiteral("x"), QStringLiteral("y"),
                                          QStringLiteral("z")};
@@ -87,9 +98,9 @@ void Skrin::copyDroppedSkrin(Id source, const QPointF &dropPoint)
     double minX = 0.0;
     double minY = 0.0;
     QMap<Id, QPointF> placement;
-    for (const auto &[sourceZ, child] : std::as_const(order)) {
-        const QVariantMap members = readItem(child);
-        const Id newId = copyRow(child, members, placedLater);
+    for (const Source &row : order) {
+        const QVariantMap &members = row.members;
+        const Id newId = copyRow(row.id, members, placedLater);
         if (newId == 0)
             continue;
         z += 1.0;

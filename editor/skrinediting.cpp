@@ -10,6 +10,7 @@
 #include "skrintext.h"
 
 #include <QGraphicsItem>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <cmath>
@@ -66,9 +67,12 @@ Id Skrin::copyRow(Id source, const QVariantMap &members, const QStringList &skip
 void Skrin::duplicateSelected()
 {
     const QList<QGraphicsItem *> selected = selectedItems();
-    clearSelection();
     static const QStringList placed{QStringLiteral("parent"), QStringLiteral("x"), QStringLiteral("y"),
                                     QStringLiteral("z")};
+    // One selection notice for the whole batch, not one per arriving copy
+    // (each would walk the growing selection).
+    QSignalBlocker quiet(this);
+    clearSelection();
     for (SkrinItem *item : selectedAnnotations(selected)) {
         const QVariantMap members = readItem(item->id());
         const Id newId = copyRow(item->id(), members, placed);
@@ -82,6 +86,8 @@ void Skrin::duplicateSelected()
     }
     if (!selected.isEmpty())
         modified = true;
+    quiet.unblock();
+    emit selectionChanged();
 }
 
 void Skrin::moveSelectionUp()
