@@ -5,6 +5,7 @@
 
 #include "engine.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -55,7 +56,9 @@ public:
     void selectCurrentInExplorer();
 
     // Removes the open screenshot with its rows and files and opens its
-    // neighbour, without asking.
+    // neighbour, without asking. When the open screenshot is removed
+    // elsewhere (another client, through the sync), the window opens its
+    // older neighbour too.
     void deleteCurrentSkrin();
 
 public slots:
@@ -68,6 +71,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    class SkrinWatcher;
+
+    void onSkrinRemoved(Id id);
     void connectActions();
     void startCapture();
     void askDeleteFile();
@@ -81,6 +87,8 @@ private:
     bool shutDownEngine();
 
     std::unique_ptr<Ui::MainWindow> ui;
+    std::unique_ptr<SkrinWatcher> skrinWatcher;
     Skrin *scene = nullptr;
+    QDateTime openCreated; // creation time of the open screenshot
     bool closed = false;
 };
