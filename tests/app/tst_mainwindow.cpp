@@ -47,6 +47,8 @@ void TestMainWindow::initTestCase()
     // Nothing leaves the machine: commits are asked for, never sent.
     TavrinConnector::stopSync();
     setServerOption(QStringLiteral("handle_url"), QStringLiteral("http://127.0.0.1/s/%handle%"));
+    // The program's window icon comes with the application library.
+    QVERIFY(!QImage(QStringLiteral(":/rc/icon.png")).isNull());
 }
 
 
