@@ -68,6 +68,15 @@ MainWindow::MainWindow(QWidget *parent)
     theWindow = this;
     connectActions();
     skrinWatcher = std::make_unique<SkrinWatcher>(this);
+    // A quit that bypasses the window (the session ending) still writes the
+    // store.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
+        if (!closed) {
+            closed = true;
+            cancelCapture();
+            shutDownEngine();
+        }
+    });
     openSkrin(newestScreenshot());
 }
 
