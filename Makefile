@@ -25,8 +25,13 @@ build: deps $(BUILD)/build.ninja
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+# The program needs the desktop's platform, not the tests' offscreen default.
 run: build
-	@echo "Pellimore has no window yet: the store, the item engine and the sync engine are libraries only."
+ifeq ($(origin QT_QPA_PLATFORM),file)
+	env -u QT_QPA_PLATFORM $(BUILD)/app/pellimore
+else
+	$(BUILD)/app/pellimore
+endif
 
 $(BUILD_REL)/build.ninja: | deps
 	cmake -S . -B $(BUILD_REL) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLIMORE_BENCH=ON

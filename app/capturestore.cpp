@@ -1,0 +1,135 @@
+#include "capturestore.h"
+
+#include "applog.h"
+#include "database.h"
+#include "imagecache.h"
+#include "shareaddress.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QImageWriter>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+const QString skrinType = QStringLiteral("skrin");
+
+// Ids in the order they were made: the service's ids count up, and every
+// local id (counting down from -1) is newer than the service's ones.
+std::pair<int, Id> creationRank(Id id)
+{
+    return id < 0 ? std::pair<int, Id>(1, -id) : std::pair<int, Id>(0, id);
+}
+
+} // namespace
+
+Id storeCapture(const QImage &picture, const QString &ext, int quality)
+{
+    if (picture.isNull())
+        return 0;
+    const QString file = Database::newFileName(ext);
+    const Id skrin = file.isEmpty() ? 0 : createItem(skrinType);
+    if (skrin == 0) {
+        qCWarning(lcApp) << "no screenshot row could be made for a capture";
+        return 0;
+    }
+    // The picture is shown at once from the cache, while the file is being
+    // encoded.
+    cacheImage(file, picture);
+    saveImageInBackground(file, picture, quality);
+
+    const QDateTime now = QDateTime::currentDateTime();
+    // The picture's place, until the renderer merges the annotations into a
+    // picture of its own and writes these again.
+    setMember(skrin, QStringLiteral("x"), 0.0);
+    setMember(skrin, QStringLiteral("y"), 0.0);
+    setMember(skrin, QStringLiteral("w"), picture.width());
+    setMember(skrin, QStringLiteral("h"), picture.height());
+    setMember(skrin, QStringLiteral("title"), QString(""));
+    setMember(skrin, QStringLiteral("desc"), QString(""));
+    setMember(skrin, QStringLiteral("handle"), randomHandle());
+    setMember(skrin, QStringLiteral("file"), file);
+    setMember(skrin, QStringLiteral("trashed"), 0);
+    setMember(skrin, QStringLiteral("published"), 1);
+    setMember(skrin, QStringLiteral("modified"), now);
+    setMember(skrin, QStringLiteral("created"), now);
+
+    const Id image = createItem(QStringLiteral("skrin_image"));
+    const QVariantList members{0.0, 0.0, 0.0, file, picture.width(), picture.height(), 0.0, 0.0, picture.width(),
+                               picture.height()};
+    const QStringList names{QStringLiteral("x"),     QStringLiteral("y"),     QStringLiteral("z"),
+                            QStringLiteral("file"),  QStringLiteral("w"),     QStringLiteral("h"),
+                            QStringLiteral("src_x"), QStringLiteral("src_y"), QStringLiteral("src_w"),
+                            QStringLiteral("src_h")};
+    for (qsizetype i = 0; i < names.size(); ++i)
+        setMember(image, names.at(i), members.at(i));
+    // Watchers of a screenshot's annotations build them once "parent" is set.
+    setMember(image, QStringLiteral("parent"), skrin);
+    return skrin;
+}
+
+void saveImageInBackground(const QString &file, const QImage &picture, int quality)
+{
+    QThreadPool::globalInstance()->start([file, picture, quality] {
+        const bool png = file.endsWith(QLatin1String(".png"), Qt::CaseInsensitive);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, png ? "png" : "jpg");
+        writer.setQuality(quality);
+        const QImage opaque = png ? picture : picture.convertToFormat(QImage::Format_RGB32);
+        if (!writer.write(opaque) || bytes.isEmpty()) {
+            qCWarning(lcApp) << "the capture could not be encoded:" << writer.errorString();
+            return;
+        }
+        Database::setFileData(file, bytes);
+        requestCommit();
+    });
+}
+
+QList<Id> screenshotsByCreation()
+{
+    struct Entry
+    {
+        QDateTime created;
+        Id id;
+    };
+    QList<Entry> entries;
+    const QList<Id> ids = findItems({{QStringLiteral("type"), skrinType}});
+    entries.reserve(ids.size());
+    for (const Id id : ids) {
+        const QVariantMap row = readItem(id);
+        if (row.value(QStringLiteral("trashed")).toInt() != 0)
+            continue;
+        entries.append({row.value(QStringLiteral("created")).toDateTime(), id});
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        // A row without a valid time sorts first, as the oldest.
+        if (a.created != b.created)
+            return !a.created.isValid() || (b.created.isValid() && a.created < b.created);
+        return creationRank(a.id) < creationRank(b.id);
+    });
+    QList<Id> result;
+    result.reserve(entries.size());
+    for (const Entry &entry : std::as_const(entries))
+        result.append(entry.id);
+    return result;
+}
+
+Id newestScreenshot()
+{
+    const QList<Id> ids = screenshotsByCreation();
+    return ids.isEmpty() ? 0 : ids.last();
+}
+
+Id neighbourScreenshot(Id current, int step)
+{
+    const QList<Id> ids = screenshotsByCreation();
+    const qsizetype index = ids.indexOf(current);
+    if (index < 0)
+        return 0;
+    return ids.value(index + step, 0);
+}

@@ -1,0 +1,367 @@
+#include "mainwindow.h"
+
+#include "applog.h"
+#include "capture.h"
+#include "capturestore.h"
+#include "options.h"
+#include "shareaddress.h"
+#include "skrin.h"
+#include "skrinview.h"
+#include "tavrinconnector.h"
+#include "ui_mainwindow.h"
+#include "watcher.h"
+
+#include "database.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QCoreApplication>
+#include <QFontDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+MainWindow *theWindow = nullptr;
+
+// The screenshot created last at or before `created`, else the oldest one.
+Id screenshotNear(const QDateTime &created)
+{
+    const QList<Id> ids = screenshotsByCreation();
+    Id found = ids.value(0, 0);
+    for (const Id id : ids) {
+        if (getMember(id, QStringLiteral("created")).toDateTime() <= created)
+            found = id;
+    }
+    return found;
+}
+
+} // namespace
+
+// Hears screenshots go, whoever removed them.
+class MainWindow::SkrinWatcher : public WatcherInterface
+{
+public:
+    explicit SkrinWatcher(MainWindow *owner)
+        : window(owner)
+    {
+        watch({{QStringLiteral("type"), QStringLiteral("skrin")}});
+    }
+
+    void onMinus(Id id) override { window->onSkrinRemoved(id); }
+
+private:
+    MainWindow *window;
+};
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::MainWindow>())
+{
+    ui->setupUi(this);
+    theWindow = this;
+    connectActions();
+    skrinWatcher = std::make_unique<SkrinWatcher>(this);
+    // A quit that bypasses the window (the session ending) still writes the
+    // store.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
+        if (!closed) {
+            closed = true;
+            cancelCapture();
+            shutDownEngine();
+        }
+    });
+    openSkrin(newestScreenshot());
+}
+
+MainWindow::~MainWindow()
+{
+    openSkrin(0);
+    if (theWindow == this)
+        theWindow = nullptr;
+}
+
+MainWindow *MainWindow::instance()
+{
+    return theWindow;
+}
+
+QAction *MainWindow::actionByName(const QString &name)
+{
+    if (!theWindow)
+        return nullptr;
+    const Ui::MainWindow &form = *theWindow->ui;
+    const QList<std::pair<QString, QAction *>> actions{
+        {QStringLiteral("pickColor"), form.actionPickColor},
+        {QStringLiteral("changeFont"), form.actionChangeFont},
+        {QStringLiteral("rectangle"), form.actionRectangle},
+        {QStringLiteral("rectangleFrame"), form.actionRectangleFrame},
+        {QStringLiteral("ellipse"), form.actionEllipse},
+        {QStringLiteral("ellipseFrame"), form.actionEllipseFrame},
+        {QStringLiteral("line"), form.actionLine},
+    };
+    for (const auto &[actionName, action] : actions) {
+        if (actionName == name)
+            return action;
+    }
+    return nullptr;
+}
+
+SkrinView *MainWindow::skrinView() const
+{
+    return ui->skrinView;
+}
+
+void MainWindow::connectActions()
+{
+    connect(ui->actionCapture, &QAction::triggered, this, &MainWindow::startCapture);
+    connect(ui->actionDeleteFile, &QAction::triggered, this, &MainWindow::askDeleteFile);
+    connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::close);
+    connect(ui->actionNextSkrin, &QAction::triggered, this, [this] { openNeighbour(1); });
+    connect(ui->actionPrevSkrin, &QAction::triggered, this, [this] { openNeighbour(-1); });
+    connect(ui->actionPickColor, &QAction::triggered, this, &MainWindow::pickColor);
+    connect(ui->actionChangeFont, &QAction::triggered, this, &MainWindow::changeFont);
+    const QList<std::pair<QAction *, int>> shapes{
+        {ui->actionLine, Skrin::ToolLine},
+        {ui->actionEllipse, Skrin::ToolEllipse},
+        {ui->actionEllipseFrame, Skrin::ToolEllipseFrame},
+        {ui->actionRectangle, Skrin::ToolRectangle},
+        {ui->actionRectangleFrame, Skrin::ToolRectangleFrame},
+    };
+    for (const auto &[action, tool] : shapes)
+        connect(action, &QAction::triggered, this, [this, tool = tool] { setSkrinTool(tool); });
+    // Queued, as deleting the screenshot deletes the scene that saw the key.
+    connect(ui->skrinView, &SkrinView::delKey, this, &MainWindow::onDelKey, Qt::QueuedConnection);
+}
+
+Id MainWindow::currentSkrinId() const
+{
+    return scene ? scene->id() : 0;
+}
+
+void MainWindow::openSkrin(Id id)
+{
+    if (scene) {
+        ui->skrinView->setScene(nullptr);
+        delete scene;
+        scene = nullptr;
+    }
+    ui->actionDeleteFile->setEnabled(id != 0);
+    if (id == 0)
+        return;
+    scene = new Skrin(id);
+    openCreated = getMember(id, QStringLiteral("created")).toDateTime();
+    connect(scene, &Skrin::toolChanged, this, &MainWindow::updateToolBarFromSelection);
+    connect(scene, &QGraphicsScene::selectionChanged, this, &MainWindow::updateToolBarFromSelection);
+    connect(scene, &Skrin::imageToolChanged, this, &MainWindow::onSkrinImageToolChanged);
+    // Queued: the scene sends these from its own key handling, and opening
+    // another screenshot deletes it.
+    connect(scene, &Skrin::nextAction, this, [this] { openNeighbour(1); }, Qt::QueuedConnection);
+    connect(scene, &Skrin::prevAction, this, [this] { openNeighbour(-1); }, Qt::QueuedConnection);
+    ui->skrinView->setScene(scene);
+    ui->skrinView->setFocus(Qt::OtherFocusReason);
+    updateToolBarFromSelection();
+}
+
+void MainWindow::onSkrinRemoved(Id id)
+{
+    if (id == 0 || id != currentSkrinId())
+        return;
+    // Later: the store is telling every watcher, the open scene included.
+    QTimer::singleShot(0, this, [this, id] {
+        if (id == currentSkrinId())
+            openSkrin(screenshotNear(openCreated));
+    });
+}
+
+void MainWindow::openNeighbour(int step)
+{
+    const Id next = neighbourScreenshot(currentSkrinId(), step);
+    if (next != 0)
+        openSkrin(next);
+}
+
+void MainWindow::setSkrinTool(int tool)
+{
+    if (!scene)
+        return;
+    scene->setTool(tool);
+    updateToolBarFromSelection();
+}
+
+void MainWindow::toggleEditMode()
+{
+    if (!scene)
+        return;
+    setSkrinTool(scene->tool() == Skrin::ToolSelect ? Skrin::ToolNone : Skrin::ToolSelect);
+}
+
+void MainWindow::toggleImageCropResize()
+{
+    // The image item's crop and resize modes come with the image item; until
+    // then no image can be selected and there is nothing to switch.
+}
+
+// Pen options go to the current tool, so that what is drawn next takes them.
+void MainWindow::applyPenSize(double size)
+{
+    if (scene && std::isfinite(size) && size >= 0.0)
+        scene->currentToolOptions().penSize = size;
+}
+
+void MainWindow::applyColor(const QColor &color)
+{
+    if (scene && color.isValid())
+        scene->currentToolOptions().color = color;
+}
+
+void MainWindow::applyFontSize(double size)
+{
+    if (!scene || !std::isfinite(size))
+        return;
+    QFont font = scene->currentToolOptions().font;
+    font.setPointSize(std::clamp(int(size), 1, 1000));
+    applyFont(font);
+}
+
+void MainWindow::applyFont(const QFont &font)
+{
+    if (scene)
+        scene->currentToolOptions().font = font;
+}
+
+void MainWindow::updateToolBarFromSelection()
+{
+    // The floating tool bar takes the selection's options from here once it
+    // exists.
+}
+
+void MainWindow::onSkrinImageToolChanged(int mode)
+{
+    Q_UNUSED(mode) // shown on the tool bar's crop button once it exists
+}
+
+void MainWindow::setDragSkrinUsed(bool used)
+{
+    Q_UNUSED(used) // no screenshot browser
+}
+
+void MainWindow::selectCurrentInExplorer()
+{
+    // No screenshot browser.
+}
+
+void MainWindow::pickColor()
+{
+    if (!scene)
+        return;
+    // Qt's dialog has its own screen colour picker.
+    const QColor color = QColorDialog::getColor(scene->currentToolOptions().color, this, tr("Pick colour"));
+    if (color.isValid())
+        applyColor(color);
+}
+
+void MainWindow::changeFont()
+{
+    if (!scene)
+        return;
+    bool accepted = false;
+    const QFont font = QFontDialog::getFont(&accepted, scene->currentToolOptions().font, this, tr("Change font"));
+    if (accepted)
+        applyFont(font);
+}
+
+void MainWindow::startCapture()
+{
+    if (!shootPrecise(this, &MainWindow::onShoot, false))
+        qCInfo(lcApp) << "a capture is running already";
+}
+
+void MainWindow::onShoot(const QPixmap &pixmap)
+{
+    if (closed || pixmap.isNull())
+        return;
+    const Id id = storeCapture(pixmap.toImage(), Options::ext(), Options::quality());
+    if (id == 0) {
+        QMessageBox::warning(this, tr("Pellimore"), tr("The screenshot could not be stored."));
+        return;
+    }
+    const QString url = shareUrl(id, getMember(id, QStringLiteral("handle")).toString());
+    if (!url.isEmpty())
+        QGuiApplication::clipboard()->setText(url);
+    requestCommit();
+    openSkrin(id);
+    raise();
+    activateWindow();
+}
+
+void MainWindow::onDelKey()
+{
+    // In the drawing tools the scene removes its selection on the same key.
+    if (scene && scene->tool() == Skrin::ToolNone)
+        ui->actionDeleteFile->trigger();
+}
+
+void MainWindow::askDeleteFile()
+{
+    if (!scene)
+        return;
+    const QMessageBox::StandardButton answer =
+        QMessageBox::question(this, tr("Delete file"), tr("Delete this screenshot for good?"),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        deleteCurrentSkrin();
+}
+
+void MainWindow::deleteCurrentSkrin()
+{
+    const Id current = currentSkrinId();
+    if (current == 0)
+        return;
+    Id next = neighbourScreenshot(current, -1);
+    if (next == 0)
+        next = neighbourScreenshot(current, 1);
+    openSkrin(0);
+    removeItemTree(current);
+    requestCommit();
+    openSkrin(next);
+}
+
+bool MainWindow::shutDownEngine()
+{
+    openSkrin(0);
+    // No commit may start while the store is written for the last time; the
+    // pool's jobs (a capture being encoded) finish first.
+    TavrinConnector::stopSync();
+    QThreadPool::globalInstance()->waitForDone();
+    const bool written = Database::flush();
+    shutdownBackground();
+    return written;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (closed) {
+        event->accept();
+        return;
+    }
+    closed = true;
+    cancelCapture();
+    const QString folder = Database::dataFolder();
+    const bool written = shutDownEngine();
+    event->accept();
+    if (!written) {
+        qCWarning(lcApp) << "the store could not be written at exit";
+        QMessageBox::critical(this, tr("Pellimore"),
+                              tr("Your latest changes could not be saved in %1. Check that the folder is "
+                                 "writable and that the disk is not full.")
+                                  .arg(folder));
+    }
+    QCoreApplication::exit(written ? 0 : 1);
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+// The program's one window: the editor view of the open screenshot, the
+// menus and actions, and the road from a capture to a stored screenshot.
+
+#include "engine.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <memory>
+
+class QAction;
+class QFont;
+class Skrin;
+class SkrinView;
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The one main window, or null while there is none.
+    static MainWindow *instance();
+    // The window's action for "pickColor", "changeFont", "rectangle",
+    // "rectangleFrame", "ellipse", "ellipseFrame" or "line"; null for any
+    // other name and while there is no window.
+    static QAction *actionByName(const QString &name);
+
+    SkrinView *skrinView() const;
+    // The open screenshot's scene and id; null and 0 when none is open.
+    Skrin *skrin() const { return scene; }
+    Id currentSkrinId() const;
+    // Shows the screenshot in the editor, closing the open one; 0 shows none.
+    void openSkrin(Id id);
+
+    // The editor operations the tool bar and the panels call; each does
+    // nothing while no screenshot is open.
+    void setSkrinTool(int tool);
+    void toggleEditMode();
+    void toggleImageCropResize();
+    void applyPenSize(double size);
+    void applyColor(const QColor &color);
+    void applyFontSize(double size);
+    void updateToolBarFromSelection();
+    // The screenshot browser's hooks; there is no browser, so they do nothing.
+    void setDragSkrinUsed(bool used);
+    void selectCurrentInExplorer();
+
+    // Removes the open screenshot with its rows and files and opens its
+    // neighbour, without asking. When the open screenshot is removed
+    // elsewhere (another client, through the sync), the window opens its
+    // older neighbour too.
+    void deleteCurrentSkrin();
+
+public slots:
+    // A captured picture becomes a new screenshot, shown at once, with its
+    // share link on the clipboard.
+    void onShoot(const QPixmap &pixmap);
+    void onSkrinImageToolChanged(int mode);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    class SkrinWatcher;
+
+    void onSkrinRemoved(Id id);
+    void connectActions();
+    void startCapture();
+    void askDeleteFile();
+    void openNeighbour(int step);
+    void onDelKey();
+    void pickColor();
+    void changeFont();
+    void applyFont(const QFont &font);
+    // Stops background work and writes the store a last time; false when
+    // that write failed.
+    bool shutDownEngine();
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    std::unique_ptr<SkrinWatcher> skrinWatcher;
+    Skrin *scene = nullptr;
+    QDateTime openCreated; // creation time of the open screenshot
+    bool closed = false;
+};

@@ -1,0 +1,37 @@
+// The program: one window over the local store in the data folder.
+
+#include "enginestart.h"
+#include "engine.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QImageReader>
+#include <QMessageBox>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pellimore"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/rc/icon.png")));
+    // The window's close ends the program itself, once the store is written.
+    QApplication::setQuitOnLastWindowClosed(false);
+    // Large screens make large captures; Qt's default limit refuses them.
+    QImageReader::setAllocationLimit(1024);
+
+    const bool portable = QApplication::arguments().contains(QStringLiteral("--portable"));
+    QString error;
+    if (!engineStart(portable, &error)) {
+        const QString text = QApplication::translate("main", "Pellimore cannot open its data in %1:\n%2")
+                                 .arg(dataDirectory(portable), error);
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        QMessageBox::critical(nullptr, QApplication::translate("main", "Pellimore"), text);
+        return 1;
+    }
+
+    MainWindow window;
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,3 @@
+#include "capturelog.h"
+
+Q_LOGGING_CATEGORY(lcCapture, "pellimore.capture")

@@ -1,0 +1,107 @@
+// The real program under a virtual X server: start it in an empty folder,
+// capture a region with the mouse, quit, and read what it stored; and start
+// it where its store cannot open.
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestSmoke : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void captureAndQuit();
+    void unopenableStoreIsReported();
+
+private:
+    // Runs the session script under a virtual X server; its exit code.
+    int runSession(const QString &folder, const QStringList &arguments);
+    QString output;
+};
+
+void TestSmoke::init()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xvfb-run")).isEmpty())
+        QSKIP("xvfb-run is not installed");
+}
+
+int TestSmoke::runSession(const QString &folder, const QStringList &arguments)
+{
+    QProcess session;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The program talks to the virtual X server, not to Qt's offscreen platform.
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    session.setProcessEnvironment(environment);
+    session.setProcessChannelMode(QProcess::MergedChannels);
+    session.start(QStringLiteral("xvfb-run"), QStringList{QStringLiteral("-a"), QStringLiteral("-s"),
+                                                          QStringLiteral("-screen 0 1024x768x24"),
+                                                          QStringLiteral(PELLIMORE_SMOKE_SESSION),
+                                                          QStringLiteral(PELLIMORE_PROGRAM), folder}
+                                                  + arguments);
+    if (!session.waitForStarted())
+        return -1;
+    if (!session.waitForFinished(25000)) {
+        session.kill();
+        session.waitForFinished();
+    }
+    output = QString::fromLocal8Bit(session.readAll());
+    return session.exitStatus() == QProcess::NormalExit ? session.exitCode() : -1;
+}
+
+void TestSmoke::captureAndQuit()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QSize dragged(300, 200);
+    const int status = runSession(folder.path(), {QStringLiteral("capture"), QString::number(dragged.width()),
+                                                  QString::number(dragged.height())});
+    QVERIFY2(status == 0, qPrintable(output));
+
+    QString file;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("smoke"));
+        db.setDatabaseName(QDir(folder.path()).filePath(QStringLiteral("database.db")));
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM skrin")) && query.next());
+        QCOMPARE(query.value(0).toInt(), 1);
+        QVERIFY(query.exec(QStringLiteral("SELECT skrin_image.file FROM skrin_image "
+                                          "JOIN skrin ON skrin.id = skrin_image.parent")));
+        QVERIFY(query.next());
+        file = query.value(0).toString();
+        QVERIFY(!query.next());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("smoke"));
+
+    const QString path = QDir(folder.path()).filePath(QStringLiteral("files/") + file);
+    QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+    const QImage picture(path);
+    QVERIFY(!picture.isNull());
+    QCOMPARE(picture.size(), dragged);
+}
+
+void TestSmoke::unopenableStoreIsReported()
+{
+    // A folder where the database file should be: the user is told why, the
+    // program ends with an error, and nothing is touched.
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QDir dir(folder.path());
+    QVERIFY(dir.mkpath(QStringLiteral("database.db")));
+    const int status = runSession(folder.path(), {QStringLiteral("dismiss")});
+    QVERIFY2(status == 1, qPrintable(output));
+    QVERIFY2(output.contains(QLatin1String("is not a file")), qPrintable(output));
+    QCOMPARE(dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("database.db")});
+    QVERIFY(QDir(dir.filePath(QStringLiteral("database.db"))).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestSmoke)
+#include "tst_smoke.moc"
