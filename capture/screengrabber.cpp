@@ -5,13 +5,40 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace {
+
+bool isWaylandSession()
+{
+    return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
+        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
+// X11 programs under a Wayland compositor read a black screen.
+bool isAllBlack(const QPixmap &pixmap)
+{
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qRed(line[x]) | qGreen(line[x]) | qBlue(line[x]))
+                return false;
+        }
+    }
+    return true;
+}
 
 // X11, the offscreen platform, Windows and macOS hand out the desktop's
 // pixels through QScreen::grabWindow(0).
 class QScreenGrabber final : public ScreenGrabber
 {
 public:
+    explicit QScreenGrabber(bool x11)
+        : x11(x11)
+    {
+    }
+
     QList<ScreenGrab> grabScreens() override
     {
         QList<ScreenGrab> grabs;
@@ -24,8 +51,16 @@ public:
                 qCWarning(lcCapture) << "screen" << screen->name() << "gave an empty grab";
             grabs.append({geometry, pixmap});
         }
+        if (x11 && isWaylandSession()
+            && std::all_of(grabs.cbegin(), grabs.cend(), [](const ScreenGrab &grab) { return isAllBlack(grab.pixmap); })) {
+            qCWarning(lcCapture) << "the screen reads as black under Wayland: treated as no grab";
+            return {};
+        }
         return grabs;
     }
+
+private:
+    bool x11;
 };
 
 // A session whose compositor keeps the screen to itself (Wayland): reading
@@ -44,5 +79,5 @@ std::unique_ptr<ScreenGrabber> ScreenGrabber::forPlatform(const QString &platfor
         qCInfo(lcCapture) << "no screen grabbing on" << platformName;
         return std::make_unique<NullGrabber>();
     }
-    return std::make_unique<QScreenGrabber>();
+    return std::make_unique<QScreenGrabber>(platformName == QLatin1String("xcb"));
 }

@@ -29,6 +29,7 @@ public:
 
     // The grabber for a Qt platform plug-in name ("xcb", "offscreen",
     // "wayland", ...). Platforms known to refuse screen reads (Wayland) get
-    // the null grabber, which reads nothing.
+    // the null grabber, which reads nothing; an X11 program in a Wayland
+    // session that reads nothing but black screens reports an empty grab too.
     static std::unique_ptr<ScreenGrabber> forPlatform(const QString &platformName);
 };

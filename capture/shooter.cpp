@@ -16,6 +16,9 @@ namespace {
 // Time for the window system to take hidden windows off the screen before
 // the desktop is read.
 const int hideDelayMs = 250;
+// Bounds of the size label's place around the selection.
+const int labelRoomX = 200;
+const int labelRoomY = 60;
 
 bool isHideableWindow(const QWidget *widget)
 {
@@ -152,9 +155,12 @@ void Shooter::cancel()
 
 void Shooter::setSelection(const QRect &area)
 {
+    // Only what changed is painted again: the old and the new frame with room
+    // for the size label beside them. Large screens stay smooth.
+    const QRect changed = selected.united(area).adjusted(-labelRoomX, -labelRoomY, labelRoomX, labelRoomY);
     selected = area;
     for (ShooterOverlay *overlay : std::as_const(screens))
-        overlay->update();
+        overlay->update(changed.translated(-overlay->screenGeometry().topLeft()));
 }
 
 QPixmap Shooter::cut(const QRect &area) const

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# One capture with the real program, run inside an X session (xvfb-run):
-# starts the program with "--portable" in FOLDER, captures the region of
-# WIDTHxHEIGHT at 100,100 through the window's capture action, and quits.
-# The program's exit status is this script's.
+# The real program in an X session (run it under xvfb-run), started with
+# "--portable" in FOLDER. The program's exit status is this script's.
 #
-#   smoke-session.sh PROGRAM FOLDER [WIDTH HEIGHT]
+#   smoke-session.sh PROGRAM FOLDER capture WIDTH HEIGHT
+#       captures the region of WIDTHxHEIGHT at 100,100 through the window's
+#       capture action, then quits with Ctrl+Q;
+#   smoke-session.sh PROGRAM FOLDER dismiss
+#       presses Enter on the first window (a start-up message).
 set -euo pipefail
 program=$1
 folder=$2
-width=${3:-300}
-height=${4:-200}
+mode=${3:-capture}
+width=${4:-300}
+height=${5:-200}
 
 cd "$folder"
 "$program" --portable &
@@ -37,7 +40,13 @@ fail() {
   exit 1
 }
 
-window=$(wait_for_window '^Pellimore$') || fail "the main window did not appear"
+window=$(wait_for_window '^Pellimore$') || fail "the first window did not appear"
+if [ "$mode" = dismiss ]; then
+  xdotool windowfocus --sync "$window"
+  xdotool key Return
+  wait "$pid"
+  exit
+fi
 xdotool windowfocus --sync "$window"
 xdotool key --clearmodifiers ctrl+shift+s
 wait_for_window '^Capture$' >/dev/null || fail "the capture overlay did not appear"

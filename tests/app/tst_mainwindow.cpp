@@ -242,8 +242,6 @@ void TestMainWindow::actionsReachTheScene()
         MainWindow::actionByName(name)->trigger();
         QCOMPARE(window.skrin()->tool(), tool);
     }
-    QVERIFY(MainWindow::actionByName(QStringLiteral("pickColor")));
-    QVERIFY(MainWindow::actionByName(QStringLiteral("changeFont")));
     QVERIFY(!MainWindow::actionByName(QStringLiteral("quit")));
 
     window.applyPenSize(7.5);

@@ -1,5 +1,6 @@
 // The real program under a virtual X server: start it in an empty folder,
-// capture a region with the mouse, quit, and read what it stored.
+// capture a region with the mouse, quit, and read what it stored; and start
+// it where its store cannot open.
 
 #include <QDir>
 #include <QImage>
@@ -15,34 +16,53 @@ class TestSmoke : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void captureAndQuit();
+    void unopenableStoreIsReported();
+
+private:
+    // Runs the session script under a virtual X server; its exit code.
+    int runSession(const QString &folder, const QStringList &arguments);
+    QString output;
 };
 
-void TestSmoke::captureAndQuit()
+void TestSmoke::init()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("xvfb-run")).isEmpty())
         QSKIP("xvfb-run is not installed");
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QSize dragged(300, 200);
+}
 
+int TestSmoke::runSession(const QString &folder, const QStringList &arguments)
+{
     QProcess session;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // The program talks to the virtual X server, not to Qt's offscreen platform.
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     session.setProcessEnvironment(environment);
-    session.setProcessChannelMode(QProcess::ForwardedChannels);
-    session.start(QStringLiteral("xvfb-run"),
-                  {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1024x768x24"),
-                   QStringLiteral(PELLIMORE_SMOKE_SESSION), QStringLiteral(PELLIMORE_PROGRAM), folder.path(),
-                   QString::number(dragged.width()), QString::number(dragged.height())});
-    QVERIFY(session.waitForStarted());
+    session.setProcessChannelMode(QProcess::MergedChannels);
+    session.start(QStringLiteral("xvfb-run"), QStringList{QStringLiteral("-a"), QStringLiteral("-s"),
+                                                          QStringLiteral("-screen 0 1024x768x24"),
+                                                          QStringLiteral(PELLIMORE_SMOKE_SESSION),
+                                                          QStringLiteral(PELLIMORE_PROGRAM), folder}
+                                                  + arguments);
+    if (!session.waitForStarted())
+        return -1;
     if (!session.waitForFinished(25000)) {
         session.kill();
-        QFAIL("the session did not end within 25 s");
+        session.waitForFinished();
     }
-    QCOMPARE(session.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(session.exitCode(), 0);
+    output = QString::fromLocal8Bit(session.readAll());
+    return session.exitStatus() == QProcess::NormalExit ? session.exitCode() : -1;
+}
+
+void TestSmoke::captureAndQuit()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QSize dragged(300, 200);
+    const int status = runSession(folder.path(), {QStringLiteral("capture"), QString::number(dragged.width()),
+                                                  QString::number(dragged.height())});
+    QVERIFY2(status == 0, qPrintable(output));
 
     QString file;
     {
@@ -66,6 +86,21 @@ void TestSmoke::captureAndQuit()
     const QImage picture(path);
     QVERIFY(!picture.isNull());
     QCOMPARE(picture.size(), dragged);
+}
+
+void TestSmoke::unopenableStoreIsReported()
+{
+    // A folder where the database file should be: the user is told why, the
+    // program ends with an error, and nothing is touched.
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QDir dir(folder.path());
+    QVERIFY(dir.mkpath(QStringLiteral("database.db")));
+    const int status = runSession(folder.path(), {QStringLiteral("dismiss")});
+    QVERIFY2(status == 1, qPrintable(output));
+    QVERIFY2(output.contains(QLatin1String("is not a file")), qPrintable(output));
+    QCOMPARE(dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("database.db")});
+    QVERIFY(QDir(dir.filePath(QStringLiteral("database.db"))).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSmoke)
