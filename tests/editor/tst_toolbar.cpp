@@ -6,6 +6,7 @@
 #include "skrintoolbar.h"
 
 #include <QCursor>
+#include <QSignalSpy>
 
 namespace {
 
@@ -31,7 +32,6 @@ private slots:
     void optionButtonsResizeAboutTheCentre();
     void placementAndDragBounds();
     void fadesByPointerDistanceAndTakesNoInputFadedOut();
-    void penSizeLabelRepaintsOnlyOnChange();
 
 private:
     QWidget *view = nullptr;
@@ -98,7 +98,6 @@ void TestToolBar::optionButtonsResizeAboutTheCentre()
 
 void TestToolBar::placementAndDragBounds()
 {
-    RecordingWindow window;
     bar->setSkrin(7);
     bar->setEditing(true);
     const QPoint home = bar->pos();
@@ -114,12 +113,13 @@ void TestToolBar::placementAndDragBounds()
     const QPoint corner(15 - bar->width(), view->height() - 15);
     drag(bar, QPoint(3, 3), QPoint(300, 3), Qt::MiddleButton);
     CustomButton *pen = buttonWithTip(*bar, QStringLiteral("Pen"));
+    QSignalSpy clicked(pen, &CustomButton::clicked);
     drag(pen, QPoint(10, 10), QPoint(10, -40));
     QCOMPARE(bar->pos(), corner);
-    QCOMPARE(window.takeCalls(), QStringList{QStringLiteral("setSkrinTool 5")});
+    QCOMPARE(clicked.count(), 1);
     drag(pen, QPoint(10, 10), QPoint(10, -40), Qt::RightButton);
     QCOMPARE(bar->pos(), corner + QPoint(0, -50));
-    QVERIFY(window.calls.isEmpty());
+    QCOMPARE(clicked.count(), 1);
 
     // The same screenshot again leaves the bar where the user put it; a
     // different one, or the window's resize with auto-placement, centres it.
@@ -135,11 +135,12 @@ void TestToolBar::placementAndDragBounds()
 
 void TestToolBar::fadesByPointerDistanceAndTakesNoInputFadedOut()
 {
-    RecordingWindow window;
     bar->setSkrin(7);
     bar->setEditing(true);
     const QRect frame = bar->geometry();
-    const QPoint onPen = buttonWithTip(*bar, QStringLiteral("Pen"))->mapTo(view, QPoint(20, 20));
+    CustomButton *pen = buttonWithTip(*bar, QStringLiteral("Pen"));
+    const QPoint onPen = pen->mapTo(view, QPoint(20, 20));
+    QSignalSpy clicked(pen, &CustomButton::clicked);
     bar->setEditing(false);
     const auto stateWithPointerAt = [&](QPoint inView) {
         QCursor::setPos(view->mapToGlobal(inView));
@@ -163,24 +164,9 @@ void TestToolBar::fadesByPointerDistanceAndTakesNoInputFadedOut()
     QTRY_COMPARE(bar->opacity(), 0.0);
     QCOMPARE(view->childAt(onPen), nullptr);
     QTest::mouseClick(view, Qt::LeftButton, {}, onPen);
-    QVERIFY(window.calls.isEmpty());
+    QCOMPARE(clicked.count(), 0);
     bar->setSkrin(0);
     QVERIFY(bar->isHidden());
-}
-
-void TestToolBar::penSizeLabelRepaintsOnlyOnChange()
-{
-    bar->setSkrin(7);
-    bar->setEditing(true);
-    CustomButton *penSize = buttonWithTip(*bar, QStringLiteral("Pen size"));
-    const QImage ten = penSize->grab().toImage();
-    bar->setPenSize(10.0);
-    QCOMPARE(penSize->grab().toImage(), ten);
-    bar->setPenSize(25.9);
-    const QImage label = penSize->grab().toImage();
-    QVERIFY(label != ten);
-    bar->setPenSize(25.0); // shown the same: the label truncates
-    QCOMPARE(penSize->grab().toImage(), label);
 }
 
 QTEST_MAIN(TestToolBar)
