@@ -28,7 +28,6 @@ class TestToolBar : public QObject
 private slots:
     void init();
     void cleanup() { delete view; }
-    void startsHiddenWithPenSizeOnly();
     void optionButtonsResizeAboutTheCentre();
     void placementAndDragBounds();
     void fadesByPointerDistanceAndTakesNoInputFadedOut();
@@ -47,45 +46,32 @@ void TestToolBar::init()
     QVERIFY(QTest::qWaitForWindowExposed(view));
 }
 
-
-void TestToolBar::startsHiddenWithPenSizeOnly()
+void TestToolBar::optionButtonsResizeAboutTheCentre()
 {
     QVERIFY(bar->isHidden());
     QCOMPARE(bar->opacity(), 0.0);
     bar->setSkrin(7);
     bar->setEditing(true);
-    QVERIFY(bar->isVisible());
     QCOMPARE(bar->opacity(), 1.0);
     QCOMPARE(visibleOptions(*bar), QStringList{QStringLiteral("Pen size")});
-    QVERIFY(bar->findChild<Separator *>()->isVisible());
-    // Options changed while the bar is hidden show with it, divider included.
-    bar->setSkrin(0);
-    QVERIFY(bar->isHidden());
-    bar->setColorVisible(true);
-    bar->setSkrin(7);
-    QVERIFY(bar->findChild<Separator *>()->isVisible());
-    QCOMPARE(visibleOptions(*bar), QStringList({"Color", "Pen size"}));
-}
-
-void TestToolBar::optionButtonsResizeAboutTheCentre()
-{
-    bar->setSkrin(7);
-    bar->setEditing(true);
     const QRect before = bar->geometry();
     QCOMPARE(before.bottom(), view->height() - 1);
     QCOMPARE(before.x(), (view->width() - 1) / 2 - before.width() / 2);
 
+    // Options changed while the bar is hidden show with it, divider included.
+    bar->setSkrin(0);
     bar->setColorVisible(true);
     bar->setCropVisible(true);
     bar->setFontVisible(true);
+    bar->setSkrin(7);
     QCOMPARE(visibleOptions(*bar), QStringList({"Color", "Pen size", "Crop", "Font"}));
+    QVERIFY(bar->findChild<Separator *>()->isVisible());
     QCOMPARE(bar->width(), before.width() + 3 * (44 + 5));
     QVERIFY(qAbs(bar->geometry().center().x() - before.center().x()) <= 1);
 
-    bar->setPenSizeVisible(false);
-    bar->setColorVisible(false);
-    bar->setCropVisible(false);
-    bar->setFontVisible(false);
+    for (const auto setter : {&SkrinToolBar::setPenSizeVisible, &SkrinToolBar::setColorVisible,
+                              &SkrinToolBar::setCropVisible, &SkrinToolBar::setFontVisible})
+        (bar->*setter)(false);
     QVERIFY(!bar->findChild<Separator *>()->isVisible());
 
     // A dragged bar keeps its left edge.
