@@ -3,11 +3,11 @@
 // panels follow the window.
 
 #include "capturestore.h"
-#include "custombutton.h"
 #include "editoroverlays.h"
 #include "infobar.h"
 #include "mainwindow.h"
 #include "openstore.h"
+#include "panelfixture.h"
 #include "pensizebutton.h"
 #include "skrin.h"
 #include "skrintoolbar.h"
@@ -59,10 +59,7 @@ void TestWindowPanels::cleanup()
 
 CustomButton *TestWindowPanels::button(const char *tip) const
 {
-    for (CustomButton *candidate : window->editorOverlays()->toolBar()->findChildren<CustomButton *>())
-        if (candidate->toolTip() == QLatin1String(tip))
-            return candidate;
-    return nullptr;
+    return buttonWithTip(*window->editorOverlays()->toolBar(), QString::fromLatin1(tip));
 }
 
 void TestWindowPanels::clicksSetTheirTool_data()

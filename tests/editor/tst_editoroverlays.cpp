@@ -10,7 +10,7 @@
 #include "editoroverlays.h"
 #include "infobar.h"
 #include "infotoobig.h"
-#include "overlayfixture.h"
+#include "panelfixture.h"
 #include "skrin.h"
 #include "skrindone.h"
 #include "skrintoolbar.h"

@@ -1,7 +1,7 @@
 // The floating tool bar: which buttons its setters mark and show, where it
 // sits and how far it can be dragged, and how it fades with the pointer.
 
-#include "overlayfixture.h"
+#include "panelfixture.h"
 #include "separator.h"
 #include "skrintoolbar.h"
 

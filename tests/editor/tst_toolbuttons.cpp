@@ -4,7 +4,7 @@
 // real window (tests/app/tst_windowpanels.cpp).
 
 #include "mainwindowhost.h"
-#include "overlayfixture.h"
+#include "panelfixture.h"
 #include "pensizebutton.h"
 #include "skrintoolaction.h"
 #include "skrintoolbar.h"

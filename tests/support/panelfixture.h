@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared by the tool bar and overlay tests: finding a panel's button and
-// dragging a panel.
+// Shared by the tests of the panels over the editor view: finding a panel's
+// button and dragging a panel.
 
 #include "custombutton.h"
 
