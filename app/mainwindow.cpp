@@ -3,9 +3,11 @@
 #include "applog.h"
 #include "capture.h"
 #include "capturestore.h"
+#include "editoroverlays.h"
 #include "options.h"
 #include "shareaddress.h"
 #include "skrin.h"
+#include "skrintoolbar.h"
 #include "skrinview.h"
 #include "tavrinconnector.h"
 #include "ui_mainwindow.h"
@@ -66,6 +68,12 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     theWindow = this;
+    // Registered before the panels are built: the tool bar's menus take the
+    // window's own actions.
+    registerInstance(this);
+    overlays = new EditorOverlays(ui->skrinView, ui->actionGetInfo);
+    if (TavrinConnector *connector = TavrinConnector::instance())
+        connect(connector, &TavrinConnector::commitSignal, overlays, &EditorOverlays::checkTooBig);
     connectActions();
     skrinWatcher = std::make_unique<SkrinWatcher>(this);
     // A quit that bypasses the window (the session ending) still writes the
@@ -153,19 +161,24 @@ void MainWindow::openSkrin(Id id)
         scene = nullptr;
     }
     ui->actionDeleteFile->setEnabled(id != 0);
-    if (id == 0)
+    if (id == 0) {
+        overlays->showSkrin(0);
         return;
+    }
     scene = new Skrin(id);
     openCreated = getMember(id, QStringLiteral("created")).toDateTime();
     connect(scene, &Skrin::toolChanged, this, &MainWindow::updateToolBarFromSelection);
     connect(scene, &QGraphicsScene::selectionChanged, this, &MainWindow::updateToolBarFromSelection);
     connect(scene, &Skrin::imageToolChanged, this, &MainWindow::onSkrinImageToolChanged);
+    connect(scene, &Skrin::toolChanged, overlays, &EditorOverlays::toolChanged);
+    connect(scene, &QGraphicsScene::sceneRectChanged, overlays, &EditorOverlays::place);
     // Queued: the scene sends these from its own key handling, and opening
     // another screenshot deletes it.
     connect(scene, &Skrin::nextAction, this, [this] { openNeighbour(1); }, Qt::QueuedConnection);
     connect(scene, &Skrin::prevAction, this, [this] { openNeighbour(-1); }, Qt::QueuedConnection);
     ui->skrinView->setScene(scene);
     ui->skrinView->setFocus(Qt::OtherFocusReason);
+    overlays->showSkrin(id);
     updateToolBarFromSelection();
 }
 
@@ -211,14 +224,18 @@ void MainWindow::toggleImageCropResize()
 // Pen options go to the current tool, so that what is drawn next takes them.
 void MainWindow::applyPenSize(double size)
 {
-    if (scene && std::isfinite(size) && size >= 0.0)
-        scene->currentToolOptions().penSize = size;
+    if (!scene || !std::isfinite(size) || size < 0.0)
+        return;
+    scene->currentToolOptions().penSize = size;
+    overlays->toolBar()->setPenSize(size);
 }
 
 void MainWindow::applyColor(const QColor &color)
 {
-    if (scene && color.isValid())
-        scene->currentToolOptions().color = color;
+    if (!scene || !color.isValid())
+        return;
+    scene->currentToolOptions().color = color;
+    overlays->toolBar()->setColor(color);
 }
 
 void MainWindow::applyFontSize(double size)
@@ -232,19 +249,21 @@ void MainWindow::applyFontSize(double size)
 
 void MainWindow::applyFont(const QFont &font)
 {
-    if (scene)
-        scene->currentToolOptions().font = font;
+    if (!scene)
+        return;
+    scene->currentToolOptions().font = font;
+    overlays->toolBar()->setToolFont(font);
 }
 
 void MainWindow::updateToolBarFromSelection()
 {
-    // The floating tool bar takes the selection's options from here once it
-    // exists.
+    if (scene)
+        overlays->updateToolBar(scene);
 }
 
 void MainWindow::onSkrinImageToolChanged(int mode)
 {
-    Q_UNUSED(mode) // shown on the tool bar's crop button once it exists
+    overlays->imageToolChanged(mode);
 }
 
 void MainWindow::setDragSkrinUsed(bool used)
@@ -297,6 +316,7 @@ void MainWindow::onShoot(const QPixmap &pixmap)
         QGuiApplication::clipboard()->setText(url);
     requestCommit();
     openSkrin(id);
+    overlays->askTitle(id);
     raise();
     activateWindow();
 }

@@ -4,6 +4,7 @@
 // menus and actions, and the road from a capture to a stored screenshot.
 
 #include "engine.h"
+#include "mainwindowhost.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -11,6 +12,7 @@
 
 #include <memory>
 
+class EditorOverlays;
 class QAction;
 class QFont;
 class Skrin;
@@ -20,7 +22,7 @@ namespace Ui {
 class MainWindow;
 }
 
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public MainWindowHost
 {
     Q_OBJECT
 
@@ -44,12 +46,12 @@ public:
 
     // The editor operations the tool bar and the panels call; each does
     // nothing while no screenshot is open.
-    void setSkrinTool(int tool);
-    void toggleEditMode();
-    void toggleImageCropResize();
-    void applyPenSize(double size);
-    void applyColor(const QColor &color);
-    void applyFontSize(double size);
+    void setSkrinTool(int tool) override;
+    void toggleEditMode() override;
+    void toggleImageCropResize() override;
+    void applyPenSize(double size) override;
+    void applyColor(const QColor &color) override;
+    void applyFontSize(double size) override;
     void updateToolBarFromSelection();
     // The screenshot browser's hooks; there is no browser, so they do nothing.
     void setDragSkrinUsed(bool used);
@@ -67,8 +69,12 @@ public slots:
     void onShoot(const QPixmap &pixmap);
     void onSkrinImageToolChanged(int mode);
 
+    // The panels over the editor view: prompt, info bar, tool bar, notice.
+    EditorOverlays *editorOverlays() const { return overlays; }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    QAction *namedAction(const QString &name) const override { return actionByName(name); }
 
 private:
     class SkrinWatcher;
@@ -89,6 +95,7 @@ private:
     std::unique_ptr<Ui::MainWindow> ui;
     std::unique_ptr<SkrinWatcher> skrinWatcher;
     Skrin *scene = nullptr;
+    EditorOverlays *overlays = nullptr;
     QDateTime openCreated; // creation time of the open screenshot
     bool closed = false;
 };

@@ -1,0 +1,157 @@
+#include "editoroverlays.h"
+
+#include "dirtyskrins.h"
+#include "infobar.h"
+#include "infotoobig.h"
+#include "skrin.h"
+#include "skrindone.h"
+#include "skrinitem.h"
+#include "skrintoolbar.h"
+#include "skrinview.h"
+#include "watcher.h"
+
+#include <QAction>
+
+namespace {
+
+bool oneOf(int tool, std::initializer_list<int> tools)
+{
+    return std::find(tools.begin(), tools.end(), tool) != tools.end();
+}
+
+} // namespace
+
+// Hears the open screenshot's title change and its removal, from anyone.
+class EditorOverlays::TitleWatch : public WatcherInterface
+{
+public:
+    TitleWatch(Id skrin, std::function<void()> changed)
+        : changed(std::move(changed))
+    {
+        watch(WatchFilter{{QStringLiteral("id"), skrin}});
+    }
+    void onSet(const QString &member, const QVariant &) override
+    {
+        if (member == QLatin1String("title"))
+            changed();
+    }
+    void onRemove() override { changed(); }
+
+private:
+    std::function<void()> changed;
+};
+
+EditorOverlays::EditorOverlays(SkrinView *skrinView, QAction *getInfo)
+    : QObject(skrinView)
+    , view(skrinView)
+    , done(new SkrinDone(skrinView))
+    , info(new InfoBar(skrinView))
+    , bar(new SkrinToolBar(skrinView))
+    , tooBig(new InfoTooBig(skrinView))
+{
+    info->move(20, 20);
+    place();
+    const auto updateOpacity = [this] {
+        info->updateOpacity();
+        bar->updateOpacity();
+    };
+    connect(view, &SkrinView::mouseMoved, this, updateOpacity);
+    connect(view, &SkrinView::enterEventSignal, this, updateOpacity);
+    connect(view, &SkrinView::leaveEventSignal, this, updateOpacity);
+    connect(view, &SkrinView::resized, this, &EditorOverlays::place);
+    connect(view, &SkrinView::mousePressed, this, [this] {
+        if (done->isVisible())
+            done->save();
+    });
+    connect(done, &SkrinDone::hideEventSignal, this, [this] { view->setFocus(Qt::OtherFocusReason); });
+    if (getInfo)
+        connect(info, &InfoBar::clicked, getInfo, &QAction::trigger);
+}
+
+EditorOverlays::~EditorOverlays() = default;
+
+void EditorOverlays::showSkrin(Id id)
+{
+    skrin = id;
+    tool = 0;
+    titleWatch.reset();
+    if (id != 0) {
+        titleWatch = std::make_unique<TitleWatch>(id, [this] {
+            done->hide();
+            info->refresh();
+        });
+    }
+    info->setEditing(false);
+    info->setSkrin(id);
+    bar->setEditing(false);
+    bar->setSkrin(id);
+    checkTooBig();
+    place();
+}
+
+void EditorOverlays::toolChanged(int newTool)
+{
+    if (tool == 0 && newTool != 0 && done->isVisible())
+        done->save();
+    tool = newTool;
+    info->setEditing(newTool != 0);
+    bar->setEditing(newTool != 0);
+    place();
+}
+
+void EditorOverlays::askTitle(Id id)
+{
+    if (id != 0 && serverOptionValue(QStringLiteral("capture_title_ask"), true).toBool())
+        done->showForSkrin(id);
+    place();
+}
+
+void EditorOverlays::checkTooBig()
+{
+    bool found = false;
+    if (skrin != 0) {
+        const QSet<Id> held = tooBigItemIds();
+        found = held.contains(skrin);
+        for (Id child : childItems(skrin)) {
+            if (found)
+                break;
+            found = held.contains(child);
+        }
+    }
+    tooBig->showNotice(found);
+}
+
+void EditorOverlays::place()
+{
+    done->move((view->width() - done->width()) / 2, (view->height() - done->height()) / 2);
+    bar->reposition();
+    tooBig->reposition();
+}
+
+void EditorOverlays::updateToolBar(Skrin *scene)
+{
+    if (!scene)
+        return;
+    const SkrinToolOptions &options = scene->currentToolOptions();
+    int deciding = scene->tool();
+    double penSize = options.penSize;
+    QColor color = options.color;
+    if (SkrinItem *item = scene->selectedItem()) {
+        deciding = Skrin::toolForTable(itemType(item->id()));
+        penSize = item->memberReal(QStringLiteral("pen_size"));
+        color = item->color(QStringLiteral("color"));
+    }
+    bar->setToolFont(options.font);
+    bar->setPenSize(penSize);
+    bar->setColor(color);
+    bar->setPenSizeVisible(oneOf(deciding, {1, 2, 5, 6, 7, 9, 11}));
+    bar->setColorVisible(oneOf(deciding, {2, 4, 5, 6, 7, 8, 9, 10, 11, 15}));
+    bar->setCropVisible(deciding == 16);
+    bar->setFontVisible(deciding == 4);
+    bar->setTool(scene->tool());
+}
+
+void EditorOverlays::imageToolChanged(int mode)
+{
+    bar->setCropActive(mode == 1);
+}

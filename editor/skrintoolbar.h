@@ -1,0 +1,91 @@
+#pragma once
+
+// The dark tool bar floating over the screenshot view: the tools (Select, Pen,
+// Blur, Mark, Text, Arrow, Pin, Shapes), a divider and the option buttons
+// (Color, Pen size, Crop, Font) that show only where they apply. The main
+// window drives it through the setters; its buttons and menus call the main
+// window, never the scene. It sits centred on the view's bottom edge until
+// dragged, shows fully while a tool is active or the pointer is near, dims
+// elsewhere over the view and fades out beyond it.
+
+#include "customwidget.h"
+#include "engine.h"
+
+#include <QFont>
+
+class ColorButton;
+class CustomButton;
+class CropButton;
+class FontButton;
+class PenSizeButton;
+class QMenu;
+class SelectButton;
+class Separator;
+class ToolButton;
+
+class SkrinToolBar : public CustomWidget
+{
+    Q_OBJECT
+public:
+    explicit SkrinToolBar(QWidget *parent);
+    ~SkrinToolBar() override;
+
+    void setSkrin(Id skrin);
+    void setEditing(bool editing);
+    void setTool(int tool);
+    void setCropActive(bool active);
+    void setPenSize(double size);
+    void setToolFont(const QFont &font);
+    void setColor(const QColor &color);
+    void setPenSizeVisible(bool visible);
+    void setColorVisible(bool visible);
+    void setCropVisible(bool visible);
+    void setFontVisible(bool visible);
+    void reposition();
+    void setAutoPlace(bool autoPlace);
+    void updateOpacity();
+    void updateSeparator();
+
+    Id skrinId() const { return skrin; }
+    bool isAutoPlaced() const { return autoPlace; }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    void buildMenus();
+    void buildButtons();
+    void setOptionVisible(bool &flag, QWidget *button, bool visible);
+
+    SelectButton *selectButton = nullptr;
+    ToolButton *penButton = nullptr;
+    ToolButton *blurButton = nullptr;
+    ToolButton *markButton = nullptr;
+    ToolButton *textButton = nullptr;
+    ToolButton *arrowButton = nullptr;
+    ToolButton *pinButton = nullptr;
+    CustomButton *shapesButton = nullptr;
+    Separator *separator = nullptr;
+    ColorButton *colorButton = nullptr;
+    PenSizeButton *penSizeButton = nullptr;
+    CropButton *cropButton = nullptr;
+    FontButton *fontButton = nullptr;
+    // Parentless menus: they open as windows of their own and live with the bar.
+    QMenu *fontMenu = nullptr;
+    QMenu *shapesMenu = nullptr;
+    QMenu *colorMenu = nullptr;
+    QMenu *penSizeMenu = nullptr;
+    bool autoPlace = true;
+    QPoint dragOrigin;
+    bool dragging = false;
+    Id skrin = 0;
+    bool editing = false;
+    bool cropVisible = true;
+    bool colorVisible = true;
+    bool fontVisible = true;
+    bool penSizeVisible = true;
+};
