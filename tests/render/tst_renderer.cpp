@@ -329,26 +329,28 @@ void TestRenderer::notAScreenshotOrClaimed()
     QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
     const Id skrin = newSkrin();
     addRectangle(skrin, 0, 0, 10, 10, "#ff0000");
-    markSkrinDirty(skrin);
 
-    // A mark claimed by a running job: a second job stops at once.
+    // A running job holds the claim (here on a screenshot without a mark):
+    // later jobs stop at once, and must not release the claim they never made.
     bool claimed = false;
     const QDateTime mark = beginSkrinThumbnail(skrin, &claimed);
-    QVERIFY(!claimed);
+    QVERIFY(!claimed && mark.isNull());
+    render(skrin, true);
     render(skrin, true);
     QVERIFY(getMember(skrin, "file").toString().isEmpty());
-    QVERIFY(isSkrinDirty(skrin));
-    endSkrinThumbnail(skrin, QDateTime()); // not ours: the first job still holds its claim
-    render(skrin, true);
-    QVERIFY(getMember(skrin, "file").toString().isEmpty());
+    beginSkrinThumbnail(skrin, &claimed);
+    QVERIFY(claimed);
     endSkrinThumbnail(skrin, mark);
+    render(skrin, true);
+    QCOMPARE(storedImage(skrin, "file").size(), QSize(10, 10));
+    QCOMPARE(commits.count(), 1);
 
     // An id of another type, or gone, writes nothing and asks no commit.
     const Id pen = addRow("skrin_pen", skrin, {{"data", "[1,1]"}, {"pen_size", 2}});
     render(pen, true);
     render(-987654, true);
     QVERIFY(readItem(pen).value("file").isNull());
-    QCOMPARE(commits.count(), 0);
+    QCOMPARE(commits.count(), 1);
 }
 
 QTEST_MAIN(TestRenderer)
