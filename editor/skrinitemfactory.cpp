@@ -5,10 +5,14 @@
 #include "skrinarrow.h"
 #include "skrinblur.h"
 #include "skrinellipseframe.h"
+#include "skrinimage.h"
 #include "skrinitem.h"
 #include "skrinline.h"
 #include "skrinmarker.h"
+#include "skrinpin.h"
+#include "skrinpintext.h"
 #include "skrinrectangleframe.h"
+#include "skrintext.h"
 
 #include <QHash>
 
@@ -44,13 +48,25 @@ SkrinItem *createSkrinItem(const QString &table, Id id, Skrin *skrin)
         return new SkrinEllipse(id, skrin);
     if (table == QLatin1String("skrin_ellipse_frame"))
         return new SkrinEllipseFrame(id, skrin);
+    if (table == QLatin1String("skrin_text"))
+        return new SkrinText(id, skrin);
+    if (table == QLatin1String("skrin_pin"))
+        return new SkrinPin(id, skrin);
+    if (table == QLatin1String("skrin_image"))
+        return new SkrinImage(id, skrin);
     qCWarning(lcEditor) << "no annotation kind for table" << table << "of item" << id;
     return nullptr;
 }
 
 void startEditingNewItem(SkrinItem *item)
 {
-    Q_UNUSED(item)
+    if (auto *text = dynamic_cast<SkrinText *>(item)) {
+        text->setSelected(true);
+        text->startEditing(true);
+    } else if (auto *pin = dynamic_cast<SkrinPin *>(item)) {
+        pin->note()->setSelected(true);
+        pin->note()->startEditing(true);
+    }
 }
 
 void setSkrinItemMaker(const QString &table, SkrinItemMaker maker)

@@ -13,7 +13,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QGraphicsItem>
 #include <QGraphicsView>
+#include <QPainter>
 #include <QTest>
 
 #include <memory>
@@ -92,6 +94,14 @@ public:
     void click(const QPoint &at, Qt::KeyboardModifiers modifiers = {})
     {
         QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers, at);
+    }
+
+    // As a real double click arrives: press, release, double click, release.
+    void doubleClick(const QPoint &at)
+    {
+        click(at);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at);
     }
 
     // A left drag in steps, as a hand would make it.

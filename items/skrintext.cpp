@@ -1,0 +1,207 @@
+#include "skrintext.h"
+
+#include "fontweight.h"
+#include "paintlimits.h"
+#include "itemchange_p.h"
+#include "skrinhost.h"
+#include "showntext_p.h"
+
+#include <QGraphicsSceneMouseEvent>
+#include <QPainter>
+#include <QScopedValueRollback>
+#include <QStyleOptionGraphicsItem>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+// The stored size as a real point size within what can be painted (hostile
+// rows carry 0, -5 or 1e300).
+double fontPointSize(const QVariant &stored)
+{
+    return std::clamp(finiteReal(stored), double(PaintLimits::minFontPointSize),
+                      double(PaintLimits::maxFontPointSize));
+}
+} // namespace
+
+SkrinText::SkrinText(Id id, SkrinHost *skrin)
+    : QGraphicsTextItem(nullptr)
+    , SkrinItem(id, skrin)
+{
+    setVisible(false);
+    outlinePen = QPen(Qt::transparent, 0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsScenePositionChanges);
+    watchMembers(QStringLiteral(
+        "x,y,z,data,font_name,font_size,color,font_weight,font_italic,font_underline,font_strikeout"));
+    setSmooth(QStringLiteral("x,y"));
+    connect(document(), &QTextDocument::contentsChanged, this, &SkrinText::contentsChanged);
+}
+
+SkrinText::~SkrinText()
+{
+    // The document goes with the text item; its last signals must not reach
+    // a half-destroyed item.
+    disconnect(document(), nullptr, this, nullptr);
+}
+
+bool SkrinText::isEditing() const
+{
+    return textInteractionFlags() != Qt::NoTextInteraction;
+}
+
+void SkrinText::startEditing(bool selectAll)
+{
+    // A text cut to what can be shown is never edited: storing it would lose
+    // the rest.
+    if (isEditing() || textCut)
+        return;
+    setTextInteractionFlags(Qt::TextEditorInteraction);
+    if (selectAll) {
+        QTextCursor cursor = textCursor();
+        cursor.select(QTextCursor::Document);
+        setTextCursor(cursor);
+    }
+    if (host())
+        host()->notifyTextEditChanged(true);
+    setFocus(Qt::OtherFocusReason);
+}
+
+void SkrinText::stopEditing()
+{
+    if (isEditing() && !stopping) {
+        // Clearing the flags takes the focus, whose loss comes back here: the
+        // scene must hear the end once.
+        QScopedValueRollback<bool> once(stopping, true);
+        if (host())
+            host()->notifyTextEditChanged(false);
+        setTextInteractionFlags(Qt::NoTextInteraction);
+    }
+    QTextCursor cursor = textCursor();
+    if (cursor.hasSelection()) {
+        cursor.clearSelection();
+        setTextCursor(cursor);
+    }
+}
+
+void SkrinText::setTool(int newTool)
+{
+    tool = newTool;
+    if (tool == 0)
+        stopEditing();
+}
+
+QRectF SkrinText::boundingRect() const
+{
+    const qreal grow = outlinePen.widthF();
+    return QGraphicsTextItem::boundingRect().adjusted(-grow, -grow, grow, grow);
+}
+
+QPainterPath SkrinText::shape() const
+{
+    QPainterPath path;
+    path.addRect(boundingRect());
+    return path;
+}
+
+void SkrinText::paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget)
+{
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(Qt::NoBrush);
+    // A fresh option keeps the toolkit's own selection and focus outline away.
+    const QStyleOptionGraphicsItem plain;
+    QGraphicsTextItem::paint(painter, &plain, widget);
+    paintSelectionFrame(painter, option, boundingRect());
+}
+
+void SkrinText::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
+{
+    if (tool != 0 && (event->buttons() & Qt::LeftButton))
+        startEditing(false);
+    QGraphicsTextItem::mouseDoubleClickEvent(event);
+}
+
+void SkrinText::focusOutEvent(QFocusEvent *event)
+{
+    stopEditing();
+    QGraphicsTextItem::focusOutEvent(event);
+}
+
+void SkrinText::contextMenuEvent(QGraphicsSceneContextMenuEvent *event)
+{
+    // Only selects: the text item's own editing menu is not ours to show.
+    setSelected(true);
+    event->accept();
+}
+
+QVariant SkrinText::itemChange(GraphicsItemChange change, const QVariant &value)
+{
+    storeCommonChange(this, change);
+    return QGraphicsTextItem::itemChange(change, value);
+}
+
+void SkrinText::init()
+{
+    set(QStringLiteral("x"), member(QStringLiteral("x")));
+    set(QStringLiteral("y"), member(QStringLiteral("y")));
+    set(QStringLiteral("z"), member(QStringLiteral("z")));
+    applyText(member(QStringLiteral("data")));
+    setDefaultTextColor(color(QStringLiteral("color")));
+    QFont font = this->font();
+    font.setFamily(memberString(QStringLiteral("font_name")));
+    font.setPointSizeF(fontPointSize(member(QStringLiteral("font_size"))));
+    font.setWeight(QFont::Weight(qtFontWeightFromStored(member(QStringLiteral("font_weight")))));
+    font.setItalic(member(QStringLiteral("font_italic")).toInt() != 0);
+    font.setUnderline(member(QStringLiteral("font_underline")).toInt() != 0);
+    font.setStrikeOut(member(QStringLiteral("font_strikeout")).toInt() != 0);
+    setFont(font);
+    setVisible(true);
+}
+
+void SkrinText::set(const QString &name, const QVariant &value)
+{
+    if (name == QLatin1String("x"))
+        setX(clampCoordinate(value.toDouble()));
+    else if (name == QLatin1String("y"))
+        setY(clampCoordinate(value.toDouble()));
+    else if (name == QLatin1String("z"))
+        setZValue(clampCoordinate(value.toDouble()));
+    else if (name == QLatin1String("data"))
+        applyText(value);
+    else if (name == QLatin1String("color"))
+        setDefaultTextColor(variantToColor(value));
+    else if (name.startsWith(QLatin1String("font_")))
+        applyFontMember(name, value);
+}
+
+void SkrinText::applyFontMember(const QString &name, const QVariant &value)
+{
+    QFont font = this->font();
+    if (name == QLatin1String("font_name"))
+        font.setFamily(value.toString());
+    else if (name == QLatin1String("font_size"))
+        font.setPointSizeF(fontPointSize(value));
+    else if (name == QLatin1String("font_weight"))
+        font.setWeight(QFont::Weight(qtFontWeightFromStored(value)));
+    else if (name == QLatin1String("font_italic"))
+        font.setItalic(value.toInt() != 0);
+    else if (name == QLatin1String("font_underline"))
+        font.setUnderline(value.toInt() != 0);
+    else if (name == QLatin1String("font_strikeout"))
+        font.setStrikeOut(value.toInt() != 0);
+    else
+        return;
+    setFont(font);
+}
+
+void SkrinText::applyText(const QVariant &value)
+{
+    setPlainText(shownText(value.toString(), &textCut));
+    if (textCut)
+        stopEditing();
+}
+
+void SkrinText::contentsChanged()
+{
+    if (textCut)
+        return;
+    storeMember(QStringLiteral("data"), toPlainText(), true);
+}

@@ -1,0 +1,216 @@
+// Image items on a real scene: loading the picture, crop and resize through
+// the handles with real mouse drags, reset, the mode's life, and rows that
+// would make a crop or a paint divide by nothing.
+
+#include "dot.h"
+#include "itemscene.h"
+#include "skrinimage.h"
+
+#include <QBuffer>
+#include <QSignalSpy>
+
+#include <cmath>
+
+class ImageTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    TempStore store;
+    std::unique_ptr<ItemScene> env;
+
+    static QByteArray png(int width, int height)
+    {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+
+    // A 200 x 100 picture shown at 400 x 200 at 50, 50.
+    Id addImage(const QVariantMap &changes = {}, const QByteArray &file = png(200, 100))
+    {
+        QVariantMap members{{"x", 50.0},     {"y", 50.0},     {"z", 1.0},      {"w", 400.0},
+                            {"h", 200.0},    {"src_x", 0.0},  {"src_y", 0.0},  {"src_w", 200.0},
+                            {"src_h", 100.0}};
+        for (auto it = changes.cbegin(); it != changes.cend(); ++it)
+            members.insert(it.key(), it.value());
+        return env->addRow("skrin_image", members, file);
+    }
+
+    // The image, loaded, selected alone, in `mode`.
+    SkrinImage *selectedImage(Id id, int mode)
+    {
+        SkrinImage *image = env->item<SkrinImage>(id);
+        if (!image)
+            return nullptr;
+        if (!QTest::qWaitFor([&] { return image->loadPicture(); }))
+            return nullptr;
+        env->click(env->viewPoint(image, image->rect().center()));
+        image->setMode(mode);
+        return image->isSelected() ? image : nullptr;
+    }
+
+    void dragHandle(SkrinImage *image, int handle, QPointF by)
+    {
+        const QPointF at = image->dot(handle)->pos();
+        env->drag(env->viewPoint(image, at), env->viewPoint(image, at + by));
+    }
+
+    static double stored(Id id, const char *member) { return getMember(id, member).toDouble(); }
+
+private slots:
+    void initTestCase() { QVERIFY(ItemScene::openStore(store)); }
+    void cleanupTestCase() { Database::close(); }
+    void init() { env = std::make_unique<ItemScene>(); }
+    void cleanup() { env.reset(); }
+
+    void loadsAndFollowsItsRow()
+    {
+        const Id before = addImage();
+        env->open();
+        const Id after = addImage({{"x", 300.0}});
+        SkrinImage *image = env->item<SkrinImage>(before);
+        QVERIFY(image && env->item<SkrinImage>(after));
+        QCOMPARE(image->scene(), env->scene.get());
+        QCOMPARE(image->pos(), QPointF(50, 50));
+        QCOMPARE(image->rect(), QRectF(0, 0, 400, 200));
+        // The picture arrives from a pool thread; until then "Loading".
+        QTRY_VERIFY(image->loadPicture());
+        QCOMPARE(env->render().pixelColor(env->viewPoint(image, {200, 100})), QColor(Qt::darkGreen));
+
+        setMember(before, "w", 100.0);
+        QCOMPARE(image->rect(), QRectF(0, 0, 100, 200));
+        setMember(before, "src_w", 50.0);
+        QTRY_COMPARE(image->sourceRectangle(), QRectF(0, 0, 50, 100));
+    }
+
+    void cropThroughHandles()
+    {
+        const Id id = addImage();
+        env->open();
+        QSignalSpy modes(env->scene.get(), &Skrin::imageToolChanged);
+        SkrinImage *image = selectedImage(id, SkrinImage::CropMode);
+        QVERIFY(image);
+        QCOMPARE(modes.count(), 1);
+        QVERIFY(image->dot(DotRect::RightMiddle)->isVisible());
+        QVERIFY(!image->dot(DotRect::Centre)->isVisible());
+
+        dragHandle(image, DotRect::RightMiddle, {-40, 0});
+        QCOMPARE(stored(id, "src_w"), 180.0);
+        QCOMPARE(stored(id, "w"), 360.0);
+        QCOMPARE(image->displayRect(), QRectF(0, 0, 400, 200));
+        // The cut-off band is darkened, the kept part is not.
+        const QImage shot = env->render();
+        const QColor kept = shot.pixelColor(env->viewPoint(image, {300, 100}));
+        const QColor cut = shot.pixelColor(env->viewPoint(image, {390, 100}));
+        QCOMPARE(kept, QColor(Qt::darkGreen));
+        QVERIFY(cut.green() < kept.green() / 2);
+
+        // Past the picture's left edge the crop stops at it.
+        dragHandle(image, DotRect::LeftMiddle, {-100, 0});
+        QCOMPARE(stored(id, "src_x"), 0.0);
+        QCOMPARE(image->rect().left(), 0.0);
+
+        // Deselecting ends the mode and hides the handles.
+        env->scene->clearSelection();
+        QCOMPARE(image->mode(), int(SkrinImage::NoMode));
+        QCOMPARE(modes.last().at(0).toInt(), 0);
+        QVERIFY(!image->dot(DotRect::RightMiddle)->isVisible());
+    }
+
+    void cropToNothingKeepsAPixel_data()
+    {
+        QTest::addColumn<int>("handle");
+        QTest::addColumn<QPointF>("by");
+        QTest::newRow("right onto left") << int(DotRect::RightMiddle) << QPointF(-400, 0);
+        QTest::newRow("right far past left") << int(DotRect::RightMiddle) << QPointF(-5000, 0);
+        QTest::newRow("bottom onto top") << int(DotRect::BottomMiddle) << QPointF(0, -200);
+        QTest::newRow("corner onto corner") << int(DotRect::TopLeft) << QPointF(400, 200);
+    }
+
+    void cropToNothingKeepsAPixel()
+    {
+        QFETCH(int, handle);
+        QFETCH(QPointF, by);
+        const Id id = addImage();
+        env->open();
+        SkrinImage *image = selectedImage(id, SkrinImage::CropMode);
+        QVERIFY(image);
+        dragHandle(image, handle, by);
+        QVERIFY(stored(id, "src_w") >= 1);
+        QVERIFY(stored(id, "src_h") >= 1);
+        const QRectF box = image->sceneBoundingRect();
+        for (const double v : {box.x(), box.y(), box.width(), box.height()})
+            QVERIFY(std::isfinite(v));
+        env->render();
+    }
+
+    void resizeAndReset()
+    {
+        const Id id = addImage({{"src_x", 20.0}, {"src_w", 100.0}});
+        env->open();
+        SkrinImage *image = selectedImage(id, SkrinImage::ResizeMode);
+        QVERIFY(image);
+        QVERIFY(image->dot(DotRect::Centre)->isVisible());
+        dragHandle(image, DotRect::TopLeft, {30, 20});
+        QCOMPARE(stored(id, "src_x"), 20.0);
+        QCOMPARE(stored(id, "src_w"), 100.0);
+        QCOMPARE(stored(id, "w"), 370.0);
+        QCOMPARE(stored(id, "h"), 180.0);
+        QCOMPARE(stored(id, "x"), 80.0);
+        QCOMPARE(stored(id, "y"), 70.0);
+
+        // The whole picture at its own size, where the stored corner says.
+        image->resetCrop();
+        QCOMPARE(readItem(id).value("src_x").toDouble(), 0.0);
+        QCOMPARE(stored(id, "src_w"), 200.0);
+        QCOMPARE(stored(id, "h"), 100.0);
+        QCOMPARE(image->mapToScene(image->rect().topLeft()), QPointF(stored(id, "x"), stored(id, "y")));
+        QCOMPARE(image->rect().size(), QSizeF(200, 100));
+
+        // Double-click turns crop and resize into each other.
+        const QPoint inside = env->viewPoint(image, image->rect().topLeft() + QPointF(40, 30));
+        env->doubleClick(inside);
+        QCOMPARE(image->mode(), int(SkrinImage::CropMode));
+        env->doubleClick(inside);
+        QCOMPARE(image->mode(), int(SkrinImage::ResizeMode));
+    }
+
+    void hostileRows_data()
+    {
+        QTest::addColumn<QVariantMap>("changes");
+        QTest::addColumn<QByteArray>("file");
+        const QByteArray picture = png(20, 10);
+        QTest::newRow("empty source") << QVariantMap{{"src_w", 0.0}, {"src_h", 0.0}} << picture;
+        QTest::newRow("negative size") << QVariantMap{{"w", -50.0}, {"h", -1e9}} << picture;
+        QTest::newRow("enormous size") << QVariantMap{{"w", 1e300}, {"h", 1e300}} << picture;
+        QTest::newRow("not numbers") << QVariantMap{{"src_x", "left"}, {"x", std::nan("")}} << picture;
+        QTest::newRow("source outside") << QVariantMap{{"src_x", 1e6}, {"src_w", -1e7}} << picture;
+        QTest::newRow("file not a picture") << QVariantMap{} << QByteArray("not a picture");
+    }
+
+    void hostileRows()
+    {
+        QFETCH(QVariantMap, changes);
+        QFETCH(QByteArray, file);
+        const Id id = addImage(changes, file);
+        env->open();
+        SkrinImage *image = env->item<SkrinImage>(id);
+        QVERIFY(image);
+        QTest::qWait(50);
+        for (const int mode : {SkrinImage::NoMode, SkrinImage::CropMode, SkrinImage::ResizeMode}) {
+            image->setMode(mode);
+            const QRectF box = image->sceneBoundingRect();
+            for (const double v : {box.x(), box.y(), box.width(), box.height()})
+                QVERIFY(std::isfinite(v));
+            env->render();
+        }
+    }
+};
+
+QTEST_MAIN(ImageTest)
+#include "tst_image.moc"

@@ -1,0 +1,169 @@
+// Pin notes on a real scene: the tinted icon, opening and closing the note in
+// view mode and with a tool, editing the note, and that a pin never marks the
+// screenshot changed.
+
+#include "itemscene.h"
+#include "skrinpin.h"
+#include "skrinpintext.h"
+#include "skrinpintextclose.h"
+
+#include <QStyleOptionGraphicsItem>
+
+class PinTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    TempStore store;
+    std::unique_ptr<ItemScene> env;
+
+    Id addPin(int opened, const QString &colour = "#ff0000")
+    {
+        return env->addRow("skrin_pin",
+                           {{"x", 200.0}, {"y", 250.0}, {"z", 1.0}, {"color", colour}, {"data", "Note"},
+                            {"opened", opened}});
+    }
+
+    // The icon as the pin paints it, on a clear 44 by 44 picture.
+    static QImage paintedIcon(SkrinPin *pin)
+    {
+        QImage image(44, 44, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.translate(10, 40);
+        const QStyleOptionGraphicsItem option;
+        pin->paint(&painter, &option, nullptr);
+        return image;
+    }
+
+    // The icon's darkest and lightest pixels, as drawn from its source.
+    static void iconExtremes(QPoint *dark, QPoint *light)
+    {
+        const QImage source = QImage(":/rc/ico3b.png").convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(!source.isNull());
+        int darkest = 256;
+        for (int y = 0; y < source.height(); ++y) {
+            for (int x = 0; x < source.width(); ++x) {
+                const int v = qBlue(source.pixel(x, y));
+                if (v < darkest) {
+                    darkest = v;
+                    *dark = QPoint(x, y);
+                }
+            }
+        }
+        QCOMPARE(darkest, 0);
+        *light = QPoint(0, 0);
+        QCOMPARE(source.pixel(*light), qRgb(255, 255, 255));
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(ItemScene::openStore(store)); }
+    void cleanupTestCase() { Database::close(); }
+    void init() { env = std::make_unique<ItemScene>(); }
+    void cleanup() { env.reset(); }
+
+    void iconTakesThePinColour()
+    {
+        const Id id = addPin(0);
+        env->open();
+        SkrinPin *pin = env->item<SkrinPin>(id);
+        QVERIFY(pin);
+        QCOMPARE(pin->boundingRect(), QRectF(-10, -40, 44, 44));
+        QPoint dark, light;
+        iconExtremes(&dark, &light);
+        QImage icon = paintedIcon(pin);
+        QCOMPARE(icon.pixel(dark), qRgba(255, 0, 0, 255));
+        QCOMPARE(qAlpha(icon.pixel(light)), 0);
+
+        setMember(id, "color", "#0000ff");
+        icon = paintedIcon(pin);
+        QCOMPARE(icon.pixel(dark), qRgba(0, 0, 255, 255));
+    }
+
+    void viewModePressOpensTheNote()
+    {
+        const Id id = addPin(0);
+        env->open(Skrin::ToolNone);
+        SkrinPin *pin = env->item<SkrinPin>(id);
+        QVERIFY(pin && pin->isVisible());
+        QVERIFY(!pin->note()->isVisible());
+        const QPoint icon = env->viewPoint(pin, QPointF(12, -20));
+        env->drag(icon, icon + QPoint(30, 30));
+        QVERIFY(pin->note()->isVisible());
+        QCOMPARE(getMember(id, "opened").toInt(), 1);
+        QCOMPARE(pin->pos(), QPointF(200, 250));
+        QVERIFY(!pin->isSelected());
+
+        // Only the cross closes it; a click on the pin leaves it open.
+        env->click(icon);
+        QVERIFY(pin->note()->isVisible());
+        // The cross shows while the pointer is over the note.
+        SkrinPinTextClose *cross = pin->note()->closeButton();
+        const QPoint onCross = env->viewPoint(cross, QPointF(3, 3));
+        QTest::mouseMove(env->view->viewport(), onCross);
+        QVERIFY(cross->isVisible());
+        env->click(onCross);
+        QVERIFY(!pin->note()->isVisible());
+        QCOMPARE(getMember(id, "opened").toInt(), 0);
+        QVERIFY(!env->scene->isModified());
+    }
+
+    void clickOpensDragMoves()
+    {
+        const Id id = addPin(0);
+        env->open(Skrin::ToolSelect);
+        SkrinPin *pin = env->item<SkrinPin>(id);
+        QVERIFY(pin);
+        const QPoint icon = env->viewPoint(pin, QPointF(12, -20));
+        env->drag(icon, icon + QPoint(10, 0));
+        QVERIFY(!pin->note()->isVisible());
+        QCOMPARE(getMember(id, "x").toDouble(), 210.0);
+        QCOMPARE(getMember(id, "y").toDouble(), 250.0);
+
+        env->drag(icon + QPoint(10, 0), icon + QPoint(12, 1));
+        QVERIFY(pin->note()->isVisible());
+        QCOMPARE(getMember(id, "opened").toInt(), 1);
+        QVERIFY(!env->scene->isModified());
+
+        // The store opens and closes it too.
+        setMember(id, "opened", 0);
+        QVERIFY(!pin->note()->isVisible());
+        setMember(id, "opened", 1);
+        QVERIFY(pin->note()->isVisible());
+    }
+
+    void editingTheNote()
+    {
+        const Id id = addPin(1);
+        env->open(Skrin::ToolSelect);
+        SkrinPin *pin = env->item<SkrinPin>(id);
+        QVERIFY(pin);
+        SkrinPinText *note = pin->note();
+        const auto bottomToIconTop = [&] {
+            return note->mapToItem(pin, note->boundingRect().bottomLeft()).y() - pin->boundingRect().top();
+        };
+        QCOMPARE(bottomToIconTop(), 20.0);
+
+        env->doubleClick(env->viewPoint(note, note->boundingRect().center()));
+        QVERIFY(note->isEditing());
+        QTest::keyClick(env->view->viewport(), Qt::Key_A);
+        QCOMPARE(getMember(id, "data").toString(), QStringLiteral("a"));
+        const double height = note->boundingRect().height();
+        QTest::keyClick(env->view->viewport(), Qt::Key_Return);
+        QTest::keyClick(env->view->viewport(), Qt::Key_B);
+        QCOMPARE(getMember(id, "data").toString(), QStringLiteral("a\nb"));
+        QVERIFY(note->boundingRect().height() > height);
+        QCOMPARE(bottomToIconTop(), 20.0);
+
+        setMember(id, "data", "From elsewhere");
+        note->setPlainText("Typed");
+        env->scene->setTool(Skrin::ToolNone);
+        QVERIFY(!note->isEditing());
+        QVERIFY(note->isVisible());
+        QCOMPARE(getMember(id, "data").toString(), QStringLiteral("Typed"));
+        QVERIFY(!env->scene->isModified());
+    }
+};
+
+QTEST_MAIN(PinTest)
+#include "tst_pin.moc"
