@@ -18,7 +18,9 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSqlField>
 #include <QMutexLocker>
+#include <QRandomGenerator>
 
 #include <limits>
 
@@ -32,6 +34,8 @@ quint64 sentGeneration = 0;
 QString sentSession;
 bool renewalRetry = false;
 bool syncStopped = false;
+Id counterOnDisk = 0;
+QHash<QPair<int, int>, QString> heldBackFiles;
 const QString downloadingPlaceholder = QStringLiteral("%downloading%");
 
 QUrl engineEndpoint()
@@ -43,8 +47,50 @@ QUrl engineEndpoint()
 
 bool changesPending()
 {
-    return !Database::isEmpty(uncommittedCreateTable) || !Database::isEmpty(uncommittedSetTable)
-           || !Database::isEmpty(uncommittedRemoveTable);
+    QMutexLocker lock(&storeMutex);
+    if (!Database::isEmpty(uncommittedCreateTable) || !Database::isEmpty(uncommittedRemoveTable))
+        return true;
+    for (RowCursor cursor = Database::allRows(uncommittedSetTable); cursor.next();) {
+        const auto held = heldBackFiles.constFind({uncommittedSetTable, cursor.row});
+        if (held == heldBackFiles.cend())
+            return true;
+        // A held-back record counts again once its member names another file.
+        const Id id = idFromVariant(Database::value(cursor, uncommittedSetIdColumn));
+        const QString member = Database::value(cursor, uncommittedSetMemberColumn).toString();
+        const int table = tableOfType(storedItemType(id));
+        const int column = columnOf(table, member);
+        if (column < 0 || Database::value(table, rowOfItem(table, id), column).toString() != held.value())
+            return true;
+    }
+    return false;
+}
+
+QString storeId()
+{
+    const QString name = QStringLiteral("store_id");
+    const QString known = optionValue(name).toString();
+    if (!known.isEmpty())
+        return known;
+    QByteArray raw(16, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(raw.data()), int(raw.size() / 4));
+    const QString made = QString::fromLatin1(raw.toHex());
+    setOption(name, made);
+    if (!Database::flush())
+        qWarning() << "The store id could not be written to disk yet";
+    return made;
+}
+
+bool persistIdCounter()
+{
+    const Id counter = idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0));
+    if (counter >= counterOnDisk || Database::isEmpty(uncommittedCreateTable))
+        return true;
+    if (!Database::flush()) {
+        qWarning() << "Commit: the local id counter could not be written to disk; creates wait";
+        return false;
+    }
+    counterOnDisk = counter;
+    return true;
 }
 
 bool isAcceptableFileAddress(const QString &text)
@@ -56,6 +102,18 @@ bool isAcceptableFileAddress(const QString &text)
         return false;
     const QString scheme = url.scheme().toLower();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+void addCredentials(MultipartFormData &form)
+{
+    const QString session = optionValue(QStringLiteral("session")).toString();
+    if (session.isEmpty()) {
+        form.addField(QStringLiteral("mail"), optionValue(QStringLiteral("mail")).toString());
+        form.addField(QStringLiteral("hash"), optionValue(QStringLiteral("hash")).toString());
+    } else {
+        form.addField(QStringLiteral("session"), session);
+        form.addField(QStringLiteral("session_key"), optionValue(QStringLiteral("session_key")).toString());
+    }
 }
 
 } // namespace sync_internal
@@ -104,15 +162,8 @@ QString wireTime(const QVariant &stored)
     return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
-QDateTime parseTime(const QVariant &value)
-{
-    if (value.typeId() == QMetaType::QDateTime)
-        return value.toDateTime();
-    return QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
-}
-
-// A member's stored value as it travels: ids as integers, times as text
-// with milliseconds (the JSON writer would drop them).
+// A member's stored value as it travels: ids as integers, times in UTC with
+// milliseconds and their offset (the JSON writer would drop both).
 QVariant wireValue(const QString &member, const QVariant &cell)
 {
     if (isNullValue(cell))
@@ -120,8 +171,24 @@ QVariant wireValue(const QString &member, const QVariant &cell)
     if (isIdMember(member))
         return QVariant(idFromVariant(cell));
     if (cell.typeId() == QMetaType::QDateTime)
-        return QVariant(cell.toDateTime().toString(Qt::ISODateWithMs));
+        return QVariant(cell.toDateTime().toUTC().toString(Qt::ISODateWithMs));
     return cell;
+}
+
+// Whether a column of a synchronised table holds date-times.
+bool isDateTimeColumn(const QString &type, const QString &member)
+{
+    static QSet<QString> columns;
+    if (columns.isEmpty()) {
+        const ParsedSchema schema = Database::schema();
+        for (const auto &[table, fields] : schema) {
+            for (const QSqlField &field : fields) {
+                if (field.metaType() == QMetaType::fromType<QDateTime>())
+                    columns.insert(table + u'.' + field.name());
+            }
+        }
+    }
+    return columns.contains(type + u'.' + member);
 }
 
 // An id of an answer entry: a whole number (or its text) above 0.
@@ -347,23 +414,23 @@ void RemoteChanges::set(const QVariant &entry)
         return;
     }
 
-    // A local change of the member that is newer than this one wins; an
-    // older one gives way and is not sent any more.
-    int pending = 0;
+    if (isDateTimeColumn(type, member) && value.typeId() == QMetaType::QString && !value.toString().isEmpty()) {
+        // Either form: with an offset (UTC or another) or without (local time).
+        const QDateTime time = QDateTime::fromString(value.toString().trimmed(), Qt::ISODateWithMs);
+        if (!time.isValid()) {
+            qWarning() << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
+                       << ": not an ISO 8601 date-time";
+            return;
+        }
+        toStore = QVariant(time.toLocalTime());
+    }
+
+    // The service orders sets by their arrival: a local change of the member
+    // still to be sent reaches it later and wins there, so it stands here too.
     RowCursor local = Database::select(uncommittedSetTable, uncommittedSetIdColumn, QVariant(id));
     while (local.next()) {
-        if (cellEquals(Database::value(local, uncommittedSetMemberColumn), member)) {
-            pending = local.row;
-            break;
-        }
-    }
-    if (pending > 0) {
-        const QDateTime mine = parseTime(Database::value(uncommittedSetTable, pending, uncommittedSetModifiedColumn));
-        const QDateTime theirs = parseTime(map.value(QStringLiteral("modified")));
-        if (mine.isValid() && theirs.isValid() && theirs < mine)
+        if (cellEquals(Database::value(local, uncommittedSetMemberColumn), member))
             return;
-        Database::removeRow(uncommittedSetTable, pending);
-        sentRows.remove(TableRow(uncommittedSetTable, pending));
     }
 
     const int row = rowOfItem(table, id);
@@ -542,17 +609,12 @@ QVariantMap parseAnswer(const QByteArray &answer, bool *ok)
 ConnectionId TavrinConnector::sendCommit()
 {
     const QString session = optionValue(QStringLiteral("session")).toString();
-    const QString sessionKey = optionValue(QStringLiteral("session_key")).toString();
 
     MultipartFormData form;
     form.addField(QStringLiteral("action"), QStringLiteral("commit"));
     form.addField(QStringLiteral("version"), engineVersion());
-    form.addField(QStringLiteral("mail"), optionValue(QStringLiteral("mail")).toString());
-    form.addField(QStringLiteral("hash"), optionValue(QStringLiteral("hash")).toString());
-    if (!session.isEmpty()) {
-        form.addField(QStringLiteral("session"), session);
-        form.addField(QStringLiteral("session_key"), sessionKey);
-    }
+    addCredentials(form);
+    form.addField(QStringLiteral("store"), storeId());
     form.addField(QStringLiteral("state"), optionValue(QStringLiteral("state"), 0).toString());
 
     QVariantList creates, sets, removes;
@@ -567,13 +629,17 @@ ConnectionId TavrinConnector::sendCommit()
         QMutexLocker lock(&storeMutex);
         sentRows.clear();
         sentCreates.clear();
+        heldBackFiles.clear();
         // Without a session the commit is the log-in and carries nothing: the
         // service keys the creates by session.
         if (!session.isEmpty()) {
             RowCursor cursor = Database::allRows(uncommittedCreateTable);
             while (cursor.next()) {
-                sentRows.insert({uncommittedCreateTable, cursor.row});
                 const Id id = idFromVariant(Database::value(cursor, uncommittedCreateIdColumn));
+                // A local id whose counter has not reached the disk yet waits.
+                if (id < 0 && id < counterOnDisk)
+                    continue;
+                sentRows.insert({uncommittedCreateTable, cursor.row});
                 // A positive id is known to the service already (translated
                 // while this record waited): only the record goes.
                 const QString type = id < 0 ? storedItemType(id) : QString();
@@ -595,6 +661,8 @@ ConnectionId TavrinConnector::sendCommit()
                     sentRows.insert({uncommittedSetTable, cursor.row}); // stale record
                     continue;
                 }
+                if (id < 0 && !sentCreates.contains(id))
+                    continue; // its item is not created yet: the set goes with the create
                 const QVariant cell = Database::value(table, row, column);
                 if (isFileMember(member)) {
                     const QString name = cell.toString();
@@ -613,6 +681,7 @@ ConnectionId TavrinConnector::sendCommit()
                             Database::insertUnique(tooBigFilesTable, Conditions{{tooBigFilesIdColumn, QVariant(id)},
                                                                                 {tooBigFilesMemberColumn, member},
                                                                                 {tooBigFilesFileColumn, name}});
+                            heldBackFiles.insert({uncommittedSetTable, cursor.row}, name);
                             continue;
                         }
                         const QByteArray bytes = Database::fileData(name);
@@ -621,6 +690,7 @@ ConnectionId TavrinConnector::sendCommit()
                             // the service's copy, so the record waits.
                             qWarning() << "Commit: the file" << name << "of item" << id
                                        << "cannot be read; kept for a later commit";
+                            heldBackFiles.insert({uncommittedSetTable, cursor.row}, name);
                             continue;
                         }
                         files.append({QStringLiteral("file:%1:%2").arg(id).arg(member), partFileName(name), bytes});
@@ -692,8 +762,11 @@ void TavrinConnector::finishCommit(bool error, const QByteArray &answer)
     if (code == 4)
         emitWrongVersion();
 
-    // A new session (a log-in) lets the waiting changes go at once, once.
-    const bool again = code == 0 && commitAgain;
+    // A new session (a log-in) lets the waiting changes go at once, once; so
+    // does a paged answer: the next page is fetched at once.
+    const bool more = code == 0 && map.value(QStringLiteral("more")).typeId() == QMetaType::Bool
+                      && map.value(QStringLiteral("more")).toBool();
+    const bool again = code == 0 && (commitAgain || more);
     const bool retry = renewed && !renewalRetry && changesPending();
     renewalRetry = retry;
     commitAgain = false;

@@ -151,6 +151,8 @@ void TavrinConnector::commit()
         }
     }
 
+    // Creates leave only once their ids can never be handed out again.
+    persistIdCounter();
     commitConnection = sendCommit();
 }
 
@@ -378,13 +380,7 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
     MultipartFormData form;
     bool ok = form.addField(QStringLiteral("action"), QStringLiteral("exec"));
     form.addField(QStringLiteral("version"), engineVersion());
-    form.addField(QStringLiteral("mail"), optionValue(QStringLiteral("mail")).toString());
-    form.addField(QStringLiteral("hash"), optionValue(QStringLiteral("hash")).toString());
-    const QString session = optionValue(QStringLiteral("session")).toString();
-    if (!session.isEmpty()) {
-        form.addField(QStringLiteral("session"), session);
-        form.addField(QStringLiteral("session_key"), optionValue(QStringLiteral("session_key")).toString());
-    }
+    addCredentials(form);
     ok = ok && form.addField(QStringLiteral("method"), method);
     for (auto it = parameters.cbegin(); ok && it != parameters.cend(); ++it) {
         if (reserved.contains(it.key())) {

@@ -161,6 +161,31 @@ private slots:
         QVERIFY(!deliveries(spy, normal).first().first);
     }
 
+    // A form never follows a redirect to another origin; a download follows
+    // one to another http(s) address only.
+    void redirectsAreChecked()
+    {
+        TestServer other;
+        QVERIFY(other.listen());
+        QSignalSpy spy(net, &NetworkConnector::finished);
+        server->setRedirect(other.endpoint());
+        MultipartFormData form;
+        QVERIFY(form.addField("hash", "secret"));
+        expectNetworkErrors(1);
+        QCOMPARE(deliveries(spy, exchange(form)), failedOnce);
+        QCOMPARE(other.requests().size(), 0);
+
+        other.addUser("a@example.org", "x");
+        const QString elsewhere = other.setFileMember(other.createItem("a@example.org", "skrin"), "file", "bytes");
+        server->setFileRedirect(elsewhere);
+        const ConnectionId followed = net->get(QUrl(server->baseUrl() + "/files/x.png"));
+        QTRY_COMPARE(deliveries(spy, followed), (Deliveries{{false, "bytes"}}));
+        server->setFileRedirect("file:///etc/passwd");
+        expectNetworkErrors(1);
+        const ConnectionId local = net->get(QUrl(server->baseUrl() + "/files/x.png"));
+        QTRY_COMPARE(deliveries(spy, local), failedOnce);
+    }
+
     void hostileNamesAreRefused_data()
     {
         QTest::addColumn<QString>("name");
