@@ -777,6 +777,110 @@ QVariant JsonCodec::parseObject(JsonParserState &st)
     return variantFrom(map);
 }
 
+namespace {
+
+// The loop of parseArray, each element handed to `element` instead of kept.
+void streamArray(JsonParserState &st, const QString &key, const JsonCodec::ElementSink &element)
+{
+    if (take(st) != '[' || ++st.depth > JsonCodec::maxDepth) {
+        st.error = true;
+        return;
+    }
+    bool ended = false;
+    while (!st.error) {
+        if (st.position >= st.length) {
+            st.error = true;  // unclosed
+            break;
+        }
+        const char16_t c = take(st);
+        if (st.error)
+            break;
+        if (c == ',' || (c < 256 && (classes[c] & Space)))
+            continue;
+        if (c == ']') {
+            ended = true;
+            break;
+        }
+        --st.position;
+        const int d = next(st);
+        --st.position;
+        QVariant value = readValue(st, d);
+        if (d == ':' || d == '}' || d == '/')
+            st.error = true;
+        if (!st.error)
+            element(key, std::move(value));
+    }
+    --st.depth;
+    if (!ended)
+        st.error = true;
+}
+
+void logFailure(const JsonParserState &st, const QString &text)
+{
+    qDebug() << "JSON ERROR BEGIN" << st.position << text.size();
+    qDebug() << text.mid(st.position, 1024);
+    qDebug() << "JSON ERROR END";
+}
+
+} // namespace
+
+QVariant JsonCodec::parseStreaming(const QString &text, const QStringList &streamed, const ElementSink &element,
+                                   bool *ok)
+{
+    JsonParserState st(text);
+    const int first = next(st);
+    if (text.isEmpty() || first != '{')
+        return parseDocument(text, ok);
+    // parseObject, with the arrays of the streamed keys read by streamArray.
+    ++st.depth;
+    std::map<QString, QVariant> members;
+    QString key;
+    int expect = 0;  // 0: a key, 1: a colon, 2: a value
+    bool ended = false;
+    while (!st.error) {
+        if (st.position >= st.length) {
+            st.error = true;
+            break;
+        }
+        int c = next(st);
+        if (c == ':') {
+            st.error = expect != 1;
+            expect = 2;
+        } else if (c == '}') {
+            ended = true;
+            break;
+        } else if (c == ',') {
+            st.error = expect != 0;
+        } else if (expect == 0) {
+            --st.position;
+            const QVariant name = readValue(st, c);
+            st.error = st.error || (c != '"' && isDelim(c) && !isNumberStart(c));
+            key = name.toString();
+            expect = 1;
+        } else if (expect == 1) {
+            st.error = true;
+        } else {
+            --st.position;
+            c = next(st);
+            --st.position;
+            if (c == '[' && streamed.contains(key))
+                streamArray(st, key, element);
+            else
+                members.insert_or_assign(key, readValue(st, c));
+            expect = 0;
+        }
+    }
+    if ((ended && expect != 0) || !ended || next(st) != -1)
+        st.error = true;
+    if (ok)
+        *ok = !st.error;
+    if (st.error) {
+        logFailure(st, text);
+        return QVariant();
+    }
+    return QVariant(QVariantMap(std::move(members)));
+}
+
 QVariant JsonCodec::parseDocument(const QString &text, bool *ok, QString *comments)
 {
     if (text.isEmpty())
@@ -793,9 +897,7 @@ QVariant JsonCodec::parseDocument(const QString &text, bool *ok, QString *commen
         *ok = !st.error;
     if (!st.error)
         return result;
-    qDebug() << "JSON ERROR BEGIN" << st.position << text.size();
-    qDebug() << text.mid(st.position, 1024);
-    qDebug() << "JSON ERROR END";
+    logFailure(st, text);
     return QVariant();
 }
 

@@ -595,6 +595,16 @@ void unwatchInterface(WatcherInterface *watcherInterface)
     interfaceWatcher.remove(watcherInterface);
 }
 
+QSet<QString> watchedMemberNames()
+{
+    QSet<QString> names{idKey, typeKey};
+    for (const WatcherInternal *watcher : std::as_const(watcherById)) {
+        for (auto it = watcher->filter.cbegin(); it != watcher->filter.cend(); ++it)
+            names.insert(it.key());
+    }
+    return names;
+}
+
 void notifyItemCreated(Id item, const QString &type)
 {
     const Id id = localIdOf(item);

@@ -43,6 +43,13 @@ extern const QString downloadingPlaceholder;
 // the session alone names the user.
 void addCredentials(MultipartFormData &form);
 
+// An id of an answer entry: a whole number (or its text) above 0.
+bool serverIdOf(const QVariant &value, Id *out);
+// A value as a log line shows it.
+QString shortText(const QVariant &value);
+// Set while an answer is read or applied outside a commit.
+extern bool answerBusy;
+
 // Endpoint of every engine request: the server option "server", else the
 // default server base address + "/tavrin-engine".
 QUrl engineEndpoint();

@@ -123,7 +123,7 @@ void TavrinConnector::commit()
 {
     if (syncStopped || !Database::isOpen())
         return;
-    if (commitConnection != 0) {
+    if (commitConnection != 0 || answerBusy) {
         commitAgain = true;
         return;
     }
@@ -160,7 +160,7 @@ void TavrinConnector::scheduleCommit(int ms)
 {
     if (syncStopped || !Database::isOpen() || !commitTimer)
         return;
-    if (isCommitRunning() || ms < 1)
+    if (isCommitRunning() || answerBusy || ms < 1)
         return;
     const QDateTime current = QDateTime::currentDateTime();
     int delay = ms;
@@ -243,10 +243,14 @@ void TavrinConnector::networkFinished(ConnectionId id, bool error, const QByteAr
     finishDownload(id, error, answer);
     finishExec(id, error, answer);
     if (id == commitConnection && id != 0) {
-        commitConnection = 0;
-        if (syncStopped || sentGeneration != commitGeneration || !Database::isOpen())
+        if (syncStopped || sentGeneration != commitGeneration || !Database::isOpen()) {
+            commitConnection = 0;
             return;
-        finishCommit(error, answer);
+        }
+        if (error)
+            finishCommit(true);
+        else
+            readAnswer(answer, [this] { finishCommit(false); });
     }
 }
 

@@ -1,0 +1,77 @@
+#pragma once
+
+// One answer to a commit: read on any thread into its head (every member but
+// the change lists) and compact change entries, then applied to the store on
+// the GUI thread in slices, so that a whole account never blocks the window
+// nor sits in memory as a tree of maps. Internal to the sync engine.
+
+#include "engine.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QVariantMap>
+
+#include <deque>
+#include <memory>
+
+class CommitAnswer
+{
+public:
+    // Reads the JSON text of an answer. Entries that are malformed on their
+    // own (no server id) are logged and left out here.
+    static std::shared_ptr<CommitAnswer> read(const QByteArray &body);
+
+    // Whether the text was one JSON object; nothing else of it counts then.
+    bool isObject() const { return object; }
+    const QVariantMap &head() const { return members; }
+    // "result" as a code 0..4; anything else (or no object) is 1.
+    int resultCode() const;
+    // "more": the service has further changes for the next poll.
+    bool hasMore() const;
+
+    // Applies the next part of a result-0 answer: its work under storeMutex
+    // stops after about `budgetMs` milliseconds (not before the translations
+    // are through), then the watchers hear of it with the lock released. True
+    // once all of it is applied, the sync state last.
+    bool applySlice(int budgetMs);
+    // Remote changes applied so far, and the time storeMutex was held.
+    int appliedChanges() const { return applied; }
+    qint64 lockNanoseconds() const { return lockNs; }
+
+private:
+    struct Create
+    {
+        Id id;
+        QString type;
+    };
+    struct Set
+    {
+        Id id;
+        QString member;
+        QVariant value;
+    };
+    struct Notice;
+
+    void take(const QString &key, QVariant &&entry);
+    void applyTranslations(QList<Notice> &notices);
+    void applyCreate(const Create &entry, QList<Notice> &notices);
+    void applySet(const Set &entry, QList<Notice> &notices);
+    void applyRemove(Id id, QList<Notice> &notices);
+    void setFileMember(Id id, int table, int row, int column, const QString &member, const QVariant &value,
+                       const QVariantMap &before, QList<Notice> &notices);
+
+    bool object = false;
+    QVariantMap members;
+    std::deque<Create> creates;
+    std::deque<Set> sets;
+    std::deque<Id> removes;
+    QHash<QString, QString> memberNames; // one string per member name
+    QSet<QString> watched;               // member names the watchers look at (this slice)
+
+    enum class Phase { Translations, Changes, State, Done };
+    Phase phase = Phase::Translations;
+    int applied = 0;
+    qint64 lockNs = 0;
+};
