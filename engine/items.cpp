@@ -236,7 +236,7 @@ QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads)
     return result;
 }
 
-QVariantMap readMembersLocked(Id storedId, const QSet<QString> &names, const QString &member)
+QVariantMap readMembersLocked(Id storedId, const QSet<QString> &names)
 {
     QVariantMap result;
     const int itemsRow = rowOfItem(itemsTable, storedId);
@@ -246,7 +246,7 @@ QVariantMap readMembersLocked(Id storedId, const QSet<QString> &names, const QSt
         const QStringList columns = Database::columnNames(table);
         for (int i = 0; i < columns.size(); ++i) {
             const QString &name = columns.at(i);
-            if (name == member || names.contains(name))
+            if (names.contains(name))
                 result.insert(name, resolveMemberImpl(storedId, name, Database::value(table, row, i), false, false));
         }
     };

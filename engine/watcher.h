@@ -56,6 +56,10 @@ void unwatchInterface(WatcherInterface *watcherInterface);
 void notifyItemCreated(Id item, const QString &type);
 void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &member,
                          const QVariant &value);
+// The same with the member's old value apart: `oldMembers` need not hold it,
+// so that one map can serve every change of an item.
+void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &member, const QVariant &oldValue,
+                         const QVariant &value);
 void notifyItemRemoved(Id item, const QVariantMap &members);
 
 // Every member name that some filter of the registry names: what a change

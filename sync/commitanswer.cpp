@@ -42,9 +42,10 @@ QString shortText(const QVariant &value)
 namespace {
 
 const QString idName = QStringLiteral("id");
+constexpr int flushEveryChanges = 10000;
 
-// Whether a column of a synchronised table holds date-times.
-bool isDateTimeColumn(const QString &type, const QString &member)
+// "table.column" of every column that holds date-times.
+const QSet<QString> &dateTimeColumnNames()
 {
     static const QSet<QString> columns = [] {
         QSet<QString> result;
@@ -57,7 +58,7 @@ bool isDateTimeColumn(const QString &type, const QString &member)
         }
         return result;
     }();
-    return columns.contains(type + u'.' + member);
+    return columns;
 }
 
 // Every (table, column) whose cells hold item ids: the id members of the
@@ -211,8 +212,9 @@ struct CommitAnswer::Notice
     Kind kind;
     Id id;
     QString text; // type (Created, Removed) or member (Changed)
-    QVariantMap before;
+    QVariantMap before; // shared by the notices of one item
     QVariant value;
+    QVariant oldValue; // Changed
 };
 
 std::shared_ptr<CommitAnswer> CommitAnswer::read(const QByteArray &body)
@@ -292,18 +294,20 @@ bool CommitAnswer::applySlice(int budgetMs)
         return true;
     QList<Notice> notices;
     watched = watchedMemberNames();
+    target = Target(); // the store may have changed between slices
     {
         QMutexLocker lock(&storeMutex);
         QElapsedTimer held;
         held.start();
         const qint64 budgetNs = qint64(budgetMs) * 1000000;
+        localSets = !Database::isEmpty(uncommittedSetTable);
         if (phase == Phase::Translations) {
             applyTranslations(notices);
             phase = Phase::Changes;
         }
-        // The clock is read once per few entries: it costs more than an entry.
+        // The clock is read once per few entries.
         for (int count = 0; phase == Phase::Changes; ++count) {
-            if ((count & 63) == 63 && held.nsecsElapsed() > budgetNs)
+            if ((count & 7) == 7 && held.nsecsElapsed() > budgetNs)
                 break;
             if (!creates.empty()) {
                 applyCreate(creates.front(), notices);
@@ -328,13 +332,19 @@ bool CommitAnswer::applySlice(int budgetMs)
         }
         lockNs += held.nsecsElapsed();
     }
+    // The writer thread copies what changed since its last flush while the
+    // tables are locked: asked more often, it never holds them long.
+    if (applied - appliedAtFlush >= flushEveryChanges) {
+        appliedAtFlush = applied;
+        Database::startSingleFlush();
+    }
     for (const Notice &notice : std::as_const(notices)) {
         switch (notice.kind) {
         case Notice::Created:
             notifyItemCreated(notice.id, notice.text);
             break;
         case Notice::Changed:
-            notifyMemberChanged(notice.id, notice.before, notice.text, notice.value);
+            notifyMemberChanged(notice.id, notice.before, notice.text, notice.oldValue, notice.value);
             break;
         case Notice::Removed:
             notifyItemRemoved(notice.id, notice.before);
@@ -377,8 +387,50 @@ void CommitAnswer::applyCreate(const Create &entry, QList<Notice> &notices)
                                      {itemsTypeColumn, QVariant(entry.type)},
                                      {itemsOwnerColumn, QVariant(qint64(0))}});
     Database::insertRow(table, {{columnOf(table, idName), QVariant(entry.id)}});
-    notices.append({Notice::Created, entry.id, entry.type, {}, {}});
+    target = Target();
+    notices.append({Notice::Created, entry.id, entry.type, {}, {}, {}});
     ++applied;
+}
+
+bool CommitAnswer::isDateTimeColumn(int table, int column)
+{
+    const qint64 key = (qint64(table) << 32) | quint32(column);
+    auto found = dateTimeColumns.constFind(key);
+    if (found == dateTimeColumns.cend())
+        found = dateTimeColumns.insert(key, dateTimeColumnNames().contains(Database::tableName(table) + u'.'
+                                                                           + Database::columnName(table, column)));
+    return found.value();
+}
+
+bool CommitAnswer::aimAt(Id id)
+{
+    if (target.id == id)
+        return target.table >= 0;
+    target = Target();
+    target.id = id;
+    const int itemsRow = Database::findRow(itemsTable, itemsIdColumn, QVariant(id));
+    if (itemsRow <= 0)
+        return false;
+    target.type = Database::value(itemsTable, itemsRow, itemsTypeColumn).toString();
+    target.table = tableOfType(target.type);
+    if (target.table < 0)
+        return false;
+    target.row = rowOfItem(target.table, id);
+    target.localSets = localSets && Database::findRow(uncommittedSetTable, uncommittedSetIdColumn, QVariant(id)) > 0;
+    for (const QString &name : std::as_const(watched)) {
+        int table = target.table;
+        int row = target.row;
+        int column = columnOf(table, name);
+        if (column < 0) {
+            table = itemsTable;
+            row = itemsRow;
+            column = columnOf(table, name);
+        }
+        if (column >= 0)
+            target.watchedBefore.insert(name, resolveMemberImpl(id, name, Database::value(table, row, column), false,
+                                                                false));
+    }
+    return true;
 }
 
 void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
@@ -386,11 +438,11 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
     const Id id = entry.id;
     const QString &member = entry.member;
     const QVariant &value = entry.value;
-    const QString type = storedItemType(id);
-    const int table = tableOfType(type);
+    const bool held = aimAt(id);
+    const int table = target.table;
     const int column = columnOf(table, member);
-    if (table < 0 || member == idName || column < 0) {
-        if (!type.isEmpty())
+    if (!held || member == idName || column < 0) {
+        if (!target.type.isEmpty())
             qWarning() << "Commit answer: ignored a set of" << member.left(60) << "of item" << id
                        << ": not a member that can be set";
         return; // an item this client does not hold: nothing to change
@@ -402,13 +454,13 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
     QVariant toStore = value;
     if (isIdMember(member)) {
         bool ok = false;
-        const Id target = idFromVariant(value, &ok);
-        if (!ok || target < 0) {
+        const Id targetId = idFromVariant(value, &ok);
+        if (!ok || targetId < 0) {
             qWarning() << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
                        << ": not a server id";
             return;
         }
-        toStore = QVariant(target);
+        toStore = QVariant(targetId);
     }
     if (isFileMember(member) && !isNullValue(value) && !value.toString().isEmpty()
         && !isAcceptableFileAddress(value.toString())) {
@@ -416,7 +468,7 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
                    << ": not an http(s) address of at most 1024 characters:" << shortText(value);
         return;
     }
-    if (isDateTimeColumn(type, member) && value.typeId() == QMetaType::QString && !value.toString().isEmpty()) {
+    if (value.typeId() == QMetaType::QString && isDateTimeColumn(table, column) && !value.toString().isEmpty()) {
         // Either form: with an offset (UTC or another) or without (local time).
         const QDateTime time = QDateTime::fromString(value.toString().trimmed(), Qt::ISODateWithMs);
         if (!time.isValid()) {
@@ -429,26 +481,28 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
 
     // The service orders sets by their arrival: a local change of the member
     // still to be sent reaches it later and wins there, so it stands here too.
-    RowCursor local = Database::select(uncommittedSetTable, uncommittedSetIdColumn, QVariant(id));
-    while (local.next()) {
-        if (cellEquals(Database::value(local, uncommittedSetMemberColumn), member))
-            return;
+    if (target.localSets) {
+        RowCursor local = Database::select(uncommittedSetTable, uncommittedSetIdColumn, QVariant(id));
+        while (local.next()) {
+            if (cellEquals(Database::value(local, uncommittedSetMemberColumn), member))
+                return;
+        }
     }
 
-    const int row = rowOfItem(table, id);
-    const QVariantMap before = readMembersLocked(id, watched, member);
+    const int row = target.row;
+    const QVariant old = resolveMemberImpl(id, member, Database::value(table, row, column), false, false);
     if (isFileMember(member)) {
-        setFileMember(id, table, row, column, member, toStore, before, notices);
-        return;
-    }
-    if (Database::setValue(table, row, column, toStore)) {
-        notices.append({Notice::Changed, id, member, before, toStore});
+        setFileMember(id, table, row, column, member, toStore, old, notices);
+    } else if (Database::setValue(table, row, column, toStore)) {
+        notices.append({Notice::Changed, id, member, target.watchedBefore, toStore, old});
         ++applied;
     }
+    if (watched.contains(member))
+        target.watchedBefore.insert(member, resolveMemberImpl(id, member, Database::value(table, row, column), false, false));
 }
 
 void CommitAnswer::setFileMember(Id id, int table, int row, int column, const QString &member,
-                                 const QVariant &value, const QVariantMap &before, QList<Notice> &notices)
+                                 const QVariant &value, const QVariant &old, QList<Notice> &notices)
 {
     const QString oldFile = Database::value(table, row, column).toString();
     dropPendingDownloads(id, member);
@@ -467,7 +521,7 @@ void CommitAnswer::setFileMember(Id id, int table, int row, int column, const QS
         removeFileIfUnreferenced(oldFile);
     if (changed) {
         // Readers see a waiting file member as null until its file arrives.
-        notices.append({Notice::Changed, id, member, before, address.isEmpty() ? value : QVariant()});
+        notices.append({Notice::Changed, id, member, target.watchedBefore, address.isEmpty() ? value : QVariant(), old});
         ++applied;
     }
 }
@@ -478,13 +532,14 @@ void CommitAnswer::applyRemove(Id id, QList<Notice> &notices)
     const int table = tableOfType(type);
     if (table < 0)
         return;
-    const QVariantMap before = readMembersLocked(id, watched, QString());
+    const QVariantMap before = readMembersLocked(id, watched);
+    target = Target();
     removeStoredItemRows(id, type);
     // Whatever was pending for it here is moot now.
     removeRowsWithId(uncommittedSetTable, uncommittedSetIdColumn, id);
     removeRowsWithId(uncommittedCreateTable, uncommittedCreateIdColumn, id);
     removeRowsWithId(uncommittedRemoveTable, uncommittedRemoveIdColumn, id);
     removeRowsWithId(tooBigFilesTable, tooBigFilesIdColumn, id);
-    notices.append({Notice::Removed, id, type, before, {}});
+    notices.append({Notice::Removed, id, type, before, {}, {}});
     ++applied;
 }

@@ -53,6 +53,17 @@ private:
         QVariant value;
     };
     struct Notice;
+    // The item the last sets named (an account's sets come item by item):
+    // where it is stored and the members its watchers look at.
+    struct Target
+    {
+        Id id = 0;
+        QString type;
+        int table = -1;
+        int row = 0;
+        bool localSets = false; // it has changes still to be sent
+        QVariantMap watchedBefore;
+    };
 
     void take(const QString &key, QVariant &&entry);
     void applyTranslations(QList<Notice> &notices);
@@ -60,7 +71,9 @@ private:
     void applySet(const Set &entry, QList<Notice> &notices);
     void applyRemove(Id id, QList<Notice> &notices);
     void setFileMember(Id id, int table, int row, int column, const QString &member, const QVariant &value,
-                       const QVariantMap &before, QList<Notice> &notices);
+                       const QVariant &old, QList<Notice> &notices);
+    bool aimAt(Id id);
+    bool isDateTimeColumn(int table, int column);
 
     bool object = false;
     QVariantMap members;
@@ -69,9 +82,13 @@ private:
     std::deque<Id> removes;
     QHash<QString, QString> memberNames; // one string per member name
     QSet<QString> watched;               // member names the watchers look at (this slice)
+    Target target;
+    bool localSets = false; // any change waits to be sent (this slice)
+    QHash<qint64, bool> dateTimeColumns; // (table << 32 | column) -> holds date-times
 
     enum class Phase { Translations, Changes, State, Done };
     Phase phase = Phase::Translations;
     int applied = 0;
+    int appliedAtFlush = 0;
     qint64 lockNs = 0;
 };

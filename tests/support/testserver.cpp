@@ -16,7 +16,6 @@ using StatusCode = QHttpServerResponder::StatusCode;
 
 const QByteArray jsonType = QByteArrayLiteral("application/json");
 constexpr int nestingDepth = 5000;
-constexpr qint64 hugeBodySize = 2 * 1024 * 1024;
 
 bool isIdMember(const QString &member)
 {
@@ -357,7 +356,7 @@ void TestServer::respond(QHttpServerResponder &&responder, QByteArray body, cons
         body = open + ",\"padding\":" + QByteArray(nestingDepth, '[') + QByteArray(nestingDepth, ']') + '}';
         break;
     case Fault::Huge:
-        body = open + ",\"padding\":\"" + QByteArray(std::max<qint64>(0, hugeBodySize - body.size() - 16), 'x') + "\"}";
+        body = open + ",\"padding\":\"" + QByteArray(std::max<qint64>(0, hugeSize - body.size() - 16), 'x') + "\"}";
         break;
     case Fault::None:
         break;

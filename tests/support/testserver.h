@@ -42,7 +42,7 @@ public:
         Malformed,    // 200 with a truncated JSON text
         Empty,        // 200 with an empty body
         DeeplyNested, // 200 with a valid answer padded with arrays nested 5,000 levels deep
-        Huge,         // 200 with a valid answer padded to 2 MB
+        Huge,         // 200 with a valid answer padded to 2 MB (or setHugeSize)
         Http500,      // status 500 whose body looks like a valid answer (or is the file)
         Hang,         // no answer, ever
         Trickle,      // 200 whose body comes one byte every 200 ms (downloads only)
@@ -118,6 +118,7 @@ public:
     // At most this many changes ("create", "set", "remove" entries) per
     // answer; the rest follow with "more" over later polls.
     void setPageSize(int entries) { pageSize = entries; }
+    void setHugeSize(qint64 bytes) { hugeSize = bytes; }
 
     // Holds engine answers back (the request has been processed) until
     // releaseHeldAnswers(), so that a test can act while a commit is in flight.
@@ -237,6 +238,7 @@ private:
     QString redirect;
     QString fileRedirect;
     int pageSize = 20000;
+    qint64 hugeSize = 2 * 1024 * 1024;
     std::vector<std::shared_ptr<QHttpServerResponder>> trickling;
     std::vector<std::pair<Responder, QJsonObject>> held;
     std::vector<Responder> hanging;

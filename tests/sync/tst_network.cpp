@@ -159,6 +159,16 @@ private slots:
         const ConnectionId normal = exchange(MultipartFormData());
         QCOMPARE(deliveries(spy, normal).size(), 1);
         QVERIFY(!deliveries(spy, normal).first().first);
+
+        // Engine answers stop at 16 MiB whatever the limit; downloads do not.
+        server->setHugeSize(NetworkConnector::maxEngineAnswerBytes + 1024);
+        server->setFault(TestServer::Fault::Huge, 1);
+        expectNetworkErrors(1);
+        QCOMPARE(deliveries(spy, exchange(MultipartFormData())), failedOnce);
+        server->setDownloadFault(TestServer::Fault::Huge, 1);
+        const ConnectionId file = net->get(QUrl(server->baseUrl() + "/files/none"));
+        QTRY_COMPARE(deliveries(spy, file).size(), 1);
+        QVERIFY(!deliveries(spy, file).first().first);
     }
 
     // A form never follows a redirect to another origin; a download follows
