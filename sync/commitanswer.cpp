@@ -301,6 +301,7 @@ bool CommitAnswer::applySlice(int budgetMs)
         held.start();
         const qint64 budgetNs = qint64(budgetMs) * 1000000;
         localSets = !Database::isEmpty(uncommittedSetTable);
+        localRemoves = !Database::isEmpty(uncommittedRemoveTable);
         if (phase == Phase::Translations) {
             applyTranslations(notices);
             phase = Phase::Changes;
@@ -380,13 +381,14 @@ void CommitAnswer::applyCreate(const Create &entry, QList<Notice> &notices)
     }
     // Known already (a whole-account answer), or removed here and not yet
     // committed: the local state stands.
-    if (!storedItemType(entry.id).isEmpty()
-        || Database::findRow(uncommittedRemoveTable, uncommittedRemoveIdColumn, QVariant(entry.id)) > 0)
+    const QVariant id(entry.id);
+    if (Database::findRow(itemsTable, itemsIdColumn, id) > 0
+        || (localRemoves && Database::findRow(uncommittedRemoveTable, uncommittedRemoveIdColumn, id) > 0))
         return;
-    Database::insertRow(itemsTable, {{itemsIdColumn, QVariant(entry.id)},
+    Database::insertRow(itemsTable, {{itemsIdColumn, id},
                                      {itemsTypeColumn, QVariant(entry.type)},
                                      {itemsOwnerColumn, QVariant(qint64(0))}});
-    Database::insertRow(table, {{columnOf(table, idName), QVariant(entry.id)}});
+    Database::insertRow(table, {{columnOf(table, idName), id}});
     target = Target();
     notices.append({Notice::Created, entry.id, entry.type, {}, {}, {}});
     ++applied;

@@ -83,7 +83,8 @@ private:
     QHash<QString, QString> memberNames; // one string per member name
     QSet<QString> watched;               // member names the watchers look at (this slice)
     Target target;
-    bool localSets = false; // any change waits to be sent (this slice)
+    bool localSets = false;    // any change waits to be sent (this slice)
+    bool localRemoves = false; // any removal waits to be sent (this slice)
     QHash<qint64, bool> dateTimeColumns; // (table << 32 | column) -> holds date-times
 
     enum class Phase { Translations, Changes, State, Done };

@@ -50,6 +50,10 @@ QString shortText(const QVariant &value);
 // Set while an answer is read or applied outside a commit.
 extern bool answerBusy;
 
+// The tree with every date-time as ISO 8601 text in UTC with milliseconds
+// and its offset, the form in which date-times travel.
+QVariant withUtcTimes(const QVariant &value);
+
 // Endpoint of every engine request: the server option "server", else the
 // default server base address + "/tavrin-engine".
 QUrl engineEndpoint();

@@ -108,6 +108,29 @@ bool isAcceptableFileAddress(const QString &text)
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
+QVariant withUtcTimes(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+        return value.toDateTime().isValid() ? QVariant(value.toDateTime().toUTC().toString(Qt::ISODateWithMs))
+                                            : QVariant();
+    case QMetaType::QVariantMap: {
+        QVariantMap map = value.toMap();
+        for (QVariant &entry : map)
+            entry = withUtcTimes(entry);
+        return map;
+    }
+    case QMetaType::QVariantList: {
+        QVariantList list = value.toList();
+        for (QVariant &entry : list)
+            entry = withUtcTimes(entry);
+        return list;
+    }
+    default:
+        return value;
+    }
+}
+
 void addCredentials(MultipartFormData &form)
 {
     const QString session = optionValue(QStringLiteral("session")).toString();
@@ -156,9 +179,7 @@ QVariant wireValue(const QString &member, const QVariant &cell)
         return QVariant();
     if (isIdMember(member))
         return QVariant(idFromVariant(cell));
-    if (cell.typeId() == QMetaType::QDateTime)
-        return QVariant(cell.toDateTime().toUTC().toString(Qt::ISODateWithMs));
-    return cell;
+    return withUtcTimes(cell);
 }
 
 // "user", "session" and "session_key" of any answer that carries them.

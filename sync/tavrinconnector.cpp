@@ -210,6 +210,7 @@ void TavrinConnector::forgetCommitInFlight()
     QMutexLocker lock(&storeMutex);
     sentRows.clear();
     sentCreates.clear();
+    heldBackFiles.clear();
 }
 
 void TavrinConnector::stopSync()
@@ -392,7 +393,7 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
             ok = false;
             break;
         }
-        const QVariant &value = it.value();
+        const QVariant value = withUtcTimes(it.value());
         const QString text = value.typeId() == QMetaType::QString ? value.toString() : JsonCodec::serialize(value);
         ok = form.addField(it.key(), text);
     }

@@ -303,6 +303,18 @@ private slots:
         server->setMember(onServer, "created", "2024-05-01T10:00:00.000");
         QVERIFY(commitOnce());
         QCOMPARE(getMember(skrin, "created").toDateTime(), QDateTime(QDate(2024, 5, 1), QTime(10, 0)));
+
+        // Parameters of remote calls too.
+        QString stamp;
+        server->setExecHandler("stamp", [&stamp](const TestServer::Request &request, qint64) {
+            stamp = request.fields.value("at");
+            return QJsonObject();
+        });
+        AnswerReceiver receiver;
+        TavrinConnector::instance()->exec(&receiver, SLOT(onAnswer(QVariantMap)), "stamp", {{"at", created}});
+        QTRY_COMPARE(receiver.answers.size(), 1);
+        QVERIFY2(stamp.endsWith('Z'), qPrintable(stamp));
+        QCOMPARE(QDateTime::fromString(stamp, Qt::ISODateWithMs), created);
     }
 
     void changeDuringCommitSurvivesTheAnswer()
