@@ -1,26 +1,23 @@
-// The commit: building the request from the uncommitted tables, and applying
-// the service's answer (id translations, remote changes, sync state).
+// The commit: building the request from the uncommitted tables, and the
+// course of its answer (read on the thread pool, applied in slices by
+// CommitAnswer, then the end of the commit).
 
 #include "sync_p.h"
 #include "tavrinconnector.h"
 
 #include "commitanswer.h"
 
-#include "downloads.h"
 #include "engine_p.h"
 #include "engineglobals.h"
 #include "jsoncodec.h"
 #include "multipartformdata.h"
 #include "networkconnector.h"
 #include "serveroptions.h"
-#include "watcher.h"
 
 #include "database.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QHash>
-#include <QSqlField>
 #include <QMutexLocker>
 #include <QRandomGenerator>
 #include <QThreadPool>
