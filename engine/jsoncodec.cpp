@@ -779,6 +779,76 @@ QVariant JsonCodec::parseObject(JsonParserState &st)
 
 namespace {
 
+// The key of an object member, read as parseObject reads it.
+QString readKey(JsonParserState &st, int c)
+{
+    if (isNumberStart(c))
+        return JsonCodec::parseNumber(st).toString();
+    if (c != '"' && isDelim(c)) {
+        st.error = true;
+        return QString();
+    }
+    QStringView view;
+    QString built;
+    bool quoted = false;
+    if (!readText(st, view, built, quoted))
+        return QString();
+    const QStringView text = built.isNull() ? view : QStringView(built);
+    if (!quoted && text == u"null")
+        return QString();  // a bare null names the empty key
+    return built.isNull() ? internKey(st, view) : built;
+}
+
+// parseObject, with the members kept in a flat list instead of a map.
+void readFlatObject(JsonParserState &st, JsonCodec::StreamedElement &element)
+{
+    element.isObject = true;
+    if (next(st) != '{' || ++st.depth > JsonCodec::maxDepth) {
+        st.error = true;
+        return;
+    }
+    QString key;
+    int expect = 0;  // 0: a key, 1: a colon, 2: a value
+    bool ended = false;
+    while (!st.error) {
+        if (st.position >= st.length) {
+            st.error = true;
+            break;
+        }
+        int c = next(st);
+        if (c == ':') {
+            st.error = expect != 1;
+            expect = 2;
+        } else if (c == '}') {
+            ended = true;
+            break;
+        } else if (c == ',') {
+            st.error = expect != 0;
+        } else if (expect == 0) {
+            --st.position;
+            key = readKey(st, c);
+            expect = 1;
+        } else if (expect == 1) {
+            st.error = true;
+        } else {
+            --st.position;
+            c = next(st);
+            --st.position;
+            QVariant value = readValue(st, c);
+            auto same = std::find_if(element.members.begin(), element.members.end(),
+                                     [&key](const auto &member) { return member.first == key; });
+            if (same != element.members.end())
+                same->second = std::move(value);
+            else
+                element.members.append({key, std::move(value)});
+            expect = 0;
+        }
+    }
+    --st.depth;
+    if (!ended || expect != 0)
+        st.error = true;
+}
+
 // The loop of parseArray, each element handed to `element` instead of kept.
 void streamArray(JsonParserState &st, const QString &key, const JsonCodec::ElementSink &element)
 {
@@ -804,11 +874,15 @@ void streamArray(JsonParserState &st, const QString &key, const JsonCodec::Eleme
         --st.position;
         const int d = next(st);
         --st.position;
-        QVariant value = readValue(st, d);
+        JsonCodec::StreamedElement one;
+        if (d == '{')
+            readFlatObject(st, one);
+        else
+            one.value = readValue(st, d);
         if (d == ':' || d == '}' || d == '/')
             st.error = true;
         if (!st.error)
-            element(key, std::move(value));
+            element(key, one);
     }
     --st.depth;
     if (!ended)
@@ -823,6 +897,15 @@ void logFailure(const JsonParserState &st, const QString &text)
 }
 
 } // namespace
+
+QVariant JsonCodec::StreamedElement::member(QLatin1StringView key) const
+{
+    for (const auto &[name, value] : members) {
+        if (name == key)
+            return value;
+    }
+    return QVariant();
+}
 
 QVariant JsonCodec::parseStreaming(const QString &text, const QStringList &streamed, const ElementSink &element,
                                    bool *ok)
@@ -853,9 +936,7 @@ QVariant JsonCodec::parseStreaming(const QString &text, const QStringList &strea
             st.error = expect != 0;
         } else if (expect == 0) {
             --st.position;
-            const QVariant name = readValue(st, c);
-            st.error = st.error || (c != '"' && isDelim(c) && !isNumberStart(c));
-            key = name.toString();
+            key = readKey(st, c);
             expect = 1;
         } else if (expect == 1) {
             st.error = true;

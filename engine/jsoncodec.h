@@ -3,6 +3,7 @@
 #include <QChar>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 #include <QVariant>
 
 #include <array>
@@ -56,7 +57,18 @@ public:
     // never held whole. Elements already handed over stay valid only when
     // *ok comes back true. A text whose top level is not an object gives
     // what parse gives.
-    using ElementSink = std::function<void(const QString &key, QVariant &&element)>;
+    // One element of a streamed array: an object comes as its members in text
+    // order (a repeated key keeps its last value), sparing the map; any
+    // other element comes whole in `value`.
+    struct StreamedElement
+    {
+        bool isObject = false;
+        QVarLengthArray<std::pair<QString, QVariant>, 8> members;
+        QVariant value;
+        // The member's value, or a null variant.
+        QVariant member(QLatin1StringView key) const;
+    };
+    using ElementSink = std::function<void(const QString &key, StreamedElement &element)>;
     static QVariant parseStreaming(const QString &text, const QStringList &streamed, const ElementSink &element,
                                    bool *ok = nullptr);
 

@@ -225,8 +225,8 @@ std::shared_ptr<CommitAnswer> CommitAnswer::read(const QByteArray &body)
     static const QStringList lists{QStringLiteral("create"), QStringLiteral("set"), QStringLiteral("remove")};
     bool ok = false;
     const QVariant top = JsonCodec::parseStreaming(
-        QString::fromUtf8(body), lists, [&answer](const QString &key, QVariant &&entry) { answer->take(key, std::move(entry)); },
-        &ok);
+        QString::fromUtf8(body), lists,
+        [&answer](const QString &key, JsonCodec::StreamedElement &entry) { answer->take(key, entry); }, &ok);
     answer->object = ok && top.typeId() == QMetaType::QVariantMap;
     if (answer->object) {
         answer->members = top.toMap();
@@ -235,41 +235,47 @@ std::shared_ptr<CommitAnswer> CommitAnswer::read(const QByteArray &body)
         answer->sets.clear();
         answer->removes.clear();
     }
-    answer->memberNames.clear();
     return answer;
 }
 
-void CommitAnswer::take(const QString &key, QVariant &&entry)
+void CommitAnswer::take(const QString &key, JsonCodec::StreamedElement &entry)
 {
     if (key == QLatin1String("remove")) {
         Id id = 0;
-        if (serverIdOf(entry, &id))
+        const QVariant value = entry.isObject ? QVariant() : entry.value;
+        if (serverIdOf(value, &id))
             removes.push_back(id);
         else
-            qWarning() << "Commit answer: ignored the removal of" << shortText(entry) << ": not a server id";
+            qWarning() << "Commit answer: ignored the removal of" << shortText(value) << ": not a server id";
         return;
     }
-    const QVariantMap map = entry.toMap();
+    // An entry that is not an object has no members.
+    const QVariant idValue = entry.member(QLatin1StringView("id"));
     Id id = 0;
-    const bool idOk = serverIdOf(map.value(idName), &id);
+    const bool idOk = serverIdOf(idValue, &id);
     if (key == QLatin1String("create")) {
-        const QString type = map.value(QStringLiteral("type")).toString();
+        const QString type = entry.member(QLatin1StringView("type")).toString();
         if (idOk)
             creates.push_back({id, type});
         else
-            qWarning() << "Commit answer: ignored the create of" << shortText(map.value(idName)) << "as"
-                       << type.left(60) << ": not a server id and a synchronised type";
+            qWarning() << "Commit answer: ignored the create of" << shortText(idValue) << "as" << type.left(60)
+                       << ": not a server id and a synchronised type";
         return;
     }
     if (!idOk) {
-        qWarning() << "Commit answer: ignored a set of" << shortText(map.value(idName)) << ": not a server id";
+        qWarning() << "Commit answer: ignored a set of" << shortText(idValue) << ": not a server id";
         return;
     }
-    const QString member = map.value(QStringLiteral("member")).toString();
+    const QString member = entry.member(QLatin1StringView("member")).toString();
     QString &name = memberNames[member];
     if (name.isNull())
         name = member;
-    sets.push_back({id, name, map.value(QStringLiteral("value"))});
+    QVariant value;
+    for (auto &[field, held] : entry.members) {
+        if (field == QLatin1StringView("value"))
+            value = std::move(held);
+    }
+    sets.push_back({id, name, std::move(value)});
 }
 
 int CommitAnswer::resultCode() const
@@ -294,7 +300,8 @@ bool CommitAnswer::applySlice(int budgetMs)
         return true;
     QList<Notice> notices;
     watched = watchedMemberNames();
-    target = Target(); // the store may have changed between slices
+    target = Target(); // the store and the watchers may have changed between slices
+    memberInfo.clear();
     {
         QMutexLocker lock(&storeMutex);
         QElapsedTimer held;
@@ -394,14 +401,19 @@ void CommitAnswer::applyCreate(const Create &entry, QList<Notice> &notices)
     ++applied;
 }
 
-bool CommitAnswer::isDateTimeColumn(int table, int column)
+const CommitAnswer::MemberInfo &CommitAnswer::infoOf(int table, const QString &member)
 {
-    const qint64 key = (qint64(table) << 32) | quint32(column);
-    auto found = dateTimeColumns.constFind(key);
-    if (found == dateTimeColumns.cend())
-        found = dateTimeColumns.insert(key, dateTimeColumnNames().contains(Database::tableName(table) + u'.'
-                                                                           + Database::columnName(table, column)));
-    return found.value();
+    const QPair<int, const void *> key(table, member.constData());
+    auto found = memberInfo.constFind(key);
+    if (found != memberInfo.cend())
+        return found.value();
+    MemberInfo info;
+    info.column = columnOf(table, member);
+    info.id = isIdMember(member);
+    info.file = isFileMember(member);
+    info.dateTime = dateTimeColumnNames().contains(Database::tableName(table) + u'.' + member);
+    info.watched = watched.contains(member);
+    return memberInfo.insert(key, info).value();
 }
 
 bool CommitAnswer::aimAt(Id id)
@@ -442,7 +454,8 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
     const QVariant &value = entry.value;
     const bool held = aimAt(id);
     const int table = target.table;
-    const int column = columnOf(table, member);
+    const MemberInfo info = held ? infoOf(table, member) : MemberInfo();
+    const int column = info.column;
     if (!held || member == idName || column < 0) {
         if (!target.type.isEmpty())
             qWarning() << "Commit answer: ignored a set of" << member.left(60) << "of item" << id
@@ -454,7 +467,7 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
         return;
     }
     QVariant toStore = value;
-    if (isIdMember(member)) {
+    if (info.id) {
         bool ok = false;
         const Id targetId = idFromVariant(value, &ok);
         if (!ok || targetId < 0) {
@@ -464,13 +477,13 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
         }
         toStore = QVariant(targetId);
     }
-    if (isFileMember(member) && !isNullValue(value) && !value.toString().isEmpty()
+    if (info.file && !isNullValue(value) && !value.toString().isEmpty()
         && !isAcceptableFileAddress(value.toString())) {
         qWarning() << "Commit answer: ignored" << member << "of item" << id
                    << ": not an http(s) address of at most 1024 characters:" << shortText(value);
         return;
     }
-    if (value.typeId() == QMetaType::QString && isDateTimeColumn(table, column) && !value.toString().isEmpty()) {
+    if (info.dateTime && value.typeId() == QMetaType::QString && !value.toString().isEmpty()) {
         // Either form: with an offset (UTC or another) or without (local time).
         const QDateTime time = QDateTime::fromString(value.toString().trimmed(), Qt::ISODateWithMs);
         if (!time.isValid()) {
@@ -493,13 +506,13 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
 
     const int row = target.row;
     const QVariant old = resolveMemberImpl(id, member, Database::value(table, row, column), false, false);
-    if (isFileMember(member)) {
+    if (info.file) {
         setFileMember(id, table, row, column, member, toStore, old, notices);
     } else if (Database::setValue(table, row, column, toStore)) {
         notices.append({Notice::Changed, id, member, target.watchedBefore, toStore, old});
         ++applied;
     }
-    if (watched.contains(member))
+    if (info.watched)
         target.watchedBefore.insert(member, resolveMemberImpl(id, member, Database::value(table, row, column), false, false));
 }
 

@@ -6,6 +6,7 @@
 // nor sits in memory as a tree of maps. Internal to the sync engine.
 
 #include "engine.h"
+#include "jsoncodec.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -65,7 +66,7 @@ private:
         QVariantMap watchedBefore;
     };
 
-    void take(const QString &key, QVariant &&entry);
+    void take(const QString &key, JsonCodec::StreamedElement &entry);
     void applyTranslations(QList<Notice> &notices);
     void applyCreate(const Create &entry, QList<Notice> &notices);
     void applySet(const Set &entry, QList<Notice> &notices);
@@ -73,19 +74,30 @@ private:
     void setFileMember(Id id, int table, int row, int column, const QString &member, const QVariant &value,
                        const QVariant &old, QList<Notice> &notices);
     bool aimAt(Id id);
-    bool isDateTimeColumn(int table, int column);
+    // What a member name means in a table, worked out once per slice.
+    struct MemberInfo
+    {
+        int column = -1;
+        bool id = false;       // holds item ids
+        bool file = false;     // holds a stored file's name
+        bool dateTime = false; // holds date-times
+        bool watched = false;  // some watcher's filter names it
+    };
+    const MemberInfo &infoOf(int table, const QString &member);
 
     bool object = false;
     QVariantMap members;
     std::deque<Create> creates;
     std::deque<Set> sets;
     std::deque<Id> removes;
-    QHash<QString, QString> memberNames; // one string per member name
+    // One string per member name, kept while the answer lives: its data
+    // pointer then names the member in memberInfo.
+    QHash<QString, QString> memberNames;
     QSet<QString> watched;               // member names the watchers look at (this slice)
     Target target;
     bool localSets = false;    // any change waits to be sent (this slice)
     bool localRemoves = false; // any removal waits to be sent (this slice)
-    QHash<qint64, bool> dateTimeColumns; // (table << 32 | column) -> holds date-times
+    QHash<QPair<int, const void *>, MemberInfo> memberInfo;
 
     enum class Phase { Translations, Changes, State, Done };
     Phase phase = Phase::Translations;
