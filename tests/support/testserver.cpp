@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
@@ -134,7 +136,6 @@ TestServer::~TestServer()
     // Responders refer to sockets of the HTTP server: let them go first.
     held.clear();
     hanging.clear();
-    trickling.clear();
 }
 
 bool TestServer::listen()
@@ -341,11 +342,6 @@ void TestServer::respond(QHttpServerResponder &&responder, QByteArray body, cons
     case Fault::Http500:
         responder.write(body, type, StatusCode::InternalServerError);
         return;
-    case Fault::Trickle:
-        responder.writeStatusLine(StatusCode::Ok);
-        responder.writeHeaders({{"Content-Type", type}, {"Content-Length", QByteArray::number(body.size())}});
-        trickle(std::make_unique<QHttpServerResponder>(std::move(responder)), body);
-        return;
     case Fault::Malformed:
         body = body.left(body.size() / 2) + "\x01{[\"";
         break;
@@ -364,20 +360,35 @@ void TestServer::respond(QHttpServerResponder &&responder, QByteArray body, cons
     responder.write(body, type);
 }
 
-void TestServer::trickle(Responder responder, const QByteArray &body)
+QString TestServer::slowFileAddress(int n)
 {
-    std::shared_ptr<QHttpServerResponder> slow(std::move(responder));
-    trickling.push_back(slow);
-    auto *timer = new QTimer(this);
-    auto sent = std::make_shared<qsizetype>(0);
-    connect(timer, &QTimer::timeout, this, [timer, slow, sent, body] {
-        if (*sent >= body.size() || slow.use_count() == 1) {
-            timer->deleteLater(); // done, or the server is going
-            return;
-        }
-        slow->writeBody(body.constData() + (*sent)++, 1);
-    });
-    timer->start(200);
+    if (!slowServer) {
+        slowServer = new QTcpServer(this);
+        slowServer->listen(QHostAddress::LocalHost, 0);
+        connect(slowServer, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = slowServer->nextPendingConnection()) {
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    socket->readAll();
+                    if (socket->property("answering").toBool())
+                        return;
+                    socket->setProperty("answering", true);
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 100\r\n\r\n");
+                    // The timer goes with the socket when the client hangs up.
+                    auto *timer = new QTimer(socket);
+                    connect(timer, &QTimer::timeout, socket, [socket, timer, sent = 0]() mutable {
+                        socket->write("x", 1);
+                        if (++sent == 100) {
+                            timer->stop();
+                            socket->disconnectFromHost();
+                        }
+                    });
+                    timer->start(200);
+                });
+            }
+        });
+    }
+    return QStringLiteral("http://127.0.0.1:%1/slow/%2.png").arg(slowServer->serverPort()).arg(n);
 }
 
 QJsonObject TestServer::process(const Request &request)

@@ -19,6 +19,7 @@
 #include <vector>
 
 class QHttpServer;
+class QTcpServer;
 class QHttpServerRequest;
 class QHttpServerResponder;
 
@@ -45,7 +46,6 @@ public:
         Huge,         // 200 with a valid answer padded to 2 MB (or setHugeSize)
         Http500,      // status 500 whose body looks like a valid answer (or is the file)
         Hang,         // no answer, ever
-        Trickle,      // 200 whose body comes one byte every 200 ms (downloads only)
     };
     Q_ENUM(Fault)
 
@@ -103,7 +103,7 @@ public:
     // unless `applyFirst` is set (then the answer is lost after the commit
     // was applied); the broken bodies always answer a processed request.
     void setFault(Fault fault, int times = -1, bool applyFirst = false);
-    // Faults of file downloads (Http500, Empty, Hang, Trickle or None).
+    // Faults of file downloads (Http500, Empty, Hang or None).
     void setDownloadFault(Fault fault, int times = -1) { downloadFault.set(fault, times); }
     // Answers {"result": code} and applies nothing; -1 switches it off.
     void setForcedResult(int code, int times = -1);
@@ -133,6 +133,9 @@ public:
     void injectSet(const QJsonValue &id, const QString &member, const QJsonValue &value);
     // Replaces (or adds) a top-level member of the next commit answer.
     void injectAnswerMember(const QString &key, const QJsonValue &value) { injectedMembers.insert(key, value); }
+    // The address of a file on a second loopback port that sends its 100
+    // bytes one every 200 ms (a slow file server); `n` tells addresses apart.
+    QString slowFileAddress(int n);
     // File addresses a client must never fetch or read: other schemes, relative
     // addresses, an address over 1,024 characters on this very server.
     QStringList hostileFileAddresses() const;
@@ -205,7 +208,7 @@ private:
     // The changes after `since` that the client store has not made, at most a
     // page of them; the answer's "state" is the last one sent.
     void addChanges(QJsonObject &answer, qint64 user, qint64 since, const QString &origin);
-    void trickle(Responder responder, const QByteArray &body);
+
     void respond(QHttpServerResponder &&responder, QByteArray body, const QByteArray &type, Fault fault);
     QString storeFile(const QByteArray &data, const QString &suffix);
     qint64 newItem(qint64 user, const QString &type, const QString &origin);
@@ -239,7 +242,7 @@ private:
     QString fileRedirect;
     int pageSize = 20000;
     qint64 hugeSize = 2 * 1024 * 1024;
-    std::vector<std::shared_ptr<QHttpServerResponder>> trickling;
+    QTcpServer *slowServer = nullptr;
     std::vector<std::pair<Responder, QJsonObject>> held;
     std::vector<Responder> hanging;
 
