@@ -1,5 +1,7 @@
 #include "jsoncodec.h"
 
+#include "jsonreader_p.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QDebug>
@@ -14,45 +16,9 @@
 #include <map>
 #include <utility>
 
+using namespace json_internal;
+
 namespace {
-
-// ---------------------------------------------------------------------------
-// Character classes. Only Latin-1 characters have a class; anything above
-// U+00FF behaves like a letter.
-
-enum : quint8 { Space = 1, Delimiter = 2, Digit = 4, HexDigit = 8, WriteEscaped = 16 };
-
-constexpr std::array<quint8, 256> makeClasses()
-{
-    std::array<quint8, 256> t{};
-    for (char c : {'\t', '\n', '\r', ' '})
-        t[quint8(c)] |= Space;
-    for (char c : {':', '"', ',', '-', '.', '/', '[', ']', '{', '}'})
-        t[quint8(c)] |= Delimiter;
-    for (int c = '0'; c <= '9'; ++c)
-        t[c] |= Digit | HexDigit;
-    for (int c = 'a'; c <= 'f'; ++c)
-        t[c] |= HexDigit;
-    for (int c = 'A'; c <= 'F'; ++c)
-        t[c] |= HexDigit;
-    for (int c = 0; c < 0x20; ++c)
-        t[c] |= WriteEscaped;
-    for (char c : {'"', '\\', '/'})
-        t[quint8(c)] |= WriteEscaped;
-    return t;
-}
-
-constexpr std::array<quint8, 256> classes = makeClasses();
-
-// `c` is a code unit, or -1 for "no character" (treated like U+0000).
-inline quint8 classOf(int c)
-{
-    return c >= 0 && c < 256 ? classes[c] : (c < 0 ? classes[0] : 0);
-}
-inline bool isSpace(int c) { return classOf(c) & Space; }
-inline bool isDelim(int c) { return classOf(c) & Delimiter; }
-inline bool isDigit(int c) { return classOf(c) & Digit; }
-inline bool isNumberStart(int c) { return c == '-' || c == '.' || isDigit(c); }
 
 inline int hexValue(char16_t c)
 {
@@ -74,70 +40,12 @@ QVariant variantFrom(T &value)
     return v;
 }
 
+} // namespace
+
 // ---------------------------------------------------------------------------
 // Reader primitives.
 
-// Takes one character; past the end it yields U+0000 but still advances.
-inline char16_t take(JsonParserState &st)
-{
-    if (st.position < 0) {
-        st.error = true;
-        return 0;
-    }
-    const qsizetype at = st.position++;
-    return at < st.length ? st.chars[at] : 0;
-}
-
-// The next significant character, consumed, or -1 when there is none (end of
-// text, an error, or an unterminated comment). A slash that does not open a
-// comment is yielded without being consumed.
-int next(JsonParserState &st)
-{
-    for (;;) {
-        if (st.error || st.position >= st.length)
-            return -1;
-        const char16_t c = take(st);
-        if (st.error)
-            return -1;
-        if (c == '/' && st.position < st.length) {
-            if (st.chars[st.position] != '*') {
-                --st.position;
-                return '/';
-            }
-            ++st.position;
-            // Comment body. A star is always taken together with the character
-            // after it, and only a star-slash pair taken that way closes it.
-            bool closed = false;
-            while (!closed) {
-                if (st.position >= st.length) {
-                    st.error = true;
-                    return -1;
-                }
-                const char16_t b = st.chars[st.position++];
-                if (b != '*') {
-                    if (st.comments)
-                        st.comments->append(QChar(b));
-                    continue;
-                }
-                const bool more = st.position < st.length;
-                const char16_t n = take(st);
-                if (more && n == '/') {
-                    closed = true;
-                } else if (st.comments) {
-                    st.comments->append(QLatin1Char('*'));
-                    if (more)
-                        st.comments->append(QChar(n));
-                }
-            }
-            continue;
-        }
-        if (classes[c < 256 ? c : 'a'] & Space)
-            continue;
-        return c;
-    }
-}
-
-QVariant readValue(JsonParserState &st, int c);
+namespace json_internal {
 
 // Reads a quoted string or a bare word whose first character `position` is at.
 // On success the text is either a range of the source (`view`, when it held no
@@ -295,6 +203,17 @@ QString internKey(JsonParserState &st, QStringView text)
         slot = text.toString();
     return slot;
 }
+
+void logFailure(const JsonParserState &st, const QString &text)
+{
+    qDebug() << "JSON ERROR BEGIN" << st.position << text.size();
+    qDebug() << text.mid(st.position, 1024);
+    qDebug() << "JSON ERROR END";
+}
+
+} // namespace json_internal
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Writer: appends into one growing QString without per-character checks.
@@ -775,191 +694,6 @@ QVariant JsonCodec::parseObject(JsonParserState &st)
         return QVariant();
     QVariantMap map(std::move(members));
     return variantFrom(map);
-}
-
-namespace {
-
-// The key of an object member, read as parseObject reads it.
-QString readKey(JsonParserState &st, int c)
-{
-    if (isNumberStart(c))
-        return JsonCodec::parseNumber(st).toString();
-    if (c != '"' && isDelim(c)) {
-        st.error = true;
-        return QString();
-    }
-    QStringView view;
-    QString built;
-    bool quoted = false;
-    if (!readText(st, view, built, quoted))
-        return QString();
-    const QStringView text = built.isNull() ? view : QStringView(built);
-    if (!quoted && text == u"null")
-        return QString();  // a bare null names the empty key
-    return built.isNull() ? internKey(st, view) : built;
-}
-
-// parseObject, with the members kept in a flat list instead of a map.
-void readFlatObject(JsonParserState &st, JsonCodec::StreamedElement &element)
-{
-    element.isObject = true;
-    if (next(st) != '{' || ++st.depth > JsonCodec::maxDepth) {
-        st.error = true;
-        return;
-    }
-    QString key;
-    int expect = 0;  // 0: a key, 1: a colon, 2: a value
-    bool ended = false;
-    while (!st.error) {
-        if (st.position >= st.length) {
-            st.error = true;
-            break;
-        }
-        int c = next(st);
-        if (c == ':') {
-            st.error = expect != 1;
-            expect = 2;
-        } else if (c == '}') {
-            ended = true;
-            break;
-        } else if (c == ',') {
-            st.error = expect != 0;
-        } else if (expect == 0) {
-            --st.position;
-            key = readKey(st, c);
-            expect = 1;
-        } else if (expect == 1) {
-            st.error = true;
-        } else {
-            --st.position;
-            c = next(st);
-            --st.position;
-            QVariant value = readValue(st, c);
-            auto same = std::find_if(element.members.begin(), element.members.end(),
-                                     [&key](const auto &member) { return member.first == key; });
-            if (same != element.members.end())
-                same->second = std::move(value);
-            else
-                element.members.append({key, std::move(value)});
-            expect = 0;
-        }
-    }
-    --st.depth;
-    if (!ended || expect != 0)
-        st.error = true;
-}
-
-// The loop of parseArray, each element handed to `element` instead of kept.
-void streamArray(JsonParserState &st, const QString &key, const JsonCodec::ElementSink &element)
-{
-    if (take(st) != '[' || ++st.depth > JsonCodec::maxDepth) {
-        st.error = true;
-        return;
-    }
-    bool ended = false;
-    while (!st.error) {
-        if (st.position >= st.length) {
-            st.error = true;  // unclosed
-            break;
-        }
-        const char16_t c = take(st);
-        if (st.error)
-            break;
-        if (c == ',' || (c < 256 && (classes[c] & Space)))
-            continue;
-        if (c == ']') {
-            ended = true;
-            break;
-        }
-        --st.position;
-        const int d = next(st);
-        --st.position;
-        JsonCodec::StreamedElement one;
-        if (d == '{')
-            readFlatObject(st, one);
-        else
-            one.value = readValue(st, d);
-        if (d == ':' || d == '}' || d == '/')
-            st.error = true;
-        if (!st.error)
-            element(key, one);
-    }
-    --st.depth;
-    if (!ended)
-        st.error = true;
-}
-
-void logFailure(const JsonParserState &st, const QString &text)
-{
-    qDebug() << "JSON ERROR BEGIN" << st.position << text.size();
-    qDebug() << text.mid(st.position, 1024);
-    qDebug() << "JSON ERROR END";
-}
-
-} // namespace
-
-QVariant JsonCodec::StreamedElement::member(QLatin1StringView key) const
-{
-    for (const auto &[name, value] : members) {
-        if (name == key)
-            return value;
-    }
-    return QVariant();
-}
-
-QVariant JsonCodec::parseStreaming(const QString &text, const QStringList &streamed, const ElementSink &element,
-                                   bool *ok)
-{
-    JsonParserState st(text);
-    const int first = next(st);
-    if (text.isEmpty() || first != '{')
-        return parseDocument(text, ok);
-    // parseObject, with the arrays of the streamed keys read by streamArray.
-    ++st.depth;
-    std::map<QString, QVariant> members;
-    QString key;
-    int expect = 0;  // 0: a key, 1: a colon, 2: a value
-    bool ended = false;
-    while (!st.error) {
-        if (st.position >= st.length) {
-            st.error = true;
-            break;
-        }
-        int c = next(st);
-        if (c == ':') {
-            st.error = expect != 1;
-            expect = 2;
-        } else if (c == '}') {
-            ended = true;
-            break;
-        } else if (c == ',') {
-            st.error = expect != 0;
-        } else if (expect == 0) {
-            --st.position;
-            key = readKey(st, c);
-            expect = 1;
-        } else if (expect == 1) {
-            st.error = true;
-        } else {
-            --st.position;
-            c = next(st);
-            --st.position;
-            if (c == '[' && streamed.contains(key))
-                streamArray(st, key, element);
-            else
-                members.insert_or_assign(key, readValue(st, c));
-            expect = 0;
-        }
-    }
-    if ((ended && expect != 0) || !ended || next(st) != -1)
-        st.error = true;
-    if (ok)
-        *ok = !st.error;
-    if (st.error) {
-        logFailure(st, text);
-        return QVariant();
-    }
-    return QVariant(QVariantMap(std::move(members)));
 }
 
 QVariant JsonCodec::parseDocument(const QString &text, bool *ok, QString *comments)
