@@ -12,6 +12,7 @@
 #include "skrinview.h"
 #include "tavrinconnector.h"
 #include "ui_mainwindow.h"
+#include "watcher.h"
 
 #include "database.h"
 
@@ -24,6 +25,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -32,7 +34,35 @@ namespace {
 
 MainWindow *theWindow = nullptr;
 
+// The screenshot created last at or before `created`, else the oldest one.
+Id screenshotNear(const QDateTime &created)
+{
+    const QList<Id> ids = screenshotsByCreation();
+    Id found = ids.value(0, 0);
+    for (const Id id : ids) {
+        if (getMember(id, QStringLiteral("created")).toDateTime() <= created)
+            found = id;
+    }
+    return found;
+}
+
 } // namespace
+
+// Hears screenshots go, whoever removed them.
+class MainWindow::SkrinWatcher : public WatcherInterface
+{
+public:
+    explicit SkrinWatcher(MainWindow *owner)
+        : window(owner)
+    {
+        watch({{QStringLiteral("type"), QStringLiteral("skrin")}});
+    }
+
+    void onMinus(Id id) override { window->onSkrinRemoved(id); }
+
+private:
+    MainWindow *window;
+};
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -47,6 +77,16 @@ MainWindow::MainWindow(QWidget *parent)
     if (TavrinConnector *connector = TavrinConnector::instance())
         connect(connector, &TavrinConnector::commitSignal, overlays, &EditorOverlays::checkTooBig);
     connectActions();
+    skrinWatcher = std::make_unique<SkrinWatcher>(this);
+    // A quit that bypasses the window (the session ending) still writes the
+    // store.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
+        if (!closed) {
+            closed = true;
+            cancelCapture();
+            shutDownEngine();
+        }
+    });
     openSkrin(newestScreenshot());
 }
 
@@ -151,6 +191,7 @@ void MainWindow::openSkrin(Id id)
         return;
     }
     scene = new Skrin(id);
+    openCreated = getMember(id, QStringLiteral("created")).toDateTime();
     connect(scene, &Skrin::toolChanged, this, &MainWindow::updateToolBarFromSelection);
     connect(scene, &QGraphicsScene::selectionChanged, this, &MainWindow::updateToolBarFromSelection);
     connect(scene, &Skrin::imageToolChanged, this, &MainWindow::onSkrinImageToolChanged);
@@ -166,6 +207,17 @@ void MainWindow::openSkrin(Id id)
     ui->skrinView->setFocus(Qt::OtherFocusReason);
     overlays->showSkrin(id);
     updateToolBarFromSelection();
+}
+
+void MainWindow::onSkrinRemoved(Id id)
+{
+    if (id == 0 || id != currentSkrinId())
+        return;
+    // Later: the store is telling every watcher, the open scene included.
+    QTimer::singleShot(0, this, [this, id] {
+        if (id == currentSkrinId())
+            openSkrin(screenshotNear(openCreated));
+    });
 }
 
 void MainWindow::openNeighbour(int step)

@@ -6,6 +6,7 @@
 #include "engine.h"
 #include "mainwindowhost.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -57,7 +58,9 @@ public:
     void selectCurrentInExplorer() override;
 
     // Removes the open screenshot with its rows and files and opens its
-    // neighbour, without asking.
+    // neighbour, without asking. When the open screenshot is removed
+    // elsewhere (another client, through the sync), the window opens its
+    // older neighbour too.
     void deleteCurrentSkrin();
 
 public slots:
@@ -74,6 +77,9 @@ protected:
     QAction *namedAction(const QString &name) const override { return actionByName(name); }
 
 private:
+    class SkrinWatcher;
+
+    void onSkrinRemoved(Id id);
     void connectActions();
     void connectEditActions();
     void startCapture();
@@ -88,7 +94,9 @@ private:
     bool shutDownEngine();
 
     std::unique_ptr<Ui::MainWindow> ui;
+    std::unique_ptr<SkrinWatcher> skrinWatcher;
     Skrin *scene = nullptr;
     EditorOverlays *overlays = nullptr;
+    QDateTime openCreated; // creation time of the open screenshot
     bool closed = false;
 };

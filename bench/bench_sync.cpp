@@ -12,6 +12,15 @@
 //   applying its answer, against posting the same form with a bare
 //   QNetworkAccessManager and parsing the same answer.
 //
+// - sync_apply_account_50k: applying the answer that brings a whole account of
+//   50,000 items with 10 members each (5,000 screenshots, 45,000 texts) to an
+//   empty store (three runs, medians), the way a commit's answer is applied (read on the thread
+//   pool, applied in slices), against parsing the same body with
+//   JsonCodec::parse alone. sync_apply_gui_block_max_ms_over_50: the longest
+//   time the GUI thread did not return to its event loop meanwhile, over
+//   50 ms. sync_apply_memory_over_body: the peak growth of the resident set
+//   during the apply (from the body in hand), over the body's size.
+//
 // Project and anchor are timed alternately in one loop. Output ends with one
 // "ratio <name> <value>" line each.
 
@@ -28,6 +37,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHttpMultiPart>
 #include <QMutexLocker>
@@ -37,8 +47,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <malloc.h>
 #include <map>
 #include <string>
 
@@ -140,8 +153,8 @@ MultipartFormData lastCommitForm()
 {
     const TestServer::Request &request = server->requests().last();
     MultipartFormData form;
-    for (const char *name : {"action", "version", "mail", "hash", "session", "session_key", "state", "create", "set",
-                             "remove"}) {
+    for (const char *name : {"action", "version", "mail", "hash", "session", "session_key", "store", "state", "create",
+                             "set", "remove"}) {
         const QString key = QString::fromLatin1(name);
         if (request.fields.contains(key))
             form.addField(key, request.fields.value(key));
@@ -348,6 +361,178 @@ void translate10k(benchmark::State &state)
     totals["sync_translate_10k"] = sum;
 }
 
+// --- sync_apply_account_50k --------------------------------------------------------------
+
+constexpr int accountShots = 5000;
+constexpr int textsPerShot = 9;
+constexpr Id firstAccountId = 10000000;
+
+// The answer as the service writes it, appended piece by piece so that no
+// tree of it is left in the heap before the measurement.
+QByteArray accountAnswer()
+{
+    QByteArray creates = "[";
+    QByteArray sets = "[";
+    const QByteArray modified = "\"modified\":\"2024-05-01T10:00:00.000Z\"";
+    const auto set = [&](Id id, const char *member, const QByteArray &value) {
+        if (sets.size() > 1)
+            sets += ',';
+        sets += "{\"id\":" + QByteArray::number(id) + ",\"member\":\"" + member + "\"," + modified
+                + ",\"value\":" + value + '}';
+    };
+    const auto create = [&](Id id, const char *type) {
+        if (creates.size() > 1)
+            creates += ',';
+        creates += "{\"id\":" + QByteArray::number(id) + ",\"type\":\"" + type + "\"}";
+    };
+    for (int i = 0; i < accountShots; ++i) {
+        const Id shot = firstAccountId + Id(i) * (textsPerShot + 1);
+        create(shot, "skrin");
+        set(shot, "handle", "\"h" + QByteArray::number(shot, 36) + '"');
+        set(shot, "title", "\"Screenshot " + QByteArray::number(i) + '"');
+        set(shot, "desc", "\"Notes on the design review\"");
+        set(shot, "created", "\"2024-04-30T09:15:00.000Z\"");
+        set(shot, "modified", "\"2024-05-01T10:00:00.000Z\"");
+        set(shot, "x", "120");
+        set(shot, "y", "80");
+        set(shot, "w", "1920");
+        set(shot, "h", "1080");
+        set(shot, "published", "1");
+        for (int t = 1; t <= textsPerShot; ++t) {
+            const Id text = shot + t;
+            create(text, "skrin_text");
+            set(text, "parent", QByteArray::number(shot));
+            set(text, "x", QByteArray::number(10 * t));
+            set(text, "y", QByteArray::number(20 * t));
+            set(text, "z", QByteArray::number(t));
+            set(text, "font_name", "\"Sans\"");
+            set(text, "font_size", "12.5");
+            set(text, "font_weight", "50");
+            set(text, "font_italic", "0");
+            set(text, "color", "\"#ff3366\"");
+            set(text, "data", "\"Label " + QByteArray::number(t) + '"');
+        }
+    }
+    return "{\"create\":" + creates + "],\"remove\":[],\"result\":0,\"set\":" + sets + "],\"state\":999}";
+}
+
+qint64 statusKb(const char *field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0)
+            return std::stoll(line.substr(std::string(field).size()));
+    }
+    return -1;
+}
+
+// Starts a new peak of the resident set (Linux: VmHWM is reset to VmRSS).
+void resetPeak()
+{
+    malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+struct Apply
+{
+    double seconds = 0;
+    double parseSeconds = 0;
+    double longestBlockMs = 0;
+    double memoryOverBody = 0;
+};
+Apply apply;
+
+void applyAccount50k(benchmark::State &state)
+{
+    bool first = true;
+    QList<double> projects, anchors, blocks;
+    for (auto _ : state) {
+        state.PauseTiming();
+        // Each run meets an empty store, as a new machine does.
+        if (!resetAndLogin(mail, hash)) {
+            state.SkipWithError("the store could not be emptied");
+            break;
+        }
+        QByteArray body = accountAnswer();
+        resetPeak();
+        const qint64 baseKb = statusKb("VmRSS:");
+        QElapsedTimer gap;
+        double longest = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longest = qMax(longest, gap.nsecsElapsed() / 1e6);
+            gap.restart();
+        });
+        bool done = false;
+        bool ok = false;
+        const QMetaObject::Connection connection = QObject::connect(
+            TavrinConnector::instance(), &TavrinConnector::answerAppliedSignal, [&](bool good) {
+                done = true;
+                ok = good;
+            });
+        tick.start(0);
+        state.ResumeTiming();
+
+        const auto start = Clock::now();
+        gap.start();
+        TavrinConnector::instance()->applyCommitAnswerInSlices(body);
+        QEventLoop loop;
+        while (!done && seconds(start, Clock::now()) < 300)
+            loop.processEvents(QEventLoop::WaitForMoreEvents);
+        const auto end = Clock::now();
+
+        state.PauseTiming();
+        tick.stop();
+        longest = qMax(longest, gap.nsecsElapsed() / 1e6);
+        QObject::disconnect(connection);
+        const qint64 peakKb = statusKb("VmHWM:");
+        const Id lastText = firstAccountId + Id(accountShots) * (textsPerShot + 1) - 1;
+        if (!ok || getMember(lastText, QStringLiteral("data")).toString() != QStringLiteral("Label 9")
+            || findItems({{QStringLiteral("type"), QStringLiteral("skrin")}}).size() < accountShots) {
+            state.SkipWithError("the account was not applied");
+            break;
+        }
+        state.ResumeTiming();
+
+        const auto anchorStart = Clock::now();
+        bool parsed = false;
+        const QVariant tree = JsonCodec::parse(QString::fromUtf8(body), &parsed);
+        benchmark::DoNotOptimize(tree);
+        const auto anchorEnd = Clock::now();
+        if (!parsed) {
+            state.SkipWithError("the anchor could not parse the body");
+            break;
+        }
+        // The machine is shared: the time figures are the medians of the
+        // runs. The memory figure is the first run's, on a heap nothing used
+        // before.
+        projects.append(seconds(start, end));
+        anchors.append(seconds(anchorStart, anchorEnd));
+        blocks.append(longest);
+        apply.seconds = median(projects);
+        apply.parseSeconds = median(anchors);
+        apply.longestBlockMs = median(blocks);
+        if (first)
+            apply.memoryOverBody = double(peakKb - baseKb) * 1024.0 / double(body.size());
+        first = false;
+        state.counters["body_mb"] = body.size() / 1e6;
+        state.counters["project_ms"] = apply.seconds * 1e3;
+        state.counters["anchor_ms"] = apply.parseSeconds * 1e3;
+        state.counters["longest_block_ms"] = longest;
+        state.counters["peak_growth_mb"] = (peakKb - baseKb) / 1024.0;
+    }
+    // The benchmarks after this one start from an empty store, as before.
+    if (!resetAndLogin(mail, hash))
+        state.SkipWithError("the store could not be emptied");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -360,12 +545,19 @@ int main(int argc, char **argv)
         return 1;
     }
     commitModeTimer->stop();
-    if (!prepareCommitStore()) {
-        std::fprintf(stderr, "the loopback service did not take the 1,000 rows\n");
-        return 1;
-    }
 
-    benchmark::RegisterBenchmark("sync_commit_1000", commit1000)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+    // First, on a heap that nothing has used much yet.
+    benchmark::RegisterBenchmark("sync_apply_account_50k", applyAccount50k)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
+    benchmark::RegisterBenchmark("sync_commit_1000", [](benchmark::State &state) {
+        static const bool prepared = prepareCommitStore();
+        if (!prepared) {
+            state.SkipWithError("the loopback service did not take the 1,000 rows");
+            return;
+        }
+        commit1000(state);
+    })->Unit(benchmark::kMillisecond)->MinTime(1.0);
     benchmark::RegisterBenchmark("sync_translate_10k", [](benchmark::State &state) {
         static bool built = false;
         if (!built) {
@@ -390,5 +582,12 @@ int main(int argc, char **argv)
     std::printf("ratio sync_translate_10k %.6f\n", translate.project / translate.anchor);
     std::printf("ratio sync_translate_10k_gui_blocked %.6f\n", translate.blocked / translate.project);
     std::printf("ratio sync_commit_1000 %.6f\n", commit.project / commit.anchor);
+    if (apply.parseSeconds <= 0) {
+        std::fprintf(stderr, "sync_apply_account_50k did not run (filtered out, or failed)\n");
+        return 1;
+    }
+    std::printf("ratio sync_apply_account_50k %.6f\n", apply.seconds / apply.parseSeconds);
+    std::printf("ratio sync_apply_gui_block_max_ms_over_50 %.6f\n", apply.longestBlockMs / 50.0);
+    std::printf("ratio sync_apply_memory_over_body %.6f\n", apply.memoryOverBody);
     return 0;
 }

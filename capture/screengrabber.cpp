@@ -15,14 +15,13 @@ bool isWaylandSession()
         || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
-// X11 programs under a Wayland compositor read a black screen.
 bool isAllBlack(const QPixmap &pixmap)
 {
     const QImage image = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
     for (int y = 0; y < image.height(); ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            if (qRed(line[x]) | qGreen(line[x]) | qBlue(line[x]))
+            if (line[x] & 0x00ffffffu)
                 return false;
         }
     }
@@ -34,11 +33,6 @@ bool isAllBlack(const QPixmap &pixmap)
 class QScreenGrabber final : public ScreenGrabber
 {
 public:
-    explicit QScreenGrabber(bool x11)
-        : x11(x11)
-    {
-    }
-
     QList<ScreenGrab> grabScreens() override
     {
         QList<ScreenGrab> grabs;
@@ -51,16 +45,8 @@ public:
                 qCWarning(lcCapture) << "screen" << screen->name() << "gave an empty grab";
             grabs.append({geometry, pixmap});
         }
-        if (x11 && isWaylandSession()
-            && std::all_of(grabs.cbegin(), grabs.cend(), [](const ScreenGrab &grab) { return isAllBlack(grab.pixmap); })) {
-            qCWarning(lcCapture) << "the screen reads as black under Wayland: treated as no grab";
-            return {};
-        }
         return grabs;
     }
-
-private:
-    bool x11;
 };
 
 // A session whose compositor keeps the screen to itself (Wayland): reading
@@ -79,5 +65,19 @@ std::unique_ptr<ScreenGrabber> ScreenGrabber::forPlatform(const QString &platfor
         qCInfo(lcCapture) << "no screen grabbing on" << platformName;
         return std::make_unique<NullGrabber>();
     }
-    return std::make_unique<QScreenGrabber>(platformName == QLatin1String("xcb"));
+    return std::make_unique<QScreenGrabber>();
+}
+
+bool isUnreadableGrab(const QList<ScreenGrab> &grabs, const QString &platformName)
+{
+    if (grabs.isEmpty()
+        || std::any_of(grabs.cbegin(), grabs.cend(), [](const ScreenGrab &grab) { return grab.pixmap.isNull(); }))
+        return true;
+    // An X11 program under a Wayland compositor reads black screens.
+    if (platformName == QLatin1String("xcb") && isWaylandSession()
+        && std::all_of(grabs.cbegin(), grabs.cend(), [](const ScreenGrab &grab) { return isAllBlack(grab.pixmap); })) {
+        qCWarning(lcCapture) << "the screen reads as black in a Wayland session";
+        return true;
+    }
+    return false;
 }

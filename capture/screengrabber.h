@@ -29,7 +29,11 @@ public:
 
     // The grabber for a Qt platform plug-in name ("xcb", "offscreen",
     // "wayland", ...). Platforms known to refuse screen reads (Wayland) get
-    // the null grabber, which reads nothing; an X11 program in a Wayland
-    // session that reads nothing but black screens reports an empty grab too.
+    // the null grabber, which reads nothing.
     static std::unique_ptr<ScreenGrabber> forPlatform(const QString &platformName);
 };
+
+// Whether a grab on the platform shows nothing of the desktop: no screens,
+// a null picture, or, for an X11 program in a Wayland session, nothing but
+// black.
+bool isUnreadableGrab(const QList<ScreenGrab> &grabs, const QString &platformName);

@@ -3,13 +3,13 @@
 #include "capturelog.h"
 #include "shooteroverlay.h"
 
-#include <algorithm>
-
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
 #include <QPainter>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -62,9 +62,7 @@ void Shooter::grabAndShow()
     if (ended)
         return;
     grabs = grabber ? grabber->grabScreens() : QList<ScreenGrab>();
-    const bool empty = grabs.isEmpty()
-        || std::any_of(grabs.cbegin(), grabs.cend(), [](const ScreenGrab &grab) { return grab.pixmap.isNull(); });
-    if (empty) {
+    if (isUnreadableGrab(grabs, QGuiApplication::platformName())) {
         qCWarning(lcCapture) << "the desktop could not be read; no capture";
         auto *box = new QMessageBox(QMessageBox::Warning, tr("Pellimore"),
                                     tr("The screen could not be captured: this desktop session does not let "

@@ -22,6 +22,10 @@ int rowOfItem(int table, Id storedId);
 // readItem with storeMutex held. `emitDownloads` false reads waiting file
 // members as null without asking for their download.
 QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads);
+// The members of an item that are named in `names`, read like readItemLocked
+// (not raw, no downloads): what watchers look at, for notices of long lists
+// of changes that must not copy whole items.
+QVariantMap readMembersLocked(Id storedId, const QSet<QString> &names);
 QVariant resolveMemberImpl(Id id, const QString &member, const QVariant &stored, bool raw,
                            bool emitDownloads);
 // findItems with storeMutex held.

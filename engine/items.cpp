@@ -236,6 +236,27 @@ QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads)
     return result;
 }
 
+QVariantMap readMembersLocked(Id storedId, const QSet<QString> &names)
+{
+    QVariantMap result;
+    const int itemsRow = rowOfItem(itemsTable, storedId);
+    if (itemsRow <= 0)
+        return result;
+    const auto take = [&](int table, int row) {
+        const QStringList columns = Database::columnNames(table);
+        for (int i = 0; i < columns.size(); ++i) {
+            const QString &name = columns.at(i);
+            if (names.contains(name))
+                result.insert(name, resolveMemberImpl(storedId, name, Database::value(table, row, i), false, false));
+        }
+    };
+    const int table = tableOfType(Database::value(itemsTable, itemsRow, itemsTypeColumn).toString());
+    if (table >= 0)
+        take(table, rowOfItem(table, storedId));
+    take(itemsTable, itemsRow);
+    return result;
+}
+
 } // namespace engine_internal
 
 QVariant resolveMember(Id id, const QString &member, const QVariant &stored, bool raw)

@@ -2,9 +2,12 @@
 
 #include <QChar>
 #include <QString>
+#include <QStringList>
+#include <QVarLengthArray>
 #include <QVariant>
 
 #include <array>
+#include <functional>
 
 // State of one JsonCodec::parse call, handed by reference to every reading step.
 struct JsonParserState
@@ -46,6 +49,28 @@ public:
         return parseDocument(text, ok, comments);
     }
     static QVariant parseDocument(const QString &text, bool *ok = nullptr, QString *comments = nullptr);
+
+    // Reads a text like parse, whose top level must be an object, but hands
+    // each element of an array that stands under one of `streamed` keys to
+    // `element` (key, value) as soon as it is read instead of keeping the
+    // array: the object returned holds the other members. Long lists are thus
+    // never held whole. Elements already handed over stay valid only when
+    // *ok comes back true. A text whose top level is not an object gives
+    // what parse gives.
+    // One element of a streamed array: an object comes as its members in text
+    // order (a repeated key keeps its last value), sparing the map; any
+    // other element comes whole in `value`.
+    struct StreamedElement
+    {
+        bool isObject = false;
+        QVarLengthArray<std::pair<QString, QVariant>, 8> members;
+        QVariant value;
+        // The member's value, or a null variant.
+        QVariant member(QLatin1StringView key) const;
+    };
+    using ElementSink = std::function<void(const QString &key, StreamedElement &element)>;
+    static QVariant parseStreaming(const QString &text, const QStringList &streamed, const ElementSink &element,
+                                   bool *ok = nullptr);
 
     // Reading steps; each starts at the first character of what it reads and
     // returns a null variant when the text is malformed.

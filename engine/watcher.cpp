@@ -180,12 +180,14 @@ QList<Candidate> itemCandidates(Id item)
 
 // Open watchers that may care about an item whose members were `members`
 // and, when `member` is given, whose `member` became `value`.
-QList<Candidate> openCandidates(const QVariantMap &members, const QString *member, const QVariant *value)
+QList<Candidate> openCandidates(const QVariantMap &members, const QString *member, const QVariant *value,
+                               const QVariant *oldValue = nullptr)
 {
     QSet<WatcherInternal *> hits = unanchoredOpen;
     for (auto it = openAnchors.cbegin(); it != openAnchors.cend(); ++it) {
-        collectAnchored(it.value(), members.value(it.key()), hits);
-        if (member && *member == it.key())
+        const bool changed = member && *member == it.key();
+        collectAnchored(it.value(), changed && oldValue ? *oldValue : members.value(it.key()), hits);
+        if (changed)
             collectAnchored(it.value(), *value, hits);
     }
     QList<Candidate> result;
@@ -388,7 +390,7 @@ bool WatcherInternal::matches(const QVariantMap &members) const
 }
 
 void WatcherInternal::memberChanged(Id id, const QVariantMap &oldMembers, const QString &member,
-                                    const QVariant &value)
+                                    const QVariant &oldValue, const QVariant &value)
 {
     const auto idEntry = filter.constFind(idKey);
     if (idEntry != filter.cend() && !isNullValue(idEntry.value()) && !cellEquals(QVariant(id), idEntry.value()))
@@ -397,7 +399,7 @@ void WatcherInternal::memberChanged(Id id, const QVariantMap &oldMembers, const 
     qsizetype unmatchedBefore = filter.size();
     qsizetype unmatchedAfter = filter.size();
     for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
-        const QVariant before = oldMembers.value(it.key());
+        const QVariant before = it.key() == member ? oldValue : oldMembers.value(it.key());
         const bool matchesBefore = entryMatches(it.value(), before);
         const bool matchesAfter = it.key() == member ? entryMatches(it.value(), value) : matchesBefore;
         if (matchesBefore)
@@ -420,7 +422,7 @@ void WatcherInternal::memberChanged(Id id, const QVariantMap &oldMembers, const 
             emit onRemove();
             interfacesOnMinus(id);
         }
-    } else if (before && member != idKey && !cellEquals(oldMembers.value(member), value)) {
+    } else if (before && member != idKey && !cellEquals(oldValue, value)) {
         emit onSet(id, member, value);
         emit onSet(member, value);
         interfacesOnSet(id, member, value);
@@ -429,7 +431,7 @@ void WatcherInternal::memberChanged(Id id, const QVariantMap &oldMembers, const 
 
 void WatcherInternal::itemCreated(Id id, const QString &type)
 {
-    memberChanged(id, QVariantMap(), typeKey, QVariant(type));
+    memberChanged(id, QVariantMap(), typeKey, QVariant(), QVariant(type));
 }
 
 void WatcherInternal::itemRemoved(Id id, const QVariantMap &members)
@@ -595,6 +597,16 @@ void unwatchInterface(WatcherInterface *watcherInterface)
     interfaceWatcher.remove(watcherInterface);
 }
 
+QSet<QString> watchedMemberNames()
+{
+    QSet<QString> names{idKey, typeKey};
+    for (const WatcherInternal *watcher : std::as_const(watcherById)) {
+        for (auto it = watcher->filter.cbegin(); it != watcher->filter.cend(); ++it)
+            names.insert(it.key());
+    }
+    return names;
+}
+
 void notifyItemCreated(Id item, const QString &type)
 {
     const Id id = localIdOf(item);
@@ -610,21 +622,27 @@ void notifyItemCreated(Id item, const QString &type)
 
 void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &member, const QVariant &value)
 {
+    notifyMemberChanged(item, oldMembers, member, oldMembers.value(member), value);
+}
+
+void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &member, const QVariant &oldValue,
+                         const QVariant &value)
+{
     Id id = 0;
     QVariant newValue = value;
     {
         QMutexLocker lock(&storeMutex);
         id = toLocalId(item);
         bool ok = false;
-        const Id valueId = idFromVariant(value, &ok);
-        if (isIdMember(member) && ok)
+        const Id valueId = isIdMember(member) ? idFromVariant(value, &ok) : 0;
+        if (ok)
             newValue = QVariant(toLocalId(valueId));
     }
-    dispatch([id, oldMembers, member, newValue] {
+    dispatch([id, oldMembers, member, oldValue, newValue] {
         const QList<Candidate> items = itemCandidates(id);
-        const QList<Candidate> open = openCandidates(oldMembers, &member, &newValue);
+        const QList<Candidate> open = openCandidates(oldMembers, &member, &newValue, &oldValue);
         const auto call = [&](WatcherInternal *watcher) {
-            watcher->memberChanged(id, oldMembers, member, newValue);
+            watcher->memberChanged(id, oldMembers, member, oldValue, newValue);
         };
         walk(items, call);
         walk(open, call);

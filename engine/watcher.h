@@ -8,6 +8,8 @@
 
 #include "engine.h"
 
+#include <QSet>
+
 class QObject;
 
 // Callback form of a client; the base of every Item.
@@ -54,7 +56,15 @@ void unwatchInterface(WatcherInterface *watcherInterface);
 void notifyItemCreated(Id item, const QString &type);
 void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &member,
                          const QVariant &value);
+// The same with the member's old value apart: `oldMembers` need not hold it,
+// so that one map can serve every change of an item.
+void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &member, const QVariant &oldValue,
+                         const QVariant &value);
 void notifyItemRemoved(Id item, const QVariantMap &members);
+
+// Every member name that some filter of the registry names: what a change
+// notice must know of an item's members before the change. GUI thread.
+QSet<QString> watchedMemberNames();
 
 // Text the registry keys a filter by: key + ":" + value text per entry, in key
 // order. Different filters can share a text; equality decides.

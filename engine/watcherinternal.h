@@ -19,7 +19,10 @@ public:
 
     bool matches(const QVariantMap &members) const;
     void itemCreated(Id id, const QString &type);
-    void memberChanged(Id id, const QVariantMap &oldMembers, const QString &member, const QVariant &value);
+    // `oldValue` is the member's value before the change; `oldMembers` the
+    // other members (its own entry there, if any, is not read).
+    void memberChanged(Id id, const QVariantMap &oldMembers, const QString &member, const QVariant &oldValue,
+                       const QVariant &value);
     void itemRemoved(Id id, const QVariantMap &members);
 
     const Id watcherId;

@@ -18,7 +18,8 @@ namespace {
 
 // Local options that outlive a new log-in: the id counters (an id handed out
 // before must never come again while screen objects may still hold it) and
-// the user's own switches.
+// the user's own switches. The store id is not kept: the emptied store is a
+// new client to the service, which sends it the whole account.
 const char *const keptOptions[] = {"itemAutodecrement", "watcherAutodecrement", "first_time", "useBallons"};
 
 QTimer *makeTimer(TavrinConnector *connector, int interval, void (TavrinConnector::*slot)())
@@ -64,6 +65,9 @@ bool engineStartInFolder(const QString &folder, QString *error)
         brokenDownloadsTimer = makeTimer(connector, 1000, &TavrinConnector::brokenDownloadsCheck);
         commitModeTimer = makeTimer(connector, 1000, &TavrinConnector::commitModeCheck);
     }
+    // What was loaded is on disk; the store id is made (and flushed) now.
+    sync_internal::counterOnDisk = idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0));
+    sync_internal::storeId();
     TavrinConnector::resumeSync();
     commitModeTimer->start();
     engineStarted = true;
@@ -99,6 +103,13 @@ bool resetAndLogin(const QString &mail, const QString &hash, QString *error)
         setOption(key, value);
     setOption(QStringLiteral("mail"), mail);
     setOption(QStringLiteral("hash"), hash);
+    // The new file must hold the counter and the store id before any create
+    // leaves.
+    sync_internal::storeId();
+    if (Database::flush())
+        sync_internal::counterOnDisk = idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0));
+    else
+        sync_internal::counterOnDisk = 0;
     commitFailures = 0;
     lastServerChange = QDateTime();
     emitResetSignals();

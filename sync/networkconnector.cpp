@@ -9,38 +9,65 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QTimer>
+#include <QElapsedTimer>
 
 #include <limits>
 
 namespace {
 
 constexpr int defaultTransferTimeoutMs = 60000;
-// Far above any answer or image the service sends; a server that sends more
-// must not make us hold it all in memory.
+// Far above any image the service sends; a server that sends more must not
+// make us hold it all in memory.
 constexpr qint64 defaultMaxAnswerBytes = qint64(256) * 1024 * 1024;
+constexpr int defaultPaceGraceMs = 30000;
+constexpr qint64 defaultMinBytesPerSecond = 4096;
 
 QPointer<NetworkConnector> theConnector;
 int transferTimeoutMs = defaultTransferTimeoutMs;
 qint64 maxAnswerBytes = defaultMaxAnswerBytes;
+int paceGraceMs = defaultPaceGraceMs;
+qint64 minBytesPerSecond = defaultMinBytesPerSecond;
+QElapsedTimer clock;
+
+qint64 nowMs()
+{
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
 
 QNetworkRequest makeRequest(const QUrl &url)
 {
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("tavrin-engine"));
     request.setTransferTimeout(transferTimeoutMs);
+    // Every redirect is checked by allowRedirect.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     return request;
+}
+
+bool isHttp(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
 // QNetworkAccessManager also serves file:, qrc: and data: addresses; an
 // address that came from the network must never make us read local data.
 QString refusalReason(const QUrl &url)
 {
-    const QString scheme = url.scheme();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+    if (!isHttp(url))
         return QStringLiteral("address scheme is not http or https:");
     if (!url.isValid() || url.host().isEmpty())
         return QStringLiteral("invalid address:");
     return {};
+}
+
+bool sameOrigin(const QUrl &a, const QUrl &b)
+{
+    const auto port = [](const QUrl &url) { return url.port(url.scheme() == QLatin1String("https") ? 443 : 80); };
+    return a.scheme() == b.scheme() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
 }
 
 } // namespace
@@ -55,7 +82,10 @@ NetworkConnector *NetworkConnector::instance()
 NetworkConnector::NetworkConnector(QObject *parent)
     : QObject(parent)
     , manager(new QNetworkAccessManager(this))
+    , paceTimer(new QTimer(this))
 {
+    paceTimer->setInterval(250);
+    connect(paceTimer, &QTimer::timeout, this, &NetworkConnector::checkPace);
 }
 
 NetworkConnector::~NetworkConnector()
@@ -86,6 +116,12 @@ void NetworkConnector::setMaxAnswerSize(qint64 bytes)
     maxAnswerBytes = bytes > 0 ? bytes : defaultMaxAnswerBytes;
 }
 
+void NetworkConnector::setDownloadPace(int graceMs, qint64 bytesPerSecond)
+{
+    paceGraceMs = graceMs > 0 ? graceMs : defaultPaceGraceMs;
+    minBytesPerSecond = bytesPerSecond > 0 ? bytesPerSecond : defaultMinBytesPerSecond;
+}
+
 int NetworkConnector::pendingCount() const
 {
     return int(replies.size() + refusals.size());
@@ -99,7 +135,7 @@ ConnectionId NetworkConnector::post(const QUrl &url, const MultipartFormData &fo
     QHttpMultiPart *body = form.createMultiPart();
     QNetworkReply *reply = manager->post(makeRequest(url), body);
     body->setParent(reply);
-    return track(reply);
+    return track(reply, false);
 }
 
 ConnectionId NetworkConnector::get(const QUrl &url)
@@ -107,7 +143,7 @@ ConnectionId NetworkConnector::get(const QUrl &url)
     const QString reason = refusalReason(url);
     if (!reason.isEmpty())
         return refuse(url, reason);
-    return track(manager->get(makeRequest(url)));
+    return track(manager->get(makeRequest(url)), true);
 }
 
 ConnectionId NetworkConnector::nextId()
@@ -118,21 +154,27 @@ ConnectionId NetworkConnector::nextId()
     return ++lastId;
 }
 
-ConnectionId NetworkConnector::track(QNetworkReply *reply)
+ConnectionId NetworkConnector::track(QNetworkReply *reply, bool download)
 {
     const ConnectionId id = nextId();
-    replies.insert(reply, id);
+    const qint64 limit = download ? maxAnswerBytes : qMin(maxAnswerBytes, maxEngineAnswerBytes);
+    replies.insert(reply, Tracked{id, limit, download, nowMs(), 0});
     connect(reply, &QNetworkReply::finished, this, [this, reply] { replyFinished(reply); });
+    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl &target) { allowRedirect(reply, target); });
     connect(reply, &QNetworkReply::uploadProgress, this,
             [this, id](qint64 sent, qint64 total) { emit uploadProgress(id, sent, total); });
-    connect(reply, &QNetworkReply::downloadProgress, this, [this, id, reply](qint64 received, qint64 total) {
-        if (received > maxAnswerBytes || total > maxAnswerBytes) {
-            oversized.insert(reply);
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, id, reply, limit](qint64 received, qint64 total) {
+        if (received > limit || total > limit) {
+            cutOff.insert(reply, QStringLiteral("answer larger than %1 bytes from").arg(limit));
             reply->abort(); // finishes the reply, as a failure
             return;
         }
+        if (const auto it = replies.find(reply); it != replies.end())
+            it->received = received;
         emit downloadProgress(id, received, total);
     });
+    if (download && !paceTimer->isActive())
+        paceTimer->start();
     // A reply can be complete on return (a cache answered it); its finished
     // signal is then gone, so take it up from the event loop.
     if (reply->isFinished()) {
@@ -145,6 +187,43 @@ ConnectionId NetworkConnector::track(QNetworkReply *reply)
             Qt::QueuedConnection);
     }
     return id;
+}
+
+void NetworkConnector::allowRedirect(QNetworkReply *reply, const QUrl &target)
+{
+    const auto it = replies.constFind(reply);
+    if (it == replies.cend())
+        return;
+    // The form of an engine request carries the session: it goes to no
+    // other origin. A file may be served from elsewhere, over http(s) only.
+    const bool allowed = it->download ? isHttp(target) && !target.host().isEmpty()
+                                      : sameOrigin(reply->request().url(), target);
+    if (allowed) {
+        emit reply->redirectAllowed();
+        return;
+    }
+    cutOff.insert(reply, QStringLiteral("redirect to %1 refused for").arg(target.toString().left(200)));
+    reply->abort();
+}
+
+void NetworkConnector::checkPace()
+{
+    const qint64 now = nowMs();
+    bool downloading = false;
+    const QList<QNetworkReply *> inFlight = replies.keys();
+    for (QNetworkReply *reply : inFlight) {
+        const auto it = replies.constFind(reply);
+        if (it == replies.cend() || !it->download || cutOff.contains(reply))
+            continue;
+        downloading = true;
+        const qint64 deadline = it->startedMs + paceGraceMs + it->received * 1000 / minBytesPerSecond;
+        if (now > deadline) {
+            cutOff.insert(reply, QStringLiteral("download slower than %1 bytes a second from").arg(minBytesPerSecond));
+            reply->abort();
+        }
+    }
+    if (!downloading)
+        paceTimer->stop();
 }
 
 ConnectionId NetworkConnector::refuse(const QUrl &url, const QString &reason)
@@ -164,7 +243,8 @@ ConnectionId NetworkConnector::refuse(const QUrl &url, const QString &reason)
 
 void NetworkConnector::replyFinished(QNetworkReply *reply)
 {
-    const ConnectionId id = replies.take(reply);
+    const Tracked tracked = replies.take(reply);
+    const ConnectionId id = tracked.id;
     if (id == 0)
         return;
     reply->deleteLater();
@@ -172,15 +252,16 @@ void NetworkConnector::replyFinished(QNetworkReply *reply)
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
     // The whole answer can arrive before its progress is reported.
-    const bool tooBig = oversized.remove(reply) || reply->bytesAvailable() > maxAnswerBytes;
-    const bool error = tooBig || reply->error() != QNetworkReply::NoError || status < 200 || status > 299;
+    QString cutReason = cutOff.take(reply);
+    if (cutReason.isEmpty() && reply->bytesAvailable() > tracked.limit)
+        cutReason = QStringLiteral("answer larger than %1 bytes from").arg(tracked.limit);
+    const bool error =
+        !cutReason.isEmpty() || reply->error() != QNetworkReply::NoError || status < 200 || status > 299;
     if (error) {
-        // Nothing here cancels a tracked reply but the size limit and the
-        // transfer timeout.
-        if (tooBig)
-            qWarning().noquote() << "Network Error" << QStringLiteral("answer larger than %1 bytes from %2")
-                                                           .arg(maxAnswerBytes)
-                                                           .arg(reply->url().toString().left(200));
+        // Nothing here cancels a tracked reply but this layer's own checks
+        // and the transfer timeout.
+        if (!cutReason.isEmpty())
+            qWarning().noquote() << "Network Error" << cutReason << reply->url().toString().left(200);
         else if (reply->error() == QNetworkReply::OperationCanceledError)
             qWarning().noquote() << "Network Error" << reply->errorString()
                                  << QStringLiteral("(no transfer for %1 ms)").arg(reply->request().transferTimeout());
@@ -201,7 +282,7 @@ void NetworkConnector::abortAll()
     const QList<QNetworkReply *> inFlight = replies.keys();
     replies.clear();
     refusals.clear();
-    oversized.clear();
+    cutOff.clear();
     for (QNetworkReply *reply : inFlight) {
         disconnect(reply, nullptr, this, nullptr);
         reply->abort();

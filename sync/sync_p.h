@@ -5,9 +5,13 @@
 
 #include "engine.h"
 
+#include <QHash>
+#include <QPair>
 #include <QString>
 #include <QUrl>
 #include <QVariantMap>
+
+class MultipartFormData;
 
 namespace sync_internal {
 
@@ -22,17 +26,46 @@ extern QString sentSession;
 extern bool renewalRetry;
 // Set by stopSync: nothing commits until the engine starts again.
 extern bool syncStopped;
+// The lowest local id whose counter is known to be on disk: a create below
+// it waits until a flush has written the counter, so that a crash can never
+// hand the same local id to another item. 0 before the first flush.
+extern Id counterOnDisk;
+// Uncommitted set rows whose file cannot go yet (too big, unreadable), with
+// the file they held: they keep no fast commit mode until the member changes.
+extern QHash<QPair<int, int>, QString> heldBackFiles;
 
 // Addresses in file members of answers longer than this are refused.
 constexpr int maxFileAddressLength = 1024;
 // The placeholder of a file member whose file is still to be downloaded.
 extern const QString downloadingPlaceholder;
 
+// The password hash goes only with a log-in (no session held); afterwards
+// the session alone names the user.
+void addCredentials(MultipartFormData &form);
+
+// An id of an answer entry: a whole number (or its text) above 0.
+bool serverIdOf(const QVariant &value, Id *out);
+// A value as a log line shows it.
+QString shortText(const QVariant &value);
+// Set while an answer is read or applied outside a commit.
+extern bool answerBusy;
+
+// The tree with every date-time as ISO 8601 text in UTC with milliseconds
+// and its offset, the form in which date-times travel.
+QVariant withUtcTimes(const QVariant &value);
+
 // Endpoint of every engine request: the server option "server", else the
 // default server base address + "/tavrin-engine".
 QUrl engineEndpoint();
-// Whether any local change waits for a commit.
+// Whether any local change waits for a commit and can go with it (held-back
+// files do not count).
 bool changesPending();
+// This store's random, persistent id, made and flushed on first use; the
+// service keys the local ids of creates by it.
+QString storeId();
+// Writes the local id counter to disk when a create below counterOnDisk
+// waits. False when the flush failed.
+bool persistIdCounter();
 // A file address the client may fetch: http or https, with a host, at most
 // maxFileAddressLength characters.
 bool isAcceptableFileAddress(const QString &text);

@@ -123,7 +123,7 @@ void TavrinConnector::commit()
 {
     if (syncStopped || !Database::isOpen())
         return;
-    if (commitConnection != 0) {
+    if (commitConnection != 0 || answerBusy) {
         commitAgain = true;
         return;
     }
@@ -151,6 +151,8 @@ void TavrinConnector::commit()
         }
     }
 
+    // Creates leave only once their ids can never be handed out again.
+    persistIdCounter();
     commitConnection = sendCommit();
 }
 
@@ -158,7 +160,7 @@ void TavrinConnector::scheduleCommit(int ms)
 {
     if (syncStopped || !Database::isOpen() || !commitTimer)
         return;
-    if (isCommitRunning() || ms < 1)
+    if (isCommitRunning() || answerBusy || ms < 1)
         return;
     const QDateTime current = QDateTime::currentDateTime();
     int delay = ms;
@@ -208,6 +210,7 @@ void TavrinConnector::forgetCommitInFlight()
     QMutexLocker lock(&storeMutex);
     sentRows.clear();
     sentCreates.clear();
+    heldBackFiles.clear();
 }
 
 void TavrinConnector::stopSync()
@@ -241,10 +244,14 @@ void TavrinConnector::networkFinished(ConnectionId id, bool error, const QByteAr
     finishDownload(id, error, answer);
     finishExec(id, error, answer);
     if (id == commitConnection && id != 0) {
-        commitConnection = 0;
-        if (syncStopped || sentGeneration != commitGeneration || !Database::isOpen())
+        if (syncStopped || sentGeneration != commitGeneration || !Database::isOpen()) {
+            commitConnection = 0;
             return;
-        finishCommit(error, answer);
+        }
+        if (error)
+            finishCommit(true);
+        else
+            readAnswer(answer, [this] { finishCommit(false); });
     }
 }
 
@@ -378,13 +385,7 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
     MultipartFormData form;
     bool ok = form.addField(QStringLiteral("action"), QStringLiteral("exec"));
     form.addField(QStringLiteral("version"), engineVersion());
-    form.addField(QStringLiteral("mail"), optionValue(QStringLiteral("mail")).toString());
-    form.addField(QStringLiteral("hash"), optionValue(QStringLiteral("hash")).toString());
-    const QString session = optionValue(QStringLiteral("session")).toString();
-    if (!session.isEmpty()) {
-        form.addField(QStringLiteral("session"), session);
-        form.addField(QStringLiteral("session_key"), optionValue(QStringLiteral("session_key")).toString());
-    }
+    addCredentials(form);
     ok = ok && form.addField(QStringLiteral("method"), method);
     for (auto it = parameters.cbegin(); ok && it != parameters.cend(); ++it) {
         if (reserved.contains(it.key())) {
@@ -392,7 +393,7 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
             ok = false;
             break;
         }
-        const QVariant &value = it.value();
+        const QVariant value = withUtcTimes(it.value());
         const QString text = value.typeId() == QMetaType::QString ? value.toString() : JsonCodec::serialize(value);
         ok = form.addField(it.key(), text);
     }

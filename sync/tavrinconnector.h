@@ -37,6 +37,12 @@ public:
     // skipped; the good ones still apply. False when the text is not a JSON
     // object.
     bool applyCommitAnswer(const QByteArray &answer);
+    // The same the way a commit's answer is applied: read on the thread pool,
+    // then applied in slices that return to the event loop in between;
+    // answerAppliedSignal follows. No commit starts meanwhile. False (nothing
+    // done) while a commit or another answer is under way.
+    bool applyCommitAnswerInSlices(const QByteArray &answer);
+    static bool isApplyingAnswer();
 
     // Fetches the next queued file address when fewer than five downloads
     // are in flight; at most one per call.
@@ -99,12 +105,19 @@ signals:
     // A commit ended; emitted once its answer has been applied (or its
     // failure counted), so that a receiver may commit again at once.
     void commitFinishedSignal(bool ok);
+    // applyCommitAnswerInSlices is done; false when the text was no JSON object.
+    void answerAppliedSignal(bool ok);
 
 private:
     TavrinConnector();
 
     ConnectionId sendCommit();
-    void finishCommit(bool error, const QByteArray &answer);
+    // The answer of the commit in flight: read, then applied in slices;
+    // commitConnection stays set until endCommit, so no commit interleaves.
+    void readAnswer(const QByteArray &answer, std::function<void()> done);
+    void finishCommit(bool error);
+    void applyNextSlice();
+    void endCommit(int code);
     void finishDownload(ConnectionId id, bool error, const QByteArray &answer);
     void finishExec(ConnectionId id, bool error, const QByteArray &answer);
 };

@@ -25,10 +25,9 @@ class TestShooter : public QObject
 private slots:
     void init();
     void cleanup();
-    // First: the offscreen desktop is black only until other windows were
-    // painted on it.
-    void emptyGrabTellsTheUser_data();
     void emptyGrabTellsTheUser();
+    void unreadableGrabs_data();
+    void unreadableGrabs();
     void dragChoosesRectangle_data();
     void dragChoosesRectangle();
     void cancelLeavesNothing_data();
@@ -53,6 +52,7 @@ QImage TestShooter::desktopPart(const QRect &area)
 void TestShooter::init()
 {
     qunsetenv("XDG_SESSION_TYPE");
+    qunsetenv("WAYLAND_DISPLAY");
     receiver.pictures.clear();
     window.setGeometry(100, 100, 300, 200);
     window.show();
@@ -199,20 +199,11 @@ void TestShooter::clickWithoutDragKeepsWaiting()
     QCOMPARE(picture.pixelColor(100, 50), painted.pixelColor(300, 250));
 }
 
-void TestShooter::emptyGrabTellsTheUser_data()
-{
-    QTest::addColumn<QString>("platform");
-    QTest::newRow("Wayland") << QStringLiteral("wayland");
-    QTest::newRow("X11 reading black under Wayland") << QStringLiteral("xcb");
-}
-
 void TestShooter::emptyGrabTellsTheUser()
 {
     // What a Wayland session gives: nothing to show, so a message instead
     // of a black picture, and the windows come back.
-    QFETCH(QString, platform);
-    qputenv("XDG_SESSION_TYPE", "wayland");
-    auto *shooter = new Shooter(ScreenGrabber::forPlatform(platform));
+    auto *shooter = new Shooter(ScreenGrabber::forPlatform(QStringLiteral("wayland")));
     QObject::connect(shooter, &Shooter::shot, &receiver, &Receiver::onShoot);
     QSignalSpy finished(shooter, &Shooter::finished);
     shooter->start(false);
@@ -223,7 +214,36 @@ void TestShooter::emptyGrabTellsTheUser()
     QVERIFY(message);
     QVERIFY(message->text().contains(QLatin1String("could not be captured")));
     message->close();
-    qunsetenv("XDG_SESSION_TYPE");
+}
+
+void TestShooter::unreadableGrabs_data()
+{
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<QString>("session");
+    QTest::addColumn<QColor>("colour");
+    QTest::addColumn<bool>("unreadable");
+
+    QTest::newRow("X11 desktop") << "xcb" << "x11" << QColor(Qt::black) << false;
+    QTest::newRow("X11 under Wayland, black") << "xcb" << "wayland" << QColor(Qt::black) << true;
+    QTest::newRow("X11 under Wayland, dark but seen") << "xcb" << "wayland" << QColor(0, 0, 1) << false;
+    QTest::newRow("other platform in Wayland, black") << "offscreen" << "wayland" << QColor(Qt::black) << false;
+}
+
+void TestShooter::unreadableGrabs()
+{
+    QFETCH(QString, platform);
+    QFETCH(QString, session);
+    QFETCH(QColor, colour);
+    QFETCH(bool, unreadable);
+    qputenv("XDG_SESSION_TYPE", session.toLatin1());
+    QPixmap first(64, 48);
+    first.fill(Qt::black);
+    QPixmap second(32, 32);
+    second.fill(colour);
+    const QList<ScreenGrab> grabs{{QRect(0, 0, 64, 48), first}, {QRect(64, 0, 32, 32), second}};
+    QCOMPARE(isUnreadableGrab(grabs, platform), unreadable);
+    QVERIFY(isUnreadableGrab({}, platform));
+    QVERIFY(isUnreadableGrab({{QRect(0, 0, 64, 48), QPixmap()}}, platform));
 }
 
 QTEST_MAIN(TestShooter)

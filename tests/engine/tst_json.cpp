@@ -206,6 +206,40 @@ private slots:
         QVERIFY(sink.startsWith("kept:"));
     }
 
+    // Streamed lists reach the sink element by element, objects as their
+    // members; the rest of the object comes back as parse would give it.
+    void streamedListsMatchTheTree()
+    {
+        const QString text = "{set:[{id:1 member:a value:[2]},{id:2,id:3},7] /*c*/ x:{y:1}, remove:[5 6]}";
+        QList<QVariant> seen;
+        bool ok = false;
+        const QVariant head = JsonCodec::parseStreaming(text, {"set", "remove"},
+                                                        [&](const QString &key, JsonCodec::StreamedElement &element) {
+                                                            QVariantMap members;
+                                                            for (const auto &[name, value] : element.members)
+                                                                members.insert(name, value);
+                                                            seen.append(QVariant(QVariantList{
+                                                                key, element.isObject ? QVariant(members) : element.value}));
+                                                        },
+                                                        &ok);
+        QVERIFY(ok);
+        QCOMPARE(head, QVariant(QVariantMap{{"x", QVariantMap{{"y", 1LL}}}}));
+        const QVariantMap tree = JsonCodec::parse(text).toMap();
+        QVariantList expected;
+        for (const QString key : {"set", "remove"}) {
+            for (const QVariant &element : tree.value(key).toList())
+                expected.append(QVariant(QVariantList{key, element}));
+        }
+        QCOMPARE(JsonCodec::serialize(seen), JsonCodec::serialize(expected));
+
+        // A fault after streamed elements fails the whole text.
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("JSON ERROR"));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(".*"));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("JSON ERROR END"));
+        JsonCodec::parseStreaming("{set:[1,2] x:}", {"set"}, [](const QString &, JsonCodec::StreamedElement &) {}, &ok);
+        QVERIFY(!ok);
+    }
+
     void failureIsLogged()
     {
         const LogCapture log;

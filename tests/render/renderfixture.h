@@ -1,7 +1,7 @@
 #pragma once
 
 // A real store in a temporary folder with the engine bound to it, and helpers
-// that write screenshots and annotation rows as the editor does.
+// that write rows as the editor does and read the stored pictures back.
 
 #include "database.h"
 #include "dirtyskrins.h"
@@ -16,34 +16,27 @@
 #include <QImageReader>
 #include <QThreadPool>
 
-class RenderStore
+struct RenderStore
 {
-public:
     RenderStore()
     {
         registerEngineTypes();
         TavrinConnector::create();
-        // Nothing here talks to a server: a requested commit only emits.
-        TavrinConnector::stopSync();
-        QString error;
-        opened = Database::open(folder.path(), &error);
-        if (!opened)
-            qWarning("store did not open: %s", qPrintable(error));
+        TavrinConnector::stopSync(); // a requested commit only emits
+        opened = Database::open(folder.path());
         bindTables();
     }
-
     ~RenderStore()
     {
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::sendPostedEvents();
         Database::close();
     }
-
     TempStore folder;
     bool opened = false;
 };
 
-// A new row of `table` with the members, "parent" written last as the editor does.
+// A new row of `table` with the members, "parent" written last.
 inline Id addRow(const QString &table, Id parent, const QVariantMap &members)
 {
     const Id id = createItem(table);
@@ -68,14 +61,13 @@ inline QString storedPicture(const QImage &image)
     return Database::storeNewFile(encoded(image), QStringLiteral(".png"));
 }
 
-// The stored file of a screenshot member, decoded; null when absent.
+// The stored file a screenshot member names, decoded, and its format.
 inline QImage storedImage(Id skrin, const char *member, QByteArray *format = nullptr)
 {
-    const QByteArray bytes = Database::fileData(getMember(skrin, QLatin1String(member)).toString());
     QBuffer buffer;
-    buffer.setData(bytes);
+    buffer.setData(Database::fileData(getMember(skrin, QLatin1String(member)).toString()));
     buffer.open(QIODevice::ReadOnly);
     if (format)
         *format = QImageReader::imageFormat(&buffer);
-    return QImage::fromData(bytes);
+    return QImage::fromData(buffer.data());
 }

@@ -6,6 +6,9 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -15,7 +18,6 @@ using StatusCode = QHttpServerResponder::StatusCode;
 
 const QByteArray jsonType = QByteArrayLiteral("application/json");
 constexpr int nestingDepth = 5000;
-constexpr qint64 hugeBodySize = 2 * 1024 * 1024;
 
 bool isIdMember(const QString &member)
 {
@@ -170,18 +172,25 @@ const TestServer::Item *TestServer::liveItem(qint64 id) const
     return it != items.end() && it->removedSequence == 0 ? &*it : nullptr;
 }
 
-qint64 TestServer::newItem(qint64 user, const QString &type, const QString &sessionId)
+qint64 TestServer::newItem(qint64 user, const QString &type, const QString &origin)
 {
-    items.insert(nextItemId, Item{user, type, {}, ++sequence, sessionId, 0, {}});
+    items.insert(nextItemId, Item{user, type, {}, ++sequence, origin, 0, {}});
     return nextItemId++;
 }
 
+// Sets take effect in the order they arrive, whatever the clients' clocks say.
 void TestServer::applySet(Item &item, const QString &member, const QJsonValue &value, const QDateTime &modified,
-                          const QString &sessionId)
+                          const QString &origin)
 {
-    Member &slot = item.members[member];
-    if (!slot.modified.isValid() || modified >= slot.modified)
-        slot = Member{value, modified, ++sequence, sessionId};
+    item.members[member] = Member{value, modified, ++sequence, origin};
+}
+
+QJsonObject TestServer::setEntry(qint64 id, const QString &member, const Member &held)
+{
+    return QJsonObject{{QStringLiteral("id"), id},
+                       {QStringLiteral("member"), member},
+                       {QStringLiteral("value"), held.value},
+                       {QStringLiteral("modified"), held.modified.toUTC().toString(Qt::ISODateWithMs)}};
 }
 
 qint64 TestServer::createItem(const QString &mail, const QString &type, const QVariantMap &members)
@@ -253,6 +262,10 @@ QByteArray TestServer::fileData(const QString &address) const
 void TestServer::handleFile(const QString &name, const QHttpServerRequest &request, QHttpServerResponder &&responder)
 {
     received.append(record(request));
+    if (!fileRedirect.isEmpty()) {
+        responder.write({{"Location", fileRedirect.toUtf8()}}, StatusCode::TemporaryRedirect);
+        return;
+    }
     const Fault current = downloadFault.take();
     const auto it = files.constFind(name);
     if (current == Fault::None && (request.method() != QHttpServerRequest::Method::Get || it == files.constEnd()))
@@ -285,6 +298,10 @@ void TestServer::handleEngine(const QHttpServerRequest &httpRequest, QHttpServer
     bool formOk = false;
     const Request request = record(httpRequest, &formOk);
     received.append(request);
+    if (!redirect.isEmpty()) {
+        responder.write({{"Location", redirect.toUtf8()}}, StatusCode::TemporaryRedirect);
+        return;
+    }
     if (httpRequest.method() != QHttpServerRequest::Method::Post || !formOk) {
         responder.write("expected a multipart/form-data POST", "text/plain", StatusCode::BadRequest);
         return;
@@ -335,12 +352,43 @@ void TestServer::respond(QHttpServerResponder &&responder, QByteArray body, cons
         body = open + ",\"padding\":" + QByteArray(nestingDepth, '[') + QByteArray(nestingDepth, ']') + '}';
         break;
     case Fault::Huge:
-        body = open + ",\"padding\":\"" + QByteArray(std::max<qint64>(0, hugeBodySize - body.size() - 16), 'x') + "\"}";
+        body = open + ",\"padding\":\"" + QByteArray(std::max<qint64>(0, hugeSize - body.size() - 16), 'x') + "\"}";
         break;
     case Fault::None:
         break;
     }
     responder.write(body, type);
+}
+
+QString TestServer::slowFileAddress(int n)
+{
+    if (!slowServer) {
+        slowServer = new QTcpServer(this);
+        slowServer->listen(QHostAddress::LocalHost, 0);
+        connect(slowServer, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = slowServer->nextPendingConnection()) {
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    socket->readAll();
+                    if (socket->property("answering").toBool())
+                        return;
+                    socket->setProperty("answering", true);
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 100\r\n\r\n");
+                    // The timer goes with the socket when the client hangs up.
+                    auto *timer = new QTimer(socket);
+                    connect(timer, &QTimer::timeout, socket, [socket, timer, sent = 0]() mutable {
+                        socket->write("x", 1);
+                        if (++sent == 100) {
+                            timer->stop();
+                            socket->disconnectFromHost();
+                        }
+                    });
+                    timer->start(200);
+                });
+            }
+        });
+    }
+    return QStringLiteral("http://127.0.0.1:%1/slow/%2.png").arg(slowServer->serverPort()).arg(n);
 }
 
 QJsonObject TestServer::process(const Request &request)
@@ -357,7 +405,7 @@ QJsonObject TestServer::process(const Request &request)
         if (user == users.end() || user->second.isEmpty())
             return {{QStringLiteral("result"), 2}};
         sessionId = randomHex(8);
-        session = sessions.insert(sessionId, Session{randomHex(16), user - users.begin() + 1, {}});
+        session = sessions.insert(sessionId, Session{randomHex(16), user - users.begin() + 1});
     }
 
     QJsonObject result{{QStringLiteral("result"), 1}};
@@ -386,10 +434,13 @@ QJsonObject TestServer::processCommit(const Request &request, const QString &ses
     const QJsonArray creates = parseArray(field("create"), &ok);
     const QJsonArray sets = parseArray(field("set"), &ok);
     const QJsonArray removes = parseArray(field("remove"), &ok);
-    // Changes are accepted only under a session the client already holds:
-    // the session keys its local ids.
+    // Changes are accepted only under a session the client already holds,
+    // and from a client store that names itself: the store keys its local ids.
+    const QString store = field("store");
+    // Who made a change: the client store (changes are sent to every other).
+    const QString origin = store.isEmpty() ? sessionId : store;
     const bool changes = !creates.isEmpty() || !sets.isEmpty() || !removes.isEmpty() || !request.files.isEmpty();
-    if (!ok || (newSession && changes))
+    if (!ok || (changes && (newSession || store.isEmpty())))
         return {{QStringLiteral("result"), 1}};
 
     bool stateOk = false;
@@ -398,97 +449,122 @@ QJsonObject TestServer::processCommit(const Request &request, const QString &ses
         since = 0;
 
     // Creates first, so that sets and removes of this commit can name them.
+    // A local id known with another type is refused: it is not the same item.
+    QHash<qint64, Translation> &known = translations[store];
     QJsonObject translate;
     for (const QJsonValue &entry : creates) {
         const qint64 local = jsonId(entry[QLatin1String("id")]);
         const QString type = entry[QLatin1String("type")].toString();
         if (local >= 0 || !isValidName(type))
             continue;
-        qint64 &serverId = session.translations[local];
-        if (serverId == 0)
-            serverId = newItem(session.user, type, sessionId);
-        translate.insert(QString::number(local), serverId);
+        Translation &translation = known[local];
+        if (translation.serverId == 0)
+            translation = Translation{newItem(session.user, type, origin), type};
+        else if (translation.type != type)
+            continue;
+        translate.insert(QString::number(local), translation.serverId);
     }
 
-    // Ids as the client sent them: its local ids map through the session.
-    const auto resolve = [&session](qint64 id) { return id < 0 ? session.translations.value(id) : id; };
+    // Ids as the client sent them: its local ids map through its store.
+    const auto resolve = [&known](qint64 id) { return id < 0 ? known.value(id).serverId : id; };
     const auto ownItem = [this, &session](qint64 id) {
         Item *item = liveItem(id);
         return item && item->user == session.user ? item : nullptr;
     };
+    QJsonArray corrections;
     for (const QJsonValue &set : sets) {
         const qint64 sentId = jsonId(set[QLatin1String("id")]);
         const QString member = set[QLatin1String("member")].toString();
-        Item *item = ownItem(resolve(sentId));
+        const qint64 id = resolve(sentId);
+        Item *item = ownItem(id);
         if (!item || !isValidName(member) || member == QLatin1String("id"))
             continue;
         QJsonValue value = set[QLatin1String("value")];
+        bool refused = false;
         if (isIdMember(member) && value.isDouble()) {
-            const qint64 id = resolve(jsonId(value));
-            if (id == 0 && value.toInteger() != 0)
-                continue;
-            value = id;
+            const qint64 target = resolve(jsonId(value));
+            refused = target == 0 && value.toInteger() != 0;
+            value = target;
         }
-        if (isFileMember(member) && !value.toString().isEmpty()) {
+        if (!refused && isFileMember(member) && !value.toString().isEmpty()) {
             const auto part = request.files.constFind(QStringLiteral("file:%1:%2").arg(sentId).arg(member));
-            if (part == request.files.constEnd())
-                continue;
-            const qsizetype dot = part->fileName.lastIndexOf(u'.');
-            value = storeFile(part->data, dot >= 0 ? part->fileName.mid(dot) : QString());
+            refused = part == request.files.constEnd();
+            if (!refused) {
+                const qsizetype dot = part->fileName.lastIndexOf(u'.');
+                value = storeFile(part->data, dot >= 0 ? part->fileName.mid(dot) : QString());
+            }
         }
-        applySet(*item, member, value, parseTime(set[QLatin1String("modified")].toString()), sessionId);
+        if (!refused)
+            applySet(*item, member, value, parseTime(set[QLatin1String("modified")].toString()), origin);
+        else if (item->members.contains(member)) // the client must come back to what is held here
+            corrections.append(setEntry(id, member, item->members.value(member)));
     }
     for (const QJsonValue &entry : removes) {
         if (Item *item = ownItem(resolve(jsonId(entry)))) {
             item->removedSequence = ++sequence;
-            item->removedBy = sessionId;
+            item->removedBy = origin;
         }
     }
 
     // Hostile entries the test asked for go into this answer.
     for (auto it = injectedTranslations.begin(); it != injectedTranslations.end(); ++it)
         translate.insert(it.key(), it.value());
-    QJsonObject result{{QStringLiteral("result"), 0}, {QStringLiteral("translate"), translate},
-                       {QStringLiteral("state"), sequence}};
-    addChanges(result, session.user, since, sessionId);
+    QJsonObject result{{QStringLiteral("result"), 0}, {QStringLiteral("translate"), translate}};
+    addChanges(result, session.user, since, origin);
+    QJsonArray answerSets = result.value(QStringLiteral("set")).toArray();
+    for (const QJsonValue &correction : std::as_const(corrections))
+        answerSets.append(correction);
+    result.insert(QStringLiteral("set"), answerSets);
     for (auto it = injectedMembers.begin(); it != injectedMembers.end(); ++it)
         result.insert(it.key(), it.value());
     injectedTranslations = injectedMembers = {};
     return result;
 }
 
-void TestServer::addChanges(QJsonObject &answer, qint64 user, qint64 since, const QString &sessionId)
+void TestServer::addChanges(QJsonObject &answer, qint64 user, qint64 since, const QString &origin)
 {
-    QJsonArray creates, sets, removes;
+    std::vector<Change> changes;
     for (auto item = items.begin(); item != items.end(); ++item) {
         if (item->user != user)
             continue;
         // What the asking session can know of: items that existed at its
         // state, and the ones it created itself.
-        const bool known = item->createdSequence <= since || item->createdBy == sessionId;
+        const bool known = item->createdSequence <= since || item->createdBy == origin;
         if (item->removedSequence != 0) {
-            if (item->removedSequence > since && item->removedBy != sessionId && known)
-                removes.append(item.key());
+            if (item->removedSequence > since && item->removedBy != origin && known)
+                changes.push_back({item->removedSequence, QStringLiteral("remove"), item.key()});
             continue;
         }
         if (!known)
-            creates.append(QJsonObject{{QStringLiteral("id"), item.key()}, {QStringLiteral("type"), item->type}});
+            changes.push_back({item->createdSequence, QStringLiteral("create"),
+                               QJsonObject{{QStringLiteral("id"), item.key()}, {QStringLiteral("type"), item->type}}});
         for (auto it = item->members.begin(); it != item->members.end(); ++it) {
-            if (known && (it->sequence <= since || it->session == sessionId))
+            if (known && (it->sequence <= since || it->origin == origin))
                 continue;
-            sets.append(QJsonObject{{QStringLiteral("id"), item.key()},
-                                    {QStringLiteral("member"), it.key()},
-                                    {QStringLiteral("value"), it->value},
-                                    {QStringLiteral("modified"), it->modified.toString(Qt::ISODateWithMs)}});
+            changes.push_back({it->sequence, QStringLiteral("set"), setEntry(item.key(), it.key(), *it)});
         }
     }
+    // In the order they were made (each has its own sequence number): the
+    // next poll, sent with the last one of a page, takes up the rest.
+    std::sort(changes.begin(), changes.end(),
+              [](const Change &a, const Change &b) { return a.sequence < b.sequence; });
+    qint64 state = sequence;
+    size_t end = changes.size();
+    if (pageSize > 0 && end > size_t(pageSize)) {
+        end = size_t(pageSize);
+        state = changes.at(end - 1).sequence;
+        answer.insert(QStringLiteral("more"), true);
+    }
+    QHash<QString, QJsonArray> lists;
+    for (size_t i = 0; i < end; ++i)
+        lists[changes.at(i).list].append(changes.at(i).entry);
     for (const QJsonValue &entry : std::exchange(injectedCreates, {}))
-        creates.append(entry);
+        lists[QStringLiteral("create")].append(entry);
     for (const QJsonValue &entry : std::exchange(injectedSets, {}))
-        sets.append(entry);
-    answer.insert(QStringLiteral("create"), creates);
-    answer.insert(QStringLiteral("set"), sets);
-    answer.insert(QStringLiteral("remove"), removes);
+        lists[QStringLiteral("set")].append(entry);
+    for (const char *list : {"create", "set", "remove"})
+        answer.insert(QLatin1String(list), lists.value(QLatin1String(list)));
+    answer.insert(QStringLiteral("state"), state);
 }
 
 // ---- switches -----------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include <vector>
 
 class QHttpServer;
+class QTcpServer;
 class QHttpServerRequest;
 class QHttpServerResponder;
 
@@ -42,7 +43,7 @@ public:
         Malformed,    // 200 with a truncated JSON text
         Empty,        // 200 with an empty body
         DeeplyNested, // 200 with a valid answer padded with arrays nested 5,000 levels deep
-        Huge,         // 200 with a valid answer padded to 2 MB
+        Huge,         // 200 with a valid answer padded to 2 MB (or setHugeSize)
         Http500,      // status 500 whose body looks like a valid answer (or is the file)
         Hang,         // no answer, ever
     };
@@ -107,6 +108,18 @@ public:
     // Answers {"result": code} and applies nothing; -1 switches it off.
     void setForcedResult(int code, int times = -1);
 
+    // Forgets every session, as after their expiry: the next request with
+    // one gets result 2 unless it brings the mail and hash.
+    void expireSessions() { sessions.clear(); }
+    // Engine requests are answered with a 307 redirect to `location` (empty:
+    // off); file addresses with one to `fileLocation`.
+    void setRedirect(const QString &location) { redirect = location; }
+    void setFileRedirect(const QString &location) { fileRedirect = location; }
+    // At most this many changes ("create", "set", "remove" entries) per
+    // answer; the rest follow with "more" over later polls.
+    void setPageSize(int entries) { pageSize = entries; }
+    void setHugeSize(qint64 bytes) { hugeSize = bytes; }
+
     // Holds engine answers back (the request has been processed) until
     // releaseHeldAnswers(), so that a test can act while a commit is in flight.
     void setHoldAnswers(bool on) { holdAnswers = on; }
@@ -120,6 +133,9 @@ public:
     void injectSet(const QJsonValue &id, const QString &member, const QJsonValue &value);
     // Replaces (or adds) a top-level member of the next commit answer.
     void injectAnswerMember(const QString &key, const QJsonValue &value) { injectedMembers.insert(key, value); }
+    // The address of a file on a second loopback port that sends its 100
+    // bytes one every 200 ms (a slow file server); `n` tells addresses apart.
+    QString slowFileAddress(int n);
     // File addresses a client must never fetch or read: other schemes, relative
     // addresses, an address over 1,024 characters on this very server.
     QStringList hostileFileAddresses() const;
@@ -153,7 +169,7 @@ private:
         QJsonValue value;
         QDateTime modified;
         qint64 sequence = 0;
-        QString session; // who set it last; empty: the server itself
+        QString origin; // the client store that set it last; empty: the server itself
     };
     struct Item
     {
@@ -161,7 +177,7 @@ private:
         QString type;
         QMap<QString, Member> members;
         qint64 createdSequence = 0;
-        QString createdBy;
+        QString createdBy; // client store
         qint64 removedSequence = 0; // 0: alive
         QString removedBy;
     };
@@ -169,7 +185,18 @@ private:
     {
         QString key;
         qint64 user = 0;
-        QHash<qint64, qint64> translations; // local id -> server id
+    };
+    struct Translation
+    {
+        qint64 serverId = 0;
+        QString type;
+    };
+    // One change an answer can carry, in the order the service made it.
+    struct Change
+    {
+        qint64 sequence = 0;
+        QString list; // "create", "set" or "remove"
+        QJsonValue entry;
     };
     using Responder = std::unique_ptr<QHttpServerResponder>;
 
@@ -178,14 +205,18 @@ private:
     Request record(const QHttpServerRequest &request, bool *formOk = nullptr);
     QJsonObject process(const Request &request);
     QJsonObject processCommit(const Request &request, const QString &sessionId, Session &session, bool newSession);
-    void addChanges(QJsonObject &answer, qint64 user, qint64 since, const QString &sessionId);
+    // The changes after `since` that the client store has not made, at most a
+    // page of them; the answer's "state" is the last one sent.
+    void addChanges(QJsonObject &answer, qint64 user, qint64 since, const QString &origin);
+
     void respond(QHttpServerResponder &&responder, QByteArray body, const QByteArray &type, Fault fault);
     QString storeFile(const QByteArray &data, const QString &suffix);
-    qint64 newItem(qint64 user, const QString &type, const QString &sessionId);
+    qint64 newItem(qint64 user, const QString &type, const QString &origin);
     const Item *liveItem(qint64 id) const;
     Item *liveItem(qint64 id) { return const_cast<Item *>(std::as_const(*this).liveItem(id)); }
     void applySet(Item &item, const QString &member, const QJsonValue &value, const QDateTime &modified,
-                  const QString &sessionId);
+                  const QString &origin);
+    static QJsonObject setEntry(qint64 id, const QString &member, const Member &held);
 
     QHttpServer *http = nullptr;
     quint16 serverPort = 0;
@@ -193,6 +224,8 @@ private:
     QMap<qint64, Item> items;
     QList<std::pair<QString, QString>> users; // mail, hash; the id is the place + 1
     QHash<QString, Session> sessions;
+    // Creates are remembered per client store: store id -> local id -> item.
+    QHash<QString, QHash<qint64, Translation>> translations;
     QHash<QString, QByteArray> files;
     QHash<QString, ExecHandler> execHandlers;
     qint64 nextItemId = 1000;
@@ -205,6 +238,11 @@ private:
     Switch<Fault> downloadFault;
     Switch<std::optional<int>> forcedResult;
     bool holdAnswers = false;
+    QString redirect;
+    QString fileRedirect;
+    int pageSize = 20000;
+    qint64 hugeSize = 2 * 1024 * 1024;
+    QTcpServer *slowServer = nullptr;
     std::vector<std::pair<Responder, QJsonObject>> held;
     std::vector<Responder> hanging;
 

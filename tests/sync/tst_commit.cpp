@@ -8,6 +8,8 @@
 #include "imagecache.h"
 
 #include <QDir>
+#include <QJsonObject>
+#include <QWindow>
 
 using namespace synctest;
 
@@ -38,6 +40,18 @@ class TestCommit : public QObject, SyncCase
             server->setFileMember(id, "file", files.value(id));
         }
         return commitOnce() ? files : QMap<qint64, QByteArray>();
+    }
+
+    // A held-back file keeps no fast commit mode: with a window shown and
+    // nothing else to send, the mode check polls every 20 s.
+    bool pollsSlowlyWithAWindowShown()
+    {
+        QWindow window;
+        window.show();
+        setCommitHurry(false);
+        lastServerChange = QDateTime();
+        TavrinConnector::instance()->commitModeCheck();
+        return isAnyWindowVisible() && commitModeDelayMs == 20000;
     }
 
 private slots:
@@ -116,6 +130,7 @@ private slots:
         QVERIFY(onServer > 0);
         QVERIFY(server->member(onServer, "file").toString().isEmpty());
         QCOMPARE(rowsWhere("uncommitted_set", "member", "file").size(), 1);
+        QVERIFY(pollsSlowlyWithAWindowShown());
     }
 
     void remoteChangesArriveByPollWithoutEcho()
@@ -199,6 +214,107 @@ private slots:
         QVERIFY(syncAll());
         QVERIFY(!optionValue("session").toString().isEmpty());
         QCOMPARE(server->itemIds("skrin").size(), 2);
+    }
+
+    // The password hash goes with log-ins only. A create whose answer was
+    // lost, sent again after its session expired, still makes one item: the
+    // service keys creates by the client's store, not by its session.
+    void expiredSessionLeaksAndDuplicatesNothing()
+    {
+        const Id skrin = createItem("skrin");
+        setMember(skrin, "title", "once");
+        server->setFault(TestServer::Fault::Http500, 1, true);
+        QVERIFY(!commitOnce());
+        QCOMPARE(server->itemIds("skrin").size(), 1);
+        server->expireSessions();
+        QVERIFY(!commitOnce()); // refused: the session is gone
+        QVERIFY(syncAll());
+        const QList<qint64> skrins = server->itemIds("skrin");
+        QCOMPARE(skrins.size(), 1);
+        QCOMPARE(tempIdToServerId.value(skrin), skrins.first());
+        QCOMPARE(server->member(skrins.first(), "title").toString(), "once");
+
+        AnswerReceiver receiver;
+        server->setExecHandler("ping", [](const TestServer::Request &, qint64) { return QJsonObject(); });
+        TavrinConnector::instance()->exec(&receiver, SLOT(onAnswer(QVariantMap)), "ping");
+        QTRY_COMPARE(receiver.answers.size(), 1);
+        int logIns = 0;
+        for (const TestServer::Request &request : server->requests()) {
+            const bool withSession = request.fields.contains("session");
+            QCOMPARE(request.fields.contains("hash"), !withSession);
+            QCOMPARE(request.fields.contains("mail"), !withSession);
+            logIns += withSession ? 0 : 1;
+            if (request.fields.value("action") == "commit")
+                QCOMPARE(request.fields.value("store"), optionValue("store_id").toString());
+        }
+        QCOMPARE(logIns, 2); // the first one and the one after the expiry
+        QVERIFY(optionValue("store_id").toString().size() >= 32);
+    }
+
+    // The service takes sets in the order they arrive: an edit from a clock
+    // 10 minutes slow still counts, and both sides show what it holds.
+    void slowClockStillChangesTheMember()
+    {
+        const Id skrin = createItem("skrin");
+        setMember(skrin, "title", "first");
+        QVERIFY(syncAll());
+        const Id onServer = tempIdToServerId.value(skrin);
+        server->setMember(onServer, "title", "theirs");
+        QVERIFY(commitOnce());
+        QCOMPARE(getMember(skrin, "title").toString(), "theirs");
+
+        setMember(skrin, "title", "mine");
+        {
+            QMutexLocker lock(&storeMutex);
+            const int row = Database::findRow(uncommittedSetTable, uncommittedSetMemberColumn, "title");
+            Database::setValue(uncommittedSetTable, row, uncommittedSetModifiedColumn,
+                               QDateTime::currentDateTime().addSecs(-600));
+        }
+        QVERIFY(syncAll());
+        QCOMPARE(server->member(onServer, "title").toString(), "mine");
+        QCOMPARE(getMember(skrin, "title").toString(), "mine");
+
+        // A pending local edit is not overwritten by an older arrival: it
+        // reaches the service after it and wins there.
+        server->setMember(onServer, "title", "theirs again");
+        setMember(skrin, "title", "mine again");
+        QVERIFY(syncAll());
+        QVERIFY(commitOnce());
+        QCOMPARE(server->member(onServer, "title").toString(), "mine again");
+        QCOMPARE(getMember(skrin, "title").toString(), "mine again");
+    }
+
+    // Date-times travel in UTC with their offset; both forms are read.
+    void dateTimesTravelWithTheirOffset()
+    {
+        const QDateTime created = QDateTime::currentDateTime();
+        const Id skrin = createItem("skrin");
+        setMember(skrin, "created", created);
+        QVERIFY(syncAll());
+        const Id onServer = tempIdToServerId.value(skrin);
+        const QString sent = server->member(onServer, "created").toString();
+        QVERIFY2(sent.endsWith('Z'), qPrintable(sent));
+        QCOMPARE(QDateTime::fromString(sent, Qt::ISODateWithMs), created);
+
+        const QDateTime at(QDate(2024, 5, 1), QTime(8, 0), Qt::UTC);
+        server->setMember(onServer, "created", "2024-05-01T10:00:00.000+02:00");
+        QVERIFY(commitOnce());
+        QCOMPARE(getMember(skrin, "created").toDateTime(), at);
+        server->setMember(onServer, "created", "2024-05-01T10:00:00.000");
+        QVERIFY(commitOnce());
+        QCOMPARE(getMember(skrin, "created").toDateTime(), QDateTime(QDate(2024, 5, 1), QTime(10, 0)));
+
+        // Parameters of remote calls too.
+        QString stamp;
+        server->setExecHandler("stamp", [&stamp](const TestServer::Request &request, qint64) {
+            stamp = request.fields.value("at");
+            return QJsonObject();
+        });
+        AnswerReceiver receiver;
+        TavrinConnector::instance()->exec(&receiver, SLOT(onAnswer(QVariantMap)), "stamp", {{"at", created}});
+        QTRY_COMPARE(receiver.answers.size(), 1);
+        QVERIFY2(stamp.endsWith('Z'), qPrintable(stamp));
+        QCOMPARE(QDateTime::fromString(stamp, Qt::ISODateWithMs), created);
     }
 
     void changeDuringCommitSurvivesTheAnswer()
@@ -328,6 +444,7 @@ private slots:
         QCOMPARE(server->member(onServer, "title").toString(), "big one");
         QVERIFY(server->member(onServer, "file").isNull());
         QCOMPARE(rowsOf("uncommitted_set"), 1); // the file waits
+        QVERIFY(pollsSlowlyWithAWindowShown());
 
         setLocalServerOption("file_limit", 1 << 20, -900001);
         QVERIFY(commitOnce());
@@ -395,6 +512,26 @@ private slots:
         for (auto it = files.begin(); it != files.end(); ++it)
             QCOMPARE(itemFileData(it.key(), "file"), it.value());
         QVERIFY(nothingPending()); // fetched files are not sent back
+    }
+
+    // Servers that send a byte at a time lose their slots once too slow; the
+    // download waiting behind them then goes.
+    void slowDownloadsGiveUpTheirSlots()
+    {
+        NetworkConnector::setDownloadPace(500, 1024);
+        QList<qint64> slow;
+        for (int i = 0; i < 5; ++i) {
+            slow.append(server->createItem(mail, "skrin"));
+            server->setMember(slow.last(), "file", server->slowFileAddress(i));
+        }
+        const QMap<qint64, QByteArray> files = remoteFiles(1);
+        for (const qint64 id : slow)
+            getMember(id, "file");
+        getMember(files.firstKey(), "file");
+        QCOMPARE(runningDownloads.size(), 5);
+        QTRY_COMPARE(itemFileData(files.firstKey(), "file"), files.first());
+        QCOMPARE(brokenDownloads.size(), 5);
+        NetworkConnector::setDownloadPace(0, 0);
     }
 
     void brokenAddressRestsThenReloads_data()

@@ -159,6 +159,41 @@ private slots:
         const ConnectionId normal = exchange(MultipartFormData());
         QCOMPARE(deliveries(spy, normal).size(), 1);
         QVERIFY(!deliveries(spy, normal).first().first);
+
+        // Engine answers stop at 16 MiB whatever the limit; downloads do not.
+        server->setHugeSize(NetworkConnector::maxEngineAnswerBytes + 1024);
+        server->setFault(TestServer::Fault::Huge, 1);
+        expectNetworkErrors(1);
+        QCOMPARE(deliveries(spy, exchange(MultipartFormData())), failedOnce);
+        server->setDownloadFault(TestServer::Fault::Huge, 1);
+        const ConnectionId file = net->get(QUrl(server->baseUrl() + "/files/none"));
+        QTRY_COMPARE(deliveries(spy, file).size(), 1);
+        QVERIFY(!deliveries(spy, file).first().first);
+    }
+
+    // A form never follows a redirect to another origin; a download follows
+    // one to another http(s) address only.
+    void redirectsAreChecked()
+    {
+        TestServer other;
+        QVERIFY(other.listen());
+        QSignalSpy spy(net, &NetworkConnector::finished);
+        server->setRedirect(other.endpoint());
+        MultipartFormData form;
+        QVERIFY(form.addField("hash", "secret"));
+        expectNetworkErrors(1);
+        QCOMPARE(deliveries(spy, exchange(form)), failedOnce);
+        QCOMPARE(other.requests().size(), 0);
+
+        other.addUser("a@example.org", "x");
+        const QString elsewhere = other.setFileMember(other.createItem("a@example.org", "skrin"), "file", "bytes");
+        server->setFileRedirect(elsewhere);
+        const ConnectionId followed = net->get(QUrl(server->baseUrl() + "/files/x.png"));
+        QTRY_COMPARE(deliveries(spy, followed), (Deliveries{{false, "bytes"}}));
+        server->setFileRedirect("file:///etc/passwd");
+        expectNetworkErrors(1);
+        const ConnectionId local = net->get(QUrl(server->baseUrl() + "/files/x.png"));
+        QTRY_COMPARE(deliveries(spy, local), failedOnce);
     }
 
     void hostileNamesAreRefused_data()

@@ -49,8 +49,8 @@ QVariantMap snapshot()
 // ---- client B --------------------------------------------------------------------------
 
 // Client B: this executable started with "--client <endpoint> <folder> <step>
-// [<id>]". Steps: "sync", "edit <id>", "dump" (each after a log-in and poll)
-// and "commit". B then ends, with exit code 0 when all went well.
+// [<id>]". Steps: "sync", "edit <id>", "pen", "dump" (each after a log-in and
+// poll) and "commit". B then ends, with exit code 0 when all went well.
 int runClient(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
@@ -64,8 +64,6 @@ int runClient(int argc, char *argv[])
     const QString step = arguments.value(4);
     if (step == "commit") { // its first request: the test holds the answer back and kills B
         setMember(createItem("skrin"), "title", "survives");
-        if (!Database::flush())
-            return 2;
         TavrinConnector::instance()->commit();
         return app.exec();
     }
@@ -80,6 +78,10 @@ int runClient(int argc, char *argv[])
         const Id own = createItem("skrin");
         setMember(own, "title", "from B");
         setMemberFile(own, "file", "bytes-of-B");
+        if (!syncAll())
+            return 2;
+    } else if (step == "pen") { // B adds an item after its restart
+        setMember(createItem("skrin_pen"), "data", "[1,2]");
         if (!syncAll())
             return 2;
     } else if (step == "dump") {
@@ -171,13 +173,20 @@ private slots:
         server->releaseHeldAnswers();
         QCOMPARE(server->itemIds("skrin").size(), 1);
 
-        // Started again on its folder, it sends the same commit: same id, no twin.
+        // Started again on its folder, it sends the same commit: same id, no
+        // twin. Nothing it did before the crash was flushed by hand, yet its
+        // next item gets a local id of its own, so a new server item.
+        QVERIFY(runOther(folder.path(), {"pen"}));
         const QVariantMap theirs = dumpOther(folder.path());
         const QList<qint64> skrins = server->itemIds("skrin");
+        const QList<qint64> pens = server->itemIds("skrin_pen");
         QCOMPARE(skrins.size(), 1);
+        QCOMPARE(pens.size(), 1);
         QCOMPARE(server->member(skrins.first(), "title").toString(), "survives");
-        // Its item now goes by the service's id.
-        QCOMPARE(theirs.keys(), QStringList{QString::number(skrins.first())});
+        QVERIFY(server->member(skrins.first(), "data").isNull());
+        QCOMPARE(server->member(pens.first(), "data").toString(), "[1,2]");
+        // Its items now go by the service's ids.
+        QCOMPARE(theirs.keys(), (QStringList{QString::number(skrins.first()), QString::number(pens.first())}));
         QCOMPARE(theirs.first().toMap().value("title").toString(), "survives");
     }
 };

@@ -1,0 +1,560 @@
+#include "commitanswer.h"
+
+#include "sync_p.h"
+
+#include "downloads.h"
+#include "engine_p.h"
+#include "engineglobals.h"
+#include "jsoncodec.h"
+#include "watcher.h"
+
+#include "database.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QMutexLocker>
+#include <QSqlField>
+
+#include <limits>
+
+using namespace engine_internal;
+using namespace sync_internal;
+
+namespace sync_internal {
+
+bool serverIdOf(const QVariant &value, Id *out)
+{
+    bool ok = false;
+    const Id id = isNullValue(value) ? 0 : idFromVariant(value, &ok);
+    if (!ok || id <= 0)
+        return false;
+    *out = id;
+    return true;
+}
+
+QString shortText(const QVariant &value)
+{
+    return value.toString().left(120);
+}
+
+} // namespace sync_internal
+
+namespace {
+
+const QString idName = QStringLiteral("id");
+constexpr int flushEveryChanges = 10000;
+
+// "table.column" of every column that holds date-times.
+const QSet<QString> &dateTimeColumnNames()
+{
+    static const QSet<QString> columns = [] {
+        QSet<QString> result;
+        const ParsedSchema schema = Database::schema();
+        for (const auto &[table, fields] : schema) {
+            for (const QSqlField &field : fields) {
+                if (field.metaType() == QMetaType::fromType<QDateTime>())
+                    result.insert(table + u'.' + field.name());
+            }
+        }
+        return result;
+    }();
+    return columns;
+}
+
+// Every (table, column) whose cells hold item ids: the id members of the
+// synced tables and of the engine's own bookkeeping tables.
+QList<QPair<int, int>> idColumns()
+{
+    QList<int> tables;
+    for (const QString &name : syncedTables)
+        tables.append(Database::tableId(name));
+    tables << itemsTable << uncommittedCreateTable << uncommittedSetTable << uncommittedRemoveTable
+           << downloadsTable << dirtSkrinTable << tooBigFilesTable;
+    QList<QPair<int, int>> result;
+    for (const int table : std::as_const(tables)) {
+        if (table < 0)
+            continue;
+        const QStringList columns = Database::columnNames(table);
+        for (int column = 0; column < columns.size(); ++column) {
+            if (isIdMember(columns.at(column)))
+                result.append({table, column});
+        }
+    }
+    return result;
+}
+
+// Rewrites every stored occurrence of the local ids to their server ids.
+// Indexed columns are read through their value index over the span of the
+// local ids (only local items hold ids in it), others in one pass. storeMutex
+// held.
+void rewriteIds(const QHash<Id, Id> &translation)
+{
+    if (translation.isEmpty())
+        return;
+    Id low = std::numeric_limits<Id>::max();
+    Id high = std::numeric_limits<Id>::min();
+    for (auto it = translation.cbegin(); it != translation.cend(); ++it) {
+        low = qMin(low, it.key());
+        high = qMax(high, it.key());
+    }
+    // Ids are stored as 64-bit integers, so the span holds exactly the cells
+    // from the lowest to the highest local id (not the many 0 and null cells
+    // just above the local ids).
+    const QVariant from(low);
+    const QVariant to(high);
+
+    const QList<QPair<int, int>> columns = idColumns();
+    for (const auto &[table, column] : columns) {
+        const RowCursor candidates = Database::hasColumnIndex(table, column)
+                                         ? Database::selectBetween(table, column, from, to)
+                                         : Database::allRows(table);
+        for (const int row : candidates.rows) {
+            bool ok = false;
+            const Id stored = idFromVariant(Database::value(table, row, column), &ok);
+            if (!ok)
+                continue;
+            const auto found = translation.constFind(stored);
+            if (found != translation.cend())
+                Database::setValue(table, row, column, QVariant(found.value()));
+        }
+    }
+
+    // A thumbnail job that claimed a screenshot under its local id must find
+    // its claim under the id the rows now carry.
+    QSet<ThumbnailClaim> claims;
+    for (const ThumbnailClaim &claim : std::as_const(thumbnailsInProgress))
+        claims.insert({claim.first, translation.value(claim.second, claim.second)});
+    thumbnailsInProgress = claims;
+}
+
+// The translations of the answer that are sound: a local id of a create in
+// flight, not translated before, to a positive id that no item has yet.
+QHash<Id, Id> validTranslations(const QVariant &entry)
+{
+    QHash<Id, Id> result;
+    if (isNullValue(entry))
+        return result;
+    if (entry.typeId() != QMetaType::QVariantMap) {
+        qWarning() << "Commit answer: ignored a \"translate\" that is not an object";
+        return result;
+    }
+    const QVariantMap map = entry.toMap();
+    QSet<Id> taken;
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        bool keyOk = false;
+        const Id local = it.key().trimmed().toLongLong(&keyOk);
+        if (!keyOk || !sentCreates.contains(local) || tempIdToServerId.contains(local)) {
+            qWarning() << "Commit answer: ignored the translation of" << it.key().left(60)
+                       << ": not a local id this commit created";
+            continue;
+        }
+        Id server = 0;
+        // An id whose removal waits here is taken too: that removal would
+        // strike the new item.
+        if (!serverIdOf(it.value(), &server) || taken.contains(server) || serverIdToTempId.contains(server)
+            || Database::findRow(itemsTable, itemsIdColumn, QVariant(server)) > 0
+            || Database::findRow(uncommittedRemoveTable, uncommittedRemoveIdColumn, QVariant(server)) > 0) {
+            qWarning() << "Commit answer: ignored the translation" << local << "->" << shortText(it.value())
+                       << ": not a new positive id";
+            continue;
+        }
+        taken.insert(server);
+        result.insert(local, server);
+    }
+    return result;
+}
+
+// Removes the rows the commit carried, except the records of creates the
+// answer did not translate (and of their members): those go again next time.
+void dropSentRows(const QHash<Id, Id> &translation)
+{
+    QSet<Id> untranslated;
+    for (const Id local : std::as_const(sentCreates)) {
+        if (!translation.contains(local))
+            untranslated.insert(local);
+    }
+    for (const TableRow &sent : std::as_const(sentRows)) {
+        int idColumn = -1;
+        if (sent.first == uncommittedCreateTable)
+            idColumn = uncommittedCreateIdColumn;
+        else if (sent.first == uncommittedSetTable)
+            idColumn = uncommittedSetIdColumn;
+        if (idColumn >= 0 && !untranslated.isEmpty()
+            && untranslated.contains(idFromVariant(Database::value(sent.first, sent.second, idColumn))))
+            continue;
+        Database::removeRow(sent.first, sent.second);
+    }
+    sentRows.clear();
+    sentCreates.clear();
+}
+
+// The sync state marker is kept as sent: a number or a short text.
+bool isPlainState(const QVariant &state)
+{
+    switch (state.typeId()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        return true;
+    case QMetaType::QString:
+        return state.toString().size() <= 64;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// A change the watchers hear of once storeMutex has been released. `before`
+// holds only the members some watcher looks at.
+struct CommitAnswer::Notice
+{
+    enum Kind { Created, Changed, Removed };
+    Kind kind;
+    Id id;
+    QString text; // type (Created, Removed) or member (Changed)
+    QVariantMap before; // shared by the notices of one item
+    QVariant value;
+    QVariant oldValue; // Changed
+};
+
+std::shared_ptr<CommitAnswer> CommitAnswer::read(const QByteArray &body)
+{
+    auto answer = std::make_shared<CommitAnswer>();
+    if (body.isEmpty())
+        return answer;
+    static const QStringList lists{QStringLiteral("create"), QStringLiteral("set"), QStringLiteral("remove")};
+    bool ok = false;
+    const QVariant top = JsonCodec::parseStreaming(
+        QString::fromUtf8(body), lists,
+        [&answer](const QString &key, JsonCodec::StreamedElement &entry) { answer->take(key, entry); }, &ok);
+    answer->object = ok && top.typeId() == QMetaType::QVariantMap;
+    if (answer->object) {
+        answer->members = top.toMap();
+    } else {
+        answer->creates.clear();
+        answer->sets.clear();
+        answer->removes.clear();
+    }
+    return answer;
+}
+
+void CommitAnswer::take(const QString &key, JsonCodec::StreamedElement &entry)
+{
+    if (key == QLatin1String("remove")) {
+        Id id = 0;
+        const QVariant value = entry.isObject ? QVariant() : entry.value;
+        if (serverIdOf(value, &id))
+            removes.push_back(id);
+        else
+            qWarning() << "Commit answer: ignored the removal of" << shortText(value) << ": not a server id";
+        return;
+    }
+    // An entry that is not an object has no members.
+    const QVariant idValue = entry.member(QLatin1StringView("id"));
+    Id id = 0;
+    const bool idOk = serverIdOf(idValue, &id);
+    if (key == QLatin1String("create")) {
+        const QString type = entry.member(QLatin1StringView("type")).toString();
+        if (idOk)
+            creates.push_back({id, type});
+        else
+            qWarning() << "Commit answer: ignored the create of" << shortText(idValue) << "as" << type.left(60)
+                       << ": not a server id and a synchronised type";
+        return;
+    }
+    if (!idOk) {
+        qWarning() << "Commit answer: ignored a set of" << shortText(idValue) << ": not a server id";
+        return;
+    }
+    const QString member = entry.member(QLatin1StringView("member")).toString();
+    QString &name = memberNames[member];
+    if (name.isNull())
+        name = member;
+    QVariant value;
+    for (auto &[field, held] : entry.members) {
+        if (field == QLatin1StringView("value"))
+            value = std::move(held);
+    }
+    sets.push_back({id, name, std::move(value)});
+}
+
+int CommitAnswer::resultCode() const
+{
+    bool ok = false;
+    const QVariant result = members.value(QStringLiteral("result"));
+    const qint64 code = result.typeId() == QMetaType::LongLong || result.typeId() == QMetaType::Int
+                            ? result.toLongLong(&ok)
+                            : -1;
+    return object && ok && code >= 0 && code <= 4 ? int(code) : 1;
+}
+
+bool CommitAnswer::hasMore() const
+{
+    const QVariant more = members.value(QStringLiteral("more"));
+    return more.typeId() == QMetaType::Bool && more.toBool();
+}
+
+bool CommitAnswer::applySlice(int budgetMs)
+{
+    if (phase == Phase::Done)
+        return true;
+    QList<Notice> notices;
+    watched = watchedMemberNames();
+    target = Target(); // the store and the watchers may have changed between slices
+    memberInfo.clear();
+    {
+        QMutexLocker lock(&storeMutex);
+        QElapsedTimer held;
+        held.start();
+        const qint64 budgetNs = qint64(budgetMs) * 1000000;
+        localSets = !Database::isEmpty(uncommittedSetTable);
+        localRemoves = !Database::isEmpty(uncommittedRemoveTable);
+        if (phase == Phase::Translations) {
+            applyTranslations(notices);
+            phase = Phase::Changes;
+        }
+        // The clock is read once per few entries.
+        for (int count = 0; phase == Phase::Changes; ++count) {
+            if ((count & 7) == 7 && held.nsecsElapsed() > budgetNs)
+                break;
+            if (!creates.empty()) {
+                applyCreate(creates.front(), notices);
+                creates.pop_front();
+            } else if (!sets.empty()) {
+                applySet(sets.front(), notices);
+                sets.pop_front();
+            } else if (!removes.empty()) {
+                applyRemove(removes.front(), notices);
+                removes.pop_front();
+            } else {
+                phase = Phase::State;
+            }
+        }
+        if (phase == Phase::State) {
+            const QVariant state = members.value(QStringLiteral("state"));
+            if (isPlainState(state))
+                setOption(QStringLiteral("state"), state);
+            else if (!isNullValue(state))
+                qWarning() << "Commit answer: ignored a \"state\" that is not a number or a short text";
+            phase = Phase::Done;
+        }
+        lockNs += held.nsecsElapsed();
+    }
+    // The writer thread copies what changed since its last flush while the
+    // tables are locked: asked more often, it never holds them long.
+    if (applied - appliedAtFlush >= flushEveryChanges) {
+        appliedAtFlush = applied;
+        Database::startSingleFlush();
+    }
+    for (const Notice &notice : std::as_const(notices)) {
+        switch (notice.kind) {
+        case Notice::Created:
+            notifyItemCreated(notice.id, notice.text);
+            break;
+        case Notice::Changed:
+            notifyMemberChanged(notice.id, notice.before, notice.text, notice.oldValue, notice.value);
+            break;
+        case Notice::Removed:
+            notifyItemRemoved(notice.id, notice.before);
+            break;
+        }
+    }
+    return phase == Phase::Done;
+}
+
+void CommitAnswer::applyTranslations(QList<Notice> &)
+{
+    // A change list that came as anything but an array was not streamed.
+    for (const char *list : {"create", "set", "remove"}) {
+        if (!isNullValue(members.value(QLatin1String(list))))
+            qWarning() << "Commit answer: ignored" << list << ": not a list";
+    }
+    const QHash<Id, Id> translation = validTranslations(members.value(QStringLiteral("translate")));
+    rewriteIds(translation);
+    for (auto it = translation.cbegin(); it != translation.cend(); ++it) {
+        tempIdToServerId.insert(it.key(), it.value());
+        serverIdToTempId.insert(it.value(), it.key());
+    }
+    dropSentRows(translation);
+}
+
+void CommitAnswer::applyCreate(const Create &entry, QList<Notice> &notices)
+{
+    const int table = syncedTables.contains(entry.type) ? tableOfType(entry.type) : -1;
+    if (table < 0) {
+        qWarning() << "Commit answer: ignored the create of" << entry.id << "as" << entry.type.left(60)
+                   << ": not a server id and a synchronised type";
+        return;
+    }
+    // Known already (a whole-account answer), or removed here and not yet
+    // committed: the local state stands.
+    const QVariant id(entry.id);
+    if (Database::findRow(itemsTable, itemsIdColumn, id) > 0
+        || (localRemoves && Database::findRow(uncommittedRemoveTable, uncommittedRemoveIdColumn, id) > 0))
+        return;
+    Database::insertRow(itemsTable, {{itemsIdColumn, id},
+                                     {itemsTypeColumn, QVariant(entry.type)},
+                                     {itemsOwnerColumn, QVariant(qint64(0))}});
+    Database::insertRow(table, {{columnOf(table, idName), id}});
+    target = Target();
+    notices.append({Notice::Created, entry.id, entry.type, {}, {}, {}});
+    ++applied;
+}
+
+const CommitAnswer::MemberInfo &CommitAnswer::infoOf(int table, const QString &member)
+{
+    const QPair<int, const void *> key(table, member.constData());
+    auto found = memberInfo.constFind(key);
+    if (found != memberInfo.cend())
+        return found.value();
+    MemberInfo info;
+    info.column = columnOf(table, member);
+    info.id = isIdMember(member);
+    info.file = isFileMember(member);
+    info.dateTime = dateTimeColumnNames().contains(Database::tableName(table) + u'.' + member);
+    info.watched = watched.contains(member);
+    return memberInfo.insert(key, info).value();
+}
+
+bool CommitAnswer::aimAt(Id id)
+{
+    if (target.id == id)
+        return target.table >= 0;
+    target = Target();
+    target.id = id;
+    const int itemsRow = Database::findRow(itemsTable, itemsIdColumn, QVariant(id));
+    if (itemsRow <= 0)
+        return false;
+    target.type = Database::value(itemsTable, itemsRow, itemsTypeColumn).toString();
+    target.table = tableOfType(target.type);
+    if (target.table < 0)
+        return false;
+    target.row = rowOfItem(target.table, id);
+    target.localSets = localSets && Database::findRow(uncommittedSetTable, uncommittedSetIdColumn, QVariant(id)) > 0;
+    for (const QString &name : std::as_const(watched)) {
+        int table = target.table;
+        int row = target.row;
+        int column = columnOf(table, name);
+        if (column < 0) {
+            table = itemsTable;
+            row = itemsRow;
+            column = columnOf(table, name);
+        }
+        if (column >= 0)
+            target.watchedBefore.insert(name, resolveMemberImpl(id, name, Database::value(table, row, column), false,
+                                                                false));
+    }
+    return true;
+}
+
+void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
+{
+    const Id id = entry.id;
+    const QString &member = entry.member;
+    const QVariant &value = entry.value;
+    const bool held = aimAt(id);
+    const int table = target.table;
+    const MemberInfo info = held ? infoOf(table, member) : MemberInfo();
+    const int column = info.column;
+    if (!held || member == idName || column < 0) {
+        if (!target.type.isEmpty())
+            qWarning() << "Commit answer: ignored a set of" << member.left(60) << "of item" << id
+                       << ": not a member that can be set";
+        return; // an item this client does not hold: nothing to change
+    }
+    if (value.typeId() == QMetaType::QVariantMap || value.typeId() == QMetaType::QVariantList) {
+        qWarning() << "Commit answer: ignored a set of" << member << "of item" << id << ": not a plain value";
+        return;
+    }
+    QVariant toStore = value;
+    if (info.id) {
+        bool ok = false;
+        const Id targetId = idFromVariant(value, &ok);
+        if (!ok || targetId < 0) {
+            qWarning() << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
+                       << ": not a server id";
+            return;
+        }
+        toStore = QVariant(targetId);
+    }
+    if (info.file && !isNullValue(value) && !value.toString().isEmpty()
+        && !isAcceptableFileAddress(value.toString())) {
+        qWarning() << "Commit answer: ignored" << member << "of item" << id
+                   << ": not an http(s) address of at most 1024 characters:" << shortText(value);
+        return;
+    }
+    if (info.dateTime && value.typeId() == QMetaType::QString && !value.toString().isEmpty()) {
+        // Either form: with an offset (UTC or another) or without (local time).
+        const QDateTime time = QDateTime::fromString(value.toString().trimmed(), Qt::ISODateWithMs);
+        if (!time.isValid()) {
+            qWarning() << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
+                       << ": not an ISO 8601 date-time";
+            return;
+        }
+        toStore = QVariant(time.toLocalTime());
+    }
+
+    // The service orders sets by their arrival: a local change of the member
+    // still to be sent reaches it later and wins there, so it stands here too.
+    if (target.localSets) {
+        RowCursor local = Database::select(uncommittedSetTable, uncommittedSetIdColumn, QVariant(id));
+        while (local.next()) {
+            if (cellEquals(Database::value(local, uncommittedSetMemberColumn), member))
+                return;
+        }
+    }
+
+    const int row = target.row;
+    const QVariant old = resolveMemberImpl(id, member, Database::value(table, row, column), false, false);
+    if (info.file) {
+        setFileMember(id, table, row, column, member, toStore, old, notices);
+    } else if (Database::setValue(table, row, column, toStore)) {
+        notices.append({Notice::Changed, id, member, target.watchedBefore, toStore, old});
+        ++applied;
+    }
+    if (info.watched)
+        target.watchedBefore.insert(member, resolveMemberImpl(id, member, Database::value(table, row, column), false, false));
+}
+
+void CommitAnswer::setFileMember(Id id, int table, int row, int column, const QString &member,
+                                 const QVariant &value, const QVariant &old, QList<Notice> &notices)
+{
+    const QString oldFile = Database::value(table, row, column).toString();
+    dropPendingDownloads(id, member);
+    const QString address = value.toString();
+    bool changed = true;
+    if (address.isEmpty()) {
+        changed = Database::setValue(table, row, column, value);
+    } else {
+        // A new address to fetch, even when the member waited for another one.
+        Database::insertRow(downloadsTable, {{downloadsUrlColumn, QVariant(address)},
+                                             {downloadsIdColumn, QVariant(id)},
+                                             {downloadsMemberColumn, QVariant(member)}});
+        Database::setValue(table, row, column, QVariant(downloadingPlaceholder));
+    }
+    if (oldFile != downloadingPlaceholder)
+        removeFileIfUnreferenced(oldFile);
+    if (changed) {
+        // Readers see a waiting file member as null until its file arrives.
+        notices.append({Notice::Changed, id, member, target.watchedBefore, address.isEmpty() ? value : QVariant(), old});
+        ++applied;
+    }
+}
+
+void CommitAnswer::applyRemove(Id id, QList<Notice> &notices)
+{
+    const QString type = storedItemType(id);
+    const int table = tableOfType(type);
+    if (table < 0)
+        return;
+    const QVariantMap before = readMembersLocked(id, watched);
+    target = Target();
+    removeStoredItemRows(id, type);
+    // Whatever was pending for it here is moot now.
+    removeRowsWithId(uncommittedSetTable, uncommittedSetIdColumn, id);
+    removeRowsWithId(uncommittedCreateTable, uncommittedCreateIdColumn, id);
+    removeRowsWithId(uncommittedRemoveTable, uncommittedRemoveIdColumn, id);
+    removeRowsWithId(tooBigFilesTable, tooBigFilesIdColumn, id);
+    notices.append({Notice::Removed, id, type, before, {}, {}});
+    ++applied;
+}
