@@ -143,7 +143,8 @@ void SkrinText::init()
     set(QStringLiteral("x"), member(QStringLiteral("x")));
     set(QStringLiteral("y"), member(QStringLiteral("y")));
     set(QStringLiteral("z"), member(QStringLiteral("z")));
-    applyText(member(QStringLiteral("data")));
+    // Colour and font before the text: each change lays the document out
+    // again, and an empty one costs nothing.
     setDefaultTextColor(color(QStringLiteral("color")));
     QFont font = this->font();
     font.setFamily(memberString(QStringLiteral("font_name")));
@@ -153,6 +154,7 @@ void SkrinText::init()
     font.setUnderline(member(QStringLiteral("font_underline")).toInt() != 0);
     font.setStrikeOut(member(QStringLiteral("font_strikeout")).toInt() != 0);
     setFont(font);
+    applyText(member(QStringLiteral("data")));
     setVisible(true);
 }
 

@@ -80,6 +80,16 @@ private slots:
         QCOMPARE(icon.pixel(dark), qRgba(0, 0, 255, 255));
     }
 
+    void liftedAboveThePictureWithoutAWrite()
+    {
+        const Id id = addPin(0);
+        env->open();
+        env->addRow("skrin_rectangle", {{"x", 0.0}, {"y", 0.0}, {"z", 5.0}, {"w", 9.0}, {"h", 9.0}, {"color", "#000000"}});
+        SkrinPin *pin = env->item<SkrinPin>(id);
+        QVERIFY(pin && pin->zValue() > 5.0);
+        QCOMPARE(getMember(id, "z").toDouble(), 1.0);
+    }
+
     void viewModePressOpensTheNote()
     {
         const Id id = addPin(0);
