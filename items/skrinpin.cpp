@@ -155,12 +155,14 @@ QVariant SkrinPin::itemChange(GraphicsItemChange change, const QVariant &value)
 
 void SkrinPin::init()
 {
-    set(QStringLiteral("x"), member(QStringLiteral("x")));
-    set(QStringLiteral("y"), member(QStringLiteral("y")));
-    set(QStringLiteral("z"), member(QStringLiteral("z")));
-    applyNoteText(member(QStringLiteral("data")));
-    noteItem->setVisible(member(QStringLiteral("opened")).toInt() != 0);
-    tintIcon(color(QStringLiteral("color")));
+    // One read of the row instead of one per member.
+    const QVariantMap row = readItem(id());
+    set(QStringLiteral("x"), row.value(QStringLiteral("x")));
+    set(QStringLiteral("y"), row.value(QStringLiteral("y")));
+    set(QStringLiteral("z"), row.value(QStringLiteral("z")));
+    applyNoteText(row.value(QStringLiteral("data")));
+    noteItem->setVisible(row.value(QStringLiteral("opened")).toInt() != 0);
+    tintIcon(variantToColor(row.value(QStringLiteral("color"))));
     placeNote();
     setVisible(true);
 }
