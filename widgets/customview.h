@@ -5,6 +5,8 @@
 
 #include <QGraphicsView>
 
+class CustomScene;
+
 class CustomView : public QGraphicsView
 {
     Q_OBJECT
@@ -38,5 +40,5 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
-    class CustomScene *customScene() const;
+    CustomScene *customScene() const;
 };

@@ -107,9 +107,7 @@ void CustomWidget::setState(int newState, bool immediately)
     if (newState < Shown || newState > Hidden)
         return;
     if (newState == fadeState) {
-        // Whether the panel is hidden is the panel's own state, known before
-        // any window is shown.
-        if (newState == Hidden && immediately && !isHidden())
+        if (newState == Hidden && immediately && isPanelVisible())
             jumpTo(opacityName, 0.0);
         return;
     }
@@ -127,6 +125,12 @@ void CustomWidget::setState(int newState, bool immediately)
     }
     if (newState == Hidden)
         hideTimer.start();
+}
+
+bool CustomWidget::isPanelVisible() const
+{
+    QWidget *parent = parentWidget();
+    return parent ? isVisibleTo(parent) : isVisible();
 }
 
 void CustomWidget::restartHideTimer()

@@ -32,6 +32,9 @@ public:
     QColor borderColor() const { return frameColor; }
     int state() const { return fadeState; }
     bool isHideTimerActive() const { return hideTimer.isActive(); }
+    // Whether the panel is meant to show: true for a panel not hidden whose
+    // window has not been shown yet (isVisible() is false then).
+    bool isPanelVisible() const;
 
     void setGradient(const QColor &top, const QColor &bottom);
     void setBorder(bool rounded, double width, const QColor &colour);
