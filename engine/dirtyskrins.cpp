@@ -115,6 +115,21 @@ void endSkrinThumbnail(Id skrin, const QDateTime &modified)
     thumbnailsInProgress.remove(ThumbnailClaim(modified, storedId));
 }
 
+QDateTime skrinDirtyTime(Id skrin)
+{
+    QMutexLocker lock(&storeMutex);
+    if (dirtSkrinTable < 0)
+        return QDateTime();
+    return markTime(Database::lookupValue(dirtSkrinTable, dirtSkrinIdColumn, QVariant(toServerId(skrin)),
+                                          dirtSkrinModifiedColumn));
+}
+
+void releaseSkrinThumbnail(Id skrin, const QDateTime &modified)
+{
+    QMutexLocker lock(&storeMutex);
+    thumbnailsInProgress.remove(ThumbnailClaim(modified, toServerId(skrin)));
+}
+
 QSet<Id> tooBigItemIds()
 {
     QMutexLocker lock(&storeMutex);

@@ -25,5 +25,10 @@ QDateTime beginSkrinThumbnail(Id skrin, bool *alreadyClaimed);
 // Clears the mark if it still has the time `modified` (a mark renewed since
 // stays), and releases the claim (modified, skrin).
 void endSkrinThumbnail(Id skrin, const QDateTime &modified);
+// The time of the screenshot's mark; null without one.
+QDateTime skrinDirtyTime(Id skrin);
+// Releases the claim (modified, skrin) and keeps the mark whatever its time,
+// for a renderer that could not finish and leaves the work to a later one.
+void releaseSkrinThumbnail(Id skrin, const QDateTime &modified);
 // Items with a file the sync engine held back as too big.
 QSet<Id> tooBigItemIds();

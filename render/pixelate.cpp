@@ -61,7 +61,12 @@ void pixelateUnderMask(QPainter *target, const QImage &source, const QRect &area
     // The average reads raw 32-bit pixels; other formats are converted once.
     const bool raw = source.format() == QImage::Format_ARGB32_Premultiplied
         || source.format() == QImage::Format_ARGB32 || source.format() == QImage::Format_RGB32;
-    const QImage pixels = raw ? source : source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // No second reference to a raw source: the caller may be painting on it,
+    // and a shared image would be copied whole on the next write.
+    QImage converted;
+    if (!raw)
+        converted = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage &pixels = raw ? source : converted;
     const QColor page = pageColor();
     const int W = std::min(pixels.width(), area.right() + 1);
     const int H = std::min(pixels.height(), area.bottom() + 1);

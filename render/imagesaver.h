@@ -1,0 +1,25 @@
+#pragma once
+
+// Encodes one picture into the file store on the thread pool (started by
+// saveImageAsync). When the encoder fails, nothing is stored, no commit is
+// requested and the picture stays in the image cache under its name.
+
+#include <QImage>
+#include <QRunnable>
+#include <QString>
+
+class ImageSaver : public QRunnable
+{
+public:
+    // `format` is a Qt image format name ("JPEG", "PNG").
+    ImageSaver(const QImage &image, const QString &file, bool commitAfter, const QString &format, int quality);
+
+    void run() override;
+
+private:
+    QImage image;
+    QString file;
+    bool commitAfter;
+    QString format;
+    int quality;
+};

@@ -1,0 +1,58 @@
+#pragma once
+
+// Painting of stored annotation rows without scene items, for the renderer.
+// A row is the QVariantMap of its members (readItem) plus "type" = its table.
+// Coordinates are item coordinates: the caller translates the painter to the
+// row's x, y. Values from the row are clamped to the paint limits first, so a
+// hostile row paints what it can and never stalls the painter.
+
+#include <QFont>
+#include <QImage>
+#include <QLineF>
+#include <QPen>
+#include <QRectF>
+#include <QStringList>
+#include <QVariantMap>
+
+class QPainter;
+
+// The annotation tables in the order a screenshot's rows are gathered.
+QStringList annotationTables();
+
+// Row readers.
+QColor colorFromRow(const QVariantMap &row); // "" or missing: transparent
+QPen penFromRow(const QVariantMap &row);     // pen_size 0.1 or less: no pen
+QLineF lineFromRow(const QVariantMap &row);
+QRectF rectFromRow(const QVariantMap &row);
+QFont textFontFromRow(const QVariantMap &row);
+
+// A row's rectangle in item coordinates by its type: what its painting can
+// cover. A null rectangle for pins and unknown types.
+QRectF rowRect(const QVariantMap &row);
+QRectF polygonRowBounds(const QVariantMap &row);
+QRectF textRowBounds(const QVariantMap &row);
+
+void paintPenRow(QPainter *painter, const QVariantMap &row);
+void paintMarkerRow(QPainter *painter, const QVariantMap &row);
+void paintTextRow(QPainter *painter, const QVariantMap &row);
+// Pixelates the canvas under a blur row. `rowOnCanvas` is where the row's
+// origin lies in canvas pixels; the painter must be painting on `canvas`.
+void paintBlurRow(QPainter *painter, const QVariantMap &row, const QImage &canvas, const QPointF &rowOnCanvas);
+
+// How an image row's picture was found.
+enum class RowImageState {
+    Loaded,  // decoded (from the image cache or the file store)
+    Pending, // no bytes yet: the file is still downloading or not written
+    Broken,  // bytes that do not decode as a picture
+};
+// The row's picture from the image cache, else decoded from the file store.
+QImage loadRowImage(const QVariantMap &row, RowImageState *state = nullptr);
+// Draws the row's source rectangle of `image` into its w x h rectangle. True
+// when that is the picture as it is: w x h equal to the picture's size and the
+// source rectangle the whole picture.
+bool paintImageRow(QPainter *painter, const QVariantMap &row, const QImage &image);
+bool paintImageRow(QPainter *painter, const QVariantMap &row);
+
+// Paints a row of any type but "skrin_image" (which needs its picture) and
+// pins (which are notes, not part of the picture).
+void paintRow(QPainter *painter, const QVariantMap &row, const QImage &canvas, const QPointF &rowOnCanvas);

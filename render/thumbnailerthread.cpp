@@ -1,0 +1,279 @@
+#include "thumbnailerthread.h"
+
+#include "database.h"
+#include "dirtyskrins.h"
+#include "imagecache.h"
+#include "imageencoding.h"
+#include "imagejobs.h"
+#include "pagecolor.h"
+#include "paintlimits.h"
+#include "renderlog.h"
+#include "rowpainting.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QSemaphore>
+#include <QThreadPool>
+
+#include <algorithm>
+
+namespace {
+constexpr int storedQuality = 85;
+const QString imageTable = QStringLiteral("skrin_image");
+
+// Serialises the check of the mark with the writing of a result, so an older
+// job can never write after a newer one has.
+QMutex resultMutex;
+
+struct Row
+{
+    double z = 0;
+    QVariantMap members;
+    QImage image; // image rows: the decoded picture
+};
+
+struct Gathered
+{
+    QList<Row> rows;
+    QRectF bounds;
+    QString soleFile;
+    bool soleImage = false;
+    bool waitingForFile = false;
+};
+
+struct EncodedPicture
+{
+    QString member;
+    QImage image;     // null: the member takes the name before it
+    QByteArray bytes;
+};
+
+// True while an image row waits for bytes: its file downloads, or was named
+// but is not in the file store yet. A row that never had a file is not waited for.
+bool waitsForFile(Id id, const QVariantMap &row, RowImageState state)
+{
+    if (state != RowImageState::Pending)
+        return false;
+    if (!row.value(QStringLiteral("file")).toString().isEmpty())
+        return true;
+    return !readItem(id, true).value(QStringLiteral("file")).toString().isEmpty();
+}
+
+Gathered gather(Id skrinId)
+{
+    Gathered result;
+    bool onlyImages = true;
+    for (const QString &table : annotationTables()) {
+        WatchFilter filter;
+        filter.insert(QStringLiteral("parent"), QVariant(qint64(skrinId)));
+        filter.insert(QStringLiteral("type"), table);
+        const QList<Id> ids = findItems(filter);
+        if (table != imageTable && !ids.isEmpty())
+            onlyImages = false;
+        for (const Id id : ids) {
+            Row row;
+            row.members = readItem(id);
+            if (row.members.isEmpty())
+                continue; // removed meanwhile
+            row.members.insert(QStringLiteral("type"), table);
+            row.z = finiteReal(row.members.value(QStringLiteral("z")));
+            if (table == imageTable) {
+                RowImageState state = RowImageState::Loaded;
+                row.image = loadRowImage(row.members, &state);
+                if (waitsForFile(id, row.members, state)) {
+                    result.waitingForFile = true;
+                    return result;
+                }
+                if (state == RowImageState::Broken)
+                    qCWarning(lcRender) << "picture of row" << id << "does not decode; painted as missing";
+                if (ids.size() == 1) {
+                    result.soleFile = row.members.value(QStringLiteral("file")).toString();
+                    result.soleImage = true;
+                }
+            }
+            const QPointF at(clampCoordinate(finiteReal(row.members.value(QStringLiteral("x")))),
+                             clampCoordinate(finiteReal(row.members.value(QStringLiteral("y")))));
+            result.bounds = result.bounds.united(rowRect(row.members).translated(at));
+            result.rows.append(row);
+        }
+    }
+    result.soleImage = result.soleImage && onlyImages;
+    // Equal z keeps the gathering order, as the editor stacks its items.
+    std::stable_sort(result.rows.begin(), result.rows.end(),
+                     [](const Row &a, const Row &b) { return a.z < b.z; });
+    return result;
+}
+
+// Paints the rows; false when an image was not drawn as it is.
+bool paintRows(QImage *canvas, const Gathered &gathered)
+{
+    bool natural = true;
+    QPainter painter(canvas);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+    painter.fillRect(canvas->rect(), pageColor());
+    for (const Row &row : gathered.rows) {
+        const QPointF onCanvas(clampCoordinate(finiteReal(row.members.value(QStringLiteral("x"))))
+                                   - gathered.bounds.left(),
+                               clampCoordinate(finiteReal(row.members.value(QStringLiteral("y"))))
+                                   - gathered.bounds.top());
+        painter.resetTransform();
+        painter.translate(onCanvas);
+        if (row.members.value(QStringLiteral("type")).toString() == imageTable) {
+            if (!paintImageRow(&painter, row.members, row.image))
+                natural = false;
+        } else {
+            paintRow(&painter, row.members, *canvas, onCanvas);
+        }
+    }
+    return natural;
+}
+
+// One thumbnail of `image` fitting s x s; wide or tall pictures are cropped
+// around their centre to a ratio of 1.3 first.
+QImage makeThumbnail(const QImage &image, int s)
+{
+    const double w = image.width(), h = image.height();
+    const double ratio = std::max(w / h, h / w);
+    if (ratio < 1.3)
+        return image.scaled(s, s, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QRect crop = image.rect();
+    if (crop.width() > crop.height())
+        crop.setWidth(int(crop.height() * 1.3));
+    else
+        crop.setHeight(int(crop.width() * 1.3));
+    crop.moveCenter(image.rect().center());
+    if (image.depth() % 8 != 0)
+        return image.copy(crop).scaled(s, s, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // Scale straight from the picture's memory: a copy of the crop would cost
+    // as much again as the scaling of a 4K canvas.
+    const uchar *origin = image.constBits() + qsizetype(crop.top()) * image.bytesPerLine()
+                        + qsizetype(crop.left()) * (image.depth() / 8);
+    const QImage view(origin, crop.width(), crop.height(), image.bytesPerLine(), image.format());
+    return view.scaled(s, s, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// The thumbnails, largest first. False when an encode failed.
+bool makeThumbnails(const QImage &canvas, const char *format, QList<EncodedPicture> *thumbnails)
+{
+    QList<int> sizes = thumbnailSizes();
+    std::sort(sizes.begin(), sizes.end(), std::greater<int>());
+    QImage current = canvas;
+    for (const int s : std::as_const(sizes)) {
+        EncodedPicture picture;
+        picture.member = thumbnailMember(s);
+        if (!current.isNull() && (s < current.width() || s < current.height())) {
+            current = makeThumbnail(current, s);
+            picture.image = current;
+            if (!encodeImage(current, format, storedQuality, &picture.bytes))
+                return false;
+        }
+        thumbnails->append(picture);
+    }
+    return true;
+}
+
+QString storePicture(const QImage &image, const QByteArray &bytes)
+{
+    const QString name = Database::newFileName(QStringLiteral(".jpg"));
+    Database::setFileData(name, bytes);
+    cacheImage(name, image);
+    return name;
+}
+} // namespace
+
+ThumbnailerThread::ThumbnailerThread(Id skrinId, bool commitAfter, const QByteArray &format)
+    : skrinId(skrinId)
+    , commitAfter(commitAfter)
+    , format(format)
+{
+    setAutoDelete(true);
+}
+
+void ThumbnailerThread::run()
+{
+    bool claimed = false;
+    const QDateTime mark = beginSkrinThumbnail(skrinId, &claimed);
+    if (claimed)
+        return; // another job renders this very mark; this one holds no claim
+    bool success = false;
+    if (render(mark, &success) == Outcome::KeepMark)
+        releaseSkrinThumbnail(skrinId, mark);
+    else
+        endSkrinThumbnail(skrinId, mark);
+    if (commitAfter && success)
+        requestCommit();
+}
+
+ThumbnailerThread::Outcome ThumbnailerThread::render(const QDateTime &mark, bool *success)
+{
+    if (!isItemOfType(skrinId, QStringLiteral("skrin")))
+        return Outcome::Done;
+    const Gathered gathered = gather(skrinId);
+    if (gathered.waitingForFile) {
+        qCDebug(lcRender) << "screenshot" << skrinId << "waits for a picture file";
+        return Outcome::KeepMark;
+    }
+
+    const QSize size(qRound(gathered.bounds.width()), qRound(gathered.bounds.height()));
+    QImage canvas;
+    if (!size.isEmpty()) {
+        if (!isCanvasSizeAllowed(size)) {
+            qCWarning(lcRender) << "screenshot" << skrinId << "asks for a canvas of" << size
+                                << "beyond the limits; its files are kept";
+            return Outcome::Done;
+        }
+        canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        if (canvas.isNull()) {
+            qCWarning(lcRender) << "no memory for a canvas of" << size << "for screenshot" << skrinId;
+            return Outcome::KeepMark;
+        }
+    }
+    bool soleImage = gathered.soleImage;
+    if (!canvas.isNull() && !paintRows(&canvas, gathered))
+        soleImage = false;
+
+    // The thumbnails are made beside the picture's encode when the pool has
+    // a thread to spare; both only read the canvas.
+    QList<EncodedPicture> thumbnails;
+    bool thumbnailsOk = false;
+    QSemaphore thumbnailsDone;
+    const auto thumbnailWork = [&] {
+        thumbnailsOk = makeThumbnails(canvas, format.constData(), &thumbnails);
+        thumbnailsDone.release();
+    };
+    if (canvas.isNull() || !QThreadPool::globalInstance()->tryStart(thumbnailWork))
+        thumbnailWork();
+    QByteArray pictureBytes;
+    const bool pictureOk = soleImage || canvas.isNull()
+                        || encodeImage(canvas, format.constData(), storedQuality, &pictureBytes);
+    thumbnailsDone.acquire();
+    if (!pictureOk || !thumbnailsOk) {
+        qCWarning(lcRender) << "encoding the picture of screenshot" << skrinId << "as" << format << "failed";
+        return Outcome::KeepMark;
+    }
+
+    QMutexLocker lock(&resultMutex);
+    if (skrinDirtyTime(skrinId) != mark) {
+        qCDebug(lcRender) << "screenshot" << skrinId << "changed while rendering; a newer job writes";
+        return Outcome::Done;
+    }
+    QString name = gathered.soleFile;
+    if (!soleImage)
+        name = canvas.isNull() ? QString() : storePicture(canvas, pictureBytes);
+    setMember(skrinId, QStringLiteral("file"), name);
+    for (const EncodedPicture &thumbnail : std::as_const(thumbnails)) {
+        if (!thumbnail.image.isNull())
+            name = storePicture(thumbnail.image, thumbnail.bytes);
+        setMember(skrinId, thumbnail.member, name);
+    }
+    const QRectF &bounds = gathered.bounds;
+    if (bounds.width() != 0 || bounds.height() != 0) {
+        setMember(skrinId, QStringLiteral("x"), bounds.left());
+        setMember(skrinId, QStringLiteral("y"), bounds.top());
+        setMember(skrinId, QStringLiteral("w"), bounds.width());
+        setMember(skrinId, QStringLiteral("h"), bounds.height());
+        *success = true;
+    }
+    return Outcome::Done;
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+// A real store in a temporary folder with the engine bound to it, and helpers
+// that write screenshots and annotation rows as the editor does.
+
+#include "database.h"
+#include "dirtyskrins.h"
+#include "engine.h"
+#include "imagecache.h"
+#include "tavrinconnector.h"
+#include "tempstore.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QThreadPool>
+
+class RenderStore
+{
+public:
+    RenderStore()
+    {
+        registerEngineTypes();
+        TavrinConnector::create();
+        // Nothing here talks to a server: a requested commit only emits.
+        TavrinConnector::stopSync();
+        QString error;
+        opened = Database::open(folder.path(), &error);
+        if (!opened)
+            qWarning("store did not open: %s", qPrintable(error));
+        bindTables();
+    }
+
+    ~RenderStore()
+    {
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+        Database::close();
+    }
+
+    TempStore folder;
+    bool opened = false;
+};
+
+// A new row of `table` with the members, "parent" written last as the editor does.
+inline Id addRow(const QString &table, Id parent, const QVariantMap &members)
+{
+    const Id id = createItem(table);
+    for (auto it = members.cbegin(); it != members.cend(); ++it)
+        setMember(id, it.key(), it.value());
+    setMember(id, QStringLiteral("parent"), QVariant(qint64(parent)));
+    return id;
+}
+
+inline QByteArray encoded(const QImage &image, const char *format = "PNG")
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// A picture in the file store (not in the image cache) and its name.
+inline QString storedPicture(const QImage &image)
+{
+    return Database::storeNewFile(encoded(image), QStringLiteral(".png"));
+}
+
+// The stored file of a screenshot member, decoded; null when absent.
+inline QImage storedImage(Id skrin, const char *member, QByteArray *format = nullptr)
+{
+    const QByteArray bytes = Database::fileData(getMember(skrin, QLatin1String(member)).toString());
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    if (format)
+        *format = QImageReader::imageFormat(&buffer);
+    return QImage::fromData(bytes);
+}
