@@ -1,5 +1,6 @@
 #include "skrinline.h"
 
+#include "dot.h"
 #include "itemchange_p.h"
 #include "paintcache_p.h"
 #include "paintlimits.h"
@@ -26,7 +27,7 @@ SkrinLine::SkrinLine(Id id, SkrinHost *skrin)
     hide();
     setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsScenePositionChanges);
     setDotCount(3);
-    setDotKind(Middle, 2);
+    setDotKind(Middle, Dot::Cross);
     for (int i = Begin; i <= Middle; ++i)
         setDotCursor(i, Qt::SizeAllCursor);
     watchMembers(QStringLiteral("x,y,z,begin_x,begin_y,end_x,end_y,pen_size,color"));

@@ -76,11 +76,11 @@ private slots:
         QVERIFY(boxOf(scene, pinRow)->isVisible()); // pins are not part of the picture
         QCOMPARE(boxOf(scene, after)->scene(), &scene);
 
-        // A row reported twice still has one item; a row whose table has no
-        // kind is passed over.
+        // A row reported twice still has one item; a row for which no item
+        // can be built is passed over.
         scene.onItemPlus(after);
         QCOMPARE(scene.items().size(), 3);
-        setSkrinItemMaker(rectangle, nullptr);
+        setSkrinItemMaker(rectangle, [](Id, Skrin *) { return nullptr; });
         OpenStore::newRow(rectangle, skrin, 0, 0, 4);
         setSkrinItemMaker(rectangle, [](Id id, Skrin *s) { return new TestBox(id, s); });
         QCOMPARE(scene.annotationItems().size(), 3);

@@ -53,21 +53,7 @@ private slots:
         QVERIFY(!SkrinBlur::findSceneCache(scene));
     }
 
-    void blocksMixTheColoursBelow()
-    {
-        // Stripes one pixel high, alternating black and white: each block
-        // averages them, so the band shows neither.
-        ItemScene shot;
-        shot.open();
-        for (int i = 0; i < 40; i += 2)
-            shot.addRow("skrin_rectangle", {{"x", 100}, {"y", 100 + i}, {"z", 1}, {"w", 100}, {"h", 1}, {"color", "#000000"}});
-        shot.addRow("skrin_blur", {{"x", 110}, {"y", 120}, {"z", 5}, {"data", "[0,0,80,0]"}, {"pen_size", 20}});
-        const QImage image = shot.render();
-        const QColor mixed = image.pixelColor(shot.view->mapFromScene(QPointF(150, 120)));
-        QVERIFY2(mixed.red() > 60 && mixed.red() < 200 && mixed.red() == mixed.blue(), qPrintable(mixed.name()));
-    }
-
-    void withoutAScenePaintOnlyTheFrameIsDrawn()
+    void withoutAScenePaintNothingIsDrawn()
     {
         ItemScene shot;
         shot.open();
@@ -79,14 +65,8 @@ private slots:
         painter.translate(20, 20);
         QStyleOptionGraphicsItem option;
         blur->paint(&painter, &option, nullptr);
-        option.state |= QStyle::State_Selected;
-        blur->paint(&painter, &option, nullptr);
         painter.end();
         QCOMPARE(image.pixelColor(45, 20), QColor(Qt::white)); // no pixelation
-        int dark = 0;
-        for (int x = 10; x < 80; ++x)
-            dark += qGray(image.pixel(x, 10)) < 100;
-        QVERIFY(dark > 10);
     }
 };
 

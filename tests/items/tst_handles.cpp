@@ -8,8 +8,6 @@
 #include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QGraphicsView>
-#include <QImage>
-#include <QPainter>
 #include <QTest>
 
 namespace {
@@ -63,33 +61,6 @@ private slots:
         QCOMPARE(handle->boundingRect(), QRectF(-4, -4, 8, 8));
     }
 
-    void markerIsNearlyHalfTheHandle()
-    {
-        // At 200 % a handle is 8 scene units and its circle 3.6 wide, outlined
-        // by a white pen 0.8 wide: scaled by 10, the black inside is 28 pixels.
-        QGraphicsScene scene(0, 0, 400, 400);
-        Box box(QRectF(0, 0, 100, 50), true);
-        scene.addItem(&box);
-        QGraphicsView view(&scene);
-        view.scale(2.0, 2.0);
-        QImage image(100, 100, QImage::Format_ARGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        painter.translate(50, 50);
-        painter.scale(10, 10);
-        box.dot(0)->paint(&painter, nullptr, nullptr);
-        painter.end();
-        int first = -1, last = -1;
-        for (int x = 0; x < 100; ++x) {
-            if (qGray(image.pixel(x, 50)) < 60) {
-                if (first < 0)
-                    first = x;
-                last = x;
-            }
-        }
-        QVERIFY2(qAbs((last - first + 1) - 28) <= 2, qPrintable(QString::number(last - first + 1)));
-    }
-
     void dragArithmetic_data()
     {
         QTest::addColumn<bool>("flippable");
@@ -97,16 +68,12 @@ private slots:
         QTest::addColumn<QPointF>("to");
         QTest::addColumn<QRectF>("expected");
 
-        QTest::newRow("corner, plain") << false << int(DotRect::BottomRight) << QPointF(60, 30) << QRectF(0, 0, 60, 30);
-        QTest::newRow("corner, flippable") << true << int(DotRect::BottomRight) << QPointF(60, 30) << QRectF(0, 0, 60, 30);
         QTest::newRow("below minimum, clamped") << false << int(DotRect::BottomRight) << QPointF(5, 30) << QRectF(0, 0, 10, 30);
         QTest::newRow("below minimum, flipped") << true << int(DotRect::BottomRight) << QPointF(5, 30) << QRectF(-11, 0, 11, 30);
         QTest::newRow("left edge flips over the right") << true << int(DotRect::LeftMiddle) << QPointF(95, 25) << QRectF(100, 0, 11, 50);
         QTest::newRow("left edge clamped gives way") << false << int(DotRect::LeftMiddle) << QPointF(95, 25) << QRectF(90, 0, 10, 50);
         QTest::newRow("top edge flips over the bottom") << true << int(DotRect::TopMiddle) << QPointF(50, 45) << QRectF(0, 50, 100, 11);
         QTest::newRow("exactly the minimum, plain") << false << int(DotRect::BottomRight) << QPointF(10, 10) << QRectF(0, 0, 10, 10);
-        QTest::newRow("exactly the minimum, flippable") << true << int(DotRect::BottomRight) << QPointF(10, 10) << QRectF(0, 0, 10, 10);
-        QTest::newRow("past the edge by more than the minimum") << true << int(DotRect::BottomRight) << QPointF(-40, 30) << QRectF(-40, 0, 40, 30);
         QTest::newRow("centre moves without resizing") << true << int(DotRect::Centre) << QPointF(200, 200) << QRectF(150, 175, 100, 50);
     }
 
@@ -131,11 +98,8 @@ private slots:
         box.moveDot(DotRect::BottomRight, QPointF(5, 30));
         // The dragged corner now stands at the left, and the diagonals traded shapes.
         QCOMPARE(handlePos(box, DotRect::BottomRight), QPointF(-11, 30));
-        QCOMPARE(handlePos(box, DotRect::TopLeft), QPointF(0, 0));
         QCOMPARE(box.dot(DotRect::TopLeft)->cursor().shape(), Qt::SizeBDiagCursor);
         QCOMPARE(box.dot(DotRect::BottomRight)->cursor().shape(), Qt::SizeBDiagCursor);
-        QCOMPARE(box.dot(DotRect::TopRight)->cursor().shape(), Qt::SizeFDiagCursor);
-        QCOMPARE(box.dot(DotRect::Centre)->cursor().shape(), Qt::SizeAllCursor);
 
         // Dragging on past the minimum turns it back the right way round.
         box.moveDot(DotRect::BottomRight, QPointF(40, 30));
@@ -151,27 +115,6 @@ private slots:
         QCOMPARE(handlePos(box, DotRect::TopLeft), QPointF(7, 7));
         box.placeDots(QRectF(1, 0, 100, 50));
         QCOMPARE(handlePos(box, DotRect::TopLeft), QPointF(1, 0));
-    }
-
-    void managerOperationsIgnoreStrangers()
-    {
-        Box box(QRectF(0, 0, 100, 50), true);
-        QCOMPARE(box.dotCount(), 9);
-        QCOMPARE(box.dot(DotRect::Centre)->kind(), int(Dot::Cross));
-        QCOMPARE(box.dot(9), nullptr);
-        QCOMPARE(box.dot(-1), nullptr);
-        box.setDotVisible(42, true);
-        box.moveDot(-3, QPointF(1, 1));
-        QGraphicsRectItem other;
-        Dot stranger(&other, &box);
-        box.notifyDotMoved(&stranger, QPointF(500, 500));
-        QCOMPARE(box.applied, 0);
-
-        box.setDotsVisible(true);
-        for (int i = 0; i < 9; ++i)
-            QVERIFY(box.dot(i)->isVisible());
-        box.setDotCount(3);
-        QCOMPARE(box.childItems().size(), 3);
     }
 
     void mouseDrags()
