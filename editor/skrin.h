@@ -203,6 +203,7 @@ private:
     bool skipContextMenu = false; // a right press ended drawing
     bool creating = false; // a line or shape drag is pending
     QPointF pressPos;
+    bool loadingRows = false; // the constructor replays the existing rows
     bool itemsVisible = false;
     bool repaintArmed = true;
     QPixmap pictureCache;

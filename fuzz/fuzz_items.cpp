@@ -8,6 +8,7 @@
 #include "engine.h"
 #include "imagecache.h"
 #include "skrin.h"
+#include "skrinblur.h"
 #include "skrinimage.h"
 #include "skrinitem.h"
 #include "skrinpin.h"
@@ -149,13 +150,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (!Database::open(world->dir.path()))
         __builtin_trap();
     bindTables();
+    world->openScene();
+    SkrinBlur::dropSceneCache(nullptr); // builds the blur caches' table now
     // At exit the scene unwatches its rows and the flush thread stops before
-    // the engine's and the store's statics go.
+    // the statics that they use go: those built before this point outlive it.
     std::atexit([] {
         world->closeScene();
         Database::close();
     });
-    world->openScene();
     return 0;
 }
 

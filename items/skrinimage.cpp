@@ -279,14 +279,16 @@ QVariant SkrinImage::itemChange(GraphicsItemChange change, const QVariant &value
 
 void SkrinImage::init()
 {
-    setZValue(storedCoordinate(member(QStringLiteral("z"))));
-    sourceRect = QRectF(storedCoordinate(member(QStringLiteral("src_x"))),
-                        storedCoordinate(member(QStringLiteral("src_y"))),
-                        storedCoordinate(member(QStringLiteral("src_w"))),
-                        storedCoordinate(member(QStringLiteral("src_h"))));
-    setPos(storedCoordinate(member(QStringLiteral("x"))), storedCoordinate(member(QStringLiteral("y"))));
-    setImageRect(QRectF(0, 0, storedCoordinate(member(QStringLiteral("w"))),
-                        storedCoordinate(member(QStringLiteral("h")))));
+    // One read of the row instead of one per member.
+    const QVariantMap row = readItem(id());
+    setZValue(storedCoordinate(row.value(QStringLiteral("z"))));
+    sourceRect = QRectF(storedCoordinate(row.value(QStringLiteral("src_x"))),
+                        storedCoordinate(row.value(QStringLiteral("src_y"))),
+                        storedCoordinate(row.value(QStringLiteral("src_w"))),
+                        storedCoordinate(row.value(QStringLiteral("src_h"))));
+    setPos(storedCoordinate(row.value(QStringLiteral("x"))), storedCoordinate(row.value(QStringLiteral("y"))));
+    setImageRect(QRectF(0, 0, storedCoordinate(row.value(QStringLiteral("w"))),
+                        storedCoordinate(row.value(QStringLiteral("h")))));
     updateDots();
     loadPicture();
     // The scene adds every other kind itself; the image joins once its row
