@@ -27,11 +27,6 @@ public:
             TavrinConnector::create();
         TavrinConnector::stopSync();
         skrin = OpenStore::newSkrin();
-        open();
-    }
-
-    void open()
-    {
         scene = std::make_unique<Skrin>(skrin);
         view = std::make_unique<SkrinView>();
         view->setScene(scene.get());
@@ -76,11 +71,7 @@ public:
             moveTo(from + (to - from) * step / 4.0);
         release(to);
     }
-    void click(const QPointF &at)
-    {
-        press(at);
-        release(at);
-    }
+    void click(const QPointF &at) { drag(at, at); }
 
     // The rows of one table under this screenshot (or `parent`), ascending.
     QList<Id> rows(const QString &table, Id parent = 0) const
@@ -89,12 +80,10 @@ public:
         std::sort(found.begin(), found.end());
         return found;
     }
-    // All annotation rows under this screenshot.
+    // All annotation rows under this screenshot, ascending.
     QList<Id> allRows() const
     {
-        QList<Id> found;
-        for (const QString &table : Skrin::itemTables())
-            found += rows(table);
+        QList<Id> found = childItems(skrin);
         std::sort(found.begin(), found.end());
         return found;
     }
