@@ -134,6 +134,10 @@ extern QSet<QString> reservedNames;         // guarded by fileMutex
 // over the rows of each table instead of one per column.
 void buildIndexesTogether(const std::function<void()> &declare);
 
+// Whether a cell of a file column (Database::isFileColumn) of any table
+// holds `name`; the caller holds tableMutex.
+bool fileNamedLocked(const QString &name);
+
 // Quotes an SQL identifier, doubling any backtick inside it.
 QString quoteIdentifier(const QString &name);
 

@@ -101,6 +101,7 @@ struct InsertItem
 
 struct UpdateItem
 {
+    int row = 0;
     qint64 rowid = -1;
     QVector<QVariant> values; // the whole row; only the group's columns are written
 };
@@ -109,13 +110,6 @@ struct UpdateGroup
 {
     QList<int> columns;
     QVector<UpdateItem> items;
-};
-
-// A changed row as taken, before it is sorted into its statement's group.
-struct ChangedRow
-{
-    int row = 0;
-    UpdateItem item;
 };
 
 struct DeleteItem
@@ -138,9 +132,13 @@ struct TableWork
     QList<int> removed;
 
     QVector<InsertItem> inserts;
-    QVector<ChangedRow> changed;
+    QVector<UpdateItem> changed;
     QVector<UpdateGroup> updates;
     QVector<DeleteItem> deletes;
+
+    // Set when this table's statements failed: its work waits for the next
+    // flush while the other tables' work is committed.
+    bool failed = false;
 };
 
 // Finds rows by number in one table's row map. Rows asked for in ascending
@@ -267,6 +265,7 @@ private:
     bool inFile(const QString &name);
     bool writeTables(QVector<TableWork> &work, QString *error);
     bool writeTable(TableWork &work, QString *error);
+    bool insertRow(const TableWork &work, InsertItem &item, QString *error);
     void applyCommitted(const QVector<TableWork> &work);
     void putBack(const QVector<TableWork> &work);
     void rollback();
@@ -334,7 +333,7 @@ bool Writer::snapshotTableLocked(int table, TableWork &work)
         if (rowid < 0)
             continue;
         if (const QVector<QVariant> *cells = changed.find(row))
-            work.changed.append(ChangedRow{row, UpdateItem{rowid, *cells}});
+            work.changed.append(UpdateItem{row, rowid, *cells});
     }
 
     QSet<int> seen;
@@ -354,10 +353,10 @@ void Writer::planStatements(TableWork &work)
     // The statement each changed row needs follows from its own set of
     // columns alone.
     UpdateGroups groups(work);
-    for (const ChangedRow &changed : std::as_const(work.changed)) {
+    for (const UpdateItem &changed : std::as_const(work.changed)) {
         const int group = groups.groupOf(work.dirty.value(changed.row));
         if (group >= 0)
-            work.updates[group].items.append(changed.item);
+            work.updates[group].items.append(changed);
     }
     work.changed.clear();
 
@@ -503,30 +502,41 @@ QSqlQuery *Writer::updateQuery(const TableWork &work, const QList<int> &columns,
     return &*it;
 }
 
+bool Writer::insertRow(const TableWork &work, InsertItem &item, QString *error)
+{
+    QSqlQuery *insert = insertQuery(work, error);
+    if (!insert)
+        return false;
+    QSqlQuery &query = *insert;
+    for (int column = 0; column < work.columnCount; ++column)
+        query.bindValue(column, item.values.at(column));
+    // The rowid comes from this very INSERT, and only when it succeeded.
+    if (!query.exec()) {
+        *error = statementError(query, QStringLiteral("INSERT INTO %1").arg(quoteIdentifier(work.name)));
+        return false;
+    }
+    const QVariant rowid = query.lastInsertId();
+    if (!rowid.isValid()) {
+        *error = QStringLiteral("INSERT INTO %1 gave no rowid").arg(quoteIdentifier(work.name));
+        return false;
+    }
+    item.rowid = rowid.toLongLong();
+    return true;
+}
+
 bool Writer::writeTable(TableWork &work, QString *error)
 {
-    if (!work.inserts.isEmpty()) {
-        QSqlQuery *insert = insertQuery(work, error);
-        if (!insert)
+    for (InsertItem &item : work.inserts) {
+        if (!insertRow(work, item, error))
             return false;
-        QSqlQuery &query = *insert;
-        for (InsertItem &item : work.inserts) {
-            for (int column = 0; column < work.columnCount; ++column)
-                query.bindValue(column, item.values.at(column));
-            // The rowid comes from this very INSERT, and only when it succeeded.
-            if (!query.exec()) {
-                *error = statementError(query, QStringLiteral("INSERT INTO %1").arg(quoteIdentifier(work.name)));
-                return false;
-            }
-            const QVariant rowid = query.lastInsertId();
-            if (!rowid.isValid()) {
-                *error = QStringLiteral("INSERT INTO %1 gave no rowid").arg(quoteIdentifier(work.name));
-                return false;
-            }
-            item.rowid = rowid.toLongLong();
-        }
     }
 
+    // Every UPDATE and DELETE must touch exactly the one row it names; a
+    // row that is not there means the file has drifted from memory (changed
+    // behind the store's back). A changed row is then written again whole,
+    // so that the file holds what memory holds.
+    QVector<InsertItem> rewritten;
+    qsizetype missingRemovals = 0;
     for (const UpdateGroup &group : std::as_const(work.updates)) {
         QSqlQuery *update = updateQuery(work, group.columns, error);
         if (!update)
@@ -541,6 +551,8 @@ bool Writer::writeTable(TableWork &work, QString *error)
                 *error = statementError(query, QStringLiteral("UPDATE %1").arg(quoteIdentifier(work.name)));
                 return false;
             }
+            if (query.numRowsAffected() != 1)
+                rewritten.append(InsertItem{item.row, item.values, -1});
         }
     }
 
@@ -555,8 +567,20 @@ bool Writer::writeTable(TableWork &work, QString *error)
                 *error = statementError(query, QStringLiteral("DELETE FROM %1").arg(quoteIdentifier(work.name)));
                 return false;
             }
+            if (query.numRowsAffected() != 1)
+                ++missingRemovals;
         }
     }
+
+    for (InsertItem &item : rewritten) {
+        if (!insertRow(work, item, error))
+            return false;
+        work.inserts.append(item);
+    }
+    if (!rewritten.isEmpty() || missingRemovals > 0)
+        qWarning("Database: table %s in the file had lost %lld changed and %lld removed row(s); "
+                 "the changed ones were written again",
+                 qPrintable(work.name), qlonglong(rewritten.size()), qlonglong(missingRemovals));
     return true;
 }
 
@@ -569,8 +593,27 @@ bool Writer::writeTables(QVector<TableWork> &work, QString *error)
         rollback();
         return false;
     }
+    // Each table's statements under a savepoint of their own: one table
+    // that cannot be written holds back only its own work.
+    QSqlQuery savepoint(connection);
     for (TableWork &one : work) {
-        if (!writeTable(one, error)) {
+        if (!savepoint.exec(QStringLiteral("SAVEPOINT table_work"))) {
+            *error = statementError(savepoint, QStringLiteral("SAVEPOINT"));
+            rollback();
+            return false;
+        }
+        QString tableError;
+        if (writeTable(one, &tableError)) {
+            if (savepoint.exec(QStringLiteral("RELEASE table_work")))
+                continue;
+            tableError = statementError(savepoint, QStringLiteral("RELEASE"));
+        }
+        one.failed = true;
+        if (error->isEmpty())
+            *error = tableError;
+        // SQLite may have ended the whole transaction itself (a full disk can).
+        if (!savepoint.exec(QStringLiteral("ROLLBACK TO table_work"))
+            || !savepoint.exec(QStringLiteral("RELEASE table_work"))) {
             rollback();
             return false;
         }
@@ -605,6 +648,8 @@ void Writer::rollback()
 void Writer::applyCommitted(const QVector<TableWork> &work)
 {
     for (const TableWork &one : work) {
+        if (one.failed)
+            continue;
         for (qsizetype i = 0; i < one.inserts.size();) {
             TableHold hold(longestHold);
             Table &t = tables[one.table];
@@ -652,19 +697,29 @@ bool Writer::flushLocked(QVector<TableWork> *spent)
     bool tablesOk = true;
     if (!work.isEmpty()) {
         QString error;
-        tablesOk = writeTables(work, &error);
-        if (tablesOk) {
+        if (writeTables(work, &error)) {
             applyCommitted(work);
-            if (failing) {
-                failing = false;
-                qInfo("Database: pending changes written again");
-            }
         } else {
-            putBack(work);
-            if (!failing) {
-                failing = true;
-                qWarning("Database: could not write changes, keeping them and retrying: %s", qPrintable(error));
-            }
+            for (TableWork &one : work)
+                one.failed = true;
+        }
+        QVector<TableWork> failed;
+        for (const TableWork &one : std::as_const(work)) {
+            if (one.failed)
+                failed.append(one);
+        }
+        putBack(failed);
+        tablesOk = failed.isEmpty();
+        if (tablesOk && failing) {
+            failing = false;
+            qInfo("Database: pending changes written again");
+        } else if (!tablesOk && !failing) {
+            failing = true;
+            QStringList names;
+            for (const TableWork &one : std::as_const(failed))
+                names.append(one.name);
+            qWarning("Database: could not write the changes of %s, keeping them and retrying: %s",
+                     qPrintable(names.join(QStringLiteral(", "))), qPrintable(error));
         }
         lastFlushNs.storeRelaxed(timer.nsecsElapsed());
         lastLongestHoldNs.storeRelaxed(longestHold);
@@ -704,6 +759,12 @@ private:
 
 void DataThread::serve(Writer &writer)
 {
+    {
+        // Before the first flush, so that a flush a caller waits for comes after it.
+        QMutexLocker flushLocker(&flushMutex);
+        if (!closed)
+            removeOrphanedFiles();
+    }
     QMutexLocker locker(&control.mutex);
     QDeadlineTimer next(flushIntervalMs);
     for (;;) {
@@ -824,12 +885,12 @@ bool startWriter(const QString &path, QString *error)
     return true;
 }
 
-void stopWriter()
+bool stopWriter()
 {
     QMutexLocker locker(&control.mutex);
     DataThread *thread = control.dataThread;
     if (!thread)
-        return;
+        return true;
     control.accepting = false;
     control.stopping = true;
     control.wake.wakeAll();
@@ -838,8 +899,10 @@ void stopWriter()
     locker.relock();
     control.dataThread = nullptr;
     control.stopping = false;
+    const bool written = control.lastResult;
     locker.unlock();
     delete thread;
+    return written;
 }
 
 bool writerAccepting()

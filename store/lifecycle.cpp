@@ -137,14 +137,64 @@ QString sqlType(const QSqlField &field)
     }
 }
 
-QString normalisedType(const QString &type)
+// The words of an SQL text with quoting, spacing and letter case taken out:
+// identifiers unquoted, keywords and names upper-cased, string literals kept
+// with their quotes, every other character a word of its own.
+QStringList sqlWords(const QString &sql)
 {
-    QString result = type.toUpper();
-    result.remove(QLatin1Char(' '));
-    return result;
+    QStringList words;
+    const qsizetype size = sql.size();
+    for (qsizetype i = 0; i < size;) {
+        const QChar c = sql.at(i);
+        if (c.isSpace()) {
+            ++i;
+            continue;
+        }
+        const auto quoted = [&](QChar close, bool keepQuotes) {
+            QString word;
+            for (++i; i < size; ++i) {
+                if (sql.at(i) == close) {
+                    if (close != QLatin1Char(']') && i + 1 < size && sql.at(i + 1) == close) {
+                        word.append(close);
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                word.append(sql.at(i));
+            }
+            words.append(keepQuotes ? QLatin1Char('\'') + word + QLatin1Char('\'') : word.toUpper());
+        };
+        if (c == QLatin1Char('`') || c == QLatin1Char('"')) {
+            quoted(c, false);
+        } else if (c == QLatin1Char('[')) {
+            quoted(QLatin1Char(']'), false);
+        } else if (c == QLatin1Char('\'')) {
+            quoted(c, true);
+        } else if (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$')) {
+            const qsizetype from = i;
+            while (i < size && (sql.at(i).isLetterOrNumber() || sql.at(i) == QLatin1Char('_') || sql.at(i) == QLatin1Char('$')))
+                ++i;
+            words.append(sql.mid(from, i - from).toUpper());
+        } else {
+            words.append(QString(c));
+            ++i;
+        }
+    }
+    return words;
 }
 
-bool createTable(const QSqlDatabase &db, const QString &table, const QList<QSqlField> &fields, QString *error)
+// The words of a CREATE TABLE text from its column list on: everything but
+// the table's name, which a rename rewrites.
+QStringList definitionWords(const QString &createTable)
+{
+    QStringList words = sqlWords(createTable);
+    const qsizetype open = words.indexOf(QStringLiteral("("));
+    return open < 0 ? QStringList() : words.mid(open);
+}
+
+QString createTableSql(const QString &table, const QList<QSqlField> &fields)
 {
     QStringList columns;
     for (const QSqlField &field : fields) {
@@ -153,41 +203,60 @@ bool createTable(const QSqlDatabase &db, const QString &table, const QList<QSqlF
             columns.append(quoteIdentifier(field.name()) + QLatin1Char(' ') + type);
     }
     if (table.isEmpty() || columns.isEmpty())
-        return true;
-    return run(db,
-               QStringLiteral("CREATE TABLE %1 (%2)").arg(quoteIdentifier(table), columns.join(QStringLiteral(", "))),
-               error);
+        return QString();
+    return QStringLiteral("CREATE TABLE %1 (%2)").arg(quoteIdentifier(table), columns.join(QStringLiteral(", ")));
 }
 
-// Brings one existing table to its declared columns. A table whose column
-// names match stays as it is, unless the stamp changed and a column's
-// declared type differs from what would be created now; otherwise it is
-// rebuilt with the values of the shared columns.
-bool migrateTable(const QSqlDatabase &db, const QString &table, const QList<QSqlField> &fields, bool stampChanged,
-                  QString *error)
+bool createTable(const QSqlDatabase &db, const QString &table, const QList<QSqlField> &fields, QString *error)
+{
+    const QString sql = createTableSql(table, fields);
+    return sql.isEmpty() || run(db, sql, error);
+}
+
+bool tableDefinition(const QSqlDatabase &db, const QString &table, QString *sql, QString *error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"));
+    query.addBindValue(table);
+    if (!query.exec())
+        return fail(error, QStringLiteral("cannot read the definition of %1: %2").arg(table, query.lastError().text()));
+    if (query.next())
+        *sql = query.value(0).toString();
+    return true;
+}
+
+// Brings one existing table to its declared columns. A table stays as it is
+// only when its definition is the one the store creates, in whatever column
+// order: a constraint, a rowid alias or another column type would make the
+// file disagree with memory (a failing INSERT, a moving rowid, a converted
+// value), so such a table is rebuilt with the values of the shared columns.
+bool migrateTable(const QSqlDatabase &db, const QString &table, const QList<QSqlField> &fields, QString *error)
 {
     QList<Column> existing;
     if (!tableColumns(db, table, &existing, error))
         return false;
-    QHash<QString, QString> existingTypes;
-    for (const Column &column : std::as_const(existing))
-        existingTypes.insert(column.name, column.type);
-    QSet<QString> declared;
-    for (const QSqlField &field : fields)
-        declared.insert(field.name());
-
-    bool rebuild = declared != QSet<QString>(existingTypes.keyBegin(), existingTypes.keyEnd());
-    if (!rebuild && stampChanged) {
-        for (const QSqlField &field : fields) {
-            if (normalisedType(sqlType(field)) != normalisedType(existingTypes.value(field.name()))) {
-                rebuild = true;
-                break;
-            }
-        }
+    QHash<QString, QSqlField> declared;
+    for (const QSqlField &field : fields) {
+        if (!sqlType(field).isEmpty())
+            declared.insert(field.name(), field);
+    }
+    QList<QSqlField> inFileOrder;
+    for (const Column &column : std::as_const(existing)) {
+        if (declared.contains(column.name))
+            inFileOrder.append(declared.value(column.name));
+    }
+    bool rebuild = inFileOrder.size() != existing.size() || inFileOrder.size() != declared.size();
+    if (!rebuild) {
+        QString sql;
+        if (!tableDefinition(db, table, &sql, error))
+            return false;
+        rebuild = definitionWords(sql) != definitionWords(createTableSql(table, inFileOrder));
     }
     if (!rebuild)
         return true;
 
+    qInfo("Database: rebuilding table %s to its declared definition", qPrintable(table));
     const QString temporary = table + QStringLiteral("_new_temporary");
     if (!createTable(db, temporary, fields, error))
         return false;
@@ -209,6 +278,28 @@ bool migrateTable(const QSqlDatabase &db, const QString &table, const QList<QSql
            && run(db,
                   QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(quoteIdentifier(temporary), quoteIdentifier(table)),
                   error);
+}
+
+// The store makes no triggers and no indexes in the file: one of somebody
+// else's could fail or undo the flush's statements behind its back.
+bool dropTriggersAndIndexes(const QSqlDatabase &db, QString *error)
+{
+    QList<QPair<QString, QString>> objects;
+    {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral("SELECT type, name FROM sqlite_master WHERE type IN ('trigger', 'index') "
+                                       "AND sql IS NOT NULL")))
+            return fail(error, QStringLiteral("cannot list triggers and indexes: %1").arg(query.lastError().text()));
+        while (query.next())
+            objects.append({query.value(0).toString(), query.value(1).toString()});
+    }
+    for (const auto &[type, name] : std::as_const(objects)) {
+        qInfo("Database: dropping the %s %s, which the store did not make", qPrintable(type), qPrintable(name));
+        if (!run(db, QStringLiteral("DROP %1 IF EXISTS %2").arg(type.toUpper(), quoteIdentifier(name)), error))
+            return false;
+    }
+    return true;
 }
 
 bool writeStamp(const QSqlDatabase &db, QString *error)
@@ -254,23 +345,16 @@ bool migrate(const QSqlDatabase &db, QString *error)
             return false;
     }
 
-    bool stampChanged = false;
-    if (inFile.isEmpty()) {
-        if (!writeStamp(db, error))
-            return false;
-    } else {
-        bool current = true;
-        if (!stampIsCurrent(db, &current, error))
-            return false;
-        if (!current) {
-            if (!writeStamp(db, error))
-                return false;
-            stampChanged = true;
-        }
-    }
+    bool current = true;
+    if (!inFile.isEmpty() && !stampIsCurrent(db, &current, error))
+        return false;
+    if ((inFile.isEmpty() || !current) && !writeStamp(db, error))
+        return false;
 
+    if (!dropTriggersAndIndexes(db, error))
+        return false;
     for (const auto &table : schema) {
-        if (fileNames.contains(table.first) && !migrateTable(db, table.first, table.second, stampChanged, error))
+        if (fileNames.contains(table.first) && !migrateTable(db, table.first, table.second, error))
             return false;
     }
     return true;
@@ -360,11 +444,12 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
     return ok;
 }
 
-void closeLocked()
+bool closeLocked()
 {
-    stopWriter();
+    const bool written = stopWriter();
     QMutexLocker locker(&flushMutex);
     closed = true;
+    return written;
 }
 
 void forgetFolder()
@@ -484,10 +569,10 @@ bool Database::open(const QString &dataFolder, QString *error)
     return openLocked(dataFolder, error);
 }
 
-void Database::close()
+bool Database::close()
 {
     QMutexLocker locker(&lifecycleMutex);
-    closeLocked();
+    return closeLocked();
 }
 
 bool Database::isOpen()

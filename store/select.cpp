@@ -280,19 +280,22 @@ QVariant Database::valueWhere(int table, const QVariantMap &byName, int column)
 
 QVariant Database::lookupValue(int table, int keyColumn, const QVariant &keyValue, int resultColumn)
 {
+    // As a condition a null asks for any set cell: no key to look up.
+    if (isNullValue(keyValue))
+        return QVariant();
     return valueWhere(table, Conditions{{keyColumn, keyValue}}, resultColumn);
 }
 
 bool Database::insertUnique(int table, const Conditions &values)
 {
+    // A null would match any set cell, so uniqueness could not be told.
+    for (const QVariant &value : values) {
+        if (isNullValue(value))
+            return false;
+    }
     if (findRow(table, values) > 0)
         return false;
-    const int row = newRow(table);
-    if (row < 1)
-        return false;
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        setValue(table, row, it.key(), it.value());
-    return true;
+    return insertRow(table, values) > 0;
 }
 
 bool Database::insertUnique(int table, const QVariantMap &byName)

@@ -166,6 +166,26 @@ private slots:
         QVERIFY(!QFile::exists(onDisk(name)));
     }
 
+    // A file freed and named again before the flush (A -> B -> A) stays,
+    // on disk and in the cache.
+    void freedFileNamedAgainStays()
+    {
+        const int skrin = Database::tableId("skrin");
+        const int file = Database::columnId(skrin, "file");
+        const QString a = Database::storeNewFile("first");
+        const int row = Database::insertRow(skrin, {{0, 1}, {file, a}});
+        QVERIFY(Database::flush());
+        const QString b = Database::storeNewFile("second");
+        Database::setValue(skrin, row, file, b);
+        Database::removeFile(a);
+        Database::setValue(skrin, row, file, a);
+        Database::removeFile(b);
+        QVERIFY(Database::flush());
+        QCOMPARE(readFile(onDisk(a)), QByteArray("first"));
+        QCOMPARE(Database::fileData(a), QByteArray("first"));
+        QVERIFY(!QFile::exists(onDisk(b)));
+    }
+
     void cacheIsTrimmed()
     {
         const QByteArray mebibyte(1024 * 1024, 'x');
