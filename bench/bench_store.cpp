@@ -7,6 +7,7 @@
 //   ratio store_flush_insert_100k_vs_sqlite3  flush of new rows / sqlite3 C API INSERT loop
 //   ratio store_flush_update_100k           flush of changed cells / prepared QSqlQuery UPDATE loop
 //   ratio store_lock_hold_10k               longest tableMutex hold / whole flush, 10,000 new rows
+//   ratio store_open_memory_over_file       resident memory an opened 100,000-row store adds / its file size
 
 #include "database.h"
 #include "database_p.h"
@@ -15,6 +16,8 @@
 #include <sqlite3.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -208,6 +211,44 @@ void anchorRead(benchmark::State &state)
         if (count != rowCount)
             die("anchor read wrong row count");
     }
+}
+
+// --- Memory of an opened store -------------------------------------------------
+
+// Resident bytes of this process; 0 where the system does not tell.
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() * 4096 : 0;
+}
+
+// Run in a process of its own, so that memory freed by earlier work cannot
+// hide what the opening takes: prints the resident growth in bytes.
+int measureOpen(const QString &dataFolder)
+{
+    const qint64 before = residentBytes();
+    if (!Database::open(dataFolder) || before == 0)
+        return 1;
+    std::printf("%lld\n", qlonglong(residentBytes() - before));
+    Database::close();
+    return 0;
+}
+
+// RSS growth / file size of opening the 100,000-row store; 0 when unknown.
+double openMemoryOverFile()
+{
+    const QString path = folder(QStringLiteral("loaded"));
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--measure-open"), path});
+    if (!child.waitForFinished(120000) || child.exitCode() != 0)
+        return 0;
+    const qint64 growth = child.readAllStandardOutput().trimmed().toLongLong();
+    const qint64 size = QFileInfo(path + QStringLiteral("/database.db")).size();
+    std::printf("open memory %.1f MB for a file of %.1f MB\n", double(growth) / 1e6, double(size) / 1e6);
+    return size > 0 ? double(growth) / double(size) : 0;
 }
 
 // --- Inserts -----------------------------------------------------------------
@@ -419,6 +460,8 @@ void storeLockHold(benchmark::State &state)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--measure-open") == 0)
+        return measureOpen(QString::fromLocal8Bit(argv[2]));
     QTemporaryDir dir;
     if (!dir.isValid())
         die("no temporary folder");
@@ -451,12 +494,15 @@ int main(int argc, char **argv)
         if (p != best.end() && a != best.end() && a->second > 0)
             std::printf("ratio %s %.3f\n", name, p->second / a->second);
     };
+    const double memory = openMemoryOverFile();
     for (const auto &[name, time] : best)
         std::printf("best %-10s %.1f ms\n", name.c_str(), time * 1e3);
     ratio("store_open_100k", "open", "read");
     ratio("store_flush_insert_100k", "insert", "insert-qt");
     ratio("store_flush_insert_100k_vs_sqlite3", "insert", "insert-c");
     ratio("store_flush_update_100k", "update", "update-qt");
+    if (memory > 0)
+        std::printf("ratio store_open_memory_over_file %.2f\n", memory);
     if (worstLockShare > 0)
         std::printf("ratio store_lock_hold_10k %.4f\n", worstLockShare);
     return 0;

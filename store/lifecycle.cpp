@@ -5,10 +5,19 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <sqlite3.h>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -376,30 +385,79 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
         select.append(quoteIdentifier(columns.at(i).name));
     }
 
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
     const QString sql = QStringLiteral("SELECT %1 FROM %2").arg(select.join(QStringLiteral(", ")), quoteIdentifier(name));
-    if (!query.exec(sql))
-        return fail(error, QStringLiteral("cannot load %1: %2").arg(name, query.lastError().text()));
+    const QVariant handle = db.driver()->handle();
+    sqlite3 *connection = qstrcmp(handle.typeName(), "sqlite3*") == 0 ? *static_cast<sqlite3 *const *>(handle.data())
+                                                                     : nullptr;
+    if (!connection)
+        return fail(error, QStringLiteral("cannot load %1: no SQLite connection").arg(name));
+    // Read straight from SQLite, each cell made in its place: a QSqlQuery
+    // would build every row once more and copy it cell by cell. The values
+    // are those QSqlQuery gives (text as QString, NULL as a null QString).
+    sqlite3_stmt *statement = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(connection, utf8.constData(), int(utf8.size()), &statement, nullptr) != SQLITE_OK)
+        return fail(error, QStringLiteral("cannot load %1: %2").arg(name, QString::fromUtf8(sqlite3_errmsg(connection))));
+    const auto finalize = qScopeGuard([statement] { sqlite3_finalize(statement); });
     const int count = table->columnCount;
     // The rowids go into their hash once their number is known: growing it
     // row by row rehashes it over and over, a noticeable share of the load.
     std::vector<qint64> rowIds;
-    while (query.next()) {
-        QVector<QVariant> cells;
-        cells.reserve(count);
-        for (int i = 0; i < count; ++i)
-            cells.append(query.value(i + 1));
-        rowIds.push_back(query.value(0).toLongLong());
+    int step;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+        QVector<QVariant> cells(count);
+        QVariant *cell = cells.data();
+        for (int i = 1; i <= count; ++i, ++cell) {
+            switch (sqlite3_column_type(statement, i)) {
+            case SQLITE_INTEGER:
+                *cell = QVariant(qlonglong(sqlite3_column_int64(statement, i)));
+                break;
+            case SQLITE_FLOAT:
+                *cell = QVariant(sqlite3_column_double(statement, i));
+                break;
+            case SQLITE_BLOB: {
+                const char *bytes = static_cast<const char *>(sqlite3_column_blob(statement, i));
+                *cell = QVariant(QByteArray(bytes, sqlite3_column_bytes(statement, i)));
+                break;
+            }
+            case SQLITE_NULL:
+                *cell = QVariant(QMetaType::fromType<QString>());
+                break;
+            default: {
+                const void *text = sqlite3_column_text16(statement, i);
+                *cell = QVariant(QString(static_cast<const QChar *>(text),
+                                         sqlite3_column_bytes16(statement, i) / qsizetype(sizeof(QChar))));
+                break;
+            }
+            }
+        }
+        rowIds.push_back(sqlite3_column_int64(statement, 0));
         table->rows.insert(table->rows.cend(), int(rowIds.size()), std::move(cells));
     }
-    if (query.lastError().isValid())
-        return fail(error, QStringLiteral("cannot load %1: %2").arg(name, query.lastError().text()));
+    if (step != SQLITE_DONE)
+        return fail(error, QStringLiteral("cannot load %1: %2").arg(name, QString::fromUtf8(sqlite3_errmsg(connection))));
     table->rowIds.reserve(qsizetype(rowIds.size()));
     for (size_t i = 0; i < rowIds.size(); ++i)
         table->rowIds.insert(int(i + 1), rowIds[i]);
     table->nextRowNumber = int(rowIds.size()) + 1;
     return true;
+}
+
+// "" when the file at `path` is a sound SQLite database; otherwise why not.
+QString checkDatabase(const QString &path)
+{
+    sqlite3 *connection = nullptr;
+    const auto close = qScopeGuard([&connection] { sqlite3_close(connection); });
+    if (sqlite3_open_v2(path.toUtf8().constData(), &connection, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        return QStringLiteral("%1 cannot be opened: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(connection)));
+    sqlite3_busy_timeout(connection, busyTimeoutMs);
+    sqlite3_stmt *statement = nullptr;
+    const auto finalize = qScopeGuard([&statement] { sqlite3_finalize(statement); });
+    if (sqlite3_prepare_v2(connection, "PRAGMA quick_check", -1, &statement, nullptr) != SQLITE_OK
+        || sqlite3_step(statement) != SQLITE_ROW)
+        return QStringLiteral("%1 is not a usable database: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(connection)));
+    const QString verdict = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+    return verdict == QLatin1String("ok") ? QString() : QStringLiteral("%1 is damaged: %2").arg(path, verdict);
 }
 
 // Everything that touches the file, in one transaction that is committed
@@ -412,18 +470,21 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
     if (!db.open())
         return fail(error, QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text()));
 
-    {
-        // Before anything is changed: is this a sound SQLite database at all?
-        QSqlQuery check(db);
-        check.setForwardOnly(true);
-        if (!check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next())
-            return fail(error, QStringLiteral("%1 is not a usable database: %2").arg(path, check.lastError().text()));
-        const QString verdict = check.value(0).toString();
-        if (verdict != QLatin1String("ok"))
-            return fail(error, QStringLiteral("%1 is damaged: %2").arg(path, verdict));
-    }
+    // Is this a sound SQLite database at all? The check reads the whole
+    // file, so it runs beside the migration and the load, on a connection of
+    // its own; nothing is committed before it has passed. With spilling off
+    // the migration keeps its changes in memory until then, so the two never
+    // wait for each other's locks.
+    QString damage;
+    std::thread checker;
+    if (QFileInfo(path).size() > 0)
+        checker = std::thread([&damage, path] { damage = checkDatabase(path); });
+    const auto joinChecker = qScopeGuard([&checker] {
+        if (checker.joinable())
+            checker.join();
+    });
 
-    if (!run(db, QStringLiteral("BEGIN IMMEDIATE"), error))
+    if (!run(db, QStringLiteral("PRAGMA cache_spill = OFF"), error) || !run(db, QStringLiteral("BEGIN IMMEDIATE"), error))
         return false;
     bool ok = migrate(db, error);
     QStringList names;
@@ -435,6 +496,11 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
         if (ok)
             loaded->append(std::move(table));
     }
+    if (checker.joinable())
+        checker.join();
+    // A damaged file explains any other failure best.
+    if (!damage.isEmpty())
+        ok = fail(error, damage);
     if (ok)
         ok = run(db, QStringLiteral("COMMIT"), error);
     if (!ok) {
@@ -467,6 +533,7 @@ bool openLocked(const QString &folder, QString *error)
     {
         QMutexLocker files(&fileMutex);
         QMutexLocker locker(&tableMutex);
+        // Freeing a large store takes a while; nobody needs to wait for it.
         tables.clear();
         tableIds.clear();
         qsizetype unwritten = 0;
@@ -518,6 +585,11 @@ bool openLocked(const QString &folder, QString *error)
     // The key columns are declared one at a time, but built together each
     // table's rows are walked once, under one hold of tableMutex.
     buildIndexesTogether([] { Database::declareKeyIndexes(); });
+#ifdef __GLIBC__
+    // Loading and indexing leave much freed memory behind in the heap;
+    // handing it back keeps the opened store's footprint near its contents.
+    malloc_trim(0);
+#endif
 
     {
         QMutexLocker locker(&flushMutex);
