@@ -3,6 +3,7 @@
 // Internal state of the table store, shared by its source files only.
 
 #include "database.h"
+#include "nodepool_p.h"
 
 #include <QDir>
 #include <QHash>
@@ -51,7 +52,7 @@ struct IndexKey
 
 // Multi-map of one column's value index: key -> row number. New entries are
 // inserted at lower_bound, so among equal keys the newest comes first.
-using ValueIndex = std::multimap<IndexKey, int>;
+using ValueIndex = std::multimap<IndexKey, int, std::less<IndexKey>, PoolAllocator<std::pair<const IndexKey, int>>>;
 
 // Row number -> that row's entry in one column's value index. Row numbers
 // are dense from 1, so a vector indexed by them serves instead of a hash.

@@ -405,28 +405,28 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
     std::vector<qint64> rowIds;
     int step;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-        QVector<QVariant> cells(count);
-        QVariant *cell = cells.data();
-        for (int i = 1; i <= count; ++i, ++cell) {
+        QVector<QVariant> cells;
+        cells.reserve(count);
+        for (int i = 1; i <= count; ++i) {
             switch (sqlite3_column_type(statement, i)) {
             case SQLITE_INTEGER:
-                *cell = QVariant(qlonglong(sqlite3_column_int64(statement, i)));
+                cells.emplaceBack(qlonglong(sqlite3_column_int64(statement, i)));
                 break;
             case SQLITE_FLOAT:
-                *cell = QVariant(sqlite3_column_double(statement, i));
+                cells.emplaceBack(sqlite3_column_double(statement, i));
                 break;
             case SQLITE_BLOB: {
                 const char *bytes = static_cast<const char *>(sqlite3_column_blob(statement, i));
-                *cell = QVariant(QByteArray(bytes, sqlite3_column_bytes(statement, i)));
+                cells.emplaceBack(QByteArray(bytes, sqlite3_column_bytes(statement, i)));
                 break;
             }
             case SQLITE_NULL:
-                *cell = QVariant(QMetaType::fromType<QString>());
+                cells.emplaceBack(QMetaType::fromType<QString>());
                 break;
             default: {
                 const void *text = sqlite3_column_text16(statement, i);
-                *cell = QVariant(QString(static_cast<const QChar *>(text),
-                                         sqlite3_column_bytes16(statement, i) / qsizetype(sizeof(QChar))));
+                cells.emplaceBack(QString(static_cast<const QChar *>(text),
+                                          sqlite3_column_bytes16(statement, i) / qsizetype(sizeof(QChar))));
                 break;
             }
             }

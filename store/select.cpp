@@ -528,8 +528,10 @@ void Table::buildIndexes(const QList<int> &columns)
         std::vector<IndexEntry> order;
         for (const std::vector<RangeKeys> &range : ranges)
             order.insert(order.end(), range[c].entries.cbegin(), range[c].entries.cend());
-        if (!std::is_sorted(order.cbegin(), order.cend(), entryBefore))
-            std::sort(order.begin(), order.end(), entryBefore);
+        // Through a lambda the comparison is inlined into the sort.
+        const auto before = [](const IndexEntry &a, const IndexEntry &b) { return entryBefore(a, b); };
+        if (!std::is_sorted(order.cbegin(), order.cend(), before))
+            std::sort(order.begin(), order.end(), before);
         ValueIndex &index = *indexes[c];
         for (const IndexEntry &entry : order)
             positions[c]->set(entry.row, index.emplace_hint(index.cend(), std::move(*entry.key), entry.row));
