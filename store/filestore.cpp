@@ -79,29 +79,39 @@ bool Database::isFileColumn(const QString &column)
 
 namespace store_internal {
 
-bool fileNamedLocked(const QString &name)
+FileColumns fileColumnsLocked()
+{
+    FileColumns columns;
+    for (int table = 0; table < tables.size(); ++table) {
+        const Table &t = tables.at(table);
+        for (int column = 0; column < t.columnCount; ++column) {
+            if (Database::isFileColumn(t.columnNames.at(column)))
+                columns.append({table, column});
+        }
+    }
+    return columns;
+}
+
+bool fileNamedLocked(const FileColumns &columns, const QString &name)
 {
     const IndexKey key = IndexKey::of(name);
     const auto names = [&name](const QVariant &cell) {
         return cell.typeId() == QMetaType::QString && *static_cast<const QString *>(cell.constData()) == name;
     };
-    for (const Table &t : std::as_const(tables)) {
-        for (int column = 0; column < t.columnCount; ++column) {
-            if (!Database::isFileColumn(t.columnNames.at(column)))
-                continue;
-            const auto index = t.valueIndexes.constFind(column);
-            if (index != t.valueIndexes.cend()) {
-                for (auto [it, end] = index->equal_range(key); it != end; ++it) {
-                    const auto cells = t.rows.constFind(it->second);
-                    if (cells != t.rows.cend() && names(cells->at(column)))
-                        return true;
-                }
-                continue;
-            }
-            for (const QVector<QVariant> &cells : t.rows) {
-                if (names(cells.at(column)))
+    for (const auto &[table, column] : columns) {
+        const Table &t = tables.at(table);
+        const auto index = t.valueIndexes.constFind(column);
+        if (index != t.valueIndexes.cend()) {
+            for (auto [it, end] = index->equal_range(key); it != end; ++it) {
+                const auto cells = t.rows.constFind(it->second);
+                if (cells != t.rows.cend() && names(cells->at(column)))
                     return true;
             }
+            continue;
+        }
+        for (const QVector<QVariant> &cells : t.rows) {
+            if (names(cells.at(column)))
+                return true;
         }
     }
     return false;
@@ -301,8 +311,9 @@ void deleteRemovedFiles(FilePass &pass)
     for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
         QMutexLocker files(&fileMutex);
         QMutexLocker locker(&tableMutex);
+        const FileColumns columns = fileColumnsLocked();
         for (const QString &name : names.mid(from, filesPerHold)) {
-            if (fileNamedLocked(name)) {
+            if (fileNamedLocked(columns, name)) {
                 pass.named.insert(name);
                 continue;
             }
@@ -332,8 +343,9 @@ void removeOrphanedFiles()
         QMutexLocker locker(&tableMutex);
         if (filesDir.absolutePath() != folder)
             return;
+        const FileColumns columns = fileColumnsLocked();
         for (const QString &name : names.mid(from, filesPerHold)) {
-            if (fileCache.contains(name) || reservedNames.contains(name) || fileNamedLocked(name))
+            if (fileCache.contains(name) || reservedNames.contains(name) || fileNamedLocked(columns, name))
                 continue;
             if (QFile::remove(folder + QLatin1Char('/') + name))
                 ++removed;

@@ -329,7 +329,7 @@ bool Writer::snapshotTableLocked(int table, TableWork &work)
     std::sort(dirtyRows.begin(), dirtyRows.end());
     RowWalker changed(t.rows);
     for (int row : std::as_const(dirtyRows)) {
-        const qint64 rowid = t.rowIds.value(row, -1);
+        const qint64 rowid = t.rowIds.value(row);
         if (rowid < 0)
             continue;
         if (const QVector<QVariant> *cells = changed.find(row))
@@ -341,7 +341,7 @@ bool Writer::snapshotTableLocked(int table, TableWork &work)
         if (seen.contains(row))
             continue;
         seen.insert(row);
-        const qint64 rowid = t.rowIds.value(row, -1);
+        const qint64 rowid = t.rowIds.value(row);
         if (rowid >= 0)
             work.deletes.append(DeleteItem{row, rowid});
     }

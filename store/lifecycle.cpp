@@ -400,9 +400,8 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
         return fail(error, QStringLiteral("cannot load %1: %2").arg(name, QString::fromUtf8(sqlite3_errmsg(connection))));
     const auto finalize = qScopeGuard([statement] { sqlite3_finalize(statement); });
     const int count = table->columnCount;
-    // The rowids go into their hash once their number is known: growing it
-    // row by row rehashes it over and over, a noticeable share of the load.
-    std::vector<qint64> rowIds;
+    // Row n's rowid at position n; nothing is row 0.
+    std::vector<qint64> rowIds{-1};
     int step;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
         QVector<QVariant> cells;
@@ -431,15 +430,13 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
             }
             }
         }
-        rowIds.push_back(sqlite3_column_int64(statement, 0));
         table->rows.insert(table->rows.cend(), int(rowIds.size()), std::move(cells));
+        rowIds.push_back(sqlite3_column_int64(statement, 0));
     }
     if (step != SQLITE_DONE)
         return fail(error, QStringLiteral("cannot load %1: %2").arg(name, QString::fromUtf8(sqlite3_errmsg(connection))));
-    table->rowIds.reserve(qsizetype(rowIds.size()));
-    for (size_t i = 0; i < rowIds.size(); ++i)
-        table->rowIds.insert(int(i + 1), rowIds[i]);
-    table->nextRowNumber = int(rowIds.size()) + 1;
+    table->nextRowNumber = int(rowIds.size());
+    table->rowIds = RowIds(std::move(rowIds));
     return true;
 }
 
