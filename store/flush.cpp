@@ -1,72 +1,29 @@
-// The write-behind flush: one writer thread with its own SQLite connection
-// carries the pending work of every table into "database.db", every 300 ms,
-// on request and once more when the store closes.
+// The body of a flush: the pending work of every table taken in one cut,
+// turned into statements and written in one transaction on the writer
+// thread's connection, files first.
 
+#include "flushwriter_p.h"
 #include "writer_p.h"
 
 #include <QAtomicInteger>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QThread>
-#include <QWaitCondition>
 
 #include <algorithm>
 #include <utility>
-
-namespace store_internal {
-
-QMutex flushMutex;
-bool closed = true;
-
-} // namespace store_internal
 
 using namespace store_internal;
 
 namespace {
 
-constexpr int flushIntervalMs = 300;
+QAtomicInteger<qint64> lastFlushNs;
+QAtomicInteger<qint64> lastLongestHoldNs;
+
 // Rows whose rowids are recorded per hold of tableMutex, so that callers never wait
 // long for a big flush.
 constexpr int rowsPerHold = 256;
-
-struct WriterTask
-{
-    QString sql;
-    bool done = false;
-    bool ok = false;
-    QVariant firstValue;
-};
-
-class DataThread;
-
-// Requests to the writer. Lives as long as the process, so that a caller
-// waiting on it never outlives it. Its mutex is taken alone.
-struct WriterControl
-{
-    QMutex mutex;
-    QWaitCondition wake; // to the writer
-    QWaitCondition done; // to callers
-    DataThread *dataThread = nullptr;
-    bool accepting = false;
-    bool stopping = false;
-    bool paused = false;
-    bool started = false;
-    bool startedOk = false;
-    QString startError;
-    quint64 requested = 0;
-    quint64 served = 0;
-    bool lastResult = false;
-    QList<WriterTask *> tasks;
-};
-
-WriterControl control;
-
-QAtomicInteger<qint64> lastFlushNs;
-QAtomicInteger<qint64> lastLongestHoldNs;
-QAtomicInt connectionCounter;
 
 // tableMutex held for one short step, timed for the lock-hold figure.
 class TableHold
@@ -245,10 +202,9 @@ public:
     {
     }
 
-    // The body of one flush; the caller holds flushMutex. The work it took is
-    // handed back in `spent`, to be freed after the waiting callers are answered.
-    bool flushLocked(QVector<TableWork> *spent);
-    void runTask(WriterTask &task);
+    bool flushLocked();
+    void releaseWork() { spent.clear(); }
+    bool runStatement(const QString &sql, QVariant *firstValue);
     void dropStatements()
     {
         insertQueries.clear();
@@ -285,6 +241,8 @@ private:
     QHash<int, QSqlQuery> insertQueries;
     QHash<int, QSqlQuery> deleteQueries;
     QHash<int, QHash<QList<int>, QSqlQuery>> updateQueries;
+    // The last flush's work, freed once its callers were answered.
+    QVector<TableWork> spent;
 };
 
 QString statementError(const QSqlQuery &query, const QString &what)
@@ -679,7 +637,7 @@ void Writer::putBack(const QVector<TableWork> &work)
     }
 }
 
-bool Writer::flushLocked(QVector<TableWork> *spent)
+bool Writer::flushLocked()
 {
     QElapsedTimer timer;
     timer.start();
@@ -728,210 +686,54 @@ bool Writer::flushLocked(QVector<TableWork> *spent)
     if (tablesOk)
         deleteRemovedFiles(files);
     finishFilePass(files);
-    *spent = std::move(work);
+    spent = std::move(work);
     return filesOk && tablesOk;
 }
 
-void Writer::runTask(WriterTask &task)
+bool Writer::runStatement(const QString &sql, QVariant *firstValue)
 {
     QSqlQuery query(db());
-    task.ok = query.exec(task.sql);
-    if (task.ok && query.isSelect() && query.next())
-        task.firstValue = query.value(0);
-}
-
-class DataThread : public QThread
-{
-public:
-    explicit DataThread(const QString &path)
-        : path(path)
-    {
-    }
-
-protected:
-    void run() override;
-
-private:
-    void serve(Writer &writer);
-
-    QString path;
-};
-
-void DataThread::serve(Writer &writer)
-{
-    {
-        // Before the first flush, so that a flush a caller waits for comes after it.
-        QMutexLocker flushLocker(&flushMutex);
-        if (!closed)
-            removeOrphanedFiles();
-    }
-    QMutexLocker locker(&control.mutex);
-    QDeadlineTimer next(flushIntervalMs);
-    for (;;) {
-        while (!control.stopping && control.tasks.isEmpty() && control.requested == control.served
-               && (control.paused || !next.hasExpired())) {
-            if (control.paused)
-                control.wake.wait(&control.mutex);
-            else
-                control.wake.wait(&control.mutex, next);
-        }
-        if (control.stopping)
-            break;
-
-        if (!control.tasks.isEmpty()) {
-            const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
-            locker.unlock();
-            for (WriterTask *task : tasks)
-                writer.runTask(*task);
-            locker.relock();
-            for (WriterTask *task : tasks)
-                task->done = true;
-            control.done.wakeAll();
-            continue;
-        }
-
-        const quint64 target = control.requested;
-        locker.unlock();
-        bool ok = false;
-        QVector<TableWork> spent;
-        {
-            QMutexLocker flushLocker(&flushMutex);
-            ok = !closed && writer.flushLocked(&spent);
-        }
-        locker.relock();
-        control.served = std::max(control.served, target);
-        control.lastResult = ok;
-        control.done.wakeAll();
-        locker.unlock();
-        spent.clear();
-        locker.relock();
-        next.setRemainingTime(flushIntervalMs);
-    }
-
-    // Closing: one last flush, and the store is closed in the same hold of
-    // flushMutex, so nothing can slip in between.
-    const quint64 target = control.requested;
-    const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
-    locker.unlock();
-    bool ok = false;
-    QVector<TableWork> spent;
-    {
-        QMutexLocker flushLocker(&flushMutex);
-        ok = !closed && writer.flushLocked(&spent);
-        if (!closed && !ok)
-            qWarning("Database: the last changes could not be written before closing");
-        closed = true;
-    }
-    locker.relock();
-    for (WriterTask *task : tasks)
-        task->done = true;
-    control.served = std::max(control.served, target);
-    control.lastResult = ok;
-    control.done.wakeAll();
-}
-
-void DataThread::run()
-{
-    const QString name = QStringLiteral("pellimore-writer-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
-        const bool ok = db.open();
-        {
-            QMutexLocker locker(&control.mutex);
-            control.started = true;
-            control.startedOk = ok;
-            control.startError = ok ? QString() : db.lastError().text();
-            control.done.wakeAll();
-        }
-        if (ok) {
-            Writer writer(name);
-            serve(writer);
-            writer.dropStatements();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    const bool ok = query.exec(sql);
+    if (ok && query.isSelect() && query.next())
+        *firstValue = query.value(0);
+    return ok;
 }
 
 } // namespace
 
+class store_internal::FlushWriterPrivate : public Writer
+{
+public:
+    using Writer::Writer;
+};
+
 namespace store_internal {
 
-bool startWriter(const QString &path, QString *error)
+FlushWriter::FlushWriter(const QString &connectionName)
+    : d(std::make_unique<FlushWriterPrivate>(connectionName))
 {
-    QMutexLocker locker(&control.mutex);
-    if (control.dataThread)
-        return false;
-    control.dataThread = new DataThread(path);
-    control.stopping = false;
-    control.started = false;
-    control.accepting = false;
-    control.tasks.clear();
-    control.dataThread->start(QThread::InheritPriority);
-    while (!control.started)
-        control.done.wait(&control.mutex);
-    if (!control.startedOk) {
-        if (error)
-            *error = QStringLiteral("cannot open the database for writing: %1").arg(control.startError);
-        DataThread *thread = std::exchange(control.dataThread, nullptr);
-        locker.unlock();
-        thread->wait();
-        delete thread;
-        return false;
-    }
-    control.accepting = true;
-    return true;
 }
 
-bool stopWriter()
+FlushWriter::~FlushWriter() = default;
+
+bool FlushWriter::flushLocked()
 {
-    QMutexLocker locker(&control.mutex);
-    DataThread *thread = control.dataThread;
-    if (!thread)
-        return true;
-    control.accepting = false;
-    control.stopping = true;
-    control.wake.wakeAll();
-    locker.unlock();
-    thread->wait();
-    locker.relock();
-    control.dataThread = nullptr;
-    control.stopping = false;
-    const bool written = control.lastResult;
-    locker.unlock();
-    delete thread;
-    return written;
+    return d->flushLocked();
 }
 
-bool writerAccepting()
+void FlushWriter::releaseWork()
 {
-    QMutexLocker locker(&control.mutex);
-    return control.accepting;
+    d->releaseWork();
 }
 
-bool runOnWriter(const QString &sql, QVariant *firstValue)
+bool FlushWriter::runStatement(const QString &sql, QVariant *firstValue)
 {
-    WriterTask task;
-    task.sql = sql;
-    QMutexLocker locker(&control.mutex);
-    if (!control.accepting)
-        return false;
-    control.tasks.append(&task);
-    control.wake.wakeAll();
-    while (!task.done)
-        control.done.wait(&control.mutex);
-    if (firstValue)
-        *firstValue = task.firstValue;
-    return task.ok;
+    return d->runStatement(sql, firstValue);
 }
 
-void pausePeriodicFlush(bool paused)
+void FlushWriter::dropStatements()
 {
-    QMutexLocker locker(&control.mutex);
-    control.paused = paused;
-    control.wake.wakeAll();
+    d->dropStatements();
 }
 
 FlushTiming lastFlushTiming()
@@ -940,24 +742,3 @@ FlushTiming lastFlushTiming()
 }
 
 } // namespace store_internal
-
-bool Database::flush()
-{
-    QMutexLocker locker(&control.mutex);
-    if (!control.accepting)
-        return false;
-    const quint64 ticket = ++control.requested;
-    control.wake.wakeAll();
-    while (control.served < ticket)
-        control.done.wait(&control.mutex);
-    return control.lastResult;
-}
-
-void Database::startSingleFlush()
-{
-    QMutexLocker locker(&control.mutex);
-    if (!control.accepting)
-        return;
-    ++control.requested;
-    control.wake.wakeAll();
-}

@@ -8,8 +8,8 @@
 #include "storetest.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QThread>
