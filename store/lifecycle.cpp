@@ -369,6 +369,22 @@ bool migrate(const QSqlDatabase &db, QString *error)
     return true;
 }
 
+// A text cell as QString. ASCII text, the most common by far, is widened
+// straight from the stored UTF-8; anything else goes through SQLite's own
+// conversion, as QSqlQuery's does, so that every text reads back alike.
+QString columnText(sqlite3_stmt *statement, int column)
+{
+    const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    const int size = sqlite3_column_bytes(statement, column);
+    bool ascii = true;
+    for (int i = 0; i < size; ++i)
+        ascii &= uchar(utf8[i]) < 0x80;
+    if (ascii)
+        return QString::fromLatin1(utf8, size);
+    const void *text = sqlite3_column_text16(statement, column);
+    return QString(static_cast<const QChar *>(text), sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar)));
+}
+
 // Reads one table whole with a single forward-only SELECT. Rows are numbered
 // from 1 in file order; they are neither new nor changed.
 bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QString *error)
@@ -422,12 +438,9 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
             case SQLITE_NULL:
                 cells.emplaceBack(QMetaType::fromType<QString>());
                 break;
-            default: {
-                const void *text = sqlite3_column_text16(statement, i);
-                cells.emplaceBack(QString(static_cast<const QChar *>(text),
-                                          sqlite3_column_bytes16(statement, i) / qsizetype(sizeof(QChar))));
+            default:
+                cells.emplaceBack(columnText(statement, i));
                 break;
-            }
             }
         }
         table->rows.insert(table->rows.cend(), int(rowIds.size()), std::move(cells));
