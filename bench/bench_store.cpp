@@ -2,11 +2,13 @@
 // work on the same data: 100,000 rows of the 20-column `skrin` table.
 //
 // Output ends with:
-//   ratio store_open_100k                   open + load + indexes / forward-only QSqlQuery read
+//   ratio store_open_100k                   open + load + indexes / forward-only QSqlQuery read, each in a
+//                                           fresh process (best of 5 pairs)
 //   ratio store_flush_insert_100k           flush of new rows / prepared QSqlQuery INSERT loop
 //   ratio store_flush_insert_100k_vs_sqlite3  flush of new rows / sqlite3 C API INSERT loop
 //   ratio store_flush_update_100k           flush of changed cells / prepared QSqlQuery UPDATE loop
 //   ratio store_lock_hold_10k               longest tableMutex hold / whole flush, 10,000 new rows
+//   ratio store_open_memory_over_file       resident memory an opened 100,000-row store adds / its file size
 
 #include "database.h"
 #include "database_p.h"
@@ -15,6 +17,8 @@
 #include <sqlite3.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -165,36 +169,40 @@ void prepareData()
 
 // --- Open and load -----------------------------------------------------------
 
-void storeOpen(benchmark::State &state)
+// Each figure of the opening is taken in a fresh process, as the program
+// meets it at start: no earlier store is freed on the way, and freed memory
+// of earlier work hides nothing. The SQLite driver is loaded beforehand in
+// both, so that neither counts it.
+
+void loadDriver()
 {
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        if (!Database::open(folder(QStringLiteral("loaded"))))
-            die("open failed");
-        const double took = seconds(timer);
-        state.SetIterationTime(took);
-        record("open", took);
-        if (Database::rowCount(Database::tableId(QStringLiteral("skrin"))) != rowCount)
-            die("rows missing after open");
-        Database::close();
-    }
+    const QString name = QStringLiteral("driver");
+    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    QSqlDatabase::removeDatabase(name);
 }
 
-void anchorRead(benchmark::State &state)
+// Resident bytes of this process; 0 where the system does not tell.
+qint64 residentBytes()
 {
-    QStringList select{QStringLiteral("rowid")};
-    for (const QString &column : std::as_const(skrinColumns))
-        select.append(QLatin1Char('`') + column + QLatin1Char('`'));
-    const QString sql = QStringLiteral("SELECT %1 FROM skrin").arg(select.join(QStringLiteral(", ")));
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        Connection connection(folder(QStringLiteral("loaded/database.db")));
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() * 4096 : 0;
+}
+
+// Child: the anchor, a plain forward-only read of every row; prints seconds.
+int childRead(const QString &dataFolder)
+{
+    loadDriver();
+    QElapsedTimer timer;
+    timer.start();
+    qint64 count = 0;
+    {
+        Connection connection(dataFolder + QStringLiteral("/database.db"));
         QSqlQuery query(connection.db());
         query.setForwardOnly(true);
-        query.exec(sql);
-        qint64 count = 0;
+        query.exec(QStringLiteral("SELECT rowid, * FROM skrin"));
         while (query.next()) {
             for (int i = 0; i <= 20; ++i) {
                 QVariant value = query.value(i);
@@ -202,11 +210,51 @@ void anchorRead(benchmark::State &state)
             }
             ++count;
         }
-        const double took = seconds(timer);
+    }
+    std::printf("%.6f\n", seconds(timer));
+    return count == rowCount ? 0 : 1;
+}
+
+// Child: opens the store; prints seconds and the resident growth in bytes.
+int childOpen(const QString &dataFolder)
+{
+    loadDriver();
+    const qint64 before = residentBytes();
+    QElapsedTimer timer;
+    timer.start();
+    if (!Database::open(dataFolder))
+        return 1;
+    const double took = seconds(timer);
+    const qint64 growth = residentBytes() - before;
+    if (Database::rowCount(Database::tableId(QStringLiteral("skrin"))) != rowCount)
+        return 1;
+    std::printf("%.6f %lld\n", took, qlonglong(before > 0 ? growth : 0));
+    Database::close();
+    return 0;
+}
+
+QList<QByteArray> runChild(const char *mode)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QLatin1String(mode), folder(QStringLiteral("loaded"))});
+    if (!child.waitForFinished(120000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        die("a measuring child failed");
+    return child.readAllStandardOutput().trimmed().split(' ');
+}
+
+qint64 openGrowth = 0;
+
+// Each iteration reads the rows plainly and then opens the store, so that
+// both figures of a pair meet the same load on the machine.
+void storeOpen(benchmark::State &state)
+{
+    for (auto _ : state) {
+        record("read", runChild("--child-read").value(0).toDouble());
+        const QList<QByteArray> open = runChild("--child-open");
+        const double took = open.value(0).toDouble();
+        openGrowth = open.value(1).toLongLong();
         state.SetIterationTime(took);
-        record("read", took);
-        if (count != rowCount)
-            die("anchor read wrong row count");
+        record("open", took);
     }
 }
 
@@ -419,21 +467,23 @@ void storeLockHold(benchmark::State &state)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--child-read") == 0)
+        return childRead(QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && qstrcmp(argv[1], "--child-open") == 0)
+        return childOpen(QString::fromLocal8Bit(argv[2]));
     QTemporaryDir dir;
     if (!dir.isValid())
         die("no temporary folder");
     workDir = &dir;
     prepareData();
 
-    const int iterations = 3;
-    const auto add = [&](const char *name, void (*function)(benchmark::State &)) {
+    const auto add = [&](const char *name, void (*function)(benchmark::State &), int iterations = 3) {
         benchmark::RegisterBenchmark(name, function)
             ->Iterations(iterations)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
     };
-    add("store_open_100k/store", storeOpen);
-    add("store_open_100k/qsqlquery_read", anchorRead);
+    add("store_open_100k/store_after_plain_read", storeOpen, 5);
     add("store_flush_insert_100k/store", storeFlushInsert);
     add("store_flush_insert_100k/qsqlquery_insert", anchorInsert);
     add("store_flush_insert_100k/sqlite3_insert", anchorInsertSqlite);
@@ -451,12 +501,17 @@ int main(int argc, char **argv)
         if (p != best.end() && a != best.end() && a->second > 0)
             std::printf("ratio %s %.3f\n", name, p->second / a->second);
     };
+    const qint64 fileSize = QFileInfo(folder(QStringLiteral("loaded/database.db"))).size();
+    if (openGrowth > 0)
+        std::printf("open memory %.1f MB for a file of %.1f MB\n", double(openGrowth) / 1e6, double(fileSize) / 1e6);
     for (const auto &[name, time] : best)
         std::printf("best %-10s %.1f ms\n", name.c_str(), time * 1e3);
     ratio("store_open_100k", "open", "read");
     ratio("store_flush_insert_100k", "insert", "insert-qt");
     ratio("store_flush_insert_100k_vs_sqlite3", "insert", "insert-c");
     ratio("store_flush_update_100k", "update", "update-qt");
+    if (openGrowth > 0 && fileSize > 0)
+        std::printf("ratio store_open_memory_over_file %.2f\n", double(openGrowth) / double(fileSize));
     if (worstLockShare > 0)
         std::printf("ratio store_lock_hold_10k %.4f\n", worstLockShare);
     return 0;

@@ -58,7 +58,9 @@ void emitResetSignals();
 void requestCommit();
 void emitWrongVersion();
 // Stops the commit timer, waits for the thread pool and closes the store.
-void shutdownBackground();
+// False when the last changes could not be written: the program should tell
+// the user before it exits.
+bool shutdownBackground();
 
 // Empties the store (Database::reset), binds the tables again and tells every
 // watcher that each item it knew was removed. The id maps are cleared, since

@@ -223,7 +223,7 @@ void emitWrongVersion()
         emit connector->wrongVersionSignal();
 }
 
-void shutdownBackground()
+bool shutdownBackground()
 {
     if (commitTimer)
         commitTimer->stop();
@@ -231,5 +231,5 @@ void shutdownBackground()
     TavrinConnector::stopSync();
     NetworkConnector::shutdown();
     QThreadPool::globalInstance()->waitForDone();
-    Database::close();
+    return Database::close();
 }

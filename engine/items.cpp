@@ -97,7 +97,7 @@ bool isIdMember(const QString &member)
 
 bool isFileMember(const QString &member)
 {
-    return member == QLatin1String("file") || member.endsWith(QLatin1String("_file"));
+    return Database::isFileColumn(member);
 }
 
 bool isHandleMember(const QString &member)
@@ -334,11 +334,13 @@ Id createItem(const QString &type)
         id = qMin<Id>(last, 0) - 1;
         setOption(QStringLiteral("itemAutodecrement"), QVariant(id));
 
-        Database::insertRow(itemsTable, {{itemsIdColumn, QVariant(id)},
-                                         {itemsTypeColumn, QVariant(type)},
-                                         {itemsOwnerColumn, QVariant(qint64(0))}});
-        Database::insertRow(table, {{columnOf(table, idName), QVariant(id)}});
-        Database::insertRow(uncommittedCreateTable, {{uncommittedCreateIdColumn, QVariant(id)}});
+        // All three rows in one step: a flush never writes an item half made.
+        Database::insertRows({{itemsTable,
+                               {{itemsIdColumn, QVariant(id)},
+                                {itemsTypeColumn, QVariant(type)},
+                                {itemsOwnerColumn, QVariant(qint64(0))}}},
+                              {table, {{columnOf(table, idName), QVariant(id)}}},
+                              {uncommittedCreateTable, {{uncommittedCreateIdColumn, QVariant(id)}}}});
     }
     notifyItemCreated(id, type);
     return id;

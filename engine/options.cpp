@@ -17,25 +17,29 @@ QVariant lookupOption(int table, int nameColumn, int valueColumn, const QString 
 
 QVariant optionValue(const QString &name, const QVariant &defaultValue)
 {
+    // No option has an empty name; as a key it would match any row.
+    if (name.isEmpty())
+        return defaultValue;
     return lookupOption(optionsTable, optionsNameColumn, optionsValueColumn, name, defaultValue);
 }
 
 QVariant serverOptionValue(const QString &name, const QVariant &defaultValue)
 {
+    if (name.isEmpty())
+        return defaultValue;
     return lookupOption(serverOptionTable, serverOptionNameColumn, serverOptionValueColumn, name,
                         defaultValue);
 }
 
 void setOption(const QString &name, const QVariant &value)
 {
-    if (optionsTable < 0)
+    if (optionsTable < 0 || name.isEmpty())
         return;
     int row = Database::findRow(optionsTable, optionsNameColumn, QVariant(name));
-    if (row <= 0) {
-        row = Database::newRow(optionsTable);
-        Database::setValue(optionsTable, row, optionsNameColumn, QVariant(name));
-    }
-    Database::setValue(optionsTable, row, optionsValueColumn, value);
+    if (row <= 0)
+        Database::insertRow(optionsTable, {{optionsNameColumn, QVariant(name)}, {optionsValueColumn, value}});
+    else
+        Database::setValue(optionsTable, row, optionsValueColumn, value);
 }
 
 Id userId()

@@ -33,8 +33,9 @@ bool isNullValue(const QVariant &value);
 // converts to it; a date-time compares with ISO text as date-times; otherwise
 // the right value is converted to the left value's type, and a failed
 // conversion is unequal. A value without a type equals only a value without a
-// type; otherwise two nulls (isNullValue) are equal and a null never equals a
-// non-null value ("" and 0 included).
+// type; otherwise two nulls (isNullValue) are equal, a null equals an empty
+// text ("" and NULL mean the same in the file) and no other non-null value (0
+// included).
 bool cellEquals(const QVariant &stored, const QVariant &value);
 
 // The order of value indexes and range selections: by toLongLong(), then by
@@ -111,7 +112,12 @@ public:
     static int tableCount();
 
     static int newRow(int table);
+    // A new row with the given cells, which a flush takes whole or not at all.
     static int insertRow(int table, const Conditions &values);
+    // Several new rows, in any tables, in one step: a flush takes all of
+    // them or none. The row numbers in order; empty (and nothing inserted)
+    // when a table is unknown.
+    static QList<int> insertRows(const QList<QPair<int, Conditions>> &rows);
     static bool setValue(int table, int row, int column, const QVariant &value);
     static bool removeRow(int table, int row);
     static QVariant value(int table, int row, int column);
@@ -133,7 +139,10 @@ public:
     static int findRow(int table, const QVariantMap &byName);
     static QVariant valueWhere(int table, const Conditions &conditions, int column);
     static QVariant valueWhere(int table, const QVariantMap &byName, int column);
+    // A null key finds nothing (as a condition it would match any set cell).
     static QVariant lookupValue(int table, int keyColumn, const QVariant &keyValue, int resultColumn);
+    // Inserts the row unless one with these values exists; false, and
+    // nothing inserted, when a value is null.
     static bool insertUnique(int table, const Conditions &values);
     static bool insertUnique(int table, const QVariantMap &byName);
     static RowCursor select(int table, const Conditions &conditions);
@@ -158,7 +167,10 @@ public:
     // migration or load) it returns false with a reason in `error`, leaves the
     // store closed and the file untouched.
     static bool open(const QString &dataFolder, QString *error = nullptr);
-    static void close();
+    // Stops the flush thread after a last flush. True when every change and
+    // file reached the disk (or nothing was open); false when something is
+    // lost with the process, which the caller should tell the user.
+    static bool close();
     static bool isOpen();
     static bool reset(QString *error = nullptr);
     static void deleteDatabaseFiles();
@@ -187,4 +199,9 @@ public:
     // A stored file name is one bare path component: no separators, no
     // control characters, not "." or "..".
     static bool isValidFileName(const QString &name);
+    // Cells of a column named "file" or ending in "_file" name stored files.
+    // After open the files that no such cell names (and no pending write has
+    // reserved) are removed in the background; a removed file is deleted only
+    // if no such cell names it at that moment.
+    static bool isFileColumn(const QString &column);
 };

@@ -3,6 +3,7 @@
 // Internal state of the table store, shared by its source files only.
 
 #include "database.h"
+#include "nodepool_p.h"
 
 #include <QDir>
 #include <QHash>
@@ -51,30 +52,70 @@ struct IndexKey
 
 // Multi-map of one column's value index: key -> row number. New entries are
 // inserted at lower_bound, so among equal keys the newest comes first.
-using ValueIndex = std::multimap<IndexKey, int>;
+using ValueIndex = std::multimap<IndexKey, int, std::less<IndexKey>, PoolAllocator<std::pair<const IndexKey, int>>>;
 
 // Row number -> that row's entry in one column's value index. Row numbers
 // are dense from 1, so a vector indexed by them serves instead of a hash.
 class IndexPositions
 {
 public:
-    void reserve(int rowCount) { positions.reserve(size_t(rowCount) + 1); }
+    void reserve(int rowCount)
+    {
+        positions.reserve(size_t(rowCount) + 1);
+        present.reserve(size_t(rowCount) + 1);
+    }
     void set(int row, ValueIndex::iterator entry)
     {
-        if (size_t(row) >= positions.size())
+        if (size_t(row) >= positions.size()) {
             positions.resize(size_t(row) + 1);
+            present.resize(size_t(row) + 1);
+        }
         positions[size_t(row)] = entry;
+        present[size_t(row)] = true;
     }
     // The row's entry, forgotten here; none when the row has no entry.
     std::optional<ValueIndex::iterator> take(int row)
     {
-        if (row < 0 || size_t(row) >= positions.size())
+        if (row < 0 || size_t(row) >= positions.size() || !present[size_t(row)])
             return std::nullopt;
-        return std::exchange(positions[size_t(row)], std::nullopt);
+        present[size_t(row)] = false;
+        return positions[size_t(row)];
     }
 
 private:
-    std::vector<std::optional<ValueIndex::iterator>> positions;
+    // Side by side rather than as optionals, which would double the size.
+    std::vector<ValueIndex::iterator> positions;
+    std::vector<bool> present;
+};
+
+// Row number -> the SQLite rowid of the row in "database.db"; -1 where none
+// is known. Row numbers are dense from 1, so a vector indexed by them serves
+// instead of a hash (a fraction of its memory).
+class RowIds
+{
+public:
+    RowIds() = default;
+    explicit RowIds(std::vector<qint64> &&byRow)
+        : ids(std::move(byRow))
+    {
+    }
+    qint64 value(int row) const { return row > 0 && size_t(row) < ids.size() ? ids[size_t(row)] : -1; }
+    void insert(int row, qint64 rowid)
+    {
+        if (row < 1)
+            return;
+        if (size_t(row) >= ids.size())
+            ids.resize(size_t(row) + 1, -1);
+        ids[size_t(row)] = rowid;
+    }
+    void remove(int row)
+    {
+        if (row > 0 && size_t(row) < ids.size())
+            ids[size_t(row)] = -1;
+    }
+
+private:
+    std::vector<qint64> ids;
 };
 
 struct Table
@@ -94,7 +135,7 @@ struct Table
     QHash<QString, int> columnIds;
     QVector<QString> columnNames;
     QMap<int, QVector<QVariant>> rows;
-    QHash<int, qint64> rowIds;
+    RowIds rowIds;
 
     // Pending work for the next flush.
     QList<int> insertedRows;
@@ -133,6 +174,12 @@ extern QSet<QString> reservedNames;         // guarded by fileMutex
 // and then builds all of them under one hold of tableMutex, with one walk
 // over the rows of each table instead of one per column.
 void buildIndexesTogether(const std::function<void()> &declare);
+
+// The (table, column) pairs of every file column (Database::isFileColumn),
+// and whether a cell of one of them holds `name`; the caller holds tableMutex.
+using FileColumns = QList<QPair<int, int>>;
+FileColumns fileColumnsLocked();
+bool fileNamedLocked(const FileColumns &columns, const QString &name);
 
 // Quotes an SQL identifier, doubling any backtick inside it.
 QString quoteIdentifier(const QString &name);

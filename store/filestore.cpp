@@ -31,6 +31,8 @@ constexpr qint64 expirySeconds = 7;
 constexpr qint64 cacheLimitBytes = 52428800;
 constexpr int nameLetters = 8;
 constexpr int maxNameBytes = 255;
+// Files checked against the rows per hold of fileMutex and tableMutex.
+constexpr int filesPerHold = 64;
 
 // Guarded by fileMutex; every change of an entry gets a new one.
 quint64 lastVersion = 0;
@@ -69,6 +71,53 @@ bool Database::isValidFileName(const QString &name)
     // Broken UTF-16 would encode to the same bytes as another name.
     return name.isValidUtf16() && name.toUtf8().size() <= maxNameBytes;
 }
+
+bool Database::isFileColumn(const QString &column)
+{
+    return column == QLatin1String("file") || column.endsWith(QLatin1String("_file"));
+}
+
+namespace store_internal {
+
+FileColumns fileColumnsLocked()
+{
+    FileColumns columns;
+    for (int table = 0; table < tables.size(); ++table) {
+        const Table &t = tables.at(table);
+        for (int column = 0; column < t.columnCount; ++column) {
+            if (Database::isFileColumn(t.columnNames.at(column)))
+                columns.append({table, column});
+        }
+    }
+    return columns;
+}
+
+bool fileNamedLocked(const FileColumns &columns, const QString &name)
+{
+    const IndexKey key = IndexKey::of(name);
+    const auto names = [&name](const QVariant &cell) {
+        return cell.typeId() == QMetaType::QString && *static_cast<const QString *>(cell.constData()) == name;
+    };
+    for (const auto &[table, column] : columns) {
+        const Table &t = tables.at(table);
+        const auto index = t.valueIndexes.constFind(column);
+        if (index != t.valueIndexes.cend()) {
+            for (auto [it, end] = index->equal_range(key); it != end; ++it) {
+                const auto cells = t.rows.constFind(it->second);
+                if (cells != t.rows.cend() && names(cells->at(column)))
+                    return true;
+            }
+            continue;
+        }
+        for (const QVector<QVariant> &cells : t.rows) {
+            if (names(cells.at(column)))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace store_internal
 
 QString Database::setFileData(const QString &name, const QByteArray &bytes)
 {
@@ -258,14 +307,63 @@ bool writeFiles(FilePass &pass)
 
 void deleteRemovedFiles(FilePass &pass)
 {
+    QStringList names;
     for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
         // Only what was removed before the tables were taken: a row removed
         // after that may still name the file in the committed tables.
-        if (!it->removed || pass.removedBefore.value(it.key(), 0) != it->version)
-            continue;
-        // A file that is already gone is no error.
-        QFile::remove(pass.folder + QLatin1Char('/') + it.key());
-        pass.deleted.insert(it.key());
+        if (it->removed && pass.removedBefore.value(it.key(), 0) == it->version)
+            names.append(it.key());
+    }
+    // A file freed and then named again (A -> B -> A) stays. The check and
+    // the deletion happen under one hold, so no row can come to name the
+    // file in between.
+    for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
+        QMutexLocker files(&fileMutex);
+        QMutexLocker locker(&tableMutex);
+        const FileColumns columns = fileColumnsLocked();
+        for (const QString &name : names.mid(from, filesPerHold)) {
+            if (fileNamedLocked(columns, name)) {
+                pass.named.insert(name);
+                continue;
+            }
+            // A file that is already gone is no error.
+            QFile::remove(pass.folder + QLatin1Char('/') + name);
+            pass.deleted.insert(name);
+        }
+    }
+}
+
+void removeOrphanedFiles()
+{
+    QString folder;
+    {
+        QMutexLocker locker(&fileMutex);
+        if (!haveFolder())
+            return;
+        folder = filesDir.absolutePath();
+    }
+    // Files written by a flush whose tables never committed, and removals
+    // whose commit never came, are left behind by a crash.
+    const QStringList names =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    qsizetype removed = 0;
+    for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
+        QMutexLocker files(&fileMutex);
+        QMutexLocker locker(&tableMutex);
+        if (filesDir.absolutePath() != folder)
+            return;
+        const FileColumns columns = fileColumnsLocked();
+        for (const QString &name : names.mid(from, filesPerHold)) {
+            if (fileCache.contains(name) || reservedNames.contains(name) || fileNamedLocked(columns, name))
+                continue;
+            if (QFile::remove(folder + QLatin1Char('/') + name))
+                ++removed;
+        }
+    }
+    if (removed > 0) {
+        QMutexLocker locker(&fileMutex);
+        filesDir.refresh();
+        qInfo("Database: removed %lld file(s) that no row names", qlonglong(removed));
     }
 }
 
@@ -305,6 +403,15 @@ void finishFilePass(const FilePass &pass)
             if (pass.deleted.contains(name)) {
                 reservedNames.remove(name);
                 fileCache.erase(it);
+            } else if (pass.named.contains(name)) {
+                // Named again: bytes never written go to disk with the next
+                // flush; otherwise the file on disk serves again.
+                if (!it->onDisk && !it->data.isNull()) {
+                    it->removed = false;
+                    it->version = ++lastVersion;
+                } else {
+                    fileCache.erase(it);
+                }
             }
             continue;
         }

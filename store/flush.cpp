@@ -1,72 +1,29 @@
-// The write-behind flush: one writer thread with its own SQLite connection
-// carries the pending work of every table into "database.db", every 300 ms,
-// on request and once more when the store closes.
+// The body of a flush: the pending work of every table taken in one cut,
+// turned into statements and written in one transaction on the writer
+// thread's connection, files first.
 
+#include "flushwriter_p.h"
 #include "writer_p.h"
 
 #include <QAtomicInteger>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QThread>
-#include <QWaitCondition>
 
 #include <algorithm>
 #include <utility>
-
-namespace store_internal {
-
-QMutex flushMutex;
-bool closed = true;
-
-} // namespace store_internal
 
 using namespace store_internal;
 
 namespace {
 
-constexpr int flushIntervalMs = 300;
+QAtomicInteger<qint64> lastFlushNs;
+QAtomicInteger<qint64> lastLongestHoldNs;
+
 // Rows whose rowids are recorded per hold of tableMutex, so that callers never wait
 // long for a big flush.
 constexpr int rowsPerHold = 256;
-
-struct WriterTask
-{
-    QString sql;
-    bool done = false;
-    bool ok = false;
-    QVariant firstValue;
-};
-
-class DataThread;
-
-// Requests to the writer. Lives as long as the process, so that a caller
-// waiting on it never outlives it. Its mutex is taken alone.
-struct WriterControl
-{
-    QMutex mutex;
-    QWaitCondition wake; // to the writer
-    QWaitCondition done; // to callers
-    DataThread *dataThread = nullptr;
-    bool accepting = false;
-    bool stopping = false;
-    bool paused = false;
-    bool started = false;
-    bool startedOk = false;
-    QString startError;
-    quint64 requested = 0;
-    quint64 served = 0;
-    bool lastResult = false;
-    QList<WriterTask *> tasks;
-};
-
-WriterControl control;
-
-QAtomicInteger<qint64> lastFlushNs;
-QAtomicInteger<qint64> lastLongestHoldNs;
-QAtomicInt connectionCounter;
 
 // tableMutex held for one short step, timed for the lock-hold figure.
 class TableHold
@@ -101,6 +58,7 @@ struct InsertItem
 
 struct UpdateItem
 {
+    int row = 0;
     qint64 rowid = -1;
     QVector<QVariant> values; // the whole row; only the group's columns are written
 };
@@ -109,13 +67,6 @@ struct UpdateGroup
 {
     QList<int> columns;
     QVector<UpdateItem> items;
-};
-
-// A changed row as taken, before it is sorted into its statement's group.
-struct ChangedRow
-{
-    int row = 0;
-    UpdateItem item;
 };
 
 struct DeleteItem
@@ -138,9 +89,13 @@ struct TableWork
     QList<int> removed;
 
     QVector<InsertItem> inserts;
-    QVector<ChangedRow> changed;
+    QVector<UpdateItem> changed;
     QVector<UpdateGroup> updates;
     QVector<DeleteItem> deletes;
+
+    // Set when this table's statements failed: its work waits for the next
+    // flush while the other tables' work is committed.
+    bool failed = false;
 };
 
 // Finds rows by number in one table's row map. Rows asked for in ascending
@@ -247,10 +202,9 @@ public:
     {
     }
 
-    // The body of one flush; the caller holds flushMutex. The work it took is
-    // handed back in `spent`, to be freed after the waiting callers are answered.
-    bool flushLocked(QVector<TableWork> *spent);
-    void runTask(WriterTask &task);
+    bool flushLocked();
+    void releaseWork() { spent.clear(); }
+    bool runStatement(const QString &sql, QVariant *firstValue);
     void dropStatements()
     {
         insertQueries.clear();
@@ -267,6 +221,7 @@ private:
     bool inFile(const QString &name);
     bool writeTables(QVector<TableWork> &work, QString *error);
     bool writeTable(TableWork &work, QString *error);
+    bool insertRow(const TableWork &work, InsertItem &item, QString *error);
     void applyCommitted(const QVector<TableWork> &work);
     void putBack(const QVector<TableWork> &work);
     void rollback();
@@ -286,6 +241,8 @@ private:
     QHash<int, QSqlQuery> insertQueries;
     QHash<int, QSqlQuery> deleteQueries;
     QHash<int, QHash<QList<int>, QSqlQuery>> updateQueries;
+    // The last flush's work, freed once its callers were answered.
+    QVector<TableWork> spent;
 };
 
 QString statementError(const QSqlQuery &query, const QString &what)
@@ -330,11 +287,11 @@ bool Writer::snapshotTableLocked(int table, TableWork &work)
     std::sort(dirtyRows.begin(), dirtyRows.end());
     RowWalker changed(t.rows);
     for (int row : std::as_const(dirtyRows)) {
-        const qint64 rowid = t.rowIds.value(row, -1);
+        const qint64 rowid = t.rowIds.value(row);
         if (rowid < 0)
             continue;
         if (const QVector<QVariant> *cells = changed.find(row))
-            work.changed.append(ChangedRow{row, UpdateItem{rowid, *cells}});
+            work.changed.append(UpdateItem{row, rowid, *cells});
     }
 
     QSet<int> seen;
@@ -342,7 +299,7 @@ bool Writer::snapshotTableLocked(int table, TableWork &work)
         if (seen.contains(row))
             continue;
         seen.insert(row);
-        const qint64 rowid = t.rowIds.value(row, -1);
+        const qint64 rowid = t.rowIds.value(row);
         if (rowid >= 0)
             work.deletes.append(DeleteItem{row, rowid});
     }
@@ -354,10 +311,10 @@ void Writer::planStatements(TableWork &work)
     // The statement each changed row needs follows from its own set of
     // columns alone.
     UpdateGroups groups(work);
-    for (const ChangedRow &changed : std::as_const(work.changed)) {
+    for (const UpdateItem &changed : std::as_const(work.changed)) {
         const int group = groups.groupOf(work.dirty.value(changed.row));
         if (group >= 0)
-            work.updates[group].items.append(changed.item);
+            work.updates[group].items.append(changed);
     }
     work.changed.clear();
 
@@ -503,30 +460,41 @@ QSqlQuery *Writer::updateQuery(const TableWork &work, const QList<int> &columns,
     return &*it;
 }
 
+bool Writer::insertRow(const TableWork &work, InsertItem &item, QString *error)
+{
+    QSqlQuery *insert = insertQuery(work, error);
+    if (!insert)
+        return false;
+    QSqlQuery &query = *insert;
+    for (int column = 0; column < work.columnCount; ++column)
+        query.bindValue(column, item.values.at(column));
+    // The rowid comes from this very INSERT, and only when it succeeded.
+    if (!query.exec()) {
+        *error = statementError(query, QStringLiteral("INSERT INTO %1").arg(quoteIdentifier(work.name)));
+        return false;
+    }
+    const QVariant rowid = query.lastInsertId();
+    if (!rowid.isValid()) {
+        *error = QStringLiteral("INSERT INTO %1 gave no rowid").arg(quoteIdentifier(work.name));
+        return false;
+    }
+    item.rowid = rowid.toLongLong();
+    return true;
+}
+
 bool Writer::writeTable(TableWork &work, QString *error)
 {
-    if (!work.inserts.isEmpty()) {
-        QSqlQuery *insert = insertQuery(work, error);
-        if (!insert)
+    for (InsertItem &item : work.inserts) {
+        if (!insertRow(work, item, error))
             return false;
-        QSqlQuery &query = *insert;
-        for (InsertItem &item : work.inserts) {
-            for (int column = 0; column < work.columnCount; ++column)
-                query.bindValue(column, item.values.at(column));
-            // The rowid comes from this very INSERT, and only when it succeeded.
-            if (!query.exec()) {
-                *error = statementError(query, QStringLiteral("INSERT INTO %1").arg(quoteIdentifier(work.name)));
-                return false;
-            }
-            const QVariant rowid = query.lastInsertId();
-            if (!rowid.isValid()) {
-                *error = QStringLiteral("INSERT INTO %1 gave no rowid").arg(quoteIdentifier(work.name));
-                return false;
-            }
-            item.rowid = rowid.toLongLong();
-        }
     }
 
+    // Every UPDATE and DELETE must touch exactly the one row it names; a
+    // row that is not there means the file has drifted from memory (changed
+    // behind the store's back). A changed row is then written again whole,
+    // so that the file holds what memory holds.
+    QVector<InsertItem> rewritten;
+    qsizetype missingRemovals = 0;
     for (const UpdateGroup &group : std::as_const(work.updates)) {
         QSqlQuery *update = updateQuery(work, group.columns, error);
         if (!update)
@@ -541,6 +509,8 @@ bool Writer::writeTable(TableWork &work, QString *error)
                 *error = statementError(query, QStringLiteral("UPDATE %1").arg(quoteIdentifier(work.name)));
                 return false;
             }
+            if (query.numRowsAffected() != 1)
+                rewritten.append(InsertItem{item.row, item.values, -1});
         }
     }
 
@@ -555,8 +525,20 @@ bool Writer::writeTable(TableWork &work, QString *error)
                 *error = statementError(query, QStringLiteral("DELETE FROM %1").arg(quoteIdentifier(work.name)));
                 return false;
             }
+            if (query.numRowsAffected() != 1)
+                ++missingRemovals;
         }
     }
+
+    for (InsertItem &item : rewritten) {
+        if (!insertRow(work, item, error))
+            return false;
+        work.inserts.append(item);
+    }
+    if (!rewritten.isEmpty() || missingRemovals > 0)
+        qWarning("Database: table %s in the file had lost %lld changed and %lld removed row(s); "
+                 "the changed ones were written again",
+                 qPrintable(work.name), qlonglong(rewritten.size()), qlonglong(missingRemovals));
     return true;
 }
 
@@ -569,8 +551,27 @@ bool Writer::writeTables(QVector<TableWork> &work, QString *error)
         rollback();
         return false;
     }
+    // Each table's statements under a savepoint of their own: one table
+    // that cannot be written holds back only its own work.
+    QSqlQuery savepoint(connection);
     for (TableWork &one : work) {
-        if (!writeTable(one, error)) {
+        if (!savepoint.exec(QStringLiteral("SAVEPOINT table_work"))) {
+            *error = statementError(savepoint, QStringLiteral("SAVEPOINT"));
+            rollback();
+            return false;
+        }
+        QString tableError;
+        if (writeTable(one, &tableError)) {
+            if (savepoint.exec(QStringLiteral("RELEASE table_work")))
+                continue;
+            tableError = statementError(savepoint, QStringLiteral("RELEASE"));
+        }
+        one.failed = true;
+        if (error->isEmpty())
+            *error = tableError;
+        // SQLite may have ended the whole transaction itself (a full disk can).
+        if (!savepoint.exec(QStringLiteral("ROLLBACK TO table_work"))
+            || !savepoint.exec(QStringLiteral("RELEASE table_work"))) {
             rollback();
             return false;
         }
@@ -605,6 +606,8 @@ void Writer::rollback()
 void Writer::applyCommitted(const QVector<TableWork> &work)
 {
     for (const TableWork &one : work) {
+        if (one.failed)
+            continue;
         for (qsizetype i = 0; i < one.inserts.size();) {
             TableHold hold(longestHold);
             Table &t = tables[one.table];
@@ -634,7 +637,7 @@ void Writer::putBack(const QVector<TableWork> &work)
     }
 }
 
-bool Writer::flushLocked(QVector<TableWork> *spent)
+bool Writer::flushLocked()
 {
     QElapsedTimer timer;
     timer.start();
@@ -652,19 +655,29 @@ bool Writer::flushLocked(QVector<TableWork> *spent)
     bool tablesOk = true;
     if (!work.isEmpty()) {
         QString error;
-        tablesOk = writeTables(work, &error);
-        if (tablesOk) {
+        if (writeTables(work, &error)) {
             applyCommitted(work);
-            if (failing) {
-                failing = false;
-                qInfo("Database: pending changes written again");
-            }
         } else {
-            putBack(work);
-            if (!failing) {
-                failing = true;
-                qWarning("Database: could not write changes, keeping them and retrying: %s", qPrintable(error));
-            }
+            for (TableWork &one : work)
+                one.failed = true;
+        }
+        QVector<TableWork> failed;
+        for (const TableWork &one : std::as_const(work)) {
+            if (one.failed)
+                failed.append(one);
+        }
+        putBack(failed);
+        tablesOk = failed.isEmpty();
+        if (tablesOk && failing) {
+            failing = false;
+            qInfo("Database: pending changes written again");
+        } else if (!tablesOk && !failing) {
+            failing = true;
+            QStringList names;
+            for (const TableWork &one : std::as_const(failed))
+                names.append(one.name);
+            qWarning("Database: could not write the changes of %s, keeping them and retrying: %s",
+                     qPrintable(names.join(QStringLiteral(", "))), qPrintable(error));
         }
         lastFlushNs.storeRelaxed(timer.nsecsElapsed());
         lastLongestHoldNs.storeRelaxed(longestHold);
@@ -673,202 +686,54 @@ bool Writer::flushLocked(QVector<TableWork> *spent)
     if (tablesOk)
         deleteRemovedFiles(files);
     finishFilePass(files);
-    *spent = std::move(work);
+    spent = std::move(work);
     return filesOk && tablesOk;
 }
 
-void Writer::runTask(WriterTask &task)
+bool Writer::runStatement(const QString &sql, QVariant *firstValue)
 {
     QSqlQuery query(db());
-    task.ok = query.exec(task.sql);
-    if (task.ok && query.isSelect() && query.next())
-        task.firstValue = query.value(0);
-}
-
-class DataThread : public QThread
-{
-public:
-    explicit DataThread(const QString &path)
-        : path(path)
-    {
-    }
-
-protected:
-    void run() override;
-
-private:
-    void serve(Writer &writer);
-
-    QString path;
-};
-
-void DataThread::serve(Writer &writer)
-{
-    QMutexLocker locker(&control.mutex);
-    QDeadlineTimer next(flushIntervalMs);
-    for (;;) {
-        while (!control.stopping && control.tasks.isEmpty() && control.requested == control.served
-               && (control.paused || !next.hasExpired())) {
-            if (control.paused)
-                control.wake.wait(&control.mutex);
-            else
-                control.wake.wait(&control.mutex, next);
-        }
-        if (control.stopping)
-            break;
-
-        if (!control.tasks.isEmpty()) {
-            const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
-            locker.unlock();
-            for (WriterTask *task : tasks)
-                writer.runTask(*task);
-            locker.relock();
-            for (WriterTask *task : tasks)
-                task->done = true;
-            control.done.wakeAll();
-            continue;
-        }
-
-        const quint64 target = control.requested;
-        locker.unlock();
-        bool ok = false;
-        QVector<TableWork> spent;
-        {
-            QMutexLocker flushLocker(&flushMutex);
-            ok = !closed && writer.flushLocked(&spent);
-        }
-        locker.relock();
-        control.served = std::max(control.served, target);
-        control.lastResult = ok;
-        control.done.wakeAll();
-        locker.unlock();
-        spent.clear();
-        locker.relock();
-        next.setRemainingTime(flushIntervalMs);
-    }
-
-    // Closing: one last flush, and the store is closed in the same hold of
-    // flushMutex, so nothing can slip in between.
-    const quint64 target = control.requested;
-    const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
-    locker.unlock();
-    bool ok = false;
-    QVector<TableWork> spent;
-    {
-        QMutexLocker flushLocker(&flushMutex);
-        ok = !closed && writer.flushLocked(&spent);
-        if (!closed && !ok)
-            qWarning("Database: the last changes could not be written before closing");
-        closed = true;
-    }
-    locker.relock();
-    for (WriterTask *task : tasks)
-        task->done = true;
-    control.served = std::max(control.served, target);
-    control.lastResult = ok;
-    control.done.wakeAll();
-}
-
-void DataThread::run()
-{
-    const QString name = QStringLiteral("pellimore-writer-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
-        const bool ok = db.open();
-        {
-            QMutexLocker locker(&control.mutex);
-            control.started = true;
-            control.startedOk = ok;
-            control.startError = ok ? QString() : db.lastError().text();
-            control.done.wakeAll();
-        }
-        if (ok) {
-            Writer writer(name);
-            serve(writer);
-            writer.dropStatements();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    const bool ok = query.exec(sql);
+    if (ok && query.isSelect() && query.next())
+        *firstValue = query.value(0);
+    return ok;
 }
 
 } // namespace
 
+class store_internal::FlushWriterPrivate : public Writer
+{
+public:
+    using Writer::Writer;
+};
+
 namespace store_internal {
 
-bool startWriter(const QString &path, QString *error)
+FlushWriter::FlushWriter(const QString &connectionName)
+    : d(std::make_unique<FlushWriterPrivate>(connectionName))
 {
-    QMutexLocker locker(&control.mutex);
-    if (control.dataThread)
-        return false;
-    control.dataThread = new DataThread(path);
-    control.stopping = false;
-    control.started = false;
-    control.accepting = false;
-    control.tasks.clear();
-    control.dataThread->start(QThread::InheritPriority);
-    while (!control.started)
-        control.done.wait(&control.mutex);
-    if (!control.startedOk) {
-        if (error)
-            *error = QStringLiteral("cannot open the database for writing: %1").arg(control.startError);
-        DataThread *thread = std::exchange(control.dataThread, nullptr);
-        locker.unlock();
-        thread->wait();
-        delete thread;
-        return false;
-    }
-    control.accepting = true;
-    return true;
 }
 
-void stopWriter()
+FlushWriter::~FlushWriter() = default;
+
+bool FlushWriter::flushLocked()
 {
-    QMutexLocker locker(&control.mutex);
-    DataThread *thread = control.dataThread;
-    if (!thread)
-        return;
-    control.accepting = false;
-    control.stopping = true;
-    control.wake.wakeAll();
-    locker.unlock();
-    thread->wait();
-    locker.relock();
-    control.dataThread = nullptr;
-    control.stopping = false;
-    locker.unlock();
-    delete thread;
+    return d->flushLocked();
 }
 
-bool writerAccepting()
+void FlushWriter::releaseWork()
 {
-    QMutexLocker locker(&control.mutex);
-    return control.accepting;
+    d->releaseWork();
 }
 
-bool runOnWriter(const QString &sql, QVariant *firstValue)
+bool FlushWriter::runStatement(const QString &sql, QVariant *firstValue)
 {
-    WriterTask task;
-    task.sql = sql;
-    QMutexLocker locker(&control.mutex);
-    if (!control.accepting)
-        return false;
-    control.tasks.append(&task);
-    control.wake.wakeAll();
-    while (!task.done)
-        control.done.wait(&control.mutex);
-    if (firstValue)
-        *firstValue = task.firstValue;
-    return task.ok;
+    return d->runStatement(sql, firstValue);
 }
 
-void pausePeriodicFlush(bool paused)
+void FlushWriter::dropStatements()
 {
-    QMutexLocker locker(&control.mutex);
-    control.paused = paused;
-    control.wake.wakeAll();
+    d->dropStatements();
 }
 
 FlushTiming lastFlushTiming()
@@ -877,24 +742,3 @@ FlushTiming lastFlushTiming()
 }
 
 } // namespace store_internal
-
-bool Database::flush()
-{
-    QMutexLocker locker(&control.mutex);
-    if (!control.accepting)
-        return false;
-    const quint64 ticket = ++control.requested;
-    control.wake.wakeAll();
-    while (control.served < ticket)
-        control.done.wait(&control.mutex);
-    return control.lastResult;
-}
-
-void Database::startSingleFlush()
-{
-    QMutexLocker locker(&control.mutex);
-    if (!control.accepting)
-        return;
-    ++control.requested;
-    control.wake.wakeAll();
-}

@@ -280,19 +280,22 @@ QVariant Database::valueWhere(int table, const QVariantMap &byName, int column)
 
 QVariant Database::lookupValue(int table, int keyColumn, const QVariant &keyValue, int resultColumn)
 {
+    // As a condition a null asks for any set cell: no key to look up.
+    if (isNullValue(keyValue))
+        return QVariant();
     return valueWhere(table, Conditions{{keyColumn, keyValue}}, resultColumn);
 }
 
 bool Database::insertUnique(int table, const Conditions &values)
 {
+    // A null would match any set cell, so uniqueness could not be told.
+    for (const QVariant &value : values) {
+        if (isNullValue(value))
+            return false;
+    }
     if (findRow(table, values) > 0)
         return false;
-    const int row = newRow(table);
-    if (row < 1)
-        return false;
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        setValue(table, row, it.key(), it.value());
-    return true;
+    return insertRow(table, values) > 0;
 }
 
 bool Database::insertUnique(int table, const QVariantMap &byName)
@@ -525,8 +528,10 @@ void Table::buildIndexes(const QList<int> &columns)
         std::vector<IndexEntry> order;
         for (const std::vector<RangeKeys> &range : ranges)
             order.insert(order.end(), range[c].entries.cbegin(), range[c].entries.cend());
-        if (!std::is_sorted(order.cbegin(), order.cend(), entryBefore))
-            std::sort(order.begin(), order.end(), entryBefore);
+        // Through a lambda the comparison is inlined into the sort.
+        const auto before = [](const IndexEntry &a, const IndexEntry &b) { return entryBefore(a, b); };
+        if (!std::is_sorted(order.cbegin(), order.cend(), before))
+            std::sort(order.begin(), order.end(), before);
         ValueIndex &index = *indexes[c];
         for (const IndexEntry &entry : order)
             positions[c]->set(entry.row, index.emplace_hint(index.cend(), std::move(*entry.key), entry.row));

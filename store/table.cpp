@@ -149,14 +149,50 @@ int Database::newRow(int table)
     return row;
 }
 
+namespace {
+
+// A new row with its cells, made in one step so that a flush never takes it
+// half filled; the caller holds tableMutex and has checked the table.
+int insertRowLocked(Table &t, const Conditions &values)
+{
+    const int row = t.nextRowNumber++;
+    QVector<QVariant> cells(t.columnCount);
+    QList<int> set;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (it.key() < 0 || it.key() >= t.columnCount || cellEquals(cells.at(it.key()), it.value()))
+            continue;
+        cells[it.key()] = it.value();
+        set.append(it.key());
+    }
+    t.rows.insert(row, std::move(cells));
+    t.insertedRows.append(row);
+    for (int column : std::as_const(set))
+        t.indexCell(column, row, values.value(column));
+    return row;
+}
+
+} // namespace
+
 int Database::insertRow(int table, const Conditions &values)
 {
-    const int row = newRow(table);
-    if (row < 1)
+    QMutexLocker locker(&tableMutex);
+    if (!validTable(table))
         return -1;
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        setValue(table, row, it.key(), it.value());
-    return row;
+    return insertRowLocked(tables[table], values);
+}
+
+QList<int> Database::insertRows(const QList<QPair<int, Conditions>> &rows)
+{
+    QMutexLocker locker(&tableMutex);
+    for (const auto &[table, values] : rows) {
+        if (!validTable(table))
+            return QList<int>();
+    }
+    QList<int> numbers;
+    numbers.reserve(rows.size());
+    for (const auto &[table, values] : rows)
+        numbers.append(insertRowLocked(tables[table], values));
+    return numbers;
 }
 
 bool Database::setValue(int table, int row, int column, const QVariant &value)

@@ -157,12 +157,19 @@ bool cellEquals(const QVariant &stored, const QVariant &value)
     if (!stored.isValid() || !value.isValid())
         return stored.isValid() == value.isValid();
 
-    // Both null means NULL in the file whatever the types; null against a
-    // value (even "" or 0) is a difference.
+    // Both null means NULL in the file whatever the types. A null and ""
+    // mean the same to every reader of the file and to other clients, so
+    // going from one to the other is no change; null against any other
+    // value (0 included) is a difference.
     const bool storedNull = isNullValue(stored);
     const bool valueNull = isNullValue(value);
-    if (storedNull || valueNull)
-        return storedNull && valueNull;
+    if (storedNull || valueNull) {
+        if (storedNull && valueNull)
+            return true;
+        const QVariant &other = storedNull ? value : stored;
+        return (other.typeId() == QMetaType::QString && held<QString>(other).isEmpty())
+               || (other.typeId() == QMetaType::QByteArray && held<QByteArray>(other).isEmpty());
+    }
 
     const int left = stored.typeId();
     const int right = value.typeId();

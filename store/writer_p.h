@@ -22,7 +22,8 @@ extern bool closed;
 // flush until stopWriter, whose final flush and the setting of `closed`
 // happen under one hold of flushMutex.
 bool startWriter(const QString &path, QString *error);
-void stopWriter();
+// True when the last flush wrote everything (or no writer ran).
+bool stopWriter();
 bool writerAccepting();
 
 // One flush's work on the file store. The removed names are taken before the
@@ -37,6 +38,7 @@ struct FilePass
     QSet<QString> written;
     QSet<QString> failed;
     QSet<QString> deleted;
+    QSet<QString> named; // removed, but a row names them again: kept
 };
 
 void takeRemovedFiles(FilePass &pass);
@@ -44,5 +46,8 @@ void takeFileSnapshot(FilePass &pass);
 bool writeFiles(FilePass &pass);         // false when a file could not be written
 void deleteRemovedFiles(FilePass &pass); // only after the tables were committed
 void finishFilePass(const FilePass &pass);
+// Removes the files of the "files" folder that no row names and no cache
+// entry or reservation holds; the caller holds flushMutex.
+void removeOrphanedFiles();
 
 } // namespace store_internal

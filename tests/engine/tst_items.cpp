@@ -4,6 +4,8 @@
 #include "enginefixture.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QThread>
 
 #include <limits>
@@ -54,6 +56,36 @@ private slots:
         setOption("itemAutodecrement", std::numeric_limits<Id>::min());
         QCOMPARE(createItem(skrin), Id(0));
         QCOMPARE(rowsOf("items"), 3);
+    }
+
+    // A flush running while items are made takes each item's rows together:
+    // the file never holds an `items` row without its type table's row.
+    void createdItemsReachTheFileWhole()
+    {
+        QAtomicInt stop;
+        std::unique_ptr<QThread> maker(QThread::create([&stop] {
+            while (!stop.loadRelaxed())
+                createItem(skrin);
+        }));
+        maker->start();
+        QString half;
+        {
+            QSqlDatabase file = QSqlDatabase::addDatabase("QSQLITE", "tst_items_file");
+            file.setDatabaseName(Database::dataFolder() + "/database.db");
+            QVERIFY(file.open());
+            for (int i = 0; i < 30 && half.isEmpty(); ++i) {
+                QVERIFY(Database::flush());
+                QSqlQuery query(file);
+                QVERIFY(query.exec("SELECT count(*) FROM items WHERE id NOT IN (SELECT id FROM skrin)"));
+                if (query.next() && query.value(0).toInt() > 0)
+                    half = query.value(0).toString();
+            }
+            file.close();
+        }
+        QSqlDatabase::removeDatabase("tst_items_file");
+        stop.storeRelaxed(1);
+        QVERIFY(maker->wait(QDeadlineTimer(60000)));
+        QVERIFY2(half.isEmpty(), qPrintable(half + QStringLiteral(" items without their rows")));
     }
 
     void idValuesAreExact()

@@ -121,6 +121,26 @@ private slots:
         QCOMPARE(isPaidAccountActive(), paid && !expired);
     }
 
+    // A null or empty name is no option: the default comes back and nothing
+    // is written, whatever rows the options tables hold.
+    void emptyOptionNames()
+    {
+        setOption("alpha", 1);
+        setServerOption("beta", 2);
+        const int rows = rowsOf("options");
+        for (const QString &name : {QString(), QStringLiteral("")}) {
+            QCOMPARE(optionValue(name, 99), QVariant(99));
+            QCOMPARE(serverOptionValue(name, 98), QVariant(98));
+            setOption(name, 77);
+        }
+        QCOMPARE(optionValue("alpha"), QVariant(1));
+        QCOMPARE(rowsOf("options"), rows);
+        const int options = Database::tableId("options");
+        QVERIFY(isNullValue(Database::lookupValue(options, 0, QVariant(QString()), 1)));
+        QVERIFY(!Database::insertUnique(options, Conditions{{0, QVariant(QString())}, {1, 5}}));
+        QCOMPARE(rowsOf("options"), rows);
+    }
+
     // The mail falls back to the local option; values come back as text after
     // a restart; a file limit beyond int is not 0 (which would hold back every
     // file); trashed screenshots count.

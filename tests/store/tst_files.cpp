@@ -43,6 +43,9 @@ private slots:
         folder = store->path() + QStringLiteral("/data");
         QVERIFY(Database::open(folder));
         store_internal::pausePeriodicFlush(true);
+        // After the clearing of unnamed files, which would take the files
+        // that the cases put in place by hand.
+        QVERIFY(Database::flush());
     }
     void cleanup()
     {
@@ -171,6 +174,26 @@ private slots:
         }
         QVERIFY(Database::flush());
         QVERIFY(!QFile::exists(onDisk(name)));
+    }
+
+    // A file freed and named again before the flush (A -> B -> A) stays,
+    // on disk and in the cache.
+    void freedFileNamedAgainStays()
+    {
+        const int skrin = Database::tableId("skrin");
+        const int file = Database::columnId(skrin, "file");
+        const QString a = Database::storeNewFile("first");
+        const int row = Database::insertRow(skrin, {{0, 1}, {file, a}});
+        QVERIFY(Database::flush());
+        const QString b = Database::storeNewFile("second");
+        Database::setValue(skrin, row, file, b);
+        Database::removeFile(a);
+        Database::setValue(skrin, row, file, a);
+        Database::removeFile(b);
+        QVERIFY(Database::flush());
+        QCOMPARE(readFile(onDisk(a)), QByteArray("first"));
+        QCOMPARE(Database::fileData(a), QByteArray("first"));
+        QVERIFY(!QFile::exists(onDisk(b)));
     }
 
     void cacheIsTrimmed()

@@ -70,9 +70,10 @@ private slots:
         row("changed stamp: rebuilt with the values", "0.0.0",
             options("name TEXT, value TEXT", "'k1', 'v1'") << "INSERT INTO options VALUES ('k2', NULL)",
             "k1|v1;k2|NULL");
-        row("current stamp: kept", "0.0.1", options("name TEXT, value TEXT", "'k', 'v'"), "k|v", "TEXT");
-        row("empty stamp table counts as current", "", options("name TEXT, value TEXT", "'k', 'v'"), "k|v", "TEXT",
-            "");
+        row("current stamp, another column type: rebuilt", "0.0.1", options("name TEXT, value TEXT", "'k', 'v'"),
+            "k|v");
+        row("empty stamp table counts as current", "", options("name VARCHAR(255), value TEXT", "'k', 'v'"), "k|v",
+            "VARCHAR(255)", "");
     }
 
     void migration()
