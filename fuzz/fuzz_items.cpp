@@ -70,7 +70,7 @@ World *world = nullptr;
 
 QVariant randomValue(FuzzedDataProvider &in)
 {
-    static const double specials[] = {std::nan(""), INFINITY, -INFINITY, 1e300, -1e300, 1e9, -5, 0, 0.5,
+    static const double awkward[] = {std::nan(""), INFINITY, -INFINITY, 1e300, -1e300, 1e9, -5, 0, 0.5,
                                       std::numeric_limits<double>::denorm_min(), 2147483648.0};
     switch (in.ConsumeIntegralInRange(0, 8)) {
     case 0:
@@ -78,7 +78,7 @@ QVariant randomValue(FuzzedDataProvider &in)
     case 1:
         return QVariant(qint64(in.ConsumeIntegral<int64_t>()));
     case 2:
-        return QVariant(in.PickValueInArray(specials));
+        return QVariant(in.PickValueInArray(awkward));
     case 3:
         return QVariant(in.ConsumeFloatingPoint<double>());
     case 4:

@@ -46,11 +46,13 @@ SkrinImage::SkrinImage(Id id, SkrinHost *skrin)
     setVisible(false);
     setDotsVisible(false);
     setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsScenePositionChanges);
-    watchMembers(QStringLiteral("x,y,z,src_x,src_y,src_w,src_h,parent"));
-    setSmooth(QStringLiteral("x,y,src_x,src_y,src_w,src_h"));
+    // Before watching: a complete row loads at once, and a cached picture
+    // smaller than the minimum lowers it.
     setFlippable(false);
     setMinimumWidth(minimumCropPixels);
     setMinimumHeight(minimumCropPixels);
+    watchMembers(QStringLiteral("x,y,z,src_x,src_y,src_w,src_h,parent"));
+    setSmooth(QStringLiteral("x,y,src_x,src_y,src_w,src_h"));
 }
 
 SkrinImage::~SkrinImage() = default;

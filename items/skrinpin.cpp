@@ -25,10 +25,11 @@ const QImage &iconSource()
 
 // The icon in a colour: black takes the colour, white turns clear, greys
 // give a darker, partly clear colour. A screenshot holds many pins in few
-// colours, so each colour is tinted once.
-QPixmap tintedIcon(const QColor &colour)
+// colours, so each colour is tinted once (kept as images: no pixmap may
+// outlive the application object).
+QImage tintedIcon(const QColor &colour)
 {
-    static QHash<QRgb, QPixmap> tinted;
+    static QHash<QRgb, QImage> tinted;
     const QRgb key = colour.rgb();
     const auto known = tinted.constFind(key);
     if (known != tinted.cend())
@@ -46,11 +47,10 @@ QPixmap tintedIcon(const QColor &colour)
                             blue * (255 - qBlue(pixel)) / 255, 255 - qBlue(pixel));
         }
     }
-    const QPixmap icon = QPixmap::fromImage(image);
     if (tinted.size() > 64)
         tinted.clear();
-    tinted.insert(key, icon);
-    return icon;
+    tinted.insert(key, image);
+    return image;
 }
 } // namespace
 
@@ -193,6 +193,6 @@ void SkrinPin::applyNoteText(const QVariant &value)
 void SkrinPin::tintIcon(const QColor &colour)
 {
     pinColor = colour;
-    icon = tintedIcon(colour);
+    icon = QPixmap::fromImage(tintedIcon(colour));
     update();
 }
