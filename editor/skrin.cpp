@@ -83,9 +83,14 @@ private:
 Skrin::Skrin(Id skrin)
     : Item(skrin)
 {
+    // The existing rows arrive while the tables are watched; pins are put
+    // above them once, not after each row.
+    loadingRows = true;
     const QStringList tables = itemTables();
     for (const QString &table : tables)
         watchItems(table);
+    loadingRows = false;
+    normaliseZ();
 
     const QFont arial10(QStringLiteral("Arial"), 10);
     const auto option = [](double penSize, QColor colour, const QFont &font) {
@@ -243,7 +248,8 @@ void Skrin::onItemPlus(Id itemId)
         graphics->setVisible(itemsVisible);
 
     skrinItems.insert(itemId, item);
-    normaliseZ();
+    if (!loadingRows)
+        normaliseZ();
 }
 
 void Skrin::onItemMinus(Id itemId)

@@ -131,6 +131,7 @@ private:
     QSet<Id> pendingSelection;
     bool modified = false;
     bool creating = false; // a line or shape drag is pending
+    bool loadingRows = false; // the constructor replays the existing rows
     bool itemsVisible = false;
     bool repaintArmed = true;
     QPixmap pictureCache;

@@ -8,6 +8,7 @@
 #include "engine.h"
 #include "imagecache.h"
 #include "skrin.h"
+#include "skrinblur.h"
 #include "skrinimage.h"
 #include "skrinitem.h"
 #include "skrinpin.h"
@@ -69,7 +70,7 @@ World *world = nullptr;
 
 QVariant randomValue(FuzzedDataProvider &in)
 {
-    static const double specials[] = {std::nan(""), INFINITY, -INFINITY, 1e300, -1e300, 1e9, -5, 0, 0.5,
+    static const double awkward[] = {std::nan(""), INFINITY, -INFINITY, 1e300, -1e300, 1e9, -5, 0, 0.5,
                                       std::numeric_limits<double>::denorm_min(), 2147483648.0};
     switch (in.ConsumeIntegralInRange(0, 8)) {
     case 0:
@@ -77,7 +78,7 @@ QVariant randomValue(FuzzedDataProvider &in)
     case 1:
         return QVariant(qint64(in.ConsumeIntegral<int64_t>()));
     case 2:
-        return QVariant(in.PickValueInArray(specials));
+        return QVariant(in.PickValueInArray(awkward));
     case 3:
         return QVariant(in.ConsumeFloatingPoint<double>());
     case 4:
@@ -149,13 +150,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (!Database::open(world->dir.path()))
         __builtin_trap();
     bindTables();
+    world->openScene();
+    SkrinBlur::dropSceneCache(nullptr); // builds the blur caches' table now
     // At exit the scene unwatches its rows and the flush thread stops before
-    // the engine's and the store's statics go.
+    // the statics that they use go: those built before this point outlive it.
     std::atexit([] {
         world->closeScene();
         Database::close();
     });
-    world->openScene();
     return 0;
 }
 

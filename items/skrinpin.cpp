@@ -6,21 +6,60 @@
 
 #include <QCursor>
 #include <QGraphicsSceneMouseEvent>
+#include <QHash>
 #include <QImage>
 #include <QLineF>
 #include <QPainter>
 
 namespace {
-const QString iconPath = QStringLiteral(":/rc/ico3b.png");
 // A press and release closer than this (in screen pixels) is a click.
 constexpr double clickDistance = 4.0;
+
+// The icon as drawn, black on white, decoded once (GUI thread only, like
+// every pixmap). A missing resource gives a null image and an empty icon.
+const QImage &iconSource()
+{
+    static const QImage source = QImage(QStringLiteral(":/rc/ico3b.png")).convertToFormat(QImage::Format_ARGB32);
+    return source;
+}
+
+// The icon in a colour: black takes the colour, white turns clear, greys
+// give a darker, partly clear colour. A screenshot holds many pins in few
+// colours, so each colour is tinted once (kept as images: no pixmap may
+// outlive the application object).
+QImage tintedIcon(const QColor &colour)
+{
+    static QHash<QRgb, QImage> tinted;
+    const QRgb key = colour.rgb();
+    const auto known = tinted.constFind(key);
+    if (known != tinted.cend())
+        return known.value();
+    QImage image = iconSource();
+    const int red = colour.red();
+    const int green = colour.green();
+    const int blue = colour.blue();
+    for (int y = 0; y < image.height(); ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            // Each pixel is read as opaque: its own alpha plays no part.
+            const QRgb pixel = line[x];
+            line[x] = qRgba(red * (255 - qRed(pixel)) / 255, green * (255 - qGreen(pixel)) / 255,
+                            blue * (255 - qBlue(pixel)) / 255, 255 - qBlue(pixel));
+        }
+    }
+    if (tinted.size() > 64)
+        tinted.clear();
+    tinted.insert(key, image);
+    return image;
+}
 } // namespace
 
 SkrinPin::SkrinPin(Id id, SkrinHost *skrin)
     : SkrinItem(id, skrin)
     , QGraphicsItem(nullptr)
 {
-    icon = QPixmap(iconPath);
+    icon = QPixmap(iconSource().size());
+    icon.fill(Qt::transparent);
     noteItem = new SkrinPinText;
     noteItem->setPin(this);
     setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsScenePositionChanges);
@@ -106,18 +145,24 @@ void SkrinPin::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
 
 QVariant SkrinPin::itemChange(GraphicsItemChange change, const QVariant &value)
 {
-    storeCommonChange(this, change);
+    // A pin's z changes from its row (already stored) or from the scene
+    // lifting pins above the picture, which is for display only: writing it
+    // would change the row, and queue a commit, each time a screenshot opens.
+    if (change != ItemZValueHasChanged)
+        storeCommonChange(this, change);
     return QGraphicsItem::itemChange(change, value);
 }
 
 void SkrinPin::init()
 {
-    set(QStringLiteral("x"), member(QStringLiteral("x")));
-    set(QStringLiteral("y"), member(QStringLiteral("y")));
-    set(QStringLiteral("z"), member(QStringLiteral("z")));
-    applyNoteText(member(QStringLiteral("data")));
-    noteItem->setVisible(member(QStringLiteral("opened")).toInt() != 0);
-    tintIcon(color(QStringLiteral("color")));
+    // One read of the row instead of one per member.
+    const QVariantMap row = readItem(id());
+    set(QStringLiteral("x"), row.value(QStringLiteral("x")));
+    set(QStringLiteral("y"), row.value(QStringLiteral("y")));
+    set(QStringLiteral("z"), row.value(QStringLiteral("z")));
+    applyNoteText(row.value(QStringLiteral("data")));
+    noteItem->setVisible(row.value(QStringLiteral("opened")).toInt() != 0);
+    tintIcon(variantToColor(row.value(QStringLiteral("color"))));
     placeNote();
     setVisible(true);
 }
@@ -148,24 +193,6 @@ void SkrinPin::applyNoteText(const QVariant &value)
 void SkrinPin::tintIcon(const QColor &colour)
 {
     pinColor = colour;
-    const double red = colour.redF();
-    const double green = colour.greenF();
-    const double blue = colour.blueF();
-    QImage image = QImage(iconPath).convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            // The icon is black on white: black takes the pin's colour, white
-            // turns clear, greys give a darker, partly clear colour.
-            const QRgb pixel = line[x];
-            const double qr = qRed(pixel) / 255.0;
-            const double qg = qGreen(pixel) / 255.0;
-            const double qb = qBlue(pixel) / 255.0;
-            line[x] = QColor::fromRgbF(float(red * (1 - qr)), float(green * (1 - qg)), float(blue * (1 - qb)),
-                                       float(1 - qb))
-                          .rgba();
-        }
-    }
-    icon = QPixmap::fromImage(image);
+    icon = QPixmap::fromImage(tintedIcon(colour));
     update();
 }

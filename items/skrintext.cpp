@@ -140,19 +140,23 @@ QVariant SkrinText::itemChange(GraphicsItemChange change, const QVariant &value)
 
 void SkrinText::init()
 {
-    set(QStringLiteral("x"), member(QStringLiteral("x")));
-    set(QStringLiteral("y"), member(QStringLiteral("y")));
-    set(QStringLiteral("z"), member(QStringLiteral("z")));
-    applyText(member(QStringLiteral("data")));
-    setDefaultTextColor(color(QStringLiteral("color")));
+    // One read of the row instead of one per member.
+    const QVariantMap row = readItem(id());
+    set(QStringLiteral("x"), row.value(QStringLiteral("x")));
+    set(QStringLiteral("y"), row.value(QStringLiteral("y")));
+    set(QStringLiteral("z"), row.value(QStringLiteral("z")));
+    // Colour and font before the text: each change lays the document out
+    // again, and an empty one costs nothing.
+    setDefaultTextColor(variantToColor(row.value(QStringLiteral("color"))));
     QFont font = this->font();
-    font.setFamily(memberString(QStringLiteral("font_name")));
-    font.setPointSizeF(fontPointSize(member(QStringLiteral("font_size"))));
-    font.setWeight(QFont::Weight(qtFontWeightFromStored(member(QStringLiteral("font_weight")))));
-    font.setItalic(member(QStringLiteral("font_italic")).toInt() != 0);
-    font.setUnderline(member(QStringLiteral("font_underline")).toInt() != 0);
-    font.setStrikeOut(member(QStringLiteral("font_strikeout")).toInt() != 0);
+    font.setFamily(row.value(QStringLiteral("font_name")).toString());
+    font.setPointSizeF(fontPointSize(row.value(QStringLiteral("font_size"))));
+    font.setWeight(QFont::Weight(qtFontWeightFromStored(row.value(QStringLiteral("font_weight")))));
+    font.setItalic(row.value(QStringLiteral("font_italic")).toInt() != 0);
+    font.setUnderline(row.value(QStringLiteral("font_underline")).toInt() != 0);
+    font.setStrikeOut(row.value(QStringLiteral("font_strikeout")).toInt() != 0);
     setFont(font);
+    applyText(row.value(QStringLiteral("data")));
     setVisible(true);
 }
 

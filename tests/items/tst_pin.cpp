@@ -36,25 +36,9 @@ private:
         return image;
     }
 
-    // The icon's darkest and lightest pixels, as drawn from its source.
-    static void iconExtremes(QPoint *dark, QPoint *light)
-    {
-        const QImage source = QImage(":/rc/ico3b.png").convertToFormat(QImage::Format_ARGB32);
-        QVERIFY(!source.isNull());
-        int darkest = 256;
-        for (int y = 0; y < source.height(); ++y) {
-            for (int x = 0; x < source.width(); ++x) {
-                const int v = qBlue(source.pixel(x, y));
-                if (v < darkest) {
-                    darkest = v;
-                    *dark = QPoint(x, y);
-                }
-            }
-        }
-        QCOMPARE(darkest, 0);
-        *light = QPoint(0, 0);
-        QCOMPARE(source.pixel(*light), qRgb(255, 255, 255));
-    }
+    // On the icon's cap (black) and in its corner (white).
+    static constexpr QPoint capPixel{31, 19};
+    static constexpr QPoint cornerPixel{1, 1};
 
 private slots:
     void initTestCase() { QVERIFY(ItemScene::openStore(store)); }
@@ -69,15 +53,26 @@ private slots:
         SkrinPin *pin = env->item<SkrinPin>(id);
         QVERIFY(pin);
         QCOMPARE(pin->boundingRect(), QRectF(-10, -40, 44, 44));
-        QPoint dark, light;
-        iconExtremes(&dark, &light);
+        const QImage source(":/rc/ico3b.png");
+        QCOMPARE(source.pixel(capPixel), qRgb(0, 0, 0));
+        QCOMPARE(source.pixel(cornerPixel), qRgb(255, 255, 255));
         QImage icon = paintedIcon(pin);
-        QCOMPARE(icon.pixel(dark), qRgba(255, 0, 0, 255));
-        QCOMPARE(qAlpha(icon.pixel(light)), 0);
+        QCOMPARE(icon.pixel(capPixel), qRgba(255, 0, 0, 255));
+        QCOMPARE(qAlpha(icon.pixel(cornerPixel)), 0);
 
         setMember(id, "color", "#0000ff");
         icon = paintedIcon(pin);
-        QCOMPARE(icon.pixel(dark), qRgba(0, 0, 255, 255));
+        QCOMPARE(icon.pixel(capPixel), qRgba(0, 0, 255, 255));
+    }
+
+    void liftedAboveThePictureWithoutAWrite()
+    {
+        const Id id = addPin(0);
+        env->open();
+        env->addRow("skrin_rectangle", {{"x", 0.0}, {"y", 0.0}, {"z", 5.0}, {"w", 9.0}, {"h", 9.0}, {"color", "#000000"}});
+        SkrinPin *pin = env->item<SkrinPin>(id);
+        QVERIFY(pin && pin->zValue() > 5.0);
+        QCOMPARE(getMember(id, "z").toDouble(), 1.0);
     }
 
     void viewModePressOpensTheNote()

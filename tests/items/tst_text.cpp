@@ -128,11 +128,8 @@ private slots:
         QTest::addColumn<QVariant>("value");
         QTest::newRow("font size negative") << "font_size" << QVariant(-5.0);
         QTest::newRow("font size huge") << "font_size" << QVariant(1e300);
-        QTest::newRow("font size nan") << "font_size" << QVariant(std::nan(""));
-        QTest::newRow("font size text") << "font_size" << QVariant("big");
         QTest::newRow("weight huge") << "font_weight" << QVariant(1e9);
         QTest::newRow("x infinite") << "x" << QVariant(INFINITY);
-        QTest::newRow("y huge") << "y" << QVariant(1e300);
         QTest::newRow("z nan") << "z" << QVariant(std::nan(""));
     }
 
