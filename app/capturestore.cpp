@@ -2,13 +2,10 @@
 
 #include "applog.h"
 #include "database.h"
-#include "imagecache.h"
+#include "imagejobs.h"
 #include "shareaddress.h"
 
-#include <QBuffer>
 #include <QDateTime>
-#include <QImageWriter>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <utility>
@@ -36,10 +33,8 @@ Id storeCapture(const QImage &picture, const QString &ext, int quality)
         qCWarning(lcApp) << "no screenshot row could be made for a capture";
         return 0;
     }
-    // The picture is shown at once from the cache, while the file is being
-    // encoded.
-    cacheImage(file, picture);
-    saveImageInBackground(file, picture, quality);
+    // Shown at once from the cache while the file is encoded in the background.
+    saveImageAsync(picture, file, true, quality);
 
     const QDateTime now = QDateTime::currentDateTime();
     // The picture's place, until the renderer merges the annotations into a
@@ -69,25 +64,6 @@ Id storeCapture(const QImage &picture, const QString &ext, int quality)
     // Watchers of a screenshot's annotations build them once "parent" is set.
     setMember(image, QStringLiteral("parent"), skrin);
     return skrin;
-}
-
-void saveImageInBackground(const QString &file, const QImage &picture, int quality)
-{
-    QThreadPool::globalInstance()->start([file, picture, quality] {
-        const bool png = file.endsWith(QLatin1String(".png"), Qt::CaseInsensitive);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, png ? "png" : "jpg");
-        writer.setQuality(quality);
-        const QImage opaque = png ? picture : picture.convertToFormat(QImage::Format_RGB32);
-        if (!writer.write(opaque) || bytes.isEmpty()) {
-            qCWarning(lcApp) << "the capture could not be encoded:" << writer.errorString();
-            return;
-        }
-        Database::setFileData(file, bytes);
-        requestCommit();
-    });
 }
 
 QList<Id> screenshotsByCreation()

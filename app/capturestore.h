@@ -13,14 +13,11 @@
 // and description, a fresh share handle, created and modified now, the file
 // and the picture's rectangle, not trashed, published) and its `skrin_image` row (at 0,0 and z 0, cropped
 // to the whole picture, parent last), and starts encoding the file in the
-// background (PNG for a ".png" extension, else JPEG at `quality`). The new
+// background (saveImageAsync: PNG for a ".png" extension, else JPEG at
+// `quality`). The new
 // screenshot's id, or 0 when nothing could be stored (a null picture).
 // GUI thread.
 Id storeCapture(const QImage &picture, const QString &ext, int quality);
-
-// Encodes `picture` on the thread pool and puts the bytes into the file
-// store under `file`; a commit is requested when the file is there.
-void saveImageInBackground(const QString &file, const QImage &picture, int quality);
 
 // The screenshots that are not in the trash, oldest first (by "created",
 // then in the order their ids were made).

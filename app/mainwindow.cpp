@@ -4,6 +4,7 @@
 #include "capture.h"
 #include "capturestore.h"
 #include "editoroverlays.h"
+#include "imagejobs.h"
 #include "options.h"
 #include "shareaddress.h"
 #include "skrin.h"
@@ -78,6 +79,9 @@ MainWindow::MainWindow(QWidget *parent)
         connect(connector, &TavrinConnector::commitSignal, overlays, &EditorOverlays::checkTooBig);
     connectActions();
     skrinWatcher = std::make_unique<SkrinWatcher>(this);
+    // Screenshots marked changed get their picture and thumbnails rendered
+    // in the background from now on.
+    startThumbnailTimer();
     // A quit that bypasses the window (the session ending) still writes the
     // store.
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
@@ -180,6 +184,10 @@ Id MainWindow::currentSkrinId() const
 
 void MainWindow::openSkrin(Id id)
 {
+    // The screenshot being left gets its picture rendered now rather than at
+    // the next tick, and what changed goes to the service with it.
+    if (scene && scene->id() != id && !closed)
+        startThumbnailer(scene->id(), true);
     if (scene) {
         ui->skrinView->setScene(nullptr);
         delete scene;
@@ -348,6 +356,7 @@ void MainWindow::onShoot(const QPixmap &pixmap)
         QGuiApplication::clipboard()->setText(url);
     requestCommit();
     openSkrin(id);
+    startThumbnailer(id, false);
     overlays->askTitle(id);
     raise();
     activateWindow();
@@ -395,6 +404,14 @@ bool MainWindow::shutDownEngine()
     const bool written = Database::flush();
     shutdownBackground();
     return written;
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    // Leaving the window: whatever was drawn is rendered and sent now.
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow() && !closed && currentSkrinId() != 0)
+        startThumbnailer(currentSkrinId(), true);
+    QMainWindow::changeEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -73,6 +73,7 @@ public slots:
     EditorOverlays *editorOverlays() const { return overlays; }
 
 protected:
+    void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     QAction *namedAction(const QString &name) const override { return actionByName(name); }
 
