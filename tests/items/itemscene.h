@@ -18,27 +18,31 @@
 #include <QPainter>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
-class ItemScene
+// The store for a whole test program, with a connector that never
+// synchronises (pictures still load through it).
+struct ItemStore
 {
-public:
-    // Once per program: the store and a connector that never synchronises
-    // (pictures still load through it).
-    static bool openStore(TempStore &store)
+    ItemStore()
     {
         registerEngineTypes();
         if (!TavrinConnector::instance())
             TavrinConnector::create();
         TavrinConnector::stopSync();
         QString error;
-        const bool opened = Database::open(store.path(), &error);
-        if (!opened)
+        if (!Database::open(folder.path(), &error))
             qWarning("store did not open: %s", qPrintable(error));
         bindTables();
-        return opened;
     }
+    ~ItemStore() { Database::close(); }
+    TempStore folder;
+};
 
+class ItemScene
+{
+public:
     ItemScene()
     {
         skrinId = createItem(QStringLiteral("skrin"));
@@ -115,6 +119,21 @@ public:
             QCoreApplication::sendEvent(port, &move);
         }
         QTest::mouseRelease(port, Qt::LeftButton, {}, to);
+    }
+
+    // No row, however hostile, may put a NaN or a runaway number into the scene.
+    static bool finite(const QRectF &r, double limit = qInf())
+    {
+        for (const double v : {r.x(), r.y(), r.width(), r.height()})
+            if (!std::isfinite(v) || std::abs(v) > limit)
+                return false;
+        return true;
+    }
+
+    // The colour at a scene point of a picture `render` made.
+    QColor at(const QImage &image, double x, double y) const
+    {
+        return image.pixelColor(view->mapFromScene(QPointF(x, y)));
     }
 
     QImage render()

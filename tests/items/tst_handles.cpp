@@ -107,16 +107,6 @@ private slots:
         QCOMPARE(box.dot(DotRect::TopLeft)->cursor().shape(), Qt::SizeFDiagCursor);
     }
 
-    void placingTheSameRectangleTouchesNothing()
-    {
-        Box box(QRectF(0, 0, 100, 50), true);
-        box.dot(DotRect::TopLeft)->setPos(7, 7); // would be put back by a real placing
-        box.placeDots(QRectF(0, 0, 100, 50));
-        QCOMPARE(handlePos(box, DotRect::TopLeft), QPointF(7, 7));
-        box.placeDots(QRectF(1, 0, 100, 50));
-        QCOMPARE(handlePos(box, DotRect::TopLeft), QPointF(1, 0));
-    }
-
     void mouseDrags()
     {
         // Only a drag begun with the left button reshapes; a right press in the
