@@ -41,32 +41,23 @@ private slots:
         delete store;
     }
 
-    void clicksSetTheirTool_data()
-    {
-        QTest::addColumn<QString>("tip");
-        QTest::addColumn<int>("tool");
-        QTest::newRow("select") << "Select" << int(Skrin::ToolSelect);
-        QTest::newRow("pen") << "Pen" << int(Skrin::ToolPen);
-        QTest::newRow("blur") << "Blur" << int(Skrin::ToolBlur);
-        QTest::newRow("mark") << "Mark" << int(Skrin::ToolMarker);
-        QTest::newRow("text") << "Text" << int(Skrin::ToolText);
-        QTest::newRow("arrow") << "Arrow" << int(Skrin::ToolArrow);
-        QTest::newRow("pin") << "Pin" << int(Skrin::ToolPin);
-    }
-
     void clicksSetTheirTool()
     {
-        QFETCH(QString, tip);
-        QFETCH(int, tool);
-        QTest::mouseClick(button(qPrintable(tip)), Qt::LeftButton);
-        QCOMPARE(window->skrin()->tool(), tool);
-        QVERIFY(button(qPrintable(tip))->isActive());
-        // Drawing: the bar shows at once, the info bar goes away.
-        QVERIFY(window->editorOverlays()->toolBar()->isVisible());
-        QVERIFY(window->editorOverlays()->infoBar()->isHidden());
-        // Select toggles back to view mode.
-        QTest::mouseClick(button("Select"), Qt::LeftButton);
-        QCOMPARE(window->skrin()->tool(), tool == Skrin::ToolSelect ? int(Skrin::ToolNone) : int(Skrin::ToolSelect));
+        const QList<std::pair<const char *, int>> tools{{"Select", Skrin::ToolSelect}, {"Pen", Skrin::ToolPen},
+                                                        {"Blur", Skrin::ToolBlur},     {"Mark", Skrin::ToolMarker},
+                                                        {"Text", Skrin::ToolText},     {"Arrow", Skrin::ToolArrow},
+                                                        {"Pin", Skrin::ToolPin}};
+        for (const auto &[tip, tool] : tools) {
+            QTest::mouseClick(button(tip), Qt::LeftButton);
+            QCOMPARE(window->skrin()->tool(), tool);
+            QVERIFY(button(tip)->isActive());
+            // Drawing: the bar shows at once, the info bar goes away.
+            QVERIFY(window->editorOverlays()->toolBar()->isVisible());
+            QVERIFY(window->editorOverlays()->infoBar()->isHidden());
+            // Select toggles between view mode and itself.
+            QTest::mouseClick(button("Select"), Qt::LeftButton);
+            QCOMPARE(window->skrin()->tool(), tool == Skrin::ToolSelect ? int(Skrin::ToolNone) : int(Skrin::ToolSelect));
+        }
     }
 
     void wheelStepsWithinBounds_data()
