@@ -166,19 +166,11 @@ private slots:
         QFETCH(QString, kind);
         ItemScene shot;
         shot.open();
-        QVariantMap row = frameRow;
-        row["x"] = 100;
-        row["y"] = 100;
-        row["w"] = 200;
-        row["h"] = 100;
-        row["pen_size"] = 10;
-        shot.addRow(kind + "_frame", row);
-        row["y"] = 300;
-        row["pen_size"] = 0.1;
-        shot.addRow(kind + "_frame", row);
-        row["x"] = 400;
-        row["pen_size"] = 0.11;
-        shot.addRow(kind + "_frame", row);
+        for (const auto &[x, y, pen] : {std::tuple{100, 100, 10.0}, {100, 300, 0.1}, {400, 300, 0.11}}) {
+            QVariantMap row = frameRow;
+            row.insert({{"x", x}, {"y", y}, {"w", 200}, {"h", 100}, {"pen_size", pen}});
+            shot.addRow(kind + "_frame", row);
+        }
         const QImage image = shot.render();
         const auto at = [&](double x, double y) { return shot.at(image, x, y); };
 
@@ -190,10 +182,9 @@ private slots:
         QCOMPARE(at(95, 150), QColor(Qt::red));
         // Hairline pens up to 0.1 are not painted.
         const auto paintedNear = [&](double x, double y) {
-            for (double dy = -2; dy <= 2; ++dy) {
+            for (double dy = -2; dy <= 2; ++dy)
                 if (at(x, y + dy) != QColor(Qt::white))
                     return true;
-            }
             return false;
         };
         QVERIFY(!paintedNear(200, 300));

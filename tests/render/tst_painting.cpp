@@ -1,7 +1,6 @@
-// Painting shared by the scene's items and the renderer (stroke text, arrows,
-// font weights, pixelation) and the painting of stored rows without items.
+// Painting shared by the scene's items and the renderer (stroke text, font
+// weights, pixelation) and the painting of stored rows without items.
 
-#include "arrowgeometry.h"
 #include "fontweight.h"
 #include "paintlimits.h"
 #include "pixelate.h"
@@ -76,26 +75,6 @@ private slots:
             QCOMPARE(dataToPolygon(text), polygon);
         if (way != "read")
             QCOMPARE(polygonToData(polygon).toString(), text);
-    }
-
-    void arrows()
-    {
-        const QPen pen(QBrush(Qt::red), 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-        const QLineF line(0, 0, 100, 0);
-        QCOMPARE(arrowHeadPolygon(line, pen), (QPolygonF{{100, 0}, {85, -5}, {85, 5}, {100, 0}}));
-        QCOMPARE(arrowBoundingRect(line, pen), QRectF(-2.5, -7.5, 105, 15));
-        QVERIFY(arrowHeadPolygon(line, QPen(Qt::red, 0)).isEmpty()); // a pen of width 0 has no head
-        // A press without a move: no head, nothing painted, finite geometry.
-        const QLineF point(5, 5, 5, 5);
-        QVERIFY(arrowHeadPolygon(point, pen).isEmpty());
-        QCOMPARE(arrowBoundingRect(point, pen), QRectF(2.5, 2.5, 5, 5));
-        QVERIFY(std::isfinite(arrowShape(point, pen).boundingRect().width()));
-        QImage image(20, 20, QImage::Format_RGB32);
-        image.fill(white);
-        QPainter painter(&image);
-        paintArrow(&painter, point, pen);
-        painter.end();
-        QCOMPARE(image.pixel(5, 5), white);
     }
 
     void fontWeights()
