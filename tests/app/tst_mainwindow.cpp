@@ -86,7 +86,8 @@ private slots:
         const QList<Id> children = childItems(id);
         QCOMPARE(children.size(), 1);
         QCOMPARE(itemType(children.first()), QStringLiteral("skrin_image"));
-        QCOMPARE(members(children.first(), {"w", "h", "src_x", "src_y", "src_w", "src_h"}), QStringLiteral("200 150 0 0 200 150"));
+        QCOMPARE(members(children.first(), {"w", "h", "src_x", "src_y", "src_w", "src_h"}),
+                 QStringLiteral("200 150 0 0 200 150"));
         const QString file = getMember(children.first(), "file").toString();
         QVERIFY(file.endsWith(storedExt));
         QCOMPARE(getMember(id, "file").toString(), file);

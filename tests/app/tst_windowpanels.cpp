@@ -56,7 +56,7 @@ private slots:
             QVERIFY(window->editorOverlays()->infoBar()->isHidden());
             // Select toggles between view mode and itself.
             QTest::mouseClick(button("Select"), Qt::LeftButton);
-            QCOMPARE(window->skrin()->tool(), tool == Skrin::ToolSelect ? int(Skrin::ToolNone) : int(Skrin::ToolSelect));
+            QCOMPARE(window->skrin()->tool(), int(tool == Skrin::ToolSelect ? Skrin::ToolNone : Skrin::ToolSelect));
         }
     }
 

@@ -11,6 +11,7 @@
 #include "tavrinconnector.h"
 #include "tempstore.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QGraphicsItem>
@@ -119,6 +120,18 @@ public:
             QCoreApplication::sendEvent(port, &move);
         }
         QTest::mouseRelease(port, Qt::LeftButton, {}, to);
+    }
+
+    // A picture file of one colour.
+    static QByteArray png(int width, int height)
+    {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
     }
 
     // No row, however hostile, may put a NaN or a runaway number into the scene.

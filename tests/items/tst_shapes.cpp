@@ -240,52 +240,6 @@ private slots:
         QCOMPARE(shot.at(image, 150, 100), QColor(Qt::red)); // on the line
         QCOMPARE(shot.at(image, 150, 106), QColor(Qt::white));
     }
-
-    void degenerateRowsStayFinite_data()
-    {
-        // A click without a drag, a pen of width zero, a damaged row: no head,
-        // no NaN in the scene's index, nothing painted but the frame.
-        QTest::addColumn<QString>("table");
-        QTest::addColumn<QVariantMap>("row");
-        QTest::newRow("zero-length line") << "skrin_line" << lineRow(0, 0);
-        QTest::newRow("zero-length arrow") << "skrin_arrow" << lineRow(0, 0);
-        QTest::newRow("arrow without width") << "skrin_arrow" << lineRow(80, 0, 0);
-        QVariantMap hostile = lineRow(1e300, 0, 1e9);
-        hostile["end_y"] = "nan";
-        hostile["begin_x"] = "-inf";
-        QTest::newRow("hostile arrow") << "skrin_arrow" << hostile;
-        QTest::newRow("hostile frame") << "skrin_rectangle_frame"
-                                       << QVariantMap{{"x", "nan"}, {"y", -1e300}, {"z", "inf"}, {"w", 1e300},
-                                                      {"h", -1e9}, {"color", "#zz"}, {"pen_size", 1e9}};
-    }
-
-    void degenerateRowsStayFinite()
-    {
-        QFETCH(QString, table);
-        QFETCH(QVariantMap, row);
-        ItemScene shot;
-        shot.open();
-        const Id id = shot.addRow(table, row);
-        QGraphicsItem *item = graphicsOf(shot, id);
-        if (auto *line = shot.item<SkrinLine>(id))
-            QVERIFY(line->pen().widthF() <= 1000.0);
-        QVERIFY(ItemScene::finite(item->sceneBoundingRect(), 1e7));
-        QVERIFY(std::isfinite(item->zValue()) && std::abs(item->zValue()) < 1e7);
-        QVERIFY(ItemScene::finite(item->shape().controlPointRect()));
-        QVERIFY(ItemScene::finite(shot.scene->itemsBoundingRect()));
-        const QImage image = shot.render();
-        if (row["pen_size"].toDouble() <= 5) {
-            int red = 0;
-            for (int y = 0; y < image.height(); ++y) {
-                for (int x = 0; x < image.width(); ++x)
-                    red += image.pixel(x, y) == qRgb(255, 0, 0);
-            }
-            QCOMPARE(red, 0);
-        }
-        item->setSelected(true);
-        shot.render();
-        QCOMPARE(getMember(id, "pen_size").toDouble(), row["pen_size"].toDouble()); // the row stays as it came
-    }
 };
 
 QTEST_MAIN(TestShapes)

@@ -156,43 +156,6 @@ private slots:
         shot.close();
         QVERIFY(!SkrinBlur::findSceneCache(scene));
     }
-
-    void hostileRowsStayBounded_data()
-    {
-        QTest::addColumn<QVariantMap>("row");
-        QTest::addColumn<int>("points");
-        QTest::addColumn<double>("penWidth");
-
-        QTest::newRow("odd numbers") << strokeRow("[NaN,1,2,3,1e300,1e300,\"x\",null,[1],{}]", -5) << 4 << 0.0;
-        QTest::newRow("huge pen") << strokeRow("[0,0,1,1]", 1e9) << 2 << 1000.0;
-        QVariantMap nanPosition = strokeRow("[0,0]");
-        nanPosition["x"] = "nan";
-        nanPosition["y"] = 1e300;
-        QTest::newRow("position") << nanPosition << 1 << 4.0;
-
-        QString many = "[";
-        for (int i = 0; i < 1000000; ++i)
-            many += QString::number(i % 500) + ',' + QString::number(i % 300) + ',';
-        QTest::newRow("a million points") << strokeRow(many + "0,0]", 3) << 100000 << 3.0;
-    }
-
-    void hostileRowsStayBounded()
-    {
-        QFETCH(QVariantMap, row);
-        QFETCH(int, points);
-        QFETCH(double, penWidth);
-        ItemScene shot;
-        shot.open();
-        const Id id = shot.addRow("skrin_pen", row);
-        auto *stroke = shot.item<SkrinPen>(id);
-        QVERIFY(stroke);
-        QCOMPARE(stroke->polygon().size(), points);
-        QCOMPARE(stroke->pen().widthF(), penWidth);
-        QVERIFY(ItemScene::finite(stroke->sceneBoundingRect()));
-        QVERIFY(qAbs(stroke->x()) <= 1e6 && qAbs(stroke->y()) <= 1e6);
-        shot.render(); // paints without trouble
-        QCOMPARE(getMember(id, "data"), row["data"]); // the row itself is left alone
-    }
 };
 
 QTEST_MAIN(TestStrokes)

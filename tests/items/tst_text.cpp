@@ -110,34 +110,6 @@ private slots:
         QVERIFY(!text->textCursor().hasSelection());
     }
 
-    void hostileRows_data()
-    {
-        QTest::addColumn<QString>("member");
-        QTest::addColumn<QVariant>("value");
-        QTest::newRow("font size negative") << "font_size" << QVariant(-5.0);
-        QTest::newRow("font size huge") << "font_size" << QVariant(1e300);
-        QTest::newRow("weight huge") << "font_weight" << QVariant(1e9);
-        QTest::newRow("x infinite") << "x" << QVariant(INFINITY);
-        QTest::newRow("z nan") << "z" << QVariant(std::nan(""));
-    }
-
-    void hostileRows()
-    {
-        QFETCH(QString, member);
-        QFETCH(QVariant, value);
-        QVariantMap members = row("Hostile");
-        members.insert(member, value);
-        const Id id = env->addRow("skrin_text", members);
-        env->open();
-        SkrinText *text = env->item<SkrinText>(id);
-        QVERIFY(text);
-        QVERIFY(ItemScene::finite(text->sceneBoundingRect()) && std::isfinite(text->zValue()));
-        QVERIFY(text->font().pointSizeF() >= 1 && text->font().pointSizeF() <= 1000);
-        env->render();
-        // What is only shown clamped stays stored as it was.
-        QCOMPARE(getMember(id, member).toString(), value.toString());
-    }
-
     void enormousTextIsShownCutAndKept()
     {
         const QString huge(3'000'000, QLatin1Char('a'));
