@@ -71,7 +71,6 @@ private slots:
         QTest::newRow("pen up") << false << 10.0 << 120 << plain << 11.0;
         QTest::newRow("pen down at 1") << false << 1.0 << -120 << plain << 1.0;
         QTest::newRow("pen up at 100") << false << 100.0 << 120 << plain << 100.0;
-        QTest::newRow("pen 2.5 up") << false << 2.5 << 120 << plain << 3.5;
         QTest::newRow("pen zero delta") << false << 10.0 << 0 << plain << 9.0;
         QTest::newRow("pen touchpad begin") << false << 10.0 << 0 << int(Qt::ScrollBegin) << 10.0;
         QTest::newRow("font up") << true << 12.0 << 120 << plain << 13.0;

@@ -60,10 +60,7 @@ private slots:
         overlays->showSkrin(skrin);
     }
 
-    void cleanup()
-    {
-        delete view;
-    }
+    void cleanup() { delete view; }
 
     void toolBarFollowsTheTool_data()
     {
