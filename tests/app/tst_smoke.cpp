@@ -16,21 +16,65 @@ class TestSmoke : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void captureAndQuit();
-    void unopenableStoreIsReported();
+    void init()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("xvfb-run")).isEmpty())
+            QSKIP("xvfb-run is not installed");
+    }
+
+    void captureAndQuit()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QSize dragged(300, 200);
+        const int status = runSession(folder.path(), {QStringLiteral("capture"), QString::number(dragged.width()),
+                                                      QString::number(dragged.height())});
+        QVERIFY2(status == 0, qPrintable(output));
+
+        QString file;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("smoke"));
+            db.setDatabaseName(QDir(folder.path()).filePath(QStringLiteral("database.db")));
+            QVERIFY(db.open());
+            QSqlQuery query(db);
+            QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM skrin")) && query.next());
+            QCOMPARE(query.value(0).toInt(), 1);
+            QVERIFY(query.exec(QStringLiteral("SELECT skrin_image.file FROM skrin_image "
+                                              "JOIN skrin ON skrin.id = skrin_image.parent")));
+            QVERIFY(query.next());
+            file = query.value(0).toString();
+            QVERIFY(!query.next());
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("smoke"));
+
+        const QString path = QDir(folder.path()).filePath(QStringLiteral("files/") + file);
+        QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        const QImage picture(path);
+        QVERIFY(!picture.isNull());
+        QCOMPARE(picture.size(), dragged);
+    }
+
+    void unopenableStoreIsReported()
+    {
+        // A folder where the database file should be: the user is told why, the
+        // program ends with an error, and nothing is touched.
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QDir dir(folder.path());
+        QVERIFY(dir.mkpath(QStringLiteral("database.db")));
+        const int status = runSession(folder.path(), {QStringLiteral("dismiss")});
+        QVERIFY2(status == 1, qPrintable(output));
+        QVERIFY2(output.contains(QLatin1String("is not a file")), qPrintable(output));
+        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("database.db")});
+        QVERIFY(QDir(dir.filePath(QStringLiteral("database.db"))).isEmpty());
+    }
 
 private:
     // Runs the session script under a virtual X server; its exit code.
     int runSession(const QString &folder, const QStringList &arguments);
     QString output;
 };
-
-void TestSmoke::init()
-{
-    if (QStandardPaths::findExecutable(QStringLiteral("xvfb-run")).isEmpty())
-        QSKIP("xvfb-run is not installed");
-}
 
 int TestSmoke::runSession(const QString &folder, const QStringList &arguments)
 {
@@ -53,54 +97,6 @@ int TestSmoke::runSession(const QString &folder, const QStringList &arguments)
     }
     output = QString::fromLocal8Bit(session.readAll());
     return session.exitStatus() == QProcess::NormalExit ? session.exitCode() : -1;
-}
-
-void TestSmoke::captureAndQuit()
-{
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QSize dragged(300, 200);
-    const int status = runSession(folder.path(), {QStringLiteral("capture"), QString::number(dragged.width()),
-                                                  QString::number(dragged.height())});
-    QVERIFY2(status == 0, qPrintable(output));
-
-    QString file;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("smoke"));
-        db.setDatabaseName(QDir(folder.path()).filePath(QStringLiteral("database.db")));
-        QVERIFY(db.open());
-        QSqlQuery query(db);
-        QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM skrin")) && query.next());
-        QCOMPARE(query.value(0).toInt(), 1);
-        QVERIFY(query.exec(QStringLiteral("SELECT skrin_image.file FROM skrin_image "
-                                          "JOIN skrin ON skrin.id = skrin_image.parent")));
-        QVERIFY(query.next());
-        file = query.value(0).toString();
-        QVERIFY(!query.next());
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("smoke"));
-
-    const QString path = QDir(folder.path()).filePath(QStringLiteral("files/") + file);
-    QVERIFY2(QFileInfo::exists(path), qPrintable(path));
-    const QImage picture(path);
-    QVERIFY(!picture.isNull());
-    QCOMPARE(picture.size(), dragged);
-}
-
-void TestSmoke::unopenableStoreIsReported()
-{
-    // A folder where the database file should be: the user is told why, the
-    // program ends with an error, and nothing is touched.
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QDir dir(folder.path());
-    QVERIFY(dir.mkpath(QStringLiteral("database.db")));
-    const int status = runSession(folder.path(), {QStringLiteral("dismiss")});
-    QVERIFY2(status == 1, qPrintable(output));
-    QVERIFY2(output.contains(QLatin1String("is not a file")), qPrintable(output));
-    QCOMPARE(dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("database.db")});
-    QVERIFY(QDir(dir.filePath(QStringLiteral("database.db"))).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSmoke)

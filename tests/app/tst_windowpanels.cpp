@@ -21,13 +21,124 @@ class TestWindowPanels : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-    void clicksSetTheirTool_data();
-    void clicksSetTheirTool();
-    void wheelStepsWithinBounds_data();
-    void wheelStepsWithinBounds();
-    void menuEntriesReachTheScene();
+    void init()
+    {
+        store = new OpenStore;
+        QImage picture(40, 30, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        const Id id = storeCapture(picture, QStringLiteral(".png"), 90);
+        window = new MainWindow;
+        window->openSkrin(id);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->editorOverlays()->infoBar()->skrinId(), id);
+        QCOMPARE(window->editorOverlays()->toolBar()->parentWidget(), window->skrinView());
+    }
+
+    void cleanup()
+    {
+        delete window;
+        delete store;
+    }
+
+    void clicksSetTheirTool()
+    {
+        const QList<std::pair<const char *, int>> tools{{"Select", Skrin::ToolSelect}, {"Pen", Skrin::ToolPen},
+                                                        {"Blur", Skrin::ToolBlur},     {"Mark", Skrin::ToolMarker},
+                                                        {"Text", Skrin::ToolText},     {"Arrow", Skrin::ToolArrow},
+                                                        {"Pin", Skrin::ToolPin}};
+        for (const auto &[tip, tool] : tools) {
+            QTest::mouseClick(button(tip), Qt::LeftButton);
+            QCOMPARE(window->skrin()->tool(), tool);
+            QVERIFY(button(tip)->isActive());
+            // Drawing: the bar shows at once, the info bar goes away.
+            QVERIFY(window->editorOverlays()->toolBar()->isVisible());
+            QVERIFY(window->editorOverlays()->infoBar()->isHidden());
+            // Select toggles between view mode and itself.
+            QTest::mouseClick(button("Select"), Qt::LeftButton);
+            QCOMPARE(window->skrin()->tool(), int(tool == Skrin::ToolSelect ? Skrin::ToolNone : Skrin::ToolSelect));
+        }
+    }
+
+    void wheelStepsWithinBounds_data()
+    {
+        QTest::addColumn<bool>("font");
+        QTest::addColumn<double>("start");
+        QTest::addColumn<int>("delta");
+        QTest::addColumn<int>("phase");
+        QTest::addColumn<double>("result");
+        const int plain = Qt::NoScrollPhase;
+        QTest::newRow("pen up") << false << 10.0 << 120 << plain << 11.0;
+        QTest::newRow("pen down at 1") << false << 1.0 << -120 << plain << 1.0;
+        QTest::newRow("pen up at 100") << false << 100.0 << 120 << plain << 100.0;
+        QTest::newRow("pen zero delta") << false << 10.0 << 0 << plain << 9.0;
+        QTest::newRow("pen touchpad begin") << false << 10.0 << 0 << int(Qt::ScrollBegin) << 10.0;
+        QTest::newRow("font up") << true << 12.0 << 120 << plain << 13.0;
+        QTest::newRow("font down at 8") << true << 8.0 << -120 << plain << 8.0;
+        QTest::newRow("font up at 60") << true << 60.0 << 120 << plain << 60.0;
+        QTest::newRow("pixel font up") << true << -1.0 << 120 << plain << 8.0;
+    }
+
+    void wheelStepsWithinBounds()
+    {
+        QFETCH(bool, font);
+        QFETCH(double, start);
+        QFETCH(int, delta);
+        QFETCH(int, phase);
+        QFETCH(double, result);
+        QTest::mouseClick(button("Pen"), Qt::LeftButton);
+        if (start < 0) {
+            window->skrin()->currentToolOptions().font.setPixelSize(20);
+            window->updateToolBarFromSelection();
+        } else if (font) {
+            window->applyFontSize(start);
+        } else {
+            window->applyPenSize(start);
+        }
+        QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                          Qt::ScrollPhase(phase), false);
+        QApplication::sendEvent(button(font ? "Font" : "Pen size"), &wheel);
+        if (font) {
+            QCOMPARE(options().font.pointSizeF(), result);
+        } else {
+            QCOMPARE(options().penSize, result);
+            // The window sets the shown size back on the button.
+            QCOMPARE(static_cast<PenSizeButton *>(button("Pen size"))->penSize(), result);
+        }
+    }
+
+    void menuEntriesReachTheScene()
+    {
+        QTest::mouseClick(button("Pen"), Qt::LeftButton);
+        const auto entries = [this](const char *tip) { return button(tip)->menu()->actions(); };
+        QCOMPARE(entries("Pen size").size(), 6);
+        QCOMPARE(entries("Color").size(), 8);
+        for (QAction *entry : entries("Pen size")) {
+            entry->trigger();
+            QCOMPARE(QString::number(options().penSize) + QStringLiteral("px"), entry->text());
+        }
+        const QList<QColor> colours{Qt::white, Qt::black, Qt::red, Qt::green, Qt::blue, Qt::yellow, QColor(255, 128, 0)};
+        for (int i = 0; i < colours.size(); ++i) {
+            entries("Color").at(i)->trigger();
+            QCOMPARE(options().color, colours.at(i));
+        }
+        QCOMPARE(entries("Color").last(), MainWindow::actionByName(QStringLiteral("pickColor")));
+        for (QAction *entry : entries("Font").mid(0, 5)) {
+            entry->trigger();
+            QCOMPARE(QString::number(options().font.pointSize()), entry->text());
+        }
+        QCOMPARE(entries("Font").last()->text(), QStringLiteral("More"));
+
+        const QList<int> shapes{Skrin::ToolEllipse, Skrin::ToolEllipseFrame, Skrin::ToolRectangle,
+                                Skrin::ToolRectangleFrame, Skrin::ToolLine};
+        for (int i = 0; i < shapes.size(); ++i) {
+            entries("Shapes").at(i)->trigger();
+            QCOMPARE(window->skrin()->tool(), shapes.at(i));
+            QVERIFY(button("Shapes")->isActive());
+        }
+        window->openSkrin(0);
+        QVERIFY(window->editorOverlays()->toolBar()->isHidden());
+    }
 
 private:
     CustomButton *button(const char *tip) const;
@@ -37,138 +148,9 @@ private:
     MainWindow *window = nullptr;
 };
 
-void TestWindowPanels::init()
-{
-    store = new OpenStore;
-    QImage picture(40, 30, QImage::Format_RGB32);
-    picture.fill(Qt::darkCyan);
-    const Id id = storeCapture(picture, QStringLiteral(".png"), 90);
-    window = new MainWindow;
-    window->openSkrin(id);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    QCOMPARE(window->editorOverlays()->infoBar()->skrinId(), id);
-    QCOMPARE(window->editorOverlays()->toolBar()->parentWidget(), window->skrinView());
-}
-
-void TestWindowPanels::cleanup()
-{
-    delete window;
-    delete store;
-}
-
 CustomButton *TestWindowPanels::button(const char *tip) const
 {
     return buttonWithTip(*window->editorOverlays()->toolBar(), QString::fromLatin1(tip));
-}
-
-void TestWindowPanels::clicksSetTheirTool_data()
-{
-    QTest::addColumn<QString>("tip");
-    QTest::addColumn<int>("tool");
-    QTest::newRow("select") << "Select" << int(Skrin::ToolSelect);
-    QTest::newRow("pen") << "Pen" << int(Skrin::ToolPen);
-    QTest::newRow("blur") << "Blur" << int(Skrin::ToolBlur);
-    QTest::newRow("mark") << "Mark" << int(Skrin::ToolMarker);
-    QTest::newRow("text") << "Text" << int(Skrin::ToolText);
-    QTest::newRow("arrow") << "Arrow" << int(Skrin::ToolArrow);
-    QTest::newRow("pin") << "Pin" << int(Skrin::ToolPin);
-}
-
-void TestWindowPanels::clicksSetTheirTool()
-{
-    QFETCH(QString, tip);
-    QFETCH(int, tool);
-    QTest::mouseClick(button(qPrintable(tip)), Qt::LeftButton);
-    QCOMPARE(window->skrin()->tool(), tool);
-    QVERIFY(button(qPrintable(tip))->isActive());
-    // Drawing: the bar shows at once, the info bar goes away.
-    QVERIFY(window->editorOverlays()->toolBar()->isVisible());
-    QVERIFY(window->editorOverlays()->infoBar()->isHidden());
-    // Select toggles back to view mode.
-    QTest::mouseClick(button("Select"), Qt::LeftButton);
-    QCOMPARE(window->skrin()->tool(), tool == Skrin::ToolSelect ? int(Skrin::ToolNone) : int(Skrin::ToolSelect));
-}
-
-void TestWindowPanels::wheelStepsWithinBounds_data()
-{
-    QTest::addColumn<bool>("font");
-    QTest::addColumn<double>("start");
-    QTest::addColumn<int>("delta");
-    QTest::addColumn<int>("phase");
-    QTest::addColumn<double>("result");
-    const int plain = Qt::NoScrollPhase;
-    QTest::newRow("pen up") << false << 10.0 << 120 << plain << 11.0;
-    QTest::newRow("pen down at 1") << false << 1.0 << -120 << plain << 1.0;
-    QTest::newRow("pen up at 100") << false << 100.0 << 120 << plain << 100.0;
-    QTest::newRow("pen 2.5 up") << false << 2.5 << 120 << plain << 3.5;
-    QTest::newRow("pen zero delta") << false << 10.0 << 0 << plain << 9.0;
-    QTest::newRow("pen touchpad begin") << false << 10.0 << 0 << int(Qt::ScrollBegin) << 10.0;
-    QTest::newRow("font up") << true << 12.0 << 120 << plain << 13.0;
-    QTest::newRow("font down at 8") << true << 8.0 << -120 << plain << 8.0;
-    QTest::newRow("font up at 60") << true << 60.0 << 120 << plain << 60.0;
-    QTest::newRow("pixel font up") << true << -1.0 << 120 << plain << 8.0;
-}
-
-void TestWindowPanels::wheelStepsWithinBounds()
-{
-    QFETCH(bool, font);
-    QFETCH(double, start);
-    QFETCH(int, delta);
-    QFETCH(int, phase);
-    QFETCH(double, result);
-    QTest::mouseClick(button("Pen"), Qt::LeftButton);
-    if (start < 0) {
-        window->skrin()->currentToolOptions().font.setPixelSize(20);
-        window->updateToolBarFromSelection();
-    } else if (font) {
-        window->applyFontSize(start);
-    } else {
-        window->applyPenSize(start);
-    }
-    QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
-                      Qt::ScrollPhase(phase), false);
-    QApplication::sendEvent(button(font ? "Font" : "Pen size"), &wheel);
-    if (font) {
-        QCOMPARE(options().font.pointSizeF(), result);
-    } else {
-        QCOMPARE(options().penSize, result);
-        // The window sets the shown size back on the button.
-        QCOMPARE(static_cast<PenSizeButton *>(button("Pen size"))->penSize(), result);
-    }
-}
-
-void TestWindowPanels::menuEntriesReachTheScene()
-{
-    QTest::mouseClick(button("Pen"), Qt::LeftButton);
-    const auto entries = [this](const char *tip) { return button(tip)->menu()->actions(); };
-    QCOMPARE(entries("Pen size").size(), 6);
-    QCOMPARE(entries("Color").size(), 8);
-    for (QAction *entry : entries("Pen size")) {
-        entry->trigger();
-        QCOMPARE(QString::number(options().penSize) + QStringLiteral("px"), entry->text());
-    }
-    const QList<QColor> colours{Qt::white, Qt::black, Qt::red, Qt::green, Qt::blue, Qt::yellow, QColor(255, 128, 0)};
-    for (int i = 0; i < colours.size(); ++i) {
-        entries("Color").at(i)->trigger();
-        QCOMPARE(options().color, colours.at(i));
-    }
-    QCOMPARE(entries("Color").last(), MainWindow::actionByName(QStringLiteral("pickColor")));
-    for (QAction *entry : entries("Font").mid(0, 5)) {
-        entry->trigger();
-        QCOMPARE(QString::number(options().font.pointSize()), entry->text());
-    }
-    QCOMPARE(entries("Font").last()->text(), QStringLiteral("More"));
-
-    const QList<int> shapes{Skrin::ToolEllipse, Skrin::ToolEllipseFrame, Skrin::ToolRectangle,
-                            Skrin::ToolRectangleFrame, Skrin::ToolLine};
-    for (int i = 0; i < shapes.size(); ++i) {
-        entries("Shapes").at(i)->trigger();
-        QCOMPARE(window->skrin()->tool(), shapes.at(i));
-        QVERIFY(button("Shapes")->isActive());
-    }
-    window->openSkrin(0);
-    QVERIFY(window->editorOverlays()->toolBar()->isHidden());
 }
 
 QTEST_MAIN(TestWindowPanels)

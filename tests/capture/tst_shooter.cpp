@@ -23,18 +23,202 @@ class TestShooter : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-    void emptyGrabTellsTheUser();
-    void unreadableGrabs_data();
-    void unreadableGrabs();
-    void dragChoosesRectangle_data();
-    void dragChoosesRectangle();
-    void cancelLeavesNothing_data();
-    void cancelLeavesNothing();
-    void oneCaptureAtATime();
-    void clickWithoutDragKeepsWaiting();
+    void init()
+    {
+        qunsetenv("XDG_SESSION_TYPE");
+        qunsetenv("WAYLAND_DISPLAY");
+        receiver.pictures.clear();
+        window.setGeometry(100, 100, 300, 200);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
 
+    void cleanup()
+    {
+        // A failed case may leave its capture open.
+        if (ShooterOverlay *overlay = isCaptureRunning() ? waitForCaptureOverlay() : nullptr)
+            QTest::keyClick(overlay, Qt::Key_Escape);
+        QTRY_VERIFY(!isCaptureRunning());
+        window.hide();
+    }
+
+    void emptyGrabTellsTheUser()
+    {
+        // What a Wayland session gives: nothing to show, so a message instead
+        // of a black picture, and the windows come back.
+        auto *shooter = new Shooter(ScreenGrabber::forPlatform(QStringLiteral("wayland")));
+        QObject::connect(shooter, &Shooter::shot, &receiver, &Receiver::onShoot);
+        QSignalSpy finished(shooter, &Shooter::finished);
+        shooter->start(false);
+        QVERIFY(finished.wait(20000));
+        QVERIFY(receiver.pictures.isEmpty());
+        QVERIFY(window.isVisible());
+        auto *message = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(message);
+        QVERIFY(message->text().contains(QLatin1String("could not be captured")));
+        message->close();
+    }
+
+    void unreadableGrabs_data()
+    {
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("session");
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<bool>("unreadable");
+
+        QTest::newRow("X11 desktop") << "xcb" << "x11" << QColor(Qt::black) << false;
+        QTest::newRow("X11 under Wayland, black") << "xcb" << "wayland" << QColor(Qt::black) << true;
+        QTest::newRow("X11 under Wayland, dark but seen") << "xcb" << "wayland" << QColor(0, 0, 1) << false;
+        QTest::newRow("other platform in Wayland, black") << "offscreen" << "wayland" << QColor(Qt::black) << false;
+    }
+
+    void unreadableGrabs()
+    {
+        QFETCH(QString, platform);
+        QFETCH(QString, session);
+        QFETCH(QColor, colour);
+        QFETCH(bool, unreadable);
+        qputenv("XDG_SESSION_TYPE", session.toLatin1());
+        QPixmap first(64, 48);
+        first.fill(Qt::black);
+        QPixmap second(32, 32);
+        second.fill(colour);
+        const QList<ScreenGrab> grabs{{QRect(0, 0, 64, 48), first}, {QRect(64, 0, 32, 32), second}};
+        QCOMPARE(isUnreadableGrab(grabs, platform), unreadable);
+        QVERIFY(isUnreadableGrab({}, platform));
+        QVERIFY(isUnreadableGrab({{QRect(0, 0, 64, 48), QPixmap()}}, platform));
+    }
+
+    void dragChoosesRectangle_data()
+    {
+        QTest::addColumn<bool>("typed");
+        QTest::addColumn<bool>("keepWindows");
+        QTest::addColumn<QPoint>("from");
+        QTest::addColumn<QPoint>("to");
+        QTest::addColumn<QRect>("expected");
+
+        QTest::newRow("text slot, windows hidden") << false << false << QPoint(10, 20) << QPoint(210, 170)
+                                                   << QRect(10, 20, 200, 150);
+        QTest::newRow("typed slot, windows kept") << true << true << QPoint(300, 250) << QPoint(40, 60)
+                                                  << QRect(40, 60, 260, 190);
+        QTest::newRow("dragged past the edge") << true << false << QPoint(700, 750) << QPoint(950, 990)
+                                               << QRect(700, 750, 100, 50);
+    }
+
+    void dragChoosesRectangle()
+    {
+        QFETCH(bool, typed);
+        QFETCH(bool, keepWindows);
+        QFETCH(QPoint, from);
+        QFETCH(QPoint, to);
+        QFETCH(QRect, expected);
+
+        const bool started = typed ? shootPrecise(&receiver, &Receiver::onShoot, keepWindows)
+                                   : shootPrecise(&receiver, SLOT(onShoot(QPixmap)), keepWindows);
+        QVERIFY(started);
+        QVERIFY(isCaptureRunning());
+        QCOMPARE(window.isVisible(), keepWindows);
+
+        ShooterOverlay *overlay = waitForCaptureOverlay();
+        QVERIFY(overlay);
+        QCOMPARE(overlay->geometry(), overlay->screenGeometry());
+        // The desktop is read with the windows already hidden.
+        const QImage expectedPixels = desktopPart(expected);
+
+        QTest::mousePress(overlay, Qt::LeftButton, {}, from);
+        QTest::mouseMove(overlay, (from + to) / 2);
+        QTest::mouseMove(overlay, to);
+        QTest::mouseRelease(overlay, Qt::LeftButton, {}, to);
+
+        QCOMPARE(receiver.pictures.size(), 1);
+        const QPixmap picture = receiver.pictures.first();
+        QCOMPARE(picture.size(), expected.size());
+        if (!keepWindows)
+            QCOMPARE(picture.toImage().convertToFormat(QImage::Format_RGB32),
+                     expectedPixels.convertToFormat(QImage::Format_RGB32));
+        QVERIFY(!isCaptureRunning());
+        QVERIFY(window.isVisible());
+        QTRY_VERIFY(!overlay->isVisible());
+    }
+
+    void cancelLeavesNothing_data()
+    {
+        QTest::addColumn<bool>("byKey");
+        QTest::newRow("Esc") << true;
+        QTest::newRow("right button") << false;
+    }
+
+    void cancelLeavesNothing()
+    {
+        QFETCH(bool, byKey);
+        QVERIFY(shootPrecise(&receiver, &Receiver::onShoot, false));
+        ShooterOverlay *overlay = waitForCaptureOverlay();
+        QVERIFY(overlay);
+
+        QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseMove(overlay, QPoint(100, 100));
+        if (byKey)
+            QTest::keyClick(overlay, Qt::Key_Escape);
+        else
+            QTest::mousePress(overlay, Qt::RightButton, {}, QPoint(100, 100));
+        // A release after the cancel changes nothing.
+        QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(100, 100));
+
+        QVERIFY(receiver.pictures.isEmpty());
+        QVERIFY(!isCaptureRunning());
+        QVERIFY(window.isVisible());
+    }
+
+    void oneCaptureAtATime()
+    {
+        QVERIFY(shootPrecise(&receiver, &Receiver::onShoot, true));
+        QVERIFY(!shootPrecise(&receiver, &Receiver::onShoot, true));
+        QVERIFY(!shootPrecise(&receiver, SLOT(onShoot(QPixmap)), true));
+        ShooterOverlay *overlay = waitForCaptureOverlay();
+        QVERIFY(overlay);
+        QTest::keyClick(overlay, Qt::Key_Escape);
+        QVERIFY(!isCaptureRunning());
+
+        // A receiver that goes away before the release gets nothing, and no crash.
+        auto *shortLived = new Receiver;
+        QVERIFY(shootPrecise(shortLived, &Receiver::onShoot, true));
+        overlay = waitForCaptureOverlay();
+        QVERIFY(overlay);
+        delete shortLived;
+        QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(50, 50));
+        QVERIFY(!isCaptureRunning());
+
+        QVERIFY(!shootPrecise(nullptr, SLOT(onShoot(QPixmap)), true));
+        QVERIFY(!shootPrecise(&receiver, SLOT(noSuchSlot(QPixmap)), true));
+        QVERIFY(!isCaptureRunning());
+    }
+
+    void clickWithoutDragKeepsWaiting()
+    {
+        QVERIFY(shootPrecise(&receiver, &Receiver::onShoot, true));
+        ShooterOverlay *overlay = waitForCaptureOverlay();
+        QVERIFY(overlay);
+        QTest::mouseClick(overlay, Qt::LeftButton, {}, QPoint(30, 30));
+        QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(30, 30));
+        QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(30, 90)); // no width
+        QVERIFY(receiver.pictures.isEmpty());
+        QVERIFY(isCaptureRunning());
+        QVERIFY(overlay->isVisible());
+
+        // The selection shows the desktop as it is, the rest stays dimmed.
+        QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(200, 200));
+        const QImage dimmed = overlay->grab().toImage();
+        QTest::mouseMove(overlay, QPoint(400, 300));
+        const QImage painted = overlay->grab().toImage();
+        QCOMPARE(painted.pixelColor(100, 100), dimmed.pixelColor(100, 100));
+        QVERIFY(painted.pixelColor(300, 250).lightness() > dimmed.pixelColor(300, 250).lightness());
+        QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(400, 300));
+        QCOMPARE(receiver.pictures.size(), 1);
+        const QImage picture = receiver.pictures.first().toImage().convertToFormat(painted.format());
+        QCOMPARE(picture.size(), QSize(200, 100));
+        QCOMPARE(picture.pixelColor(100, 50), painted.pixelColor(300, 250));
+    }
 private:
     static QImage desktopPart(const QRect &area);
 
@@ -42,208 +226,10 @@ private:
     QWidget window;
 };
 
-
 QImage TestShooter::desktopPart(const QRect &area)
 {
     const QList<ScreenGrab> grabs = ScreenGrabber::forPlatform(QStringLiteral("offscreen"))->grabScreens();
     return grabs.value(0).pixmap.toImage().copy(area);
-}
-
-void TestShooter::init()
-{
-    qunsetenv("XDG_SESSION_TYPE");
-    qunsetenv("WAYLAND_DISPLAY");
-    receiver.pictures.clear();
-    window.setGeometry(100, 100, 300, 200);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-}
-
-void TestShooter::cleanup()
-{
-    // A failed case may leave its capture open.
-    if (ShooterOverlay *overlay = isCaptureRunning() ? waitForCaptureOverlay() : nullptr)
-        QTest::keyClick(overlay, Qt::Key_Escape);
-    QTRY_VERIFY(!isCaptureRunning());
-    window.hide();
-}
-
-void TestShooter::dragChoosesRectangle_data()
-{
-    QTest::addColumn<bool>("typed");
-    QTest::addColumn<bool>("keepWindows");
-    QTest::addColumn<QPoint>("from");
-    QTest::addColumn<QPoint>("to");
-    QTest::addColumn<QRect>("expected");
-
-    QTest::newRow("text slot, windows hidden") << false << false << QPoint(10, 20) << QPoint(210, 170)
-                                               << QRect(10, 20, 200, 150);
-    QTest::newRow("typed slot, windows kept") << true << true << QPoint(300, 250) << QPoint(40, 60)
-                                              << QRect(40, 60, 260, 190);
-    QTest::newRow("dragged past the edge") << true << false << QPoint(700, 750) << QPoint(950, 990)
-                                           << QRect(700, 750, 100, 50);
-}
-
-void TestShooter::dragChoosesRectangle()
-{
-    QFETCH(bool, typed);
-    QFETCH(bool, keepWindows);
-    QFETCH(QPoint, from);
-    QFETCH(QPoint, to);
-    QFETCH(QRect, expected);
-
-    const bool started = typed ? shootPrecise(&receiver, &Receiver::onShoot, keepWindows)
-                               : shootPrecise(&receiver, SLOT(onShoot(QPixmap)), keepWindows);
-    QVERIFY(started);
-    QVERIFY(isCaptureRunning());
-    QCOMPARE(window.isVisible(), keepWindows);
-
-    ShooterOverlay *overlay = waitForCaptureOverlay();
-    QVERIFY(overlay);
-    QCOMPARE(overlay->geometry(), overlay->screenGeometry());
-    // The desktop is read with the windows already hidden.
-    const QImage expectedPixels = desktopPart(expected);
-
-    QTest::mousePress(overlay, Qt::LeftButton, {}, from);
-    QTest::mouseMove(overlay, (from + to) / 2);
-    QTest::mouseMove(overlay, to);
-    QTest::mouseRelease(overlay, Qt::LeftButton, {}, to);
-
-    QCOMPARE(receiver.pictures.size(), 1);
-    const QPixmap picture = receiver.pictures.first();
-    QCOMPARE(picture.size(), expected.size());
-    if (!keepWindows)
-        QCOMPARE(picture.toImage().convertToFormat(QImage::Format_RGB32),
-                 expectedPixels.convertToFormat(QImage::Format_RGB32));
-    QVERIFY(!isCaptureRunning());
-    QVERIFY(window.isVisible());
-    QTRY_VERIFY(!overlay->isVisible());
-}
-
-void TestShooter::cancelLeavesNothing_data()
-{
-    QTest::addColumn<bool>("byKey");
-    QTest::newRow("Esc") << true;
-    QTest::newRow("right button") << false;
-}
-
-void TestShooter::cancelLeavesNothing()
-{
-    QFETCH(bool, byKey);
-    QVERIFY(shootPrecise(&receiver, &Receiver::onShoot, false));
-    ShooterOverlay *overlay = waitForCaptureOverlay();
-    QVERIFY(overlay);
-
-    QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseMove(overlay, QPoint(100, 100));
-    if (byKey)
-        QTest::keyClick(overlay, Qt::Key_Escape);
-    else
-        QTest::mousePress(overlay, Qt::RightButton, {}, QPoint(100, 100));
-    // A release after the cancel changes nothing.
-    QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(100, 100));
-
-    QVERIFY(receiver.pictures.isEmpty());
-    QVERIFY(!isCaptureRunning());
-    QVERIFY(window.isVisible());
-}
-
-void TestShooter::oneCaptureAtATime()
-{
-    QVERIFY(shootPrecise(&receiver, &Receiver::onShoot, true));
-    QVERIFY(!shootPrecise(&receiver, &Receiver::onShoot, true));
-    QVERIFY(!shootPrecise(&receiver, SLOT(onShoot(QPixmap)), true));
-    ShooterOverlay *overlay = waitForCaptureOverlay();
-    QVERIFY(overlay);
-    QTest::keyClick(overlay, Qt::Key_Escape);
-    QVERIFY(!isCaptureRunning());
-
-    // A receiver that goes away before the release gets nothing, and no crash.
-    auto *shortLived = new Receiver;
-    QVERIFY(shootPrecise(shortLived, &Receiver::onShoot, true));
-    overlay = waitForCaptureOverlay();
-    QVERIFY(overlay);
-    delete shortLived;
-    QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(50, 50));
-    QVERIFY(!isCaptureRunning());
-
-    QVERIFY(!shootPrecise(nullptr, SLOT(onShoot(QPixmap)), true));
-    QVERIFY(!shootPrecise(&receiver, SLOT(noSuchSlot(QPixmap)), true));
-    QVERIFY(!isCaptureRunning());
-}
-
-void TestShooter::clickWithoutDragKeepsWaiting()
-{
-    QVERIFY(shootPrecise(&receiver, &Receiver::onShoot, true));
-    ShooterOverlay *overlay = waitForCaptureOverlay();
-    QVERIFY(overlay);
-    QTest::mouseClick(overlay, Qt::LeftButton, {}, QPoint(30, 30));
-    QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(30, 30));
-    QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(30, 90)); // no width
-    QVERIFY(receiver.pictures.isEmpty());
-    QVERIFY(isCaptureRunning());
-    QVERIFY(overlay->isVisible());
-
-    // The selection shows the desktop as it is, the rest stays dimmed.
-    QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(200, 200));
-    const QImage dimmed = overlay->grab().toImage();
-    QTest::mouseMove(overlay, QPoint(400, 300));
-    const QImage painted = overlay->grab().toImage();
-    QCOMPARE(painted.pixelColor(100, 100), dimmed.pixelColor(100, 100));
-    QVERIFY(painted.pixelColor(300, 250).lightness() > dimmed.pixelColor(300, 250).lightness());
-    QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(400, 300));
-    QCOMPARE(receiver.pictures.size(), 1);
-    const QImage picture = receiver.pictures.first().toImage().convertToFormat(painted.format());
-    QCOMPARE(picture.size(), QSize(200, 100));
-    QCOMPARE(picture.pixelColor(100, 50), painted.pixelColor(300, 250));
-}
-
-void TestShooter::emptyGrabTellsTheUser()
-{
-    // What a Wayland session gives: nothing to show, so a message instead
-    // of a black picture, and the windows come back.
-    auto *shooter = new Shooter(ScreenGrabber::forPlatform(QStringLiteral("wayland")));
-    QObject::connect(shooter, &Shooter::shot, &receiver, &Receiver::onShoot);
-    QSignalSpy finished(shooter, &Shooter::finished);
-    shooter->start(false);
-    QVERIFY(finished.wait(5000));
-    QVERIFY(receiver.pictures.isEmpty());
-    QVERIFY(window.isVisible());
-    auto *message = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    QVERIFY(message);
-    QVERIFY(message->text().contains(QLatin1String("could not be captured")));
-    message->close();
-}
-
-void TestShooter::unreadableGrabs_data()
-{
-    QTest::addColumn<QString>("platform");
-    QTest::addColumn<QString>("session");
-    QTest::addColumn<QColor>("colour");
-    QTest::addColumn<bool>("unreadable");
-
-    QTest::newRow("X11 desktop") << "xcb" << "x11" << QColor(Qt::black) << false;
-    QTest::newRow("X11 under Wayland, black") << "xcb" << "wayland" << QColor(Qt::black) << true;
-    QTest::newRow("X11 under Wayland, dark but seen") << "xcb" << "wayland" << QColor(0, 0, 1) << false;
-    QTest::newRow("other platform in Wayland, black") << "offscreen" << "wayland" << QColor(Qt::black) << false;
-}
-
-void TestShooter::unreadableGrabs()
-{
-    QFETCH(QString, platform);
-    QFETCH(QString, session);
-    QFETCH(QColor, colour);
-    QFETCH(bool, unreadable);
-    qputenv("XDG_SESSION_TYPE", session.toLatin1());
-    QPixmap first(64, 48);
-    first.fill(Qt::black);
-    QPixmap second(32, 32);
-    second.fill(colour);
-    const QList<ScreenGrab> grabs{{QRect(0, 0, 64, 48), first}, {QRect(64, 0, 32, 32), second}};
-    QCOMPARE(isUnreadableGrab(grabs, platform), unreadable);
-    QVERIFY(isUnreadableGrab({}, platform));
-    QVERIFY(isUnreadableGrab({{QRect(0, 0, 64, 48), QPixmap()}}, platform));
 }
 
 QTEST_MAIN(TestShooter)

@@ -6,19 +6,18 @@
 // PELLIMORE_UPDATE_LOOK=1 to write the new reference).
 
 #include "capture.h"
-#include "database.h"
 #include "dirtyskrins.h"
 #include "editoroverlays.h"
 #include "infobar.h"
 #include "infotoobig.h"
 #include "modaldialog.h"
+#include "openstore.h"
 #include "panelfixture.h"
 #include "skrin.h"
 #include "skrindone.h"
 #include "skrintoolbar.h"
 #include "skrinview.h"
 #include "imagecache.h"
-#include "tempstore.h"
 
 #include <QDateTime>
 #include <QFontInfo>
@@ -49,204 +48,179 @@ class TestEditorOverlays : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase() { Database::close(); }
-    void init();
-    void cleanup();
-    void toolBarFollowsTheTool_data();
-    void toolBarFollowsTheTool();
-    void panelsStayPlacedAndFollowTheView();
-    void promptAndInfoBarFollowTheTitle();
-    void noticeShowsForTooBigFiles();
-    void editorLooksAsBefore();
+    void initTestCase() { QVERIFY(store.opened); }
+    void init()
+    {
+        skrin = createItem(QStringLiteral("skrin"));
+        setMember(skrin, QStringLiteral("title"), QStringLiteral("Old title"));
+        view = new SkrinView;
+        view->resize(800, 500);
+        getInfo = new QAction(view);
+        overlays = new EditorOverlays(view, getInfo);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view));
+        overlays->showSkrin(skrin);
+    }
+
+    void cleanup() { delete view; }
+
+    void toolBarFollowsTheTool_data()
+    {
+        QTest::addColumn<int>("tool");
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QString>("marked");
+        const char *rows[][2] = {{"", ""},           {"Pen size", "Blur"},       {"Color Pen size", "Mark"},
+                                 {"", "Select"},     {"Color Font", "Text"},     {"Color Pen size", "Pen"},
+                                 {"Color Pen size", "Arrow"}, {"Color Pen size", "Shapes"}, {"Color", "Shapes"},
+                                 {"Color Pen size", "Shapes"}, {"Color", "Shapes"}, {"Color Pen size", "Shapes"},
+                                 {"", "Select"},     {"", "Select"},             {"", "Select"}, // pasting ends in Select
+                                 {"Color", "Pin"},   {"Crop", ""}};
+        for (int tool = 0; tool <= 16; ++tool)
+            QTest::addRow("tool %d", tool) << tool << QString::fromLatin1(rows[tool][0]) << QString::fromLatin1(rows[tool][1]);
+    }
+
+    void toolBarFollowsTheTool()
+    {
+        QFETCH(int, tool);
+        QFETCH(QString, options);
+        QFETCH(QString, marked);
+        Skrin scene(skrin);
+        view->setScene(&scene);
+        scene.toolOptionsOf(tool).penSize = 7.0;
+        // The paste tools open a file dialog or a capture: both are left at once.
+        if (tool == Skrin::ToolPasteFile)
+            cancelNextDialog();
+        scene.setTool(tool);
+        if (tool == Skrin::ToolPasteCapture)
+            cancelCapture();
+        overlays->toolChanged(tool);
+        overlays->updateToolBar(&scene);
+        SkrinToolBar *bar = overlays->toolBar();
+        QCOMPARE(shownOptions(*bar), options);
+        QStringList active;
+        for (CustomButton *button : bar->findChildren<CustomButton *>())
+            if (button->isActive())
+                active << button->toolTip();
+        QCOMPARE(active.join(QLatin1Char(' ')), marked);
+        view->setScene(nullptr);
+    }
+
+    void panelsStayPlacedAndFollowTheView()
+    {
+        QCOMPARE(overlays->infoBar()->pos(), QPoint(20, 20));
+        SkrinToolBar *bar = overlays->toolBar();
+        view->resize(600, 400);
+        QCOMPARE(bar->geometry().bottom(), view->height() - 1);
+        // In view mode the pointer over the view decides; leaving it fades them.
+        QCursor::setPos(view->mapToGlobal(QPoint(300, 200)));
+        emit view->mouseMoved(QPoint(300, 200));
+        QCOMPARE(bar->state(), int(CustomWidget::Dimmed));
+        QCOMPARE(overlays->infoBar()->state(), int(CustomWidget::Dimmed));
+        QCursor::setPos(view->mapToGlobal(QPoint(-50, -50)));
+        emit view->leaveEventSignal();
+        QCOMPARE(bar->state(), int(CustomWidget::Hidden));
+        QCOMPARE(overlays->infoBar()->state(), int(CustomWidget::Hidden));
+
+        QSignalSpy info(getInfo, &QAction::triggered);
+        QTest::mousePress(overlays->infoBar(), Qt::LeftButton);
+        QCOMPARE(info.count(), 1);
+    }
+
+    void promptAndInfoBarFollowTheTitle()
+    {
+        SkrinDone *prompt = overlays->prompt();
+        overlays->askTitle(skrin);
+        QVERIFY(prompt->isVisible());
+        QVERIFY(qAbs(prompt->geometry().center().x() - view->width() / 2) <= 1);
+        // A title written elsewhere hides the prompt unsaved and shows on the bar.
+        prompt->findChild<QLineEdit *>()->setText(QStringLiteral("typed"));
+        setMember(skrin, QStringLiteral("title"), QStringLiteral("From elsewhere"));
+        QVERIFY(prompt->isHidden());
+        QCOMPARE(overlays->infoBar()->shownTitle(), QStringLiteral("From elsewhere"));
+
+        // A press in the view, or leaving view mode, confirms what was typed.
+        overlays->askTitle(skrin);
+        prompt->findChild<QLineEdit *>()->setText(QStringLiteral("Pressed"));
+        emit view->mousePressed(Qt::RightButton, QPoint(5, 5));
+        QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), QStringLiteral("Pressed"));
+        overlays->askTitle(skrin);
+        prompt->findChild<QLineEdit *>()->setText(QStringLiteral("Drawn"));
+        overlays->toolChanged(3);
+        QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), QStringLiteral("Drawn"));
+        QCOMPARE(overlays->infoBar()->shownTitle(), QStringLiteral("Drawn"));
+
+        // Not asked when the user turned the question off.
+        Database::insertUnique(Database::tableId(QStringLiteral("server_option")),
+                               QVariantMap{{QStringLiteral("name"), QStringLiteral("capture_title_ask")},
+                                           {QStringLiteral("value"), QStringLiteral("0")}});
+        overlays->askTitle(skrin);
+        QVERIFY(prompt->isHidden());
+    }
+
+    void noticeShowsForTooBigFiles()
+    {
+        InfoTooBig *notice = overlays->notice();
+        QVERIFY(notice->isHidden());
+        const Id picture = createItem(QStringLiteral("skrin_image"));
+        setMember(picture, QStringLiteral("parent"), skrin);
+        Database::insertUnique(Database::tableId(QStringLiteral("too_big_files")),
+                               QVariantMap{{QStringLiteral("id"), picture}, {QStringLiteral("file"), QStringLiteral("big.png")}});
+        overlays->checkTooBig();
+        QVERIFY(notice->isVisible());
+        QCOMPARE(notice->geometry().right(), view->width() - 21 - 1);
+        view->resize(700, 400);
+        QCOMPARE(notice->geometry().right(), 700 - 21 - 1);
+        overlays->showSkrin(0);
+        QVERIFY(notice->isHidden());
+    }
+
+    void editorLooksAsBefore()
+    {
+        QVERIFY(!QFontInfo(QFont()).family().isEmpty());
+        QPixmap card(320, 200); // sky over a field
+        card.fill(QColor(70, 110, 160));
+        QPainter(&card).fillRect(0, 140, 320, 60, QColor(90, 150, 80));
+        cachePixmap(QStringLiteral("lookcard.png"), card);
+        for (const auto &[member, value] : {std::pair{"w", 320}, {"h", 200}, {"x", 0}, {"y", 0}})
+            setMember(skrin, QString::fromLatin1(member), value);
+        setMember(skrin, QStringLiteral("file"), QStringLiteral("lookcard.png"));
+        setMember(skrin, QStringLiteral("modified"), QDateTime(QDate(2026, 5, 17), QTime(12, 30, 0)));
+        Skrin scene(skrin);
+        view->resize(720, 420);
+        view->setScene(&scene);
+        view->setSceneRect(QRectF(-200, -90, 720, 420));
+        view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        overlays->showSkrin(skrin); // view mode: the rendered picture and the info bar
+        scene.toolOptionsOf(0).penSize = 5.0;
+        overlays->updateToolBar(&scene);
+        QCursor::setPos(overlays->toolBar()->mapToGlobal(QPoint(30, 30))); // the bar shows near the pointer
+        overlays->toolBar()->updateOpacity();
+        QTRY_COMPARE(overlays->toolBar()->opacity(), 1.0);
+        overlays->infoBar()->setState(CustomWidget::Shown, true); // as just opened
+
+        const QImage shot = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        view->setScene(nullptr);
+        const QString reference = QStringLiteral(QT_TESTCASE_SOURCEDIR "/editor/data/look.png");
+        if (qEnvironmentVariableIsSet("PELLIMORE_UPDATE_LOOK")) {
+            QVERIFY(shot.save(reference));
+            QSKIP("reference written");
+        }
+        const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shot.size(), expected.size());
+        const double share = differingShare(shot, expected);
+        if (share > 0.01)
+            shot.save(QDir::temp().filePath(QStringLiteral("pellimore-look-actual.png")));
+        QVERIFY2(share <= 0.01, qPrintable(QStringLiteral("%1% of the pixels differ").arg(share * 100)));
+    }
 
 private:
-    TempStore store;
+    OpenStore store;
     SkrinView *view = nullptr;
     QAction *getInfo = nullptr;
     EditorOverlays *overlays = nullptr;
     Id skrin = 0;
 };
-
-void TestEditorOverlays::initTestCase()
-{
-    registerEngineTypes();
-    QString error;
-    QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
-    bindTables();
-}
-
-void TestEditorOverlays::init()
-{
-    skrin = createItem(QStringLiteral("skrin"));
-    setMember(skrin, QStringLiteral("title"), QStringLiteral("Old title"));
-    view = new SkrinView;
-    view->resize(800, 500);
-    getInfo = new QAction(view);
-    overlays = new EditorOverlays(view, getInfo);
-    view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(view));
-    overlays->showSkrin(skrin);
-}
-
-void TestEditorOverlays::cleanup()
-{
-    delete view;
-}
-
-void TestEditorOverlays::toolBarFollowsTheTool_data()
-{
-    QTest::addColumn<int>("tool");
-    QTest::addColumn<QString>("options");
-    QTest::addColumn<QString>("marked");
-    const char *rows[][2] = {{"", ""},           {"Pen size", "Blur"},       {"Color Pen size", "Mark"},
-                             {"", "Select"},     {"Color Font", "Text"},     {"Color Pen size", "Pen"},
-                             {"Color Pen size", "Arrow"}, {"Color Pen size", "Shapes"}, {"Color", "Shapes"},
-                             {"Color Pen size", "Shapes"}, {"Color", "Shapes"}, {"Color Pen size", "Shapes"},
-                             {"", "Select"},     {"", "Select"},             {"", "Select"}, // pasting ends in Select
-                             {"Color", "Pin"},   {"Crop", ""}};
-    for (int tool = 0; tool <= 16; ++tool)
-        QTest::addRow("tool %d", tool) << tool << QString::fromLatin1(rows[tool][0]) << QString::fromLatin1(rows[tool][1]);
-}
-
-void TestEditorOverlays::toolBarFollowsTheTool()
-{
-    QFETCH(int, tool);
-    QFETCH(QString, options);
-    QFETCH(QString, marked);
-    Skrin scene(skrin);
-    view->setScene(&scene);
-    scene.toolOptionsOf(tool).penSize = 7.0;
-    // The paste tools open a file dialog or a capture: both are left at once.
-    if (tool == Skrin::ToolPasteFile)
-        cancelNextDialog();
-    scene.setTool(tool);
-    if (tool == Skrin::ToolPasteCapture)
-        cancelCapture();
-    overlays->toolChanged(tool);
-    overlays->updateToolBar(&scene);
-    SkrinToolBar *bar = overlays->toolBar();
-    QStringList shown;
-    for (const char *tip : {"Color", "Pen size", "Crop", "Font"})
-        if (!buttonWithTip(*bar, QString::fromLatin1(tip))->isHidden())
-            shown << QString::fromLatin1(tip);
-    QCOMPARE(shown.join(QLatin1Char(' ')), options);
-    QStringList active;
-    for (CustomButton *button : bar->findChildren<CustomButton *>())
-        if (button->isActive())
-            active << button->toolTip();
-    QCOMPARE(active.join(QLatin1Char(' ')), marked);
-    view->setScene(nullptr);
-}
-
-void TestEditorOverlays::panelsStayPlacedAndFollowTheView()
-{
-    QCOMPARE(overlays->infoBar()->pos(), QPoint(20, 20));
-    SkrinToolBar *bar = overlays->toolBar();
-    view->resize(600, 400);
-    QCOMPARE(bar->geometry().bottom(), view->height() - 1);
-    // In view mode the pointer over the view decides; leaving it fades them.
-    QCursor::setPos(view->mapToGlobal(QPoint(300, 200)));
-    emit view->mouseMoved(QPoint(300, 200));
-    QCOMPARE(bar->state(), int(CustomWidget::Dimmed));
-    QCOMPARE(overlays->infoBar()->state(), int(CustomWidget::Dimmed));
-    QCursor::setPos(view->mapToGlobal(QPoint(-50, -50)));
-    emit view->leaveEventSignal();
-    QCOMPARE(bar->state(), int(CustomWidget::Hidden));
-    QCOMPARE(overlays->infoBar()->state(), int(CustomWidget::Hidden));
-
-    QSignalSpy info(getInfo, &QAction::triggered);
-    QTest::mousePress(overlays->infoBar(), Qt::LeftButton);
-    QCOMPARE(info.count(), 1);
-}
-
-void TestEditorOverlays::promptAndInfoBarFollowTheTitle()
-{
-    SkrinDone *prompt = overlays->prompt();
-    overlays->askTitle(skrin);
-    QVERIFY(prompt->isVisible());
-    QVERIFY(qAbs(prompt->geometry().center().x() - view->width() / 2) <= 1);
-    // A title written elsewhere hides the prompt unsaved and shows on the bar.
-    prompt->findChild<QLineEdit *>()->setText(QStringLiteral("typed"));
-    setMember(skrin, QStringLiteral("title"), QStringLiteral("From elsewhere"));
-    QVERIFY(prompt->isHidden());
-    QCOMPARE(overlays->infoBar()->shownTitle(), QStringLiteral("From elsewhere"));
-
-    // A press in the view, or leaving view mode, confirms what was typed.
-    overlays->askTitle(skrin);
-    prompt->findChild<QLineEdit *>()->setText(QStringLiteral("Pressed"));
-    emit view->mousePressed(Qt::RightButton, QPoint(5, 5));
-    QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), QStringLiteral("Pressed"));
-    overlays->askTitle(skrin);
-    prompt->findChild<QLineEdit *>()->setText(QStringLiteral("Drawn"));
-    overlays->toolChanged(3);
-    QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), QStringLiteral("Drawn"));
-    QCOMPARE(overlays->infoBar()->shownTitle(), QStringLiteral("Drawn"));
-
-    // Not asked when the user turned the question off.
-    Database::insertUnique(Database::tableId(QStringLiteral("server_option")),
-                           QVariantMap{{QStringLiteral("name"), QStringLiteral("capture_title_ask")},
-                                       {QStringLiteral("value"), QStringLiteral("0")}});
-    overlays->askTitle(skrin);
-    QVERIFY(prompt->isHidden());
-}
-
-void TestEditorOverlays::noticeShowsForTooBigFiles()
-{
-    InfoTooBig *notice = overlays->notice();
-    QVERIFY(notice->isHidden());
-    const Id picture = createItem(QStringLiteral("skrin_image"));
-    setMember(picture, QStringLiteral("parent"), skrin);
-    Database::insertUnique(Database::tableId(QStringLiteral("too_big_files")),
-                           QVariantMap{{QStringLiteral("id"), picture}, {QStringLiteral("file"), QStringLiteral("big.png")}});
-    overlays->checkTooBig();
-    QVERIFY(notice->isVisible());
-    QCOMPARE(notice->geometry().right(), view->width() - 21 - 1);
-    view->resize(700, 400);
-    QCOMPARE(notice->geometry().right(), 700 - 21 - 1);
-    overlays->showSkrin(0);
-    QVERIFY(notice->isHidden());
-}
-
-void TestEditorOverlays::editorLooksAsBefore()
-{
-    QVERIFY(!QFontInfo(QFont()).family().isEmpty());
-    QPixmap card(320, 200); // sky over a field
-    card.fill(QColor(70, 110, 160));
-    QPainter(&card).fillRect(0, 140, 320, 60, QColor(90, 150, 80));
-    cachePixmap(QStringLiteral("lookcard.png"), card);
-    for (const auto &[member, value] : {std::pair{"w", 320}, {"h", 200}, {"x", 0}, {"y", 0}})
-        setMember(skrin, QString::fromLatin1(member), value);
-    setMember(skrin, QStringLiteral("file"), QStringLiteral("lookcard.png"));
-    setMember(skrin, QStringLiteral("modified"), QDateTime(QDate(2026, 5, 17), QTime(12, 30, 0)));
-    Skrin scene(skrin);
-    view->resize(720, 420);
-    view->setScene(&scene);
-    view->setSceneRect(QRectF(-200, -90, 720, 420));
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    overlays->showSkrin(skrin); // view mode: the rendered picture and the info bar
-    scene.toolOptionsOf(0).penSize = 5.0;
-    overlays->updateToolBar(&scene);
-    QCursor::setPos(overlays->toolBar()->mapToGlobal(QPoint(30, 30))); // the bar shows near the pointer
-    overlays->toolBar()->updateOpacity();
-    QTRY_COMPARE(overlays->toolBar()->opacity(), 1.0);
-    overlays->infoBar()->setState(CustomWidget::Shown, true); // as just opened
-
-    const QImage shot = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    view->setScene(nullptr);
-    const QString reference = QStringLiteral(QT_TESTCASE_SOURCEDIR "/editor/data/look.png");
-    if (qEnvironmentVariableIsSet("PELLIMORE_UPDATE_LOOK")) {
-        QVERIFY(shot.save(reference));
-        QSKIP("reference written");
-    }
-    const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
-    QCOMPARE(shot.size(), expected.size());
-    const double share = differingShare(shot, expected);
-    if (share > 0.01)
-        shot.save(QDir::temp().filePath(QStringLiteral("pellimore-look-actual.png")));
-    QVERIFY2(share <= 0.01, qPrintable(QStringLiteral("%1% of the pixels differ").arg(share * 100)));
-}
 
 QTEST_MAIN(TestEditorOverlays)
 #include "tst_editoroverlays.moc"

@@ -3,12 +3,11 @@
 
 #include "customlabel.h"
 #include "customlineedit.h"
-#include "database.h"
 #include "infobar.h"
 #include "infotoobig.h"
+#include "openstore.h"
 #include "panelfixture.h"
 #include "skrindone.h"
-#include "tempstore.h"
 #include "watcher.h"
 
 #include <QCursor>
@@ -44,178 +43,152 @@ class TestOverlays : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase() { Database::close(); }
-    void init();
+    void initTestCase() { QVERIFY(store.opened); }
+    void init()
+    {
+        view = new QWidget;
+        view->resize(800, 500);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view));
+    }
+
     void cleanup() { delete view; }
-    void promptStoresTheTitleOnceOnConfirm_data();
-    void promptStoresTheTitleOnceOnConfirm();
-    void promptCloseButtonStaysInItsCorner();
-    void infoBarShowsTitleAndDate();
-    void noticeStandsInTheCornerUntilDragged();
+
+    void promptStoresTheTitleOnceOnConfirm_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("confirm");
+        QTest::newRow("return") << "Quarterly chart" << "return";
+        QTest::newRow("ok button") << "Quarterly chart" << "OK";
+        QTest::newRow("empty edit") << "" << "return";
+        QTest::newRow("very long") << QString(20000, QLatin1Char('w')) << "OK";
+        QTest::newRow("close button") << "Not stored" << "X";
+    }
+
+    void promptStoresTheTitleOnceOnConfirm()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, confirm);
+        const Id skrin = newSkrin(QStringLiteral("before"));
+        TitleWatch watch(skrin);
+        SkrinDone prompt(view);
+        QSignalSpy hidden(&prompt, &SkrinDone::hideEventSignal);
+        auto *edit = prompt.findChild<CustomLineEdit *>();
+        const QString paste = QKeySequence(QKeySequence::Paste).toString(QKeySequence::PortableText);
+        QVERIFY(prompt.findChildren<CustomLabel *>().last()->text().endsWith(paste + QLatin1Char('.')));
+
+        prompt.showForSkrin(skrin);
+        QVERIFY(edit->hasFocus());
+        QCOMPARE(edit->placeholderText(), QStringLiteral("No title"));
+        edit->insert(typed);
+        CustomButton *close = nullptr;
+        for (CustomButton *button : prompt.findChildren<CustomButton *>())
+            close = button->text() == QLatin1String("X") ? button : close;
+        prompt.resize(400, 150); // the close button stays in its corner
+        QCOMPARE(close->geometry().topRight(), QPoint(400 - 20 - 1, 12));
+        if (confirm == QLatin1String("return"))
+            QTest::keyClick(edit, Qt::Key_Return);
+        else
+            QTest::mouseClick(confirm == QLatin1String("X") ? close : buttonWithTip(prompt, confirm), Qt::LeftButton);
+        const bool stored = confirm != QLatin1String("X");
+        QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), stored ? typed : QStringLiteral("before"));
+        QCOMPARE(watch.changes, stored ? 1 : 0);
+        QVERIFY(prompt.isHidden());
+        QCOMPARE(hidden.count(), 1);
+
+        if (!stored)
+            return;
+        // A late save, after the title changed elsewhere, stores nothing.
+        setMember(skrin, QStringLiteral("title"), QStringLiteral("renamed elsewhere"));
+        prompt.save();
+        QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), QStringLiteral("renamed elsewhere"));
+    }
+
+    void infoBarShowsTitleAndDate()
+    {
+        const Id skrin = newSkrin(QString());
+        InfoBar bar(view);
+        QVERIFY(bar.isHidden());
+        bar.move(20, 20);
+        QSignalSpy clicked(&bar, &InfoBar::clicked);
+        bar.setSkrin(skrin);
+        QVERIFY(bar.isVisible());
+        QVERIFY(bar.isHideTimerActive());
+        auto *title = bar.findChild<CustomLabel *>();
+        QCOMPARE(title->text(), QStringLiteral("No title"));
+        QVERIFY(title->font().italic());
+        QCOMPARE(bar.shownDate(), modified.toString(Qt::TextDate));
+        QTest::mousePress(&bar, Qt::RightButton);
+        QTest::mousePress(&bar, Qt::LeftButton);
+        QCOMPARE(clicked.count(), 2);
+
+        // Near is within 20 px, edges included; a drawing tool sends it away at
+        // once, and back in view mode a faded-out bar comes back.
+        const QRect frame = bar.geometry();
+        QCursor::setPos(view->mapToGlobal(frame.bottomRight() + QPoint(20, 20)));
+        bar.setEditing(true);
+        QVERIFY(bar.isHidden());
+        bar.setEditing(false);
+        QCOMPARE(bar.state(), int(CustomWidget::Shown));
+        QTRY_COMPARE(bar.opacity(), 1.0);
+        QVERIFY(bar.isVisible());
+        QCursor::setPos(view->mapToGlobal(frame.bottomRight() + QPoint(21, 0)));
+        bar.updateOpacity();
+        QCOMPARE(bar.state(), int(CustomWidget::Dimmed));
+
+        setMember(skrin, QStringLiteral("title"), QStringLiteral("Release notes"));
+        bar.refresh();
+        QCOMPARE(title->text(), QStringLiteral("Release notes"));
+        QVERIFY(!title->font().italic());
+        QCOMPARE(bar.pos(), QPoint(20, 20)); // grows from its corner
+
+        // Long titles and control characters are stored as typed, shown on one elided line.
+        const QString controlled = QStringLiteral("first line\nsecond\tline\x01");
+        setMember(skrin, QStringLiteral("title"), controlled);
+        bar.refresh();
+        QCOMPARE(bar.shownTitle(), QStringLiteral("first line second line "));
+        QVERIFY(bar.height() < 100);
+        setMember(skrin, QStringLiteral("title"), QStringLiteral("Start ") + QString(30000, QLatin1Char('m')));
+        bar.refresh();
+        QVERIFY(bar.shownTitle().startsWith(QStringLiteral("Start ")));
+        QVERIFY(bar.shownTitle().endsWith(QChar(0x2026)));
+        QVERIFY(bar.width() < 500);
+        bar.setSkrin(0);
+        QVERIFY(bar.isHidden());
+    }
+
+    void noticeStandsInTheCornerUntilDragged()
+    {
+        InfoTooBig notice(view);
+        QVERIFY(notice.isHidden());
+        QCOMPARE(notice.opacity(), 0.8);
+        notice.showNotice(true);
+        QCOMPARE(notice.geometry().topRight(), QPoint(view->width() - 21 - 1, 20));
+
+        drag(&notice, QPoint(5, 5), QPoint(-5000, 5));
+        QCOMPARE(notice.x(), 15 - notice.width());
+        QVERIFY(!notice.isAutoPlaced());
+        drag(&notice, QPoint(5, 5), QPoint(5, 5000), Qt::RightButton);
+        QCOMPARE(notice.y(), view->height() - 15);
+        const QPoint dragged = notice.pos();
+        drag(&notice, QPoint(5, 5), QPoint(300, 5), Qt::MiddleButton);
+        QMouseEvent hover(QEvent::MouseMove, QPointF(200, 5), notice.mapToGlobal(QPointF(200, 5)), Qt::NoButton,
+                          Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&notice, &hover);
+        view->resize(700, 400);
+        notice.reposition();
+        QCOMPARE(notice.pos(), dragged);
+
+        notice.showNotice(false);
+        QVERIFY(notice.isAutoPlaced());
+        notice.showNotice(true);
+        QCOMPARE(notice.geometry().topRight(), QPoint(700 - 21 - 1, 20));
+    }
 
 private:
-    TempStore store;
+    OpenStore store;
     QWidget *view = nullptr;
 };
-
-void TestOverlays::initTestCase()
-{
-    registerEngineTypes();
-    QString error;
-    QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
-    bindTables();
-}
-
-void TestOverlays::init()
-{
-    view = new QWidget;
-    view->resize(800, 500);
-    view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(view));
-}
-
-void TestOverlays::promptStoresTheTitleOnceOnConfirm_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("confirm");
-    QTest::newRow("return") << "Quarterly chart" << "return";
-    QTest::newRow("ok button") << "Quarterly chart" << "OK";
-    QTest::newRow("empty edit") << "" << "return";
-    QTest::newRow("very long") << QString(20000, QLatin1Char('w')) << "OK";
-    QTest::newRow("close button") << "Not stored" << "X";
-}
-
-void TestOverlays::promptStoresTheTitleOnceOnConfirm()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, confirm);
-    const Id skrin = newSkrin(QStringLiteral("before"));
-    TitleWatch watch(skrin);
-    SkrinDone prompt(view);
-    QSignalSpy hidden(&prompt, &SkrinDone::hideEventSignal);
-    auto *edit = prompt.findChild<CustomLineEdit *>();
-    const QString paste = QKeySequence(QKeySequence::Paste).toString(QKeySequence::PortableText);
-    QVERIFY(prompt.findChildren<CustomLabel *>().last()->text().endsWith(paste + QLatin1Char('.')));
-
-    prompt.showForSkrin(skrin);
-    QVERIFY(edit->hasFocus());
-    QCOMPARE(edit->placeholderText(), QStringLiteral("No title"));
-    edit->insert(typed);
-    CustomButton *close = nullptr;
-    for (CustomButton *button : prompt.findChildren<CustomButton *>())
-        close = button->text() == QLatin1String("X") ? button : close;
-    if (confirm == QLatin1String("return"))
-        QTest::keyClick(edit, Qt::Key_Return);
-    else
-        QTest::mouseClick(confirm == QLatin1String("X") ? close : buttonWithTip(prompt, confirm), Qt::LeftButton);
-    const bool stored = confirm != QLatin1String("X");
-    QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), stored ? typed : QStringLiteral("before"));
-    QCOMPARE(watch.changes, stored ? 1 : 0);
-    QVERIFY(prompt.isHidden());
-    QCOMPARE(hidden.count(), 1);
-
-    if (!stored)
-        return;
-    // A late save, after the title changed elsewhere, stores nothing.
-    setMember(skrin, QStringLiteral("title"), QStringLiteral("renamed elsewhere"));
-    prompt.save();
-    QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), QStringLiteral("renamed elsewhere"));
-}
-
-void TestOverlays::promptCloseButtonStaysInItsCorner()
-{
-    SkrinDone prompt(view);
-    CustomButton *close = nullptr;
-    for (CustomButton *button : prompt.findChildren<CustomButton *>())
-        close = button->text() == QLatin1String("X") ? button : close;
-    QCOMPARE(close->font().pointSizeF(), 15.0);
-    QCOMPARE(close->font().weight(), QFont::Bold);
-    prompt.show();
-    prompt.resize(400, 150);
-    QCOMPARE(close->geometry().topRight(), QPoint(400 - 20 - 1, 12));
-}
-
-void TestOverlays::infoBarShowsTitleAndDate()
-{
-    const Id skrin = newSkrin(QString());
-    InfoBar bar(view);
-    QVERIFY(bar.isHidden());
-    bar.move(20, 20);
-    QSignalSpy clicked(&bar, &InfoBar::clicked);
-    bar.setSkrin(skrin);
-    QVERIFY(bar.isVisible());
-    QVERIFY(bar.isHideTimerActive());
-    auto *title = bar.findChild<CustomLabel *>();
-    QCOMPARE(title->text(), QStringLiteral("No title"));
-    QVERIFY(title->font().italic());
-    QCOMPARE(bar.shownDate(), modified.toString(Qt::TextDate));
-    QTest::mousePress(&bar, Qt::RightButton);
-    QTest::mousePress(&bar, Qt::LeftButton);
-    QCOMPARE(clicked.count(), 2);
-
-    // Near is within 20 px, edges included; a drawing tool sends it away at
-    // once, and back in view mode a faded-out bar comes back.
-    const QRect frame = bar.geometry();
-    QCursor::setPos(view->mapToGlobal(frame.bottomRight() + QPoint(20, 20)));
-    bar.setEditing(true);
-    QVERIFY(bar.isHidden());
-    bar.setEditing(false);
-    QCOMPARE(bar.state(), int(CustomWidget::Shown));
-    QTRY_COMPARE(bar.opacity(), 1.0);
-    QVERIFY(bar.isVisible());
-    QCursor::setPos(view->mapToGlobal(frame.bottomRight() + QPoint(21, 0)));
-    bar.updateOpacity();
-    QCOMPARE(bar.state(), int(CustomWidget::Dimmed));
-
-    setMember(skrin, QStringLiteral("title"), QStringLiteral("Release notes"));
-    bar.refresh();
-    QCOMPARE(title->text(), QStringLiteral("Release notes"));
-    QVERIFY(!title->font().italic());
-    QCOMPARE(bar.pos(), QPoint(20, 20)); // grows from its corner
-
-    // Long titles and control characters are stored as typed, shown on one elided line.
-    const QString controlled = QStringLiteral("first line\nsecond\tline\x01");
-    setMember(skrin, QStringLiteral("title"), controlled);
-    bar.refresh();
-    QCOMPARE(bar.shownTitle(), QStringLiteral("first line second line "));
-    QVERIFY(bar.height() < 100);
-    setMember(skrin, QStringLiteral("title"), QStringLiteral("Start ") + QString(30000, QLatin1Char('m')));
-    bar.refresh();
-    QVERIFY(bar.shownTitle().startsWith(QStringLiteral("Start ")));
-    QVERIFY(bar.shownTitle().endsWith(QChar(0x2026)));
-    QVERIFY(bar.width() < 500);
-    bar.setSkrin(0);
-    QVERIFY(bar.isHidden());
-}
-
-void TestOverlays::noticeStandsInTheCornerUntilDragged()
-{
-    InfoTooBig notice(view);
-    QVERIFY(notice.isHidden());
-    QCOMPARE(notice.opacity(), 0.8);
-    notice.showNotice(true);
-    QCOMPARE(notice.geometry().topRight(), QPoint(view->width() - 21 - 1, 20));
-
-    drag(&notice, QPoint(5, 5), QPoint(-5000, 5));
-    QCOMPARE(notice.x(), 15 - notice.width());
-    QVERIFY(!notice.isAutoPlaced());
-    drag(&notice, QPoint(5, 5), QPoint(5, 5000), Qt::RightButton);
-    QCOMPARE(notice.y(), view->height() - 15);
-    const QPoint dragged = notice.pos();
-    drag(&notice, QPoint(5, 5), QPoint(300, 5), Qt::MiddleButton);
-    QMouseEvent hover(QEvent::MouseMove, QPointF(200, 5), notice.mapToGlobal(QPointF(200, 5)), Qt::NoButton,
-                      Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(&notice, &hover);
-    view->resize(700, 400);
-    notice.reposition();
-    QCOMPARE(notice.pos(), dragged);
-
-    notice.showNotice(false);
-    QVERIFY(notice.isAutoPlaced());
-    notice.showNotice(true);
-    QCOMPARE(notice.geometry().topRight(), QPoint(700 - 21 - 1, 20));
-}
 
 QTEST_MAIN(TestOverlays)
 #include "tst_overlays.moc"

@@ -11,6 +11,7 @@
 #include "tavrinconnector.h"
 #include "tempstore.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QGraphicsItem>
@@ -18,27 +19,31 @@
 #include <QPainter>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
-class ItemScene
+// The store for a whole test program, with a connector that never
+// synchronises (pictures still load through it).
+struct ItemStore
 {
-public:
-    // Once per program: the store and a connector that never synchronises
-    // (pictures still load through it).
-    static bool openStore(TempStore &store)
+    ItemStore()
     {
         registerEngineTypes();
         if (!TavrinConnector::instance())
             TavrinConnector::create();
         TavrinConnector::stopSync();
         QString error;
-        const bool opened = Database::open(store.path(), &error);
-        if (!opened)
+        if (!Database::open(folder.path(), &error))
             qWarning("store did not open: %s", qPrintable(error));
         bindTables();
-        return opened;
     }
+    ~ItemStore() { Database::close(); }
+    TempStore folder;
+};
 
+class ItemScene
+{
+public:
     ItemScene()
     {
         skrinId = createItem(QStringLiteral("skrin"));
@@ -115,6 +120,33 @@ public:
             QCoreApplication::sendEvent(port, &move);
         }
         QTest::mouseRelease(port, Qt::LeftButton, {}, to);
+    }
+
+    // A picture file of one colour.
+    static QByteArray png(int width, int height)
+    {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+
+    // No row, however hostile, may put a NaN or a runaway number into the scene.
+    static bool finite(const QRectF &r, double limit = qInf())
+    {
+        for (const double v : {r.x(), r.y(), r.width(), r.height()})
+            if (!std::isfinite(v) || std::abs(v) > limit)
+                return false;
+        return true;
+    }
+
+    // The colour at a scene point of a picture `render` made.
+    QColor at(const QImage &image, double x, double y) const
+    {
+        return image.pixelColor(view->mapFromScene(QPointF(x, y)));
     }
 
     QImage render()

@@ -14,7 +14,7 @@ class PinTest : public QObject
     Q_OBJECT
 
 private:
-    TempStore store;
+    ItemStore store;
     std::unique_ptr<ItemScene> env;
 
     Id addPin(int opened, const QString &colour = "#ff0000")
@@ -41,8 +41,6 @@ private:
     static constexpr QPoint cornerPixel{1, 1};
 
 private slots:
-    void initTestCase() { QVERIFY(ItemScene::openStore(store)); }
-    void cleanupTestCase() { Database::close(); }
     void init() { env = std::make_unique<ItemScene>(); }
     void cleanup() { env.reset(); }
 
@@ -63,19 +61,14 @@ private slots:
         setMember(id, "color", "#0000ff");
         icon = paintedIcon(pin);
         QCOMPARE(icon.pixel(capPixel), qRgba(0, 0, 255, 255));
-    }
 
-    void liftedAboveThePictureWithoutAWrite()
-    {
-        const Id id = addPin(0);
-        env->open();
+        // Lifted above the picture for display only: its stored z stays.
         env->addRow("skrin_rectangle", {{"x", 0.0}, {"y", 0.0}, {"z", 5.0}, {"w", 9.0}, {"h", 9.0}, {"color", "#000000"}});
-        SkrinPin *pin = env->item<SkrinPin>(id);
-        QVERIFY(pin && pin->zValue() > 5.0);
+        QVERIFY(pin->zValue() > 5.0);
         QCOMPARE(getMember(id, "z").toDouble(), 1.0);
     }
 
-    void viewModePressOpensTheNote()
+    void pressOpensTheNoteDragMovesThePin()
     {
         const Id id = addPin(0);
         env->open(Skrin::ToolNone);
@@ -101,15 +94,9 @@ private slots:
         QVERIFY(!pin->note()->isVisible());
         QCOMPARE(getMember(id, "opened").toInt(), 0);
         QVERIFY(!env->scene->isModified());
-    }
 
-    void clickOpensDragMoves()
-    {
-        const Id id = addPin(0);
-        env->open(Skrin::ToolSelect);
-        SkrinPin *pin = env->item<SkrinPin>(id);
-        QVERIFY(pin);
-        const QPoint icon = env->viewPoint(pin, QPointF(12, -20));
+        // With a tool a drag moves it, a click opens it.
+        env->scene->setTool(Skrin::ToolSelect);
         env->drag(icon, icon + QPoint(10, 0));
         QVERIFY(!pin->note()->isVisible());
         QCOMPARE(getMember(id, "x").toDouble(), 210.0);

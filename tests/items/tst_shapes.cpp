@@ -1,17 +1,13 @@
-// Rectangles and ellipses, filled and framed: geometry from the row, handle
-// drags stored back, handles for a lone selection, outlines outside the
-// stored rectangle, hit areas, hostile rows.
-
-#include <QGraphicsItem>
-#include <QPainter>
+// Rectangles, ellipses, lines and arrows: geometry from the row, handle drags
+// stored back, handles for a lone selection, outlines outside the stored
+// rectangle, the arrow's head, hit areas, degenerate and hostile rows.
 
 #include "dot.h"
 #include "itemscene.h"
 #include "mouse.h"
+#include "skrinarrow.h"
 #include "skrinellipseframe.h"
 #include "skrinrectangleframe.h"
-
-#include <cmath>
 
 namespace {
 
@@ -21,6 +17,12 @@ const QVariantMap frameRow{{"x", 10}, {"y", 20}, {"z", 1}, {"w", 100}, {"h", 50}
 DotRect *handlesOf(ItemScene &shot, Id id)
 {
     return dynamic_cast<DotRect *>(shot.scene->skrinItem(id));
+}
+
+QVariantMap lineRow(double endX, double endY, double pen = 5)
+{
+    return {{"x", 100}, {"y", 100}, {"z", 1}, {"begin_x", 0}, {"begin_y", 0}, {"end_x", endX}, {"end_y", endY},
+            {"pen_size", pen}, {"color", "#ff0000"}};
 }
 
 QGraphicsItem *graphicsOf(ItemScene &shot, Id id)
@@ -40,7 +42,7 @@ class TestShapes : public QObject
 {
     Q_OBJECT
 
-    TempStore store;
+    ItemStore store;
 
     static void addKinds()
     {
@@ -50,9 +52,6 @@ class TestShapes : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY(ItemScene::openStore(store)); }
-    void cleanupTestCase() { Database::close(); }
-
     void geometryFromTheRow_data() { addKinds(); }
     void geometryFromTheRow()
     {
@@ -69,6 +68,10 @@ private slots:
         QCOMPARE(handlesOf(shot, frame)->dot(DotRect::TopLeft)->pos(), QPointF(-5, -5));
         QCOMPARE(handlesOf(shot, frame)->dot(DotRect::Centre)->pos(), QPointF(50, 25));
         QCOMPARE(graphicsOf(shot, filled)->boundingRect(), QRectF(0, 0, 100, 50));
+        // Ellipses take clicks inside their outline only.
+        QCOMPARE(framed->contains(QPointF(-4, -4)), kind == "skrin_rectangle");
+        if (kind == "skrin_ellipse")
+            QVERIFY(framed->contains(QPointF(50, 25)) && graphicsOf(shot, filled)->contains(QPointF(50, 25)));
 
         // A filled figure has no outline to widen.
         setMember(filled, "pen_size", 30);
@@ -121,6 +124,7 @@ private slots:
         shot.open();
         const Id a = shot.addRow("skrin_rectangle", frameRow);
         const Id b = shot.addRow("skrin_ellipse_frame", frameRow);
+        auto *line = shot.item<SkrinLine>(shot.addRow("skrin_line", lineRow(50, 50)));
         const auto shown = [&](Id id) { return handlesOf(shot, id)->dot(DotRect::Centre)->isVisible(); };
 
         graphicsOf(shot, a)->setSelected(true);
@@ -130,6 +134,11 @@ private slots:
         QVERIFY(!shown(b));
         graphicsOf(shot, a)->setSelected(false);
         QVERIFY(!shown(a));
+        shot.scene->clearSelection();
+        line->setSelected(true);
+        QVERIFY(line->dot(SkrinLine::End)->isVisible());
+        shot.item<SkrinLine>(shot.addRow("skrin_arrow", lineRow(-50, 50)))->setSelected(true);
+        QVERIFY(!line->dot(SkrinLine::End)->isVisible());
     }
 
     void movesAreStoredOnlyWhileShown()
@@ -157,21 +166,13 @@ private slots:
         QFETCH(QString, kind);
         ItemScene shot;
         shot.open();
-        QVariantMap row = frameRow;
-        row["x"] = 100;
-        row["y"] = 100;
-        row["w"] = 200;
-        row["h"] = 100;
-        row["pen_size"] = 10;
-        shot.addRow(kind + "_frame", row);
-        row["y"] = 300;
-        row["pen_size"] = 0.1;
-        shot.addRow(kind + "_frame", row);
-        row["x"] = 400;
-        row["pen_size"] = 0.11;
-        shot.addRow(kind + "_frame", row);
+        for (const auto &[x, y, pen] : {std::tuple{100, 100, 10.0}, {100, 300, 0.1}, {400, 300, 0.11}}) {
+            QVariantMap row = frameRow;
+            row.insert({{"x", x}, {"y", y}, {"w", 200}, {"h", 100}, {"pen_size", pen}});
+            shot.addRow(kind + "_frame", row);
+        }
         const QImage image = shot.render();
-        const auto at = [&](double x, double y) { return image.pixelColor(shot.view->mapFromScene(QPointF(x, y))); };
+        const auto at = [&](double x, double y) { return shot.at(image, x, y); };
 
         // The band between the stored rectangle and 10 units outside it.
         QCOMPARE(at(200, 95), QColor(Qt::red));
@@ -181,41 +182,63 @@ private slots:
         QCOMPARE(at(95, 150), QColor(Qt::red));
         // Hairline pens up to 0.1 are not painted.
         const auto paintedNear = [&](double x, double y) {
-            for (double dy = -2; dy <= 2; ++dy) {
+            for (double dy = -2; dy <= 2; ++dy)
                 if (at(x, y + dy) != QColor(Qt::white))
                     return true;
-            }
             return false;
         };
         QVERIFY(!paintedNear(200, 300));
         QVERIFY(paintedNear(500, 300));
     }
 
-    void ellipsesHitInsideTheirOutlineOnly()
+    void lineHandlesReshapeAndMove()
     {
         ItemScene shot;
+        const Id id = shot.addRow("skrin_line", lineRow(100, 0));
         shot.open();
-        for (const char *table : {"skrin_ellipse", "skrin_ellipse_frame"}) {
-            QGraphicsItem *figure = graphicsOf(shot, shot.addRow(table, frameRow));
-            QVERIFY(!figure->contains(QPointF(-4, -4)));
-            QVERIFY(figure->contains(QPointF(50, 25)));
-        }
-        QVERIFY(graphicsOf(shot, shot.addRow("skrin_rectangle_frame", frameRow))->contains(QPointF(-4, -4)));
+        auto *line = shot.item<SkrinLine>(id);
+        QCOMPARE(line->line(), QLineF(0, 0, 100, 0));
+        QCOMPARE(line->pen().widthF(), 5.0);
+        QCOMPARE(line->pen().capStyle(), Qt::RoundCap);
+        QCOMPARE(line->dot(SkrinLine::Middle)->pos(), QPointF(50, 0));
+        QCOMPARE(line->dot(SkrinLine::Middle)->kind(), int(Dot::Cross));
+        line->setSelected(true);
+        QVERIFY(line->dot(SkrinLine::Begin)->isVisible());
+
+        leftDrag(shot.view.get(), QPointF(100, 100), QPointF(95, 108));
+        QCOMPARE(getMember(id, "begin_x").toDouble(), -5.0);
+        QCOMPARE(getMember(id, "begin_y").toDouble(), 8.0);
+        QCOMPARE(line->dot(SkrinLine::Begin)->pos(), QPointF(-5, 8));
+        QCOMPARE(line->dot(SkrinLine::Middle)->pos(), QPointF(47.5, 4));
+        QCOMPARE(line->pos(), QPointF(100, 100));
+
+        leftDrag(shot.view.get(), QPointF(147.5, 104), QPointF(157.5, 104));
+        QCOMPARE(line->pos(), QPointF(110, 100));
+        QCOMPARE(getMember(id, "x").toDouble(), 110.0);
+        QCOMPARE(getMember(id, "begin_x").toDouble(), -5.0);
+        QCOMPARE(getMember(id, "end_x").toDouble(), 100.0);
+
+        // A stored end glides there and moves its own handle only.
+        setMember(id, "end_x", 200);
+        QTRY_COMPARE(line->dot(SkrinLine::End)->pos(), QPointF(200, 0));
+        QCOMPARE(line->dot(SkrinLine::Middle)->pos(), QPointF(47.5, 4));
+        QCOMPARE(line->line().p2(), QPointF(200, 0));
     }
 
-    void hostileRowsStayFinite()
+    void arrowHeadSitsAtTheEnd()
     {
         ItemScene shot;
         shot.open();
-        const Id id = shot.addRow("skrin_rectangle_frame", {{"x", "nan"}, {"y", -1e300}, {"z", "inf"}, {"w", 1e300},
-                                                            {"h", -1e9}, {"color", "#zz"}, {"pen_size", 1e9}});
-        QGraphicsItem *figure = graphicsOf(shot, id);
-        const QRectF bounds = figure->sceneBoundingRect();
-        for (const double v : {bounds.x(), bounds.y(), bounds.width(), bounds.height(), figure->zValue()})
-            QVERIFY(std::isfinite(v) && std::abs(v) < 1e7);
-        figure->setSelected(true);
-        shot.render();
-        QCOMPARE(getMember(id, "w").toDouble(), 1e300); // the row stays as it came
+        auto *arrow = shot.item<SkrinArrow>(shot.addRow("skrin_arrow", lineRow(100, 0)));
+        // Head (100,0), (85,-5), (85,5), each grown by half the pen.
+        QCOMPARE(arrow->boundingRect(), QRectF(-2.5, -7.5, 105, 15));
+        QVERIFY(arrow->contains(QPointF(88, 4)));
+        QVERIFY(!arrow->contains(QPointF(50, 6)));
+
+        const QImage image = shot.render();
+        QCOMPARE(shot.at(image, 190, 103), QColor(Qt::red)); // inside the head
+        QCOMPARE(shot.at(image, 150, 100), QColor(Qt::red)); // on the line
+        QCOMPARE(shot.at(image, 150, 106), QColor(Qt::white));
     }
 };
 

@@ -8,34 +8,22 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include <cmath>
-
 class TextTest : public QObject
 {
     Q_OBJECT
 
 private:
-    TempStore store;
+    ItemStore store;
     std::unique_ptr<ItemScene> env;
 
     static QVariantMap row(const QString &text)
     {
-        return {{"x", 40.0},
-                {"y", 50.0},
-                {"z", 1.0},
-                {"data", text},
-                {"font_name", "DejaVu Sans"},
-                {"font_size", 14.0},
-                {"color", "#ff0000"},
-                {"font_weight", 75},
-                {"font_italic", 2},
-                {"font_underline", 0},
-                {"font_strikeout", 1}};
+        return {{"x", 40.0},         {"y", 50.0},         {"z", 1.0},          {"data", text},
+                {"font_name", "DejaVu Sans"}, {"font_size", 14.0}, {"color", "#ff0000"}, {"font_weight", 75},
+                {"font_italic", 2},  {"font_underline", 0}, {"font_strikeout", 1}};
     }
 
 private slots:
-    void initTestCase() { QVERIFY(ItemScene::openStore(store)); }
-    void cleanupTestCase() { Database::close(); }
     void init() { env = std::make_unique<ItemScene>(); }
     void cleanup() { env.reset(); }
 
@@ -120,36 +108,6 @@ private slots:
         QVERIFY(!text->isEditing());
         QCOMPARE(edits.last().at(0).toBool(), false);
         QVERIFY(!text->textCursor().hasSelection());
-    }
-
-    void hostileRows_data()
-    {
-        QTest::addColumn<QString>("member");
-        QTest::addColumn<QVariant>("value");
-        QTest::newRow("font size negative") << "font_size" << QVariant(-5.0);
-        QTest::newRow("font size huge") << "font_size" << QVariant(1e300);
-        QTest::newRow("weight huge") << "font_weight" << QVariant(1e9);
-        QTest::newRow("x infinite") << "x" << QVariant(INFINITY);
-        QTest::newRow("z nan") << "z" << QVariant(std::nan(""));
-    }
-
-    void hostileRows()
-    {
-        QFETCH(QString, member);
-        QFETCH(QVariant, value);
-        QVariantMap members = row("Hostile");
-        members.insert(member, value);
-        const Id id = env->addRow("skrin_text", members);
-        env->open();
-        SkrinText *text = env->item<SkrinText>(id);
-        QVERIFY(text);
-        const QRectF box = text->sceneBoundingRect();
-        for (const double v : {box.x(), box.y(), box.width(), box.height(), text->zValue()})
-            QVERIFY(std::isfinite(v));
-        QVERIFY(text->font().pointSizeF() >= 1 && text->font().pointSizeF() <= 1000);
-        env->render();
-        // What is only shown clamped stays stored as it was.
-        QCOMPARE(getMember(id, member).toString(), value.toString());
     }
 
     void enormousTextIsShownCutAndKept()

@@ -9,6 +9,7 @@
 #include "imagecache.h"
 #include "tavrinconnector.h"
 #include "tempstore.h"
+#include "thumbnailerthread.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -46,6 +47,21 @@ inline Id addRow(const QString &table, Id parent, const QVariantMap &members)
     return id;
 }
 
+inline Id addImage(Id skrin, const QString &file, const QSize &size, const QRectF &source, double x = 0)
+{
+    return addRow("skrin_image", skrin, {{"x", x}, {"y", 0}, {"z", 0}, {"file", file}, {"w", size.width()},
+                                         {"h", size.height()}, {"src_x", source.x()}, {"src_y", source.y()},
+                                         {"src_w", source.width()}, {"src_h", source.height()}});
+}
+
+// Renders the screenshot's picture and thumbnails on this thread.
+inline void render(Id skrin, bool commitAfter = false, const QByteArray &format = "JPG")
+{
+    ThumbnailerThread job(skrin, commitAfter, format);
+    job.setAutoDelete(false);
+    job.run();
+}
+
 inline QByteArray encoded(const QImage &image, const char *format = "PNG")
 {
     QByteArray bytes;
@@ -61,13 +77,19 @@ inline QString storedPicture(const QImage &image)
     return Database::storeNewFile(encoded(image), QStringLiteral(".png"));
 }
 
-// The stored file a screenshot member names, decoded, and its format.
-inline QImage storedImage(Id skrin, const char *member, QByteArray *format = nullptr)
+// A stored file decoded, and its format.
+inline QImage storedFile(const QString &name, QByteArray *format = nullptr)
 {
     QBuffer buffer;
-    buffer.setData(Database::fileData(getMember(skrin, QLatin1String(member)).toString()));
+    buffer.setData(Database::fileData(name));
     buffer.open(QIODevice::ReadOnly);
     if (format)
         *format = QImageReader::imageFormat(&buffer);
     return QImage::fromData(buffer.data());
+}
+
+// The stored file a screenshot member names, decoded, and its format.
+inline QImage storedImage(Id skrin, const char *member, QByteArray *format = nullptr)
+{
+    return storedFile(getMember(skrin, QLatin1String(member)).toString(), format);
 }

@@ -3,7 +3,6 @@
 
 #include "renderfixture.h"
 #include "skrin.h"
-#include "thumbnailerthread.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -15,104 +14,99 @@ class TestAgreement : public QObject
     Q_OBJECT
 
 private slots:
-    void rendererMatchesTheScene();
-};
-
-void TestAgreement::rendererMatchesTheScene()
-{
-    RenderStore store;
-    QVERIFY(store.opened);
-    const Id skrin = createItem("skrin");
-    setMember(skrin, "created", QDateTime::currentDateTime());
-
-    // A capture with structure: a gradient and a few blocks.
-    QImage capture(400, 300, QImage::Format_RGB32);
+    void rendererMatchesTheScene()
     {
-        QPainter painter(&capture);
-        QLinearGradient gradient(0, 0, 400, 300);
-        gradient.setColorAt(0, QColor(20, 40, 90));
-        gradient.setColorAt(1, QColor(240, 230, 200));
-        painter.fillRect(capture.rect(), gradient);
-        painter.fillRect(QRect(40, 40, 120, 60), QColor(200, 30, 30));
-        painter.fillRect(QRect(250, 180, 100, 80), QColor(30, 160, 60));
-    }
-    const QString file = storedPicture(capture);
-    addRow("skrin_image", skrin, {{"x", 0}, {"y", 0}, {"z", 0}, {"file", file}, {"w", 400}, {"h", 300},
-                                  {"src_x", 0}, {"src_y", 0}, {"src_w", 400}, {"src_h", 300}});
-    addRow("skrin_marker", skrin, {{"x", 20}, {"y", 200}, {"z", 1}, {"pen_size", 18}, {"color", "#ffff00"},
-                                   {"data", "[0,0,60,-20,140,10,200,-5]"}});
-    addRow("skrin_text", skrin, {{"x", 180}, {"y", 30}, {"z", 2}, {"data", "Agreed"}, {"font_name", "DejaVu Sans"},
-                                 {"font_size", 16}, {"font_weight", 75}, {"font_italic", 0}, {"font_underline", 1},
-                                 {"font_strikeout", 0}, {"color", "#102030"}});
-    addRow("skrin_arrow", skrin, {{"x", 60}, {"y", 120}, {"z", 3}, {"begin_x", 0}, {"begin_y", 0}, {"end_x", 150},
-                                  {"end_y", 60}, {"pen_size", 5}, {"color", "#e00000"}});
-    addRow("skrin_line", skrin, {{"x", 300}, {"y", 20}, {"z", 4}, {"begin_x", 0}, {"begin_y", 0}, {"end_x", 70},
-                                 {"end_y", 110}, {"pen_size", 3}, {"color", "#0000c0"}});
-    addRow("skrin_ellipse", skrin, {{"x", 330}, {"y", 150}, {"z", 5}, {"w", 60}, {"h", 40}, {"color", "#8040c0"}});
-    addRow("skrin_ellipse_frame", skrin, {{"x", 20}, {"y", 20}, {"z", 6}, {"w", 90}, {"h", 50}, {"pen_size", 4},
-                                          {"color", "#00a0a0"}});
-    addRow("skrin_rectangle", skrin, {{"x", 200}, {"y", 230}, {"z", 7}, {"w", 40}, {"h", 30}, {"color", "#ff8000"}});
-    addRow("skrin_rectangle_frame", skrin, {{"x", 120}, {"y", 60}, {"z", 8}, {"w", 70}, {"h", 40},
-                                            {"pen_size", 6}, {"color", "#004000"}});
-    addRow("skrin_pen", skrin, {{"x", 250}, {"y", 100}, {"z", 9}, {"pen_size", 4}, {"color", "#000000"},
-                                {"data", "[0,0,20,30,40,10,60,45,90,20]"}});
-    // The blur pixelates the image below it. It lies over the gradient: the
-    // scene's blur averages its blocks a second time, which only hard edges
-    // under the band would set apart from the renderer's single pass.
-    addRow("skrin_blur", skrin, {{"x", 30}, {"y", 240}, {"z", 10}, {"pen_size", 30},
-                                 {"data", "[0,0,60,30,130,10]"}});
-    // Pins are notes, not part of the picture: kept away from it.
-    addRow("skrin_pin", skrin, {{"x", 900}, {"y", 900}, {"z", 11}, {"data", "note"}, {"color", "#ffff00"},
-                                {"opened", 0}});
+        RenderStore store;
+        QVERIFY(store.opened);
+        const Id skrin = createItem("skrin");
+        setMember(skrin, "created", QDateTime::currentDateTime());
 
-    markSkrinDirty(skrin);
-    ThumbnailerThread job(skrin, false);
-    job.setAutoDelete(false);
-    job.run();
-    const QRectF bounds(getMember(skrin, "x").toDouble(), getMember(skrin, "y").toDouble(),
-                        getMember(skrin, "w").toDouble(), getMember(skrin, "h").toDouble());
-    // The canvas as the renderer stored it, before the lossy encode (whose
-    // ringing at every hard edge would hide the drift this looks for).
-    const QImage stored = cachedImage(getMember(skrin, "file").toString()).convertToFormat(QImage::Format_RGB32);
-    QCOMPARE(stored.size(), bounds.size().toSize());
-
-    // The same screenshot on its scene, items shown, nothing selected.
-    Skrin scene(skrin);
-    scene.setTool(Skrin::ToolSelect);
-    scene.clearSelection();
-    // The blur's pixel grid follows the scene rectangle: the picture's own here.
-    scene.setSceneRect(bounds);
-    QCOMPARE(scene.annotationItems().size(), 12);
-    const auto renderScene = [&] {
-        QImage image(stored.size(), QImage::Format_ARGB32_Premultiplied);
-        image.fill(QColor(0xeb, 0xeb, 0xeb));
-        QPainter painter(&image);
-        painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing
-                               | QPainter::SmoothPixmapTransform);
-        scene.render(&painter, QRectF(image.rect()), bounds);
-        painter.end();
-        return image.convertToFormat(QImage::Format_RGB32);
-    };
-    // The image item loads its picture in the background on first sight.
-    renderScene();
-    QTRY_VERIFY(!cachedPixmap(file).isNull());
-    const QImage shown = renderScene();
-
-    qint64 close = 0;
-    for (int y = 0; y < stored.height(); ++y) {
-        for (int x = 0; x < stored.width(); ++x) {
-            const QRgb a = stored.pixel(x, y), b = shown.pixel(x, y);
-            close += qAbs(qRed(a) - qRed(b)) <= 8 && qAbs(qGreen(a) - qGreen(b)) <= 8
-                  && qAbs(qBlue(a) - qBlue(b)) <= 8;
+        // A capture with structure: a gradient and a few blocks.
+        QImage capture(400, 300, QImage::Format_RGB32);
+        {
+            QPainter painter(&capture);
+            QLinearGradient gradient(0, 0, 400, 300);
+            gradient.setColorAt(0, QColor(20, 40, 90));
+            gradient.setColorAt(1, QColor(240, 230, 200));
+            painter.fillRect(capture.rect(), gradient);
+            painter.fillRect(QRect(40, 40, 120, 60), QColor(200, 30, 30));
+            painter.fillRect(QRect(250, 180, 100, 80), QColor(30, 160, 60));
         }
+        const QString file = storedPicture(capture);
+        addImage(skrin, file, capture.size(), capture.rect());
+        addRow("skrin_marker", skrin, {{"x", 20}, {"y", 200}, {"z", 1}, {"pen_size", 18}, {"color", "#ffff00"},
+                                       {"data", "[0,0,60,-20,140,10,200,-5]"}});
+        addRow("skrin_text", skrin, {{"x", 180}, {"y", 30}, {"z", 2}, {"data", "Agreed"}, {"font_name", "DejaVu Sans"},
+                                     {"font_size", 16}, {"font_weight", 75}, {"font_italic", 0}, {"font_underline", 1},
+                                     {"font_strikeout", 0}, {"color", "#102030"}});
+        addRow("skrin_arrow", skrin, {{"x", 60}, {"y", 120}, {"z", 3}, {"begin_x", 0}, {"begin_y", 0}, {"end_x", 150},
+                                      {"end_y", 60}, {"pen_size", 5}, {"color", "#e00000"}});
+        addRow("skrin_line", skrin, {{"x", 300}, {"y", 20}, {"z", 4}, {"begin_x", 0}, {"begin_y", 0}, {"end_x", 70},
+                                     {"end_y", 110}, {"pen_size", 3}, {"color", "#0000c0"}});
+        addRow("skrin_ellipse", skrin, {{"x", 330}, {"y", 150}, {"z", 5}, {"w", 60}, {"h", 40}, {"color", "#8040c0"}});
+        addRow("skrin_ellipse_frame", skrin, {{"x", 20}, {"y", 20}, {"z", 6}, {"w", 90}, {"h", 50}, {"pen_size", 4},
+                                              {"color", "#00a0a0"}});
+        addRow("skrin_rectangle", skrin, {{"x", 200}, {"y", 230}, {"z", 7}, {"w", 40}, {"h", 30}, {"color", "#ff8000"}});
+        addRow("skrin_rectangle_frame", skrin, {{"x", 120}, {"y", 60}, {"z", 8}, {"w", 70}, {"h", 40},
+                                                {"pen_size", 6}, {"color", "#004000"}});
+        addRow("skrin_pen", skrin, {{"x", 250}, {"y", 100}, {"z", 9}, {"pen_size", 4}, {"color", "#000000"},
+                                    {"data", "[0,0,20,30,40,10,60,45,90,20]"}});
+        // The blur pixelates the image below it. It lies over the gradient: the
+        // scene's blur averages its blocks a second time, which only hard edges
+        // under the band would set apart from the renderer's single pass.
+        addRow("skrin_blur", skrin, {{"x", 30}, {"y", 240}, {"z", 10}, {"pen_size", 30},
+                                     {"data", "[0,0,60,30,130,10]"}});
+        // Pins are notes, not part of the picture: kept away from it.
+        addRow("skrin_pin", skrin, {{"x", 900}, {"y", 900}, {"z", 11}, {"data", "note"}, {"color", "#ffff00"},
+                                    {"opened", 0}});
+
+        markSkrinDirty(skrin);
+        render(skrin);
+        const QRectF bounds(getMember(skrin, "x").toDouble(), getMember(skrin, "y").toDouble(),
+                            getMember(skrin, "w").toDouble(), getMember(skrin, "h").toDouble());
+        // The canvas as the renderer stored it, before the lossy encode (whose
+        // ringing at every hard edge would hide the drift this looks for).
+        const QImage stored = cachedImage(getMember(skrin, "file").toString()).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(stored.size(), bounds.size().toSize());
+
+        // The same screenshot on its scene, items shown, nothing selected.
+        Skrin scene(skrin);
+        scene.setTool(Skrin::ToolSelect);
+        scene.clearSelection();
+        // The blur's pixel grid follows the scene rectangle: the picture's own here.
+        scene.setSceneRect(bounds);
+        QCOMPARE(scene.annotationItems().size(), 12);
+        const auto renderScene = [&] {
+            QImage image(stored.size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(QColor(0xeb, 0xeb, 0xeb));
+            QPainter painter(&image);
+            painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing
+                                   | QPainter::SmoothPixmapTransform);
+            scene.render(&painter, QRectF(image.rect()), bounds);
+            painter.end();
+            return image.convertToFormat(QImage::Format_RGB32);
+        };
+        // The image item loads its picture in the background on first sight.
+        renderScene();
+        QTRY_VERIFY(!cachedPixmap(file).isNull());
+        const QImage shown = renderScene();
+
+        qint64 close = 0;
+        for (int y = 0; y < stored.height(); ++y) {
+            for (int x = 0; x < stored.width(); ++x) {
+                const QRgb a = stored.pixel(x, y), b = shown.pixel(x, y);
+                close += qAbs(qRed(a) - qRed(b)) <= 8 && qAbs(qGreen(a) - qGreen(b)) <= 8
+                      && qAbs(qBlue(a) - qBlue(b)) <= 8;
+            }
+        }
+        const double share = double(close) / (qint64(stored.width()) * stored.height());
+        if (share < 0.99) {
+            stored.save(QDir::tempPath() + "/agreement-renderer.png");
+            shown.save(QDir::tempPath() + "/agreement-scene.png");
+        }
+        QVERIFY2(share >= 0.99, qPrintable(QStringLiteral("%1% of pixels agree").arg(share * 100, 0, 'f', 2)));
     }
-    const double share = double(close) / (qint64(stored.width()) * stored.height());
-    if (share < 0.99) {
-        stored.save(QDir::tempPath() + "/agreement-renderer.png");
-        shown.save(QDir::tempPath() + "/agreement-scene.png");
-    }
-    QVERIFY2(share >= 0.99, qPrintable(QStringLiteral("%1% of pixels agree").arg(share * 100, 0, 'f', 2)));
-}
+};
 
 QTEST_MAIN(TestAgreement)
 #include "tst_agreement.moc"

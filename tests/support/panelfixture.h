@@ -17,6 +17,16 @@ inline CustomButton *buttonWithTip(QWidget &panel, const QString &tip)
     return nullptr;
 }
 
+// The option buttons the bar shows, by tool tip, space-separated.
+inline QString shownOptions(QWidget &bar)
+{
+    QStringList tips;
+    for (const char *tip : {"Color", "Pen size", "Crop", "Font"})
+        if (!buttonWithTip(bar, QString::fromLatin1(tip))->isHidden())
+            tips << QString::fromLatin1(tip);
+    return tips.join(QLatin1Char(' '));
+}
+
 // Press, one move with the button held, release: positions in the widget.
 inline void drag(QWidget *widget, QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftButton)
 {

@@ -46,7 +46,7 @@ private slots:
         panel->setState(CustomWidget::Hidden);
         QVERIFY(panel->isHideTimerActive());
         QCOMPARE(panel->opacity(), 0.3); // the same opacity as dimmed, until the delay ends
-        QTRY_VERIFY_WITH_TIMEOUT(panel->isHidden(), CustomWidget::hideDelayMs + 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isHidden(), CustomWidget::hideDelayMs + 10000);
         // The panel hides just above 0; the fade's last tick lands on 0 exactly.
         QTRY_COMPARE(panel->opacity(), 0.0);
 
@@ -56,7 +56,7 @@ private slots:
 
         // A timer restarted by the pointer hides a shown panel in the end.
         panel->restartHideTimer();
-        QTRY_VERIFY_WITH_TIMEOUT(panel->isHidden(), CustomWidget::hideDelayMs + 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isHidden(), CustomWidget::hideDelayMs + 10000);
         QCOMPARE(panel->state(), int(CustomWidget::Hidden));
 
         // Shown again while the fade-out runs: it turns back to full.
