@@ -412,6 +412,9 @@ struct IndexEntry
     // The key's bytes are the decimal text of its number: two such entries
     // with equal numbers are index-equal.
     bool decimal;
+    // Kept here so that making the index's entry needs no look at the key.
+    bool text;
+    bool plain;
 };
 
 // Ascending keys, and among index-equal keys the higher row number first, as
@@ -507,7 +510,8 @@ void Table::buildIndexes(const QList<int> &columns)
             for (size_t c = 0; c < wanted.size(); ++c) {
                 IndexKey &key = out[c].keys.emplace_back(IndexKey::of(cells->at(wanted[c])));
                 out[c].entries.push_back(IndexEntry{key.number, key.head, &key, row,
-                                                    std::holds_alternative<std::monostate>(key.bytes)});
+                                                    std::holds_alternative<std::monostate>(key.bytes),
+                                                    std::holds_alternative<QString>(key.bytes), key.plain});
             }
         }
     });
@@ -527,11 +531,14 @@ void Table::buildIndexes(const QList<int> &columns)
         const auto before = [](const IndexEntry &a, const IndexEntry &b) { return entryBefore(a, b); };
         if (!std::is_sorted(order.cbegin(), order.cend(), before))
             std::sort(order.begin(), order.end(), before);
-        for (const IndexEntry &entry : order)
-            sorted[c].push_back(ValueIndex::entryOf(*entry.key, entry.row));
+        for (const IndexEntry &entry : order) {
+            sorted[c].push_back(
+                ValueIndex::entryOf(entry.number, entry.head, entry.decimal, entry.text, entry.plain, entry.row));
+        }
+        order = std::vector<IndexEntry>();
+        for (std::vector<RangeKeys> &range : ranges)
+            range[c] = RangeKeys();
     });
-    ranges.clear();
-    orders.clear();
     // The indexes that stay are made last, so that they take the room the
     // scratch buffers left at the top of the heap rather than keep the
     // freed buffers above them from going back to the system.

@@ -51,20 +51,26 @@ void makeRoom(std::vector<ValueIndex::Entry> &chunk)
 
 ValueIndex::Entry ValueIndex::entryOf(const IndexKey &key, int row)
 {
+    return entryOf(key.number, key.head, std::holds_alternative<std::monostate>(key.bytes),
+                   std::holds_alternative<QString>(key.bytes), key.plain, row);
+}
+
+ValueIndex::Entry ValueIndex::entryOf(qint64 number, quint64 head, bool decimal, bool text, bool plain, int row)
+{
     Entry entry{};
-    if (std::holds_alternative<std::monostate>(key.bytes)) {
+    if (decimal) {
         entry.form = Decimal;
-        entry.slot = quint64(key.number);
-    } else if (key.number == 0) {
+        entry.slot = quint64(number);
+    } else if (number == 0) {
         entry.form = Head;
-        entry.slot = key.head;
+        entry.slot = head;
     } else {
         entry.form = Number;
-        entry.slot = quint64(key.number);
+        entry.slot = quint64(number);
     }
     entry.row = row;
-    entry.text = std::holds_alternative<QString>(key.bytes);
-    entry.plain = key.plain;
+    entry.text = text;
+    entry.plain = plain;
     return entry;
 }
 

@@ -106,6 +106,9 @@ public:
     // One entry for each key, in index order (ascending keys, among equal
     // keys the one to count as entered last first): the whole index anew.
     static Entry entryOf(const IndexKey &key, int row);
+    // The same from the parts of a key: `decimal` and `text` say which form
+    // of bytes it holds.
+    static Entry entryOf(qint64 number, quint64 head, bool decimal, bool text, bool plain, int row);
     void assign(std::vector<Entry> &&sorted);
 
     // Stamps are renumbered once the last one handed out reaches `limit`
