@@ -401,44 +401,37 @@ void runTasks(size_t count, size_t threads, const std::function<void(size_t)> &t
         helper.join();
 }
 
-// One entry of a value index in the making. Compact, so that sorting moves
-// little and most comparisons end before the full key is needed.
+// One entry of a value index in the making: the parts of its key that
+// decide most comparisons. Where they tie, the keys are compared through the
+// cells, which stay in place while the index is built.
 struct IndexEntry
 {
     qint64 number;
     quint64 head;
-    IndexKey *key;
     int row;
     // The key's bytes are the decimal text of its number: two such entries
     // with equal numbers are index-equal.
     bool decimal;
-    // Kept here so that making the index's entry needs no look at the key.
+    // The key's bytes are the cell's own text.
     bool text;
     bool plain;
 };
 
 // Ascending keys, and among index-equal keys the higher row number first, as
 // if the rows had been entered in ascending order, each before its equals.
-bool entryBefore(const IndexEntry &a, const IndexEntry &b)
+bool entryBefore(const IndexEntry &a, const IndexEntry &b, const ColumnCells &cells)
 {
     if (a.number != b.number)
         return a.number < b.number;
     if (a.head != b.head)
         return a.head < b.head;
     if (!(a.decimal && b.decimal)) {
-        const int c = IndexKey::compare(*a.key, *b.key);
+        const int c = IndexKey::compareCells(cells.at(a.row), a.text, cells.at(b.row), b.text);
         if (c != 0)
             return c < 0;
     }
     return a.row > b.row;
 }
-
-// The keys of one column for one range of rows, in row order.
-struct RangeKeys
-{
-    std::vector<IndexKey> keys;
-    std::vector<IndexEntry> entries;
-};
 
 } // namespace
 
@@ -479,16 +472,14 @@ void Table::buildIndexes(const QList<int> &columns)
     for (size_t range = 0; range <= threads; ++range)
         rangeStarts.push_back(int(firstRow + span * qint64(range) / qint64(threads)));
     // ranges[range][column]
-    std::vector<std::vector<RangeKeys>> ranges(threads, std::vector<RangeKeys>(wanted.size()));
+    std::vector<std::vector<std::vector<IndexEntry>>> ranges(threads,
+                                                             std::vector<std::vector<IndexEntry>>(wanted.size()));
     for (size_t range = 0; range < threads; ++range) {
-        // Reserved in full, so that entries may point at their keys.
-        for (RangeKeys &keys : ranges[range]) {
-            keys.keys.reserve(size_t(rangeStarts[range + 1] - rangeStarts[range]));
-            keys.entries.reserve(keys.keys.capacity());
-        }
+        for (std::vector<IndexEntry> &entries : ranges[range])
+            entries.reserve(size_t(rangeStarts[range + 1] - rangeStarts[range]));
     }
     runTasks(threads, threads, [&](size_t range) {
-        std::vector<RangeKeys> &out = ranges[range];
+        std::vector<std::vector<IndexEntry>> &out = ranges[range];
         constexpr int ahead = 16;
         const int end = rangeStarts[range + 1];
         for (int row = rangeStarts[range]; row < end; ++row) {
@@ -508,10 +499,9 @@ void Table::buildIndexes(const QList<int> &columns)
             if (!cells)
                 continue;
             for (size_t c = 0; c < wanted.size(); ++c) {
-                IndexKey &key = out[c].keys.emplace_back(IndexKey::of(cells->at(wanted[c])));
-                out[c].entries.push_back(IndexEntry{key.number, key.head, &key, row,
-                                                    std::holds_alternative<std::monostate>(key.bytes),
-                                                    std::holds_alternative<QString>(key.bytes), key.plain});
+                const IndexKey key = IndexKey::of(cells->at(wanted[c]));
+                out[c].push_back(IndexEntry{key.number, key.head, row, std::holds_alternative<std::monostate>(key.bytes),
+                                            std::holds_alternative<QString>(key.bytes), key.plain});
             }
         }
     });
@@ -525,10 +515,13 @@ void Table::buildIndexes(const QList<int> &columns)
     }
     runTasks(wanted.size(), threads, [&](size_t c) {
         std::vector<IndexEntry> &order = orders[c];
-        for (const std::vector<RangeKeys> &range : ranges)
-            order.insert(order.end(), range[c].entries.cbegin(), range[c].entries.cend());
+        for (std::vector<std::vector<IndexEntry>> &range : ranges) {
+            order.insert(order.end(), range[c].cbegin(), range[c].cend());
+            range[c] = std::vector<IndexEntry>();
+        }
         // Through a lambda the comparison is inlined into the sort.
-        const auto before = [](const IndexEntry &a, const IndexEntry &b) { return entryBefore(a, b); };
+        const ColumnCells cells = cellsOf(wanted[c]);
+        const auto before = [&cells](const IndexEntry &a, const IndexEntry &b) { return entryBefore(a, b, cells); };
         if (!std::is_sorted(order.cbegin(), order.cend(), before))
             std::sort(order.begin(), order.end(), before);
         for (const IndexEntry &entry : order) {
@@ -536,8 +529,6 @@ void Table::buildIndexes(const QList<int> &columns)
                 ValueIndex::entryOf(entry.number, entry.head, entry.decimal, entry.text, entry.plain, entry.row));
         }
         order = std::vector<IndexEntry>();
-        for (std::vector<RangeKeys> &range : ranges)
-            range[c] = RangeKeys();
     });
     // The indexes that stay are made last, so that they take the room the
     // scratch buffers left at the top of the heap rather than keep the
