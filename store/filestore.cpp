@@ -100,17 +100,17 @@ bool fileNamedLocked(const FileColumns &columns, const QString &name)
     };
     for (const auto &[table, column] : columns) {
         const Table &t = tables.at(table);
+        const ColumnCells cells = t.cellsOf(column);
         const auto index = t.valueIndexes.constFind(column);
         if (index != t.valueIndexes.cend()) {
-            for (auto [it, end] = index->equal_range(key); it != end; ++it) {
-                const auto cells = t.rows.constFind(it->second);
-                if (cells != t.rows.cend() && names(cells->at(column)))
+            for (auto [it, end] = index->equalRange(key, cells); it != end; ++it) {
+                if (names(cells.at(it->row)))
                     return true;
             }
             continue;
         }
-        for (const QVector<QVariant> &cells : t.rows) {
-            if (names(cells.at(column)))
+        for (int row = t.rows.next(0); row != 0; row = t.rows.next(row)) {
+            if (names(cells.at(row)))
                 return true;
         }
     }

@@ -98,38 +98,6 @@ struct TableWork
     bool failed = false;
 };
 
-// Finds rows by number in one table's row map. Rows asked for in ascending
-// order are found by stepping on from the previous one, which beats a fresh
-// search of the whole map each time.
-class RowWalker
-{
-public:
-    explicit RowWalker(const QMap<int, QVector<QVariant>> &rows)
-        : rows(rows), at(rows.cend())
-    {
-    }
-
-    const QVector<QVariant> *find(int row)
-    {
-        if (at == rows.cend() || at.key() > row) {
-            at = rows.lowerBound(row);
-        } else {
-            for (int steps = 0; at != rows.cend() && at.key() < row; ++steps) {
-                if (steps == 8) {
-                    at = rows.lowerBound(row);
-                    break;
-                }
-                ++at;
-            }
-        }
-        return at != rows.cend() && at.key() == row ? &*at : nullptr;
-    }
-
-private:
-    const QMap<int, QVector<QVariant>> &rows;
-    QMap<int, QVector<QVariant>>::const_iterator at;
-};
-
 // Sorts changed rows into groups that share one UPDATE statement: the same
 // set of columns. Sets are told apart by a bit mask where the table is
 // narrow enough, else by their sorted column list.
@@ -267,11 +235,10 @@ bool Writer::snapshotTableLocked(int table, TableWork &work)
     // Row vectors are implicitly shared: taking them costs a reference
     // count, not a copy of the cells. A row that is gone was removed, and its
     // removal is in this flush's list.
-    RowWalker inserted(t.rows);
     QSet<int> insertedHere;
     insertedHere.reserve(work.inserted.size());
     for (int row : std::as_const(work.inserted)) {
-        if (const QVector<QVariant> *cells = inserted.find(row)) {
+        if (const QVector<QVariant> *cells = t.rows.find(row)) {
             work.inserts.append(InsertItem{row, *cells, -1});
             insertedHere.insert(row);
         }
@@ -285,12 +252,11 @@ bool Writer::snapshotTableLocked(int table, TableWork &work)
             dirtyRows.append(it.key());
     }
     std::sort(dirtyRows.begin(), dirtyRows.end());
-    RowWalker changed(t.rows);
     for (int row : std::as_const(dirtyRows)) {
         const qint64 rowid = t.rowIds.value(row);
         if (rowid < 0)
             continue;
-        if (const QVector<QVariant> *cells = changed.find(row))
+        if (const QVector<QVariant> *cells = t.rows.find(row))
             work.changed.append(UpdateItem{row, rowid, *cells});
     }
 

@@ -443,11 +443,12 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
                 break;
             }
         }
-        table->rows.insert(table->rows.cend(), int(rowIds.size()), std::move(cells));
+        table->rows.insert(int(rowIds.size()), std::move(cells));
         rowIds.push_back(sqlite3_column_int64(statement, 0));
     }
     if (step != SQLITE_DONE)
         return fail(error, QStringLiteral("cannot load %1: %2").arg(name, QString::fromUtf8(sqlite3_errmsg(connection))));
+    table->rows.squeeze();
     table->nextRowNumber = int(rowIds.size());
     table->rowIds = RowIds(std::move(rowIds));
     return true;

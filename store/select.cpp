@@ -61,11 +61,9 @@ bool matchesLocked(const Table &t, int row, const Conditions &conditions)
     if (conditions.isEmpty())
         return true;
     static const QVariant missing;
-    const auto cells = t.rows.constFind(row);
+    const QVector<QVariant> *cells = t.rows.find(row);
     for (auto it = conditions.cbegin(); it != conditions.cend(); ++it) {
-        const QVariant &cell = cells != t.rows.cend() && it.key() >= 0 && it.key() < cells->size()
-                                   ? cells->at(it.key())
-                                   : missing;
+        const QVariant &cell = cells && it.key() >= 0 && it.key() < cells->size() ? cells->at(it.key()) : missing;
         if (isNullValue(it.value())) {
             if (isNullValue(cell))
                 return false;
@@ -87,11 +85,10 @@ void scanRows(int table, const Conditions &conditions, Visit &&visit)
         if (!validTable(table))
             return;
         const Table &t = tables.at(table);
-        auto it = last == 0 ? t.rows.cbegin() : t.rows.upperBound(last);
-        for (int n = 0; n < scanChunk; ++n, ++it) {
-            if (it == t.rows.cend())
+        for (int n = 0; n < scanChunk; ++n) {
+            last = t.rows.next(last);
+            if (last == 0)
                 return;
-            last = it.key();
             if (matchesLocked(t, last, conditions) && !visit(last))
                 return;
         }
@@ -105,7 +102,7 @@ using IndexRange = std::pair<ValueIndex::const_iterator, ValueIndex::const_itera
 // on a large table) is then needless.
 bool entryProvesMatch(const IndexKey &wanted, const ValueIndex::const_iterator &entry)
 {
-    return wanted.plain && entry->first.plain;
+    return wanted.plain && entry->plain;
 }
 
 // The index ranges of the conditions that an index can answer: an indexed
@@ -119,7 +116,7 @@ QVector<IndexRange> indexRanges(const Table &t, const Conditions &conditions)
         const auto index = t.valueIndexes.constFind(it.key());
         if (index == t.valueIndexes.cend())
             continue;
-        ranges.append(index->equal_range(IndexKey::of(it.value())));
+        ranges.append(index->equalRange(IndexKey::of(it.value()), t.cellsOf(it.key())));
     }
     return ranges;
 }
@@ -148,15 +145,16 @@ QList<int> rangeRowsLocked(const Table &t, int column, const IndexKey &low, cons
     QList<int> result;
     const auto index = t.valueIndexes.constFind(column);
     if (index != t.valueIndexes.cend()) {
-        const auto end = high ? index->upper_bound(*high) : index->cend();
-        for (auto it = index->lower_bound(low); it != end; ++it)
-            result.append(it->second);
+        const ColumnCells cells = t.cellsOf(column);
+        const auto end = high ? index->upperBound(*high, cells) : index->end();
+        for (auto it = index->lowerBound(low, cells); it != end; ++it)
+            result.append(it->row);
         return result;
     }
-    for (auto it = t.rows.cbegin(); it != t.rows.cend(); ++it) {
-        const IndexKey key = IndexKey::of(it->at(column));
+    for (int row = t.rows.next(0); row != 0; row = t.rows.next(row)) {
+        const IndexKey key = IndexKey::of(t.rows.find(row)->at(column));
         if (!(key < low) && !(high && *high < key))
-            result.append(it.key());
+            result.append(row);
     }
     return result;
 }
@@ -190,14 +188,8 @@ bool Database::nextRow(int table, int &row)
         row = 0;
         return false;
     }
-    const Table &t = tables.at(table);
-    const auto it = row == 0 ? t.rows.cbegin() : t.rows.upperBound(row);
-    if (it == t.rows.cend()) {
-        row = 0;
-        return false;
-    }
-    row = it.key();
-    return true;
+    row = tables.at(table).rows.next(row);
+    return row != 0;
 }
 
 RowCursor Database::allRows(int table)
@@ -234,16 +226,16 @@ int Database::findRow(int table, const Conditions &conditions)
                 // The row that took this value last comes first in the index.
                 const IndexKey wanted = IndexKey::of(conditions.first());
                 for (auto it = range.first; it != range.second; ++it) {
-                    if (entryProvesMatch(wanted, it) || matchesLocked(t, it->second, conditions))
-                        return it->second;
+                    if (entryProvesMatch(wanted, it) || matchesLocked(t, it->row, conditions))
+                        return it->row;
                 }
                 return 0;
             }
             // Several conditions: the lowest matching row, as a scan would find.
             int found = 0;
             for (auto it = range.first; it != range.second; ++it) {
-                if ((found == 0 || it->second < found) && matchesLocked(t, it->second, conditions))
-                    found = it->second;
+                if ((found == 0 || it->row < found) && matchesLocked(t, it->row, conditions))
+                    found = it->row;
             }
             return found;
         }
@@ -321,8 +313,8 @@ RowCursor Database::select(int table, const Conditions &conditions)
             const IndexKey wanted = IndexKey::of(conditions.first());
             QList<int> rows;
             for (auto it = range.first; it != range.second; ++it) {
-                if ((single && entryProvesMatch(wanted, it)) || matchesLocked(t, it->second, conditions))
-                    rows.append(it->second);
+                if ((single && entryProvesMatch(wanted, it)) || matchesLocked(t, it->row, conditions))
+                    rows.append(it->row);
             }
             std::sort(rows.begin(), rows.end());
             return RowCursor(table, rows);
@@ -409,41 +401,37 @@ void runTasks(size_t count, size_t threads, const std::function<void(size_t)> &t
         helper.join();
 }
 
-// One entry of a value index in the making. Compact, so that sorting moves
-// little and most comparisons end before the full key is needed.
+// One entry of a value index in the making: the parts of its key that
+// decide most comparisons. Where they tie, the keys are compared through the
+// cells, which stay in place while the index is built.
 struct IndexEntry
 {
     qint64 number;
     quint64 head;
-    IndexKey *key;
     int row;
     // The key's bytes are the decimal text of its number: two such entries
     // with equal numbers are index-equal.
     bool decimal;
+    // The key's bytes are the cell's own text.
+    bool text;
+    bool plain;
 };
 
 // Ascending keys, and among index-equal keys the higher row number first, as
 // if the rows had been entered in ascending order, each before its equals.
-bool entryBefore(const IndexEntry &a, const IndexEntry &b)
+bool entryBefore(const IndexEntry &a, const IndexEntry &b, const ColumnCells &cells)
 {
     if (a.number != b.number)
         return a.number < b.number;
     if (a.head != b.head)
         return a.head < b.head;
     if (!(a.decimal && b.decimal)) {
-        const int c = IndexKey::compare(*a.key, *b.key);
+        const int c = IndexKey::compareCells(cells.at(a.row), a.text, cells.at(b.row), b.text);
         if (c != 0)
             return c < 0;
     }
     return a.row > b.row;
 }
-
-// The keys of one column for one range of rows, in row order.
-struct RangeKeys
-{
-    std::vector<IndexKey> keys;
-    std::vector<IndexEntry> entries;
-};
 
 } // namespace
 
@@ -457,19 +445,13 @@ void Table::buildIndexes(const QList<int> &columns)
     }
     if (wanted.empty())
         return;
-    // Every map exists before any address is taken: adding to a QHash may
+    // Every index exists before any address is taken: adding to a QHash may
     // move its values.
-    for (const int column : wanted) {
+    for (const int column : wanted)
         valueIndexes[column];
-        indexEntries[column];
-    }
     std::vector<ValueIndex *> indexes;
-    std::vector<IndexPositions *> positions;
-    for (const int column : wanted) {
+    for (const int column : wanted)
         indexes.push_back(&valueIndexes[column]);
-        positions.push_back(&indexEntries[column]);
-        positions.back()->reserve(rows.isEmpty() ? 0 : rows.lastKey());
-    }
     if (rows.isEmpty())
         return;
 
@@ -478,66 +460,81 @@ void Table::buildIndexes(const QList<int> &columns)
     // in memory, so it reads some rows ahead of itself. A large table is
     // walked in ranges of row numbers side by side. The helpers only read the
     // rows (the caller holds tableMutex) and write their own range's keys.
-    const QMap<int, QVector<QVariant>> &rowMap = rows;
+    //
+    // Every buffer is made here, before the helpers start: what a helper
+    // thread allocates stays in its own heap, which gives little back to the
+    // system once freed, where this thread's heap gives it all back.
+    const TableRows &table = rows;
     const size_t threads = rows.size() < parallelRows ? 1 : size_t(std::max(1, QThread::idealThreadCount()));
-    const qint64 firstRow = rowMap.firstKey();
-    const qint64 span = qint64(rowMap.lastKey()) - firstRow + 1;
-    const auto rangeStart = [&rowMap, firstRow, span, threads](size_t range) {
-        return range >= threads ? rowMap.cend()
-                                 : rowMap.lowerBound(int(firstRow + span * qint64(range) / qint64(threads)));
-    };
+    const int firstRow = rows.next(0);
+    const qint64 span = qint64(rows.last()) - firstRow + 1;
+    std::vector<int> rangeStarts;
+    for (size_t range = 0; range <= threads; ++range)
+        rangeStarts.push_back(int(firstRow + span * qint64(range) / qint64(threads)));
     // ranges[range][column]
-    std::vector<std::vector<RangeKeys>> ranges(threads, std::vector<RangeKeys>(wanted.size()));
+    std::vector<std::vector<std::vector<IndexEntry>>> ranges(threads,
+                                                             std::vector<std::vector<IndexEntry>>(wanted.size()));
+    for (size_t range = 0; range < threads; ++range) {
+        for (std::vector<IndexEntry> &entries : ranges[range])
+            entries.reserve(size_t(rangeStarts[range + 1] - rangeStarts[range]));
+    }
     runTasks(threads, threads, [&](size_t range) {
-        std::vector<std::pair<int, const QVariant *>> cellsByRow;
-        for (auto it = rangeStart(range), end = rangeStart(range + 1); it != end; ++it)
-            cellsByRow.emplace_back(it.key(), it->constData());
-        std::vector<RangeKeys> &out = ranges[range];
-        // Reserved in full, so that entries may point at their keys.
-        for (RangeKeys &keys : out) {
-            keys.keys.reserve(cellsByRow.size());
-            keys.entries.reserve(cellsByRow.size());
-        }
-        constexpr size_t ahead = 16;
-        const size_t count = cellsByRow.size();
-        for (size_t r = 0; r < count; ++r) {
+        std::vector<std::vector<IndexEntry>> &out = ranges[range];
+        constexpr int ahead = 16;
+        const int end = rangeStarts[range + 1];
+        for (int row = rangeStarts[range]; row < end; ++row) {
             // Cells some rows ahead, and the texts of cells half as far ahead.
-            if (r + ahead < count) {
+            if (const QVector<QVariant> *later = row + ahead < end ? table.find(row + ahead) : nullptr) {
                 for (const int column : wanted)
-                    prefetch(cellsByRow[r + ahead].second + column);
+                    prefetch(later->constData() + column);
             }
-            if (r + ahead / 2 < count) {
+            if (const QVector<QVariant> *later = row + ahead / 2 < end ? table.find(row + ahead / 2) : nullptr) {
                 for (const int column : wanted) {
-                    const QVariant &cell = cellsByRow[r + ahead / 2].second[column];
+                    const QVariant &cell = later->at(column);
                     if (cell.typeId() == QMetaType::QString)
                         prefetch(static_cast<const QString *>(cell.constData())->constData());
                 }
             }
-            const auto &[row, cells] = cellsByRow[r];
+            const QVector<QVariant> *cells = table.find(row);
+            if (!cells)
+                continue;
             for (size_t c = 0; c < wanted.size(); ++c) {
-                IndexKey &key = out[c].keys.emplace_back(IndexKey::of(cells[wanted[c]]));
-                out[c].entries.push_back(IndexEntry{key.number, key.head, &key, row,
-                                                    std::holds_alternative<std::monostate>(key.bytes)});
+                const IndexKey key = IndexKey::of(cells->at(wanted[c]));
+                out[c].push_back(IndexEntry{key.number, key.head, row, std::holds_alternative<std::monostate>(key.bytes),
+                                            std::holds_alternative<QString>(key.bytes), key.plain});
             }
         }
     });
 
-    // Then the columns side by side, each helper with its own: sorted, every
-    // entry goes last into the tree, which takes constant time per entry.
+    // Then the columns side by side, each helper with its own.
+    std::vector<std::vector<IndexEntry>> orders(wanted.size());
+    std::vector<std::vector<ValueIndex::Entry>> sorted(wanted.size());
+    for (size_t c = 0; c < wanted.size(); ++c) {
+        orders[c].reserve(size_t(rows.size()));
+        sorted[c].reserve(size_t(rows.size()));
+    }
     runTasks(wanted.size(), threads, [&](size_t c) {
-        std::vector<IndexEntry> order;
-        for (const std::vector<RangeKeys> &range : ranges)
-            order.insert(order.end(), range[c].entries.cbegin(), range[c].entries.cend());
+        std::vector<IndexEntry> &order = orders[c];
+        for (std::vector<std::vector<IndexEntry>> &range : ranges) {
+            order.insert(order.end(), range[c].cbegin(), range[c].cend());
+            range[c] = std::vector<IndexEntry>();
+        }
         // Through a lambda the comparison is inlined into the sort.
-        const auto before = [](const IndexEntry &a, const IndexEntry &b) { return entryBefore(a, b); };
+        const ColumnCells cells = cellsOf(wanted[c]);
+        const auto before = [&cells](const IndexEntry &a, const IndexEntry &b) { return entryBefore(a, b, cells); };
         if (!std::is_sorted(order.cbegin(), order.cend(), before))
             std::sort(order.begin(), order.end(), before);
-        ValueIndex &index = *indexes[c];
-        for (const IndexEntry &entry : order)
-            positions[c]->set(entry.row, index.emplace_hint(index.cend(), std::move(*entry.key), entry.row));
-        for (std::vector<RangeKeys> &range : ranges)
-            range[c] = RangeKeys();
+        for (const IndexEntry &entry : order) {
+            sorted[c].push_back(
+                ValueIndex::entryOf(entry.number, entry.head, entry.decimal, entry.text, entry.plain, entry.row));
+        }
+        order = std::vector<IndexEntry>();
     });
+    // The indexes that stay are made last, so that they take the room the
+    // scratch buffers left at the top of the heap rather than keep the
+    // freed buffers above them from going back to the system.
+    for (size_t c = 0; c < wanted.size(); ++c)
+        indexes[c]->assign(std::move(sorted[c]));
 }
 
 namespace {
@@ -583,7 +580,6 @@ void Database::dropColumnIndex(int table, int column)
     if (!validTable(table) || column < 0)
         return;
     Table &t = tables[table];
-    t.indexEntries.remove(column);
     t.valueIndexes.remove(column);
 }
 

@@ -14,48 +14,32 @@ QMutex tableMutex;
 
 using namespace store_internal;
 
-Table::Table(const Table &other)
-    : name(other.name),
-      columnCount(other.columnCount),
-      nextRowNumber(other.nextRowNumber),
-      columnIds(other.columnIds),
-      columnNames(other.columnNames),
-      rows(other.rows),
-      rowIds(other.rowIds),
-      insertedRows(other.insertedRows),
-      dirtyCells(other.dirtyCells),
-      removedRows(other.removedRows),
-      valueIndexes(other.valueIndexes)
+void Table::addRow(int row, QVector<QVariant> &&cells)
 {
-    valueIndexes.detach();
-    for (auto column = valueIndexes.begin(); column != valueIndexes.end(); ++column) {
-        IndexPositions &entries = indexEntries[column.key()];
-        for (auto entry = column->begin(); entry != column->end(); ++entry)
-            entries.set(entry->second, entry);
-    }
+    rows.insert(row, std::move(cells));
+    for (auto index = valueIndexes.begin(); index != valueIndexes.end(); ++index)
+        index->insert(row, cellsOf(index.key()));
 }
 
-Table &Table::operator=(const Table &other)
+void Table::setCell(int row, int column, const QVariant &value)
 {
-    if (this != &other) {
-        Table copy(other);
-        *this = std::move(copy);
-    }
-    return *this;
-}
-
-void Table::indexCell(int column, int row, const QVariant &value)
-{
-    auto index = valueIndexes.find(column);
-    if (index == valueIndexes.end())
+    QVector<QVariant> *cells = rows.find(row);
+    if (!cells || column < 0 || column >= cells->size())
         return;
-    IndexPositions &entries = indexEntries[column];
-    if (const auto old = entries.take(row))
-        index->erase(*old);
-    IndexKey key = IndexKey::of(value);
-    // At the lower bound the new entry goes before its equals: newest first.
-    const auto hint = index->lower_bound(key);
-    entries.set(row, index->emplace_hint(hint, std::move(key), row));
+    // The index finds the row's entry through the cell's old value.
+    const auto index = valueIndexes.find(column);
+    if (index != valueIndexes.end())
+        index->erase(row, cellsOf(column));
+    (*cells)[column] = value;
+    if (index != valueIndexes.end())
+        index->insert(row, cellsOf(column));
+}
+
+void Table::removeRow(int row)
+{
+    for (auto index = valueIndexes.begin(); index != valueIndexes.end(); ++index)
+        index->erase(row, cellsOf(index.key()));
+    rows.erase(row);
 }
 
 namespace {
@@ -144,7 +128,7 @@ int Database::newRow(int table)
         return -1;
     Table &t = tables[table];
     const int row = t.nextRowNumber++;
-    t.rows.insert(row, QVector<QVariant>(t.columnCount));
+    t.addRow(row, QVector<QVariant>(t.columnCount));
     t.insertedRows.append(row);
     return row;
 }
@@ -157,17 +141,12 @@ int insertRowLocked(Table &t, const Conditions &values)
 {
     const int row = t.nextRowNumber++;
     QVector<QVariant> cells(t.columnCount);
-    QList<int> set;
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        if (it.key() < 0 || it.key() >= t.columnCount || cellEquals(cells.at(it.key()), it.value()))
-            continue;
-        cells[it.key()] = it.value();
-        set.append(it.key());
+        if (it.key() >= 0 && it.key() < t.columnCount && !cellEquals(cells.at(it.key()), it.value()))
+            cells[it.key()] = it.value();
     }
-    t.rows.insert(row, std::move(cells));
+    t.addRow(row, std::move(cells));
     t.insertedRows.append(row);
-    for (int column : std::as_const(set))
-        t.indexCell(column, row, values.value(column));
     return row;
 }
 
@@ -203,15 +182,11 @@ bool Database::setValue(int table, int row, int column, const QVariant &value)
     Table &t = tables[table];
     if (column >= t.columnCount)
         return false;
-    auto cells = t.rows.find(row);
-    if (cells == t.rows.end())
+    const QVector<QVariant> *cells = t.rows.find(row);
+    if (!cells || cellEquals(cells->at(column), value))
         return false;
-    QVariant &cell = (*cells)[column];
-    if (cellEquals(cell, value))
-        return false;
-    cell = value;
+    t.setCell(row, column, value);
     t.dirtyCells[row].insert(column);
-    t.indexCell(column, row, value);
     return true;
 }
 
@@ -221,17 +196,12 @@ bool Database::removeRow(int table, int row)
     if (!validTable(table))
         return false;
     Table &t = tables[table];
-    auto cells = t.rows.find(row);
     // Only a row that exists is listed: a listed number that the flush later
     // hands out a rowid for must never delete somebody else's row.
-    if (cells == t.rows.end())
+    if (!t.rows.find(row))
         return false;
     t.removedRows.append(row);
-    for (auto index = t.valueIndexes.begin(); index != t.valueIndexes.end(); ++index) {
-        if (const auto old = t.indexEntries[index.key()].take(row))
-            index->erase(*old);
-    }
-    t.rows.erase(cells);
+    t.removeRow(row);
     return true;
 }
 
@@ -241,8 +211,8 @@ QVariant Database::value(int table, int row, int column)
     if (!validTable(table) || row < 1 || column < 0)
         return QVariant();
     const Table &t = tables.at(table);
-    const auto cells = t.rows.constFind(row);
-    if (cells == t.rows.cend() || column >= cells->size())
+    const QVector<QVariant> *cells = t.rows.find(row);
+    if (!cells || column >= cells->size())
         return QVariant();
     return cells->at(column);
 }
@@ -252,13 +222,14 @@ QVector<QVariant> Database::rowValues(int table, int row)
     QMutexLocker locker(&tableMutex);
     if (!validTable(table) || row < 1)
         return QVector<QVariant>();
-    return tables.at(table).rows.value(row);
+    const QVector<QVariant> *cells = tables.at(table).rows.find(row);
+    return cells ? *cells : QVector<QVariant>();
 }
 
 int Database::rowCount(int table)
 {
     QMutexLocker locker(&tableMutex);
-    return validTable(table) ? int(tables.at(table).rows.size()) : 0;
+    return validTable(table) ? tables.at(table).rows.size() : 0;
 }
 
 bool Database::isEmpty(int table)

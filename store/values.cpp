@@ -361,8 +361,7 @@ IndexKey IndexKey::of(const QVariant &value)
     const auto decimal = [&key](qint64 number) {
         key.number = number;
         key.bytes = std::monostate();
-        char text[20];
-        key.head = headOf(text, decimalText(number, text));
+        key.head = decimalHead(number);
     };
     switch (value.typeId()) {
     case QMetaType::Int:
@@ -414,6 +413,28 @@ QByteArray IndexKey::byteArray() const
     if (const QByteArray *raw = std::get_if<QByteArray>(&bytes))
         return *raw;
     return QByteArray::number(number);
+}
+
+quint64 IndexKey::decimalHead(qint64 number)
+{
+    char text[20];
+    return headOf(text, decimalText(number, text));
+}
+
+int IndexKey::compareWithCell(const IndexKey &key, const QVariant &cell, bool cellIsText)
+{
+    if (cellIsText) {
+        if (const QString *text = std::get_if<QString>(&key.bytes))
+            return compareText(*text, held<QString>(cell));
+    }
+    return compare(key, IndexKey::of(cell));
+}
+
+int IndexKey::compareCells(const QVariant &a, bool aIsText, const QVariant &b, bool bIsText)
+{
+    if (aIsText && bIsText)
+        return compareText(held<QString>(a), held<QString>(b));
+    return compare(IndexKey::of(a), IndexKey::of(b));
 }
 
 int IndexKey::compare(const IndexKey &a, const IndexKey &b)

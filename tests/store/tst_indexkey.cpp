@@ -129,8 +129,8 @@ QList<int> indexOrder(int table, int column)
 {
     QMutexLocker locker(&store_internal::tableMutex);
     QList<int> rows;
-    for (const auto &entry : store_internal::tables.at(table).valueIndexes.value(column))
-        rows.append(entry.second);
+    for (const ValueIndex::Entry &entry : store_internal::tables.at(table).valueIndexes.value(column))
+        rows.append(entry.row);
     return rows;
 }
 
@@ -210,6 +210,11 @@ private slots:
         QVERIFY(!Database::hasColumnIndex(t, 9));
 
         // Changed rows go first among their new equals; removed rows leave.
+        // The order holds when the index runs out of stamps and renumbers.
+        {
+            QMutexLocker locker(&store_internal::tableMutex);
+            store_internal::tables[t].valueIndexes[0].setStampLimit(quint32(blank) + 100);
+        }
         int clock = blank;
         for (int i = 0; i < 300; ++i) {
             const int row = random.bounded(1, blank + 1);
@@ -223,7 +228,7 @@ private slots:
                 made[row] = ++clock;
             }
         }
-        // A row made after the build enters the index when its cell is set.
+        // A row made after the build enters the index at once.
         const int late = Database::insertRow(t, {{0, "late"}});
         cells[0].insert(late, "late");
         made.insert(late, ++clock);
@@ -238,6 +243,43 @@ private slots:
         QVERIFY(Database::setValue(t, late, 0, "other"));
         QVERIFY(Database::setValue(t, late, 0, "twin"));
         QCOMPARE(Database::findRow(t, 0, "twin"), late);
+    }
+
+    // Keys arriving in order, in reverse order and in between, then many
+    // rows removed: the index stays whole and ordered as it grows and shrinks.
+    void indexThroughGrowthAndRemoval()
+    {
+        const int t = newTable({"key"});
+        Database::buildColumnIndex(t, 0);
+        QMap<int, QVariant> cells;
+        QMap<int, int> made;
+        const auto insert = [&](const QVariant &key) {
+            const int row = Database::insertRow(t, {{0, key}});
+            cells.insert(row, key);
+            made.insert(row, row);
+        };
+        for (int i = 0; i < 2000; ++i)
+            insert(qint64(i)); // rows 1 to 2000
+        for (int i = 1; i <= 2000; ++i)
+            insert(-i); // rows 2001 to 4000
+        for (int i = 0; i < 2000; ++i)
+            insert(QStringLiteral("text %1").arg(9999 - i, 4, 10, QLatin1Char('0'))); // rows 4001 to 6000
+        for (int i = 0; i < 1000; ++i)
+            insert(qint64(i * 2) + 1); // rows 6001 to 7000
+        QCOMPARE(indexOrder(t, 0), expectedOrder(cells, made));
+        // All negative keys go, and nine in ten of the rest before row 6500.
+        for (const int row : cells.keys()) {
+            if ((row > 2000 && row <= 4000) || (row % 10 != 0 && row < 6500)) {
+                QVERIFY(Database::removeRow(t, row));
+                cells.remove(row);
+            }
+        }
+        QCOMPARE(indexOrder(t, 0), expectedOrder(cells, made));
+        QCOMPARE(Database::findRow(t, 0, qint64(1500)), 0);
+        QCOMPARE(Database::findRow(t, 0, qint64(1499)), 6750); // the newer of rows 1500 and 6750
+        QCOMPARE(Database::findRow(t, 0, qint64(1999)), 7000);
+        QCOMPARE(Database::selectBetween(t, 0, "text 8000", "text 8099").rows.size(), 10);
+        QVERIFY(Database::selectBetween(t, 0, -2000, -1).rows.isEmpty());
     }
 };
 

@@ -1,0 +1,85 @@
+#pragma once
+
+// The rows of one table by row number. Row numbers are dense from 1 and never
+// reused while the tables live, so a vector indexed by them serves as the
+// map: a fraction of a tree's memory, and a row found without a search.
+
+#include <QVariant>
+#include <QVector>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+class TableRows
+{
+public:
+    int size() const { return count; }
+    bool isEmpty() const { return count == 0; }
+
+    // The row's cells; nullptr when there is no such row.
+    const QVector<QVariant> *find(int row) const
+    {
+        return contains(row) ? &cells[size_t(row)] : nullptr;
+    }
+    QVector<QVariant> *find(int row) { return contains(row) ? &cells[size_t(row)] : nullptr; }
+
+    // Adds a row under a number that is not in use (numbers of removed rows
+    // included: they stay unused).
+    void insert(int row, QVector<QVariant> &&rowCells)
+    {
+        if (row < 1 || contains(row))
+            return;
+        if (size_t(row) >= cells.size()) {
+            cells.resize(size_t(row) + 1);
+            present.resize(size_t(row) + 1);
+        }
+        cells[size_t(row)] = std::move(rowCells);
+        present[size_t(row)] = true;
+        ++count;
+    }
+
+    bool erase(int row)
+    {
+        if (!contains(row))
+            return false;
+        cells[size_t(row)] = QVector<QVariant>();
+        present[size_t(row)] = false;
+        --count;
+        return true;
+    }
+
+    // The first row after `row` (after none for 0); 0 when there is none.
+    int next(int row) const
+    {
+        for (size_t at = size_t(std::max(row, 0)) + 1; at < present.size(); ++at) {
+            if (present[at])
+                return int(at);
+        }
+        return 0;
+    }
+
+    // The highest row number in use; 0 when there is none.
+    int last() const
+    {
+        for (size_t at = present.size(); at-- > 1;) {
+            if (present[at])
+                return int(at);
+        }
+        return 0;
+    }
+
+    // Gives back the room a load reserved beyond its rows.
+    void squeeze()
+    {
+        cells.shrink_to_fit();
+        present.shrink_to_fit();
+    }
+
+private:
+    bool contains(int row) const { return row > 0 && size_t(row) < present.size() && present[size_t(row)]; }
+
+    std::vector<QVector<QVariant>> cells; // by row number; slot 0 unused
+    std::vector<bool> present;
+    int count = 0;
+};
