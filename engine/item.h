@@ -9,6 +9,7 @@
 #include "watcher.h"
 
 #include <QColor>
+#include <QHash>
 #include <QList>
 #include <QVariantMap>
 
