@@ -1,6 +1,9 @@
 #include "item.h"
 
+#include <QHash>
 #include <QScopedValueRollback>
+
+#include <algorithm>
 
 Item::Item(Id id)
     : itemId(id)
@@ -12,6 +15,31 @@ Item::~Item() = default;
 void Item::init() {}
 void Item::set(const QString &, const QVariant &) {}
 void Item::remove() {}
+
+namespace {
+
+// The names in a comma-separated list, trimmed, blanks dropped. Every item of
+// a kind passes the same lists, so each is split once (GUI thread only, like
+// every item).
+const QStringList &memberNames(const QString &members)
+{
+    static QHash<QString, QStringList> parsed;
+    auto found = parsed.constFind(members);
+    if (found == parsed.cend()) {
+        if (parsed.size() >= 64)
+            parsed.clear();
+        QStringList names;
+        for (const QString &name : members.split(QLatin1Char(','))) {
+            const QString trimmed = name.trimmed();
+            if (!trimmed.isEmpty())
+                names.append(trimmed);
+        }
+        found = parsed.insert(members, names);
+    }
+    return found.value();
+}
+
+} // namespace
 
 void Item::watchMembers(const QStringList &members)
 {
@@ -30,21 +58,31 @@ void Item::watchMembers(const QStringList &members)
 
 void Item::watchMembers(const QString &members)
 {
-    watchMembers(members.split(QLatin1Char(',')));
+    watchMembers(memberNames(members));
 }
 
 void Item::setSmooth(const QString &members)
 {
-    const QStringList names = members.split(QLatin1Char(','));
-    for (const QString &name : names) {
-        const QString trimmed = name.trimmed();
-        if (!trimmed.isEmpty())
-            smoothedMembers.insert(trimmed, memberReal(trimmed));
+    for (const QString &name : memberNames(members)) {
+        const double start = initialised ? memberReal(name) : 0.0;
+        const auto known = std::find_if(smoothedMembers.begin(), smoothedMembers.end(),
+                                        [&](const SmoothedMember &m) { return m.name == name; });
+        if (known != smoothedMembers.end())
+            known->value = start;
+        else
+            smoothedMembers.append({name, start});
     }
 }
 
 QVariant Item::member(const QString &name) const
 {
+    // The owner is resolved on reading and a file may have to be fetched:
+    // both are left to getMember.
+    if (initRow && name != QLatin1String("owner") && !isFileMember(name)) {
+        const auto found = initRow->constFind(name);
+        if (found != initRow->cend())
+            return found.value();
+    }
     return getMember(itemId, name);
 }
 
@@ -77,6 +115,7 @@ void Item::setMember(const QString &name, const QVariant &value)
 {
     if (applying)
         return;
+    forgetInitRow();
     QScopedValueRollback<bool> writing(ownWrite, true);
     Smoother::stop(name);
     ::setMember(itemId, name, value);
@@ -85,6 +124,7 @@ void Item::setMember(const QString &name, const QVariant &value)
 void Item::setMember(const QString &name, const QVariant &value, bool local)
 {
     if (!local) {
+        forgetInitRow();
         ::setMember(itemId, name, value);
         return;
     }
@@ -101,47 +141,59 @@ void Item::setFileMember(const QString &name, const QByteArray &bytes)
 {
     if (applying)
         return;
+    forgetInitRow();
     QScopedValueRollback<bool> writing(ownWrite, true);
     setMemberFile(itemId, name, bytes);
 }
 
 void Item::writeFileMember(const QString &name, const QByteArray &bytes)
 {
+    forgetInitRow();
     setMemberFile(itemId, name, bytes);
 }
 
 void Item::removeItem()
 {
+    forgetInitRow();
     ::removeItem(itemId);
 }
 
 void Item::onInit()
 {
     QScopedValueRollback<bool> applyingNow(applying, true);
+    // One read of the row (files unresolved: member() leaves those to
+    // getMember) instead of one per member init asks for.
+    const QVariantMap row = readItem(itemId, true);
+    initRow = &row;
     initialised = true;
     init();
-    for (auto it = smoothedMembers.begin(); it != smoothedMembers.end(); ++it)
-        it.value() = memberReal(it.key());
+    for (SmoothedMember &animated : smoothedMembers)
+        animated.value = memberReal(animated.name);
+    initRow = nullptr;
 }
 
 void Item::onSet(const QString &member, const QVariant &value)
 {
+    // A change during init makes the row read for it stale.
+    forgetInitRow();
     if (ownWrite)
         return;
     QScopedValueRollback<bool> applyingNow(applying, true);
-    const auto animated = smoothedMembers.find(member);
+    const auto animated = std::find_if(smoothedMembers.begin(), smoothedMembers.end(),
+                                       [&](const SmoothedMember &m) { return m.name == member; });
     if (animated == smoothedMembers.end()) {
         set(member, value);
         return;
     }
     const double to = value.toReal();
-    const double from = animated.value();
-    animated.value() = to;
+    const double from = animated->value;
+    animated->value = to;
     smoothTo(member, from, to);
 }
 
 void Item::onRemove()
 {
+    forgetInitRow();
     QScopedValueRollback<bool> applyingNow(applying, true);
     remove();
 }

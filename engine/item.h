@@ -10,6 +10,8 @@
 
 #include <QColor>
 #include <QHash>
+#include <QList>
+#include <QVariantMap>
 
 class Item : public WatcherInterface, public Smoother
 {
@@ -21,10 +23,12 @@ public:
     bool isInitialised() const { return initialised; }
 
     // Watches {"id": id, m: null...}: init runs once every listed member is
-    // set. Blank names are skipped.
+    // set. Blank names are skipped. While init runs, member() and the readers
+    // built on it answer from one read of the whole row.
     void watchMembers(const QStringList &members);
     void watchMembers(const QString &members);
-    // Marks members as animated, starting from their current values.
+    // Marks members as animated, starting from their current values. Called
+    // before watchMembers, it reads nothing: init gives them their values.
     void setSmooth(const QString &members);
 
     QVariant member(const QString &name) const;
@@ -53,11 +57,23 @@ protected:
     void smoothed(const QString &member, double value) override;
 
 private:
+    struct SmoothedMember
+    {
+        QString name;
+        double value = 0.0;
+    };
+
+    void forgetInitRow() { initRow = nullptr; }
+
     Id itemId;
     bool applying = false;
     bool ownWrite = false;
     bool initialised = false;
-    QHash<QString, double> smoothedMembers;
+    // The row as read for the running init; null outside it and once the row
+    // changes meanwhile.
+    const QVariantMap *initRow = nullptr;
+    // A handful at most: a list is cheaper to make and search than a hash.
+    QList<SmoothedMember> smoothedMembers;
 };
 
 // Colours are stored as "#rrggbb"; the empty text stands for transparent.

@@ -11,25 +11,47 @@ DotManager::DotManager(QGraphicsItem *owner)
 
 DotManager::~DotManager()
 {
-    setDotCount(0);
+    deleteDots();
 }
 
 void DotManager::setDotCount(int n)
 {
+    deleteDots();
+    states = QVector<DotState>(qMax(n, 0));
+}
+
+void DotManager::deleteDots()
+{
     for (Dot *handle : std::as_const(dots)) {
-        if (!handle)
-            continue;
         handle->releaseManager(this);
         delete handle;
     }
     dots.clear();
-    for (int i = 0; i < n; ++i)
-        dots.prepend(new Dot(owner, this));
+}
+
+void DotManager::makeDots() const
+{
+    if (dotsMade() || states.isEmpty())
+        return;
+    // Made last to first, as the stacking order of equal handles has always been.
+    dots.resize(states.size());
+    for (qsizetype i = states.size() - 1; i >= 0; --i) {
+        const DotState &state = states.at(i);
+        Dot *handle = new Dot(owner, const_cast<DotManager *>(this));
+        handle->setPos(state.position);
+        handle->setKind(state.kind);
+        if (state.hasCursor)
+            handle->setCursor(state.cursor);
+        dots[i] = handle;
+    }
 }
 
 Dot *DotManager::dot(int index) const
 {
-    return index >= 0 && index < dots.size() ? dots.at(index) : nullptr;
+    if (index < 0 || index >= states.size())
+        return nullptr;
+    makeDots();
+    return dots.at(index);
 }
 
 int DotManager::indexOf(const Dot *handle) const
@@ -39,48 +61,63 @@ int DotManager::indexOf(const Dot *handle) const
 
 void DotManager::setDotVisible(int index, bool visible)
 {
-    if (Dot *handle = dot(index); handle && handle->isVisible() != visible)
+    // A handle not made yet is hidden already.
+    if (index < 0 || index >= states.size() || (!visible && !dotsMade()))
+        return;
+    if (Dot *handle = dot(index); handle->isVisible() != visible)
         handle->setVisible(visible);
 }
 
 void DotManager::setDotsVisible(bool visible)
 {
-    for (int i = 0; i < dots.size(); ++i)
+    for (int i = 0; i < states.size(); ++i)
         setDotVisible(i, visible);
 }
 
 void DotManager::setDotKind(int index, int kind)
 {
-    if (Dot *handle = dot(index))
-        handle->setKind(kind);
+    if (index < 0 || index >= states.size())
+        return;
+    states[index].kind = kind;
+    if (dotsMade())
+        dots.at(index)->setKind(kind);
 }
 
 void DotManager::setDotsKind(int kind)
 {
-    for (int i = 0; i < dots.size(); ++i)
+    for (int i = 0; i < states.size(); ++i)
         setDotKind(i, kind);
 }
 
 void DotManager::setDotCursor(int index, Qt::CursorShape shape)
 {
-    Dot *handle = dot(index);
-    if (handle && (!handle->hasCursor() || handle->cursor().shape() != shape))
-        handle->setCursor(shape);
+    if (index < 0 || index >= states.size())
+        return;
+    if (dotsMade()) {
+        Dot *handle = dots.at(index);
+        if (!handle->hasCursor() || handle->cursor().shape() != shape)
+            handle->setCursor(shape);
+        return;
+    }
+    states[index].cursor = shape;
+    states[index].hasCursor = true;
 }
 
 void DotManager::setDotPos(int index, const QPointF &position)
 {
-    if (Dot *handle = dot(index))
-        handle->setPos(position);
+    if (index < 0 || index >= states.size())
+        return;
+    states[index].position = position;
+    if (dotsMade())
+        dots.at(index)->setPos(position);
 }
 
 void DotManager::moveDot(int index, const QPointF &position)
 {
-    Dot *handle = dot(index);
-    if (!handle)
+    if (index < 0 || index >= states.size())
         return;
-    handle->setPos(position);
-    notifyDotMoved(handle, position);
+    setDotPos(index, position);
+    dotMoved(index, position);
 }
 
 void DotManager::notifyDotMoved(Dot *handle, const QPointF &position)
@@ -92,7 +129,11 @@ void DotManager::notifyDotMoved(Dot *handle, const QPointF &position)
 
 void DotManager::removeDot(Dot *handle)
 {
-    dots.removeAll(handle);
+    const int index = indexOf(handle);
+    if (index < 0)
+        return;
+    dots.removeAt(index);
+    states.removeAt(index);
 }
 
 void DotManager::dotMoved(int, const QPointF &)

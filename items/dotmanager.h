@@ -3,6 +3,11 @@
 // Owns the handles of one graphics item (their parent) and hears their drags
 // through dotMoved. Every operation taking an index ignores indexes out of
 // range and missing handles.
+//
+// Most annotations are never selected alone, so their handles are made only
+// when first needed (shown, or asked for through dot()); until then the
+// manager keeps where each one stands, its kind and its cursor, and hands
+// them on when it makes them.
 
 #include <QPointF>
 #include <QVector>
@@ -21,7 +26,8 @@ public:
 
     // Replaces the handles by n new hidden circles.
     void setDotCount(int n);
-    int dotCount() const { return int(dots.size()); }
+    int dotCount() const { return int(states.size()); }
+    // The handle, made (with every other one) if it does not exist yet.
     Dot *dot(int index) const;
     int indexOf(const Dot *handle) const;
 
@@ -45,6 +51,21 @@ protected:
     virtual void dotMoved(int index, const QPointF &position);
 
 private:
-    QVector<Dot *> dots;
+    // What a handle carries before it exists, and what it is given when made.
+    struct DotState
+    {
+        QPointF position;
+        int kind = 0;
+        Qt::CursorShape cursor = Qt::ArrowCursor;
+        bool hasCursor = false;
+    };
+
+    bool dotsMade() const { return !dots.isEmpty(); }
+    void makeDots() const;
+    void deleteDots();
+
+    QVector<DotState> states;
+    // Empty until made, then one per state.
+    mutable QVector<Dot *> dots;
     QGraphicsItem *owner;
 };

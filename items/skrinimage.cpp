@@ -51,8 +51,8 @@ SkrinImage::SkrinImage(Id id, SkrinHost *skrin)
     setFlippable(false);
     setMinimumWidth(minimumCropPixels);
     setMinimumHeight(minimumCropPixels);
-    watchMembers(QStringLiteral("x,y,z,src_x,src_y,src_w,src_h,parent"));
     setSmooth(QStringLiteral("x,y,src_x,src_y,src_w,src_h"));
+    watchMembers(QStringLiteral("x,y,z,src_x,src_y,src_w,src_h,parent"));
 }
 
 SkrinImage::~SkrinImage() = default;
@@ -281,16 +281,14 @@ QVariant SkrinImage::itemChange(GraphicsItemChange change, const QVariant &value
 
 void SkrinImage::init()
 {
-    // One read of the row instead of one per member.
-    const QVariantMap row = readItem(id());
-    setZValue(storedCoordinate(row.value(QStringLiteral("z"))));
-    sourceRect = QRectF(storedCoordinate(row.value(QStringLiteral("src_x"))),
-                        storedCoordinate(row.value(QStringLiteral("src_y"))),
-                        storedCoordinate(row.value(QStringLiteral("src_w"))),
-                        storedCoordinate(row.value(QStringLiteral("src_h"))));
-    setPos(storedCoordinate(row.value(QStringLiteral("x"))), storedCoordinate(row.value(QStringLiteral("y"))));
-    setImageRect(QRectF(0, 0, storedCoordinate(row.value(QStringLiteral("w"))),
-                        storedCoordinate(row.value(QStringLiteral("h")))));
+    setZValue(storedCoordinate(member(QStringLiteral("z"))));
+    sourceRect = QRectF(storedCoordinate(member(QStringLiteral("src_x"))),
+                        storedCoordinate(member(QStringLiteral("src_y"))),
+                        storedCoordinate(member(QStringLiteral("src_w"))),
+                        storedCoordinate(member(QStringLiteral("src_h"))));
+    setPos(storedCoordinate(member(QStringLiteral("x"))), storedCoordinate(member(QStringLiteral("y"))));
+    setImageRect(QRectF(0, 0, storedCoordinate(member(QStringLiteral("w"))),
+                        storedCoordinate(member(QStringLiteral("h")))));
     updateDots();
     loadPicture();
     // The scene adds every other kind itself; the image joins once its row

@@ -30,8 +30,8 @@ SkrinLine::SkrinLine(Id id, SkrinHost *skrin)
     setDotKind(Middle, Dot::Cross);
     for (int i = Begin; i <= Middle; ++i)
         setDotCursor(i, Qt::SizeAllCursor);
-    watchMembers(QStringLiteral("x,y,z,begin_x,begin_y,end_x,end_y,pen_size,color"));
     setSmooth(QStringLiteral("x,y,begin_x,begin_y,end_x,end_y"));
+    watchMembers(QStringLiteral("x,y,z,begin_x,begin_y,end_x,end_y,pen_size,color"));
 }
 
 SkrinLine::~SkrinLine() = default;

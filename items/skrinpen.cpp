@@ -23,8 +23,8 @@ SkrinPen::SkrinPen(Id id, SkrinHost *skrin, const QString &members)
     hide();
     setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsScenePositionChanges);
     columns = members.split(QLatin1Char(','));
-    watchMembers(members);
     setSmooth(QStringLiteral("x,y"));
+    watchMembers(members);
     updateCacheMode();
 }
 

@@ -105,7 +105,13 @@ void SkrinPin::storeNoteText()
 {
     if (noteItem->isTextCut())
         return;
-    storeMember(QStringLiteral("data"), noteItem->toPlainText(), true);
+    // Every stop of editing (and each opening of the screenshot) lands here;
+    // a text the row already holds needs no write.
+    const QString text = noteItem->toPlainText();
+    const QVariant stored = member(QStringLiteral("data"));
+    if (stored.typeId() == QMetaType::QString && stored.toString() == text)
+        return;
+    storeMember(QStringLiteral("data"), text, true);
 }
 
 QRectF SkrinPin::boundingRect() const
@@ -155,14 +161,12 @@ QVariant SkrinPin::itemChange(GraphicsItemChange change, const QVariant &value)
 
 void SkrinPin::init()
 {
-    // One read of the row instead of one per member.
-    const QVariantMap row = readItem(id());
-    set(QStringLiteral("x"), row.value(QStringLiteral("x")));
-    set(QStringLiteral("y"), row.value(QStringLiteral("y")));
-    set(QStringLiteral("z"), row.value(QStringLiteral("z")));
-    applyNoteText(row.value(QStringLiteral("data")));
-    noteItem->setVisible(row.value(QStringLiteral("opened")).toInt() != 0);
-    tintIcon(variantToColor(row.value(QStringLiteral("color"))));
+    set(QStringLiteral("x"), member(QStringLiteral("x")));
+    set(QStringLiteral("y"), member(QStringLiteral("y")));
+    set(QStringLiteral("z"), member(QStringLiteral("z")));
+    applyNoteText(member(QStringLiteral("data")));
+    noteItem->setVisible(member(QStringLiteral("opened")).toInt() != 0);
+    tintIcon(variantToColor(member(QStringLiteral("color"))));
     placeNote();
     setVisible(true);
 }

@@ -34,8 +34,8 @@ SkrinShape<Figure>::SkrinShape(Id id, SkrinHost *skrin, bool frame)
     Figure::hide();
     Figure::setFlags(QGraphicsItem::ItemIsMovable | QGraphicsItem::ItemIsSelectable
                      | QGraphicsItem::ItemIsFocusable | QGraphicsItem::ItemSendsScenePositionChanges);
-    watchMembers(frame ? QStringLiteral("x,y,z,w,h,color,pen_size") : QStringLiteral("x,y,z,w,h,color"));
     setSmooth(QStringLiteral("x,y,w,h"));
+    watchMembers(frame ? QStringLiteral("x,y,z,w,h,color,pen_size") : QStringLiteral("x,y,z,w,h,color"));
     setFlippable(true);
     setMinimumWidth(10.0);
     setMinimumHeight(10.0);

@@ -30,9 +30,9 @@ SkrinText::SkrinText(Id id, SkrinHost *skrin)
     setVisible(false);
     outlinePen = QPen(Qt::transparent, 0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsScenePositionChanges);
+    setSmooth(QStringLiteral("x,y"));
     watchMembers(QStringLiteral(
         "x,y,z,data,font_name,font_size,color,font_weight,font_italic,font_underline,font_strikeout"));
-    setSmooth(QStringLiteral("x,y"));
     connect(document(), &QTextDocument::contentsChanged, this, &SkrinText::contentsChanged);
 }
 
@@ -140,23 +140,21 @@ QVariant SkrinText::itemChange(GraphicsItemChange change, const QVariant &value)
 
 void SkrinText::init()
 {
-    // One read of the row instead of one per member.
-    const QVariantMap row = readItem(id());
-    set(QStringLiteral("x"), row.value(QStringLiteral("x")));
-    set(QStringLiteral("y"), row.value(QStringLiteral("y")));
-    set(QStringLiteral("z"), row.value(QStringLiteral("z")));
+    set(QStringLiteral("x"), member(QStringLiteral("x")));
+    set(QStringLiteral("y"), member(QStringLiteral("y")));
+    set(QStringLiteral("z"), member(QStringLiteral("z")));
     // Colour and font before the text: each change lays the document out
     // again, and an empty one costs nothing.
-    setDefaultTextColor(variantToColor(row.value(QStringLiteral("color"))));
+    setDefaultTextColor(variantToColor(member(QStringLiteral("color"))));
     QFont font = this->font();
-    font.setFamily(row.value(QStringLiteral("font_name")).toString());
-    font.setPointSizeF(fontPointSize(row.value(QStringLiteral("font_size"))));
-    font.setWeight(QFont::Weight(qtFontWeightFromStored(row.value(QStringLiteral("font_weight")))));
-    font.setItalic(row.value(QStringLiteral("font_italic")).toInt() != 0);
-    font.setUnderline(row.value(QStringLiteral("font_underline")).toInt() != 0);
-    font.setStrikeOut(row.value(QStringLiteral("font_strikeout")).toInt() != 0);
+    font.setFamily(member(QStringLiteral("font_name")).toString());
+    font.setPointSizeF(fontPointSize(member(QStringLiteral("font_size"))));
+    font.setWeight(QFont::Weight(qtFontWeightFromStored(member(QStringLiteral("font_weight")))));
+    font.setItalic(member(QStringLiteral("font_italic")).toInt() != 0);
+    font.setUnderline(member(QStringLiteral("font_underline")).toInt() != 0);
+    font.setStrikeOut(member(QStringLiteral("font_strikeout")).toInt() != 0);
     setFont(font);
-    applyText(row.value(QStringLiteral("data")));
+    applyText(member(QStringLiteral("data")));
     setVisible(true);
 }
 

@@ -119,6 +119,26 @@ private slots:
         QCOMPARE(itemType(id), QString());
     }
 
+    // Init reads the whole row once; a write to the row during init is still
+    // what the item reads next.
+    void initSeesWritesMadeDuringIt()
+    {
+        const Id id = titledSkrin();
+        Probe probe(id, "title,desc");
+        QVariant before, after;
+        probe.hook = [&] {
+            if (probe.log == QStringList{"init"}) {
+                before = probe.member("title");
+                setMember(id, "title", "changed");
+                after = probe.member("title");
+            }
+        };
+        setMember(id, "desc", "d");
+        QCOMPARE(before.toString(), "t");
+        QCOMPARE(after.toString(), "changed");
+        QCOMPARE(probe.member("desc").toString(), "d");
+    }
+
     // Own writes are not heard back unless asked for; writes made while the
     // item applies a change are dropped.
     void ownWritesAreNotHeardBack()
