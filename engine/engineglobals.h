@@ -1,6 +1,7 @@
 #pragma once
 
-// Process-wide state shared by the item engine and the sync engine. Each
+// Process-wide state of the item engine, private to it; the sync engine
+// reaches what it needs through storelock.h. Each
 // static lists the code that owns it; everybody else only reads it, or writes
 // it under the lock named here.
 //
@@ -9,6 +10,8 @@
 // alone. None is recursive.
 
 #include "engine.h"
+#include "storelock.h"
+#include "storetables.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -28,17 +31,8 @@
 
 class QObject;
 class QTimer;
-class TavrinConnector;
 class WatcherInterface;
 class WatcherInternal;
-
-// A pending remote call: who gets the answer, and through which slot
-// (a SLOT() signature).
-struct ExecRequest
-{
-    QObject *receiver = nullptr;
-    QByteArray slot;
-};
 
 struct ImageCacheEntry
 {
@@ -52,10 +46,6 @@ struct PixmapCacheEntry
     QDateTime lastUse; // when the entry was stored
 };
 
-// (table number, row number) of an uncommitted row.
-using TableRow = QPair<int, int>;
-// A thumbnail claim: the dirty mark's time and the stored screenshot id.
-using ThumbnailClaim = QPair<QDateTime, Id>;
 
 // --- Engine version and synced tables ------------------------------------------
 extern const QString engineVersionText;     // "1.0.1"
@@ -78,37 +68,13 @@ extern QMultiHash<QString, WatcherInternal *> watcherByFilter;
 
 // --- Store lock and commit bookkeeping ----------------------------------------
 extern QMutex storeMutex;
-extern QSet<Id> sentCreates;      // sync engine, under storeMutex
-extern QSet<TableRow> sentRows;   // sync engine, under storeMutex
+extern QSet<TableRow> sentRows;   // rows a commit carries; the sync engine fills it
 
-// --- Commit state (GUI thread only) --------------------------------------------
-extern QDateTime commitScheduledAt;
-extern ConnectionId commitConnection; // request of the commit in flight, 0 when none
-extern QTimer *commitTimer;
-extern bool commitAgain;              // a commit was asked for while one was in flight
-extern int commitDelayMs;             // delay commitTimer was last started with, 0: none scheduled
-extern int commitFailures;            // failed commits in a row
-extern QTimer *brokenDownloadsTimer;
-extern QTimer *imageCacheTimer;
-extern QTimer *commitModeTimer;
-extern int commitModeDelayMs;         // delay last chosen by the commit-mode check
-extern bool engineStarted;
-extern bool commitHurry;              // starts true
-extern QDateTime lastServerChange;    // when a commit answer last changed the store
-
-// --- Downloads and remote calls (sync engine, GUI thread) -----------------------
-extern QMap<ConnectionId, ExecRequest> execRequests;
-extern QMap<QString, ConnectionId> runningDownloads;
-extern QMap<QString, QDateTime> brokenDownloads;
-extern QMap<ConnectionId, QSet<Id>> transfersByConnection;
+// --- Download queue --------------------------------------------------------------
 // Changed from pool threads (dropPendingDownloads) and the GUI thread; guarded
 // by downloadQueueMutex, taken alone.
 extern QList<QString> downloadQueue;
 extern QMutex downloadQueueMutex;
-
-// --- Background image loads (sync engine; under storeMutex) ---------------------
-extern QSet<QString> loadingImages;
-extern QSet<QString> failedImages;
 
 // --- Image caches (guarded by imageCacheMutex) -----------------------------------
 extern QMap<QString, ImageCacheEntry> imageCache;
@@ -119,19 +85,5 @@ constexpr qint64 imageCacheBudget = 33554432; // bytes, both caches together
 // --- Thumbnail claims (under storeMutex) ------------------------------------------
 extern QSet<ThumbnailClaim> thumbnailsInProgress;
 
-// --- The sync connector -------------------------------------------------------------
-// Set once by TavrinConnector::create on the GUI thread; read from any thread.
-extern std::atomic<TavrinConnector *> connectorInstance;
-
-// --- Bound table and column numbers (bindTables; -1 until bound) -----------------
-extern int itemsTable, itemsIdColumn, itemsTypeColumn, itemsOwnerColumn;
-extern int optionsTable, optionsNameColumn, optionsValueColumn;
-extern int downloadsTable, downloadsUrlColumn, downloadsIdColumn, downloadsMemberColumn;
-extern int uncommittedCreateTable, uncommittedCreateIdColumn;
-extern int uncommittedSetTable, uncommittedSetIdColumn, uncommittedSetMemberColumn,
-    uncommittedSetModifiedColumn;
-extern int uncommittedRemoveTable, uncommittedRemoveIdColumn;
-extern int dirtSkrinTable, dirtSkrinIdColumn, dirtSkrinModifiedColumn;
-extern int favouriteTable, favouriteItemIdColumn;
-extern int serverOptionTable, serverOptionIdColumn, serverOptionNameColumn, serverOptionValueColumn;
-extern int tooBigFilesTable, tooBigFilesIdColumn, tooBigFilesMemberColumn, tooBigFilesFileColumn;
+// --- Bound table and column numbers (bindTables) --------------------------------
+extern StoreTables tables;

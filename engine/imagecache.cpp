@@ -3,7 +3,7 @@
 #include "imagecache.h"
 
 #include "engineglobals.h"
-#include "tavrinconnector.h"
+#include "syncservice.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -18,8 +18,8 @@ constexpr qint64 maxAgeSecs = 3;
 
 void startUpkeepTimer()
 {
-    if (TavrinConnector *connector = TavrinConnector::instance())
-        emit connector->imageCacheTimerStartSignal();
+    if (SyncService *sync = syncService())
+        sync->imageCacheFilled();
 }
 
 bool onGuiThread()
@@ -177,4 +177,11 @@ bool evictImageCaches(const QDateTime &now)
         }
     }
     return pixmapCache.isEmpty() && imageCache.isEmpty();
+}
+
+void clearImageCaches()
+{
+    QMutexLocker lock(&imageCacheMutex);
+    imageCache.clear();
+    pixmapCache.clear();
 }

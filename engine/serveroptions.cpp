@@ -53,10 +53,10 @@ void removeDuplicateServerOptions()
         QMutexLocker lock(&storeMutex);
         QHash<QString, QList<Id>> idsByName;
         QStringList names;
-        RowCursor cursor = Database::allRows(serverOptionTable);
+        RowCursor cursor = Database::allRows(tables.serverOptionTable);
         while (cursor.next()) {
-            const QString name = Database::value(cursor, serverOptionNameColumn).toString();
-            const Id id = idFromVariant(Database::value(cursor, serverOptionIdColumn));
+            const QString name = Database::value(cursor, tables.serverOptionNameColumn).toString();
+            const Id id = idFromVariant(Database::value(cursor, tables.serverOptionIdColumn));
             QList<Id> &ids = idsByName[name];
             if (ids.isEmpty())
                 names.append(name);

@@ -248,8 +248,8 @@ int counterRow = 0;
 Id nextWatcherId()
 {
     const QString name = QStringLiteral("watcherAutodecrement");
-    const bool known = counterTable == optionsTable && counterRow > 0
-                       && cellEquals(Database::value(optionsTable, counterRow, optionsNameColumn), name);
+    const bool known = counterTable == tables.optionsTable && counterRow > 0
+                       && cellEquals(Database::value(tables.optionsTable, counterRow, tables.optionsNameColumn), name);
     if (!known) {
         bool ok = false;
         const Id stored = idFromVariant(optionValue(name, 0), &ok);
@@ -263,11 +263,11 @@ Id nextWatcherId()
     const Id id = qMin(lastWatcherId, Id(0)) - 1;
     lastWatcherId = id;
     if (known) {
-        Database::setValue(optionsTable, counterRow, optionsValueColumn, QVariant(id));
+        Database::setValue(tables.optionsTable, counterRow, tables.optionsValueColumn, QVariant(id));
     } else {
         setOption(name, QVariant(id));
-        counterTable = optionsTable;
-        counterRow = Database::findRow(optionsTable, optionsNameColumn, QVariant(name));
+        counterTable = tables.optionsTable;
+        counterRow = Database::findRow(tables.optionsTable, tables.optionsNameColumn, QVariant(name));
     }
     return id;
 }

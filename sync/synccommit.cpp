@@ -7,8 +7,6 @@
 
 #include "commitanswer.h"
 
-#include "engine_p.h"
-#include "engineglobals.h"
 #include "jsoncodec.h"
 #include "multipartformdata.h"
 #include "networkconnector.h"
@@ -24,7 +22,7 @@
 
 #include <limits>
 
-using namespace engine_internal;
+using namespace locked;
 using namespace sync_internal;
 
 namespace sync_internal {
@@ -48,19 +46,19 @@ QUrl engineEndpoint()
 
 bool changesPending()
 {
-    QMutexLocker lock(&storeMutex);
-    if (!Database::isEmpty(uncommittedCreateTable) || !Database::isEmpty(uncommittedRemoveTable))
+    StoreLock lock;
+    if (!Database::isEmpty(storeTables().uncommittedCreateTable) || !Database::isEmpty(storeTables().uncommittedRemoveTable))
         return true;
-    for (RowCursor cursor = Database::allRows(uncommittedSetTable); cursor.next();) {
-        const auto held = heldBackFiles.constFind({uncommittedSetTable, cursor.row});
+    for (RowCursor cursor = Database::allRows(storeTables().uncommittedSetTable); cursor.next();) {
+        const auto held = heldBackFiles.constFind({storeTables().uncommittedSetTable, cursor.row});
         if (held == heldBackFiles.cend())
             return true;
         // A held-back record counts again once its member names another file.
-        const Id id = idFromVariant(Database::value(cursor, uncommittedSetIdColumn));
-        const QString member = Database::value(cursor, uncommittedSetMemberColumn).toString();
-        const int table = tableOfType(storedItemType(id));
-        const int column = columnOf(table, member);
-        if (column < 0 || Database::value(table, rowOfItem(table, id), column).toString() != held.value())
+        const Id id = idFromVariant(Database::value(cursor, storeTables().uncommittedSetIdColumn));
+        const QString member = Database::value(cursor, storeTables().uncommittedSetMemberColumn).toString();
+        const int table = tableOfType(lock, storedItemType(lock, id));
+        const int column = columnOf(lock, table, member);
+        if (column < 0 || Database::value(table, rowOfItem(lock, table, id), column).toString() != held.value())
             return true;
     }
     return false;
@@ -84,7 +82,7 @@ QString storeId()
 bool persistIdCounter()
 {
     const Id counter = idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0));
-    if (counter >= counterOnDisk || Database::isEmpty(uncommittedCreateTable))
+    if (counter >= counterOnDisk || Database::isEmpty(storeTables().uncommittedCreateTable))
         return true;
     if (!Database::flush()) {
         qWarning() << "Commit: the local id counter could not be written to disk; creates wait";
@@ -231,23 +229,23 @@ ConnectionId TavrinConnector::sendCommit()
     };
     QList<FilePart> files;
     {
-        QMutexLocker lock(&storeMutex);
-        sentRows.clear();
+        StoreLock lock;
+        sentRows(lock).clear();
         sentCreates.clear();
         heldBackFiles.clear();
         // Without a session the commit is the log-in and carries nothing: the
         // service keys the creates by session.
         if (!session.isEmpty()) {
-            RowCursor cursor = Database::allRows(uncommittedCreateTable);
+            RowCursor cursor = Database::allRows(storeTables().uncommittedCreateTable);
             while (cursor.next()) {
-                const Id id = idFromVariant(Database::value(cursor, uncommittedCreateIdColumn));
+                const Id id = idFromVariant(Database::value(cursor, storeTables().uncommittedCreateIdColumn));
                 // A local id whose counter has not reached the disk yet waits.
                 if (id < 0 && id < counterOnDisk)
                     continue;
-                sentRows.insert({uncommittedCreateTable, cursor.row});
+                sentRows(lock).insert({storeTables().uncommittedCreateTable, cursor.row});
                 // A positive id is known to the service already (translated
                 // while this record waited): only the record goes.
-                const QString type = id < 0 ? storedItemType(id) : QString();
+                const QString type = id < 0 ? storedItemType(lock, id) : QString();
                 if (type.isEmpty())
                     continue;
                 creates.append(QVariantMap{{idName, QVariant(id)}, {QStringLiteral("type"), type}});
@@ -255,15 +253,15 @@ ConnectionId TavrinConnector::sendCommit()
             }
 
             const qint64 limit = fileLimit();
-            cursor = Database::allRows(uncommittedSetTable);
+            cursor = Database::allRows(storeTables().uncommittedSetTable);
             while (cursor.next()) {
-                const Id id = idFromVariant(Database::value(cursor, uncommittedSetIdColumn));
-                const QString member = Database::value(cursor, uncommittedSetMemberColumn).toString();
-                const int table = tableOfType(storedItemType(id));
-                const int column = columnOf(table, member);
-                const int row = rowOfItem(table, id);
+                const Id id = idFromVariant(Database::value(cursor, storeTables().uncommittedSetIdColumn));
+                const QString member = Database::value(cursor, storeTables().uncommittedSetMemberColumn).toString();
+                const int table = tableOfType(lock, storedItemType(lock, id));
+                const int column = columnOf(lock, table, member);
+                const int row = rowOfItem(lock, table, id);
                 if (column < 0 || row <= 0 || member == idName) {
-                    sentRows.insert({uncommittedSetTable, cursor.row}); // stale record
+                    sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row}); // stale record
                     continue;
                 }
                 if (id < 0 && !sentCreates.contains(id))
@@ -272,21 +270,21 @@ ConnectionId TavrinConnector::sendCommit()
                 if (isFileMember(member)) {
                     const QString name = cell.toString();
                     if (name == downloadingPlaceholder) {
-                        sentRows.insert({uncommittedSetTable, cursor.row});
+                        sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
                         continue;
                     }
                     if (!name.isEmpty()) {
                         if (!Database::fileExists(name)) {
                             qWarning() << "Commit: the file" << name << "of item" << id << "is gone; not sent";
-                            sentRows.insert({uncommittedSetTable, cursor.row});
+                            sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
                             continue;
                         }
                         if (Database::fileSize(name) > limit) {
                             // Held back (the record stays) until the account allows it.
-                            Database::insertUnique(tooBigFilesTable, Conditions{{tooBigFilesIdColumn, QVariant(id)},
-                                                                                {tooBigFilesMemberColumn, member},
-                                                                                {tooBigFilesFileColumn, name}});
-                            heldBackFiles.insert({uncommittedSetTable, cursor.row}, name);
+                            Database::insertUnique(storeTables().tooBigFilesTable, Conditions{{storeTables().tooBigFilesIdColumn, QVariant(id)},
+                                                                                {storeTables().tooBigFilesMemberColumn, member},
+                                                                                {storeTables().tooBigFilesFileColumn, name}});
+                            heldBackFiles.insert({storeTables().uncommittedSetTable, cursor.row}, name);
                             continue;
                         }
                         const QByteArray bytes = Database::fileData(name);
@@ -295,25 +293,25 @@ ConnectionId TavrinConnector::sendCommit()
                             // the service's copy, so the record waits.
                             qWarning() << "Commit: the file" << name << "of item" << id
                                        << "cannot be read; kept for a later commit";
-                            heldBackFiles.insert({uncommittedSetTable, cursor.row}, name);
+                            heldBackFiles.insert({storeTables().uncommittedSetTable, cursor.row}, name);
                             continue;
                         }
                         files.append({QStringLiteral("file:%1:%2").arg(id).arg(member), partFileName(name), bytes});
-                        uploads.insert(toLocalId(id));
+                        uploads.insert(toLocalId(lock, id));
                     }
                 }
                 sets.append(QVariantMap{
                     {idName, QVariant(id)},
                     {QStringLiteral("member"), member},
                     {QStringLiteral("value"), wireValue(member, cell)},
-                    {QStringLiteral("modified"), wireTime(Database::value(cursor, uncommittedSetModifiedColumn))}});
-                sentRows.insert({uncommittedSetTable, cursor.row});
+                    {QStringLiteral("modified"), wireTime(Database::value(cursor, storeTables().uncommittedSetModifiedColumn))}});
+                sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
             }
 
-            cursor = Database::allRows(uncommittedRemoveTable);
+            cursor = Database::allRows(storeTables().uncommittedRemoveTable);
             while (cursor.next()) {
-                removes.append(QVariant(idFromVariant(Database::value(cursor, uncommittedRemoveIdColumn))));
-                sentRows.insert({uncommittedRemoveTable, cursor.row});
+                removes.append(QVariant(idFromVariant(Database::value(cursor, storeTables().uncommittedRemoveIdColumn))));
+                sentRows(lock).insert({storeTables().uncommittedRemoveTable, cursor.row});
             }
         }
     }
@@ -366,8 +364,8 @@ void TavrinConnector::finishCommit(bool error)
     if (code != 0) {
         // Nothing of a failed commit was applied: every record stays.
         {
-            QMutexLocker lock(&storeMutex);
-            sentRows.clear();
+            StoreLock lock;
+            sentRows(lock).clear();
             sentCreates.clear();
         }
         applying.reset();

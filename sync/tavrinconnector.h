@@ -1,29 +1,33 @@
 #pragma once
 
-// The sync engine's connector: one QObject on the GUI thread whose signals the
-// item engine emits (from any thread) and whose slots run the commits,
+// The sync engine's connector: one QObject on the GUI thread, registered with
+// the item engine as its SyncService; the requests arrive as its signals
+// (from any thread) and whose slots run the commits,
 // downloads, remote calls and image-cache upkeep. The wire protocol is
 // described in docs/sync-protocol.md.
 
 #include "engine.h"
+#include "syncservice.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QSet>
 #include <QVariantMap>
 
 #include <functional>
 
-class TavrinConnector : public QObject
+class TavrinConnector : public QObject, public SyncService
 {
     Q_OBJECT
 public:
     // The singleton; null until create() ran.
     static TavrinConnector *instance();
     // Makes the singleton on the calling (GUI) thread with its three
-    // self-connections; later calls return the existing one.
+    // self-connections and registers it with the item engine; later calls
+    // return the existing one.
     static TavrinConnector *create();
 
     // Starts the commit timer so that a commit runs in `ms` milliseconds, or
@@ -82,6 +86,16 @@ public:
     // Seconds the last applied commit answer held storeMutex (benchmarks).
     static double lastApplyLockSeconds();
 
+    // SyncService: each request is one of the signals below (stop() is
+    // stopSync() and the end of every network request).
+    void requestCommit() override;
+    void requestDownload(const QString &url) override;
+    void imageCacheFilled() override;
+    void storeReset() override;
+    void wrongVersion() override;
+    void loadImageInBackground(const QString &file) override;
+    void stop() override;
+
 public slots:
     void commit();
     void downloadFile(const QString &url);
@@ -125,3 +139,12 @@ private:
 // Starts loading a stored image in the background once; the connector's
 // imageLoaded slot receives it. GUI thread.
 void loadImageAsync(const QString &file);
+
+// The commit state. GUI thread.
+bool isCommitRunning();
+bool isLastCommitOk();
+int commitRemainingMs();
+void setCommitHurry(bool hurry);
+// The items whose files a request carries, as the callers know their ids;
+// empty for a request that carries none. GUI thread.
+QSet<Id> transferItems(ConnectionId connection);

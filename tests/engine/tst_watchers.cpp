@@ -3,6 +3,7 @@
 // pool threads and the store reset.
 
 #include "enginefixture.h"
+#include "engineglobals.h"
 #include "watcherinternal.h"
 
 #include <QRandomGenerator>
@@ -378,7 +379,11 @@ private slots:
     {
         const Id shot = createItem(skrin), pen = createItem("skrin_pen");
         setMember(pen, "parent", shot);
-        translateId(shot, 900);
+        {
+            StoreLock lock; // as a commit would have left them
+            locked::localToServerIds(lock).insert(shot, 900);
+            locked::serverToLocalIds(lock).insert(900, shot);
+        }
         Recorder shots;
         watchOnMinus({{"type", skrin}}, &shots, SLOT(onMinus(Id)));
         InterfaceRecorder penItem, children;
@@ -391,7 +396,7 @@ private slots:
         QCOMPARE(shots.events, QStringList{"minus -1"});
         QCOMPARE(penItem.events, (QStringList{"minus -2", "remove"}));
         QCOMPARE(children.events, penItem.events);
-        QVERIFY(tempIdToServerId.isEmpty());
+        QVERIFY(tempIdToServerId.isEmpty() && serverIdToTempId.isEmpty());
         QCOMPARE(rowsOf("items"), 0);
         QCOMPARE(createItem(skrin), Id(-1));
     }

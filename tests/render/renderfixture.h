@@ -6,8 +6,8 @@
 #include "database.h"
 #include "dirtyskrins.h"
 #include "engine.h"
+#include "enginefixture.h" // RecordedRequests
 #include "imagecache.h"
-#include "tavrinconnector.h"
 #include "tempstore.h"
 
 #include <QBuffer>
@@ -21,8 +21,6 @@ struct RenderStore
     RenderStore()
     {
         registerEngineTypes();
-        TavrinConnector::create();
-        TavrinConnector::stopSync(); // a requested commit only emits
         opened = Database::open(folder.path());
         bindTables();
     }

@@ -191,7 +191,7 @@ void TestRenderer::pictureNotThereYet_data()
 void TestRenderer::pictureNotThereYet()
 {
     QFETCH(QString, picture);
-    QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+    RecordedRequests commits;
     const Id skrin = createItem("skrin");
     addRectangle(skrin, 0, 0, 100, 100, "#ff0000");
     markAndRender(skrin);
@@ -236,7 +236,7 @@ void TestRenderer::pictureNotThereYet()
 
 void TestRenderer::failuresKeepTheFiles()
 {
-    QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+    RecordedRequests commits;
     const Id skrin = createItem("skrin");
     addRectangle(skrin, 0, 0, 100, 100, "#ff0000");
     markAndRender(skrin);
@@ -283,7 +283,7 @@ void TestRenderer::changeDuringRenderLeavesTheMark()
 
 void TestRenderer::claimedOrNotAScreenshot()
 {
-    QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+    RecordedRequests commits;
     const Id skrin = createItem("skrin");
     addRectangle(skrin, 0, 0, 10, 10, "#ff0000");
     // A running job holds the claim (here on a screenshot without a mark):
@@ -327,7 +327,7 @@ void TestRenderer::savesInTheFormatOfTheName()
     QFETCH(bool, asPixmap);
     QFETCH(bool, commitAfter);
     QFETCH(QByteArray, format);
-    QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+    RecordedRequests commits;
     const QString file = Database::newFileName(suffix);
     if (asPixmap)
         saveImageAsync(QPixmap::fromImage(sample), file, commitAfter, 90);
@@ -346,7 +346,7 @@ void TestRenderer::savesInTheFormatOfTheName()
 
 void TestRenderer::failedSaveStoresNothing()
 {
-    QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+    RecordedRequests commits;
     const QString file = Database::newFileName(".jpg");
     for (const QImage &image : {sample, QImage()}) {
         ImageSaver saver(image, file, true, image.isNull() ? "JPEG" : "NO-SUCH-FORMAT", 85);
