@@ -2,6 +2,8 @@
 
 #include "imagecache.h"
 
+#include "enginelog.h"
+
 #include "engineglobals.h"
 #include "syncservice.h"
 
@@ -107,7 +109,8 @@ QPixmap cachedPixmap(const QString &file)
     if (file.isEmpty())
         return QPixmap();
     if (!onGuiThread()) {
-        qWarning("cachedPixmap: asked for %s off the GUI thread; pixmaps live there only", qPrintable(file));
+        qCWarning(lcEngine).noquote() << "cachedPixmap: asked for" << file
+                                      << "off the GUI thread; pixmaps live there only";
         return QPixmap();
     }
     QMutexLocker lock(&imageCacheMutex);

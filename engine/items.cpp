@@ -1,6 +1,8 @@
 // Items, members and ids: the item model over the in-memory tables.
 
 #include "downloads.h"
+
+#include "enginelog.h"
 #include "engine_p.h"
 #include "engineglobals.h"
 #include "watcher.h"
@@ -322,12 +324,12 @@ Id createItem(const QString &type)
         const QVariant counter = optionValue(QStringLiteral("itemAutodecrement"), 0);
         Id last = idFromVariant(counter, &ok);
         if (!ok) {
-            qWarning("createItem: the local id counter holds %s; counting on from 0",
-                     qPrintable(counter.toString()));
+            qCWarning(lcEngine).noquote() << "createItem: the local id counter holds" << counter.toString()
+                                          << "; counting on from 0";
             last = 0;
         }
         if (last == std::numeric_limits<Id>::min()) {
-            qWarning("createItem: the local id counter is used up; no %s created", qPrintable(type));
+            qCWarning(lcEngine).noquote() << "createItem: the local id counter is used up; no" << type << "created";
             return 0;
         }
         // Local ids stay negative whatever the counter was left at.
@@ -406,8 +408,8 @@ void setMember(Id id, const QString &member, const QVariant &value)
             bool ok = false;
             const Id given = idFromVariant(value, &ok);
             if (!ok) {
-                qWarning("setMember: refusing %s = %s for item %lld: not an id", qPrintable(member),
-                         qPrintable(value.toString()), static_cast<long long>(id));
+                qCWarning(lcEngine).noquote() << "setMember: refusing" << member << "=" << value.toString() << "for item"
+                                              << id << ": not an id";
                 return;
             }
             toStore = QVariant(toServerId(given));
@@ -446,8 +448,8 @@ void setMemberFile(Id id, const QString &member, const QByteArray &bytes)
         return;
     const QString name = Database::storeNewFile(bytes);
     if (name.isEmpty()) {
-        qWarning("setMemberFile: the file store refused the bytes for %s of item %lld",
-                 qPrintable(member), static_cast<long long>(id));
+        qCWarning(lcEngine).noquote() << "setMemberFile: the file store refused the bytes for" << member << "of item"
+                                      << id;
         return;
     }
     setMember(id, member, QVariant(name));

@@ -3,6 +3,8 @@
 
 #include "serveroptions.h"
 
+#include "enginelog.h"
+
 #include "engineglobals.h"
 
 #include "database.h"
@@ -25,7 +27,7 @@ void setServerOption(const QString &name, const QVariant &value)
 {
     // A null name would be a filter asking for "any name" and hit every option.
     if (name.isEmpty()) {
-        qWarning("setServerOption: refusing an option without a name");
+        qCWarning(lcEngine) << "setServerOption: refusing an option without a name";
         return;
     }
     QList<Id> ids = findItems({{QStringLiteral("type"), serverOptionType}, {nameMember, name}});

@@ -4,6 +4,8 @@
 
 #include "watcher.h"
 
+#include "enginelog.h"
+
 #include "engine_p.h"
 #include "engineglobals.h"
 #include "watcherinternal.h"
@@ -322,7 +324,7 @@ bool refuseOffThread(const char *what)
 {
     if (onRegistryThread())
         return false;
-    qWarning("%s: the watch registry is used on the GUI thread only; ignored", what);
+    qCWarning(lcEngine).noquote() << what << ": the watch registry is used on the GUI thread only; ignored";
     return true;
 }
 

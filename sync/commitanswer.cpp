@@ -1,5 +1,7 @@
 #include "commitanswer.h"
 
+#include "synclog.h"
+
 #include "sync_p.h"
 
 #include "downloads.h"
@@ -133,7 +135,7 @@ QHash<Id, Id> validTranslations(const StoreLock &lock, const QVariant &entry)
     if (isNullValue(entry))
         return result;
     if (entry.typeId() != QMetaType::QVariantMap) {
-        qWarning() << "Commit answer: ignored a \"translate\" that is not an object";
+        qCWarning(lcSync) << "Commit answer: ignored a \"translate\" that is not an object";
         return result;
     }
     const QVariantMap map = entry.toMap();
@@ -142,7 +144,7 @@ QHash<Id, Id> validTranslations(const StoreLock &lock, const QVariant &entry)
         bool keyOk = false;
         const Id local = it.key().trimmed().toLongLong(&keyOk);
         if (!keyOk || !sentCreates.contains(local) || localToServerIds(lock).contains(local)) {
-            qWarning() << "Commit answer: ignored the translation of" << it.key().left(60)
+            qCWarning(lcSync) << "Commit answer: ignored the translation of" << it.key().left(60)
                        << ": not a local id this commit created";
             continue;
         }
@@ -152,7 +154,7 @@ QHash<Id, Id> validTranslations(const StoreLock &lock, const QVariant &entry)
         if (!serverIdOf(it.value(), &server) || taken.contains(server) || serverToLocalIds(lock).contains(server)
             || Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(server)) > 0
             || Database::findRow(storeTables().uncommittedRemoveTable, storeTables().uncommittedRemoveIdColumn, QVariant(server)) > 0) {
-            qWarning() << "Commit answer: ignored the translation" << local << "->" << shortText(it.value())
+            qCWarning(lcSync) << "Commit answer: ignored the translation" << local << "->" << shortText(it.value())
                        << ": not a new positive id";
             continue;
         }
@@ -244,7 +246,7 @@ void CommitAnswer::take(const QString &key, JsonCodec::StreamedElement &entry)
         if (serverIdOf(value, &id))
             removes.push_back(id);
         else
-            qWarning() << "Commit answer: ignored the removal of" << shortText(value) << ": not a server id";
+            qCWarning(lcSync) << "Commit answer: ignored the removal of" << shortText(value) << ": not a server id";
         return;
     }
     // An entry that is not an object has no members.
@@ -256,12 +258,12 @@ void CommitAnswer::take(const QString &key, JsonCodec::StreamedElement &entry)
         if (idOk)
             creates.push_back({id, type});
         else
-            qWarning() << "Commit answer: ignored the create of" << shortText(idValue) << "as" << type.left(60)
+            qCWarning(lcSync) << "Commit answer: ignored the create of" << shortText(idValue) << "as" << type.left(60)
                        << ": not a server id and a synchronised type";
         return;
     }
     if (!idOk) {
-        qWarning() << "Commit answer: ignored a set of" << shortText(idValue) << ": not a server id";
+        qCWarning(lcSync) << "Commit answer: ignored a set of" << shortText(idValue) << ": not a server id";
         return;
     }
     const QString member = entry.member(QLatin1StringView("member")).toString();
@@ -333,7 +335,7 @@ bool CommitAnswer::applySlice(int budgetMs)
             if (isPlainState(state))
                 setOption(QStringLiteral("state"), state);
             else if (!isNullValue(state))
-                qWarning() << "Commit answer: ignored a \"state\" that is not a number or a short text";
+                qCWarning(lcSync) << "Commit answer: ignored a \"state\" that is not a number or a short text";
             phase = Phase::Done;
         }
         lockNs += held.nsecsElapsed();
@@ -365,7 +367,7 @@ void CommitAnswer::applyTranslations(const StoreLock &lock, QList<Notice> &)
     // A change list that came as anything but an array was not streamed.
     for (const char *list : {"create", "set", "remove"}) {
         if (!isNullValue(members.value(QLatin1String(list))))
-            qWarning() << "Commit answer: ignored" << list << ": not a list";
+            qCWarning(lcSync) << "Commit answer: ignored" << list << ": not a list";
     }
     const QHash<Id, Id> translation = validTranslations(lock, members.value(QStringLiteral("translate")));
     rewriteIds(lock, translation);
@@ -380,7 +382,7 @@ void CommitAnswer::applyCreate(const StoreLock &lock, const Create &entry, QList
 {
     const int table = syncedTableNames().contains(entry.type) ? tableOfType(lock, entry.type) : -1;
     if (table < 0) {
-        qWarning() << "Commit answer: ignored the create of" << entry.id << "as" << entry.type.left(60)
+        qCWarning(lcSync) << "Commit answer: ignored the create of" << entry.id << "as" << entry.type.left(60)
                    << ": not a server id and a synchronised type";
         return;
     }
@@ -456,12 +458,12 @@ void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notic
     const int column = info.column;
     if (!held || member == idName || column < 0) {
         if (!target.type.isEmpty())
-            qWarning() << "Commit answer: ignored a set of" << member.left(60) << "of item" << id
+            qCWarning(lcSync) << "Commit answer: ignored a set of" << member.left(60) << "of item" << id
                        << ": not a member that can be set";
         return; // an item this client does not hold: nothing to change
     }
     if (value.typeId() == QMetaType::QVariantMap || value.typeId() == QMetaType::QVariantList) {
-        qWarning() << "Commit answer: ignored a set of" << member << "of item" << id << ": not a plain value";
+        qCWarning(lcSync) << "Commit answer: ignored a set of" << member << "of item" << id << ": not a plain value";
         return;
     }
     QVariant toStore = value;
@@ -469,7 +471,7 @@ void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notic
         bool ok = false;
         const Id targetId = idFromVariant(value, &ok);
         if (!ok || targetId < 0) {
-            qWarning() << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
+            qCWarning(lcSync) << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
                        << ": not a server id";
             return;
         }
@@ -477,7 +479,7 @@ void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notic
     }
     if (info.file && !isNullValue(value) && !value.toString().isEmpty()
         && !isAcceptableFileAddress(value.toString())) {
-        qWarning() << "Commit answer: ignored" << member << "of item" << id
+        qCWarning(lcSync) << "Commit answer: ignored" << member << "of item" << id
                    << ": not an http(s) address of at most 1024 characters:" << shortText(value);
         return;
     }
@@ -485,7 +487,7 @@ void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notic
         // Either form: with an offset (UTC or another) or without (local time).
         const QDateTime time = QDateTime::fromString(value.toString().trimmed(), Qt::ISODateWithMs);
         if (!time.isValid()) {
-            qWarning() << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
+            qCWarning(lcSync) << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
                        << ": not an ISO 8601 date-time";
             return;
         }

@@ -1,5 +1,7 @@
 #include "enginestart.h"
 
+#include "synclog.h"
+
 #include "networkconnector.h"
 #include "sync_p.h"
 #include "tavrinconnector.h"
@@ -95,7 +97,7 @@ bool resetAndLogin(const QString &mail, const QString &hash, QString *error)
             kept.append({key, value});
     }
     if (!resetStoreAndNotify(error)) {
-        qWarning() << "resetAndLogin: the store could not be reset:" << (error ? *error : QString());
+        qCWarning(lcSync) << "resetAndLogin: the store could not be reset:" << (error ? *error : QString());
         return false;
     }
     for (const auto &[key, value] : std::as_const(kept))

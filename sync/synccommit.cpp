@@ -3,6 +3,8 @@
 // CommitAnswer, then the end of the commit).
 
 #include "sync_p.h"
+
+#include "synclog.h"
 #include "tavrinconnector.h"
 
 #include "commitanswer.h"
@@ -75,7 +77,7 @@ QString storeId()
     const QString made = QString::fromLatin1(raw.toHex());
     setOption(name, made);
     if (!Database::flush())
-        qWarning() << "The store id could not be written to disk yet";
+        qCWarning(lcSync) << "The store id could not be written to disk yet";
     return made;
 }
 
@@ -85,7 +87,7 @@ bool persistIdCounter()
     if (counter >= counterOnDisk || Database::isEmpty(storeTables().uncommittedCreateTable))
         return true;
     if (!Database::flush()) {
-        qWarning() << "Commit: the local id counter could not be written to disk; creates wait";
+        qCWarning(lcSync) << "Commit: the local id counter could not be written to disk; creates wait";
         return false;
     }
     counterOnDisk = counter;
@@ -275,7 +277,7 @@ ConnectionId TavrinConnector::sendCommit()
                     }
                     if (!name.isEmpty()) {
                         if (!Database::fileExists(name)) {
-                            qWarning() << "Commit: the file" << name << "of item" << id << "is gone; not sent";
+                            qCWarning(lcSync) << "Commit: the file" << name << "of item" << id << "is gone; not sent";
                             sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
                             continue;
                         }
@@ -291,7 +293,7 @@ ConnectionId TavrinConnector::sendCommit()
                         if (bytes.isEmpty()) {
                             // Unreadable for now: an empty upload would replace
                             // the service's copy, so the record waits.
-                            qWarning() << "Commit: the file" << name << "of item" << id
+                            qCWarning(lcSync) << "Commit: the file" << name << "of item" << id
                                        << "cannot be read; kept for a later commit";
                             heldBackFiles.insert({storeTables().uncommittedSetTable, cursor.row}, name);
                             continue;
@@ -320,7 +322,7 @@ ConnectionId TavrinConnector::sendCommit()
     form.addField(QStringLiteral("remove"), JsonCodec::serialize(removes));
     for (const FilePart &file : std::as_const(files)) {
         if (!form.addFile(file.field, file.name, file.data))
-            qWarning() << "Commit: the file part" << file.field << "could not be added";
+            qCWarning(lcSync) << "Commit: the file part" << file.field << "could not be added";
     }
 
     const ConnectionId id = NetworkConnector::instance()->post(engineEndpoint(), form);
@@ -356,7 +358,7 @@ void TavrinConnector::finishCommit(bool error)
 {
     const std::shared_ptr<CommitAnswer> answer = error ? nullptr : applying;
     if (!error && !answer->isObject())
-        qWarning() << "Commit answer: not a JSON object; counted as a failure";
+        qCWarning(lcSync) << "Commit answer: not a JSON object; counted as a failure";
     const int code = answer ? answer->resultCode() : 1;
 
     removeDuplicateServerOptions();
@@ -437,7 +439,7 @@ bool TavrinConnector::applyCommitAnswer(const QByteArray &answer)
 {
     const std::shared_ptr<CommitAnswer> read = CommitAnswer::read(answer);
     if (!read->isObject()) {
-        qWarning() << "Commit answer: not a JSON object";
+        qCWarning(lcSync) << "Commit answer: not a JSON object";
         return false;
     }
     takeSession(read->head());
@@ -457,7 +459,7 @@ bool TavrinConnector::applyCommitAnswerInSlices(const QByteArray &answer)
     answerBusy = true;
     readAnswer(answer, [this] {
         if (!applying->isObject()) {
-            qWarning() << "Commit answer: not a JSON object";
+            qCWarning(lcSync) << "Commit answer: not a JSON object";
             applying.reset();
             answerBusy = false;
             emit answerAppliedSignal(false);

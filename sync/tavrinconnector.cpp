@@ -1,5 +1,7 @@
 #include "tavrinconnector.h"
 
+#include "synclog.h"
+
 #include "sync_p.h"
 
 #include "downloads.h"
@@ -341,7 +343,7 @@ void TavrinConnector::finishDownload(ConnectionId id, bool error, const QByteArr
         return;
     // An empty body is no file: fetch it again later rather than store nothing.
     if (error || answer.isEmpty()) {
-        qWarning() << "Download failed:" << url.left(200);
+        qCWarning(lcSync) << "Download failed:" << url.left(200);
         brokenDownloads.insert(url, now());
         if (brokenDownloadsTimer && !brokenDownloadsTimer->isActive())
             brokenDownloadsTimer->start();
@@ -413,11 +415,11 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
                                    const QVariantMap &parameters)
 {
     if (syncStopped || !receiver || !slot) {
-        qWarning() << "exec: no receiver, or the sync engine is stopped";
+        qCWarning(lcSync) << "exec: no receiver, or the sync engine is stopped";
         return 0;
     }
     if (!hasAnswerSlot(receiver, slot)) {
-        qWarning() << "exec:" << receiver << "has no slot" << slot << "taking one QVariantMap";
+        qCWarning(lcSync) << "exec:" << receiver << "has no slot" << slot << "taking one QVariantMap";
         return 0;
     }
     static const QStringList reserved = {QStringLiteral("action"), QStringLiteral("version"), QStringLiteral("mail"),
@@ -430,7 +432,7 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
     ok = ok && form.addField(QStringLiteral("method"), method);
     for (auto it = parameters.cbegin(); ok && it != parameters.cend(); ++it) {
         if (reserved.contains(it.key())) {
-            qWarning() << "exec: the parameter name" << it.key() << "is taken by the request itself";
+            qCWarning(lcSync) << "exec: the parameter name" << it.key() << "is taken by the request itself";
             ok = false;
             break;
         }
@@ -439,7 +441,7 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
         ok = form.addField(it.key(), text);
     }
     if (!ok) {
-        qWarning() << "exec: refused the call" << method.left(60);
+        qCWarning(lcSync) << "exec: refused the call" << method.left(60);
         return 0;
     }
 
@@ -479,7 +481,7 @@ void TavrinConnector::finishExec(ConnectionId id, bool error, const QByteArray &
         result.insert(QStringLiteral("result"), 1);
     if (!QMetaObject::invokeMethod(request.receiver, slotName(request.slot.constData()).constData(),
                                    Qt::DirectConnection, Q_ARG(QVariantMap, result)))
-        qWarning() << "exec: could not deliver the answer to" << request.slot;
+        qCWarning(lcSync) << "exec: could not deliver the answer to" << request.slot;
 }
 
 // ---- images -----------------------------------------------------------------------------------
