@@ -356,9 +356,14 @@ WatcherInternal::WatcherInternal(Id id, const WatchFilter &watchedFilter)
 
 void WatcherInternal::addReceiver(const char *signal, QObject *receiver, const char *slot)
 {
-    receivers.insert(receiver);
     connect(this, signal, receiver, slot, Qt::AutoConnection);
-    connect(receiver, &QObject::destroyed, this, &WatcherInternal::receiverDestroyed, Qt::AutoConnection);
+    addReceiver(receiver);
+}
+
+void WatcherInternal::addReceiver(QObject *receiver)
+{
+    receivers.insert(receiver);
+    connect(receiver, &QObject::destroyed, this, &WatcherInternal::receiverDestroyed, Qt::UniqueConnection);
 }
 
 void WatcherInternal::addInterface(WatcherInterface *watcherInterface)
@@ -530,26 +535,49 @@ bool filterHasItemId(const WatchFilter &filter)
     return itemIdOfFilter(filter) != 0;
 }
 
-void watch(const WatchFilter &filter, const char *signal, QObject *receiver, const char *slot)
-{
-    if (!receiver || !signal || !slot || refuseOffThread("watch"))
-        return;
-    WatcherInternal *watcher = watcherFor(filter);
-    watcher->addReceiver(signal, receiver, slot);
+namespace {
 
-    const QByteArray signalText(signal);
-    if (!signalText.contains("onInit") && !signalText.contains("onPlus"))
-        return;
+// Tells one new receiver of `filter` of the current matches, as onPlus/onInit
+// pairs, through the connections `connectTo` makes.
+void replayMatches(const WatchFilter &filter, const std::function<void(WatchSignals *)> &connectTo)
+{
     const QList<Id> ids = findItems(filter);
     if (ids.isEmpty())
         return;
-    auto *emitter = new TavrinWatcherEmit;
-    QObject::connect(emitter, signal, receiver, slot, Qt::AutoConnection);
+    auto *emitter = new WatchSignals;
+    connectTo(emitter);
     for (const Id id : ids) {
         emit emitter->onPlus(id);
         emit emitter->onInit();
     }
     emitter->deleteLater();
+}
+
+} // namespace
+
+void watch(const WatchFilter &filter, const char *signal, QObject *receiver, const char *slot)
+{
+    if (!receiver || !signal || !slot || refuseOffThread("watch"))
+        return;
+    watcherFor(filter)->addReceiver(signal, receiver, slot);
+    const QByteArray signalText(signal);
+    if (signalText.contains("onInit") || signalText.contains("onPlus")) {
+        replayMatches(filter, [&](WatchSignals *emitter) {
+            QObject::connect(emitter, signal, receiver, slot, Qt::AutoConnection);
+        });
+    }
+}
+
+void watchConnected(const WatchFilter &filter, QObject *receiver, bool replay,
+                    const std::function<void(WatchSignals *)> &connectTo)
+{
+    if (!receiver || refuseOffThread("watch"))
+        return;
+    WatcherInternal *watcher = watcherFor(filter);
+    connectTo(watcher);
+    watcher->addReceiver(receiver);
+    if (replay)
+        replayMatches(filter, connectTo);
 }
 
 const WatchFilter &watchOnPlus(const WatchFilter &filter, QObject *receiver, const char *slot)

@@ -18,17 +18,20 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <functional>
+
 class MultipartFormData;
 class QObject;
 class QTimer;
 class TavrinConnector;
 
-// A pending remote call: who gets the answer, and through which slot
-// (a SLOT() signature).
+// A pending remote call: who gets the answer, through which slot (a SLOT()
+// signature) or, for the typed form, through `deliver`.
 struct ExecRequest
 {
     QObject *receiver = nullptr;
     QByteArray slot;
+    std::function<void(const QVariantMap &)> deliver;
 };
 
 // --- Commit state (GUI thread only) --------------------------------------------

@@ -422,6 +422,21 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
         qCWarning(lcSync) << "exec:" << receiver << "has no slot" << slot << "taking one QVariantMap";
         return 0;
     }
+    return sendExec(ExecRequest{receiver, QByteArray(slot), {}}, method, parameters);
+}
+
+ConnectionId TavrinConnector::exec(QObject *receiver, std::function<void(const QVariantMap &)> answer,
+                                   const QString &method, const QVariantMap &parameters)
+{
+    if (syncStopped || !receiver || !answer) {
+        qCWarning(lcSync) << "exec: no receiver, or the sync engine is stopped";
+        return 0;
+    }
+    return sendExec(ExecRequest{receiver, QByteArray(), std::move(answer)}, method, parameters);
+}
+
+ConnectionId TavrinConnector::sendExec(ExecRequest request, const QString &method, const QVariantMap &parameters)
+{
     static const QStringList reserved = {QStringLiteral("action"), QStringLiteral("version"), QStringLiteral("mail"),
                                          QStringLiteral("hash"), QStringLiteral("session"),
                                          QStringLiteral("session_key"), QStringLiteral("method")};
@@ -446,7 +461,8 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
     }
 
     const ConnectionId id = NetworkConnector::instance()->post(engineEndpoint(), form);
-    execRequests.insert(id, ExecRequest{receiver, QByteArray(slot)});
+    QObject *receiver = request.receiver;
+    execRequests.insert(id, std::move(request));
     connect(receiver, &QObject::destroyed, this, &TavrinConnector::execResultObjectDestroyed,
             Qt::UniqueConnection);
     return id;
@@ -479,7 +495,9 @@ void TavrinConnector::finishExec(ConnectionId id, bool error, const QByteArray &
     }
     if (!result.contains(QStringLiteral("result")))
         result.insert(QStringLiteral("result"), 1);
-    if (!QMetaObject::invokeMethod(request.receiver, slotName(request.slot.constData()).constData(),
+    if (request.deliver)
+        request.deliver(result);
+    else if (!QMetaObject::invokeMethod(request.receiver, slotName(request.slot.constData()).constData(),
                                    Qt::DirectConnection, Q_ARG(QVariantMap, result)))
         qCWarning(lcSync) << "exec: could not deliver the answer to" << request.slot;
 }

@@ -18,6 +18,9 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <type_traits>
+
+struct ExecRequest;
 
 class TavrinConnector : public QObject, public SyncService
 {
@@ -64,6 +67,20 @@ public:
     // stopped.
     ConnectionId exec(QObject *receiver, const char *slot, const QString &method,
                       const QVariantMap &parameters = QVariantMap());
+    // The typed forms, checked by the compiler: the answer reaches `answer`,
+    // a callable run on the GUI thread while `receiver` lives ...
+    ConnectionId exec(QObject *receiver, std::function<void(const QVariantMap &)> answer, const QString &method,
+                      const QVariantMap &parameters = QVariantMap());
+    // ... or a member function of `receiver` taking the QVariantMap.
+    template <typename Receiver, typename Slot>
+        requires std::is_member_function_pointer_v<Slot>
+    ConnectionId exec(Receiver *receiver, Slot slot, const QString &method,
+                      const QVariantMap &parameters = QVariantMap())
+    {
+        return exec(
+            receiver, [receiver, slot](const QVariantMap &answer) { (receiver->*slot)(answer); }, method,
+            parameters);
+    }
 
     // Forgets the commit in flight: its late answer is ignored, and every row
     // it carried stays uncommitted. The store reset, the new log-in and the
@@ -124,6 +141,8 @@ signals:
 
 private:
     TavrinConnector();
+
+    ConnectionId sendExec(ExecRequest request, const QString &method, const QVariantMap &parameters);
 
     ConnectionId sendCommit();
     // The answer of the commit in flight: read, then applied in slices;

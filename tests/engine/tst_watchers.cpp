@@ -113,19 +113,20 @@ private slots:
         QCOMPARE(c.events, (QStringList{"plus -1", "init"}));
     }
 
+    // With the typed connections: pointers to member functions and callables.
     void creationParentAndEmptyFilters()
     {
         Recorder shots, all, pens;
-        watchOnPlus({{"type", skrin}}, &shots, SLOT(onPlus(Id)));
-        watch({{"type", skrin}}, SIGNAL(onInit()), &shots, SLOT(onInit()));
-        watchOnPlus({}, &all, SLOT(onPlus(Id)));
-        watchOnSet({}, &all, SLOT(onSet(Id, QString, QVariant)));
-        watchOnMinus({}, &all, SLOT(onMinus(Id)));
+        watchOnPlus({{"type", skrin}}, &shots, &Recorder::onPlus);
+        watch({{"type", skrin}}, &WatchSignals::onInit, &shots, [&shots] { shots.onInit(); });
+        watchOnPlus({}, &all, &Recorder::onPlus);
+        watchOnSet({}, &all, &Recorder::onSet);
+        watchOnMinus({}, &all, [&all](Id id) { all.onMinus(id); });
         QCOMPARE(createItem(skrin), Id(-1));
         QCOMPARE(shots.events, (QStringList{"plus -1", "init"}));
 
         const WatchFilter penFilter{{"parent", Id(-1)}, {"type", "skrin_pen"}};
-        watchOnMinus(watchOnPlus(penFilter, &pens, SLOT(onPlus(Id))), &pens, SLOT(onMinus(Id)));
+        watchOnMinus(watchOnPlus(penFilter, &pens, &Recorder::onPlus), &pens, &Recorder::onMinus);
         const Id pen = createItem("skrin_pen");
         QVERIFY(pens.events.isEmpty());
         setMember(pen, "parent", Id(-1));

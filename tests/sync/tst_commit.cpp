@@ -469,14 +469,14 @@ private slots:
         QCOMPARE(receiver.answers.first().value("result").toInt(), 0);
         QCOMPARE(receiver.answers.first().value("views").toInt(), 7);
         QCOMPARE(receiver.answers.first().value("handle").toString(), "abc");
-        // An unknown call answers result 1.
-        connector->exec(&receiver, SLOT(onAnswer(QVariantMap)), "nothing");
+        // An unknown call answers result 1 (here to a typed slot).
+        connector->exec(&receiver, &AnswerReceiver::onAnswer, "nothing");
         QTRY_COMPARE(receiver.answers.size(), 2);
         QCOMPARE(receiver.answers.last().value("result").toInt(), 1);
 
-        // A receiver that goes first is forgotten.
+        // A receiver that goes first is forgotten, with its callable.
         auto *gone = new AnswerReceiver;
-        connector->exec(gone, SLOT(onAnswer(QVariantMap)), "handle_stats");
+        connector->exec(gone, [gone](const QVariantMap &answer) { gone->onAnswer(answer); }, "handle_stats");
         QCOMPARE(execRequests.size(), 1);
         delete gone;
         QVERIFY(execRequests.isEmpty());
