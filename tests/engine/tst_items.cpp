@@ -26,19 +26,11 @@ const QString image = QStringLiteral("skrin_image");
 
 } // namespace
 
-class TestItems : public QObject
+class TestItems : public EngineTest
 {
     Q_OBJECT
-    std::unique_ptr<EngineStore> store;
 
 private slots:
-    void init()
-    {
-        store = std::make_unique<EngineStore>();
-        QVERIFY(store->opened);
-    }
-    void cleanup() { store.reset(); }
-
     void localIdsCountDownAcrossRestarts()
     {
         QCOMPARE(createItem(skrin), Id(-1));

@@ -29,19 +29,11 @@ QList<Id> optionIds(const QString &name)
 
 } // namespace
 
-class TestOptions : public QObject
+class TestOptions : public EngineTest
 {
     Q_OBJECT
-    std::unique_ptr<EngineStore> store;
 
 private slots:
-    void init()
-    {
-        store = std::make_unique<EngineStore>();
-        QVERIFY(store->opened);
-    }
-    void cleanup() { store.reset(); }
-
     // A new name gets one item, a known name has every item written; an equal
     // value records nothing, and a name is required.
     void settingServerOptions()

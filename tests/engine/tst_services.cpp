@@ -38,9 +38,8 @@ QStringList cachedNames()
 // Empties the caches, the download queue and the thumbnail claims.
 void clearAll()
 {
-    evictImageCaches(QDateTime::currentDateTime().addYears(1));
-    while (!takeQueuedDownload().isEmpty()) {
-    }
+    clearImageCaches();
+    clearDownloadQueue();
     StoreLock lock;
     thumbnailsInProgress.clear();
 }
@@ -83,24 +82,13 @@ std::pair<QDateTime, bool> claim(Id id)
 
 } // namespace
 
-class TestServices : public QObject
+class TestServices : public EngineTest
 {
     Q_OBJECT
-    std::unique_ptr<EngineStore> store;
+
+    void afterEach() override { clearAll(); }
 
 private slots:
-    void init()
-    {
-        store = std::make_unique<EngineStore>();
-        QVERIFY(store->opened);
-        clearAll();
-    }
-    void cleanup()
-    {
-        clearAll();
-        store.reset();
-    }
-
     void storeReadAndRemove()
     {
         store->requests.clear();

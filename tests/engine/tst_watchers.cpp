@@ -56,25 +56,17 @@ private:
     }
 };
 
-class TestWatchers : public QObject
+class TestWatchers : public EngineTest
 {
     Q_OBJECT
-    std::unique_ptr<EngineStore> store;
 
-private slots:
-    void init()
+    void afterEach() override
     {
-        store = std::make_unique<EngineStore>();
-        QVERIFY(store->opened);
-    }
-    void cleanup()
-    {
-        settle();
-        store.reset();
         QVERIFY(watcherById.isEmpty() && watcherByFilter.isEmpty() && interfaceWatcher.isEmpty());
         QVERIFY(openWatcherById.isEmpty() && itemWatcherById.isEmpty() && watchersByItem.isEmpty());
     }
 
+private slots:
     void watcherIdsCountDownAcrossRestarts() // first: relies on a fresh counter
     {
         {

@@ -17,6 +17,7 @@
 #include <QThreadPool>
 
 #include <functional>
+#include <memory>
 
 // Records what the engine asks of the sync engine while it lives, as
 // "commit", "download <url>", "cache", "reset", "version", "load <file>",
@@ -170,5 +171,29 @@ private:
         events.append(event);
         if (hook)
             hook(event);
+    }
+};
+
+// The base of the engine's tests: a fresh store for every case, closed after
+// it with every queued notice delivered.
+class EngineTest : public QObject
+{
+    Q_OBJECT
+protected:
+    std::unique_ptr<EngineStore> store;
+    // What a test checks after each case, once the store is closed.
+    virtual void afterEach() {}
+
+private slots:
+    void init()
+    {
+        store = std::make_unique<EngineStore>();
+        QVERIFY(store->opened);
+    }
+    void cleanup()
+    {
+        settle();
+        store.reset();
+        afterEach();
     }
 };
