@@ -21,7 +21,7 @@ private slots:
 
 void TestAgreement::rendererMatchesTheScene()
 {
-    RenderStore store;
+    EngineStore store;
     QVERIFY(store.opened);
     // The scene's pictures load in the background through the sync engine,
     // which never synchronises here.

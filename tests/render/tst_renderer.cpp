@@ -55,7 +55,7 @@ class TestRenderer : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { store = std::make_unique<RenderStore>(); }
+    void init() { store = std::make_unique<EngineStore>(); }
     void cleanup() { store.reset(); }
 
     void thumbnails_data();
@@ -75,7 +75,7 @@ private slots:
     void largePicturesDecode();
 
 private:
-    std::unique_ptr<RenderStore> store;
+    std::unique_ptr<EngineStore> store;
     const QImage sample = [] {
         QImage image(64, 40, QImage::Format_RGB32);
         image.fill(QColor(200, 40, 90));

@@ -76,6 +76,7 @@ public:
 
     ~EngineStore()
     {
+        QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::sendPostedEvents();
         Database::close();
         clearMaps();
