@@ -145,8 +145,9 @@ bool prepareCommitStore()
     }
     for (int i = 0; i < 4 && Database::rowCount(storeTables().uncommittedCreateTable) > 0; ++i)
         commitAndWait();
-    return Database::isEmpty(storeTables().uncommittedCreateTable) && Database::isEmpty(storeTables().uncommittedSetTable)
-           && server->itemIds(QStringLiteral("skrin_rectangle")).size() == changedRows;
+    return Database::isEmpty(storeTables().uncommittedCreateTable)
+        && Database::isEmpty(storeTables().uncommittedSetTable)
+        && server->itemIds(QStringLiteral("skrin_rectangle")).size() == changedRows;
 }
 
 // The form of the last commit, rebuilt part by part in the order the engine
@@ -319,8 +320,10 @@ bool translatedEverywhere()
     const int pen = Database::tableId(QStringLiteral("skrin_pen"));
     const int penParent = Database::columnId(pen, QStringLiteral("parent"));
     return Database::select(pen, penParent, QVariant(serverShot(newShots - 1))).rows.size() == pensPerShot
-           && Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(localShot(0))) == 0
-           && Database::findRow(storeTables().uncommittedCreateTable, storeTables().uncommittedCreateIdColumn, QVariant(serverShot(0))) > 0;
+        && Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(localShot(0))) == 0
+        && Database::findRow(
+               storeTables().uncommittedCreateTable, storeTables().uncommittedCreateIdColumn, QVariant(serverShot(0)))
+        > 0;
 }
 
 void translate10k(benchmark::State &state)

@@ -47,7 +47,8 @@ void markSkrinDirty(Id skrin)
         row = Database::newRow(tables.dirtSkrinTable);
         Database::setValue(tables.dirtSkrinTable, row, tables.dirtSkrinIdColumn, QVariant(storedId));
     }
-    Database::setValue(tables.dirtSkrinTable, row, tables.dirtSkrinModifiedColumn, QVariant(QDateTime::currentDateTime()));
+    Database::setValue(
+        tables.dirtSkrinTable, row, tables.dirtSkrinModifiedColumn, QVariant(QDateTime::currentDateTime()));
 }
 
 bool isSkrinDirty(Id skrin)

@@ -49,8 +49,8 @@ void dropPendingDownloads(Id id, const QString &member)
     if (tables.downloadsTable < 0)
         return;
     const Id storedId = toServerId(id);
-    RowCursor cursor = Database::select(tables.downloadsTable, Conditions{{tables.downloadsMemberColumn, QVariant(member)},
-                                                                   {tables.downloadsIdColumn, QVariant(storedId)}});
+    RowCursor cursor = Database::select(tables.downloadsTable,
+        Conditions {{tables.downloadsMemberColumn, QVariant(member)}, {tables.downloadsIdColumn, QVariant(storedId)}});
     while (cursor.next()) {
         removeFromDownloadQueue(Database::value(cursor, tables.downloadsUrlColumn).toString());
         Database::removeRow(cursor);

@@ -277,7 +277,8 @@ qint64 itemOwner(Id id)
     qint64 owner = 0;
     {
         QMutexLocker lock(&storeMutex);
-        owner = Database::lookupValue(tables.itemsTable, tables.itemsIdColumn, QVariant(toServerId(id)), tables.itemsOwnerColumn)
+        owner = Database::lookupValue(
+            tables.itemsTable, tables.itemsIdColumn, QVariant(toServerId(id)), tables.itemsOwnerColumn)
                     .toLongLong();
     }
     return owner == 0 ? userId() : owner;
@@ -514,7 +515,8 @@ void removeItem(Id id)
             return;
         removeRowsWithId(tables.uncommittedSetTable, tables.uncommittedSetIdColumn, storedId);
         removeRowsWithId(tables.uncommittedCreateTable, tables.uncommittedCreateIdColumn, storedId);
-        Database::insertUnique(tables.uncommittedRemoveTable, Conditions{{tables.uncommittedRemoveIdColumn, QVariant(storedId)}});
+        Database::insertUnique(
+            tables.uncommittedRemoveTable, Conditions {{tables.uncommittedRemoveIdColumn, QVariant(storedId)}});
     }
 
     const QVariantMap before = readItem(storedId, false);

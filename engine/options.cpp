@@ -37,7 +37,8 @@ void setOption(const QString &name, const QVariant &value)
         return;
     int row = Database::findRow(tables.optionsTable, tables.optionsNameColumn, QVariant(name));
     if (row <= 0)
-        Database::insertRow(tables.optionsTable, {{tables.optionsNameColumn, QVariant(name)}, {tables.optionsValueColumn, value}});
+        Database::insertRow(
+            tables.optionsTable, {{tables.optionsNameColumn, QVariant(name)}, {tables.optionsValueColumn, value}});
     else
         Database::setValue(tables.optionsTable, row, tables.optionsValueColumn, value);
 }

@@ -68,8 +68,9 @@ QList<QPair<int, int>> idColumns()
     QList<int> tables;
     for (const QString &name : syncedTableNames())
         tables.append(Database::tableId(name));
-    tables << storeTables().itemsTable << storeTables().uncommittedCreateTable << storeTables().uncommittedSetTable << storeTables().uncommittedRemoveTable
-           << storeTables().downloadsTable << storeTables().dirtSkrinTable << storeTables().tooBigFilesTable;
+    tables << storeTables().itemsTable << storeTables().uncommittedCreateTable << storeTables().uncommittedSetTable
+           << storeTables().uncommittedRemoveTable << storeTables().downloadsTable << storeTables().dirtSkrinTable
+           << storeTables().tooBigFilesTable;
     QList<QPair<int, int>> result;
     for (const int table : std::as_const(tables)) {
         if (table < 0)
@@ -153,7 +154,9 @@ QHash<Id, Id> validTranslations(const StoreLock &lock, const QVariant &entry)
         // strike the new item.
         if (!serverIdOf(it.value(), &server) || taken.contains(server) || serverToLocalIds(lock).contains(server)
             || Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(server)) > 0
-            || Database::findRow(storeTables().uncommittedRemoveTable, storeTables().uncommittedRemoveIdColumn, QVariant(server)) > 0) {
+            || Database::findRow(
+                   storeTables().uncommittedRemoveTable, storeTables().uncommittedRemoveIdColumn, QVariant(server))
+                > 0) {
             qCWarning(lcSync) << "Commit answer: ignored the translation" << local << "->" << shortText(it.value())
                        << ": not a new positive id";
             continue;
@@ -390,7 +393,9 @@ void CommitAnswer::applyCreate(const StoreLock &lock, const Create &entry, QList
     // committed: the local state stands.
     const QVariant id(entry.id);
     if (Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, id) > 0
-        || (localRemoves && Database::findRow(storeTables().uncommittedRemoveTable, storeTables().uncommittedRemoveIdColumn, id) > 0))
+        || (localRemoves
+            && Database::findRow(storeTables().uncommittedRemoveTable, storeTables().uncommittedRemoveIdColumn, id)
+                > 0))
         return;
     Database::insertRow(storeTables().itemsTable, {{storeTables().itemsIdColumn, id},
                                      {storeTables().itemsTypeColumn, QVariant(entry.type)},
@@ -430,7 +435,8 @@ bool CommitAnswer::aimAt(const StoreLock &lock, Id id)
     if (target.table < 0)
         return false;
     target.row = rowOfItem(lock, target.table, id);
-    target.localSets = localSets && Database::findRow(storeTables().uncommittedSetTable, storeTables().uncommittedSetIdColumn, QVariant(id)) > 0;
+    target.localSets = localSets
+        && Database::findRow(storeTables().uncommittedSetTable, storeTables().uncommittedSetIdColumn, QVariant(id)) > 0;
     for (const QString &name : std::as_const(watched)) {
         int table = target.table;
         int row = target.row;
@@ -497,7 +503,8 @@ void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notic
     // The service orders sets by their arrival: a local change of the member
     // still to be sent reaches it later and wins there, so it stands here too.
     if (target.localSets) {
-        RowCursor local = Database::select(storeTables().uncommittedSetTable, storeTables().uncommittedSetIdColumn, QVariant(id));
+        RowCursor local
+            = Database::select(storeTables().uncommittedSetTable, storeTables().uncommittedSetIdColumn, QVariant(id));
         while (local.next()) {
             if (cellEquals(Database::value(local, storeTables().uncommittedSetMemberColumn), member))
                 return;
@@ -513,7 +520,8 @@ void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notic
         ++applied;
     }
     if (info.watched)
-        target.watchedBefore.insert(member, resolveMember(lock, id, member, Database::value(table, row, column), false, false));
+        target.watchedBefore.insert(
+            member, resolveMember(lock, id, member, Database::value(table, row, column), false, false));
 }
 
 void CommitAnswer::setFileMember(const StoreLock &lock, Id id, int table, int row, int column, const QString &member,

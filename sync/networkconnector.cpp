@@ -162,7 +162,8 @@ ConnectionId NetworkConnector::track(QNetworkReply *reply, bool download)
     const qint64 limit = download ? maxAnswerBytes : qMin(maxAnswerBytes, maxEngineAnswerBytes);
     replies.insert(reply, Tracked{id, limit, download, nowMs(), 0});
     connect(reply, &QNetworkReply::finished, this, [this, reply] { replyFinished(reply); });
-    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl &target) { allowRedirect(reply, target); });
+    connect(
+        reply, &QNetworkReply::redirected, this, [this, reply](const QUrl& target) { allowRedirect(reply, target); });
     connect(reply, &QNetworkReply::uploadProgress, this,
             [this, id](qint64 sent, qint64 total) { emit uploadProgress(id, sent, total); });
     connect(reply, &QNetworkReply::downloadProgress, this, [this, id, reply, limit](qint64 received, qint64 total) {

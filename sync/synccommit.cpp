@@ -49,7 +49,8 @@ QUrl engineEndpoint()
 bool changesPending()
 {
     StoreLock lock;
-    if (!Database::isEmpty(storeTables().uncommittedCreateTable) || !Database::isEmpty(storeTables().uncommittedRemoveTable))
+    if (!Database::isEmpty(storeTables().uncommittedCreateTable)
+        || !Database::isEmpty(storeTables().uncommittedRemoveTable))
         return true;
     for (RowCursor cursor = Database::allRows(storeTables().uncommittedSetTable); cursor.next();) {
         const auto held = heldBackFiles.constFind({storeTables().uncommittedSetTable, cursor.row});
@@ -283,9 +284,10 @@ ConnectionId TavrinConnector::sendCommit()
                         }
                         if (Database::fileSize(name) > limit) {
                             // Held back (the record stays) until the account allows it.
-                            Database::insertUnique(storeTables().tooBigFilesTable, Conditions{{storeTables().tooBigFilesIdColumn, QVariant(id)},
-                                                                                {storeTables().tooBigFilesMemberColumn, member},
-                                                                                {storeTables().tooBigFilesFileColumn, name}});
+                            Database::insertUnique(storeTables().tooBigFilesTable,
+                                Conditions {{storeTables().tooBigFilesIdColumn, QVariant(id)},
+                                    {storeTables().tooBigFilesMemberColumn, member},
+                                    {storeTables().tooBigFilesFileColumn, name}});
                             heldBackFiles.insert({storeTables().uncommittedSetTable, cursor.row}, name);
                             continue;
                         }
@@ -302,17 +304,17 @@ ConnectionId TavrinConnector::sendCommit()
                         uploads.insert(toLocalId(lock, id));
                     }
                 }
-                sets.append(QVariantMap{
-                    {idName, QVariant(id)},
-                    {QStringLiteral("member"), member},
+                sets.append(QVariantMap {{idName, QVariant(id)}, {QStringLiteral("member"), member},
                     {QStringLiteral("value"), wireValue(member, cell)},
-                    {QStringLiteral("modified"), wireTime(Database::value(cursor, storeTables().uncommittedSetModifiedColumn))}});
+                    {QStringLiteral("modified"),
+                        wireTime(Database::value(cursor, storeTables().uncommittedSetModifiedColumn))}});
                 sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
             }
 
             cursor = Database::allRows(storeTables().uncommittedRemoveTable);
             while (cursor.next()) {
-                removes.append(QVariant(idFromVariant(Database::value(cursor, storeTables().uncommittedRemoveIdColumn))));
+                removes.append(
+                    QVariant(idFromVariant(Database::value(cursor, storeTables().uncommittedRemoveIdColumn))));
                 sentRows(lock).insert({storeTables().uncommittedRemoveTable, cursor.row});
             }
         }

@@ -367,7 +367,8 @@ bool TavrinConnector::storeDownloadedFile(const QString &url, const QByteArray &
     QString name;
     {
         StoreLock lock;
-        RowCursor cursor = Database::select(storeTables().downloadsTable, storeTables().downloadsUrlColumn, QVariant(url));
+        RowCursor cursor
+            = Database::select(storeTables().downloadsTable, storeTables().downloadsUrlColumn, QVariant(url));
         // Bytes nobody waits for (the member changed, the item went, the
         // store was reset) are not kept.
         if (cursor.rows.isEmpty())

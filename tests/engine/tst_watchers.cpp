@@ -308,7 +308,8 @@ private slots:
                 const bool was = matches(filters.at(i), before), is = matches(filters.at(i), after);
                 QStringList expected;
                 if (was != is)
-                    expected = is ? QStringList{told("plus %1", id), "init"} : QStringList{told("minus %1", id), "remove"};
+                    expected
+                        = is ? QStringList {told("plus %1", id), "init"} : QStringList {told("minus %1", id), "remove"};
                 else if (is && !cellEquals(before.value(member), after.value(member)))
                     expected = QStringList{told("set %1 ", id) + set, "set " + set};
                 const QString got = recorders[i]->events.join('|');

@@ -106,7 +106,9 @@ inline QByteArray pngBytes(int side = 4)
 // The address a member of item `id` waits for.
 inline QString downloadUrl(qint64 id)
 {
-    return Database::valueWhere(storeTables().downloadsTable, {{storeTables().downloadsIdColumn, QVariant(id)}}, storeTables().downloadsUrlColumn).toString();
+    return Database::valueWhere(storeTables().downloadsTable, {{storeTables().downloadsIdColumn, QVariant(id)}},
+        storeTables().downloadsUrlColumn)
+        .toString();
 }
 
 // What a test class of a client holds: its data folder and, for each test

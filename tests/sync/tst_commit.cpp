@@ -321,7 +321,8 @@ private slots:
         setMember(skrin, "title", "mine");
         {
             StoreLock lock;
-            const int row = Database::findRow(storeTables().uncommittedSetTable, storeTables().uncommittedSetMemberColumn, "title");
+            const int row = Database::findRow(
+                storeTables().uncommittedSetTable, storeTables().uncommittedSetMemberColumn, "title");
             Database::setValue(storeTables().uncommittedSetTable, row, storeTables().uncommittedSetModifiedColumn,
                                QDateTime::currentDateTime().addSecs(-600));
         }
