@@ -3,7 +3,7 @@
 #include "dirtyskrins.h"
 
 #include "engine_p.h"
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 
 #include "database.h"
 

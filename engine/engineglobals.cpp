@@ -1,4 +1,4 @@
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 
 #include "engine_p.h"
 

@@ -4,7 +4,7 @@
 
 #include "enginelog.h"
 
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 #include "syncservice.h"
 
 #include <QCoreApplication>

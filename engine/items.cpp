@@ -4,7 +4,7 @@
 
 #include "enginelog.h"
 #include "engine_p.h"
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 #include "watcher.h"
 
 #include "database.h"

@@ -1,6 +1,6 @@
 // Local options (table "options"), the server option getter and the user id.
 
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 
 #include "database.h"
 

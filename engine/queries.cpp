@@ -1,7 +1,7 @@
 // Item queries, favourites and an item's file as bytes or picture.
 
 #include "engine_p.h"
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 #include "imagecache.h"
 
 #include "database.h"

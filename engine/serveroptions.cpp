@@ -5,7 +5,7 @@
 
 #include "enginelog.h"
 
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 
 #include "database.h"
 

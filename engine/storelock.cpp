@@ -5,7 +5,7 @@
 
 #include "downloads.h"
 #include "engine_p.h"
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 
 StoreLock::StoreLock()
     : locker(&storeMutex)

@@ -7,8 +7,8 @@
 #include "enginelog.h"
 
 #include "engine_p.h"
-#include "engineglobals.h"
-#include "watcherinternal.h"
+#include "engineglobals_p.h"
+#include "watcherinternal_p.h"
 
 #include "database.h"
 

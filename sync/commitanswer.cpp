@@ -1,4 +1,4 @@
-#include "commitanswer.h"
+#include "commitanswer_p.h"
 
 #include "synclog.h"
 

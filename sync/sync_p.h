@@ -10,10 +10,8 @@
 #include <QDateTime>
 #include <QHash>
 #include <QMap>
-#include <QMutex>
-#include <QPointer>
-#include <QSet>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 #include <QVariantMap>

@@ -7,7 +7,7 @@
 #include "synclog.h"
 #include "tavrinconnector.h"
 
-#include "commitanswer.h"
+#include "commitanswer_p.h"
 
 #include "jsoncodec.h"
 #include "multipartformdata.h"

@@ -5,7 +5,7 @@
 #include "dirtyskrins.h"
 #include "downloads.h"
 #include "enginefixture.h"
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 #include "imagecache.h"
 
 #include <QSignalSpy>

@@ -3,8 +3,8 @@
 // pool threads and the store reset.
 
 #include "enginefixture.h"
-#include "engineglobals.h"
-#include "watcherinternal.h"
+#include "engineglobals_p.h"
+#include "watcherinternal_p.h"
 
 #include <QRandomGenerator>
 #include <QThread>

@@ -1,9 +1,8 @@
 #pragma once
 
-// Process-wide state of the item engine, private to it; the sync engine
-// reaches what it needs through storelock.h. Each
-// static lists the code that owns it; everybody else only reads it, or writes
-// it under the lock named here.
+// Process-wide state of the item engine, private to it (the sync engine
+// reaches what it needs through storelock.h). Each static lists the code that
+// owns it; everybody else only reads it, or writes it under the lock named here.
 //
 // Locks, in the order in which they may be held together: storeMutex, then the
 // table store's own mutexes. imageCacheMutex and downloadQueueMutex are taken
@@ -22,15 +21,10 @@
 #include <QMutex>
 #include <QPair>
 #include <QPixmap>
-#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
-
-class QObject;
-class QTimer;
 class WatcherInterface;
 class WatcherInternal;
 
