@@ -1,10 +1,9 @@
 #pragma once
 
 // The sync engine's connector: one QObject on the GUI thread, registered with
-// the item engine as its SyncService; the requests arrive as its signals
-// (from any thread) and whose slots run the commits,
-// downloads, remote calls and image-cache upkeep. The wire protocol is
-// described in docs/sync-protocol.md.
+// the item engine as its SyncService. The engine's requests (from any thread)
+// become its signals; its slots run the commits, downloads, remote calls and
+// image-cache upkeep. The wire protocol is described in docs/sync-protocol.md.
 
 #include "engine.h"
 #include "syncservice.h"
@@ -13,8 +12,8 @@
 #include <QDateTime>
 #include <QImage>
 #include <QObject>
-#include <QString>
 #include <QSet>
+#include <QString>
 #include <QVariantMap>
 
 #include <functional>
