@@ -15,7 +15,7 @@
 
 #include "database.h"
 #include "engine.h"
-#include "engineglobals.h"
+#include "storetables.h"
 #include "item.h"
 #include "recordingreporter.h"
 #include "tavrinconnector.h"
@@ -66,7 +66,9 @@ void buildStore()
     const auto column = [](const char *name) { return Database::columnId(penTable, QString::fromLatin1(name)); };
     for (int i = 0; i < penCount; ++i) {
         const Id id = penId(i);
-        Database::insertRow(itemsTable, {{itemsIdColumn, id}, {itemsTypeColumn, penType}, {itemsOwnerColumn, Id(0)}});
+        Database::insertRow(storeTables().itemsTable,
+            {{storeTables().itemsIdColumn, id}, {storeTables().itemsTypeColumn, penType},
+                {storeTables().itemsOwnerColumn, Id(0)}});
         Database::insertRow(penTable, {{column("id"), id},
                                        {column("parent"), shotId(i / childrenPerShot)},
                                        {column("x"), double(i % 800)},

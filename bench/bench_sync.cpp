@@ -26,7 +26,9 @@
 
 #include "database.h"
 #include "engine.h"
-#include "engineglobals.h"
+#include "storelock.h"
+#include "storetables.h"
+#include "sync_p.h"
 #include "enginestart.h"
 #include "jsoncodec.h"
 #include "multipartformdata.h"
@@ -100,14 +102,14 @@ QList<Id> rectangles;
 // The engine's endpoint, kept in this store only.
 void pointAt(const QString &endpoint)
 {
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     const int table = Database::tableId(QStringLiteral("server_option"));
-    Database::insertRow(itemsTable, {{itemsIdColumn, QVariant(Id(-900000))},
-                                     {itemsTypeColumn, QStringLiteral("server_option")},
-                                     {itemsOwnerColumn, QVariant(qint64(0))}});
-    Database::insertRow(table, {{serverOptionIdColumn, QVariant(Id(-900000))},
-                                {serverOptionNameColumn, QStringLiteral("server")},
-                                {serverOptionValueColumn, endpoint}});
+    Database::insertRow(storeTables().itemsTable, {{storeTables().itemsIdColumn, QVariant(Id(-900000))},
+                                     {storeTables().itemsTypeColumn, QStringLiteral("server_option")},
+                                     {storeTables().itemsOwnerColumn, QVariant(qint64(0))}});
+    Database::insertRow(table, {{storeTables().serverOptionIdColumn, QVariant(Id(-900000))},
+                                {storeTables().serverOptionNameColumn, QStringLiteral("server")},
+                                {storeTables().serverOptionValueColumn, endpoint}});
 }
 
 bool commitAndWait()
@@ -141,10 +143,11 @@ bool prepareCommitStore()
         setMember(id, QStringLiteral("w"), 10.0 + i);
         rectangles.append(id);
     }
-    for (int i = 0; i < 4 && Database::rowCount(uncommittedCreateTable) > 0; ++i)
+    for (int i = 0; i < 4 && Database::rowCount(storeTables().uncommittedCreateTable) > 0; ++i)
         commitAndWait();
-    return Database::isEmpty(uncommittedCreateTable) && Database::isEmpty(uncommittedSetTable)
-           && server->itemIds(QStringLiteral("skrin_rectangle")).size() == changedRows;
+    return Database::isEmpty(storeTables().uncommittedCreateTable)
+        && Database::isEmpty(storeTables().uncommittedSetTable)
+        && server->itemIds(QStringLiteral("skrin_rectangle")).size() == changedRows;
 }
 
 // The form of the last commit, rebuilt part by part in the order the engine
@@ -179,7 +182,7 @@ void commit1000(benchmark::State &state)
         const auto middle = Clock::now();
 
         state.PauseTiming();
-        if (!ok || !Database::isEmpty(uncommittedSetTable)) {
+        if (!ok || !Database::isEmpty(storeTables().uncommittedSetTable)) {
             state.SkipWithError("the commit failed");
             break;
         }
@@ -241,7 +244,7 @@ QList<IdCells> idCells;
 
 void buildTranslateStore()
 {
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     const int skrin = Database::tableId(QStringLiteral("skrin"));
     const int pen = Database::tableId(QStringLiteral("skrin_pen"));
     const int skrinId = Database::columnId(skrin, QStringLiteral("id"));
@@ -249,25 +252,25 @@ void buildTranslateStore()
     const int penParent = Database::columnId(pen, QStringLiteral("parent"));
     for (int i = 0; i < newShots; ++i) {
         const QVariant id(localShot(i));
-        Database::insertRow(itemsTable, {{itemsIdColumn, id},
-                                         {itemsTypeColumn, QStringLiteral("skrin")},
-                                         {itemsOwnerColumn, QVariant(qint64(0))}});
+        Database::insertRow(storeTables().itemsTable, {{storeTables().itemsIdColumn, id},
+                                         {storeTables().itemsTypeColumn, QStringLiteral("skrin")},
+                                         {storeTables().itemsOwnerColumn, QVariant(qint64(0))}});
         Database::insertRow(skrin, {{skrinId, id},
                                     {Database::columnId(skrin, QStringLiteral("title")), QStringLiteral("new")}});
-        Database::insertRow(uncommittedCreateTable, {{uncommittedCreateIdColumn, id}});
+        Database::insertRow(storeTables().uncommittedCreateTable, {{storeTables().uncommittedCreateIdColumn, id}});
     }
     for (int j = 0; j < newShots * pensPerShot; ++j) {
         const QVariant id(firstPen + j);
-        Database::insertRow(itemsTable, {{itemsIdColumn, id},
-                                         {itemsTypeColumn, QStringLiteral("skrin_pen")},
-                                         {itemsOwnerColumn, QVariant(qint64(0))}});
+        Database::insertRow(storeTables().itemsTable, {{storeTables().itemsIdColumn, id},
+                                         {storeTables().itemsTypeColumn, QStringLiteral("skrin_pen")},
+                                         {storeTables().itemsOwnerColumn, QVariant(qint64(0))}});
         Database::insertRow(pen, {{penId, id},
                                   {penParent, QVariant(localShot(j / pensPerShot))},
                                   {Database::columnId(pen, QStringLiteral("x")), 1.5},
                                   {Database::columnId(pen, QStringLiteral("data")), QStringLiteral("[0,0,1,1]")}});
     }
-    idCells = {{itemsTable, itemsIdColumn}, {skrin, skrinId}, {pen, penParent},
-               {uncommittedCreateTable, uncommittedCreateIdColumn}};
+    idCells = {{storeTables().itemsTable, storeTables().itemsIdColumn}, {skrin, skrinId}, {pen, penParent},
+               {storeTables().uncommittedCreateTable, storeTables().uncommittedCreateIdColumn}};
 
     QVariantMap translate;
     for (int i = 0; i < newShots; ++i)
@@ -297,13 +300,19 @@ void rewriteDirectly(bool toServer)
 void untranslate()
 {
     rewriteDirectly(false);
-    QMutexLocker lock(&storeMutex);
-    tempIdToServerId.clear();
-    serverIdToTempId.clear();
-    sentRows.clear();
+    StoreLock lock;
+    locked::localToServerIds(lock).clear();
+    locked::serverToLocalIds(lock).clear();
+    locked::sentRows(lock).clear();
     sentCreates.clear();
     for (int i = 0; i < newShots; ++i)
         sentCreates.insert(localShot(i));
+}
+
+qsizetype translatedCount()
+{
+    StoreLock lock;
+    return locked::localToServerIds(lock).size();
 }
 
 bool translatedEverywhere()
@@ -311,8 +320,10 @@ bool translatedEverywhere()
     const int pen = Database::tableId(QStringLiteral("skrin_pen"));
     const int penParent = Database::columnId(pen, QStringLiteral("parent"));
     return Database::select(pen, penParent, QVariant(serverShot(newShots - 1))).rows.size() == pensPerShot
-           && Database::findRow(itemsTable, itemsIdColumn, QVariant(localShot(0))) == 0
-           && Database::findRow(uncommittedCreateTable, uncommittedCreateIdColumn, QVariant(serverShot(0))) > 0;
+        && Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(localShot(0))) == 0
+        && Database::findRow(
+               storeTables().uncommittedCreateTable, storeTables().uncommittedCreateIdColumn, QVariant(serverShot(0)))
+        > 0;
 }
 
 void translate10k(benchmark::State &state)
@@ -329,7 +340,7 @@ void translate10k(benchmark::State &state)
         const auto middle = Clock::now();
 
         state.PauseTiming();
-        if (!applied || !translatedEverywhere() || tempIdToServerId.size() != newShots) {
+        if (!applied || !translatedEverywhere() || translatedCount() != newShots) {
             state.SkipWithError("the answer did not translate every id");
             break;
         }

@@ -2,7 +2,8 @@
 
 #include "dirtyskrins.h"
 
-#include "engineglobals.h"
+#include "engine_p.h"
+#include "engineglobals_p.h"
 
 #include "database.h"
 
@@ -38,35 +39,36 @@ void markSkrinDirty(Id skrin)
     if (skrin == 0)
         return;
     QMutexLocker lock(&storeMutex);
-    if (dirtSkrinTable < 0)
+    if (tables.dirtSkrinTable < 0)
         return;
     const Id storedId = toServerId(skrin);
-    int row = Database::findRow(dirtSkrinTable, dirtSkrinIdColumn, QVariant(storedId));
+    int row = Database::findRow(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(storedId));
     if (row <= 0) {
-        row = Database::newRow(dirtSkrinTable);
-        Database::setValue(dirtSkrinTable, row, dirtSkrinIdColumn, QVariant(storedId));
+        row = Database::newRow(tables.dirtSkrinTable);
+        Database::setValue(tables.dirtSkrinTable, row, tables.dirtSkrinIdColumn, QVariant(storedId));
     }
-    Database::setValue(dirtSkrinTable, row, dirtSkrinModifiedColumn, QVariant(QDateTime::currentDateTime()));
+    Database::setValue(
+        tables.dirtSkrinTable, row, tables.dirtSkrinModifiedColumn, QVariant(QDateTime::currentDateTime()));
 }
 
 bool isSkrinDirty(Id skrin)
 {
     QMutexLocker lock(&storeMutex);
-    if (dirtSkrinTable < 0)
+    if (tables.dirtSkrinTable < 0)
         return false;
-    return Database::findRow(dirtSkrinTable, dirtSkrinIdColumn, QVariant(toServerId(skrin))) > 0;
+    return Database::findRow(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(toServerId(skrin))) > 0;
 }
 
 QList<Id> dueDirtySkrins()
 {
     QMutexLocker lock(&storeMutex);
     QList<QPair<QDateTime, Id>> marks;
-    RowCursor cursor = Database::allRows(dirtSkrinTable);
+    RowCursor cursor = Database::allRows(tables.dirtSkrinTable);
     while (cursor.next()) {
-        const QDateTime modified = markTime(Database::value(cursor, dirtSkrinModifiedColumn));
+        const QDateTime modified = markTime(Database::value(cursor, tables.dirtSkrinModifiedColumn));
         // An unreadable time never becomes due: rendering could not clear it.
         if (modified.isValid())
-            marks.append({modified, idFromVariant(Database::value(cursor, dirtSkrinIdColumn))});
+            marks.append({modified, idFromVariant(Database::value(cursor, tables.dirtSkrinIdColumn))});
     }
     std::sort(marks.begin(), marks.end());
 
@@ -86,10 +88,10 @@ QDateTime beginSkrinThumbnail(Id skrin, bool *alreadyClaimed)
     QMutexLocker lock(&storeMutex);
     const Id storedId = toServerId(skrin);
     const QDateTime modified =
-        dirtSkrinTable < 0
+        tables.dirtSkrinTable < 0
             ? QDateTime()
-            : markTime(Database::lookupValue(dirtSkrinTable, dirtSkrinIdColumn, QVariant(storedId),
-                                             dirtSkrinModifiedColumn));
+            : markTime(Database::lookupValue(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(storedId),
+                                             tables.dirtSkrinModifiedColumn));
     const ThumbnailClaim claim(modified, storedId);
     const bool claimed = thumbnailsInProgress.contains(claim);
     if (alreadyClaimed)
@@ -104,11 +106,11 @@ void endSkrinThumbnail(Id skrin, const QDateTime &modified)
 {
     QMutexLocker lock(&storeMutex);
     const Id storedId = toServerId(skrin);
-    if (modified.isValid() && dirtSkrinTable >= 0) {
+    if (modified.isValid() && tables.dirtSkrinTable >= 0) {
         // Compared as date-times: a mark read back from the file is text.
-        RowCursor cursor = Database::select(dirtSkrinTable, dirtSkrinIdColumn, QVariant(storedId));
+        RowCursor cursor = Database::select(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(storedId));
         while (cursor.next()) {
-            if (markTime(Database::value(cursor, dirtSkrinModifiedColumn)) == modified)
+            if (markTime(Database::value(cursor, tables.dirtSkrinModifiedColumn)) == modified)
                 Database::removeRow(cursor);
         }
     }
@@ -118,10 +120,10 @@ void endSkrinThumbnail(Id skrin, const QDateTime &modified)
 QDateTime skrinDirtyTime(Id skrin)
 {
     QMutexLocker lock(&storeMutex);
-    if (dirtSkrinTable < 0)
+    if (tables.dirtSkrinTable < 0)
         return QDateTime();
-    return markTime(Database::lookupValue(dirtSkrinTable, dirtSkrinIdColumn, QVariant(toServerId(skrin)),
-                                          dirtSkrinModifiedColumn));
+    return markTime(Database::lookupValue(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(toServerId(skrin)),
+                                          tables.dirtSkrinModifiedColumn));
 }
 
 void releaseSkrinThumbnail(Id skrin, const QDateTime &modified)
@@ -134,8 +136,8 @@ QSet<Id> tooBigItemIds()
 {
     QMutexLocker lock(&storeMutex);
     QSet<Id> ids;
-    RowCursor cursor = Database::allRows(tooBigFilesTable);
+    RowCursor cursor = Database::allRows(tables.tooBigFilesTable);
     while (cursor.next())
-        ids.insert(toLocalId(idFromVariant(Database::value(cursor, tooBigFilesIdColumn))));
+        ids.insert(toLocalId(idFromVariant(Database::value(cursor, tables.tooBigFilesIdColumn))));
     return ids;
 }

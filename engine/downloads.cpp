@@ -2,7 +2,8 @@
 
 #include "downloads.h"
 
-#include "engineglobals.h"
+#include "engine_p.h"
+#include "engineglobals_p.h"
 
 #include "database.h"
 
@@ -31,6 +32,12 @@ QString takeQueuedDownload()
     return downloadQueue.isEmpty() ? QString() : downloadQueue.takeFirst();
 }
 
+void clearDownloadQueue()
+{
+    QMutexLocker lock(&downloadQueueMutex);
+    downloadQueue.clear();
+}
+
 QList<QString> queuedDownloads()
 {
     QMutexLocker lock(&downloadQueueMutex);
@@ -39,18 +46,13 @@ QList<QString> queuedDownloads()
 
 void dropPendingDownloads(Id id, const QString &member)
 {
-    if (downloadsTable < 0)
+    if (tables.downloadsTable < 0)
         return;
     const Id storedId = toServerId(id);
-    RowCursor cursor = Database::select(downloadsTable, Conditions{{downloadsMemberColumn, QVariant(member)},
-                                                                   {downloadsIdColumn, QVariant(storedId)}});
+    RowCursor cursor = Database::select(tables.downloadsTable,
+        Conditions {{tables.downloadsMemberColumn, QVariant(member)}, {tables.downloadsIdColumn, QVariant(storedId)}});
     while (cursor.next()) {
-        removeFromDownloadQueue(Database::value(cursor, downloadsUrlColumn).toString());
+        removeFromDownloadQueue(Database::value(cursor, tables.downloadsUrlColumn).toString());
         Database::removeRow(cursor);
     }
-}
-
-QSet<Id> transferItems(ConnectionId connection)
-{
-    return transfersByConnection.value(connection);
 }

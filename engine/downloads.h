@@ -22,6 +22,8 @@ int removeFromDownloadQueue(const QString &url);
 void queueDownloadFirst(const QString &url);
 // Takes the next address off the queue; "" when it is empty.
 QString takeQueuedDownload();
+// Empties the queue.
+void clearDownloadQueue();
 // A copy of the queue, next address first.
 QList<QString> queuedDownloads();
 
@@ -30,6 +32,3 @@ QList<QString> queuedDownloads();
 // not cancelled). Accepts a local id that a commit has translated. The caller
 // holds storeMutex.
 void dropPendingDownloads(Id id, const QString &member);
-// The items whose files a request carries, as the callers know their ids;
-// empty for a request that carries none. GUI thread.
-QSet<Id> transferItems(ConnectionId connection);

@@ -42,10 +42,6 @@ Id idFromVariant(const QVariant &value, bool *ok = nullptr);
 
 QString engineVersion();
 QStringList syncedTableNames();
-bool isCommitRunning();
-bool isLastCommitOk();
-int commitRemainingMs();
-void setCommitHurry(bool hurry);
 bool closeQuitsApplication();
 bool isAnyWindowVisible(); // GUI thread
 QString defaultServerUrl();
@@ -53,11 +49,11 @@ QString dataDirectory(bool portable);
 // Looks up the table and column numbers the engine works with. GUI thread,
 // after the store was opened or reset, while no worker uses the store.
 void bindTables();
-// Signal emitters; they do nothing while no connector exists.
+// Requests to the sync engine (syncservice.h); nothing while none is registered.
 void emitResetSignals();
 void requestCommit();
 void emitWrongVersion();
-// Stops the commit timer, waits for the thread pool and closes the store.
+// Stops the sync engine, waits for the thread pool and closes the store.
 // False when the last changes could not be written: the program should tell
 // the user before it exits.
 bool shutdownBackground();
@@ -80,8 +76,7 @@ Id userId();
 //
 // The functions below take storeMutex themselves (it is not recursive): never
 // call them while holding it. Code that works under the lock (the sync
-// engine's answer handling) uses the forms in engine_p.h (storedItemType,
-// readItemLocked, findItemsLocked) and the four below marked as such.
+// engine's answer handling) uses the forms in storelock.h.
 
 Id createItem(const QString &type);
 QVariant getMember(Id id, const QString &member);
@@ -94,15 +89,6 @@ qint64 itemOwner(Id id);
 bool isItemOfType(Id id, const QString &type);
 int syncedTableId(const QString &name);
 int syncedTableOfItem(Id id);
-
-// The caller holds storeMutex for these five.
-QVariant resolveMember(Id id, const QString &member, const QVariant &stored, bool raw);
-void markMemberModified(Id id, const QString &member);
-void removeFileIfUnreferenced(const QString &name);
-// Id maps: local -> server for ids coming in, server -> local for ids going out.
-// An id that is not in the map passes unchanged.
-Id toServerId(Id id);
-Id toLocalId(Id id);
 
 bool isIdMember(const QString &member);
 bool isFileMember(const QString &member);
@@ -121,7 +107,5 @@ bool isFavourite(Id id);
 void setFavourite(Id id, bool on);
 QPixmap itemPixmap(Id id, const QString &member); // GUI thread
 QByteArray itemFileData(Id id, const QString &member);
-// The caller holds storeMutex.
-WatchFilter filterToServerIds(const WatchFilter &filter);
 WatchFilter &withMember(WatchFilter &filter, const QString &member, const QVariant &value);
 WatchFilter &withMembers(WatchFilter &filter, const QString &members);

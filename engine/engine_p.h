@@ -6,6 +6,16 @@
 
 #include <QVector>
 
+// The caller holds storeMutex for these (storelock.h has the sync engine's forms).
+QVariant resolveMember(Id id, const QString &member, const QVariant &stored, bool raw);
+void markMemberModified(Id id, const QString &member);
+void removeFileIfUnreferenced(const QString &name);
+// Id maps: local -> server for ids coming in, server -> local for ids going out.
+// An id that is not in the map passes unchanged.
+Id toServerId(Id id);
+Id toLocalId(Id id);
+WatchFilter filterToServerIds(const WatchFilter &filter);
+
 namespace engine_internal {
 
 // The type of the item stored under `storedId` ("" when none). storeMutex held.

@@ -1,10 +1,9 @@
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 
 #include "engine_p.h"
 
 #include "database.h"
-#include "networkconnector.h"
-#include "tavrinconnector.h"
+#include "syncservice.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -12,6 +11,8 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
+
+#include <atomic>
 
 // --- The statics, in the order in which they are constructed -----------------------
 
@@ -34,59 +35,28 @@ const QStringList syncedTables = {
     QStringLiteral("favourite"),
     QStringLiteral("server_option"),
 };
-QMap<ConnectionId, ExecRequest> execRequests;
 QMap<Id, Id> tempIdToServerId;
 QMap<Id, Id> serverIdToTempId;
 QMap<Id, WatcherInternal *> watcherById;
 QMap<Id, WatcherInternal *> itemWatcherById;
 QMap<Id, WatcherInternal *> openWatcherById;
 QMultiMap<Id, WatcherInternal *> watchersByItem;
-QSet<Id> sentCreates;
 QMap<WatcherInterface *, Id> interfaceWatcher;
 QMultiHash<QString, WatcherInternal *> watcherByFilter;
 QMutex storeMutex;
 QSet<TableRow> sentRows;
-QDateTime commitScheduledAt;
-QMap<QString, ConnectionId> runningDownloads;
 QList<QString> downloadQueue;
 QMutex downloadQueueMutex;
-QMap<QString, QDateTime> brokenDownloads;
-QSet<QString> loadingImages;
-QSet<QString> failedImages;
 QMap<QString, ImageCacheEntry> imageCache;
 QMap<QString, PixmapCacheEntry> pixmapCache;
 QMutex imageCacheMutex;
-QMap<ConnectionId, QSet<Id>> transfersByConnection;
-QDateTime lastServerChange;
 QSet<ThumbnailClaim> thumbnailsInProgress;
 
-std::atomic<TavrinConnector *> connectorInstance{nullptr};
-ConnectionId commitConnection = 0;
-QTimer *commitTimer = nullptr;
-bool commitAgain = false;
-int commitDelayMs = 0;
-int commitFailures = 0;
-QTimer *brokenDownloadsTimer = nullptr;
-QTimer *imageCacheTimer = nullptr;
-QTimer *commitModeTimer = nullptr;
-int commitModeDelayMs = 0;
-bool engineStarted = false;
-bool commitHurry = true;
+StoreTables tables;
 
-// -1 until bindTables ran, so that nothing is found in a table that is not bound.
-int itemsTable = -1, itemsIdColumn = -1, itemsTypeColumn = -1, itemsOwnerColumn = -1;
-int optionsTable = -1, optionsNameColumn = -1, optionsValueColumn = -1;
-int downloadsTable = -1, downloadsUrlColumn = -1, downloadsIdColumn = -1, downloadsMemberColumn = -1;
-int uncommittedCreateTable = -1, uncommittedCreateIdColumn = -1;
-int uncommittedSetTable = -1, uncommittedSetIdColumn = -1, uncommittedSetMemberColumn = -1,
-    uncommittedSetModifiedColumn = -1;
-int uncommittedRemoveTable = -1, uncommittedRemoveIdColumn = -1;
-int dirtSkrinTable = -1, dirtSkrinIdColumn = -1, dirtSkrinModifiedColumn = -1;
-int favouriteTable = -1, favouriteItemIdColumn = -1;
-int serverOptionTable = -1, serverOptionIdColumn = -1, serverOptionNameColumn = -1,
-    serverOptionValueColumn = -1;
-int tooBigFilesTable = -1, tooBigFilesIdColumn = -1, tooBigFilesMemberColumn = -1,
-    tooBigFilesFileColumn = -1;
+namespace {
+std::atomic<SyncService *> registeredSync{nullptr};
+} // namespace
 
 // --- Functions ---------------------------------------------------------------------------
 
@@ -104,29 +74,6 @@ QString engineVersion()
 QStringList syncedTableNames()
 {
     return syncedTables;
-}
-
-bool isCommitRunning()
-{
-    return commitConnection > 0;
-}
-
-bool isLastCommitOk()
-{
-    return commitFailures == 0;
-}
-
-int commitRemainingMs()
-{
-    if (commitDelayMs == 0)
-        return 0;
-    const qint64 elapsed = commitScheduledAt.msecsTo(QDateTime::currentDateTime());
-    return int(qMax<qint64>(1, qint64(commitDelayMs) - elapsed));
-}
-
-void setCommitHurry(bool hurry)
-{
-    commitHurry = hurry;
 }
 
 bool closeQuitsApplication()
@@ -161,75 +108,84 @@ QString dataDirectory(bool portable)
 void bindTables()
 {
     engine_internal::forgetTableNumbers();
-    commitScheduledAt = QDateTime::currentDateTime();
 
-    itemsTable = Database::tableId(QStringLiteral("items"));
-    optionsTable = Database::tableId(QStringLiteral("options"));
-    downloadsTable = Database::tableId(QStringLiteral("downloads"));
-    uncommittedCreateTable = Database::tableId(QStringLiteral("uncommitted_create"));
-    uncommittedSetTable = Database::tableId(QStringLiteral("uncommitted_set"));
-    uncommittedRemoveTable = Database::tableId(QStringLiteral("uncommitted_remove"));
-    dirtSkrinTable = Database::tableId(QStringLiteral("dirt_skrin"));
-    favouriteTable = Database::tableId(QStringLiteral("favourite"));
-    serverOptionTable = Database::tableId(QStringLiteral("server_option"));
-    tooBigFilesTable = Database::tableId(QStringLiteral("too_big_files"));
+    tables.itemsTable = Database::tableId(QStringLiteral("items"));
+    tables.optionsTable = Database::tableId(QStringLiteral("options"));
+    tables.downloadsTable = Database::tableId(QStringLiteral("downloads"));
+    tables.uncommittedCreateTable = Database::tableId(QStringLiteral("uncommitted_create"));
+    tables.uncommittedSetTable = Database::tableId(QStringLiteral("uncommitted_set"));
+    tables.uncommittedRemoveTable = Database::tableId(QStringLiteral("uncommitted_remove"));
+    tables.dirtSkrinTable = Database::tableId(QStringLiteral("dirt_skrin"));
+    tables.favouriteTable = Database::tableId(QStringLiteral("favourite"));
+    tables.serverOptionTable = Database::tableId(QStringLiteral("server_option"));
+    tables.tooBigFilesTable = Database::tableId(QStringLiteral("too_big_files"));
 
     const auto column = [](int table, const char *name) {
         return Database::columnId(table, QString::fromLatin1(name));
     };
-    itemsIdColumn = column(itemsTable, "id");
-    itemsTypeColumn = column(itemsTable, "type");
-    itemsOwnerColumn = column(itemsTable, "owner");
-    optionsNameColumn = column(optionsTable, "name");
-    optionsValueColumn = column(optionsTable, "value");
-    downloadsUrlColumn = column(downloadsTable, "url");
-    downloadsIdColumn = column(downloadsTable, "id");
-    downloadsMemberColumn = column(downloadsTable, "member");
-    uncommittedCreateIdColumn = column(uncommittedCreateTable, "id");
-    uncommittedSetIdColumn = column(uncommittedSetTable, "id");
-    uncommittedSetMemberColumn = column(uncommittedSetTable, "member");
-    uncommittedSetModifiedColumn = column(uncommittedSetTable, "modified");
-    uncommittedRemoveIdColumn = column(uncommittedRemoveTable, "id");
-    dirtSkrinIdColumn = column(dirtSkrinTable, "id");
-    dirtSkrinModifiedColumn = column(dirtSkrinTable, "modified");
-    favouriteItemIdColumn = column(favouriteTable, "item_id");
-    serverOptionIdColumn = column(serverOptionTable, "id");
-    serverOptionNameColumn = column(serverOptionTable, "name");
-    serverOptionValueColumn = column(serverOptionTable, "value");
-    tooBigFilesIdColumn = column(tooBigFilesTable, "id");
-    tooBigFilesMemberColumn = column(tooBigFilesTable, "member");
-    tooBigFilesFileColumn = column(tooBigFilesTable, "file");
+    tables.itemsIdColumn = column(tables.itemsTable, "id");
+    tables.itemsTypeColumn = column(tables.itemsTable, "type");
+    tables.itemsOwnerColumn = column(tables.itemsTable, "owner");
+    tables.optionsNameColumn = column(tables.optionsTable, "name");
+    tables.optionsValueColumn = column(tables.optionsTable, "value");
+    tables.downloadsUrlColumn = column(tables.downloadsTable, "url");
+    tables.downloadsIdColumn = column(tables.downloadsTable, "id");
+    tables.downloadsMemberColumn = column(tables.downloadsTable, "member");
+    tables.uncommittedCreateIdColumn = column(tables.uncommittedCreateTable, "id");
+    tables.uncommittedSetIdColumn = column(tables.uncommittedSetTable, "id");
+    tables.uncommittedSetMemberColumn = column(tables.uncommittedSetTable, "member");
+    tables.uncommittedSetModifiedColumn = column(tables.uncommittedSetTable, "modified");
+    tables.uncommittedRemoveIdColumn = column(tables.uncommittedRemoveTable, "id");
+    tables.dirtSkrinIdColumn = column(tables.dirtSkrinTable, "id");
+    tables.dirtSkrinModifiedColumn = column(tables.dirtSkrinTable, "modified");
+    tables.favouriteItemIdColumn = column(tables.favouriteTable, "item_id");
+    tables.serverOptionIdColumn = column(tables.serverOptionTable, "id");
+    tables.serverOptionNameColumn = column(tables.serverOptionTable, "name");
+    tables.serverOptionValueColumn = column(tables.serverOptionTable, "value");
+    tables.tooBigFilesIdColumn = column(tables.tooBigFilesTable, "id");
+    tables.tooBigFilesMemberColumn = column(tables.tooBigFilesTable, "member");
+    tables.tooBigFilesFileColumn = column(tables.tooBigFilesTable, "file");
 }
 
-// The emitters run before the connector exists in tests and tools that use
-// the store alone; they then have nobody to tell.
+const StoreTables &storeTables()
+{
+    return tables;
+}
+
+void registerSyncService(SyncService *service)
+{
+    registeredSync.store(service);
+}
+
+SyncService *syncService()
+{
+    return registeredSync.load();
+}
+
+// The requests have nobody to tell before the sync engine started, in tests
+// and tools that use the store alone.
 void emitResetSignals()
 {
-    if (TavrinConnector *connector = TavrinConnector::instance()) {
-        emit connector->resetSignal();
-        emit connector->serverOptionsInitSignal();
-    }
+    if (SyncService *sync = syncService())
+        sync->storeReset();
 }
 
 void requestCommit()
 {
-    if (TavrinConnector *connector = TavrinConnector::instance())
-        emit connector->commitSignal();
+    if (SyncService *sync = syncService())
+        sync->requestCommit();
 }
 
 void emitWrongVersion()
 {
-    if (TavrinConnector *connector = TavrinConnector::instance())
-        emit connector->wrongVersionSignal();
+    if (SyncService *sync = syncService())
+        sync->wrongVersion();
 }
 
 bool shutdownBackground()
 {
-    if (commitTimer)
-        commitTimer->stop();
-    // No commit may start, and no late answer apply, once the store closes.
-    TavrinConnector::stopSync();
-    NetworkConnector::shutdown();
+    if (SyncService *sync = syncService())
+        sync->stop();
     QThreadPool::globalInstance()->waitForDone();
     return Database::close();
 }

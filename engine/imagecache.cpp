@@ -2,8 +2,10 @@
 
 #include "imagecache.h"
 
-#include "engineglobals.h"
-#include "tavrinconnector.h"
+#include "enginelog.h"
+
+#include "engineglobals_p.h"
+#include "syncservice.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -18,8 +20,8 @@ constexpr qint64 maxAgeSecs = 3;
 
 void startUpkeepTimer()
 {
-    if (TavrinConnector *connector = TavrinConnector::instance())
-        emit connector->imageCacheTimerStartSignal();
+    if (SyncService *sync = syncService())
+        sync->imageCacheFilled();
 }
 
 bool onGuiThread()
@@ -107,7 +109,8 @@ QPixmap cachedPixmap(const QString &file)
     if (file.isEmpty())
         return QPixmap();
     if (!onGuiThread()) {
-        qWarning("cachedPixmap: asked for %s off the GUI thread; pixmaps live there only", qPrintable(file));
+        qCWarning(lcEngine).noquote() << "cachedPixmap: asked for" << file
+                                      << "off the GUI thread; pixmaps live there only";
         return QPixmap();
     }
     QMutexLocker lock(&imageCacheMutex);
@@ -177,4 +180,11 @@ bool evictImageCaches(const QDateTime &now)
         }
     }
     return pixmapCache.isEmpty() && imageCache.isEmpty();
+}
+
+void clearImageCaches()
+{
+    QMutexLocker lock(&imageCacheMutex);
+    imageCache.clear();
+    pixmapCache.clear();
 }

@@ -41,3 +41,5 @@ qint64 pixmapByteSize(const QPixmap &pixmap);
 // afterwards, so the caller can stop its timer. GUI thread (it may destroy
 // pixmaps).
 bool evictImageCaches(const QDateTime &now);
+// Empties both caches. GUI thread.
+void clearImageCaches();

@@ -1,12 +1,14 @@
 // Items, members and ids: the item model over the in-memory tables.
 
 #include "downloads.h"
+
+#include "enginelog.h"
 #include "engine_p.h"
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 #include "watcher.h"
 
 #include "database.h"
-#include "tavrinconnector.h"
+#include "syncservice.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -171,7 +173,7 @@ void forgetTableNumbers()
 
 QString storedItemType(Id storedId)
 {
-    return Database::lookupValue(itemsTable, itemsIdColumn, QVariant(storedId), itemsTypeColumn)
+    return Database::lookupValue(tables.itemsTable, tables.itemsIdColumn, QVariant(storedId), tables.itemsTypeColumn)
         .toString();
 }
 
@@ -196,17 +198,17 @@ QVariant resolveMemberImpl(Id id, const QString &member, const QVariant &stored,
         return QVariant(Id(ok ? toLocalId(value) : 0));
     }
     if (isFileMember(member) && !raw) {
-        const Conditions where{{downloadsMemberColumn, member},
-                               {downloadsIdColumn, QVariant(toServerId(id))}};
-        const QVariant url = downloadsTable < 0
+        const Conditions where{{tables.downloadsMemberColumn, member},
+                               {tables.downloadsIdColumn, QVariant(toServerId(id))}};
+        const QVariant url = tables.downloadsTable < 0
                                  ? QVariant()
-                                 : Database::valueWhere(downloadsTable, where, downloadsUrlColumn);
+                                 : Database::valueWhere(tables.downloadsTable, where, tables.downloadsUrlColumn);
         if (isNullValue(url) && !cellEquals(stored, downloadingPlaceholder))
             return stored;
         const QString address = url.toString();
         if (emitDownloads && !address.isEmpty()) {
-            if (TavrinConnector *connector = TavrinConnector::instance())
-                emit connector->downloadFileSignal(address);
+            if (SyncService *sync = syncService())
+                sync->requestDownload(address);
         }
         return QVariant();
     }
@@ -216,10 +218,10 @@ QVariant resolveMemberImpl(Id id, const QString &member, const QVariant &stored,
 QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads)
 {
     QVariantMap result;
-    const int itemsRow = rowOfItem(itemsTable, storedId);
+    const int itemsRow = rowOfItem(tables.itemsTable, storedId);
     if (itemsRow <= 0)
         return result;
-    const QString type = Database::value(itemsTable, itemsRow, itemsTypeColumn).toString();
+    const QString type = Database::value(tables.itemsTable, itemsRow, tables.itemsTypeColumn).toString();
     const int table = tableOfType(type);
     if (table >= 0) {
         const QStringList names = Database::columnNames(table);
@@ -228,8 +230,8 @@ QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads)
             result.insert(names.at(i),
                           resolveMemberImpl(storedId, names.at(i), cells.value(i), raw, emitDownloads));
     }
-    const QStringList itemNames = Database::columnNames(itemsTable);
-    const QVector<QVariant> itemCells = Database::rowValues(itemsTable, itemsRow);
+    const QStringList itemNames = Database::columnNames(tables.itemsTable);
+    const QVector<QVariant> itemCells = Database::rowValues(tables.itemsTable, itemsRow);
     for (int i = 0; i < itemNames.size(); ++i)
         result.insert(itemNames.at(i),
                       resolveMemberImpl(storedId, itemNames.at(i), itemCells.value(i), raw, emitDownloads));
@@ -239,7 +241,7 @@ QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads)
 QVariantMap readMembersLocked(Id storedId, const QSet<QString> &names)
 {
     QVariantMap result;
-    const int itemsRow = rowOfItem(itemsTable, storedId);
+    const int itemsRow = rowOfItem(tables.itemsTable, storedId);
     if (itemsRow <= 0)
         return result;
     const auto take = [&](int table, int row) {
@@ -250,10 +252,10 @@ QVariantMap readMembersLocked(Id storedId, const QSet<QString> &names)
                 result.insert(name, resolveMemberImpl(storedId, name, Database::value(table, row, i), false, false));
         }
     };
-    const int table = tableOfType(Database::value(itemsTable, itemsRow, itemsTypeColumn).toString());
+    const int table = tableOfType(Database::value(tables.itemsTable, itemsRow, tables.itemsTypeColumn).toString());
     if (table >= 0)
         take(table, rowOfItem(table, storedId));
-    take(itemsTable, itemsRow);
+    take(tables.itemsTable, itemsRow);
     return result;
 }
 
@@ -275,7 +277,8 @@ qint64 itemOwner(Id id)
     qint64 owner = 0;
     {
         QMutexLocker lock(&storeMutex);
-        owner = Database::lookupValue(itemsTable, itemsIdColumn, QVariant(toServerId(id)), itemsOwnerColumn)
+        owner = Database::lookupValue(
+            tables.itemsTable, tables.itemsIdColumn, QVariant(toServerId(id)), tables.itemsOwnerColumn)
                     .toLongLong();
     }
     return owner == 0 ? userId() : owner;
@@ -316,18 +319,18 @@ Id createItem(const QString &type)
     {
         QMutexLocker lock(&storeMutex);
         const int table = Database::tableId(type);
-        if (table < 0 || itemsTable < 0)
+        if (table < 0 || tables.itemsTable < 0)
             return 0;
         bool ok = false;
         const QVariant counter = optionValue(QStringLiteral("itemAutodecrement"), 0);
         Id last = idFromVariant(counter, &ok);
         if (!ok) {
-            qWarning("createItem: the local id counter holds %s; counting on from 0",
-                     qPrintable(counter.toString()));
+            qCWarning(lcEngine).noquote() << "createItem: the local id counter holds" << counter.toString()
+                                          << "; counting on from 0";
             last = 0;
         }
         if (last == std::numeric_limits<Id>::min()) {
-            qWarning("createItem: the local id counter is used up; no %s created", qPrintable(type));
+            qCWarning(lcEngine).noquote() << "createItem: the local id counter is used up; no" << type << "created";
             return 0;
         }
         // Local ids stay negative whatever the counter was left at.
@@ -335,12 +338,12 @@ Id createItem(const QString &type)
         setOption(QStringLiteral("itemAutodecrement"), QVariant(id));
 
         // All three rows in one step: a flush never writes an item half made.
-        Database::insertRows({{itemsTable,
-                               {{itemsIdColumn, QVariant(id)},
-                                {itemsTypeColumn, QVariant(type)},
-                                {itemsOwnerColumn, QVariant(qint64(0))}}},
+        Database::insertRows({{tables.itemsTable,
+                               {{tables.itemsIdColumn, QVariant(id)},
+                                {tables.itemsTypeColumn, QVariant(type)},
+                                {tables.itemsOwnerColumn, QVariant(qint64(0))}}},
                               {table, {{columnOf(table, idName), QVariant(id)}}},
-                              {uncommittedCreateTable, {{uncommittedCreateIdColumn, QVariant(id)}}}});
+                              {tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}}});
     }
     notifyItemCreated(id, type);
     return id;
@@ -352,8 +355,8 @@ QVariant getMember(Id id, const QString &member)
     if (member == QLatin1String("type"))
         return QVariant(storedItemType(toServerId(id)));
     if (member == QLatin1String("owner")) {
-        const qint64 owner = Database::lookupValue(itemsTable, itemsIdColumn, QVariant(toServerId(id)),
-                                                   itemsOwnerColumn)
+        const qint64 owner = Database::lookupValue(tables.itemsTable, tables.itemsIdColumn, QVariant(toServerId(id)),
+                                                   tables.itemsOwnerColumn)
                                  .toLongLong();
         return QVariant(qint64(owner == 0 ? userId() : owner));
     }
@@ -375,22 +378,22 @@ QVariantMap readItem(Id id, bool raw)
 void markMemberModified(Id id, const QString &member)
 {
     int row = 0;
-    RowCursor cursor = Database::select(uncommittedSetTable, uncommittedSetIdColumn, QVariant(id));
+    RowCursor cursor = Database::select(tables.uncommittedSetTable, tables.uncommittedSetIdColumn, QVariant(id));
     while (cursor.next()) {
-        if (cellEquals(Database::value(cursor, uncommittedSetMemberColumn), member)) {
+        if (cellEquals(Database::value(cursor, tables.uncommittedSetMemberColumn), member)) {
             row = cursor.row;
             break;
         }
     }
     if (row <= 0)
-        row = Database::newRow(uncommittedSetTable);
+        row = Database::newRow(tables.uncommittedSetTable);
     if (row <= 0)
         return;
-    Database::setValue(uncommittedSetTable, row, uncommittedSetIdColumn, QVariant(id));
-    Database::setValue(uncommittedSetTable, row, uncommittedSetMemberColumn, QVariant(member));
-    Database::setValue(uncommittedSetTable, row, uncommittedSetModifiedColumn,
+    Database::setValue(tables.uncommittedSetTable, row, tables.uncommittedSetIdColumn, QVariant(id));
+    Database::setValue(tables.uncommittedSetTable, row, tables.uncommittedSetMemberColumn, QVariant(member));
+    Database::setValue(tables.uncommittedSetTable, row, tables.uncommittedSetModifiedColumn,
                        QVariant(QDateTime::currentDateTime()));
-    sentRows.remove(TableRow(uncommittedSetTable, row));
+    sentRows.remove(TableRow(tables.uncommittedSetTable, row));
 }
 
 void setMember(Id id, const QString &member, const QVariant &value)
@@ -406,8 +409,8 @@ void setMember(Id id, const QString &member, const QVariant &value)
             bool ok = false;
             const Id given = idFromVariant(value, &ok);
             if (!ok) {
-                qWarning("setMember: refusing %s = %s for item %lld: not an id", qPrintable(member),
-                         qPrintable(value.toString()), static_cast<long long>(id));
+                qCWarning(lcEngine).noquote() << "setMember: refusing" << member << "=" << value.toString() << "for item"
+                                              << id << ": not an id";
                 return;
             }
             toStore = QVariant(toServerId(given));
@@ -446,8 +449,8 @@ void setMemberFile(Id id, const QString &member, const QByteArray &bytes)
         return;
     const QString name = Database::storeNewFile(bytes);
     if (name.isEmpty()) {
-        qWarning("setMemberFile: the file store refused the bytes for %s of item %lld",
-                 qPrintable(member), static_cast<long long>(id));
+        qCWarning(lcEngine).noquote() << "setMemberFile: the file store refused the bytes for" << member << "of item"
+                                      << id;
         return;
     }
     setMember(id, member, QVariant(name));
@@ -479,7 +482,7 @@ void removeRowsWithId(int table, int idColumn, Id id)
 
 void removeStoredItemRows(Id storedId, const QString &type)
 {
-    removeRowsWithId(itemsTable, itemsIdColumn, storedId);
+    removeRowsWithId(tables.itemsTable, tables.itemsIdColumn, storedId);
     const int table = tableOfType(type);
     const QStringList columns = Database::columnNames(table);
     QSet<QString> files;
@@ -510,9 +513,10 @@ void removeItem(Id id)
         storedId = toServerId(id);
         if (storedItemType(storedId).isEmpty())
             return;
-        removeRowsWithId(uncommittedSetTable, uncommittedSetIdColumn, storedId);
-        removeRowsWithId(uncommittedCreateTable, uncommittedCreateIdColumn, storedId);
-        Database::insertUnique(uncommittedRemoveTable, Conditions{{uncommittedRemoveIdColumn, QVariant(storedId)}});
+        removeRowsWithId(tables.uncommittedSetTable, tables.uncommittedSetIdColumn, storedId);
+        removeRowsWithId(tables.uncommittedCreateTable, tables.uncommittedCreateIdColumn, storedId);
+        Database::insertUnique(
+            tables.uncommittedRemoveTable, Conditions {{tables.uncommittedRemoveIdColumn, QVariant(storedId)}});
     }
 
     const QVariantMap before = readItem(storedId, false);
@@ -536,9 +540,9 @@ bool resetStoreAndNotify(QString *error)
     QList<QPair<Id, QVariantMap>> known;
     {
         QMutexLocker lock(&storeMutex);
-        RowCursor cursor = Database::allRows(itemsTable);
+        RowCursor cursor = Database::allRows(tables.itemsTable);
         while (cursor.next()) {
-            const Id storedId = idFromVariant(Database::value(cursor, itemsIdColumn));
+            const Id storedId = idFromVariant(Database::value(cursor, tables.itemsIdColumn));
             known.append({toLocalId(storedId), readItemLocked(storedId, false, false)});
         }
         // No row carries a translated id any more; a new local id must not be

@@ -1,5 +1,7 @@
 #include "jsoncodec.h"
 
+#include "enginelog.h"
+
 #include "jsonreader_p.h"
 
 #include <QDate>
@@ -206,9 +208,9 @@ QString internKey(JsonParserState &st, QStringView text)
 
 void logFailure(const JsonParserState &st, const QString &text)
 {
-    qDebug() << "JSON ERROR BEGIN" << st.position << text.size();
-    qDebug() << text.mid(st.position, 1024);
-    qDebug() << "JSON ERROR END";
+    qCDebug(lcEngine) << "JSON ERROR BEGIN" << st.position << text.size();
+    qCDebug(lcEngine) << text.mid(st.position, 1024);
+    qCDebug(lcEngine) << "JSON ERROR END";
 }
 
 } // namespace json_internal

@@ -1,6 +1,6 @@
 // Local options (table "options"), the server option getter and the user id.
 
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 
 #include "database.h"
 
@@ -20,26 +20,27 @@ QVariant optionValue(const QString &name, const QVariant &defaultValue)
     // No option has an empty name; as a key it would match any row.
     if (name.isEmpty())
         return defaultValue;
-    return lookupOption(optionsTable, optionsNameColumn, optionsValueColumn, name, defaultValue);
+    return lookupOption(tables.optionsTable, tables.optionsNameColumn, tables.optionsValueColumn, name, defaultValue);
 }
 
 QVariant serverOptionValue(const QString &name, const QVariant &defaultValue)
 {
     if (name.isEmpty())
         return defaultValue;
-    return lookupOption(serverOptionTable, serverOptionNameColumn, serverOptionValueColumn, name,
+    return lookupOption(tables.serverOptionTable, tables.serverOptionNameColumn, tables.serverOptionValueColumn, name,
                         defaultValue);
 }
 
 void setOption(const QString &name, const QVariant &value)
 {
-    if (optionsTable < 0 || name.isEmpty())
+    if (tables.optionsTable < 0 || name.isEmpty())
         return;
-    int row = Database::findRow(optionsTable, optionsNameColumn, QVariant(name));
+    int row = Database::findRow(tables.optionsTable, tables.optionsNameColumn, QVariant(name));
     if (row <= 0)
-        Database::insertRow(optionsTable, {{optionsNameColumn, QVariant(name)}, {optionsValueColumn, value}});
+        Database::insertRow(
+            tables.optionsTable, {{tables.optionsNameColumn, QVariant(name)}, {tables.optionsValueColumn, value}});
     else
-        Database::setValue(optionsTable, row, optionsValueColumn, value);
+        Database::setValue(tables.optionsTable, row, tables.optionsValueColumn, value);
 }
 
 Id userId()

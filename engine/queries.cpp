@@ -1,11 +1,11 @@
 // Item queries, favourites and an item's file as bytes or picture.
 
 #include "engine_p.h"
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 #include "imagecache.h"
 
 #include "database.h"
-#include "tavrinconnector.h"
+#include "syncservice.h"
 
 #include <QMutexLocker>
 #include <QVarLengthArray>
@@ -105,16 +105,16 @@ QList<Id> itemsOfType(const QVariant &wanted, QSet<QString> *types)
 {
     QList<Id> ids;
     RowCursor cursor = indexAgreesWithEquality(wanted)
-                           ? Database::select(itemsTable, itemsTypeColumn, wanted)
-                           : Database::allRows(itemsTable);
+                           ? Database::select(tables.itemsTable, tables.itemsTypeColumn, wanted)
+                           : Database::allRows(tables.itemsTable);
     ids.reserve(cursor.rows.size());
     while (cursor.next()) {
         const QVector<QVariant> cells = Database::rowValues(cursor);
-        if (cells.isEmpty() || !entryMatches(wanted, cells.value(itemsTypeColumn)))
+        if (cells.isEmpty() || !entryMatches(wanted, cells.value(tables.itemsTypeColumn)))
             continue;
-        ids.append(idFromVariant(cells.value(itemsIdColumn)));
+        ids.append(idFromVariant(cells.value(tables.itemsIdColumn)));
         if (types)
-            types->insert(cells.value(itemsTypeColumn).toString());
+            types->insert(cells.value(tables.itemsTypeColumn).toString());
     }
     return ids;
 }
@@ -324,8 +324,10 @@ QPixmap itemPixmap(Id id, const QString &member)
     if (name.isEmpty())
         return QPixmap();
     const QPixmap pixmap = cachedPixmap(name);
-    if (pixmap.isNull())
-        loadImageAsync(name);
+    if (pixmap.isNull()) {
+        if (SyncService *sync = syncService())
+            sync->loadImageInBackground(name);
+    }
     return pixmap;
 }
 

@@ -3,7 +3,9 @@
 
 #include "serveroptions.h"
 
-#include "engineglobals.h"
+#include "enginelog.h"
+
+#include "engineglobals_p.h"
 
 #include "database.h"
 
@@ -25,7 +27,7 @@ void setServerOption(const QString &name, const QVariant &value)
 {
     // A null name would be a filter asking for "any name" and hit every option.
     if (name.isEmpty()) {
-        qWarning("setServerOption: refusing an option without a name");
+        qCWarning(lcEngine) << "setServerOption: refusing an option without a name";
         return;
     }
     QList<Id> ids = findItems({{QStringLiteral("type"), serverOptionType}, {nameMember, name}});
@@ -53,10 +55,10 @@ void removeDuplicateServerOptions()
         QMutexLocker lock(&storeMutex);
         QHash<QString, QList<Id>> idsByName;
         QStringList names;
-        RowCursor cursor = Database::allRows(serverOptionTable);
+        RowCursor cursor = Database::allRows(tables.serverOptionTable);
         while (cursor.next()) {
-            const QString name = Database::value(cursor, serverOptionNameColumn).toString();
-            const Id id = idFromVariant(Database::value(cursor, serverOptionIdColumn));
+            const QString name = Database::value(cursor, tables.serverOptionNameColumn).toString();
+            const Id id = idFromVariant(Database::value(cursor, tables.serverOptionIdColumn));
             QList<Id> &ids = idsByName[name];
             if (ids.isEmpty())
                 names.append(name);

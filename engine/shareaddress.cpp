@@ -3,7 +3,7 @@
 
 #include "shareaddress.h"
 
-#include "engineglobals.h"
+#include "engineglobals_p.h"
 #include "serveroptions.h"
 
 #include "database.h"

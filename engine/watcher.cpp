@@ -4,9 +4,11 @@
 
 #include "watcher.h"
 
+#include "enginelog.h"
+
 #include "engine_p.h"
-#include "engineglobals.h"
-#include "watcherinternal.h"
+#include "engineglobals_p.h"
+#include "watcherinternal_p.h"
 
 #include "database.h"
 
@@ -248,8 +250,8 @@ int counterRow = 0;
 Id nextWatcherId()
 {
     const QString name = QStringLiteral("watcherAutodecrement");
-    const bool known = counterTable == optionsTable && counterRow > 0
-                       && cellEquals(Database::value(optionsTable, counterRow, optionsNameColumn), name);
+    const bool known = counterTable == tables.optionsTable && counterRow > 0
+                       && cellEquals(Database::value(tables.optionsTable, counterRow, tables.optionsNameColumn), name);
     if (!known) {
         bool ok = false;
         const Id stored = idFromVariant(optionValue(name, 0), &ok);
@@ -263,11 +265,11 @@ Id nextWatcherId()
     const Id id = qMin(lastWatcherId, Id(0)) - 1;
     lastWatcherId = id;
     if (known) {
-        Database::setValue(optionsTable, counterRow, optionsValueColumn, QVariant(id));
+        Database::setValue(tables.optionsTable, counterRow, tables.optionsValueColumn, QVariant(id));
     } else {
         setOption(name, QVariant(id));
-        counterTable = optionsTable;
-        counterRow = Database::findRow(optionsTable, optionsNameColumn, QVariant(name));
+        counterTable = tables.optionsTable;
+        counterRow = Database::findRow(tables.optionsTable, tables.optionsNameColumn, QVariant(name));
     }
     return id;
 }
@@ -322,7 +324,7 @@ bool refuseOffThread(const char *what)
 {
     if (onRegistryThread())
         return false;
-    qWarning("%s: the watch registry is used on the GUI thread only; ignored", what);
+    qCWarning(lcEngine).noquote() << what << ": the watch registry is used on the GUI thread only; ignored";
     return true;
 }
 
@@ -354,9 +356,14 @@ WatcherInternal::WatcherInternal(Id id, const WatchFilter &watchedFilter)
 
 void WatcherInternal::addReceiver(const char *signal, QObject *receiver, const char *slot)
 {
-    receivers.insert(receiver);
     connect(this, signal, receiver, slot, Qt::AutoConnection);
-    connect(receiver, &QObject::destroyed, this, &WatcherInternal::receiverDestroyed, Qt::AutoConnection);
+    addReceiver(receiver);
+}
+
+void WatcherInternal::addReceiver(QObject *receiver)
+{
+    receivers.insert(receiver);
+    connect(receiver, &QObject::destroyed, this, &WatcherInternal::receiverDestroyed, Qt::UniqueConnection);
 }
 
 void WatcherInternal::addInterface(WatcherInterface *watcherInterface)
@@ -528,26 +535,49 @@ bool filterHasItemId(const WatchFilter &filter)
     return itemIdOfFilter(filter) != 0;
 }
 
-void watch(const WatchFilter &filter, const char *signal, QObject *receiver, const char *slot)
-{
-    if (!receiver || !signal || !slot || refuseOffThread("watch"))
-        return;
-    WatcherInternal *watcher = watcherFor(filter);
-    watcher->addReceiver(signal, receiver, slot);
+namespace {
 
-    const QByteArray signalText(signal);
-    if (!signalText.contains("onInit") && !signalText.contains("onPlus"))
-        return;
+// Tells one new receiver of `filter` of the current matches, as onPlus/onInit
+// pairs, through the connections `connectTo` makes.
+void replayMatches(const WatchFilter &filter, const std::function<void(WatchSignals *)> &connectTo)
+{
     const QList<Id> ids = findItems(filter);
     if (ids.isEmpty())
         return;
-    auto *emitter = new TavrinWatcherEmit;
-    QObject::connect(emitter, signal, receiver, slot, Qt::AutoConnection);
+    auto *emitter = new WatchSignals;
+    connectTo(emitter);
     for (const Id id : ids) {
         emit emitter->onPlus(id);
         emit emitter->onInit();
     }
     emitter->deleteLater();
+}
+
+} // namespace
+
+void watch(const WatchFilter &filter, const char *signal, QObject *receiver, const char *slot)
+{
+    if (!receiver || !signal || !slot || refuseOffThread("watch"))
+        return;
+    watcherFor(filter)->addReceiver(signal, receiver, slot);
+    const QByteArray signalText(signal);
+    if (signalText.contains("onInit") || signalText.contains("onPlus")) {
+        replayMatches(filter, [&](WatchSignals *emitter) {
+            QObject::connect(emitter, signal, receiver, slot, Qt::AutoConnection);
+        });
+    }
+}
+
+void watchConnected(const WatchFilter &filter, QObject *receiver, bool replay,
+                    const std::function<void(WatchSignals *)> &connectTo)
+{
+    if (!receiver || refuseOffThread("watch"))
+        return;
+    WatcherInternal *watcher = watcherFor(filter);
+    connectTo(watcher);
+    watcher->addReceiver(receiver);
+    if (replay)
+        replayMatches(filter, connectTo);
 }
 
 const WatchFilter &watchOnPlus(const WatchFilter &filter, QObject *receiver, const char *slot)

@@ -8,9 +8,11 @@
 
 #include "engine.h"
 
+#include <QObject>
 #include <QSet>
 
-class QObject;
+#include <functional>
+#include <type_traits>
 
 // Callback form of a client; the base of every Item.
 class WatcherInterface
@@ -39,6 +41,21 @@ private:
     bool watching = false;
 };
 
+// The signals a watcher sends its receivers, for the typed connections:
+// &WatchSignals::onPlus, &WatchSignals::onMinus, &WatchSignals::onInit,
+// &WatchSignals::onRemove and qOverload<...>(&WatchSignals::onSet).
+class WatchSignals : public QObject
+{
+    Q_OBJECT
+signals:
+    void onPlus(Id id);
+    void onSet(Id id, const QString &member, const QVariant &value);
+    void onMinus(Id id);
+    void onInit();
+    void onSet(const QString &member, const QVariant &value);
+    void onRemove();
+};
+
 // Connects the filter's watcher signal (a SIGNAL() text such as
 // SIGNAL(onPlus(Id))) to the receiver's slot. onPlus/onInit receivers hear
 // the current matches at once. A receiver leaves by being destroyed.
@@ -46,6 +63,51 @@ void watch(const WatchFilter &filter, const char *signal, QObject *receiver, con
 const WatchFilter &watchOnPlus(const WatchFilter &filter, QObject *receiver, const char *slot);
 const WatchFilter &watchOnMinus(const WatchFilter &filter, QObject *receiver, const char *slot);
 const WatchFilter &watchOnSet(const WatchFilter &filter, QObject *receiver, const char *slot);
+
+// The typed forms, checked by the compiler: `signal` is one of WatchSignals'
+// signals; `slot` a pointer to a member function of `receiver` or a callable
+// (run in `receiver`'s thread, forgotten with it).
+// The core of the typed forms: `connectTo` connects one sender; `replay`
+// asks for the current matches at once.
+void watchConnected(const WatchFilter &filter, QObject *receiver, bool replay,
+                    const std::function<void(WatchSignals *)> &connectTo);
+
+template <typename Signal, typename Receiver, typename Slot>
+    requires std::is_member_function_pointer_v<Signal> && (!std::is_convertible_v<Slot, const char *>)
+void watch(const WatchFilter &filter, Signal signal, Receiver *receiver, Slot slot)
+{
+    bool replay = false;
+    if constexpr (std::is_same_v<Signal, void (WatchSignals::*)(Id)>)
+        replay = signal == &WatchSignals::onPlus;
+    else if constexpr (std::is_same_v<Signal, void (WatchSignals::*)()>)
+        replay = signal == &WatchSignals::onInit;
+    watchConnected(filter, receiver, replay,
+                   [=](WatchSignals *sender) { QObject::connect(sender, signal, receiver, slot); });
+}
+
+template <typename Receiver, typename Slot>
+    requires(!std::is_convertible_v<Slot, const char *>)
+const WatchFilter &watchOnPlus(const WatchFilter &filter, Receiver *receiver, Slot slot)
+{
+    watch(filter, &WatchSignals::onPlus, receiver, slot);
+    return filter;
+}
+
+template <typename Receiver, typename Slot>
+    requires(!std::is_convertible_v<Slot, const char *>)
+const WatchFilter &watchOnMinus(const WatchFilter &filter, Receiver *receiver, Slot slot)
+{
+    watch(filter, &WatchSignals::onMinus, receiver, slot);
+    return filter;
+}
+
+template <typename Receiver, typename Slot>
+    requires(!std::is_convertible_v<Slot, const char *>)
+const WatchFilter &watchOnSet(const WatchFilter &filter, Receiver *receiver, Slot slot)
+{
+    watch(filter, qOverload<Id, const QString &, const QVariant &>(&WatchSignals::onSet), receiver, slot);
+    return filter;
+}
 
 void watchInterface(const WatchFilter &filter, WatcherInterface *watcherInterface);
 void unwatchInterface(WatcherInterface *watcherInterface);

@@ -3,6 +3,8 @@
 
 #include "writer_p.h"
 
+#include "storelog.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -124,7 +126,7 @@ QString Database::setFileData(const QString &name, const QByteArray &bytes)
     if (name.isEmpty())
         return QString();
     if (!isValidFileName(name)) {
-        qWarning() << "Database: refused to store a file under the name" << name;
+        qCWarning(lcStore) << "Database: refused to store a file under the name" << name;
         return QString();
     }
     QMutexLocker locker(&fileMutex);
@@ -194,7 +196,7 @@ void Database::removeFile(const QString &name)
     if (name.isEmpty())
         return;
     if (!isValidFileName(name)) {
-        qWarning() << "Database: refused to remove a file under the name" << name;
+        qCWarning(lcStore) << "Database: refused to remove a file under the name" << name;
         return;
     }
     QMutexLocker locker(&fileMutex);
@@ -222,7 +224,7 @@ QString Database::newFileName(const QString &suffix)
     if (!tail.isEmpty()
         && (unsafe.match(tail).hasMatch()
             || !isValidFileName(QString(nameLetters, QLatin1Char('a')) + tail))) {
-        qWarning() << "Database: dropped an unsafe file name suffix" << suffix.left(40);
+        qCWarning(lcStore) << "Database: dropped an unsafe file name suffix" << suffix.left(40);
         tail.clear();
     }
 
@@ -296,11 +298,11 @@ bool writeFiles(FilePass &pass)
     }
     if (!pass.failed.isEmpty() && !writesFailing) {
         writesFailing = true;
-        qWarning("Database: could not write %lld file(s) to %s, keeping them in memory and retrying: %s",
-                 qlonglong(pass.failed.size()), qPrintable(pass.folder), qPrintable(firstError));
+        qCWarning(lcStore).noquote() << "Database: could not write" << pass.failed.size() << "file(s) to" << pass.folder
+                                     << ", keeping them in memory and retrying:" << firstError;
     } else if (pass.failed.isEmpty() && !pass.written.isEmpty() && writesFailing) {
         writesFailing = false;
-        qInfo("Database: files written again");
+        qCInfo(lcStore) << "Database: files written again";
     }
     return pass.failed.isEmpty();
 }
@@ -363,7 +365,7 @@ void removeOrphanedFiles()
     if (removed > 0) {
         QMutexLocker locker(&fileMutex);
         filesDir.refresh();
-        qInfo("Database: removed %lld file(s) that no row names", qlonglong(removed));
+        qCInfo(lcStore) << "Database: removed" << removed << "file(s) that no row names";
     }
 }
 

@@ -3,6 +3,8 @@
 // thread's connection, files first.
 
 #include "flushwriter_p.h"
+
+#include "storelog.h"
 #include "writer_p.h"
 
 #include <QAtomicInteger>
@@ -337,8 +339,8 @@ void Writer::snapshotTables(QVector<TableWork> &work)
         // its statements must not fail the flush of every other table.
         if (!memoryOnly.contains(names.at(i))) {
             memoryOnly.insert(names.at(i));
-            qWarning("Database: table %s is not in the database file; its changes stay in memory only",
-                     qPrintable(names.at(i)));
+            qCWarning(lcStore).noquote() << "Database: table" << names.at(i)
+                                         << "is not in the database file; its changes stay in memory only";
         }
         TableHold hold(longestHold);
         Table &t = tables[pending.at(i)];
@@ -502,9 +504,9 @@ bool Writer::writeTable(TableWork &work, QString *error)
         work.inserts.append(item);
     }
     if (!rewritten.isEmpty() || missingRemovals > 0)
-        qWarning("Database: table %s in the file had lost %lld changed and %lld removed row(s); "
-                 "the changed ones were written again",
-                 qPrintable(work.name), qlonglong(rewritten.size()), qlonglong(missingRemovals));
+        qCWarning(lcStore).noquote() << "Database: table" << work.name << "in the file had lost" << rewritten.size()
+                                     << "changed and" << missingRemovals
+                                     << "removed row(s); the changed ones were written again";
     return true;
 }
 
@@ -565,8 +567,8 @@ void Writer::rollback()
     dropStatements();
     connection.close();
     if (!connection.open())
-        qWarning("Database: could not reopen the database connection: %s",
-                 qPrintable(connection.lastError().text()));
+        qCWarning(lcStore).noquote() << "Database: could not reopen the database connection:"
+                                     << connection.lastError().text();
 }
 
 void Writer::applyCommitted(const QVector<TableWork> &work)
@@ -636,14 +638,14 @@ bool Writer::flushLocked()
         tablesOk = failed.isEmpty();
         if (tablesOk && failing) {
             failing = false;
-            qInfo("Database: pending changes written again");
+            qCInfo(lcStore) << "Database: pending changes written again";
         } else if (!tablesOk && !failing) {
             failing = true;
             QStringList names;
             for (const TableWork &one : std::as_const(failed))
                 names.append(one.name);
-            qWarning("Database: could not write the changes of %s, keeping them and retrying: %s",
-                     qPrintable(names.join(QStringLiteral(", "))), qPrintable(error));
+            qCWarning(lcStore).noquote() << "Database: could not write the changes of" << names.join(QStringLiteral(", "))
+                                         << ", keeping them and retrying:" << error;
         }
         lastFlushNs.storeRelaxed(timer.nsecsElapsed());
         lastLongestHoldNs.storeRelaxed(longestHold);

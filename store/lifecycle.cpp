@@ -2,6 +2,8 @@
 
 #include "writer_p.h"
 
+#include "storelog.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -265,7 +267,7 @@ bool migrateTable(const QSqlDatabase &db, const QString &table, const QList<QSql
     if (!rebuild)
         return true;
 
-    qInfo("Database: rebuilding table %s to its declared definition", qPrintable(table));
+    qCInfo(lcStore).noquote() << "Database: rebuilding table" << table << "to its declared definition";
     const QString temporary = table + QStringLiteral("_new_temporary");
     if (!createTable(db, temporary, fields, error))
         return false;
@@ -304,7 +306,7 @@ bool dropTriggersAndIndexes(const QSqlDatabase &db, QString *error)
             objects.append({query.value(0).toString(), query.value(1).toString()});
     }
     for (const auto &[type, name] : std::as_const(objects)) {
-        qInfo("Database: dropping the %s %s, which the store did not make", qPrintable(type), qPrintable(name));
+        qCInfo(lcStore).noquote() << "Database: dropping the" << type << name << ", which the store did not make";
         if (!run(db, QStringLiteral("DROP %1 IF EXISTS %2").arg(type.toUpper(), quoteIdentifier(name)), error))
             return false;
     }
@@ -551,7 +553,7 @@ bool openLocked(const QString &folder, QString *error)
         for (const FileEntry &entry : std::as_const(fileCache))
             unwritten += (!entry.onDisk && !entry.removed) ? 1 : 0;
         if (unwritten > 0)
-            qWarning("Database: %lld file(s) that could not be written are dropped", qlonglong(unwritten));
+            qCWarning(lcStore) << "Database:" << unwritten << "file(s) that could not be written are dropped";
         fileCache.clear();
         filesDir = QDir();
         dataDirPath.clear();

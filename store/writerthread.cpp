@@ -3,6 +3,8 @@
 // requests through one control block and wait for the answers.
 
 #include "flushwriter_p.h"
+
+#include "storelog.h"
 #include "writer_p.h"
 
 #include <QDeadlineTimer>
@@ -138,7 +140,7 @@ void DataThread::serve(FlushWriter &writer)
         QMutexLocker flushLocker(&flushMutex);
         ok = !closed && writer.flushLocked();
         if (!closed && !ok)
-            qWarning("Database: the last changes could not be written before closing");
+            qCWarning(lcStore) << "Database: the last changes could not be written before closing";
         closed = true;
     }
     locker.relock();

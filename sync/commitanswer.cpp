@@ -1,10 +1,10 @@
-#include "commitanswer.h"
+#include "commitanswer_p.h"
+
+#include "synclog.h"
 
 #include "sync_p.h"
 
 #include "downloads.h"
-#include "engine_p.h"
-#include "engineglobals.h"
 #include "jsoncodec.h"
 #include "watcher.h"
 
@@ -17,7 +17,7 @@
 
 #include <limits>
 
-using namespace engine_internal;
+using namespace locked;
 using namespace sync_internal;
 
 namespace sync_internal {
@@ -66,10 +66,11 @@ const QSet<QString> &dateTimeColumnNames()
 QList<QPair<int, int>> idColumns()
 {
     QList<int> tables;
-    for (const QString &name : syncedTables)
+    for (const QString &name : syncedTableNames())
         tables.append(Database::tableId(name));
-    tables << itemsTable << uncommittedCreateTable << uncommittedSetTable << uncommittedRemoveTable
-           << downloadsTable << dirtSkrinTable << tooBigFilesTable;
+    tables << storeTables().itemsTable << storeTables().uncommittedCreateTable << storeTables().uncommittedSetTable
+           << storeTables().uncommittedRemoveTable << storeTables().downloadsTable << storeTables().dirtSkrinTable
+           << storeTables().tooBigFilesTable;
     QList<QPair<int, int>> result;
     for (const int table : std::as_const(tables)) {
         if (table < 0)
@@ -87,7 +88,7 @@ QList<QPair<int, int>> idColumns()
 // Indexed columns are read through their value index over the span of the
 // local ids (only local items hold ids in it), others in one pass. storeMutex
 // held.
-void rewriteIds(const QHash<Id, Id> &translation)
+void rewriteIds(const StoreLock &lock, const QHash<Id, Id> &translation)
 {
     if (translation.isEmpty())
         return;
@@ -122,20 +123,20 @@ void rewriteIds(const QHash<Id, Id> &translation)
     // A thumbnail job that claimed a screenshot under its local id must find
     // its claim under the id the rows now carry.
     QSet<ThumbnailClaim> claims;
-    for (const ThumbnailClaim &claim : std::as_const(thumbnailsInProgress))
+    for (const ThumbnailClaim &claim : std::as_const(thumbnailClaims(lock)))
         claims.insert({claim.first, translation.value(claim.second, claim.second)});
-    thumbnailsInProgress = claims;
+    thumbnailClaims(lock) = claims;
 }
 
 // The translations of the answer that are sound: a local id of a create in
 // flight, not translated before, to a positive id that no item has yet.
-QHash<Id, Id> validTranslations(const QVariant &entry)
+QHash<Id, Id> validTranslations(const StoreLock &lock, const QVariant &entry)
 {
     QHash<Id, Id> result;
     if (isNullValue(entry))
         return result;
     if (entry.typeId() != QMetaType::QVariantMap) {
-        qWarning() << "Commit answer: ignored a \"translate\" that is not an object";
+        qCWarning(lcSync) << "Commit answer: ignored a \"translate\" that is not an object";
         return result;
     }
     const QVariantMap map = entry.toMap();
@@ -143,18 +144,20 @@ QHash<Id, Id> validTranslations(const QVariant &entry)
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         bool keyOk = false;
         const Id local = it.key().trimmed().toLongLong(&keyOk);
-        if (!keyOk || !sentCreates.contains(local) || tempIdToServerId.contains(local)) {
-            qWarning() << "Commit answer: ignored the translation of" << it.key().left(60)
+        if (!keyOk || !sentCreates.contains(local) || localToServerIds(lock).contains(local)) {
+            qCWarning(lcSync) << "Commit answer: ignored the translation of" << it.key().left(60)
                        << ": not a local id this commit created";
             continue;
         }
         Id server = 0;
         // An id whose removal waits here is taken too: that removal would
         // strike the new item.
-        if (!serverIdOf(it.value(), &server) || taken.contains(server) || serverIdToTempId.contains(server)
-            || Database::findRow(itemsTable, itemsIdColumn, QVariant(server)) > 0
-            || Database::findRow(uncommittedRemoveTable, uncommittedRemoveIdColumn, QVariant(server)) > 0) {
-            qWarning() << "Commit answer: ignored the translation" << local << "->" << shortText(it.value())
+        if (!serverIdOf(it.value(), &server) || taken.contains(server) || serverToLocalIds(lock).contains(server)
+            || Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(server)) > 0
+            || Database::findRow(
+                   storeTables().uncommittedRemoveTable, storeTables().uncommittedRemoveIdColumn, QVariant(server))
+                > 0) {
+            qCWarning(lcSync) << "Commit answer: ignored the translation" << local << "->" << shortText(it.value())
                        << ": not a new positive id";
             continue;
         }
@@ -166,25 +169,25 @@ QHash<Id, Id> validTranslations(const QVariant &entry)
 
 // Removes the rows the commit carried, except the records of creates the
 // answer did not translate (and of their members): those go again next time.
-void dropSentRows(const QHash<Id, Id> &translation)
+void dropSentRows(const StoreLock &lock, const QHash<Id, Id> &translation)
 {
     QSet<Id> untranslated;
     for (const Id local : std::as_const(sentCreates)) {
         if (!translation.contains(local))
             untranslated.insert(local);
     }
-    for (const TableRow &sent : std::as_const(sentRows)) {
+    for (const TableRow &sent : std::as_const(sentRows(lock))) {
         int idColumn = -1;
-        if (sent.first == uncommittedCreateTable)
-            idColumn = uncommittedCreateIdColumn;
-        else if (sent.first == uncommittedSetTable)
-            idColumn = uncommittedSetIdColumn;
+        if (sent.first == storeTables().uncommittedCreateTable)
+            idColumn = storeTables().uncommittedCreateIdColumn;
+        else if (sent.first == storeTables().uncommittedSetTable)
+            idColumn = storeTables().uncommittedSetIdColumn;
         if (idColumn >= 0 && !untranslated.isEmpty()
             && untranslated.contains(idFromVariant(Database::value(sent.first, sent.second, idColumn))))
             continue;
         Database::removeRow(sent.first, sent.second);
     }
-    sentRows.clear();
+    sentRows(lock).clear();
     sentCreates.clear();
 }
 
@@ -246,7 +249,7 @@ void CommitAnswer::take(const QString &key, JsonCodec::StreamedElement &entry)
         if (serverIdOf(value, &id))
             removes.push_back(id);
         else
-            qWarning() << "Commit answer: ignored the removal of" << shortText(value) << ": not a server id";
+            qCWarning(lcSync) << "Commit answer: ignored the removal of" << shortText(value) << ": not a server id";
         return;
     }
     // An entry that is not an object has no members.
@@ -258,12 +261,12 @@ void CommitAnswer::take(const QString &key, JsonCodec::StreamedElement &entry)
         if (idOk)
             creates.push_back({id, type});
         else
-            qWarning() << "Commit answer: ignored the create of" << shortText(idValue) << "as" << type.left(60)
+            qCWarning(lcSync) << "Commit answer: ignored the create of" << shortText(idValue) << "as" << type.left(60)
                        << ": not a server id and a synchronised type";
         return;
     }
     if (!idOk) {
-        qWarning() << "Commit answer: ignored a set of" << shortText(idValue) << ": not a server id";
+        qCWarning(lcSync) << "Commit answer: ignored a set of" << shortText(idValue) << ": not a server id";
         return;
     }
     const QString member = entry.member(QLatin1StringView("member")).toString();
@@ -303,14 +306,14 @@ bool CommitAnswer::applySlice(int budgetMs)
     target = Target(); // the store and the watchers may have changed between slices
     memberInfo.clear();
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         QElapsedTimer held;
         held.start();
         const qint64 budgetNs = qint64(budgetMs) * 1000000;
-        localSets = !Database::isEmpty(uncommittedSetTable);
-        localRemoves = !Database::isEmpty(uncommittedRemoveTable);
+        localSets = !Database::isEmpty(storeTables().uncommittedSetTable);
+        localRemoves = !Database::isEmpty(storeTables().uncommittedRemoveTable);
         if (phase == Phase::Translations) {
-            applyTranslations(notices);
+            applyTranslations(lock, notices);
             phase = Phase::Changes;
         }
         // The clock is read once per few entries.
@@ -318,13 +321,13 @@ bool CommitAnswer::applySlice(int budgetMs)
             if ((count & 7) == 7 && held.nsecsElapsed() > budgetNs)
                 break;
             if (!creates.empty()) {
-                applyCreate(creates.front(), notices);
+                applyCreate(lock, creates.front(), notices);
                 creates.pop_front();
             } else if (!sets.empty()) {
-                applySet(sets.front(), notices);
+                applySet(lock, sets.front(), notices);
                 sets.pop_front();
             } else if (!removes.empty()) {
-                applyRemove(removes.front(), notices);
+                applyRemove(lock, removes.front(), notices);
                 removes.pop_front();
             } else {
                 phase = Phase::State;
@@ -335,7 +338,7 @@ bool CommitAnswer::applySlice(int budgetMs)
             if (isPlainState(state))
                 setOption(QStringLiteral("state"), state);
             else if (!isNullValue(state))
-                qWarning() << "Commit answer: ignored a \"state\" that is not a number or a short text";
+                qCWarning(lcSync) << "Commit answer: ignored a \"state\" that is not a number or a short text";
             phase = Phase::Done;
         }
         lockNs += held.nsecsElapsed();
@@ -362,53 +365,55 @@ bool CommitAnswer::applySlice(int budgetMs)
     return phase == Phase::Done;
 }
 
-void CommitAnswer::applyTranslations(QList<Notice> &)
+void CommitAnswer::applyTranslations(const StoreLock &lock, QList<Notice> &)
 {
     // A change list that came as anything but an array was not streamed.
     for (const char *list : {"create", "set", "remove"}) {
         if (!isNullValue(members.value(QLatin1String(list))))
-            qWarning() << "Commit answer: ignored" << list << ": not a list";
+            qCWarning(lcSync) << "Commit answer: ignored" << list << ": not a list";
     }
-    const QHash<Id, Id> translation = validTranslations(members.value(QStringLiteral("translate")));
-    rewriteIds(translation);
+    const QHash<Id, Id> translation = validTranslations(lock, members.value(QStringLiteral("translate")));
+    rewriteIds(lock, translation);
     for (auto it = translation.cbegin(); it != translation.cend(); ++it) {
-        tempIdToServerId.insert(it.key(), it.value());
-        serverIdToTempId.insert(it.value(), it.key());
+        localToServerIds(lock).insert(it.key(), it.value());
+        serverToLocalIds(lock).insert(it.value(), it.key());
     }
-    dropSentRows(translation);
+    dropSentRows(lock, translation);
 }
 
-void CommitAnswer::applyCreate(const Create &entry, QList<Notice> &notices)
+void CommitAnswer::applyCreate(const StoreLock &lock, const Create &entry, QList<Notice> &notices)
 {
-    const int table = syncedTables.contains(entry.type) ? tableOfType(entry.type) : -1;
+    const int table = syncedTableNames().contains(entry.type) ? tableOfType(lock, entry.type) : -1;
     if (table < 0) {
-        qWarning() << "Commit answer: ignored the create of" << entry.id << "as" << entry.type.left(60)
+        qCWarning(lcSync) << "Commit answer: ignored the create of" << entry.id << "as" << entry.type.left(60)
                    << ": not a server id and a synchronised type";
         return;
     }
     // Known already (a whole-account answer), or removed here and not yet
     // committed: the local state stands.
     const QVariant id(entry.id);
-    if (Database::findRow(itemsTable, itemsIdColumn, id) > 0
-        || (localRemoves && Database::findRow(uncommittedRemoveTable, uncommittedRemoveIdColumn, id) > 0))
+    if (Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, id) > 0
+        || (localRemoves
+            && Database::findRow(storeTables().uncommittedRemoveTable, storeTables().uncommittedRemoveIdColumn, id)
+                > 0))
         return;
-    Database::insertRow(itemsTable, {{itemsIdColumn, id},
-                                     {itemsTypeColumn, QVariant(entry.type)},
-                                     {itemsOwnerColumn, QVariant(qint64(0))}});
-    Database::insertRow(table, {{columnOf(table, idName), id}});
+    Database::insertRow(storeTables().itemsTable, {{storeTables().itemsIdColumn, id},
+                                     {storeTables().itemsTypeColumn, QVariant(entry.type)},
+                                     {storeTables().itemsOwnerColumn, QVariant(qint64(0))}});
+    Database::insertRow(table, {{columnOf(lock, table, idName), id}});
     target = Target();
     notices.append({Notice::Created, entry.id, entry.type, {}, {}, {}});
     ++applied;
 }
 
-const CommitAnswer::MemberInfo &CommitAnswer::infoOf(int table, const QString &member)
+const CommitAnswer::MemberInfo &CommitAnswer::infoOf(const StoreLock &lock, int table, const QString &member)
 {
     const QPair<int, const void *> key(table, member.constData());
     auto found = memberInfo.constFind(key);
     if (found != memberInfo.cend())
         return found.value();
     MemberInfo info;
-    info.column = columnOf(table, member);
+    info.column = columnOf(lock, table, member);
     info.id = isIdMember(member);
     info.file = isFileMember(member);
     info.dateTime = dateTimeColumnNames().contains(Database::tableName(table) + u'.' + member);
@@ -416,54 +421,55 @@ const CommitAnswer::MemberInfo &CommitAnswer::infoOf(int table, const QString &m
     return memberInfo.insert(key, info).value();
 }
 
-bool CommitAnswer::aimAt(Id id)
+bool CommitAnswer::aimAt(const StoreLock &lock, Id id)
 {
     if (target.id == id)
         return target.table >= 0;
     target = Target();
     target.id = id;
-    const int itemsRow = Database::findRow(itemsTable, itemsIdColumn, QVariant(id));
+    const int itemsRow = Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(id));
     if (itemsRow <= 0)
         return false;
-    target.type = Database::value(itemsTable, itemsRow, itemsTypeColumn).toString();
-    target.table = tableOfType(target.type);
+    target.type = Database::value(storeTables().itemsTable, itemsRow, storeTables().itemsTypeColumn).toString();
+    target.table = tableOfType(lock, target.type);
     if (target.table < 0)
         return false;
-    target.row = rowOfItem(target.table, id);
-    target.localSets = localSets && Database::findRow(uncommittedSetTable, uncommittedSetIdColumn, QVariant(id)) > 0;
+    target.row = rowOfItem(lock, target.table, id);
+    target.localSets = localSets
+        && Database::findRow(storeTables().uncommittedSetTable, storeTables().uncommittedSetIdColumn, QVariant(id)) > 0;
     for (const QString &name : std::as_const(watched)) {
         int table = target.table;
         int row = target.row;
-        int column = columnOf(table, name);
+        int column = columnOf(lock, table, name);
         if (column < 0) {
-            table = itemsTable;
+            table = storeTables().itemsTable;
             row = itemsRow;
-            column = columnOf(table, name);
+            column = columnOf(lock, table, name);
         }
         if (column >= 0)
-            target.watchedBefore.insert(name, resolveMemberImpl(id, name, Database::value(table, row, column), false,
+            target.watchedBefore.insert(name, resolveMember(lock, id, name, Database::value(table, row, column), false,
                                                                 false));
     }
     return true;
 }
 
-void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
+void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notice> &notices)
 {
     const Id id = entry.id;
     const QString &member = entry.member;
     const QVariant &value = entry.value;
-    const bool held = aimAt(id);
+    const bool held = aimAt(lock, id);
     const int table = target.table;
-    const MemberInfo info = held ? infoOf(table, member) : MemberInfo();
+    const MemberInfo info = held ? infoOf(lock, table, member) : MemberInfo();
     const int column = info.column;
     if (!held || member == idName || column < 0) {
         if (!target.type.isEmpty())
-            qWarning() << "Commit answer: ignored a set of" << member.left(60) << "of item" << id
+            qCWarning(lcSync) << "Commit answer: ignored a set of" << member.left(60) << "of item" << id
                        << ": not a member that can be set";
         return; // an item this client does not hold: nothing to change
     }
     if (value.typeId() == QMetaType::QVariantMap || value.typeId() == QMetaType::QVariantList) {
-        qWarning() << "Commit answer: ignored a set of" << member << "of item" << id << ": not a plain value";
+        qCWarning(lcSync) << "Commit answer: ignored a set of" << member << "of item" << id << ": not a plain value";
         return;
     }
     QVariant toStore = value;
@@ -471,7 +477,7 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
         bool ok = false;
         const Id targetId = idFromVariant(value, &ok);
         if (!ok || targetId < 0) {
-            qWarning() << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
+            qCWarning(lcSync) << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
                        << ": not a server id";
             return;
         }
@@ -479,7 +485,7 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
     }
     if (info.file && !isNullValue(value) && !value.toString().isEmpty()
         && !isAcceptableFileAddress(value.toString())) {
-        qWarning() << "Commit answer: ignored" << member << "of item" << id
+        qCWarning(lcSync) << "Commit answer: ignored" << member << "of item" << id
                    << ": not an http(s) address of at most 1024 characters:" << shortText(value);
         return;
     }
@@ -487,7 +493,7 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
         // Either form: with an offset (UTC or another) or without (local time).
         const QDateTime time = QDateTime::fromString(value.toString().trimmed(), Qt::ISODateWithMs);
         if (!time.isValid()) {
-            qWarning() << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
+            qCWarning(lcSync) << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
                        << ": not an ISO 8601 date-time";
             return;
         }
@@ -497,43 +503,45 @@ void CommitAnswer::applySet(const Set &entry, QList<Notice> &notices)
     // The service orders sets by their arrival: a local change of the member
     // still to be sent reaches it later and wins there, so it stands here too.
     if (target.localSets) {
-        RowCursor local = Database::select(uncommittedSetTable, uncommittedSetIdColumn, QVariant(id));
+        RowCursor local
+            = Database::select(storeTables().uncommittedSetTable, storeTables().uncommittedSetIdColumn, QVariant(id));
         while (local.next()) {
-            if (cellEquals(Database::value(local, uncommittedSetMemberColumn), member))
+            if (cellEquals(Database::value(local, storeTables().uncommittedSetMemberColumn), member))
                 return;
         }
     }
 
     const int row = target.row;
-    const QVariant old = resolveMemberImpl(id, member, Database::value(table, row, column), false, false);
+    const QVariant old = resolveMember(lock, id, member, Database::value(table, row, column), false, false);
     if (info.file) {
-        setFileMember(id, table, row, column, member, toStore, old, notices);
+        setFileMember(lock, id, table, row, column, member, toStore, old, notices);
     } else if (Database::setValue(table, row, column, toStore)) {
         notices.append({Notice::Changed, id, member, target.watchedBefore, toStore, old});
         ++applied;
     }
     if (info.watched)
-        target.watchedBefore.insert(member, resolveMemberImpl(id, member, Database::value(table, row, column), false, false));
+        target.watchedBefore.insert(
+            member, resolveMember(lock, id, member, Database::value(table, row, column), false, false));
 }
 
-void CommitAnswer::setFileMember(Id id, int table, int row, int column, const QString &member,
+void CommitAnswer::setFileMember(const StoreLock &lock, Id id, int table, int row, int column, const QString &member,
                                  const QVariant &value, const QVariant &old, QList<Notice> &notices)
 {
     const QString oldFile = Database::value(table, row, column).toString();
-    dropPendingDownloads(id, member);
+    dropPendingDownloads(lock, id, member);
     const QString address = value.toString();
     bool changed = true;
     if (address.isEmpty()) {
         changed = Database::setValue(table, row, column, value);
     } else {
         // A new address to fetch, even when the member waited for another one.
-        Database::insertRow(downloadsTable, {{downloadsUrlColumn, QVariant(address)},
-                                             {downloadsIdColumn, QVariant(id)},
-                                             {downloadsMemberColumn, QVariant(member)}});
+        Database::insertRow(storeTables().downloadsTable, {{storeTables().downloadsUrlColumn, QVariant(address)},
+                                             {storeTables().downloadsIdColumn, QVariant(id)},
+                                             {storeTables().downloadsMemberColumn, QVariant(member)}});
         Database::setValue(table, row, column, QVariant(downloadingPlaceholder));
     }
     if (oldFile != downloadingPlaceholder)
-        removeFileIfUnreferenced(oldFile);
+        removeFileIfUnreferenced(lock, oldFile);
     if (changed) {
         // Readers see a waiting file member as null until its file arrives.
         notices.append({Notice::Changed, id, member, target.watchedBefore, address.isEmpty() ? value : QVariant(), old});
@@ -541,20 +549,20 @@ void CommitAnswer::setFileMember(Id id, int table, int row, int column, const QS
     }
 }
 
-void CommitAnswer::applyRemove(Id id, QList<Notice> &notices)
+void CommitAnswer::applyRemove(const StoreLock &lock, Id id, QList<Notice> &notices)
 {
-    const QString type = storedItemType(id);
-    const int table = tableOfType(type);
+    const QString type = storedItemType(lock, id);
+    const int table = tableOfType(lock, type);
     if (table < 0)
         return;
-    const QVariantMap before = readMembersLocked(id, watched);
+    const QVariantMap before = readMembers(lock, id, watched);
     target = Target();
-    removeStoredItemRows(id, type);
+    removeStoredItemRows(lock, id, type);
     // Whatever was pending for it here is moot now.
-    removeRowsWithId(uncommittedSetTable, uncommittedSetIdColumn, id);
-    removeRowsWithId(uncommittedCreateTable, uncommittedCreateIdColumn, id);
-    removeRowsWithId(uncommittedRemoveTable, uncommittedRemoveIdColumn, id);
-    removeRowsWithId(tooBigFilesTable, tooBigFilesIdColumn, id);
+    removeRowsWithId(lock, storeTables().uncommittedSetTable, storeTables().uncommittedSetIdColumn, id);
+    removeRowsWithId(lock, storeTables().uncommittedCreateTable, storeTables().uncommittedCreateIdColumn, id);
+    removeRowsWithId(lock, storeTables().uncommittedRemoveTable, storeTables().uncommittedRemoveIdColumn, id);
+    removeRowsWithId(lock, storeTables().tooBigFilesTable, storeTables().tooBigFilesIdColumn, id);
     notices.append({Notice::Removed, id, type, before, {}, {}});
     ++applied;
 }

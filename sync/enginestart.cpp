@@ -1,12 +1,15 @@
 #include "enginestart.h"
 
+#include "synclog.h"
+
 #include "networkconnector.h"
 #include "sync_p.h"
 #include "tavrinconnector.h"
 
-#include "engineglobals.h"
 
 #include "database.h"
+#include "downloads.h"
+#include "imagecache.h"
 
 #include <QDebug>
 #include <QDir>
@@ -53,6 +56,7 @@ bool engineStartInFolder(const QString &folder, QString *error)
         return false;
     }
     bindTables();
+    commitScheduledAt = QDateTime::currentDateTime();
 
     NetworkConnector *network = NetworkConnector::instance();
     QObject::connect(network, &NetworkConnector::finished, connector, &TavrinConnector::networkFinished,
@@ -82,10 +86,7 @@ bool resetAndLogin(const QString &mail, const QString &hash, QString *error)
     commitDelayMs = 0;
     // Addresses of the old account's files; downloads in flight find no
     // member waiting when they end, and are dropped.
-    {
-        QMutexLocker lock(&downloadQueueMutex);
-        downloadQueue.clear();
-    }
+    clearDownloadQueue();
     brokenDownloads.clear();
 
     QList<QPair<QString, QVariant>> kept;
@@ -96,7 +97,7 @@ bool resetAndLogin(const QString &mail, const QString &hash, QString *error)
             kept.append({key, value});
     }
     if (!resetStoreAndNotify(error)) {
-        qWarning() << "resetAndLogin: the store could not be reset:" << (error ? *error : QString());
+        qCWarning(lcSync) << "resetAndLogin: the store could not be reset:" << (error ? *error : QString());
         return false;
     }
     for (const auto &[key, value] : std::as_const(kept))
@@ -121,22 +122,15 @@ void clearEngineState()
     QThreadPool::globalInstance()->waitForDone();
     TavrinConnector::forgetCommitInFlight();
     {
-        QMutexLocker lock(&storeMutex);
-        tempIdToServerId.clear();
-        serverIdToTempId.clear();
+        StoreLock lock;
+        locked::localToServerIds(lock).clear();
+        locked::serverToLocalIds(lock).clear();
         loadingImages.clear();
         failedImages.clear();
-        thumbnailsInProgress.clear();
+        locked::thumbnailClaims(lock).clear();
     }
-    {
-        QMutexLocker lock(&imageCacheMutex);
-        imageCache.clear();
-        pixmapCache.clear();
-    }
-    {
-        QMutexLocker lock(&downloadQueueMutex);
-        downloadQueue.clear();
-    }
+    clearImageCaches();
+    clearDownloadQueue();
     runningDownloads.clear();
     brokenDownloads.clear();
     transfersByConnection.clear();

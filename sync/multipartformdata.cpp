@@ -1,5 +1,7 @@
 #include "multipartformdata.h"
 
+#include "synclog.h"
+
 #include <QDebug>
 #include <QHttpMultiPart>
 #include <QNetworkRequest>
@@ -27,7 +29,7 @@ bool MultipartFormData::isSafeName(const QString &name)
 bool MultipartFormData::addField(const QString &name, const QString &value)
 {
     if (!isSafeName(name)) {
-        qWarning() << "MultipartFormData: refused the field name" << name;
+        qCWarning(lcSync) << "MultipartFormData: refused the field name" << name;
         return false;
     }
     QHttpPart part;
@@ -41,11 +43,11 @@ bool MultipartFormData::addField(const QString &name, const QString &value)
 bool MultipartFormData::addFile(const QString &name, const QString &fileName, const QByteArray &data)
 {
     if (!isSafeName(name)) {
-        qWarning() << "MultipartFormData: refused the field name" << name;
+        qCWarning(lcSync) << "MultipartFormData: refused the field name" << name;
         return false;
     }
     if (!isSafeName(fileName)) {
-        qWarning() << "MultipartFormData: refused the file name" << fileName;
+        qCWarning(lcSync) << "MultipartFormData: refused the file name" << fileName;
         return false;
     }
     QHttpPart part;

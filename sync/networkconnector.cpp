@@ -1,5 +1,7 @@
 #include "networkconnector.h"
 
+#include "synclog.h"
+
 #include "multipartformdata.h"
 
 #include <QCoreApplication>
@@ -160,7 +162,8 @@ ConnectionId NetworkConnector::track(QNetworkReply *reply, bool download)
     const qint64 limit = download ? maxAnswerBytes : qMin(maxAnswerBytes, maxEngineAnswerBytes);
     replies.insert(reply, Tracked{id, limit, download, nowMs(), 0});
     connect(reply, &QNetworkReply::finished, this, [this, reply] { replyFinished(reply); });
-    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl &target) { allowRedirect(reply, target); });
+    connect(
+        reply, &QNetworkReply::redirected, this, [this, reply](const QUrl& target) { allowRedirect(reply, target); });
     connect(reply, &QNetworkReply::uploadProgress, this,
             [this, id](qint64 sent, qint64 total) { emit uploadProgress(id, sent, total); });
     connect(reply, &QNetworkReply::downloadProgress, this, [this, id, reply, limit](qint64 received, qint64 total) {
@@ -229,7 +232,7 @@ void NetworkConnector::checkPace()
 ConnectionId NetworkConnector::refuse(const QUrl &url, const QString &reason)
 {
     const ConnectionId id = nextId();
-    qWarning().noquote() << "Network Error" << reason << url.toString().left(200);
+    qCWarning(lcSync).noquote() << "Network Error" << reason << url.toString().left(200);
     refusals.insert(id);
     QMetaObject::invokeMethod(
         this,
@@ -261,14 +264,14 @@ void NetworkConnector::replyFinished(QNetworkReply *reply)
         // Nothing here cancels a tracked reply but this layer's own checks
         // and the transfer timeout.
         if (!cutReason.isEmpty())
-            qWarning().noquote() << "Network Error" << cutReason << reply->url().toString().left(200);
+            qCWarning(lcSync).noquote() << "Network Error" << cutReason << reply->url().toString().left(200);
         else if (reply->error() == QNetworkReply::OperationCanceledError)
-            qWarning().noquote() << "Network Error" << reply->errorString()
+            qCWarning(lcSync).noquote() << "Network Error" << reply->errorString()
                                  << QStringLiteral("(no transfer for %1 ms)").arg(reply->request().transferTimeout());
         else if (reply->error() != QNetworkReply::NoError)
-            qWarning().noquote() << "Network Error" << reply->errorString();
+            qCWarning(lcSync).noquote() << "Network Error" << reply->errorString();
         else
-            qWarning().noquote() << "Network Error" << QStringLiteral("HTTP status %1 from %2")
+            qCWarning(lcSync).noquote() << "Network Error" << QStringLiteral("HTTP status %1 from %2")
                                                            .arg(status)
                                                            .arg(reply->url().toString().left(200));
         emit finished(id, true, QByteArray());

@@ -4,14 +4,59 @@
 // here belongs to the GUI thread unless its comment names a lock.
 
 #include "engine.h"
+#include "storelock.h"
+#include "storetables.h"
 
+#include <QDateTime>
 #include <QHash>
+#include <QMap>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 #include <QVariantMap>
 
+#include <functional>
+
 class MultipartFormData;
+class QObject;
+class QTimer;
+class TavrinConnector;
+
+// A pending remote call: who gets the answer, through which slot (a SLOT()
+// signature) or, for the typed form, through `deliver`.
+struct ExecRequest
+{
+    QObject *receiver = nullptr;
+    QByteArray slot;
+    std::function<void(const QVariantMap &)> deliver;
+};
+
+// --- Commit state (GUI thread only) --------------------------------------------
+extern QDateTime commitScheduledAt;
+extern ConnectionId commitConnection; // request of the commit in flight, 0 when none
+extern QTimer *commitTimer;
+extern bool commitAgain;              // a commit was asked for while one was in flight
+extern int commitDelayMs;             // delay commitTimer was last started with, 0: none scheduled
+extern int commitFailures;            // failed commits in a row
+extern QTimer *brokenDownloadsTimer;
+extern QTimer *imageCacheTimer;
+extern QTimer *commitModeTimer;
+extern int commitModeDelayMs;         // delay last chosen by the commit-mode check
+extern bool engineStarted;
+extern bool commitHurry;              // starts true
+extern QDateTime lastServerChange;    // when a commit answer last changed the store
+extern QSet<Id> sentCreates;          // creates the commit in flight carries; under storeMutex
+
+// --- Downloads and remote calls (GUI thread) ------------------------------------
+extern QMap<ConnectionId, ExecRequest> execRequests;
+extern QMap<QString, ConnectionId> runningDownloads;
+extern QMap<QString, QDateTime> brokenDownloads;
+extern QMap<ConnectionId, QSet<Id>> transfersByConnection;
+
+// --- Background image loads (under storeMutex) -----------------------------------
+extern QSet<QString> loadingImages;
+extern QSet<QString> failedImages;
 
 namespace sync_internal {
 

@@ -3,12 +3,12 @@
 // CommitAnswer, then the end of the commit).
 
 #include "sync_p.h"
+
+#include "synclog.h"
 #include "tavrinconnector.h"
 
-#include "commitanswer.h"
+#include "commitanswer_p.h"
 
-#include "engine_p.h"
-#include "engineglobals.h"
 #include "jsoncodec.h"
 #include "multipartformdata.h"
 #include "networkconnector.h"
@@ -24,7 +24,7 @@
 
 #include <limits>
 
-using namespace engine_internal;
+using namespace locked;
 using namespace sync_internal;
 
 namespace sync_internal {
@@ -48,19 +48,20 @@ QUrl engineEndpoint()
 
 bool changesPending()
 {
-    QMutexLocker lock(&storeMutex);
-    if (!Database::isEmpty(uncommittedCreateTable) || !Database::isEmpty(uncommittedRemoveTable))
+    StoreLock lock;
+    if (!Database::isEmpty(storeTables().uncommittedCreateTable)
+        || !Database::isEmpty(storeTables().uncommittedRemoveTable))
         return true;
-    for (RowCursor cursor = Database::allRows(uncommittedSetTable); cursor.next();) {
-        const auto held = heldBackFiles.constFind({uncommittedSetTable, cursor.row});
+    for (RowCursor cursor = Database::allRows(storeTables().uncommittedSetTable); cursor.next();) {
+        const auto held = heldBackFiles.constFind({storeTables().uncommittedSetTable, cursor.row});
         if (held == heldBackFiles.cend())
             return true;
         // A held-back record counts again once its member names another file.
-        const Id id = idFromVariant(Database::value(cursor, uncommittedSetIdColumn));
-        const QString member = Database::value(cursor, uncommittedSetMemberColumn).toString();
-        const int table = tableOfType(storedItemType(id));
-        const int column = columnOf(table, member);
-        if (column < 0 || Database::value(table, rowOfItem(table, id), column).toString() != held.value())
+        const Id id = idFromVariant(Database::value(cursor, storeTables().uncommittedSetIdColumn));
+        const QString member = Database::value(cursor, storeTables().uncommittedSetMemberColumn).toString();
+        const int table = tableOfType(lock, storedItemType(lock, id));
+        const int column = columnOf(lock, table, member);
+        if (column < 0 || Database::value(table, rowOfItem(lock, table, id), column).toString() != held.value())
             return true;
     }
     return false;
@@ -77,17 +78,17 @@ QString storeId()
     const QString made = QString::fromLatin1(raw.toHex());
     setOption(name, made);
     if (!Database::flush())
-        qWarning() << "The store id could not be written to disk yet";
+        qCWarning(lcSync) << "The store id could not be written to disk yet";
     return made;
 }
 
 bool persistIdCounter()
 {
     const Id counter = idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0));
-    if (counter >= counterOnDisk || Database::isEmpty(uncommittedCreateTable))
+    if (counter >= counterOnDisk || Database::isEmpty(storeTables().uncommittedCreateTable))
         return true;
     if (!Database::flush()) {
-        qWarning() << "Commit: the local id counter could not be written to disk; creates wait";
+        qCWarning(lcSync) << "Commit: the local id counter could not be written to disk; creates wait";
         return false;
     }
     counterOnDisk = counter;
@@ -231,23 +232,23 @@ ConnectionId TavrinConnector::sendCommit()
     };
     QList<FilePart> files;
     {
-        QMutexLocker lock(&storeMutex);
-        sentRows.clear();
+        StoreLock lock;
+        sentRows(lock).clear();
         sentCreates.clear();
         heldBackFiles.clear();
         // Without a session the commit is the log-in and carries nothing: the
         // service keys the creates by session.
         if (!session.isEmpty()) {
-            RowCursor cursor = Database::allRows(uncommittedCreateTable);
+            RowCursor cursor = Database::allRows(storeTables().uncommittedCreateTable);
             while (cursor.next()) {
-                const Id id = idFromVariant(Database::value(cursor, uncommittedCreateIdColumn));
+                const Id id = idFromVariant(Database::value(cursor, storeTables().uncommittedCreateIdColumn));
                 // A local id whose counter has not reached the disk yet waits.
                 if (id < 0 && id < counterOnDisk)
                     continue;
-                sentRows.insert({uncommittedCreateTable, cursor.row});
+                sentRows(lock).insert({storeTables().uncommittedCreateTable, cursor.row});
                 // A positive id is known to the service already (translated
                 // while this record waited): only the record goes.
-                const QString type = id < 0 ? storedItemType(id) : QString();
+                const QString type = id < 0 ? storedItemType(lock, id) : QString();
                 if (type.isEmpty())
                     continue;
                 creates.append(QVariantMap{{idName, QVariant(id)}, {QStringLiteral("type"), type}});
@@ -255,15 +256,15 @@ ConnectionId TavrinConnector::sendCommit()
             }
 
             const qint64 limit = fileLimit();
-            cursor = Database::allRows(uncommittedSetTable);
+            cursor = Database::allRows(storeTables().uncommittedSetTable);
             while (cursor.next()) {
-                const Id id = idFromVariant(Database::value(cursor, uncommittedSetIdColumn));
-                const QString member = Database::value(cursor, uncommittedSetMemberColumn).toString();
-                const int table = tableOfType(storedItemType(id));
-                const int column = columnOf(table, member);
-                const int row = rowOfItem(table, id);
+                const Id id = idFromVariant(Database::value(cursor, storeTables().uncommittedSetIdColumn));
+                const QString member = Database::value(cursor, storeTables().uncommittedSetMemberColumn).toString();
+                const int table = tableOfType(lock, storedItemType(lock, id));
+                const int column = columnOf(lock, table, member);
+                const int row = rowOfItem(lock, table, id);
                 if (column < 0 || row <= 0 || member == idName) {
-                    sentRows.insert({uncommittedSetTable, cursor.row}); // stale record
+                    sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row}); // stale record
                     continue;
                 }
                 if (id < 0 && !sentCreates.contains(id))
@@ -272,48 +273,49 @@ ConnectionId TavrinConnector::sendCommit()
                 if (isFileMember(member)) {
                     const QString name = cell.toString();
                     if (name == downloadingPlaceholder) {
-                        sentRows.insert({uncommittedSetTable, cursor.row});
+                        sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
                         continue;
                     }
                     if (!name.isEmpty()) {
                         if (!Database::fileExists(name)) {
-                            qWarning() << "Commit: the file" << name << "of item" << id << "is gone; not sent";
-                            sentRows.insert({uncommittedSetTable, cursor.row});
+                            qCWarning(lcSync) << "Commit: the file" << name << "of item" << id << "is gone; not sent";
+                            sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
                             continue;
                         }
                         if (Database::fileSize(name) > limit) {
                             // Held back (the record stays) until the account allows it.
-                            Database::insertUnique(tooBigFilesTable, Conditions{{tooBigFilesIdColumn, QVariant(id)},
-                                                                                {tooBigFilesMemberColumn, member},
-                                                                                {tooBigFilesFileColumn, name}});
-                            heldBackFiles.insert({uncommittedSetTable, cursor.row}, name);
+                            Database::insertUnique(storeTables().tooBigFilesTable,
+                                Conditions {{storeTables().tooBigFilesIdColumn, QVariant(id)},
+                                    {storeTables().tooBigFilesMemberColumn, member},
+                                    {storeTables().tooBigFilesFileColumn, name}});
+                            heldBackFiles.insert({storeTables().uncommittedSetTable, cursor.row}, name);
                             continue;
                         }
                         const QByteArray bytes = Database::fileData(name);
                         if (bytes.isEmpty()) {
                             // Unreadable for now: an empty upload would replace
                             // the service's copy, so the record waits.
-                            qWarning() << "Commit: the file" << name << "of item" << id
+                            qCWarning(lcSync) << "Commit: the file" << name << "of item" << id
                                        << "cannot be read; kept for a later commit";
-                            heldBackFiles.insert({uncommittedSetTable, cursor.row}, name);
+                            heldBackFiles.insert({storeTables().uncommittedSetTable, cursor.row}, name);
                             continue;
                         }
                         files.append({QStringLiteral("file:%1:%2").arg(id).arg(member), partFileName(name), bytes});
-                        uploads.insert(toLocalId(id));
+                        uploads.insert(toLocalId(lock, id));
                     }
                 }
-                sets.append(QVariantMap{
-                    {idName, QVariant(id)},
-                    {QStringLiteral("member"), member},
+                sets.append(QVariantMap {{idName, QVariant(id)}, {QStringLiteral("member"), member},
                     {QStringLiteral("value"), wireValue(member, cell)},
-                    {QStringLiteral("modified"), wireTime(Database::value(cursor, uncommittedSetModifiedColumn))}});
-                sentRows.insert({uncommittedSetTable, cursor.row});
+                    {QStringLiteral("modified"),
+                        wireTime(Database::value(cursor, storeTables().uncommittedSetModifiedColumn))}});
+                sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
             }
 
-            cursor = Database::allRows(uncommittedRemoveTable);
+            cursor = Database::allRows(storeTables().uncommittedRemoveTable);
             while (cursor.next()) {
-                removes.append(QVariant(idFromVariant(Database::value(cursor, uncommittedRemoveIdColumn))));
-                sentRows.insert({uncommittedRemoveTable, cursor.row});
+                removes.append(
+                    QVariant(idFromVariant(Database::value(cursor, storeTables().uncommittedRemoveIdColumn))));
+                sentRows(lock).insert({storeTables().uncommittedRemoveTable, cursor.row});
             }
         }
     }
@@ -322,7 +324,7 @@ ConnectionId TavrinConnector::sendCommit()
     form.addField(QStringLiteral("remove"), JsonCodec::serialize(removes));
     for (const FilePart &file : std::as_const(files)) {
         if (!form.addFile(file.field, file.name, file.data))
-            qWarning() << "Commit: the file part" << file.field << "could not be added";
+            qCWarning(lcSync) << "Commit: the file part" << file.field << "could not be added";
     }
 
     const ConnectionId id = NetworkConnector::instance()->post(engineEndpoint(), form);
@@ -358,7 +360,7 @@ void TavrinConnector::finishCommit(bool error)
 {
     const std::shared_ptr<CommitAnswer> answer = error ? nullptr : applying;
     if (!error && !answer->isObject())
-        qWarning() << "Commit answer: not a JSON object; counted as a failure";
+        qCWarning(lcSync) << "Commit answer: not a JSON object; counted as a failure";
     const int code = answer ? answer->resultCode() : 1;
 
     removeDuplicateServerOptions();
@@ -366,8 +368,8 @@ void TavrinConnector::finishCommit(bool error)
     if (code != 0) {
         // Nothing of a failed commit was applied: every record stays.
         {
-            QMutexLocker lock(&storeMutex);
-            sentRows.clear();
+            StoreLock lock;
+            sentRows(lock).clear();
             sentCreates.clear();
         }
         applying.reset();
@@ -439,7 +441,7 @@ bool TavrinConnector::applyCommitAnswer(const QByteArray &answer)
 {
     const std::shared_ptr<CommitAnswer> read = CommitAnswer::read(answer);
     if (!read->isObject()) {
-        qWarning() << "Commit answer: not a JSON object";
+        qCWarning(lcSync) << "Commit answer: not a JSON object";
         return false;
     }
     takeSession(read->head());
@@ -459,7 +461,7 @@ bool TavrinConnector::applyCommitAnswerInSlices(const QByteArray &answer)
     answerBusy = true;
     readAnswer(answer, [this] {
         if (!applying->isObject()) {
-            qWarning() << "Commit answer: not a JSON object";
+            qCWarning(lcSync) << "Commit answer: not a JSON object";
             applying.reset();
             answerBusy = false;
             emit answerAppliedSignal(false);

@@ -1,10 +1,10 @@
 #include "tavrinconnector.h"
 
+#include "synclog.h"
+
 #include "sync_p.h"
 
 #include "downloads.h"
-#include "engine_p.h"
-#include "engineglobals.h"
 #include "imagecache.h"
 #include "jsoncodec.h"
 #include "multipartformdata.h"
@@ -21,9 +21,15 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
+
+using namespace locked;
 using namespace sync_internal;
 
 namespace {
+
+// Set once by create() on the GUI thread; read from any thread.
+std::atomic<TavrinConnector *> connectorInstance{nullptr};
 
 constexpr int maxRunningDownloads = 5;
 constexpr qint64 brokenDownloadPauseSecs = 15;
@@ -104,7 +110,45 @@ TavrinConnector *TavrinConnector::create()
     connect(connector, &TavrinConnector::imageCacheTimerStartSignal, connector,
             &TavrinConnector::imageCacheTimerStart);
     connectorInstance.store(connector);
+    registerSyncService(connector);
     return connector;
+}
+
+void TavrinConnector::requestCommit()
+{
+    emit commitSignal();
+}
+
+void TavrinConnector::requestDownload(const QString &url)
+{
+    emit downloadFileSignal(url);
+}
+
+void TavrinConnector::imageCacheFilled()
+{
+    emit imageCacheTimerStartSignal();
+}
+
+void TavrinConnector::storeReset()
+{
+    emit resetSignal();
+    emit serverOptionsInitSignal();
+}
+
+void TavrinConnector::wrongVersion()
+{
+    emit wrongVersionSignal();
+}
+
+void TavrinConnector::loadImageInBackground(const QString &file)
+{
+    loadImageAsync(file);
+}
+
+void TavrinConnector::stop()
+{
+    stopSync();
+    NetworkConnector::shutdown();
 }
 
 void TavrinConnector::setClock(std::function<QDateTime()> clock)
@@ -135,17 +179,17 @@ void TavrinConnector::commit()
     // Held-back files that the account allows now go with this commit; a
     // record whose member no longer names its file is stale.
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         const qint64 limit = fileLimit();
-        RowCursor cursor = Database::allRows(tooBigFilesTable);
+        RowCursor cursor = Database::allRows(storeTables().tooBigFilesTable);
         while (cursor.next()) {
-            const Id id = idFromVariant(Database::value(cursor, tooBigFilesIdColumn));
-            const QString member = Database::value(cursor, tooBigFilesMemberColumn).toString();
-            const QString file = Database::value(cursor, tooBigFilesFileColumn).toString();
-            const int table = engine_internal::tableOfType(engine_internal::storedItemType(id));
-            const int column = engine_internal::columnOf(table, member);
+            const Id id = idFromVariant(Database::value(cursor, storeTables().tooBigFilesIdColumn));
+            const QString member = Database::value(cursor, storeTables().tooBigFilesMemberColumn).toString();
+            const QString file = Database::value(cursor, storeTables().tooBigFilesFileColumn).toString();
+            const int table = tableOfType(lock, storedItemType(lock, id));
+            const int column = columnOf(lock, table, member);
             const QVariant current =
-                column < 0 ? QVariant() : Database::value(table, engine_internal::rowOfItem(table, id), column);
+                column < 0 ? QVariant() : Database::value(table, rowOfItem(lock, table, id), column);
             if (Database::fileSize(file) <= limit || current.toString() != file)
                 Database::removeRow(cursor);
         }
@@ -207,8 +251,8 @@ void TavrinConnector::forgetCommitInFlight()
     commitConnection = 0;
     commitAgain = false;
     renewalRetry = false;
-    QMutexLocker lock(&storeMutex);
-    sentRows.clear();
+    StoreLock lock;
+    sentRows(lock).clear();
     sentCreates.clear();
     heldBackFiles.clear();
 }
@@ -276,12 +320,11 @@ void TavrinConnector::pumpDownloads()
         return;
     const ConnectionId id = NetworkConnector::instance()->get(QUrl(url));
     runningDownloads.insert(url, id);
-    // The server -> local map changes on the GUI thread only, so reading it
-    // here, perhaps inside storeMutex, is safe.
+    // Perhaps inside storeMutex (a member read asked for the file).
     QSet<Id> items;
-    RowCursor cursor = Database::select(downloadsTable, downloadsUrlColumn, QVariant(url));
+    RowCursor cursor = Database::select(storeTables().downloadsTable, storeTables().downloadsUrlColumn, QVariant(url));
     while (cursor.next())
-        items.insert(toLocalId(idFromVariant(Database::value(cursor, downloadsIdColumn))));
+        items.insert(guiThreadLocalId(idFromVariant(Database::value(cursor, storeTables().downloadsIdColumn))));
     transfersByConnection.insert(id, items);
 }
 
@@ -300,7 +343,7 @@ void TavrinConnector::finishDownload(ConnectionId id, bool error, const QByteArr
         return;
     // An empty body is no file: fetch it again later rather than store nothing.
     if (error || answer.isEmpty()) {
-        qWarning() << "Download failed:" << url.left(200);
+        qCWarning(lcSync) << "Download failed:" << url.left(200);
         brokenDownloads.insert(url, now());
         if (brokenDownloadsTimer && !brokenDownloadsTimer->isActive())
             brokenDownloadsTimer->start();
@@ -323,8 +366,9 @@ bool TavrinConnector::storeDownloadedFile(const QString &url, const QByteArray &
     QList<Filled> filled;
     QString name;
     {
-        QMutexLocker lock(&storeMutex);
-        RowCursor cursor = Database::select(downloadsTable, downloadsUrlColumn, QVariant(url));
+        StoreLock lock;
+        RowCursor cursor
+            = Database::select(storeTables().downloadsTable, storeTables().downloadsUrlColumn, QVariant(url));
         // Bytes nobody waits for (the member changed, the item went, the
         // store was reset) are not kept.
         if (cursor.rows.isEmpty())
@@ -333,20 +377,20 @@ bool TavrinConnector::storeDownloadedFile(const QString &url, const QByteArray &
         if (name.isEmpty())
             return false;
         while (cursor.next()) {
-            const Id id = idFromVariant(Database::value(cursor, downloadsIdColumn));
-            const QString member = Database::value(cursor, downloadsMemberColumn).toString();
+            const Id id = idFromVariant(Database::value(cursor, storeTables().downloadsIdColumn));
+            const QString member = Database::value(cursor, storeTables().downloadsMemberColumn).toString();
             Database::removeRow(cursor);
-            const int table = engine_internal::tableOfType(engine_internal::storedItemType(id));
-            const int row = engine_internal::rowOfItem(table, id);
-            const int column = engine_internal::columnOf(table, member);
+            const int table = tableOfType(lock, storedItemType(lock, id));
+            const int row = rowOfItem(lock, table, id);
+            const int column = columnOf(lock, table, member);
             if (row <= 0 || column < 0 || !isFileMember(member))
                 continue;
-            const QVariantMap before = engine_internal::readItemLocked(id, false, false);
+            const QVariantMap before = readItem(lock, id, false, false);
             if (Database::setValue(table, row, column, QVariant(name)))
                 filled.append({id, member, before});
         }
         if (filled.isEmpty())
-            removeFileIfUnreferenced(name);
+            removeFileIfUnreferenced(lock, name);
     }
     for (const Filled &entry : std::as_const(filled))
         notifyMemberChanged(entry.id, entry.before, entry.member, QVariant(name));
@@ -372,13 +416,28 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
                                    const QVariantMap &parameters)
 {
     if (syncStopped || !receiver || !slot) {
-        qWarning() << "exec: no receiver, or the sync engine is stopped";
+        qCWarning(lcSync) << "exec: no receiver, or the sync engine is stopped";
         return 0;
     }
     if (!hasAnswerSlot(receiver, slot)) {
-        qWarning() << "exec:" << receiver << "has no slot" << slot << "taking one QVariantMap";
+        qCWarning(lcSync) << "exec:" << receiver << "has no slot" << slot << "taking one QVariantMap";
         return 0;
     }
+    return sendExec(ExecRequest{receiver, QByteArray(slot), {}}, method, parameters);
+}
+
+ConnectionId TavrinConnector::exec(QObject *receiver, std::function<void(const QVariantMap &)> answer,
+                                   const QString &method, const QVariantMap &parameters)
+{
+    if (syncStopped || !receiver || !answer) {
+        qCWarning(lcSync) << "exec: no receiver, or the sync engine is stopped";
+        return 0;
+    }
+    return sendExec(ExecRequest{receiver, QByteArray(), std::move(answer)}, method, parameters);
+}
+
+ConnectionId TavrinConnector::sendExec(ExecRequest request, const QString &method, const QVariantMap &parameters)
+{
     static const QStringList reserved = {QStringLiteral("action"), QStringLiteral("version"), QStringLiteral("mail"),
                                          QStringLiteral("hash"), QStringLiteral("session"),
                                          QStringLiteral("session_key"), QStringLiteral("method")};
@@ -389,7 +448,7 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
     ok = ok && form.addField(QStringLiteral("method"), method);
     for (auto it = parameters.cbegin(); ok && it != parameters.cend(); ++it) {
         if (reserved.contains(it.key())) {
-            qWarning() << "exec: the parameter name" << it.key() << "is taken by the request itself";
+            qCWarning(lcSync) << "exec: the parameter name" << it.key() << "is taken by the request itself";
             ok = false;
             break;
         }
@@ -398,12 +457,13 @@ ConnectionId TavrinConnector::exec(QObject *receiver, const char *slot, const QS
         ok = form.addField(it.key(), text);
     }
     if (!ok) {
-        qWarning() << "exec: refused the call" << method.left(60);
+        qCWarning(lcSync) << "exec: refused the call" << method.left(60);
         return 0;
     }
 
     const ConnectionId id = NetworkConnector::instance()->post(engineEndpoint(), form);
-    execRequests.insert(id, ExecRequest{receiver, QByteArray(slot)});
+    QObject *receiver = request.receiver;
+    execRequests.insert(id, std::move(request));
     connect(receiver, &QObject::destroyed, this, &TavrinConnector::execResultObjectDestroyed,
             Qt::UniqueConnection);
     return id;
@@ -436,9 +496,11 @@ void TavrinConnector::finishExec(ConnectionId id, bool error, const QByteArray &
     }
     if (!result.contains(QStringLiteral("result")))
         result.insert(QStringLiteral("result"), 1);
-    if (!QMetaObject::invokeMethod(request.receiver, slotName(request.slot.constData()).constData(),
+    if (request.deliver)
+        request.deliver(result);
+    else if (!QMetaObject::invokeMethod(request.receiver, slotName(request.slot.constData()).constData(),
                                    Qt::DirectConnection, Q_ARG(QVariantMap, result)))
-        qWarning() << "exec: could not deliver the answer to" << request.slot;
+        qCWarning(lcSync) << "exec: could not deliver the answer to" << request.slot;
 }
 
 // ---- images -----------------------------------------------------------------------------------
@@ -448,7 +510,7 @@ void loadImageAsync(const QString &file)
     if (file.isEmpty() || !TavrinConnector::instance())
         return;
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         if (loadingImages.contains(file) || failedImages.contains(file))
             return;
         if (!Database::fileExists(file))
@@ -462,7 +524,7 @@ void TavrinConnector::imageLoaded(const QString &file, QImage *image)
 {
     bool wanted = false;
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         // A load that the engine reset forgot is of no use any more.
         wanted = loadingImages.contains(file);
         if (wanted && (!image || image->isNull()))
@@ -478,18 +540,18 @@ void TavrinConnector::imageLoaded(const QString &file, QImage *image)
         };
         QList<Shown> shown;
         {
-            QMutexLocker lock(&storeMutex);
-            for (const QString &type : syncedTables) {
+            StoreLock lock;
+            for (const QString &type : syncedTableNames()) {
                 const int table = Database::tableId(type);
                 const QStringList columns = Database::columnNames(table);
                 for (int column = 0; column < columns.size(); ++column) {
                     if (!isFileMember(columns.at(column)))
                         continue;
-                    const int idColumn = engine_internal::columnOf(table, QStringLiteral("id"));
+                    const int idColumn = columnOf(lock, table, QStringLiteral("id"));
                     RowCursor cursor = Database::select(table, column, QVariant(file));
                     while (cursor.next()) {
                         const Id id = idFromVariant(Database::value(cursor, idColumn));
-                        shown.append({id, columns.at(column), engine_internal::readItemLocked(id, true, false)});
+                        shown.append({id, columns.at(column), readItem(lock, id, true, false)});
                     }
                 }
             }
@@ -499,7 +561,7 @@ void TavrinConnector::imageLoaded(const QString &file, QImage *image)
             notifyMemberChanged(entry.id, entry.before, entry.member, QStringLiteral("%loaded%"));
     }
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         loadingImages.remove(file);
     }
     delete image;

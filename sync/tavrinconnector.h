@@ -1,29 +1,35 @@
 #pragma once
 
-// The sync engine's connector: one QObject on the GUI thread whose signals the
-// item engine emits (from any thread) and whose slots run the commits,
-// downloads, remote calls and image-cache upkeep. The wire protocol is
-// described in docs/sync-protocol.md.
+// The sync engine's connector: one QObject on the GUI thread, registered with
+// the item engine as its SyncService. The engine's requests (from any thread)
+// become its signals; its slots run the commits, downloads, remote calls and
+// image-cache upkeep. The wire protocol is described in docs/sync-protocol.md.
 
 #include "engine.h"
+#include "syncservice.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVariantMap>
 
 #include <functional>
+#include <type_traits>
 
-class TavrinConnector : public QObject
+struct ExecRequest;
+
+class TavrinConnector : public QObject, public SyncService
 {
     Q_OBJECT
 public:
     // The singleton; null until create() ran.
     static TavrinConnector *instance();
     // Makes the singleton on the calling (GUI) thread with its three
-    // self-connections; later calls return the existing one.
+    // self-connections and registers it with the item engine; later calls
+    // return the existing one.
     static TavrinConnector *create();
 
     // Starts the commit timer so that a commit runs in `ms` milliseconds, or
@@ -60,6 +66,20 @@ public:
     // stopped.
     ConnectionId exec(QObject *receiver, const char *slot, const QString &method,
                       const QVariantMap &parameters = QVariantMap());
+    // The typed forms, checked by the compiler: the answer reaches `answer`,
+    // a callable run on the GUI thread while `receiver` lives ...
+    ConnectionId exec(QObject *receiver, std::function<void(const QVariantMap &)> answer, const QString &method,
+                      const QVariantMap &parameters = QVariantMap());
+    // ... or a member function of `receiver` taking the QVariantMap.
+    template <typename Receiver, typename Slot>
+        requires std::is_member_function_pointer_v<Slot>
+    ConnectionId exec(Receiver *receiver, Slot slot, const QString &method,
+                      const QVariantMap &parameters = QVariantMap())
+    {
+        return exec(
+            receiver, [receiver, slot](const QVariantMap &answer) { (receiver->*slot)(answer); }, method,
+            parameters);
+    }
 
     // Forgets the commit in flight: its late answer is ignored, and every row
     // it carried stays uncommitted. The store reset, the new log-in and the
@@ -81,6 +101,16 @@ public:
 
     // Seconds the last applied commit answer held storeMutex (benchmarks).
     static double lastApplyLockSeconds();
+
+    // SyncService: each request is one of the signals below (stop() is
+    // stopSync() and the end of every network request).
+    void requestCommit() override;
+    void requestDownload(const QString &url) override;
+    void imageCacheFilled() override;
+    void storeReset() override;
+    void wrongVersion() override;
+    void loadImageInBackground(const QString &file) override;
+    void stop() override;
 
 public slots:
     void commit();
@@ -111,6 +141,8 @@ signals:
 private:
     TavrinConnector();
 
+    ConnectionId sendExec(ExecRequest request, const QString &method, const QVariantMap &parameters);
+
     ConnectionId sendCommit();
     // The answer of the commit in flight: read, then applied in slices;
     // commitConnection stays set until endCommit, so no commit interleaves.
@@ -125,3 +157,12 @@ private:
 // Starts loading a stored image in the background once; the connector's
 // imageLoaded slot receives it. GUI thread.
 void loadImageAsync(const QString &file);
+
+// The commit state. GUI thread.
+bool isCommitRunning();
+bool isLastCommitOk();
+int commitRemainingMs();
+void setCommitHurry(bool hurry);
+// The items whose files a request carries, as the callers know their ids;
+// empty for a request that carries none. GUI thread.
+QSet<Id> transferItems(ConnectionId connection);

@@ -75,24 +75,16 @@ Id titledSkrin()
 
 } // namespace
 
-class TestItemBase : public QObject
+class TestItemBase : public EngineTest
 {
     Q_OBJECT
-    std::unique_ptr<EngineStore> store;
 
-private slots:
-    void init()
+    void afterEach() override
     {
-        store = std::make_unique<EngineStore>();
-        QVERIFY(store->opened);
-    }
-    void cleanup()
-    {
-        settle();
-        store.reset();
         QVERIFY(!SmootherMaster::instance()->isTimerActive());
     }
 
+private slots:
     // Member lists are trimmed: a trailing comma must not leave the item
     // waiting for a member "".
     void initRunsOnceTheRowIsComplete()

@@ -26,19 +26,11 @@ const QString image = QStringLiteral("skrin_image");
 
 } // namespace
 
-class TestItems : public QObject
+class TestItems : public EngineTest
 {
     Q_OBJECT
-    std::unique_ptr<EngineStore> store;
 
 private slots:
-    void init()
-    {
-        store = std::make_unique<EngineStore>();
-        QVERIFY(store->opened);
-    }
-    void cleanup() { store.reset(); }
-
     void localIdsCountDownAcrossRestarts()
     {
         QCOMPARE(createItem(skrin), Id(-1));
@@ -125,14 +117,14 @@ private slots:
         QCOMPARE(readItem(pen).value("owner").toLongLong(), 0);
         QCOMPARE(getMember(-99, "owner"), QVariant(Id(77)));
 
-        QSignalSpy downloads(TavrinConnector::instance(), &TavrinConnector::downloadFileSignal);
+        store->requests.clear();
         const Id id = createItem(skrin);
         setMember(id, "file", "%downloading%");
         QCOMPARE(getMember(id, "file"), QVariant());
-        QCOMPARE(downloads.size(), 0); // no address known yet
+        QVERIFY(store->requests.seen().isEmpty()); // no address known yet
         insertRow("downloads", {{"url", "http://127.0.0.1:1/f"}, {"id", id}, {"member", "file"}});
         QCOMPARE(readItem(id).value("file"), QVariant());
-        QCOMPARE(downloads.size(), 1);
+        QCOMPARE(store->requests.seen(), QStringList{"download http://127.0.0.1:1/f"});
         QCOMPARE(readItem(id, true).value("file").toString(), "%downloading%");
         QCOMPARE(itemFileData(id, "file"), QByteArray());
     }
@@ -161,39 +153,6 @@ private slots:
         QCOMPARE(rowsWhere("uncommitted_remove", "id", id).size(), 1);
         removeItem(id);
         QCOMPARE(rowsOf("uncommitted_remove"), 1);
-    }
-
-    // -3 becomes 500 in the store: reads, writes, filters, parent values and
-    // notifications keep using -3.
-    void translatedIdsKeepWorking()
-    {
-        createItem(skrin);
-        createItem(skrin);
-        QCOMPARE(createItem(skrin), Id(-3));
-        setMember(-3, "title", "before");
-        const Id picture = createItem(image);
-        setMember(picture, "parent", -3);
-
-        translateId(-3, 500);
-        QCOMPARE(rowsWhere("skrin_image", "parent", Id(500)).size(), 1);
-        QCOMPARE(getMember(-3, "title").toString(), "before");
-        QCOMPARE(getMember(picture, "parent"), QVariant(Id(-3)));
-        QCOMPARE(readItem(-3).value("id"), QVariant(Id(-3)));
-        QCOMPARE(findItems({{"type", image}, {"parent", Id(-3)}}), QList<Id>{picture});
-        QCOMPARE(findItems({{"id", Id(-3)}}), QList<Id>{-3});
-        QCOMPARE(childItems(-3), QList<Id>{picture});
-
-        InterfaceRecorder recorder;
-        recorder.watch({{"id", Id(-3)}, {"title", QVariant()}});
-        setMember(-3, "title", "after");
-        setMember(createItem(image), "parent", Id(-3));
-        QCOMPARE(rowsWhere("skrin_image", "parent", Id(500)).size(), 2);
-        setFavourite(-3, true);
-        QVERIFY(isFavourite(-3));
-        removeItem(-3);
-        QCOMPARE(recorder.events,
-                 (QStringList{"plus -3", "init", "set -3 title=after", "set title=after", "minus -3", "remove"}));
-        QCOMPARE(rowsWhere("uncommitted_remove", "id", Id(500)).size(), 1);
     }
 
     void filesAreFreedWhenUnreferenced()

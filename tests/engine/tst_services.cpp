@@ -5,6 +5,7 @@
 #include "dirtyskrins.h"
 #include "downloads.h"
 #include "enginefixture.h"
+#include "engineglobals_p.h"
 #include "imagecache.h"
 
 #include <QSignalSpy>
@@ -37,10 +38,9 @@ QStringList cachedNames()
 // Empties the caches, the download queue and the thumbnail claims.
 void clearAll()
 {
-    evictImageCaches(QDateTime::currentDateTime().addYears(1));
-    while (!takeQueuedDownload().isEmpty()) {
-    }
-    QMutexLocker lock(&storeMutex);
+    clearImageCaches();
+    clearDownloadQueue();
+    StoreLock lock;
     thumbnailsInProgress.clear();
 }
 
@@ -82,27 +82,16 @@ std::pair<QDateTime, bool> claim(Id id)
 
 } // namespace
 
-class TestServices : public QObject
+class TestServices : public EngineTest
 {
     Q_OBJECT
-    std::unique_ptr<EngineStore> store;
+
+    void afterEach() override { clearAll(); }
 
 private slots:
-    void init()
-    {
-        store = std::make_unique<EngineStore>();
-        QVERIFY(store->opened);
-        clearAll();
-    }
-    void cleanup()
-    {
-        clearAll();
-        store.reset();
-    }
-
     void storeReadAndRemove()
     {
-        QSignalSpy timerStarts(TavrinConnector::instance(), &TavrinConnector::imageCacheTimerStartSignal);
+        store->requests.clear();
         cacheImage("a.png", picture(16, 9));
         cachePixmap("b.png", QPixmap::fromImage(picture(4, 4)));
         QVERIFY(cachedImage("b.png").isNull());
@@ -114,7 +103,7 @@ private slots:
         cacheImage("a.png", QImage());
         cachePixmap("a.png", QPixmap());
         cachePixmap("b.png", QPixmap());
-        QCOMPARE(timerStarts.size(), 6);
+        QCOMPARE(store->requests.count("cache"), 6);
         cacheImage(QString(), picture(8, 8)); // the empty name is no file
         QVERIFY(cachedNames().isEmpty());
     }
@@ -231,19 +220,11 @@ private slots:
         setMember(first, "file", "local.jpg");
         QVERIFY(queuedDownloads().isEmpty());
         QCOMPARE(rowsOf("downloads"), 2);
-        QSignalSpy asked(TavrinConnector::instance(), &TavrinConnector::downloadFileSignal);
+        store->requests.clear();
         QCOMPARE(getMember(second, "file"), QVariant()); // asks for the address again
-        QCOMPARE(asked.value(0).value(0).toString(), url);
+        QCOMPARE(store->requests.seen().value(0), "download " + url);
         removeItem(first);
         QCOMPARE(rowsWhere("downloads", "id", second).size(), 1);
-        const Id local = createItem("skrin_image");
-        translateId(local, 4711);
-        addDownloadRow("http://127.0.0.1:1/files/new.png", 4711, "file");
-        queueDownloadFirst("http://127.0.0.1:1/files/new.png");
-        {
-            QMutexLocker lock(&storeMutex);
-            dropPendingDownloads(local, "file");
-        }
         QCOMPARE(rowsOf("downloads"), 1);
         QVERIFY(queuedDownloads().isEmpty());
     }
@@ -330,26 +311,6 @@ private slots:
         QVERIFY(!claimed && again > begun);
         endSkrinThumbnail(id, again);
         QVERIFY(!isSkrinDirty(id));
-    }
-
-    // After a commit gave the screenshot a server id, its mark, claim and
-    // held-back files are still known under the local id.
-    void translatedIdsStayKnown()
-    {
-        const Id local = createItem("skrin");
-        translateId(local, 5000);
-        markSkrinDirty(local);
-        setMark(5000, QDateTime::currentDateTime().addSecs(-5));
-        QVERIFY(isSkrinDirty(local) && isSkrinDirty(5000));
-        QCOMPARE(dueDirtySkrins(), QList<Id>{local});
-        const auto [mark, claimed] = claim(local);
-        QVERIFY(!claimed && mark.isValid());
-        endSkrinThumbnail(local, mark);
-        QVERIFY(!isSkrinDirty(local) && thumbnailsInProgress.isEmpty());
-        insertRow("too_big_files", {{"id", Id(5000)}, {"member", "file"}, {"file", "big.png"}});
-        insertRow("too_big_files", {{"id", Id(7000)}, {"member", "file"}, {"file", "other.png"}});
-        insertRow("too_big_files", {{"id", Id(7000)}, {"member", "thumbnail64_file"}, {"file", "thumb.png"}});
-        QCOMPARE(tooBigItemIds(), (QSet<Id>{local, 7000}));
     }
 
     // The file gives the marks back as text; they are compared as date-times.

@@ -3,7 +3,8 @@
 // pool threads and the store reset.
 
 #include "enginefixture.h"
-#include "watcherinternal.h"
+#include "engineglobals_p.h"
+#include "watcherinternal_p.h"
 
 #include <QRandomGenerator>
 #include <QThread>
@@ -55,25 +56,17 @@ private:
     }
 };
 
-class TestWatchers : public QObject
+class TestWatchers : public EngineTest
 {
     Q_OBJECT
-    std::unique_ptr<EngineStore> store;
 
-private slots:
-    void init()
+    void afterEach() override
     {
-        store = std::make_unique<EngineStore>();
-        QVERIFY(store->opened);
-    }
-    void cleanup()
-    {
-        settle();
-        store.reset();
         QVERIFY(watcherById.isEmpty() && watcherByFilter.isEmpty() && interfaceWatcher.isEmpty());
         QVERIFY(openWatcherById.isEmpty() && itemWatcherById.isEmpty() && watchersByItem.isEmpty());
     }
 
+private slots:
     void watcherIdsCountDownAcrossRestarts() // first: relies on a fresh counter
     {
         {
@@ -112,19 +105,20 @@ private slots:
         QCOMPARE(c.events, (QStringList{"plus -1", "init"}));
     }
 
+    // With the typed connections: pointers to member functions and callables.
     void creationParentAndEmptyFilters()
     {
         Recorder shots, all, pens;
-        watchOnPlus({{"type", skrin}}, &shots, SLOT(onPlus(Id)));
-        watch({{"type", skrin}}, SIGNAL(onInit()), &shots, SLOT(onInit()));
-        watchOnPlus({}, &all, SLOT(onPlus(Id)));
-        watchOnSet({}, &all, SLOT(onSet(Id, QString, QVariant)));
-        watchOnMinus({}, &all, SLOT(onMinus(Id)));
+        watchOnPlus({{"type", skrin}}, &shots, &Recorder::onPlus);
+        watch({{"type", skrin}}, &WatchSignals::onInit, &shots, [&shots] { shots.onInit(); });
+        watchOnPlus({}, &all, &Recorder::onPlus);
+        watchOnSet({}, &all, &Recorder::onSet);
+        watchOnMinus({}, &all, [&all](Id id) { all.onMinus(id); });
         QCOMPARE(createItem(skrin), Id(-1));
         QCOMPARE(shots.events, (QStringList{"plus -1", "init"}));
 
         const WatchFilter penFilter{{"parent", Id(-1)}, {"type", "skrin_pen"}};
-        watchOnMinus(watchOnPlus(penFilter, &pens, SLOT(onPlus(Id))), &pens, SLOT(onMinus(Id)));
+        watchOnMinus(watchOnPlus(penFilter, &pens, &Recorder::onPlus), &pens, &Recorder::onMinus);
         const Id pen = createItem("skrin_pen");
         QVERIFY(pens.events.isEmpty());
         setMember(pen, "parent", Id(-1));
@@ -314,7 +308,8 @@ private slots:
                 const bool was = matches(filters.at(i), before), is = matches(filters.at(i), after);
                 QStringList expected;
                 if (was != is)
-                    expected = is ? QStringList{told("plus %1", id), "init"} : QStringList{told("minus %1", id), "remove"};
+                    expected
+                        = is ? QStringList {told("plus %1", id), "init"} : QStringList {told("minus %1", id), "remove"};
                 else if (is && !cellEquals(before.value(member), after.value(member)))
                     expected = QStringList{told("set %1 ", id) + set, "set " + set};
                 const QString got = recorders[i]->events.join('|');
@@ -378,7 +373,11 @@ private slots:
     {
         const Id shot = createItem(skrin), pen = createItem("skrin_pen");
         setMember(pen, "parent", shot);
-        translateId(shot, 900);
+        {
+            StoreLock lock; // as a commit would have left them
+            locked::localToServerIds(lock).insert(shot, 900);
+            locked::serverToLocalIds(lock).insert(900, shot);
+        }
         Recorder shots;
         watchOnMinus({{"type", skrin}}, &shots, SLOT(onMinus(Id)));
         InterfaceRecorder penItem, children;
@@ -391,7 +390,7 @@ private slots:
         QCOMPARE(shots.events, QStringList{"minus -1"});
         QCOMPARE(penItem.events, (QStringList{"minus -2", "remove"}));
         QCOMPARE(children.events, penItem.events);
-        QVERIFY(tempIdToServerId.isEmpty());
+        QVERIFY(tempIdToServerId.isEmpty() && serverIdToTempId.isEmpty());
         QCOMPARE(rowsOf("items"), 0);
         QCOMPARE(createItem(skrin), Id(-1));
     }

@@ -1,14 +1,13 @@
 #pragma once
 
-// A real store in a temporary folder with the engine bound to it, and helpers
-// that write rows as the editor does and read the stored pictures back.
+// Helpers beside the engine's test store: rows written as the editor does
+// them, and the stored pictures read back.
 
 #include "database.h"
 #include "dirtyskrins.h"
 #include "engine.h"
+#include "enginefixture.h"
 #include "imagecache.h"
-#include "tavrinconnector.h"
-#include "tempstore.h"
 #include "thumbnailerthread.h"
 
 #include <QBuffer>
@@ -16,26 +15,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QThreadPool>
-
-struct RenderStore
-{
-    RenderStore()
-    {
-        registerEngineTypes();
-        TavrinConnector::create();
-        TavrinConnector::stopSync(); // a requested commit only emits
-        opened = Database::open(folder.path());
-        bindTables();
-    }
-    ~RenderStore()
-    {
-        QThreadPool::globalInstance()->waitForDone();
-        QCoreApplication::sendPostedEvents();
-        Database::close();
-    }
-    TempStore folder;
-    bool opened = false;
-};
 
 // A new row of `table` with the members, "parent" written last.
 inline Id addRow(const QString &table, Id parent, const QVariantMap &members)

@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QAtomicInt>
 #include <QPixmap>
-#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -40,7 +39,7 @@ class TestRenderer : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { store = std::make_unique<RenderStore>(); }
+    void init() { store = std::make_unique<EngineStore>(); }
     void cleanup() { store.reset(); }
 
     void thumbnails_data()
@@ -151,7 +150,7 @@ private slots:
     void pictureNotThereYet()
     {
         QFETCH(QString, picture);
-        QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+        RecordedRequests commits;
         const Id skrin = createItem("skrin");
         addRectangle(skrin, 0, 0, 100, 100, "#ff0000");
         markAndRender(skrin);
@@ -196,7 +195,7 @@ private slots:
 
     void failuresKeepTheFiles()
     {
-        QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+        RecordedRequests commits;
         const Id skrin = createItem("skrin");
         addRectangle(skrin, 0, 0, 100, 100, "#ff0000");
         markAndRender(skrin);
@@ -243,7 +242,7 @@ private slots:
 
     void claimedOrNotAScreenshot()
     {
-        QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+        RecordedRequests commits;
         const Id skrin = createItem("skrin");
         addRectangle(skrin, 0, 0, 10, 10, "#ff0000");
         // A running job holds the claim (here on a screenshot without a mark):
@@ -287,7 +286,7 @@ private slots:
         QFETCH(bool, asPixmap);
         QFETCH(bool, commitAfter);
         QFETCH(QByteArray, format);
-        QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+        RecordedRequests commits;
         const QString file = Database::newFileName(suffix);
         if (asPixmap)
             saveImageAsync(QPixmap::fromImage(sample), file, commitAfter, 90);
@@ -304,7 +303,7 @@ private slots:
 
     void failedSaveStoresNothing()
     {
-        QSignalSpy commits(TavrinConnector::instance(), &TavrinConnector::commitSignal);
+        RecordedRequests commits;
         const QString file = Database::newFileName(".jpg");
         for (const QImage &image : {sample, QImage()}) {
             ImageSaver saver(image, file, true, image.isNull() ? "JPEG" : "NO-SUCH-FORMAT", 85);
@@ -359,7 +358,7 @@ private slots:
         QCOMPARE(loadRowImage(row).size(), QSize(8000, 4500));
     }
 private:
-    std::unique_ptr<RenderStore> store;
+    std::unique_ptr<EngineStore> store;
     const QImage sample = [] {
         QImage image(64, 40, QImage::Format_RGB32);
         image.fill(QColor(200, 40, 90));

@@ -3,12 +3,14 @@
 // A sync client for the tests: the engine started on a temporary data folder,
 // logged in to a loopback TestServer, and helpers that commit and wait.
 
-#include "../engine/enginefixture.h" // rowsOf, insertRow, settle, InterfaceRecorder
+#include "enginefixture.h" // rowsOf, insertRow, settle, InterfaceRecorder
 
 #include "dirtyskrins.h"
+#include "sync_p.h"
 #include "downloads.h"
 #include "enginestart.h"
 #include "networkconnector.h"
+#include "tavrinconnector.h"
 #include "testserver.h"
 
 #include <QBuffer>
@@ -27,14 +29,27 @@ inline const QString hash = QStringLiteral("5baa61e4c9b93f3f0682250b6cf8331b7ee6
 // every other client.
 inline void setLocalServerOption(const QString &name, const QVariant &value, Id id)
 {
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     const int table = Database::tableId(QStringLiteral("server_option"));
-    if (const int row = Database::findRow(table, serverOptionNameColumn, name); row > 0) {
-        Database::setValue(table, row, serverOptionValueColumn, value);
+    if (const int row = Database::findRow(table, storeTables().serverOptionNameColumn, name); row > 0) {
+        Database::setValue(table, row, storeTables().serverOptionValueColumn, value);
     } else {
         insertRow("items", {{"id", id}, {"type", "server_option"}, {"owner", 0}});
         insertRow("server_option", {{"id", id}, {"name", name}, {"value", value}});
     }
+}
+
+// The id maps as the commits left them.
+inline QMap<Id, Id> localToServer()
+{
+    StoreLock lock;
+    return locked::localToServerIds(lock);
+}
+
+inline QMap<Id, Id> serverToLocal()
+{
+    StoreLock lock;
+    return locked::serverToLocalIds(lock);
 }
 
 // Where the engine sends its requests.
@@ -91,7 +106,9 @@ inline QByteArray pngBytes(int side = 4)
 // The address a member of item `id` waits for.
 inline QString downloadUrl(qint64 id)
 {
-    return Database::valueWhere(downloadsTable, {{downloadsIdColumn, QVariant(id)}}, downloadsUrlColumn).toString();
+    return Database::valueWhere(storeTables().downloadsTable, {{storeTables().downloadsIdColumn, QVariant(id)}},
+        storeTables().downloadsUrlColumn)
+        .toString();
 }
 
 // What a test class of a client holds: its data folder and, for each test

@@ -82,14 +82,14 @@ private slots:
         QVERIFY(syncAll());
         // Every item got its server id; the rows carry it, callers keep theirs.
         for (qsizetype i = 0; i < ids.size(); ++i) {
-            const Id serverId = tempIdToServerId.value(ids.at(i));
+            const Id serverId = localToServer().value(ids.at(i));
             QVERIFY(server->itemIds().contains(serverId));
-            QCOMPARE(Database::findRow(itemsTable, itemsIdColumn, QVariant(ids.at(i))), 0);
-            QVERIFY(Database::findRow(itemsTable, itemsIdColumn, QVariant(serverId)) > 0);
+            QCOMPARE(Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(ids.at(i))), 0);
+            QVERIFY(Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(serverId)) > 0);
             QCOMPARE(readItem(ids.at(i)), before.at(i));
         }
-        const Id skrinOnServer = tempIdToServerId.value(skrin);
-        QCOMPARE(server->member(tempIdToServerId.value(picture), "parent").toLongLong(), skrinOnServer);
+        const Id skrinOnServer = localToServer().value(skrin);
+        QCOMPARE(server->member(localToServer().value(picture), "parent").toLongLong(), skrinOnServer);
         QCOMPARE(server->member(skrinOnServer, "title").toString(), "holiday");
         QCOMPARE(server->fileData(server->member(skrinOnServer, "file").toString()), image);
         const QList<qint64> favourites = server->itemIds("favourite");
@@ -99,6 +99,61 @@ private slots:
         QCOMPARE(itemFileData(skrin, "file"), image);
         QCOMPARE(rowsOf("downloads"), 0);
         QCOMPARE(getMember(skrinOnServer, "title").toString(), "holiday");
+    }
+
+    // After the commit rewrote the local ids, everything the program does
+    // still speaks them: reads, writes, filters, parents, notices, thumbnail
+    // claims, held-back files and downloads; the rows carry the server ids.
+    void translatedIdsKeepWorking()
+    {
+        const Id skrin = createItem("skrin");
+        setMember(skrin, "title", "before");
+        const Id picture = createItem("skrin_image");
+        setMember(picture, "parent", skrin);
+        markSkrinDirty(skrin);
+        bool claimed = true;
+        const QDateTime mark = beginSkrinThumbnail(skrin, &claimed);
+        QVERIFY(!claimed && mark.isValid());
+
+        QVERIFY(syncAll());
+        const Id onServer = localToServer().value(skrin);
+        QVERIFY(onServer > 0);
+        QCOMPARE(rowsWhere("skrin_image", "parent", onServer).size(), 1);
+        QCOMPARE(getMember(skrin, "title").toString(), "before");
+        QCOMPARE(getMember(picture, "parent"), QVariant(skrin));
+        QCOMPARE(findItems({{"type", "skrin_image"}, {"parent", skrin}}), QList<Id>{picture});
+        QCOMPARE(findItems({{"id", skrin}}), QList<Id>{skrin});
+        QCOMPARE(childItems(skrin), QList<Id>{picture});
+        // The claim made under the local id ends under it.
+        QVERIFY(isSkrinDirty(skrin) && isSkrinDirty(onServer));
+        QCOMPARE(beginSkrinThumbnail(skrin, &claimed), QDateTime());
+        QVERIFY(claimed);
+        endSkrinThumbnail(skrin, mark);
+        QVERIFY(!isSkrinDirty(skrin));
+        insertRow("too_big_files", {{"id", onServer}, {"member", "file"}, {"file", "big.png"}});
+        QCOMPARE(tooBigItemIds(), QSet<Id>{skrin});
+        const QString url = "http://127.0.0.1:1/files/new.png";
+        insertRow("downloads", {{"url", url}, {"id", onServer}, {"member", "file"}});
+        queueDownloadFirst(url);
+        {
+            StoreLock lock;
+            locked::dropPendingDownloads(lock, skrin, "file");
+        }
+        QCOMPARE(rowsOf("downloads"), 0);
+        QVERIFY(!queuedDownloads().contains(url));
+
+        InterfaceRecorder recorder;
+        recorder.watch({{"id", skrin}, {"title", QVariant()}});
+        setMember(skrin, "title", "after");
+        setMember(createItem("skrin_image"), "parent", skrin);
+        QCOMPARE(rowsWhere("skrin_image", "parent", onServer).size(), 2);
+        setFavourite(skrin, true);
+        QVERIFY(isFavourite(skrin));
+        removeItem(skrin);
+        const QString id = QString::number(skrin);
+        QCOMPARE(recorder.events, (QStringList{"plus " + id, "init", "set " + id + " title=after", "set title=after",
+                                               "minus " + id, "remove"}));
+        QCOMPARE(rowsWhere("uncommitted_remove", "id", onServer).size(), 1);
     }
 
     // A stored name that cannot stand in a form header (a data folder from
@@ -111,7 +166,7 @@ private slots:
         const Id skrin = createItem("skrin");
         setMember(skrin, "file", name);
         QVERIFY(syncAll());
-        const Id onServer = tempIdToServerId.value(skrin);
+        const Id onServer = localToServer().value(skrin);
         QCOMPARE(server->fileData(server->member(onServer, "file").toString()), image);
         QCOMPARE(getMember(skrin, "file").toString(), name);
     }
@@ -126,7 +181,7 @@ private slots:
         setMember(skrin, "file", name);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be read"));
         QVERIFY(commitOnce() && commitOnce());
-        const Id onServer = tempIdToServerId.value(skrin);
+        const Id onServer = localToServer().value(skrin);
         QVERIFY(onServer > 0);
         QVERIFY(server->member(onServer, "file").toString().isEmpty());
         QCOMPARE(rowsWhere("uncommitted_set", "member", "file").size(), 1);
@@ -138,7 +193,7 @@ private slots:
         const Id skrin = createItem("skrin");
         setMember(skrin, "title", "mine");
         QVERIFY(syncAll());
-        const Id onServer = tempIdToServerId.value(skrin);
+        const Id onServer = localToServer().value(skrin);
         InterfaceRecorder skrins, texts;
         watchInterface({{"type", "skrin"}}, &skrins);
         watchInterface({{"type", "skrin_text"}, {"parent", skrin}}, &texts);
@@ -199,13 +254,13 @@ private slots:
         server->setFault(TestServer::Fault::Http500, 1, true);
         QVERIFY(!commitOnce());
         QCOMPARE(server->itemIds("skrin").size(), 1);
-        QVERIFY(!tempIdToServerId.contains(skrin));
+        QVERIFY(!localToServer().contains(skrin));
         QVERIFY(syncAll());
         QCOMPARE(commitFailures, 0);
         const QList<qint64> skrins = server->itemIds("skrin");
         QCOMPARE(skrins.size(), 1);
         QCOMPARE(server->member(skrins.first(), "title").toString(), "kept");
-        QCOMPARE(tempIdToServerId.value(skrin), skrins.first());
+        QCOMPARE(localToServer().value(skrin), skrins.first());
 
         server->setForcedResult(2, 1);
         QVERIFY(!commitOnce());
@@ -231,7 +286,7 @@ private slots:
         QVERIFY(syncAll());
         const QList<qint64> skrins = server->itemIds("skrin");
         QCOMPARE(skrins.size(), 1);
-        QCOMPARE(tempIdToServerId.value(skrin), skrins.first());
+        QCOMPARE(localToServer().value(skrin), skrins.first());
         QCOMPARE(server->member(skrins.first(), "title").toString(), "once");
 
         AnswerReceiver receiver;
@@ -258,16 +313,17 @@ private slots:
         const Id skrin = createItem("skrin");
         setMember(skrin, "title", "first");
         QVERIFY(syncAll());
-        const Id onServer = tempIdToServerId.value(skrin);
+        const Id onServer = localToServer().value(skrin);
         server->setMember(onServer, "title", "theirs");
         QVERIFY(commitOnce());
         QCOMPARE(getMember(skrin, "title").toString(), "theirs");
 
         setMember(skrin, "title", "mine");
         {
-            QMutexLocker lock(&storeMutex);
-            const int row = Database::findRow(uncommittedSetTable, uncommittedSetMemberColumn, "title");
-            Database::setValue(uncommittedSetTable, row, uncommittedSetModifiedColumn,
+            StoreLock lock;
+            const int row = Database::findRow(
+                storeTables().uncommittedSetTable, storeTables().uncommittedSetMemberColumn, "title");
+            Database::setValue(storeTables().uncommittedSetTable, row, storeTables().uncommittedSetModifiedColumn,
                                QDateTime::currentDateTime().addSecs(-600));
         }
         QVERIFY(syncAll());
@@ -291,7 +347,7 @@ private slots:
         const Id skrin = createItem("skrin");
         setMember(skrin, "created", created);
         QVERIFY(syncAll());
-        const Id onServer = tempIdToServerId.value(skrin);
+        const Id onServer = localToServer().value(skrin);
         const QString sent = server->member(onServer, "created").toString();
         QVERIFY2(sent.endsWith('Z'), qPrintable(sent));
         QCOMPARE(QDateTime::fromString(sent, Qt::ISODateWithMs), created);
@@ -328,10 +384,10 @@ private slots:
         TavrinConnector::instance()->commit(); // only asks for another one
         server->releaseHeldAnswers();
         // The flag sent the newer title straight away.
-        QTRY_COMPARE(server->member(tempIdToServerId.value(skrin), "title").toString(), "second");
+        QTRY_COMPARE(server->member(localToServer().value(skrin), "title").toString(), "second");
         QTRY_VERIFY(nothingPending() && !isCommitRunning());
         QCOMPARE(getMember(skrin, "title").toString(), "second");
-        QCOMPARE(server->member(tempIdToServerId.value(skrin), "desc").toString(), "unchanged");
+        QCOMPARE(server->member(localToServer().value(skrin), "desc").toString(), "unchanged");
     }
 
     // A receiver of the finished signal that commits at once (and fails)
@@ -358,7 +414,7 @@ private slots:
         disconnect(connection);
         QCOMPARE(seenOk, QList<bool>({true, true}));
         QVERIFY(syncAll());
-        QCOMPARE(server->member(tempIdToServerId.value(skrin), "title").toString(), "second");
+        QCOMPARE(server->member(localToServer().value(skrin), "title").toString(), "second");
     }
 
     void resetForgetsTheCommitInFlight()
@@ -380,11 +436,11 @@ private slots:
         QTest::qWait(200);
         // The old answer is ignored: the new store keeps its records.
         QCOMPARE(finished.count(), 0);
-        QVERIFY(tempIdToServerId.isEmpty());
+        QVERIFY(localToServer().isEmpty());
         QCOMPARE(rowsOf("uncommitted_create"), 1);
         QVERIFY(optionValue("session").isNull());
         QVERIFY(syncAll());
-        QVERIFY(tempIdToServerId.contains(fresh));
+        QVERIFY(localToServer().contains(fresh));
     }
 
     // A commit the timer runs clears the schedule. The mode check (20 s here,
@@ -414,14 +470,14 @@ private slots:
         QCOMPARE(receiver.answers.first().value("result").toInt(), 0);
         QCOMPARE(receiver.answers.first().value("views").toInt(), 7);
         QCOMPARE(receiver.answers.first().value("handle").toString(), "abc");
-        // An unknown call answers result 1.
-        connector->exec(&receiver, SLOT(onAnswer(QVariantMap)), "nothing");
+        // An unknown call answers result 1 (here to a typed slot).
+        connector->exec(&receiver, &AnswerReceiver::onAnswer, "nothing");
         QTRY_COMPARE(receiver.answers.size(), 2);
         QCOMPARE(receiver.answers.last().value("result").toInt(), 1);
 
-        // A receiver that goes first is forgotten.
+        // A receiver that goes first is forgotten, with its callable.
         auto *gone = new AnswerReceiver;
-        connector->exec(gone, SLOT(onAnswer(QVariantMap)), "handle_stats");
+        connector->exec(gone, [gone](const QVariantMap &answer) { gone->onAnswer(answer); }, "handle_stats");
         QCOMPARE(execRequests.size(), 1);
         delete gone;
         QVERIFY(execRequests.isEmpty());
@@ -440,7 +496,7 @@ private slots:
         QVERIFY(commitOnce());
         QCOMPARE(rowsOf("too_big_files"), 1);
         QCOMPARE(tooBigItemIds(), QSet<Id>{skrin});
-        const Id onServer = tempIdToServerId.value(skrin);
+        const Id onServer = localToServer().value(skrin);
         QCOMPARE(server->member(onServer, "title").toString(), "big one");
         QVERIFY(server->member(onServer, "file").isNull());
         QCOMPARE(rowsOf("uncommitted_set"), 1); // the file waits
@@ -624,7 +680,7 @@ private slots:
         commitModeTimer->stop();
         QVERIFY(syncAll());
         QCOMPARE(server->itemIds("skrin").size(), 1);
-        QVERIFY(tempIdToServerId.contains(skrin));
+        QVERIFY(localToServer().contains(skrin));
     }
 };
 

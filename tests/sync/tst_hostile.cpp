@@ -24,7 +24,7 @@ private slots:
         setMember(skrin, "title", "original");
         setMemberFile(skrin, "file", image);
         QVERIFY(syncAll());
-        onServer = tempIdToServerId.value(skrin);
+        onServer = localToServer().value(skrin);
         QVERIFY(onServer > 0);
         pending = createItem("skrin_text");
         setMember(pending, "parent", skrin);
@@ -57,20 +57,20 @@ private slots:
 
         QVERIFY(commitOnce());
         // The bad translation left the item local, with its records kept ...
-        QVERIFY(!tempIdToServerId.contains(pending));
-        QVERIFY(Database::findRow(itemsTable, itemsIdColumn, QVariant(pending)) > 0);
+        QVERIFY(!localToServer().contains(pending));
+        QVERIFY(Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(pending)) > 0);
         QCOMPARE(rowsOf("uncommitted_create"), 1);
         for (const Id id : {5000, 5001, 5002})
-            QVERIFY(!serverIdToTempId.contains(id));
-        QCOMPARE(tempIdToServerId.value(skrin), onServer);
+            QVERIFY(!serverToLocal().contains(id));
+        QCOMPARE(localToServer().value(skrin), onServer);
         // ... and the rest of the answer applied.
         QCOMPARE(getMember(skrin, "desc").toString(), "good entry");
 
         // The next commit gets the true translation; no duplicate on the server.
         QVERIFY(syncAll());
-        QVERIFY(tempIdToServerId.contains(pending));
+        QVERIFY(localToServer().contains(pending));
         QCOMPARE(server->itemIds("skrin_text").size(), 1);
-        QCOMPARE(server->member(tempIdToServerId.value(pending), "parent").toLongLong(), onServer);
+        QCOMPARE(server->member(localToServer().value(pending), "parent").toLongLong(), onServer);
         QCOMPARE(getMember(pending, "parent").toLongLong(), skrin);
     }
 
@@ -81,10 +81,10 @@ private slots:
         insertRow("uncommitted_remove", {{"id", 7777}});
         server->injectTranslation(QString::number(pending), 7777);
         QVERIFY(commitOnce());
-        QVERIFY(!tempIdToServerId.contains(pending));
+        QVERIFY(!localToServer().contains(pending));
         QVERIFY(syncAll());
-        QVERIFY(tempIdToServerId.contains(pending));
-        QVERIFY(tempIdToServerId.value(pending) != 7777);
+        QVERIFY(localToServer().contains(pending));
+        QVERIFY(localToServer().value(pending) != 7777);
     }
 
     // One answer with bad creates, sets and file addresses around good ones;
@@ -141,7 +141,7 @@ private slots:
         after.insert("title", before.value("title"));
         QCOMPARE(after, before);
         QCOMPARE(itemFileData(skrin, "file"), image);
-        QVERIFY(tempIdToServerId.contains(pending));
+        QVERIFY(localToServer().contains(pending));
 
         QCOMPARE(rowsOf("downloads"), 1);
         QCOMPARE(downloadUrl(other), good);
@@ -204,7 +204,7 @@ private slots:
         }
         // A clean commit afterwards sets everything right, with no duplicate.
         QVERIFY(syncAll());
-        QVERIFY(tempIdToServerId.contains(pending));
+        QVERIFY(localToServer().contains(pending));
         QCOMPARE(server->itemIds("skrin_text").size(), 1);
         QCOMPARE(server->itemIds("skrin").size(), 1);
         QCOMPARE(getMember(pending, "data").toString(), "note");

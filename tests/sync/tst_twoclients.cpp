@@ -21,12 +21,13 @@ namespace {
 QVariantMap snapshot()
 {
     QList<Id> ids;
-    for (RowCursor cursor = Database::allRows(itemsTable); cursor.next();)
-        ids.append(idFromVariant(Database::value(cursor, itemsIdColumn)));
+    for (RowCursor cursor = Database::allRows(storeTables().itemsTable); cursor.next();)
+        ids.append(idFromVariant(Database::value(cursor, storeTables().itemsIdColumn)));
     for (const Id id : std::as_const(ids))
         readItem(id); // a read asks for every missing file
     (void)QTest::qWaitFor([] { return rowsOf("downloads") == 0; }, 10000);
 
+    const QMap<Id, Id> onServer = localToServer();
     QVariantMap result;
     for (const Id stored : std::as_const(ids)) {
         if (stored < 0)
@@ -34,7 +35,7 @@ QVariantMap snapshot()
         QVariantMap item = readItem(stored);
         for (auto it = item.begin(); it != item.end(); ++it) {
             if (isIdMember(it.key()))
-                it.value() = QVariant(toServerId(it.value().toLongLong()));
+                it.value() = QVariant(onServer.value(it.value().toLongLong(), it.value().toLongLong()));
             else if (isFileMember(it.key()) && !it.value().toString().isEmpty())
                 it.value() = QString::fromLatin1(Database::fileData(it.value().toString()).toHex());
             else // a store read back from its file holds typed nulls
@@ -142,7 +143,7 @@ private slots:
         setMember(pin, "parent", skrin);
         setMember(pin, "data", "note");
         QVERIFY(syncAll());
-        const Id skrinOnServer = tempIdToServerId.value(skrin);
+        const Id skrinOnServer = localToServer().value(skrin);
         QVERIFY(runOther(folder.path(), {"edit", QString::number(skrinOnServer)}));
 
         // A edits meanwhile, then both poll.

@@ -7,13 +7,15 @@
 #include <QObject>
 #include <QSet>
 
-class WatcherInternal : public QObject
+class WatcherInternal : public WatchSignals
 {
     Q_OBJECT
 public:
     WatcherInternal(Id watcherId, const WatchFilter &filter);
 
     void addReceiver(const char *signal, QObject *receiver, const char *slot);
+    // Remembers a receiver of typed connections, forgotten when it is destroyed.
+    void addReceiver(QObject *receiver);
     void addInterface(WatcherInterface *watcherInterface);
     void removeInterface(WatcherInterface *watcherInterface);
 
@@ -38,14 +40,6 @@ public:
     qint64 anchorInteger = 0;
     QString anchorText;
 
-signals:
-    void onPlus(Id id);
-    void onSet(Id id, const QString &member, const QVariant &value);
-    void onMinus(Id id);
-    void onInit();
-    void onSet(const QString &member, const QVariant &value);
-    void onRemove();
-
 public slots:
     void receiverDestroyed(QObject *receiver);
 
@@ -53,13 +47,4 @@ private:
     void interfacesOnPlus(Id id);
     void interfacesOnSet(Id id, const QString &member, const QVariant &value);
     void interfacesOnMinus(Id id);
-};
-
-// Replays the current matches of a filter to one new receiver.
-class TavrinWatcherEmit : public QObject
-{
-    Q_OBJECT
-signals:
-    void onPlus(Id id);
-    void onInit();
 };

@@ -7,6 +7,7 @@
 
 #include "engine.h"
 #include "jsoncodec.h"
+#include "storelock.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -67,13 +68,13 @@ private:
     };
 
     void take(const QString &key, JsonCodec::StreamedElement &entry);
-    void applyTranslations(QList<Notice> &notices);
-    void applyCreate(const Create &entry, QList<Notice> &notices);
-    void applySet(const Set &entry, QList<Notice> &notices);
-    void applyRemove(Id id, QList<Notice> &notices);
-    void setFileMember(Id id, int table, int row, int column, const QString &member, const QVariant &value,
-                       const QVariant &old, QList<Notice> &notices);
-    bool aimAt(Id id);
+    void applyTranslations(const StoreLock &lock, QList<Notice> &notices);
+    void applyCreate(const StoreLock &lock, const Create &entry, QList<Notice> &notices);
+    void applySet(const StoreLock &lock, const Set &entry, QList<Notice> &notices);
+    void applyRemove(const StoreLock &lock, Id id, QList<Notice> &notices);
+    void setFileMember(const StoreLock &lock, Id id, int table, int row, int column, const QString &member,
+                       const QVariant &value, const QVariant &old, QList<Notice> &notices);
+    bool aimAt(const StoreLock &lock, Id id);
     // What a member name means in a table, worked out once per slice.
     struct MemberInfo
     {
@@ -83,7 +84,7 @@ private:
         bool dateTime = false; // holds date-times
         bool watched = false;  // some watcher's filter names it
     };
-    const MemberInfo &infoOf(int table, const QString &member);
+    const MemberInfo &infoOf(const StoreLock &lock, int table, const QString &member);
 
     bool object = false;
     QVariantMap members;

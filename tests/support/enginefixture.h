@@ -5,16 +5,64 @@
 
 #include "database.h"
 #include "engine.h"
-#include "engineglobals.h"
-#include "tavrinconnector.h"
+#include "storelock.h"
+#include "syncservice.h"
 #include "watcher.h"
 
 #include <QCoreApplication>
+#include <QMutex>
 #include <QMutexLocker>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
 #include <functional>
+#include <memory>
+
+// Records what the engine asks of the sync engine while it lives, as
+// "commit", "download <url>", "cache", "reset", "version", "load <file>",
+// "stop". Requests may come from any thread.
+class RecordedRequests : public SyncService
+{
+public:
+    RecordedRequests() : previous(syncService()) { registerSyncService(this); }
+    ~RecordedRequests() override
+    {
+        registerSyncService(previous);
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    QStringList seen() const
+    {
+        QMutexLocker lock(&mutex);
+        return requests;
+    }
+    int count(const QString &request = QStringLiteral("commit")) const { return int(seen().count(request)); }
+    void clear()
+    {
+        QMutexLocker lock(&mutex);
+        requests.clear();
+    }
+
+    void requestCommit() override { add(QStringLiteral("commit")); }
+    void requestDownload(const QString &url) override { add(QStringLiteral("download ") + url); }
+    void imageCacheFilled() override { add(QStringLiteral("cache")); }
+    void storeReset() override { add(QStringLiteral("reset")); }
+    void wrongVersion() override { add(QStringLiteral("version")); }
+    void loadImageInBackground(const QString &file) override { add(QStringLiteral("load ") + file); }
+    void stop() override { add(QStringLiteral("stop")); }
+
+private:
+    void add(const QString &request)
+    {
+        QMutexLocker lock(&mutex);
+        requests.append(request);
+    }
+
+    SyncService *previous;
+    mutable QMutex mutex;
+    QStringList requests;
+};
 
 class EngineStore
 {
@@ -22,16 +70,13 @@ public:
     EngineStore()
     {
         registerEngineTypes();
-        TavrinConnector::create();
-        // The engine tests exercise no synchronisation: without this, a
-        // requested commit would go out to the default server address.
-        TavrinConnector::instance()->stopSync();
         clearMaps();
         open();
     }
 
     ~EngineStore()
     {
+        QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::sendPostedEvents();
         Database::close();
         clearMaps();
@@ -58,37 +103,15 @@ public:
 
     static void clearMaps()
     {
-        QMutexLocker lock(&storeMutex);
-        tempIdToServerId.clear();
-        serverIdToTempId.clear();
+        StoreLock lock;
+        locked::localToServerIds(lock).clear();
+        locked::serverToLocalIds(lock).clear();
     }
 
+    RecordedRequests requests;
     QTemporaryDir dir;
     bool opened = false;
 };
-
-// What the sync engine does when the web service accepted a created item:
-// both maps learn the pair and every stored occurrence of the local id in an
-// id member becomes the server id.
-inline void translateId(Id local, Id server)
-{
-    QMutexLocker lock(&storeMutex);
-    tempIdToServerId.insert(local, server);
-    serverIdToTempId.insert(server, local);
-    const QStringList tables = syncedTables
-        + QStringList{"items", "uncommitted_create", "uncommitted_set", "uncommitted_remove", "downloads"};
-    for (const QString &name : tables) {
-        const int table = Database::tableId(name);
-        const QStringList columns = Database::columnNames(table);
-        RowCursor cursor = Database::allRows(table);
-        while (cursor.next()) {
-            for (int column = 0; column < columns.size(); ++column) {
-                if (isIdMember(columns.at(column)) && Database::value(cursor, column).toLongLong() == local)
-                    Database::setValue(cursor, column, QVariant(server));
-            }
-        }
-    }
-}
 
 inline int rowsOf(const char *table)
 {
@@ -149,5 +172,29 @@ private:
         events.append(event);
         if (hook)
             hook(event);
+    }
+};
+
+// The base of the engine's tests: a fresh store for every case, closed after
+// it with every queued notice delivered.
+class EngineTest : public QObject
+{
+    Q_OBJECT
+protected:
+    std::unique_ptr<EngineStore> store;
+    // What a test checks after each case, once the store is closed.
+    virtual void afterEach() {}
+
+private slots:
+    void init()
+    {
+        store = std::make_unique<EngineStore>();
+        QVERIFY(store->opened);
+    }
+    void cleanup()
+    {
+        settle();
+        store.reset();
+        afterEach();
     }
 };

@@ -1,21 +1,23 @@
-// Engine globals: the emitters before start-up, the connector's signals, the
-// commit timer, start-up in a portable folder and shutdown.
+// The connector as the engine's sync service: requests before start-up, its
+// signals, the commit timer, start-up in a portable folder and shutdown.
 
 #include "enginefixture.h"
 #include "enginestart.h"
+#include "sync_p.h"
+#include "tavrinconnector.h"
 
 #include <QAtomicInt>
 #include <QSignalSpy>
 #include <QThreadPool>
 
-class TestEngineGlobals : public QObject
+class TestConnector : public QObject
 {
     Q_OBJECT
 
 private slots:
     void beforeStartUpNothingHappens() // first: no connector, no store yet
     {
-        QVERIFY(!TavrinConnector::instance());
+        QVERIFY(!TavrinConnector::instance() && !syncService());
         requestCommit();
         emitResetSignals();
         emitWrongVersion();
@@ -28,6 +30,7 @@ private slots:
     {
         TavrinConnector *connector = TavrinConnector::create();
         QCOMPARE(TavrinConnector::create(), connector);
+        QCOMPARE(syncService(), connector);
         QStringList order;
         connect(connector, &TavrinConnector::resetSignal, this, [&] { order << "reset"; });
         connect(connector, &TavrinConnector::serverOptionsInitSignal, this, [&] { order << "options"; });
@@ -82,5 +85,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestEngineGlobals)
-#include "tst_engineglobals.moc"
+QTEST_MAIN(TestConnector)
+#include "tst_connector.moc"

@@ -1,0 +1,83 @@
+#pragma once
+
+// Process-wide state of the item engine, private to it (the sync engine
+// reaches what it needs through storelock.h). Each static lists the code that
+// owns it; everybody else only reads it, or writes it under the lock named here.
+//
+// Locks, in the order in which they may be held together: storeMutex, then the
+// table store's own mutexes. imageCacheMutex and downloadQueueMutex are taken
+// alone. None is recursive.
+
+#include "engine.h"
+#include "storelock.h"
+#include "storetables.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QImage>
+#include <QMap>
+#include <QMultiHash>
+#include <QMultiMap>
+#include <QMutex>
+#include <QPair>
+#include <QPixmap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class WatcherInterface;
+class WatcherInternal;
+
+struct ImageCacheEntry
+{
+    QImage image;
+    QDateTime lastUse; // when the entry was stored
+};
+
+struct PixmapCacheEntry
+{
+    QPixmap pixmap;
+    QDateTime lastUse; // when the entry was stored
+};
+
+
+// --- Engine version and synced tables ------------------------------------------
+extern const QString engineVersionText;     // "1.0.1"
+extern const QStringList syncedTables;      // the sixteen item types, in order
+
+// --- Id maps (items engine; filled by the sync engine's commit answer) ---------
+// Guarded by storeMutex.
+extern QMap<Id, Id> tempIdToServerId;
+extern QMap<Id, Id> serverIdToTempId;
+
+// --- Watch registry (GUI thread only) -------------------------------------------
+extern QMap<Id, WatcherInternal *> watcherById;
+extern QMap<Id, WatcherInternal *> itemWatcherById;
+extern QMap<Id, WatcherInternal *> openWatcherById;
+extern QMultiMap<Id, WatcherInternal *> watchersByItem;
+extern QMap<WatcherInterface *, Id> interfaceWatcher;
+// Keyed by the filter's hash text; several filters may share a text, so the
+// watcher's own filter decides (exact map equality).
+extern QMultiHash<QString, WatcherInternal *> watcherByFilter;
+
+// --- Store lock and commit bookkeeping ----------------------------------------
+extern QMutex storeMutex;
+extern QSet<TableRow> sentRows;   // rows a commit carries; the sync engine fills it
+
+// --- Download queue --------------------------------------------------------------
+// Changed from pool threads (dropPendingDownloads) and the GUI thread; guarded
+// by downloadQueueMutex, taken alone.
+extern QList<QString> downloadQueue;
+extern QMutex downloadQueueMutex;
+
+// --- Image caches (guarded by imageCacheMutex) -----------------------------------
+extern QMap<QString, ImageCacheEntry> imageCache;
+extern QMap<QString, PixmapCacheEntry> pixmapCache;
+extern QMutex imageCacheMutex;
+constexpr qint64 imageCacheBudget = 33554432; // bytes, both caches together
+
+// --- Thumbnail claims (under storeMutex) ------------------------------------------
+extern QSet<ThumbnailClaim> thumbnailsInProgress;
+
+// --- Bound table and column numbers (bindTables) --------------------------------
+extern StoreTables tables;

@@ -1,0 +1,3 @@
+#include "enginelog.h"
+
+Q_LOGGING_CATEGORY(lcEngine, "pellimore.engine")
