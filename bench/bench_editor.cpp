@@ -17,6 +17,7 @@
 #include "database.h"
 #include "engine.h"
 #include "imagecache.h"
+#include "pairtiming.h"
 #include "polygondata.h"
 #include "recordingreporter.h"
 #include "skrin.h"
@@ -46,39 +47,6 @@ namespace {
 
 const QString pictureFile = QStringLiteral("bench-picture.png");
 const QSize canvasSize(1920, 1080);
-
-struct PairTotals
-{
-    double project = 0;
-    double anchor = 0;
-};
-std::map<std::string, PairTotals> pairTotals;
-
-template <typename Project, typename Anchor, typename Between>
-void runPair(benchmark::State &state, const char *name, Project project, Anchor anchor, Between between)
-{
-    using Clock = std::chrono::steady_clock;
-    PairTotals totals;
-    int n = 0;
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        project();
-        const auto middle = Clock::now();
-        anchor();
-        const auto end = Clock::now();
-        totals.project += std::chrono::duration<double>(middle - start).count();
-        totals.anchor += std::chrono::duration<double>(end - middle).count();
-        ++n;
-        state.PauseTiming();
-        between();
-        state.ResumeTiming();
-    }
-    if (n > 0) {
-        state.counters["project_us"] = totals.project / n * 1e6;
-        state.counters["anchor_us"] = totals.anchor / n * 1e6;
-    }
-    pairTotals[name] = totals;
-}
 
 // One annotation as stored, and how a plain painter draws the same.
 struct Shape
@@ -309,15 +277,5 @@ int main(int argc, char **argv)
     benchmark::Shutdown();
     Database::close();
 
-    const char *const names[] = {"editor_open_1000", "scene_paint_1080p"};
-    for (const char *name : names) {
-        const PairTotals totals = pairTotals[name];
-        if (totals.project <= 0.0 || totals.anchor <= 0.0) {
-            std::fprintf(stderr, "%s: a benchmark did not run (filtered out?)\n", name);
-            return 1;
-        }
-    }
-    for (const char *name : names)
-        std::printf("ratio %s %.6f\n", name, pairTotals[name].project / pairTotals[name].anchor);
-    return 0;
+    return printPairRatios({"editor_open_1000", "scene_paint_1080p"});
 }

@@ -17,6 +17,7 @@
 #include "engine.h"
 #include "storetables.h"
 #include "item.h"
+#include "pairtiming.h"
 #include "recordingreporter.h"
 #include "tavrinconnector.h"
 #include "watcher.h"
@@ -104,42 +105,6 @@ void settle()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// Project and anchor are timed alternately in one loop, so that a change of
-// machine load falls on both alike; the ratio comes from these totals.
-struct PairTotals
-{
-    double project = 0;
-    double anchor = 0;
-};
-std::map<std::string, PairTotals> pairTotals;
-
-template <typename Project, typename Anchor, typename Between>
-void runPair(benchmark::State &state, const char *name, Project project, Anchor anchor, Between between)
-{
-    using Clock = std::chrono::steady_clock;
-    PairTotals totals;
-    int n = 0;
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        project(n);
-        const auto middle = Clock::now();
-        anchor(n);
-        const auto end = Clock::now();
-        totals.project += std::chrono::duration<double>(middle - start).count();
-        totals.anchor += std::chrono::duration<double>(end - middle).count();
-        ++n;
-        if constexpr (!std::is_same_v<Between, std::nullptr_t>) {
-            state.PauseTiming();
-            between();
-            state.ResumeTiming();
-        }
-    }
-    if (n > 0) {
-        state.counters["project_us"] = totals.project / n * 1e6;
-        state.counters["anchor_us"] = totals.anchor / n * 1e6;
-    }
-    pairTotals[name] = totals;
-}
 
 // --- engine_find_children_100k ---------------------------------------------------
 
@@ -276,8 +241,8 @@ int main(int argc, char **argv)
 
     const auto time = [&reporter](const char *name) { return reporter.time(name); };
     const auto pair = [](const char *name) {
-        const auto it = pairTotals.find(name);
-        return it == pairTotals.end() ? PairTotals() : it->second;
+        const auto it = pairTotals().find(name);
+        return it == pairTotals().end() ? PairTotals() : it->second;
     };
     const struct
     {

@@ -16,6 +16,7 @@
 #include "engine.h"
 #include "jsoncodec.h"
 #include "pixelate.h"
+#include "pairtiming.h"
 #include "polygondata.h"
 #include "recordingreporter.h"
 #include "skrin.h"
@@ -39,38 +40,6 @@
 
 namespace {
 
-struct PairTotals
-{
-    double project = 0;
-    double anchor = 0;
-};
-std::map<std::string, PairTotals> pairTotals;
-
-template <typename Project, typename Anchor, typename Between>
-void runPair(benchmark::State &state, const char *name, Project project, Anchor anchor, Between between)
-{
-    using Clock = std::chrono::steady_clock;
-    PairTotals totals;
-    int n = 0;
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        project();
-        const auto middle = Clock::now();
-        anchor();
-        const auto end = Clock::now();
-        totals.project += std::chrono::duration<double>(middle - start).count();
-        totals.anchor += std::chrono::duration<double>(end - middle).count();
-        ++n;
-        state.PauseTiming();
-        between();
-        state.ResumeTiming();
-    }
-    if (n > 0) {
-        state.counters["project_us"] = totals.project / n * 1e6;
-        state.counters["anchor_us"] = totals.anchor / n * 1e6;
-    }
-    pairTotals[name] = totals;
-}
 
 // --- stroke_drawto_2000 -------------------------------------------------------------
 
@@ -208,14 +177,5 @@ int main(int argc, char **argv)
     if (status)
         return status;
 
-    for (const char *name : {"stroke_drawto_2000", "blur_pixelate_1080p"}) {
-        const auto it = pairTotals.find(name);
-        if (it == pairTotals.end() || it->second.project <= 0.0 || it->second.anchor <= 0.0) {
-            std::fprintf(stderr, "%s: a benchmark did not run (filtered out?)\n", name);
-            return 1;
-        }
-    }
-    for (const char *name : {"stroke_drawto_2000", "blur_pixelate_1080p"})
-        std::printf("ratio %s %.6f\n", name, pairTotals[name].project / pairTotals[name].anchor);
-    return 0;
+    return printPairRatios({"stroke_drawto_2000", "blur_pixelate_1080p"});
 }

@@ -20,6 +20,7 @@
 #include "engine.h"
 #include "imagecache.h"
 #include "imagejobs.h"
+#include "pairtiming.h"
 #include "recordingreporter.h"
 #include "tavrinconnector.h"
 #include "thumbnailerthread.h"
@@ -41,33 +42,6 @@
 
 namespace {
 
-struct PairTotals
-{
-    double project = 0;
-    double anchor = 0;
-};
-std::map<std::string, PairTotals> pairTotals;
-
-// Times project(), then anchor(), once per iteration; `between` runs untimed.
-template <typename Project, typename Anchor, typename Between>
-void runPair(benchmark::State &state, const char *name, Project project, Anchor anchor, Between between)
-{
-    using Clock = std::chrono::steady_clock;
-    PairTotals totals;
-    for (auto _ : state) {
-        state.PauseTiming();
-        between();
-        state.ResumeTiming();
-        const auto start = Clock::now();
-        project();
-        const auto middle = Clock::now();
-        anchor();
-        const auto end = Clock::now();
-        totals.project += std::chrono::duration<double>(middle - start).count();
-        totals.anchor += std::chrono::duration<double>(end - middle).count();
-    }
-    pairTotals[name] = totals;
-}
 
 // A picture with some structure, so that the encoders do real work.
 QImage capture(const QSize &size)
@@ -176,7 +150,7 @@ size_t sink = 0;
 
 void renderSkrin4k(benchmark::State &state)
 {
-    runPair(
+    runPair<Between::Before>(
         state, "render_skrin_4k", [] { renderOne(shots4k.first().skrin); },
         [] {
             sink += jpeg(canvas4k).size();
@@ -192,7 +166,7 @@ void renderSkrin4k(benchmark::State &state)
 void imageSaver4k(benchmark::State &state)
 {
     const QImage image = shots4k.first().image;
-    runPair(
+    runPair<Between::Before>(
         state, "image_saver_4k",
         [&image] {
             const QString file = Database::newFileName(QStringLiteral(".jpg"));
@@ -205,7 +179,7 @@ void imageSaver4k(benchmark::State &state)
 
 void renderParallel8(benchmark::State &state)
 {
-    runPair(
+    runPair<Between::Before>(
         state, "render_parallel_8",
         [] {
             for (const Shot &shot : std::as_const(shots1080))
@@ -269,17 +243,7 @@ int main(int argc, char **argv)
     Database::close();
 
     std::printf("cores %d\n", QThread::idealThreadCount());
-    bool complete = true;
-    for (const char *name : {"render_skrin_4k", "image_saver_4k", "render_parallel_8"}) {
-        const auto it = pairTotals.find(name);
-        if (it == pairTotals.end() || it->second.project <= 0 || it->second.anchor <= 0) {
-            std::fprintf(stderr, "%s: a benchmark did not run (filtered out?)\n", name);
-            complete = false;
-            continue;
-        }
-        std::printf("ratio %s %.6f\n", name, it->second.project / it->second.anchor);
-    }
-    if (!complete)
+    if (printPairRatios({"render_skrin_4k", "image_saver_4k", "render_parallel_8"}) != 0)
         return 1;
     return sink == 0;
 }
