@@ -241,7 +241,7 @@ void Skrin::onItemPlus(Id itemId)
     // An image joins the scene itself once its row has been read.
     if (table != imageTable)
         addItem(graphics);
-    if (pendingSelection.remove(itemId)) {
+    if (pendingSelection.remove(itemId) || selectArrivals) {
         graphics->show();
         graphics->setSelected(true);
     }

@@ -308,6 +308,32 @@ int syncedTableOfItem(Id id)
     return syncedTableId(itemType(id));
 }
 
+namespace {
+
+// Takes the next local id from the store's counter; 0 when there is none.
+// storeMutex held.
+Id takeLocalId(const QString &type)
+{
+    bool ok = false;
+    const QVariant counter = optionValue(QStringLiteral("itemAutodecrement"), 0);
+    Id last = idFromVariant(counter, &ok);
+    if (!ok) {
+        qWarning("createItem: the local id counter holds %s; counting on from 0",
+                 qPrintable(counter.toString()));
+        last = 0;
+    }
+    if (last == std::numeric_limits<Id>::min()) {
+        qWarning("createItem: the local id counter is used up; no %s created", qPrintable(type));
+        return 0;
+    }
+    // Local ids stay negative whatever the counter was left at.
+    const Id id = qMin<Id>(last, 0) - 1;
+    setOption(QStringLiteral("itemAutodecrement"), QVariant(id));
+    return id;
+}
+
+} // namespace
+
 Id createItem(const QString &type)
 {
     if (!syncedTables.contains(type))
@@ -318,21 +344,9 @@ Id createItem(const QString &type)
         const int table = Database::tableId(type);
         if (table < 0 || itemsTable < 0)
             return 0;
-        bool ok = false;
-        const QVariant counter = optionValue(QStringLiteral("itemAutodecrement"), 0);
-        Id last = idFromVariant(counter, &ok);
-        if (!ok) {
-            qWarning("createItem: the local id counter holds %s; counting on from 0",
-                     qPrintable(counter.toString()));
-            last = 0;
-        }
-        if (last == std::numeric_limits<Id>::min()) {
-            qWarning("createItem: the local id counter is used up; no %s created", qPrintable(type));
+        id = takeLocalId(type);
+        if (id == 0)
             return 0;
-        }
-        // Local ids stay negative whatever the counter was left at.
-        id = qMin<Id>(last, 0) - 1;
-        setOption(QStringLiteral("itemAutodecrement"), QVariant(id));
 
         // All three rows in one step: a flush never writes an item half made.
         Database::insertRows({{itemsTable,
@@ -343,6 +357,81 @@ Id createItem(const QString &type)
                               {uncommittedCreateTable, {{uncommittedCreateIdColumn, QVariant(id)}}}});
     }
     notifyItemCreated(id, type);
+    return id;
+}
+
+Id createItemWithMembers(const QString &type, const QVariantMap &members)
+{
+    if (!syncedTables.contains(type))
+        return 0;
+    Id id = 0;
+    QVariantMap arrived;
+    {
+        QMutexLocker lock(&storeMutex);
+        const int table = Database::tableId(type);
+        if (table < 0 || itemsTable < 0)
+            return 0;
+        // The cells setMember would write, one by one, on the empty row.
+        Conditions cells;
+        QStringList written;
+        for (auto it = members.cbegin(); it != members.cend(); ++it) {
+            const QString &member = it.key();
+            const int column = member == idName ? -1 : columnOf(table, member);
+            if (column < 0)
+                continue;
+            QVariant toStore = it.value();
+            if (isIdMember(member)) {
+                bool ok = false;
+                const Id given = idFromVariant(toStore, &ok);
+                if (!ok) {
+                    qWarning("createItemWithMembers: refusing %s = %s for a new %s: not an id", qPrintable(member),
+                             qPrintable(toStore.toString()), qPrintable(type));
+                    continue;
+                }
+                toStore = QVariant(toServerId(given));
+            }
+            if (cellEquals(QVariant(), toStore))
+                continue;
+            cells.insert(column, toStore);
+            written.append(member);
+        }
+
+        id = takeLocalId(type);
+        if (id == 0)
+            return 0;
+        cells.insert(columnOf(table, idName), QVariant(id));
+        const Conditions itemCells{{itemsIdColumn, QVariant(id)},
+                                   {itemsTypeColumn, QVariant(type)},
+                                   {itemsOwnerColumn, QVariant(qint64(0))}};
+        QList<QPair<int, Conditions>> rows{{itemsTable, itemCells},
+                                           {table, cells},
+                                           {uncommittedCreateTable, {{uncommittedCreateIdColumn, QVariant(id)}}}};
+        // One moment for the whole item: the time zone is read once.
+        const QVariant modified(QDateTime::currentDateTime());
+        for (const QString &member : std::as_const(written)) {
+            rows.append({uncommittedSetTable,
+                          {{uncommittedSetIdColumn, QVariant(id)},
+                           {uncommittedSetMemberColumn, QVariant(member)},
+                           {uncommittedSetModifiedColumn, modified}}});
+        }
+        // Every row in one step: a flush never writes the item half made.
+        Database::insertRows(rows);
+        for (const QString &member : std::as_const(written)) {
+            if (isFileMember(member))
+                dropPendingDownloads(id, member);
+        }
+
+        // What watchers match against: the item as readItem gives it.
+        const auto take = [&](int from, const Conditions &values) {
+            const QStringList names = Database::columnNames(from);
+            for (int column = 0; column < names.size(); ++column)
+                arrived.insert(names.at(column),
+                               resolveMemberImpl(id, names.at(column), values.value(column), false, false));
+        };
+        take(table, cells);
+        take(itemsTable, itemCells);
+    }
+    notifyItemArrived(id, arrived);
     return id;
 }
 
