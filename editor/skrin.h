@@ -200,6 +200,7 @@ private:
     Id drawnItemId = 0;
     QSet<Id> pendingSelection;
     bool selectArrivals = false; // copies arriving now end shown and selected
+    int pinCount = 0; // items of skrinItems that are not part of the picture
     bool modified = false;
     bool skipContextMenu = false; // a right press ended drawing
     bool creating = false; // a line or shape drag is pending

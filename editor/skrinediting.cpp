@@ -71,13 +71,20 @@ void Skrin::duplicateSelected()
     // (each would walk the growing selection).
     QSignalBlocker quiet(this);
     clearSelection();
+    double top = maxZ();
     for (SkrinItem *item : selectedAnnotations(selected)) {
         const QVariantMap members = readItem(item->id());
         const QVariantMap placement{{QStringLiteral("x"), members.value(QStringLiteral("x")).toDouble() + 10.0},
                                     {QStringLiteral("y"), members.value(QStringLiteral("y")).toDouble() + 10.0},
-                                    {QStringLiteral("z"), maxZ() + 1.0},
+                                    {QStringLiteral("z"), top + 1.0},
                                     {QStringLiteral("parent"), QVariant(id())}};
-        copyRow(item->id(), members, placement);
+        const Id newId = copyRow(item->id(), members, placement);
+        // Each copy lands on top. Only its own z is new, unless pins were
+        // put above it again: no walk over every item per copy.
+        if (pinCount > 0)
+            top = maxZ();
+        else if (SkrinItem *copy = skrinItems.value(newId))
+            top = std::max(top, copy->graphicsItem()->zValue());
     }
     if (!selected.isEmpty())
         modified = true;

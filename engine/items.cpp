@@ -332,6 +332,21 @@ Id takeLocalId(const QString &type)
     return id;
 }
 
+// The local time a change record carries. Each read asks the C library for
+// the time zone (a file check); records made within one millisecond share
+// the first one's reading, the value a fresh read would give them.
+QDateTime changeTime()
+{
+    thread_local qint64 readAt = std::numeric_limits<qint64>::min();
+    thread_local QDateTime time;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now != readAt) {
+        time = QDateTime::fromMSecsSinceEpoch(now, Qt::LocalTime);
+        readAt = now;
+    }
+    return time;
+}
+
 } // namespace
 
 Id createItem(const QString &type)
@@ -406,8 +421,7 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         QList<QPair<int, Conditions>> rows{{itemsTable, itemCells},
                                            {table, cells},
                                            {uncommittedCreateTable, {{uncommittedCreateIdColumn, QVariant(id)}}}};
-        // One moment for the whole item: the time zone is read once.
-        const QVariant modified(QDateTime::currentDateTime());
+        const QVariant modified(changeTime());
         for (const QString &member : std::as_const(written)) {
             rows.append({uncommittedSetTable,
                           {{uncommittedSetIdColumn, QVariant(id)},
@@ -477,8 +491,7 @@ void markMemberModified(Id id, const QString &member)
         return;
     Database::setValue(uncommittedSetTable, row, uncommittedSetIdColumn, QVariant(id));
     Database::setValue(uncommittedSetTable, row, uncommittedSetMemberColumn, QVariant(member));
-    Database::setValue(uncommittedSetTable, row, uncommittedSetModifiedColumn,
-                       QVariant(QDateTime::currentDateTime()));
+    Database::setValue(uncommittedSetTable, row, uncommittedSetModifiedColumn, QVariant(changeTime()));
     sentRows.remove(TableRow(uncommittedSetTable, row));
 }
 
