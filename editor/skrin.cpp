@@ -149,6 +149,7 @@ Skrin::~Skrin()
     modified = false;
 
     const QMap<Id, SkrinItem *> items = std::exchange(skrinItems, {});
+    pinCount = 0;
     for (SkrinItem *item : items)
         delete item->graphicsItem();
     clear();
@@ -241,7 +242,7 @@ void Skrin::onItemPlus(Id itemId)
     // An image joins the scene itself once its row has been read.
     if (table != imageTable)
         addItem(graphics);
-    if (pendingSelection.remove(itemId)) {
+    if (pendingSelection.remove(itemId) || selectArrivals) {
         graphics->show();
         graphics->setSelected(true);
     }
@@ -252,6 +253,8 @@ void Skrin::onItemPlus(Id itemId)
         graphics->setVisible(itemsVisible);
 
     skrinItems.insert(itemId, item);
+    if (!item->isPartOfPicture())
+        ++pinCount;
     if (!loadingRows)
         normaliseZ();
 }
@@ -259,8 +262,11 @@ void Skrin::onItemPlus(Id itemId)
 void Skrin::onItemMinus(Id itemId)
 {
     SkrinItem *item = skrinItems.take(itemId);
-    if (item)
-        delete item->graphicsItem();
+    if (!item)
+        return;
+    if (!item->isPartOfPicture())
+        --pinCount;
+    delete item->graphicsItem();
 }
 
 double Skrin::maxZ() const
@@ -275,6 +281,10 @@ double Skrin::maxZ() const
 
 void Skrin::normaliseZ()
 {
+    // Without pins there is nothing to put above: no walk over every item
+    // each time one arrives.
+    if (pinCount == 0)
+        return;
     bool anyPicture = false;
     double highestPicture = 0.0;
     QList<QGraphicsItem *> pins;

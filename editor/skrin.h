@@ -185,7 +185,7 @@ private:
     Id createRow(const QString &table, const Members &members, bool selectWhenBuilt = false,
                  bool colourAsName = true);
     static Members fontMembers(const QFont &font);
-    Id copyRow(Id source, const QVariantMap &members, const QStringList &skipped);
+    Id copyRow(Id source, const QVariantMap &members, const QVariantMap &placement);
     void pasteFile();
     void copyDroppedSkrin(Id source, const QPointF &dropPoint);
     void afterDrop();
@@ -199,6 +199,8 @@ private:
     int currentTool = ToolNone;
     Id drawnItemId = 0;
     QSet<Id> pendingSelection;
+    bool selectArrivals = false; // copies arriving now end shown and selected
+    int pinCount = 0; // items of skrinItems that are not part of the picture
     bool modified = false;
     bool skipContextMenu = false; // a right press ended drawing
     bool creating = false; // a line or shape drag is pending

@@ -92,38 +92,32 @@ void Skrin::copyDroppedSkrin(Id source, const QPointF &dropPoint)
     std::sort(order.begin(), order.end(),
               [](const Source &a, const Source &b) { return a.z != b.z ? a.z < b.z : a.id < b.id; });
 
-    static const QStringList placedLater{QStringLiteral("parent"), QStringLiteral("x"), QStringLiteral("y"),
-                                         QStringLiteral("z")};
-    double z = maxZ();
+    // The group's top left corner first: each copy then arrives placed.
     double minX = 0.0;
     double minY = 0.0;
-    QMap<Id, QPointF> placement;
-    for (const Source &row : order) {
-        const QVariantMap &members = row.members;
-        const Id newId = copyRow(row.id, members, placedLater);
-        if (newId == 0)
-            continue;
-        z += 1.0;
-        Item(newId).setMember(QStringLiteral("z"), z, true);
-
+    for (auto row = order.cbegin(); row != order.cend(); ++row) {
+        const QVariantMap &members = row->members;
         const QPointF pos(finiteReal(members.value(QStringLiteral("x"))), finiteReal(members.value(QStringLiteral("y"))));
         const QPointF begin(finiteReal(members.value(QStringLiteral("begin_x"))),
                             finiteReal(members.value(QStringLiteral("begin_y"))));
-        if (placement.isEmpty()) {
+        if (row == order.cbegin()) {
             minX = pos.x();
             minY = pos.y();
         }
         minX = std::min(minX, pos.x() + begin.x());
         minY = std::min(minY, pos.y() + begin.y());
-        placement.insert(newId, pos);
     }
 
-    for (auto it = placement.cbegin(); it != placement.cend(); ++it) {
-        Item row(it.key());
-        row.setMember(QStringLiteral("x"), it->x() - minX + dropPoint.x(), true);
-        row.setMember(QStringLiteral("y"), it->y() - minY + dropPoint.y(), true);
-        // Last: now the scene builds the copy, shown and selected.
-        row.setMember(QStringLiteral("parent"), QVariant(id()), true);
+    double z = maxZ();
+    for (const Source &row : order) {
+        const QVariantMap &members = row.members;
+        const QVariantMap placement{
+            {QStringLiteral("x"), finiteReal(members.value(QStringLiteral("x"))) - minX + dropPoint.x()},
+            {QStringLiteral("y"), finiteReal(members.value(QStringLiteral("y"))) - minY + dropPoint.y()},
+            {QStringLiteral("z"), z + 1.0},
+            {QStringLiteral("parent"), QVariant(id())}};
+        if (copyRow(row.id, members, placement) != 0)
+            z += 1.0;
     }
 }
 

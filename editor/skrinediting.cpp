@@ -10,6 +10,7 @@
 #include "skrintext.h"
 
 #include <QGraphicsItem>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -43,46 +44,47 @@ void Skrin::removeSelected()
         modified = true;
 }
 
-Id Skrin::copyRow(Id source, const QVariantMap &members, const QStringList &skipped)
+// The copy arrives whole, with `placement` over the source's members, and
+// ends selected.
+Id Skrin::copyRow(Id source, const QVariantMap &members, const QVariantMap &placement)
 {
     QString type = members.value(QStringLiteral("type")).toString();
     if (type.isEmpty())
         type = itemType(source);
-    const Id newId = createItem(type);
-    if (newId == 0)
-        return 0;
-    pendingSelection.insert(newId);
     // What the store keeps itself, or no table has as a column.
     static const QStringList ownMembers{QStringLiteral("id"), QStringLiteral("type"), QStringLiteral("owner")};
     // File members go over as names: the copy shows the same stored file.
-    Item row(newId);
+    QVariantMap copied = placement;
     for (auto it = members.cbegin(); it != members.cend(); ++it) {
         // A new row's members are empty already.
-        if (!skipped.contains(it.key()) && !ownMembers.contains(it.key()) && !isNullValue(it.value()))
-            row.setMember(it.key(), it.value(), true);
+        if (!placement.contains(it.key()) && !ownMembers.contains(it.key()) && !isNullValue(it.value()))
+            copied.insert(it.key(), it.value());
     }
-    return newId;
+    const QScopedValueRollback<bool> selecting(selectArrivals, true);
+    return createItemWithMembers(type, copied);
 }
 
 void Skrin::duplicateSelected()
 {
     const QList<QGraphicsItem *> selected = selectedItems();
-    static const QStringList placed{QStringLiteral("parent"), QStringLiteral("x"), QStringLiteral("y"),
-                                    QStringLiteral("z")};
     // One selection notice for the whole batch, not one per arriving copy
     // (each would walk the growing selection).
     QSignalBlocker quiet(this);
     clearSelection();
+    double top = maxZ();
     for (SkrinItem *item : selectedAnnotations(selected)) {
         const QVariantMap members = readItem(item->id());
-        const Id newId = copyRow(item->id(), members, placed);
-        if (newId == 0)
-            continue;
-        Item row(newId);
-        row.setMember(QStringLiteral("x"), members.value(QStringLiteral("x")).toDouble() + 10.0, true);
-        row.setMember(QStringLiteral("y"), members.value(QStringLiteral("y")).toDouble() + 10.0, true);
-        row.setMember(QStringLiteral("z"), maxZ() + 1.0, true);
-        row.setMember(QStringLiteral("parent"), QVariant(id()), true);
+        const QVariantMap placement{{QStringLiteral("x"), members.value(QStringLiteral("x")).toDouble() + 10.0},
+                                    {QStringLiteral("y"), members.value(QStringLiteral("y")).toDouble() + 10.0},
+                                    {QStringLiteral("z"), top + 1.0},
+                                    {QStringLiteral("parent"), QVariant(id())}};
+        const Id newId = copyRow(item->id(), members, placement);
+        // Each copy lands on top. Only its own z is new, unless pins were
+        // put above it again: no walk over every item per copy.
+        if (pinCount > 0)
+            top = maxZ();
+        else if (SkrinItem *copy = skrinItems.value(newId))
+            top = std::max(top, copy->graphicsItem()->zValue());
     }
     if (!selected.isEmpty())
         modified = true;

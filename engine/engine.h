@@ -79,6 +79,12 @@ Id userId();
 // engine's answer handling) uses the forms in storelock.h.
 
 Id createItem(const QString &type);
+// createItem followed by setMember of every entry, in one step: one store
+// write that a flush takes whole, one "modified" time for all the members'
+// change records, and watchers hear the item arrive once, with its members
+// (onPlus/onInit where the finished item matches, no onSet for the entries).
+// Entries setMember would refuse or ignore are left out the same way.
+Id createItemWithMembers(const QString &type, const QVariantMap &members);
 QVariant getMember(Id id, const QString &member);
 QVariantMap readItem(Id id, bool raw = false);
 void setMember(Id id, const QString &member, const QVariant &value);

@@ -311,6 +311,47 @@ int syncedTableOfItem(Id id)
     return syncedTableId(itemType(id));
 }
 
+namespace {
+
+// Takes the next local id from the store's counter; 0 when there is none.
+// storeMutex held.
+Id takeLocalId(const QString &type)
+{
+    bool ok = false;
+    const QVariant counter = optionValue(QStringLiteral("itemAutodecrement"), 0);
+    Id last = idFromVariant(counter, &ok);
+    if (!ok) {
+        qCWarning(lcEngine).noquote() << "createItem: the local id counter holds" << counter.toString()
+                                      << "; counting on from 0";
+        last = 0;
+    }
+    if (last == std::numeric_limits<Id>::min()) {
+        qCWarning(lcEngine).noquote() << "createItem: the local id counter is used up; no" << type << "created";
+        return 0;
+    }
+    // Local ids stay negative whatever the counter was left at.
+    const Id id = qMin<Id>(last, 0) - 1;
+    setOption(QStringLiteral("itemAutodecrement"), QVariant(id));
+    return id;
+}
+
+// The local time a change record carries. Each read asks the C library for
+// the time zone (a file check); records made within one millisecond share
+// the first one's reading, the value a fresh read would give them.
+QDateTime changeTime()
+{
+    thread_local qint64 readAt = std::numeric_limits<qint64>::min();
+    thread_local QDateTime time;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now != readAt) {
+        time = QDateTime::fromMSecsSinceEpoch(now, Qt::LocalTime);
+        readAt = now;
+    }
+    return time;
+}
+
+} // namespace
+
 Id createItem(const QString &type)
 {
     if (!syncedTables.contains(type))
@@ -321,21 +362,9 @@ Id createItem(const QString &type)
         const int table = Database::tableId(type);
         if (table < 0 || tables.itemsTable < 0)
             return 0;
-        bool ok = false;
-        const QVariant counter = optionValue(QStringLiteral("itemAutodecrement"), 0);
-        Id last = idFromVariant(counter, &ok);
-        if (!ok) {
-            qCWarning(lcEngine).noquote() << "createItem: the local id counter holds" << counter.toString()
-                                          << "; counting on from 0";
-            last = 0;
-        }
-        if (last == std::numeric_limits<Id>::min()) {
-            qCWarning(lcEngine).noquote() << "createItem: the local id counter is used up; no" << type << "created";
+        id = takeLocalId(type);
+        if (id == 0)
             return 0;
-        }
-        // Local ids stay negative whatever the counter was left at.
-        id = qMin<Id>(last, 0) - 1;
-        setOption(QStringLiteral("itemAutodecrement"), QVariant(id));
 
         // All three rows in one step: a flush never writes an item half made.
         Database::insertRows({{tables.itemsTable,
@@ -346,6 +375,80 @@ Id createItem(const QString &type)
                               {tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}}});
     }
     notifyItemCreated(id, type);
+    return id;
+}
+
+Id createItemWithMembers(const QString &type, const QVariantMap &members)
+{
+    if (!syncedTables.contains(type))
+        return 0;
+    Id id = 0;
+    QVariantMap arrived;
+    {
+        QMutexLocker lock(&storeMutex);
+        const int table = Database::tableId(type);
+        if (table < 0 || tables.itemsTable < 0)
+            return 0;
+        // The cells setMember would write, one by one, on the empty row.
+        Conditions cells;
+        QStringList written;
+        for (auto it = members.cbegin(); it != members.cend(); ++it) {
+            const QString &member = it.key();
+            const int column = member == idName ? -1 : columnOf(table, member);
+            if (column < 0)
+                continue;
+            QVariant toStore = it.value();
+            if (isIdMember(member)) {
+                bool ok = false;
+                const Id given = idFromVariant(toStore, &ok);
+                if (!ok) {
+                    qCWarning(lcEngine).noquote() << "createItemWithMembers: refusing" << member << "="
+                                                  << toStore.toString() << "for a new" << type << ": not an id";
+                    continue;
+                }
+                toStore = QVariant(toServerId(given));
+            }
+            if (cellEquals(QVariant(), toStore))
+                continue;
+            cells.insert(column, toStore);
+            written.append(member);
+        }
+
+        id = takeLocalId(type);
+        if (id == 0)
+            return 0;
+        cells.insert(columnOf(table, idName), QVariant(id));
+        const Conditions itemCells{{tables.itemsIdColumn, QVariant(id)},
+                                   {tables.itemsTypeColumn, QVariant(type)},
+                                   {tables.itemsOwnerColumn, QVariant(qint64(0))}};
+        QList<QPair<int, Conditions>> rows{{tables.itemsTable, itemCells},
+                                           {table, cells},
+                                           {tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}}};
+        const QVariant modified(changeTime());
+        for (const QString &member : std::as_const(written)) {
+            rows.append({tables.uncommittedSetTable,
+                          {{tables.uncommittedSetIdColumn, QVariant(id)},
+                           {tables.uncommittedSetMemberColumn, QVariant(member)},
+                           {tables.uncommittedSetModifiedColumn, modified}}});
+        }
+        // Every row in one step: a flush never writes the item half made.
+        Database::insertRows(rows);
+        for (const QString &member : std::as_const(written)) {
+            if (isFileMember(member))
+                dropPendingDownloads(id, member);
+        }
+
+        // What watchers match against: the item as readItem gives it.
+        const auto take = [&](int from, const Conditions &values) {
+            const QStringList names = Database::columnNames(from);
+            for (int column = 0; column < names.size(); ++column)
+                arrived.insert(names.at(column),
+                               resolveMemberImpl(id, names.at(column), values.value(column), false, false));
+        };
+        take(table, cells);
+        take(tables.itemsTable, itemCells);
+    }
+    notifyItemArrived(id, arrived);
     return id;
 }
 
@@ -392,7 +495,7 @@ void markMemberModified(Id id, const QString &member)
     Database::setValue(tables.uncommittedSetTable, row, tables.uncommittedSetIdColumn, QVariant(id));
     Database::setValue(tables.uncommittedSetTable, row, tables.uncommittedSetMemberColumn, QVariant(member));
     Database::setValue(tables.uncommittedSetTable, row, tables.uncommittedSetModifiedColumn,
-                       QVariant(QDateTime::currentDateTime()));
+                       QVariant(changeTime()));
     sentRows.remove(TableRow(tables.uncommittedSetTable, row));
 }
 

@@ -450,6 +450,15 @@ void WatcherInternal::itemRemoved(Id id, const QVariantMap &members)
     interfacesOnMinus(id);
 }
 
+void WatcherInternal::itemArrived(Id id, const QVariantMap &members)
+{
+    if (!matches(members))
+        return;
+    emit onPlus(id);
+    emit onInit();
+    interfacesOnPlus(id);
+}
+
 // Deliveries run on the registry's thread. Each interface is checked against
 // the live set before each call: an earlier call may have unwatched or
 // destroyed it.
@@ -686,6 +695,18 @@ void notifyItemRemoved(Id item, const QVariantMap &members)
         const QList<Candidate> items = itemCandidates(id);
         const QList<Candidate> open = openCandidates(members, nullptr, nullptr);
         const auto call = [&](WatcherInternal *watcher) { watcher->itemRemoved(id, members); };
+        walk(items, call);
+        walk(open, call);
+    });
+}
+
+void notifyItemArrived(Id item, const QVariantMap &members)
+{
+    const Id id = localIdOf(item);
+    dispatch([id, members] {
+        const QList<Candidate> items = itemCandidates(id);
+        const QList<Candidate> open = openCandidates(members, nullptr, nullptr);
+        const auto call = [&](WatcherInternal *watcher) { watcher->itemArrived(id, members); };
         walk(items, call);
         walk(open, call);
     });

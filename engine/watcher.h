@@ -123,6 +123,9 @@ void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &
 void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &member, const QVariant &oldValue,
                          const QVariant &value);
 void notifyItemRemoved(Id item, const QVariantMap &members);
+// A new item that arrived with its members (createItemWithMembers): watchers
+// whose filter `members` match hear onPlus/onInit once.
+void notifyItemArrived(Id item, const QVariantMap &members);
 
 // Every member name that some filter of the registry names: what a change
 // notice must know of an item's members before the change. GUI thread.

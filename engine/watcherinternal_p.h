@@ -26,6 +26,7 @@ public:
     void memberChanged(Id id, const QVariantMap &oldMembers, const QString &member, const QVariant &oldValue,
                        const QVariant &value);
     void itemRemoved(Id id, const QVariantMap &members);
+    void itemArrived(Id id, const QVariantMap &members);
 
     const Id watcherId;
     const WatchFilter filter;

@@ -134,6 +134,29 @@ private slots:
         QVERIFY(Database::fileData(file).isEmpty());
     }
 
+    // Each copy lands on top; a pin below it is put back above, and the
+    // next copy lands above the pin.
+    void duplicatesUnderAPin()
+    {
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolSelect);
+        const QVariantMap shape{{"x", 0}, {"y", 0}, {"w", 9}, {"h", 9}, {"color", "#00ff00"}};
+        QVariantMap low = shape, high = shape;
+        low.insert("z", 1);
+        high.insert("z", 2);
+        const QList<Id> originals{editor.addRow(QStringLiteral("skrin_rectangle"), low),
+                                  editor.addRow(QStringLiteral("skrin_rectangle"), high)};
+        const Id pin = editor.addRow(QStringLiteral("skrin_pin"), {{"x", 0}, {"y", 0}, {"z", 3}, {"color", "#ff0000"},
+                                                                   {"data", "note"}, {"opened", 0}});
+        editor.select(originals);
+        editor.scene->duplicateSelected();
+        QList<double> copies = zOf(editor.selectedIds());
+        std::sort(copies.begin(), copies.end());
+        QCOMPARE(copies.toVector(), (QList<double>{4, 6}).toVector());
+        QCOMPARE(editor.scene->skrinItem(pin)->graphicsItem()->zValue(), 7.0);
+        QCOMPARE(editor.scene->maxZ(), 7.0);
+    }
+
     void movesSelectionInZ_data()
     {
         QTest::addColumn<QList<int>>("selected");
