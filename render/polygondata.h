@@ -16,4 +16,10 @@ QVariant polygonToData(const QPolygonF &polygon);
 // as QVariant::toReal does (a non-number is 0); a last unpaired element is
 // ignored. Points with a non-finite coordinate are dropped, coordinates are
 // clamped to the paint limits, and points beyond maxPolygonPoints are ignored.
+// Plain arrays of numbers, the usual text, are read directly; anything else
+// goes through the general JSON reader.
 QPolygonF dataToPolygon(const QVariant &data);
+
+// The same reading through the general JSON reader alone, which defines what
+// every text means; dataToPolygon must give exactly what this gives.
+QPolygonF dataToPolygonViaJson(const QVariant &data);

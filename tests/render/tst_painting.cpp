@@ -9,10 +9,13 @@
 #include "rowpainting.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QPainter>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -39,6 +42,12 @@ QImage painted(const QVariantMap &row)
 }
 
 const QRgb white = qRgb(255, 255, 255);
+
+// Equal to the last bit: fuzzy QPointF comparison would hide -0 against 0.
+bool sameBits(const QPolygonF &a, const QPolygonF &b)
+{
+    return a.size() == b.size() && (a.isEmpty() || !std::memcmp(a.constData(), b.constData(), a.size() * sizeof(QPointF)));
+}
 } // namespace
 
 class TestPainting : public QObject
@@ -75,6 +84,30 @@ private slots:
             QCOMPARE(dataToPolygon(text), polygon);
         if (way != "read")
             QCOMPARE(polygonToData(polygon).toString(), text);
+    }
+
+    void directReadingAgreesWithJson()
+    {
+        QLoggingCategory::setFilterRules("default.debug=false"); // malformed texts are logged by the JSON reader
+        const QStringList pieces{",", ",", " ", "\n", "-", ".", "e", "E+", "e-", "0", "7", "12.5", "-0", "1e308",
+                                 "1e309", "2e-400", "9223372036854775808", "-9223372036854775808", "\"3\"", "nan",
+                                 "/**/", "x", "[", "]", "{}", QString(QChar(0)), QString(QChar(0x660))};
+        QStringList texts{"", "[]", " [1,2]\t", "[1,2]x", "[1,2]/**/", "[1 2,,3-4]", "[1e]", "[.5,-.5e1,1e5e5]"};
+        QRandomGenerator random(7);
+        for (int i = 0; i < 4000; ++i) {
+            QString text = i % 4 ? "[" : "";
+            for (int n = random.bounded(16); n > 0; --n)
+                text += pieces.at(random.bounded(i % 2 ? 18 : pieces.size())); // odd texts: numbers only
+            texts << text + (i % 3 ? "]" : "");
+        }
+        for (int i = 0; i < 300; ++i) { // as written: reals of every magnitude, subnormals included
+            QPolygonF points;
+            for (int n = random.bounded(6); n > 0; --n)
+                points << QPointF(std::ldexp(random.generateDouble() - 0.5, random.bounded(-1080, 1030)), i);
+            texts << polygonToData(points).toString();
+        }
+        for (const QString &text : texts)
+            QVERIFY2(sameBits(dataToPolygon(text), dataToPolygonViaJson(text)), qPrintable(text));
     }
 
     void fontWeights()
