@@ -155,13 +155,16 @@ QString TestServer::endpoint() const
 
 void TestServer::addUser(const QString &mail, const QString &hash)
 {
-    for (auto &user : users) {
-        if (user.first == mail) {
-            user.second = hash;
-            return;
-        }
-    }
-    users.append({mail, hash});
+    if (const qint64 user = userId(mail))
+        users[user - 1].second = hash;
+    else
+        users.append({mail, hash});
+}
+
+qint64 TestServer::userId(const QString &mail) const
+{
+    const auto it = std::find_if(users.begin(), users.end(), [&mail](const auto &user) { return user.first == mail; });
+    return it == users.end() ? 0 : it - users.begin() + 1;
 }
 
 // ---- items ------------------------------------------------------------------
@@ -185,7 +188,7 @@ void TestServer::applySet(Item &item, const QString &member, const QJsonValue &v
     item.members[member] = Member{value, modified, ++sequence, origin};
 }
 
-QJsonObject TestServer::setEntry(qint64 id, const QString &member, const Member &held)
+QJsonObject TestServer::setEntry(const QJsonValue &id, const QString &member, const Member &held)
 {
     return QJsonObject{{QStringLiteral("id"), id},
                        {QStringLiteral("member"), member},
@@ -195,10 +198,7 @@ QJsonObject TestServer::setEntry(qint64 id, const QString &member, const Member 
 
 qint64 TestServer::createItem(const QString &mail, const QString &type, const QVariantMap &members)
 {
-    qint64 user = 0;
-    for (qsizetype i = 0; i < users.size() && user == 0; ++i)
-        user = users.at(i).first == mail ? i + 1 : 0;
-    const qint64 id = newItem(user, type, QString());
+    const qint64 id = newItem(userId(mail), type, QString());
     for (auto it = members.begin(); it != members.end(); ++it)
         setMember(id, it.key(), it.value());
     return id;
@@ -569,17 +569,6 @@ void TestServer::addChanges(QJsonObject &answer, qint64 user, qint64 since, cons
 
 // ---- switches -----------------------------------------------------------------
 
-void TestServer::setFault(Fault newFault, int times, bool applyFirst)
-{
-    fault.set(newFault, times);
-    faultAfterApply = applyFirst;
-}
-
-void TestServer::setForcedResult(int code, int times)
-{
-    forcedResult.set(code < 0 ? std::nullopt : std::optional<int>(code), times);
-}
-
 void TestServer::injectCreate(const QJsonValue &id, const QJsonValue &type)
 {
     injectedCreates.append(QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("type"), type}});
@@ -587,11 +576,7 @@ void TestServer::injectCreate(const QJsonValue &id, const QJsonValue &type)
 
 void TestServer::injectSet(const QJsonValue &id, const QString &member, const QJsonValue &value)
 {
-    injectedSets.append(QJsonObject{{QStringLiteral("id"), id},
-                                    {QStringLiteral("member"), member},
-                                    {QStringLiteral("value"), value},
-                                    {QStringLiteral("modified"),
-                                     QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}});
+    injectedSets.append(setEntry(id, member, Member{value, QDateTime::currentDateTimeUtc(), 0, {}}));
 }
 
 QStringList TestServer::hostileFileAddresses() const

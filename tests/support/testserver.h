@@ -102,11 +102,18 @@ public:
     // requests (-1: until switched off). Http500 and Hang apply nothing
     // unless `applyFirst` is set (then the answer is lost after the commit
     // was applied); the broken bodies always answer a processed request.
-    void setFault(Fault fault, int times = -1, bool applyFirst = false);
+    void setFault(Fault on, int times = -1, bool applyFirst = false)
+    {
+        fault.set(on, times);
+        faultAfterApply = applyFirst;
+    }
     // Faults of file downloads (Http500, Empty, Hang or None).
     void setDownloadFault(Fault fault, int times = -1) { downloadFault.set(fault, times); }
     // Answers {"result": code} and applies nothing; -1 switches it off.
-    void setForcedResult(int code, int times = -1);
+    void setForcedResult(int code, int times = -1)
+    {
+        forcedResult.set(code < 0 ? std::nullopt : std::optional<int>(code), times);
+    }
 
     // Forgets every session, as after their expiry: the next request with
     // one gets result 2 unless it brings the mail and hash.
@@ -216,7 +223,8 @@ private:
     Item *liveItem(qint64 id) { return const_cast<Item *>(std::as_const(*this).liveItem(id)); }
     void applySet(Item &item, const QString &member, const QJsonValue &value, const QDateTime &modified,
                   const QString &origin);
-    static QJsonObject setEntry(qint64 id, const QString &member, const Member &held);
+    static QJsonObject setEntry(const QJsonValue &id, const QString &member, const Member &held);
+    qint64 userId(const QString &mail) const; // 0: unknown
 
     QHttpServer *http = nullptr;
     quint16 serverPort = 0;

@@ -91,26 +91,18 @@ private slots:
             QCOMPARE(request.userAgent, "tavrin-engine");
     }
 
-    void onlyHttpAddressesAreFetched_data()
-    {
-        QTest::addColumn<QString>("address");
-        QTest::newRow("file") << "file:///etc/passwd";
-        QTest::newRow("qrc") << "qrc:/rc/icon.png";
-        QTest::newRow("data") << "data:text/plain;base64,c2VjcmV0";
-        QTest::newRow("relative") << "/files/x.png";
-        QTest::newRow("ftp") << "ftp://127.0.0.1/x";
-        QTest::newRow("empty") << QString();
-    }
     void onlyHttpAddressesAreFetched()
     {
-        QFETCH(QString, address);
         QSignalSpy spy(net, &NetworkConnector::finished);
-        expectNetworkErrors(2);
-        const ConnectionId post = net->post(QUrl(address), MultipartFormData());
-        const ConnectionId get = net->get(QUrl(address));
-        QTRY_COMPARE(spy.count(), 2);
-        QCOMPARE(deliveries(spy, post), failedOnce);
-        QCOMPARE(deliveries(spy, get), failedOnce);
+        for (const char *address : {"file:///etc/passwd", "qrc:/rc/icon.png", "data:text/plain;base64,c2VjcmV0",
+                                    "/files/x.png", "ftp://127.0.0.1/x", ""}) {
+            expectNetworkErrors(2);
+            const ConnectionId post = net->post(QUrl(address), MultipartFormData());
+            const ConnectionId get = net->get(QUrl(address));
+            QTRY_COMPARE(deliveries(spy, post), failedOnce);
+            QTRY_COMPARE(deliveries(spy, get), failedOnce);
+        }
+        QCOMPARE(server->requests().size(), 0);
     }
 
     void silentRequestsEndByTimeOutOrShutdown()
