@@ -9,6 +9,7 @@
 //
 // Output ends with one "ratio <name> <project time / anchor time>" line each.
 
+#include "benchstore.h"
 #include "database.h"
 #include "engine.h"
 #include "pairtiming.h"
@@ -128,15 +129,8 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    registerEngineTypes();
-    TavrinConnector::create();
-    TavrinConnector::stopSync();
-    QString error;
-    if (!dir.isValid() || !Database::open(dir.path(), &error)) {
-        std::fprintf(stderr, "cannot open the store: %s\n", qPrintable(error));
+    if (!openBenchStore(dir))
         return 1;
-    }
-    bindTables();
 
     editing.source = newScreenshot();
     const Id open = newScreenshot();
@@ -173,15 +167,5 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    const char *names[] = {"drop_copy_200", "duplicate_200"};
-    for (const char *name : names) {
-        const auto it = pairTotals().find(name);
-        if (it == pairTotals().end() || it->second.project <= 0.0 || it->second.anchor <= 0.0) {
-            std::fprintf(stderr, "%s: a benchmark did not run (filtered out?)\n", name);
-            return 1;
-        }
-    }
-    for (const char *name : names)
-        std::printf("ratio %s %.6f\n", name, pairTotals()[name].project / pairTotals()[name].anchor);
-    return 0;
+    return printPairRatios({"drop_copy_200", "duplicate_200"});
 }

@@ -14,6 +14,7 @@
 // machine load falls on both alike. Output ends with one
 // "ratio <name> <project time / anchor time>" line each.
 
+#include "benchstore.h"
 #include "database.h"
 #include "engine.h"
 #include "imagecache.h"
@@ -237,15 +238,8 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    registerEngineTypes();
-    TavrinConnector::create();
-    TavrinConnector::stopSync();
-    QString error;
-    if (!dir.isValid() || !Database::open(dir.path(), &error)) {
-        std::fprintf(stderr, "cannot open the store: %s\n", qPrintable(error));
+    if (!openBenchStore(dir))
         return 1;
-    }
-    bindTables();
     QPixmap picture(320, 180);
     picture.fill(Qt::darkCyan);
     cachePixmap(pictureFile, picture);

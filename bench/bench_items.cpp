@@ -12,6 +12,7 @@
 // machine load falls on both alike. Output ends with one
 // "ratio <name> <project time / anchor time>" line each.
 
+#include "benchstore.h"
 #include "database.h"
 #include "engine.h"
 #include "jsoncodec.h"
@@ -134,15 +135,8 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    registerEngineTypes();
-    TavrinConnector::create();
-    TavrinConnector::stopSync();
-    QString error;
-    if (!dir.isValid() || !Database::open(dir.path(), &error)) {
-        std::fprintf(stderr, "cannot open the store: %s\n", qPrintable(error));
+    if (!openBenchStore(dir))
         return 1;
-    }
-    bindTables();
 
     const Id shot = createItem(QStringLiteral("skrin"));
     setMember(shot, QStringLiteral("created"), QDateTime::currentDateTime());

@@ -15,6 +15,7 @@
 //
 // Output ends with one "ratio <name> <project time / anchor time>" line each.
 
+#include "benchstore.h"
 #include "database.h"
 #include "dirtyskrins.h"
 #include "engine.h"
@@ -205,15 +206,8 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    registerEngineTypes();
-    TavrinConnector::create();
-    TavrinConnector::stopSync();
-    QString error;
-    if (!dir.isValid() || !Database::open(dir.path(), &error)) {
-        std::fprintf(stderr, "cannot open the store: %s\n", qPrintable(error));
+    if (!openBenchStore(dir))
         return 1;
-    }
-    bindTables();
     raiseImageAllocationLimit();
     shots4k.append(makeShot(QSize(3840, 2160)));
     for (int i = 0; i < 8; ++i)
