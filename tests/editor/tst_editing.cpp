@@ -32,22 +32,17 @@ QByteArray pictureBytes(const QSize &size, const char *format = "PNG")
     return bytes;
 }
 
-// An image row showing a stored picture file.
+// An image row showing a stored picture file, once its item is in the scene.
 Id addImageRow(EditorScene &editor, double z, const QSize &size = QSize(40, 30))
 {
-    const Id id = createItem(QStringLiteral("skrin_image"));
-    const QVariantMap members{{"x", 10}, {"y", 10}, {"z", z}, {"w", size.width()}, {"h", size.height()},
-                              {"src_x", 0}, {"src_y", 0}, {"src_w", size.width()}, {"src_h", size.height()}};
-    for (auto it = members.cbegin(); it != members.cend(); ++it)
-        setMember(id, it.key(), it.value());
-    setMemberFile(id, QStringLiteral("file"), pictureBytes(size));
-    setMember(id, QStringLiteral("parent"), editor.skrin);
-    // The item joins the scene once its picture is loaded.
-    const bool shown = QTest::qWaitFor([&] {
+    const int w = size.width(), h = size.height();
+    const Id id = editor.addRow("skrin_image", {{"x", 10}, {"y", 10}, {"z", z}, {"w", w}, {"h", h}, {"src_x", 0},
+                                                {"src_y", 0}, {"src_w", w}, {"src_h", h},
+                                                {"file", Database::storeNewFile(pictureBytes(size), ".png")}});
+    return QTest::qWaitFor([&] {
         auto *item = dynamic_cast<SkrinImage *>(editor.scene->skrinItem(id));
         return item && item->loadPicture() && item->scene();
-    });
-    return shown ? id : 0;
+    }) ? id : 0;
 }
 
 QByteArray pngChunk(const char *type, const QByteArray &data)
@@ -230,84 +225,42 @@ private slots:
 
     void pastesPictureFiles_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("name"); // "" for no name at all
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("stored"); // invalid: refused
         QTest::addColumn<QString>("suffix");
-        QTest::addColumn<QSize>("stored");
-        QTest::newRow("png") << "shot.PNG" << QSize(300, 200) << ".png" << QSize(300, 200);
-        QTest::newRow("jpeg") << "photo.jpeg" << QSize(301, 201) << ".jpg" << QSize(301, 201);
-        QTest::newRow("no extension") << "picture" << QSize(50, 50) << ".jpg" << QSize(50, 50);
-        QTest::newRow("larger than the screen") << "wide.png" << QSize(4000, 3000) << ".png" << QSize(800, 600);
+        const auto picture = [](int w, int h, const char *format) { return pictureBytes(QSize(w, h), format); };
+        QTest::newRow("png") << "shot.PNG" << picture(300, 200, "PNG") << QSize(300, 200) << ".png";
+        QTest::newRow("jpeg") << "photo.jpeg" << picture(301, 201, "JPEG") << QSize(301, 201) << ".jpg";
+        QTest::newRow("no extension") << "picture" << picture(50, 50, "JPEG") << QSize(50, 50) << ".jpg";
+        QTest::newRow("larger than the screen") << "wide.png" << picture(4000, 3000, "PNG") << QSize(800, 600) << ".png";
+        QTest::newRow("text") << "notes.png" << QByteArray("just some words\n") << QSize() << "";
+        QTest::newRow("empty") << "empty.jpg" << QByteArray() << QSize() << "";
+        QTest::newRow("folder") << "folder" << QByteArray() << QSize() << "";
+        QTest::newRow("missing") << "gone.png" << QByteArray() << QSize() << "";
+        QTest::newRow("no name") << "" << QByteArray() << QSize() << "";
+        // A header of 50,000 x 50,000 pixels, no picture data behind it.
+        const QByteArray huge = QByteArray("\x89PNG\r\n\x1a\n", 8)
+            + pngChunk("IHDR", QByteArray::fromHex("0000c3500000c350" "0802000000")) + pngChunk("IDAT", {});
+        QTest::newRow("enormous") << "huge.png" << huge << QSize() << "too large";
     }
     // A pasted file becomes an image row in the middle of the view, on top
-    // and selected, stored as PNG only when it was one.
+    // and selected, stored as PNG only when it was one. What is no picture
+    // gets its reason and leaves no row, no selection change, no mark.
     void pastesPictureFiles()
     {
         QFETCH(QString, name);
-        QFETCH(QSize, size);
-        QFETCH(QString, suffix);
-        QFETCH(QSize, stored);
-        QTemporaryDir folder;
-        QFile file(folder.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(pictureBytes(size, suffix == QLatin1String(".png") ? "PNG" : "JPEG"));
-        file.close();
-        EditorScene editor;
-        editor.scene->setTool(Skrin::ToolSelect);
-        const Id other = addPenRow(editor, 5);
-        editor.select({other});
-
-        const Id id = editor.scene->addImageFile(file.fileName());
-        QVERIFY(id != 0);
-        QCOMPARE(editor.rows(QStringLiteral("skrin_image")), QList<Id>{id});
-        QCOMPARE(editor.selectedIds(), QList<Id>{id});
-        QCOMPARE(editor.scene->drawnItem(), Id(0)); // a later row under this id starts nothing
-        const QPointF centre = editor.view->mapToScene(QPoint((editor.view->width() - 1) / 2, (editor.view->height() - 1) / 2));
-        const QVariantMap row = readItem(id);
-        QCOMPARE(row.value("x").toDouble(), centre.x() - stored.width() / 2);
-        QCOMPARE(row.value("y").toDouble(), centre.y() - stored.height() / 2);
-        QCOMPARE(row.value("z").toDouble(), 6.0);
-        for (const char *member : {"w", "src_w"})
-            QCOMPARE(row.value(member).toInt(), stored.width());
-        for (const char *member : {"h", "src_h"})
-            QCOMPARE(row.value(member).toInt(), stored.height());
-        QVERIFY(row.value("file").toString().endsWith(suffix));
-
-        QThreadPool::globalInstance()->waitForDone();
-        QByteArray bytes = Database::fileData(row.value("file").toString());
-        QBuffer buffer(&bytes);
-        QImageReader reader(&buffer);
-        QCOMPARE(reader.format(), suffix == QLatin1String(".png") ? QByteArray("png") : QByteArray("jpeg"));
-        QCOMPARE(reader.size(), stored);
-    }
-
-    void refusesWhatIsNoPicture_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("text") << "notes.png" << QByteArray("just some words\n");
-        QTest::newRow("empty") << "empty.jpg" << QByteArray();
-        QTest::newRow("folder") << "folder" << QByteArray();
-        QTest::newRow("missing") << "gone.png" << QByteArray();
-        // A PNG header of 50,000 x 50,000 pixels, no picture data behind it.
-        QByteArray huge("\x89PNG\r\n\x1a\n", 8);
-        huge += pngChunk("IHDR", QByteArray::fromHex("0000c3500000c350" "0802000000"));
-        huge += pngChunk("IDAT", QByteArray());
-        QTest::newRow("enormous") << "huge.png" << huge;
-    }
-    // Each gets its reason and leaves no row and no selection change.
-    void refusesWhatIsNoPicture()
-    {
-        QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
+        QFETCH(QSize, stored);
+        QFETCH(QString, suffix);
         QTemporaryDir folder;
-        const QString path = folder.filePath(name);
-        if (name == QLatin1String("folder")) {
+        const QString path = name.isEmpty() ? QString() : folder.filePath(name);
+        if (name == QLatin1String("folder"))
             QVERIFY(QDir(folder.path()).mkdir(name));
-        } else if (name != QLatin1String("gone.png")) {
+        else if (!name.isEmpty() && name != QLatin1String("gone.png"))
+        {
             QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(bytes);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         }
         EditorScene editor;
         editor.scene->setTool(Skrin::ToolSelect);
@@ -315,12 +268,32 @@ private slots:
         editor.select({other});
         editor.scene->clearModified();
         QString error;
-        QCOMPARE(editor.scene->addImageFile(path, &error), Id(0));
-        QVERIFY(error.contains(path));
-        QCOMPARE(editor.allRows(), QList<Id>{other});
-        QCOMPARE(editor.selectedIds(), QList<Id>{other});
-        QVERIFY(!editor.scene->isModified());
-        QCOMPARE(editor.scene->addImageFile(QString(), &error), Id(0));
+        const Id id = editor.scene->addImageFile(path, &error);
+        if (!stored.isValid()) {
+            QCOMPARE(id, Id(0));
+            QVERIFY(error.contains(path) && error.contains(suffix));
+            QCOMPARE(editor.allRows(), QList<Id>{other});
+            QCOMPARE(editor.selectedIds(), QList<Id>{other});
+            QVERIFY(!editor.scene->isModified());
+            return;
+        }
+        QCOMPARE(editor.rows("skrin_image"), QList<Id>{id});
+        QCOMPARE(editor.selectedIds(), QList<Id>{id});
+        QCOMPARE(editor.scene->drawnItem(), Id(0)); // a later row under this id starts nothing
+        const QPointF centre = editor.view->mapToScene(QPoint((editor.view->width() - 1) / 2, (editor.view->height() - 1) / 2));
+        const QVariantMap row = readItem(id);
+        QCOMPARE(QPointF(row.value("x").toDouble(), row.value("y").toDouble()),
+                 centre - QPointF(stored.width() / 2, stored.height() / 2));
+        QCOMPARE(row.value("z").toDouble(), 6.0);
+        QCOMPARE(QSize(row.value("w").toInt(), row.value("h").toInt()), stored);
+        QCOMPARE(QSize(row.value("src_w").toInt(), row.value("src_h").toInt()), stored);
+        QVERIFY(row.value("file").toString().endsWith(suffix));
+        QThreadPool::globalInstance()->waitForDone();
+        QByteArray data = Database::fileData(row.value("file").toString());
+        QBuffer buffer(&data);
+        QImageReader reader(&buffer);
+        QCOMPARE(reader.size(), stored);
+        QCOMPARE(reader.format(), suffix == QLatin1String(".png") ? QByteArray("png") : QByteArray("jpeg"));
     }
 
     // The paste tools act once and leave the select tool current.
