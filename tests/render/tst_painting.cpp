@@ -142,46 +142,51 @@ private slots:
         QCOMPARE(target.pixel(2, 10), qRgb(1, 2, 3));               // before the round cap
     }
 
-    void rowRectangles_data()
+    void rows_data()
     {
         QTest::addColumn<QVariantMap>("row");
         QTest::addColumn<QRectF>("rect");
-        QTest::newRow("pen dot") << row("skrin_pen", {{"data", "[20,30]"}, {"pen_size", 10}}) << QRectF(15, 25, 10, 10);
-        QTest::newRow("frame") << row("skrin_rectangle_frame", {{"w", 100}, {"h", 50}, {"pen_size", 4}})
-                               << QRectF(-4, -4, 108, 58);
+        QTest::addColumn<QPoint>("on");  // painted in the row's colour (in the picture, origin at 50, 30)
+        QTest::addColumn<QPoint>("off"); // left white
+        // One point: a disc of the pen's width.
+        QTest::newRow("pen dot") << row("skrin_pen", {{"data", "[20,30]"}, {"pen_size", 10}, {"color", "#00ff00"}})
+                                 << QRectF(15, 25, 10, 10) << QPoint(73, 60) << QPoint(77, 60);
+        // A frame's stroke lies wholly outside its rectangle.
+        QTest::newRow("frame") << row("skrin_rectangle_frame", {{"w", 100}, {"h", 50}, {"pen_size", 4}, {"color", "#0000ff"}})
+                               << QRectF(-4, -4, 108, 58) << QPoint(152, 50) << QPoint(51, 31);
+        // pen_size 0.1 paints nothing at all.
         QTest::newRow("thin pen is none") << row("skrin_ellipse_frame", {{"w", 10}, {"h", 10}, {"pen_size", 0.1}})
-                                          << QRectF(0, 0, 10, 10);
+                                          << QRectF(0, 0, 10, 10) << QPoint() << QPoint(50, 35);
+        QTest::newRow("thin pen dot") << row("skrin_pen", {{"data", "[20,30]"}, {"pen_size", 0.1}, {"color", "#000000"}})
+                                      << QRectF(20, 30, 0, 0) << QPoint() << QPoint(70, 60);
         QTest::newRow("reversed line")
-            << row("skrin_line", {{"begin_x", 10}, {"begin_y", 10}, {"end_x", 0}, {"end_y", 0}, {"pen_size", 2}})
-            << QRectF(-1, -1, 12, 12);
+            << row("skrin_line", {{"begin_x", 10}, {"begin_y", 10}, {"end_x", 0}, {"end_y", 0}, {"pen_size", 2}, {"color", "#ff0000"}})
+            << QRectF(-1, -1, 12, 12) << QPoint(55, 35) << QPoint(60, 30);
         QTest::newRow("zero arrow")
             << row("skrin_arrow", {{"begin_x", 5}, {"begin_y", 5}, {"end_x", 5}, {"end_y", 5}, {"pen_size", 4}})
-            << QRectF(3, 3, 4, 4);
-        QTest::newRow("pin") << row("skrin_pin", {{"data", "note"}}) << QRectF();
+            << QRectF(3, 3, 4, 4) << QPoint() << QPoint();
+        QTest::newRow("pin") << row("skrin_pin", {{"data", "note"}, {"color", "#ffff00"}}) << QRectF() << QPoint()
+                             << QPoint(50, 30);
     }
 
-    void rowRectangles()
+    void rows()
     {
         QFETCH(QVariantMap, row);
         QFETCH(QRectF, rect);
+        QFETCH(QPoint, on);
+        QFETCH(QPoint, off);
         QCOMPARE(rowRect(row), rect);
+        const QImage image = painted(row);
+        if (!on.isNull())
+            QCOMPARE(image.pixelColor(on), QColor(row.value("color").toString()));
+        if (!off.isNull())
+            QCOMPARE(image.pixel(off), white);
     }
 
-    void rowPixels()
+    void markerAndText()
     {
-        // A frame's stroke lies wholly outside its rectangle.
-        QImage image = painted(row("skrin_rectangle_frame", {{"w", 100}, {"h", 50}, {"pen_size", 4}, {"color", "#0000ff"}}));
-        QCOMPARE(image.pixel(47, 50), qRgb(0, 0, 255));
-        QCOMPARE(image.pixel(152, 50), qRgb(0, 0, 255));
-        QCOMPARE(image.pixel(51, 31), white);
-        // One point: a disc of the pen's width; pen_size 0.1 paints nothing at all.
-        image = painted(row("skrin_pen", {{"data", "[20,30]"}, {"pen_size", 10}, {"color", "#00ff00"}}));
-        QCOMPARE(image.pixel(73, 60), qRgb(0, 255, 0));
-        QCOMPARE(image.pixel(77, 60), white);
-        QCOMPARE(painted(row("skrin_pen", {{"data", "[20,30]"}, {"pen_size", 0.1}, {"color", "#000000"}})).pixel(70, 60),
-                 white);
         // A marker is translucent: alpha 0.3 of its colour.
-        image = painted(row("skrin_marker", {{"data", "[0,10,40,10]"}, {"pen_size", 6}, {"color", "#000000"}}));
+        const QImage image = painted(row("skrin_marker", {{"data", "[0,10,40,10]"}, {"pen_size", 6}, {"color", "#000000"}}));
         QCOMPARE(qGray(image.pixel(60, 40)), 178);
         // Text: point size truncated, the stored weight converted.
         const QFont font = textFontFromRow(row("skrin_text", {{"font_name", "DejaVu Sans"}, {"font_size", 12.9},
