@@ -38,11 +38,7 @@ public:
         view->setFocus();
     }
 
-    ~EditorScene()
-    {
-        view.reset();
-        scene.reset();
-    }
+    ~EditorScene() { view.reset(), scene.reset(); }
 
     void mouse(QEvent::Type type, const QPointF &scenePos, Qt::MouseButton button, Qt::MouseButtons held)
     {
@@ -52,17 +48,10 @@ public:
         QApplication::sendEvent(port, &event);
     }
     void press(const QPointF &at, Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons held = Qt::LeftButton)
-    {
-        mouse(QEvent::MouseButtonPress, at, button, held);
-    }
-    void moveTo(const QPointF &at, Qt::MouseButtons held = Qt::LeftButton)
-    {
-        mouse(QEvent::MouseMove, at, Qt::NoButton, held);
-    }
+    { mouse(QEvent::MouseButtonPress, at, button, held); }
+    void moveTo(const QPointF &at, Qt::MouseButtons held = Qt::LeftButton) { mouse(QEvent::MouseMove, at, Qt::NoButton, held); }
     void release(const QPointF &at, Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons held = {})
-    {
-        mouse(QEvent::MouseButtonRelease, at, button, held);
-    }
+    { mouse(QEvent::MouseButtonRelease, at, button, held); }
     // A left drag in four moves, as a hand makes it.
     void drag(const QPointF &from, const QPointF &to)
     {
@@ -73,29 +62,20 @@ public:
     }
     void click(const QPointF &at) { drag(at, at); }
 
-    // The rows of one table under this screenshot (or `parent`), ascending.
+    // The rows of one table under this screenshot (or `parent`), or all its
+    // annotation rows, ascending.
     QList<Id> rows(const QString &table, Id parent = 0) const
     {
-        QList<Id> found = findItems({{QStringLiteral("type"), table}, {QStringLiteral("parent"), parent ? parent : skrin}});
-        std::sort(found.begin(), found.end());
-        return found;
+        return sorted(findItems({{QStringLiteral("type"), table}, {QStringLiteral("parent"), parent ? parent : skrin}}));
     }
-    // All annotation rows under this screenshot, ascending.
-    QList<Id> allRows() const
-    {
-        QList<Id> found = childItems(skrin);
-        std::sort(found.begin(), found.end());
-        return found;
-    }
+    QList<Id> allRows() const { return sorted(childItems(skrin)); }
     QList<Id> selectedIds() const
     {
         QList<Id> ids;
-        for (QGraphicsItem *graphics : scene->selectedItems()) {
+        for (QGraphicsItem *graphics : scene->selectedItems())
             if (auto *item = dynamic_cast<SkrinItem *>(graphics))
                 ids.append(item->id());
-        }
-        std::sort(ids.begin(), ids.end());
-        return ids;
+        return sorted(ids);
     }
     void select(const QList<Id> &ids)
     {
@@ -112,6 +92,8 @@ public:
         setMember(id, QStringLiteral("parent"), parent ? parent : skrin);
         return id;
     }
+
+    static QList<Id> sorted(QList<Id> ids) { return std::sort(ids.begin(), ids.end()), ids; }
 
     OpenStore store;
     Id skrin = 0;

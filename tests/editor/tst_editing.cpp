@@ -135,12 +135,9 @@ private slots:
     {
         EditorScene editor;
         editor.scene->setTool(Skrin::ToolSelect);
-        const QVariantMap shape{{"x", 0}, {"y", 0}, {"w", 9}, {"h", 9}, {"color", "#00ff00"}};
-        QVariantMap low = shape, high = shape;
-        low.insert("z", 1);
-        high.insert("z", 2);
-        const QList<Id> originals{editor.addRow(QStringLiteral("skrin_rectangle"), low),
-                                  editor.addRow(QStringLiteral("skrin_rectangle"), high)};
+        QList<Id> originals;
+        for (const int z : {1, 2})
+            originals << editor.addRow("skrin_rectangle", {{"x", 0}, {"y", 0}, {"z", z}, {"w", 9}, {"h", 9}, {"color", "#00ff00"}});
         const Id pin = editor.addRow(QStringLiteral("skrin_pin"), {{"x", 0}, {"y", 0}, {"z", 3}, {"color", "#ff0000"},
                                                                    {"data", "note"}, {"opened", 0}});
         editor.select(originals);
