@@ -137,7 +137,8 @@ private slots:
         editor.scene->setTool(Skrin::ToolSelect);
         QList<Id> originals;
         for (const int z : {1, 2})
-            originals << editor.addRow("skrin_rectangle", {{"x", 0}, {"y", 0}, {"z", z}, {"w", 9}, {"h", 9}, {"color", "#00ff00"}});
+            originals << editor.addRow("skrin_rectangle",
+                                       {{"x", 0}, {"y", 0}, {"z", z}, {"w", 9}, {"h", 9}, {"color", "#00ff00"}});
         const Id pin = editor.addRow(QStringLiteral("skrin_pin"), {{"x", 0}, {"y", 0}, {"z", 3}, {"color", "#ff0000"},
                                                                    {"data", "note"}, {"opened", 0}});
         editor.select(originals);

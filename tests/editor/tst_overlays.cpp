@@ -118,8 +118,7 @@ private slots:
         QCOMPARE(title->text(), QStringLiteral("No title"));
         QVERIFY(title->font().italic());
         QCOMPARE(bar.shownDate(), modified.toString(Qt::TextDate));
-        QTest::mousePress(&bar, Qt::RightButton);
-        QTest::mousePress(&bar, Qt::LeftButton);
+        QTest::mousePress(&bar, Qt::RightButton), QTest::mousePress(&bar, Qt::LeftButton);
         QCOMPARE(clicked.count(), 2);
 
         // Near is within 20 px, edges included; a drawing tool sends it away at
@@ -136,20 +135,17 @@ private slots:
         bar.updateOpacity();
         QCOMPARE(bar.state(), int(CustomWidget::Dimmed));
 
-        setMember(skrin, QStringLiteral("title"), QStringLiteral("Release notes"));
-        bar.refresh();
+        const auto retitle = [&](const QString &text) { setMember(skrin, QStringLiteral("title"), text), bar.refresh(); };
+        retitle(QStringLiteral("Release notes"));
         QCOMPARE(title->text(), QStringLiteral("Release notes"));
         QVERIFY(!title->font().italic());
         QCOMPARE(bar.pos(), QPoint(20, 20)); // grows from its corner
 
         // Long titles and control characters are stored as typed, shown on one elided line.
-        const QString controlled = QStringLiteral("first line\nsecond\tline\x01");
-        setMember(skrin, QStringLiteral("title"), controlled);
-        bar.refresh();
+        retitle(QStringLiteral("first line\nsecond\tline\x01"));
         QCOMPARE(bar.shownTitle(), QStringLiteral("first line second line "));
         QVERIFY(bar.height() < 100);
-        setMember(skrin, QStringLiteral("title"), QStringLiteral("Start ") + QString(30000, QLatin1Char('m')));
-        bar.refresh();
+        retitle(QStringLiteral("Start ") + QString(30000, QLatin1Char('m')));
         QVERIFY(bar.shownTitle().startsWith(QStringLiteral("Start ")));
         QVERIFY(bar.shownTitle().endsWith(QChar(0x2026)));
         QVERIFY(bar.width() < 500);
@@ -172,9 +168,7 @@ private slots:
         QCOMPARE(notice.y(), view->height() - 15);
         const QPoint dragged = notice.pos();
         drag(&notice, QPoint(5, 5), QPoint(300, 5), Qt::MiddleButton);
-        QMouseEvent hover(QEvent::MouseMove, QPointF(200, 5), notice.mapToGlobal(QPointF(200, 5)), Qt::NoButton,
-                          Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&notice, &hover);
+        QTest::mouseMove(&notice, QPoint(200, 5)); // a hover moves nothing
         view->resize(700, 400);
         notice.reposition();
         QCOMPARE(notice.pos(), dragged);

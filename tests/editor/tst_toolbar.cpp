@@ -38,9 +38,9 @@ private slots:
 
         // Options changed while the bar is hidden show with it, divider included.
         bar->setSkrin(0);
-        bar->setColorVisible(true);
-        bar->setCropVisible(true);
-        bar->setFontVisible(true);
+        for (const auto setter :
+             {&SkrinToolBar::setColorVisible, &SkrinToolBar::setCropVisible, &SkrinToolBar::setFontVisible})
+            (bar->*setter)(true);
         bar->setSkrin(7);
         QCOMPARE(shownOptions(*bar), QStringLiteral("Color Pen size Crop Font"));
         QVERIFY(bar->findChild<Separator *>()->isVisible());
