@@ -129,24 +129,26 @@ private slots:
     void promptAndInfoBarFollowTheTitle()
     {
         SkrinDone *prompt = overlays->prompt();
-        overlays->askTitle(skrin);
+        const auto ask = [&](const QString &typed) {
+            overlays->askTitle(skrin);
+            prompt->findChild<QLineEdit *>()->setText(typed);
+        };
+        const auto title = [&] { return getMember(skrin, QStringLiteral("title")).toString(); };
+        ask(QStringLiteral("typed"));
         QVERIFY(prompt->isVisible());
         QVERIFY(qAbs(prompt->geometry().center().x() - view->width() / 2) <= 1);
         // A title written elsewhere hides the prompt unsaved and shows on the bar.
-        prompt->findChild<QLineEdit *>()->setText(QStringLiteral("typed"));
         setMember(skrin, QStringLiteral("title"), QStringLiteral("From elsewhere"));
         QVERIFY(prompt->isHidden());
         QCOMPARE(overlays->infoBar()->shownTitle(), QStringLiteral("From elsewhere"));
 
         // A press in the view, or leaving view mode, confirms what was typed.
-        overlays->askTitle(skrin);
-        prompt->findChild<QLineEdit *>()->setText(QStringLiteral("Pressed"));
+        ask(QStringLiteral("Pressed"));
         emit view->mousePressed(Qt::RightButton, QPoint(5, 5));
-        QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), QStringLiteral("Pressed"));
-        overlays->askTitle(skrin);
-        prompt->findChild<QLineEdit *>()->setText(QStringLiteral("Drawn"));
+        QCOMPARE(title(), QStringLiteral("Pressed"));
+        ask(QStringLiteral("Drawn"));
         overlays->toolChanged(3);
-        QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), QStringLiteral("Drawn"));
+        QCOMPARE(title(), QStringLiteral("Drawn"));
         QCOMPARE(overlays->infoBar()->shownTitle(), QStringLiteral("Drawn"));
 
         // Not asked when the user turned the question off.

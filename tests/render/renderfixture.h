@@ -67,6 +67,13 @@ inline QImage storedFile(const QString &name, QByteArray *format = nullptr)
     return QImage::fromData(buffer.data());
 }
 
+// The screenshot's stored extent.
+inline QRectF skrinRect(Id skrin)
+{
+    return QRectF(getMember(skrin, QStringLiteral("x")).toDouble(), getMember(skrin, QStringLiteral("y")).toDouble(),
+                  getMember(skrin, QStringLiteral("w")).toDouble(), getMember(skrin, QStringLiteral("h")).toDouble());
+}
+
 // The stored file a screenshot member names, decoded, and its format.
 inline QImage storedImage(Id skrin, const char *member, QByteArray *format = nullptr)
 {

@@ -67,8 +67,7 @@ private slots:
 
         markSkrinDirty(skrin);
         render(skrin);
-        const QRectF bounds(getMember(skrin, "x").toDouble(), getMember(skrin, "y").toDouble(),
-                            getMember(skrin, "w").toDouble(), getMember(skrin, "h").toDouble());
+        const QRectF bounds = skrinRect(skrin);
         // The canvas as the renderer stored it, before the lossy encode (whose
         // ringing at every hard edge would hide the drift this looks for).
         const QImage stored = cachedImage(getMember(skrin, "file").toString()).convertToFormat(QImage::Format_RGB32);
