@@ -15,6 +15,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <optional>
+
 namespace {
 
 const QString rectangle = QStringLiteral("skrin_rectangle");
@@ -48,10 +50,11 @@ private slots:
             setSkrinItemMaker(table, [isPin](Id id, Skrin *skrin) { return new TestBox(id, skrin, isPin); });
         }
     }
+    void init() { store.emplace(); }
+    void cleanup() { store.reset(); }
 
     void buildsItemsForRowsBeforeAndAfter()
     {
-        OpenStore store;
         const Id skrin = OpenStore::newSkrin();
         const Id other = OpenStore::newSkrin();
         const Id before = OpenStore::newRow(rectangle, skrin, 10, 20, 1);
@@ -100,7 +103,6 @@ private slots:
         QFETCH(QList<double>, pictureZ);
         QFETCH(QList<double>, pinZ);
         QFETCH(QList<double>, expectedPinZ);
-        OpenStore store;
         const Id skrin = OpenStore::newSkrin();
         Skrin scene(skrin);
         QCOMPARE(scene.maxZ(), 0.0);
@@ -115,7 +117,6 @@ private slots:
 
     void switchesTools()
     {
-        OpenStore store;
         const Id skrin = OpenStore::newSkrin();
         const Id row = OpenStore::newRow(rectangle, skrin, 0, 0, 1);
         Skrin scene(skrin);
@@ -154,7 +155,6 @@ private slots:
 
     void recordsChangesOncePerPeriod()
     {
-        OpenStore store;
         const Id skrin = OpenStore::newSkrin();
         const Id row = OpenStore::newRow(rectangle, skrin, 0, 0, 1);
         MemberWrites writes(skrin, QStringLiteral("modified"));
@@ -208,7 +208,6 @@ private slots:
     // the first switch to a tool shows the items instead.
     void paintsThePictureInViewMode()
     {
-        OpenStore store;
         const Id skrin = OpenStore::newSkrin(QRectF(0, 0, 60, 40));
         const Id row = OpenStore::newRow(rectangle, skrin, 0, 0, 1);
         Skrin scene(skrin);
@@ -243,7 +242,6 @@ private slots:
     // with and without a view: no item may reach a half-destroyed scene.
     void closesWithEveryKindOfRow()
     {
-        OpenStore store;
         const Id skrin = OpenStore::newSkrin();
         double z = 0;
         for (const QString &table : Skrin::itemTables())
@@ -291,7 +289,6 @@ private slots:
         QFETCH(int, modifiers);
         QFETCH(int, tool);
         QFETCH(QString, reported);
-        OpenStore store;
         Skrin scene(OpenStore::newSkrin());
         SkrinView view;
         view.setScene(&scene);
@@ -314,7 +311,6 @@ private slots:
 
     void keysTakenByATextStayThere()
     {
-        OpenStore store;
         Skrin scene(OpenStore::newSkrin());
         SkrinView view;
         view.setScene(&scene);
@@ -341,6 +337,9 @@ private slots:
         QCOMPARE(deletes.size(), 1);
         QCOMPARE(note->toPlainText(), QStringLiteral("not"));
     }
+
+private:
+    std::optional<OpenStore> store;
 };
 
 QTEST_MAIN(TestSkrin)
