@@ -1,13 +1,15 @@
 #pragma once
 
 // A screenshot's scene in a real editor view (offscreen) on a real store, with
-// mouse input of explicit buttons: QTest's helpers guess the buttons held.
+// mouse input of explicit buttons (QTest's helpers guess the buttons held),
+// and a count of the writes to one member of a row.
 
 #include "openstore.h"
 #include "skrin.h"
 #include "skrinitem.h"
 #include "skrinview.h"
 #include "tavrinconnector.h"
+#include "watcher.h"
 
 #include <QApplication>
 #include <QGraphicsItem>
@@ -99,4 +101,15 @@ public:
     Id skrin = 0;
     std::unique_ptr<Skrin> scene;
     std::unique_ptr<SkrinView> view;
+};
+
+// Counts the writes of one member of one row.
+class MemberWrites : public WatcherInterface
+{
+public:
+    MemberWrites(Id id, const QString &member)
+        : member(member) { watch(WatchFilter{{QStringLiteral("id"), QVariant(id)}}); }
+    void onSet(const QString &name, const QVariant &) override { count += name == member; }
+    const QString member;
+    int count = 0;
 };

@@ -3,12 +3,12 @@
 
 #include "customlabel.h"
 #include "customlineedit.h"
+#include "editorscene.h"
 #include "infobar.h"
 #include "infotoobig.h"
 #include "openstore.h"
 #include "panelfixture.h"
 #include "skrindone.h"
-#include "watcher.h"
 
 #include <QCursor>
 #include <QDateTime>
@@ -16,15 +16,6 @@
 #include <QSignalSpy>
 
 namespace {
-
-// Counts the changes of one screenshot's title that reach the watchers.
-class TitleWatch : public WatcherInterface
-{
-public:
-    explicit TitleWatch(Id skrin) { watch(WatchFilter{{QStringLiteral("id"), skrin}}); }
-    void onSet(const QString &member, const QVariant &) override { changes += member == QLatin1String("title"); }
-    int changes = 0;
-};
 
 const QDateTime modified(QDate(2026, 3, 4), QTime(5, 6, 7));
 
@@ -70,7 +61,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, confirm);
         const Id skrin = newSkrin(QStringLiteral("before"));
-        TitleWatch watch(skrin);
+        MemberWrites watch(skrin, QStringLiteral("title"));
         SkrinDone prompt(view);
         QSignalSpy hidden(&prompt, &SkrinDone::hideEventSignal);
         auto *edit = prompt.findChild<CustomLineEdit *>();
@@ -92,7 +83,7 @@ private slots:
             QTest::mouseClick(confirm == QLatin1String("X") ? close : buttonWithTip(prompt, confirm), Qt::LeftButton);
         const bool stored = confirm != QLatin1String("X");
         QCOMPARE(getMember(skrin, QStringLiteral("title")).toString(), stored ? typed : QStringLiteral("before"));
-        QCOMPARE(watch.changes, stored ? 1 : 0);
+        QCOMPARE(watch.count, stored ? 1 : 0);
         QVERIFY(prompt.isHidden());
         QCOMPARE(hidden.count(), 1);
 

@@ -3,6 +3,7 @@
 // and the order of teardown.
 
 #include "dirtyskrins.h"
+#include "editorscene.h"
 #include "imagecache.h"
 #include "openstore.h"
 #include "skrin.h"
@@ -23,17 +24,6 @@ const QString rectangle = QStringLiteral("skrin_rectangle");
 const QString pin = QStringLiteral("skrin_pin");
 
 TestBox *boxOf(Skrin &scene, Id id) { return dynamic_cast<TestBox *>(scene.skrinItem(id)); }
-
-// Counts the writes of one member of one row.
-class MemberWrites : public WatcherInterface
-{
-public:
-    MemberWrites(Id id, const QString &member)
-        : member(member) { watch(WatchFilter{{QStringLiteral("id"), QVariant(id)}}); }
-    void onSet(const QString &name, const QVariant &) override { count += name == member; }
-    const QString member;
-    int count = 0;
-};
 
 } // namespace
 
