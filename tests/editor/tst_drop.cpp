@@ -127,8 +127,7 @@ private slots:
         QTemporaryDir folder;
         EditorScene editor;
         QFile text(folder.filePath("notes.txt"));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("no picture");
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("no picture") > 0);
         text.close();
         const QList<QUrl> files{QUrl::fromLocalFile(pictureFile(folder, "a.png")), QUrl::fromLocalFile(text.fileName()),
                                 QUrl::fromLocalFile(pictureFile(folder, "b.jpg")), QUrl("https://example.com/c.png")};
