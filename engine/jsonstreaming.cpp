@@ -34,17 +34,15 @@ QString readKey(JsonParserState &st, int c)
     return built.isNull() ? internKey(st, view) : built;
 }
 
-// parseObject, with the members kept in a flat list instead of a map.
-void readFlatObject(JsonParserState &st, JsonCodec::StreamedElement &element)
+// The member loop of parseObject once its '{' is read: keys, colons and
+// commas as parseObject takes them, each value left to onValue(key, c), c
+// being the value's first character. False when the object is malformed or
+// not closed.
+template <typename OnValue>
+bool readMembers(JsonParserState &st, OnValue onValue)
 {
-    element.isObject = true;
-    if (next(st) != '{' || ++st.depth > JsonCodec::maxDepth) {
-        st.error = true;
-        return;
-    }
     QString key;
     int expect = 0;  // 0: a key, 1: a colon, 2: a value
-    bool ended = false;
     while (!st.error) {
         if (st.position >= st.length) {
             st.error = true;
@@ -55,8 +53,7 @@ void readFlatObject(JsonParserState &st, JsonCodec::StreamedElement &element)
             st.error = expect != 1;
             expect = 2;
         } else if (c == '}') {
-            ended = true;
-            break;
+            return expect == 0;
         } else if (c == ',') {
             st.error = expect != 0;
         } else if (expect == 0) {
@@ -69,18 +66,32 @@ void readFlatObject(JsonParserState &st, JsonCodec::StreamedElement &element)
             --st.position;
             c = next(st);
             --st.position;
-            QVariant value = readValue(st, c);
-            auto same = std::find_if(element.members.begin(), element.members.end(),
-                                     [&key](const auto &member) { return member.first == key; });
-            if (same != element.members.end())
-                same->second = std::move(value);
-            else
-                element.members.append({key, std::move(value)});
+            onValue(key, c);
             expect = 0;
         }
     }
+    return false;
+}
+
+// parseObject, with the members kept in a flat list instead of a map.
+void readFlatObject(JsonParserState &st, JsonCodec::StreamedElement &element)
+{
+    element.isObject = true;
+    if (next(st) != '{' || ++st.depth > JsonCodec::maxDepth) {
+        st.error = true;
+        return;
+    }
+    const bool closed = readMembers(st, [&](const QString &key, int c) {
+        QVariant value = readValue(st, c);
+        auto same = std::find_if(element.members.begin(), element.members.end(),
+                                 [&key](const auto &member) { return member.first == key; });
+        if (same != element.members.end())
+            same->second = std::move(value);
+        else
+            element.members.append({key, std::move(value)});
+    });
     --st.depth;
-    if (!ended || expect != 0)
+    if (!closed)
         st.error = true;
 }
 
@@ -146,41 +157,13 @@ QVariant JsonCodec::parseStreaming(const QString &text, const QStringList &strea
     // parseObject, with the arrays of the streamed keys read by streamArray.
     ++st.depth;
     std::map<QString, QVariant> members;
-    QString key;
-    int expect = 0;  // 0: a key, 1: a colon, 2: a value
-    bool ended = false;
-    while (!st.error) {
-        if (st.position >= st.length) {
-            st.error = true;
-            break;
-        }
-        int c = next(st);
-        if (c == ':') {
-            st.error = expect != 1;
-            expect = 2;
-        } else if (c == '}') {
-            ended = true;
-            break;
-        } else if (c == ',') {
-            st.error = expect != 0;
-        } else if (expect == 0) {
-            --st.position;
-            key = readKey(st, c);
-            expect = 1;
-        } else if (expect == 1) {
-            st.error = true;
-        } else {
-            --st.position;
-            c = next(st);
-            --st.position;
-            if (c == '[' && streamed.contains(key))
-                streamArray(st, key, element);
-            else
-                members.insert_or_assign(key, readValue(st, c));
-            expect = 0;
-        }
-    }
-    if ((ended && expect != 0) || !ended || next(st) != -1)
+    const bool closed = readMembers(st, [&](const QString &key, int c) {
+        if (c == '[' && streamed.contains(key))
+            streamArray(st, key, element);
+        else
+            members.insert_or_assign(key, readValue(st, c));
+    });
+    if (!closed || next(st) != -1)
         st.error = true;
     if (ok)
         *ok = !st.error;
