@@ -38,7 +38,7 @@ bool indexAgreesWithEquality(const QVariant &value)
 // One filter entry, its id values already mapped to stored ids.
 struct Entry
 {
-    QString key;
+    const QString *key; // the filter's own key: no copy to count references of
     QVariant value;
 };
 using Entries = QVarLengthArray<Entry, 8>;
@@ -58,7 +58,7 @@ QList<Id> matchingIds(int table, const Entries &entries)
     int narrowColumn = -1;
     const QVariant *narrowValue = nullptr;
     for (const Entry &entry : entries) {
-        const int column = columnOf(table, entry.key);
+        const int column = columnOf(table, *entry.key);
         if (column < 0)
             return ids;
         wanted.append({column, &entry.value});
@@ -75,9 +75,9 @@ QList<Id> matchingIds(int table, const Entries &entries)
     ids.reserve(cursor.rows.size());
     // The index has applied a lone condition exactly: only the ids are needed.
     if (narrowColumn >= 0 && wanted.size() == 1) {
-        while (cursor.next()) {
+        for (const QVariant &cell : Database::columnValues(cursor, idColumn)) {
             bool ok = false;
-            const Id id = idFromVariant(Database::value(cursor, idColumn), &ok);
+            const Id id = idFromVariant(cell, &ok);
             if (ok && id != 0)
                 ids.append(id);
         }
@@ -162,7 +162,7 @@ QList<Id> findItemsLocked(const WatchFilter &filter)
             if (ok)
                 value = QVariant(toServerId(id));
         }
-        rest.append({it.key(), std::move(value)});
+        rest.append({&it.key(), std::move(value)});
         if (it.key() == idKey)
             itemId = rest.size() - 1;
     }

@@ -129,6 +129,9 @@ public:
     static QVariant value(const RowCursor &cursor, int column);
     static bool setValue(const RowCursor &cursor, int column, const QVariant &value);
     static QVector<QVariant> rowValues(const RowCursor &cursor);
+    // One column of every row of the cursor, in its order, under one lock (a
+    // row removed meanwhile gives a null): cheaper than value() row by row.
+    static QVector<QVariant> columnValues(const RowCursor &cursor, int column);
     static bool removeRow(const RowCursor &cursor);
 
     static bool nextRow(int table, int &row);

@@ -2,6 +2,8 @@
 
 #include "database_p.h"
 
+#include <QVarLengthArray>
+
 #include <utility>
 
 namespace store_internal {
@@ -215,6 +217,31 @@ QVariant Database::value(int table, int row, int column)
     if (!cells || column >= cells->size())
         return QVariant();
     return cells->at(column);
+}
+
+QVector<QVariant> Database::columnValues(const RowCursor &cursor, int column)
+{
+    QVector<QVariant> result;
+    QMutexLocker locker(&tableMutex);
+    if (!validTable(cursor.table) || column < 0)
+        return result;
+    const Table &t = tables.at(cursor.table);
+    // Rows found by an index lie scattered over memory: find every cell
+    // first, asking the processor for them all at once, then copy them.
+    QVarLengthArray<const QVariant *, 64> found;
+    found.reserve(cursor.rows.size());
+    for (const int row : cursor.rows) {
+        const QVector<QVariant> *cells = t.rows.find(row);
+        const QVariant *cell = cells && column < cells->size() ? cells->constData() + column : nullptr;
+#if defined(__GNUC__) || defined(__clang__)
+        __builtin_prefetch(cell);
+#endif
+        found.append(cell);
+    }
+    result.reserve(found.size());
+    for (const QVariant *cell : found)
+        result.append(cell ? *cell : QVariant());
+    return result;
 }
 
 QVector<QVariant> Database::rowValues(int table, int row)
