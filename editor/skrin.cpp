@@ -73,15 +73,18 @@ QColor mix(const QColor &from, const QColor &to, double k)
 class Skrin::TableWatcher : public WatcherInterface
 {
 public:
-    explicit TableWatcher(Skrin *scene)
+    TableWatcher(Skrin *scene, const QString &table)
         : scene(scene)
+        , table(table)
     {
     }
-    void onPlus(Id id) override { scene->onItemPlus(id); }
+    // Every row this watcher hears of is one of its table's.
+    void onPlus(Id id) override { scene->addItemOfTable(id, table); }
     void onMinus(Id id) override { scene->onItemMinus(id); }
 
 private:
     Skrin *const scene;
+    const QString table;
 };
 
 Skrin::Skrin(Id skrin)
@@ -161,7 +164,7 @@ void Skrin::watchItems(const QString &table)
     WatchFilter filter;
     filter.insert(QStringLiteral("type"), table);
     filter.insert(QStringLiteral("parent"), QVariant(id()));
-    tableWatchers.push_back(std::make_unique<TableWatcher>(this));
+    tableWatchers.push_back(std::make_unique<TableWatcher>(this, table));
     tableWatchers.back()->watch(filter);
 }
 
@@ -231,9 +234,14 @@ void Skrin::notifyImageToolChanged(SkrinItem *, int mode)
 
 void Skrin::onItemPlus(Id itemId)
 {
+    if (!skrinItems.contains(itemId))
+        addItemOfTable(itemId, itemType(itemId));
+}
+
+void Skrin::addItemOfTable(Id itemId, const QString &table)
+{
     if (skrinItems.contains(itemId))
         return;
-    const QString table = itemType(itemId);
     SkrinItem *item = createSkrinItem(table, itemId, this);
     if (!item)
         return;

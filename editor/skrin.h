@@ -155,6 +155,10 @@ public slots:
 private slots:
     void onShoot(const QPixmap &picture);
 
+private:
+    // onItemPlus for an item known to be a row of `table`.
+    void addItemOfTable(Id id, const QString &table);
+
 protected:
     void contextMenuEvent(QGraphicsSceneContextMenuEvent *event) override;
     void dragEnterEvent(QGraphicsSceneDragDropEvent *event) override;

@@ -80,14 +80,21 @@ void Skrin::copyDroppedSkrin(Id source, const QPointF &dropPoint)
     {
         double z;
         Id id;
+        QPointF pos;
+        QPointF begin; // where a line starts, from pos
         QVariantMap members;
     };
     std::vector<Source> order;
     const QList<Id> children = childItems(source);
+    order.reserve(size_t(children.size()));
+    const auto real = [](const QVariantMap &members, const QString &name) { return finiteReal(members.value(name)); };
     for (const Id child : children) {
         QVariantMap members = readItem(child);
-        if (tables.contains(members.value(QStringLiteral("type")).toString()))
-            order.push_back({finiteReal(members.value(QStringLiteral("z"))), child, std::move(members)});
+        if (!tables.contains(members.value(QStringLiteral("type")).toString()))
+            continue;
+        const QPointF pos(real(members, QStringLiteral("x")), real(members, QStringLiteral("y")));
+        const QPointF begin(real(members, QStringLiteral("begin_x")), real(members, QStringLiteral("begin_y")));
+        order.push_back({real(members, QStringLiteral("z")), child, pos, begin, std::move(members)});
     }
     std::sort(order.begin(), order.end(),
               [](const Source &a, const Source &b) { return a.z != b.z ? a.z < b.z : a.id < b.id; });
@@ -96,27 +103,21 @@ void Skrin::copyDroppedSkrin(Id source, const QPointF &dropPoint)
     double minX = 0.0;
     double minY = 0.0;
     for (auto row = order.cbegin(); row != order.cend(); ++row) {
-        const QVariantMap &members = row->members;
-        const QPointF pos(finiteReal(members.value(QStringLiteral("x"))), finiteReal(members.value(QStringLiteral("y"))));
-        const QPointF begin(finiteReal(members.value(QStringLiteral("begin_x"))),
-                            finiteReal(members.value(QStringLiteral("begin_y"))));
         if (row == order.cbegin()) {
-            minX = pos.x();
-            minY = pos.y();
+            minX = row->pos.x();
+            minY = row->pos.y();
         }
-        minX = std::min(minX, pos.x() + begin.x());
-        minY = std::min(minY, pos.y() + begin.y());
+        minX = std::min(minX, row->pos.x() + row->begin.x());
+        minY = std::min(minY, row->pos.y() + row->begin.y());
     }
 
     double z = maxZ();
     for (const Source &row : order) {
-        const QVariantMap &members = row.members;
-        const QVariantMap placement{
-            {QStringLiteral("x"), finiteReal(members.value(QStringLiteral("x"))) - minX + dropPoint.x()},
-            {QStringLiteral("y"), finiteReal(members.value(QStringLiteral("y"))) - minY + dropPoint.y()},
-            {QStringLiteral("z"), z + 1.0},
-            {QStringLiteral("parent"), QVariant(id())}};
-        if (copyRow(row.id, members, placement) != 0)
+        const QVariantMap placement{{QStringLiteral("x"), row.pos.x() - minX + dropPoint.x()},
+                                    {QStringLiteral("y"), row.pos.y() - minY + dropPoint.y()},
+                                    {QStringLiteral("z"), z + 1.0},
+                                    {QStringLiteral("parent"), QVariant(id())}};
+        if (copyRow(row.id, row.members, placement) != 0)
             z += 1.0;
     }
 }

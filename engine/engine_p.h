@@ -6,6 +6,8 @@
 
 #include <QVector>
 
+class WatcherInterface;
+
 // The caller holds storeMutex for these (storelock.h has the sync engine's forms).
 QVariant resolveMember(Id id, const QString &member, const QVariant &stored, bool raw);
 void markMemberModified(Id id, const QString &member);
@@ -15,6 +17,11 @@ void removeFileIfUnreferenced(const QString &name);
 Id toServerId(Id id);
 Id toLocalId(Id id);
 WatchFilter filterToServerIds(const WatchFilter &filter);
+// Counters kept as options and taken many times a second (ids of new items
+// and watchers): the option's row is remembered in `row` between calls and
+// checked by its name. An unset counter reads 0.
+QVariant counterOption(const QString &name, int *row);
+void setCounterOption(const QString &name, const QVariant &value, int *row);
 
 namespace engine_internal {
 
@@ -30,8 +37,9 @@ void forgetTableNumbers();
 // Row of the item `storedId` in `table`, 0 when none.
 int rowOfItem(int table, Id storedId);
 // readItem with storeMutex held. `emitDownloads` false reads waiting file
-// members as null without asking for their download.
-QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads);
+// members as null without asking for their download. With `required`, the
+// map is empty unless each of those is a set cell of the type's table.
+QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads, const QStringList *required = nullptr);
 // The members of an item that are named in `names`, read like readItemLocked
 // (not raw, no downloads): what watchers look at, for notices of long lists
 // of changes that must not copy whole items.
@@ -54,5 +62,16 @@ void removeStoredItemRows(Id storedId, const QString &type);
 
 // Whether the thread calling is the one the watch registry lives on.
 bool onRegistryThread();
+// Registers `watcherInterface` with the watcher of `filter` (leaving any
+// earlier one) without replaying the matches; false when refused.
+bool addInterface(const WatchFilter &filter, WatcherInterface *watcherInterface);
+// readItem(id, true) of an item whose row in its type's table has every one
+// of `members` set, which is when {"id": id, m: null...} matches it; empty
+// otherwise. Takes storeMutex.
+QVariantMap readItemWithMembers(Id id, const QStringList &members);
+// While notifyItemArrived announces item `id` (registry thread, until the
+// item changes): its members as announced, and in `allSet` whether each of
+// `members` is set in its row. Null otherwise.
+const QVariantMap *arrivingRow(Id id, const QStringList &members, bool *allSet);
 
 } // namespace engine_internal

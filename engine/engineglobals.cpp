@@ -42,7 +42,7 @@ QMap<Id, WatcherInternal *> itemWatcherById;
 QMap<Id, WatcherInternal *> openWatcherById;
 QMultiMap<Id, WatcherInternal *> watchersByItem;
 QMap<WatcherInterface *, Id> interfaceWatcher;
-QMultiHash<QString, WatcherInternal *> watcherByFilter;
+QMultiHash<size_t, WatcherInternal *> watcherByFilter;
 QMutex storeMutex;
 QSet<TableRow> sentRows;
 QList<QString> downloadQueue;

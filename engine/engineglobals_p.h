@@ -58,7 +58,7 @@ extern QMultiMap<Id, WatcherInternal *> watchersByItem;
 extern QMap<WatcherInterface *, Id> interfaceWatcher;
 // Keyed by the filter's hash text; several filters may share a text, so the
 // watcher's own filter decides (exact map equality).
-extern QMultiHash<QString, WatcherInternal *> watcherByFilter;
+extern QMultiHash<size_t, WatcherInternal *> watcherByFilter;
 
 // --- Store lock and commit bookkeeping ----------------------------------------
 extern QMutex storeMutex;

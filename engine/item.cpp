@@ -1,9 +1,12 @@
 #include "item.h"
 
+#include "engine_p.h"
+
 #include <QHash>
 #include <QScopedValueRollback>
 
 #include <algorithm>
+#include <utility>
 
 Item::Item(Id id)
     : itemId(id)
@@ -18,52 +21,85 @@ void Item::remove() {}
 
 namespace {
 
-// The names in a comma-separated list, trimmed, blanks dropped. Every item of
-// a kind passes the same lists, so each is split once (GUI thread only, like
-// every item).
-const QStringList &memberNames(const QString &members)
+// What an item watching `members` waits for: their names (trimmed, blanks,
+// repeats and "id" dropped) and the filter entries asking for them.
+struct MemberWatch
 {
-    static QHash<QString, QStringList> parsed;
+    QStringList names;
+    WatchFilter filter;
+};
+
+MemberWatch memberWatch(const QStringList &members)
+{
+    MemberWatch watch;
+    for (const QString &name : members) {
+        const QString trimmed = name.trimmed();
+        // A blank name (a trailing comma) would wait for a member that never
+        // comes; a null "id" entry would replace the item's own id and watch
+        // every item.
+        if (!trimmed.isEmpty() && trimmed != QLatin1String("id") && !watch.filter.contains(trimmed)) {
+            watch.filter.insert(trimmed, QVariant());
+            watch.names.append(trimmed);
+        }
+    }
+    return watch;
+}
+
+// The same for a comma-separated list. Every item of a kind passes the same
+// list, so each is taken apart once (GUI thread only, like every item).
+const MemberWatch &memberWatch(const QString &members)
+{
+    static QHash<QString, MemberWatch> parsed;
     auto found = parsed.constFind(members);
     if (found == parsed.cend()) {
         if (parsed.size() >= 64)
             parsed.clear();
-        QStringList names;
-        for (const QString &name : members.split(QLatin1Char(','))) {
-            const QString trimmed = name.trimmed();
-            if (!trimmed.isEmpty())
-                names.append(trimmed);
-        }
-        found = parsed.insert(members, names);
+        found = parsed.insert(members, memberWatch(members.split(QLatin1Char(','))));
     }
     return found.value();
+}
+
+const QStringList &memberNames(const QString &members)
+{
+    return memberWatch(members).names;
 }
 
 } // namespace
 
 void Item::watchMembers(const QStringList &members)
 {
-    WatchFilter filter;
-    filter.insert(QStringLiteral("id"), QVariant(itemId));
-    for (const QString &name : members) {
-        const QString trimmed = name.trimmed();
-        // A blank name (a trailing comma) would wait for a member that never
-        // comes; a null "id" entry would replace the item's own id and watch
-        // every item.
-        if (!trimmed.isEmpty() && trimmed != QLatin1String("id"))
-            filter.insert(trimmed, QVariant());
-    }
-    watch(filter);
+    const MemberWatch watch = memberWatch(members);
+    watchRow(watch.filter, watch.names);
 }
 
 void Item::watchMembers(const QString &members)
 {
-    watchMembers(memberNames(members));
+    // Copies (shared, not deep) of the cached lists: init may watch other
+    // lists and so change the cache.
+    const MemberWatch watch = memberWatch(members);
+    watchRow(watch.filter, watch.names);
+}
+
+void Item::watchRow(WatchFilter filter, const QStringList &required)
+{
+    filter.insert(QStringLiteral("id"), QVariant(itemId));
+    if (!watchQuietly(filter))
+        return;
+    // The replay watch() would make, from the one read of the row that init
+    // needs anyway.
+    QVariantMap row = engine_internal::readItemWithMembers(itemId, required);
+    if (row.isEmpty())
+        return;
+    replayRow = std::move(row);
+    onPlus(itemId);
+    onInit();
 }
 
 void Item::setSmooth(const QString &members)
 {
-    for (const QString &name : memberNames(members)) {
+    const QStringList &names = memberNames(members);
+    smoothedMembers.reserve(smoothedMembers.size() + names.size());
+    for (const QString &name : names) {
         const double start = initialised ? memberReal(name) : 0.0;
         const auto known = std::find_if(smoothedMembers.begin(), smoothedMembers.end(),
                                         [&](const SmoothedMember &m) { return m.name == name; });
@@ -163,7 +199,7 @@ void Item::onInit()
     QScopedValueRollback<bool> applyingNow(applying, true);
     // One read of the row (files unresolved: member() leaves those to
     // getMember) instead of one per member init asks for.
-    const QVariantMap row = readItem(itemId, true);
+    const QVariantMap row = replayRow.isEmpty() ? readItem(itemId, true) : std::exchange(replayRow, {});
     initRow = &row;
     initialised = true;
     init();

@@ -64,6 +64,9 @@ private:
     };
 
     void forgetInitRow() { initRow = nullptr; }
+    // Watches `filter` (the member entries) for this item and replays it
+    // from one read of the row, which init then uses.
+    void watchRow(WatchFilter filter, const QStringList &required);
 
     Id itemId;
     bool applying = false;
@@ -72,6 +75,8 @@ private:
     // The row as read for the running init; null outside it and once the row
     // changes meanwhile.
     const QVariantMap *initRow = nullptr;
+    // The row read by watchMembers for the onInit it replays; empty otherwise.
+    QVariantMap replayRow;
     // A handful at most: a list is cheaper to make and search than a hash.
     QList<SmoothedMember> smoothedMembers;
 };

@@ -124,7 +124,8 @@ namespace {
 // Guards the three caches below; taken alone, never while calling the store.
 QMutex tableCacheMutex;
 QHash<QString, int> syncedTableNumbers;
-QHash<QPair<int, QString>, int> columnNumbers;
+// By table, then name: a lookup copies no name.
+QHash<int, QHash<QString, int>> columnNumbers;
 QHash<QPair<int, int>, bool> indexedColumns;
 
 } // namespace
@@ -133,16 +134,18 @@ int columnOf(int table, const QString &name)
 {
     if (table < 0)
         return -1;
-    const QPair<int, QString> key(table, name);
     {
         QMutexLocker lock(&tableCacheMutex);
-        const auto found = columnNumbers.constFind(key);
-        if (found != columnNumbers.cend())
-            return found.value();
+        const auto names = columnNumbers.constFind(table);
+        if (names != columnNumbers.cend()) {
+            const auto found = names->constFind(name);
+            if (found != names->cend())
+                return found.value();
+        }
     }
     const int column = Database::columnId(table, name);
     QMutexLocker lock(&tableCacheMutex);
-    columnNumbers.insert(key, column);
+    columnNumbers[table].insert(name, column);
     return column;
 }
 
@@ -215,7 +218,7 @@ QVariant resolveMemberImpl(Id id, const QString &member, const QVariant &stored,
     return stored;
 }
 
-QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads)
+QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads, const QStringList *required)
 {
     QVariantMap result;
     const int itemsRow = rowOfItem(tables.itemsTable, storedId);
@@ -223,9 +226,18 @@ QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads)
         return result;
     const QString type = Database::value(tables.itemsTable, itemsRow, tables.itemsTypeColumn).toString();
     const int table = tableOfType(type);
+    if (required && table < 0)
+        return result;
     if (table >= 0) {
         const QStringList names = Database::columnNames(table);
         const QVector<QVariant> cells = Database::rowValues(table, rowOfItem(table, storedId));
+        if (required) {
+            for (const QString &name : *required) {
+                const int column = columnOf(table, name);
+                if (column < 0 || isNullValue(cells.value(column)))
+                    return result;
+            }
+        }
         for (int i = 0; i < names.size(); ++i)
             result.insert(names.at(i),
                           resolveMemberImpl(storedId, names.at(i), cells.value(i), raw, emitDownloads));
@@ -317,8 +329,10 @@ namespace {
 // storeMutex held.
 Id takeLocalId(const QString &type)
 {
+    const QString name = QStringLiteral("itemAutodecrement");
+    static int counterRow = 0; // storeMutex held
     bool ok = false;
-    const QVariant counter = optionValue(QStringLiteral("itemAutodecrement"), 0);
+    const QVariant counter = counterOption(name, &counterRow);
     Id last = idFromVariant(counter, &ok);
     if (!ok) {
         qCWarning(lcEngine).noquote() << "createItem: the local id counter holds" << counter.toString()
@@ -331,7 +345,7 @@ Id takeLocalId(const QString &type)
     }
     // Local ids stay negative whatever the counter was left at.
     const Id id = qMin<Id>(last, 0) - 1;
-    setOption(QStringLiteral("itemAutodecrement"), QVariant(id));
+    setCounterOption(name, QVariant(id), &counterRow);
     return id;
 }
 
@@ -384,6 +398,7 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         return 0;
     Id id = 0;
     QVariantMap arrived;
+    QStringList written; // the members set in the new row
     {
         QMutexLocker lock(&storeMutex);
         const int table = Database::tableId(type);
@@ -391,7 +406,7 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
             return 0;
         // The cells setMember would write, one by one, on the empty row.
         Conditions cells;
-        QStringList written;
+        written.reserve(members.size());
         for (auto it = members.cbegin(); it != members.cend(); ++it) {
             const QString &member = it.key();
             const int column = member == idName ? -1 : columnOf(table, member);
@@ -421,9 +436,11 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         const Conditions itemCells{{tables.itemsIdColumn, QVariant(id)},
                                    {tables.itemsTypeColumn, QVariant(type)},
                                    {tables.itemsOwnerColumn, QVariant(qint64(0))}};
-        QList<QPair<int, Conditions>> rows{{tables.itemsTable, itemCells},
-                                           {table, cells},
-                                           {tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}}};
+        QList<QPair<int, Conditions>> rows;
+        rows.reserve(3 + written.size());
+        rows.append({tables.itemsTable, itemCells});
+        rows.append({table, cells});
+        rows.append({tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}});
         const QVariant modified(changeTime());
         for (const QString &member : std::as_const(written)) {
             rows.append({tables.uncommittedSetTable,
@@ -448,7 +465,7 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         take(table, cells);
         take(tables.itemsTable, itemCells);
     }
-    notifyItemArrived(id, arrived);
+    notifyItemArrived(id, arrived, written);
     return id;
 }
 
@@ -476,6 +493,18 @@ QVariantMap readItem(Id id, bool raw)
 {
     QMutexLocker lock(&storeMutex);
     return readItemLocked(toServerId(id), raw, true);
+}
+
+QVariantMap engine_internal::readItemWithMembers(Id id, const QStringList &members)
+{
+    // A new item's row was just read for its announcement. Its file members
+    // come resolved, which init never looks at (Item::member leaves files to
+    // getMember).
+    bool allSet = false;
+    if (const QVariantMap *arrived = arrivingRow(id, members, &allSet))
+        return allSet ? *arrived : QVariantMap();
+    QMutexLocker lock(&storeMutex);
+    return readItemLocked(toServerId(id), true, true, &members);
 }
 
 void markMemberModified(Id id, const QString &member)

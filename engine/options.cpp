@@ -31,6 +31,37 @@ QVariant serverOptionValue(const QString &name, const QVariant &defaultValue)
                         defaultValue);
 }
 
+namespace {
+
+int optionRow(const QString &name, int *remembered)
+{
+    if (tables.optionsTable < 0 || name.isEmpty())
+        return 0;
+    if (*remembered > 0
+        && cellEquals(Database::value(tables.optionsTable, *remembered, tables.optionsNameColumn), name))
+        return *remembered;
+    *remembered = Database::findRow(tables.optionsTable, tables.optionsNameColumn, QVariant(name));
+    return *remembered;
+}
+
+} // namespace
+
+QVariant counterOption(const QString &name, int *remembered)
+{
+    const int row = optionRow(name, remembered);
+    const QVariant stored = row > 0 ? Database::value(tables.optionsTable, row, tables.optionsValueColumn) : QVariant();
+    return isNullValue(stored) ? QVariant(0) : stored;
+}
+
+void setCounterOption(const QString &name, const QVariant &value, int *remembered)
+{
+    const int row = optionRow(name, remembered);
+    if (row > 0)
+        Database::setValue(tables.optionsTable, row, tables.optionsValueColumn, value);
+    else
+        setOption(name, value);
+}
+
 void setOption(const QString &name, const QVariant &value)
 {
     if (tables.optionsTable < 0 || name.isEmpty())

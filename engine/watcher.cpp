@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QMutexLocker>
+#include <QScopedValueRollback>
 #include <QThread>
 
 #include <algorithm>
@@ -37,12 +38,19 @@ const QString typeKey = QStringLiteral("type");
 // to every watcher of k when a member value has a type for which that
 // derivation proves nothing (a bool, a date, a non-integral number). Filters
 // without such an entry (the empty filter, only null entries) get every change.
+//
+// Integer-anchored watchers are further split by the item type their filter
+// names (most open filters are a parent and a type: the kinds of an open
+// screenshot), so that an item is offered only to the watchers of its type.
+
+using WatcherSet = QSet<WatcherInternal *>;
 
 struct AnchorBuckets
 {
-    QHash<qint64, QSet<WatcherInternal *>> integers;
-    QHash<QString, QSet<WatcherInternal *>> texts;
-    QSet<WatcherInternal *> all;
+    // Anchoring integer -> the filter's item type ("" for any) -> watchers.
+    QHash<qint64, QHash<QString, WatcherSet>> integers;
+    QHash<QString, WatcherSet> texts;
+    WatcherSet all;
 };
 
 QHash<QString, AnchorBuckets> openAnchors;
@@ -83,6 +91,11 @@ void chooseAnchor(WatcherInternal *watcher)
             watcher->anchor = WatcherInternal::Anchor::Integer;
             watcher->anchorKey = it.key();
             watcher->anchorInteger = integer;
+            // Only a table's name: the type member then matches it by its
+            // text alone (no number or date reading of it).
+            const QVariant type = filter.value(typeKey);
+            if (it.key() != typeKey && type.typeId() == QMetaType::QString && syncedTables.contains(type.toString()))
+                watcher->anchorType = type.toString();
             return;
         }
     }
@@ -107,7 +120,7 @@ void fileOpenWatcher(WatcherInternal *watcher)
     AnchorBuckets &buckets = openAnchors[watcher->anchorKey];
     buckets.all.insert(watcher);
     if (watcher->anchor == WatcherInternal::Anchor::Integer)
-        buckets.integers[watcher->anchorInteger].insert(watcher);
+        buckets.integers[watcher->anchorInteger][watcher->anchorType].insert(watcher);
     else
         buckets.texts[watcher->anchorText].insert(watcher);
 }
@@ -125,8 +138,13 @@ void unfileOpenWatcher(WatcherInternal *watcher)
     buckets.all.remove(watcher);
     if (watcher->anchor == WatcherInternal::Anchor::Integer) {
         auto bucket = buckets.integers.find(watcher->anchorInteger);
-        if (bucket != buckets.integers.end() && (bucket->remove(watcher), bucket->isEmpty()))
-            buckets.integers.erase(bucket);
+        if (bucket != buckets.integers.end()) {
+            auto typed = bucket->find(watcher->anchorType);
+            if (typed != bucket->end() && (typed->remove(watcher), typed->isEmpty()))
+                bucket->erase(typed);
+            if (bucket->isEmpty())
+                buckets.integers.erase(bucket);
+        }
     } else {
         auto bucket = buckets.texts.find(watcher->anchorText);
         if (bucket != buckets.texts.end() && (bucket->remove(watcher), bucket->isEmpty()))
@@ -136,16 +154,27 @@ void unfileOpenWatcher(WatcherInternal *watcher)
         openAnchors.erase(found);
 }
 
-// The watchers of `buckets` that an item whose member holds `value` may match.
-void collectAnchored(const AnchorBuckets &buckets, const QVariant &value, QSet<WatcherInternal *> &out)
+// The watchers of `buckets` that an item whose member holds `value` may
+// match; `itemType` is the item's type, null when not known.
+void collectAnchored(const AnchorBuckets &buckets, const QVariant &value, const QVariant *itemType, WatcherSet &out)
 {
     if (!value.isValid())
         return; // a value without a type equals no anchoring value
     const int type = value.metaType().id();
     const auto addInteger = [&](qint64 integer) {
         const auto bucket = buckets.integers.constFind(integer);
-        if (bucket != buckets.integers.cend())
-            out.unite(bucket.value());
+        if (bucket == buckets.integers.cend())
+            return;
+        if (!itemType || !itemType->isValid()) {
+            for (const WatcherSet &typed : bucket.value())
+                out.unite(typed);
+            return;
+        }
+        for (const QString &wanted : {QString(), itemType->toString()}) {
+            const auto typed = bucket->constFind(wanted);
+            if (typed != bucket->cend())
+                out.unite(typed.value());
+        }
     };
     const auto addText = [&](const QString &text) {
         const auto bucket = buckets.texts.constFind(text);
@@ -185,12 +214,16 @@ QList<Candidate> itemCandidates(Id item)
 QList<Candidate> openCandidates(const QVariantMap &members, const QString *member, const QVariant *value,
                                const QVariant *oldValue = nullptr)
 {
-    QSet<WatcherInternal *> hits = unanchoredOpen;
+    WatcherSet hits = unanchoredOpen;
+    // A change of the type itself leaves the item's type unknown here.
+    const auto typeEntry = members.constFind(typeKey);
+    const QVariant *itemType
+        = (member && *member == typeKey) || typeEntry == members.cend() ? nullptr : &typeEntry.value();
     for (auto it = openAnchors.cbegin(); it != openAnchors.cend(); ++it) {
         const bool changed = member && *member == it.key();
-        collectAnchored(it.value(), changed && oldValue ? *oldValue : members.value(it.key()), hits);
+        collectAnchored(it.value(), changed && oldValue ? *oldValue : members.value(it.key()), itemType, hits);
         if (changed)
-            collectAnchored(it.value(), *value, hits);
+            collectAnchored(it.value(), *value, itemType, hits);
     }
     QList<Candidate> result;
     result.reserve(hits.size());
@@ -211,6 +244,24 @@ void walk(QList<Candidate> candidates, const std::function<void(WatcherInternal 
             continue;
         call(candidate.second);
     }
+}
+
+// The item notifyItemArrived is announcing, with its members as the
+// notification carries them: the Items the announcement makes read their
+// row from here rather than from the store again. Registry thread only;
+// forgotten when the item changes meanwhile.
+struct Arrival
+{
+    Id id;
+    const QVariantMap *members;
+    const QStringList *stored;
+};
+const Arrival *arriving = nullptr;
+
+void forgetArrival(Id id)
+{
+    if (arriving && arriving->id == id)
+        arriving = nullptr;
 }
 
 // The registry belongs to the GUI thread; a notification raised elsewhere (a
@@ -242,43 +293,29 @@ Id itemIdOfFilter(const WatchFilter &filter)
     return ok ? id : 0;
 }
 
-// The options row of the watcher id counter, remembered between calls and
-// checked by its name, so that a new watcher costs one store write.
-int counterTable = -1;
-int counterRow = 0;
-
 Id nextWatcherId()
 {
     const QString name = QStringLiteral("watcherAutodecrement");
-    const bool known = counterTable == tables.optionsTable && counterRow > 0
-                       && cellEquals(Database::value(tables.optionsTable, counterRow, tables.optionsNameColumn), name);
-    if (!known) {
-        bool ok = false;
-        const Id stored = idFromVariant(optionValue(name, 0), &ok);
-        // The counter lives in the store, which a log-in reset empties; the
-        // process keeps its own low-water mark so that no id comes twice.
-        // A stored value near the lowest id is damaged, not a mark to follow:
-        // counting on from it would run out of ids and wrap round.
-        if (ok && stored > std::numeric_limits<Id>::min() / 2)
-            lastWatcherId = qMin(lastWatcherId, stored);
-    }
+    static int counterRow = 0;
+    bool ok = false;
+    const Id stored = idFromVariant(counterOption(name, &counterRow), &ok);
+    // The counter lives in the store, which a log-in reset empties; the
+    // process keeps its own low-water mark so that no id comes twice. A
+    // stored value near the lowest id is damaged, not a mark to follow:
+    // counting on from it would run out of ids and wrap round.
+    if (ok && stored > std::numeric_limits<Id>::min() / 2)
+        lastWatcherId = qMin(lastWatcherId, stored);
     const Id id = qMin(lastWatcherId, Id(0)) - 1;
     lastWatcherId = id;
-    if (known) {
-        Database::setValue(tables.optionsTable, counterRow, tables.optionsValueColumn, QVariant(id));
-    } else {
-        setOption(name, QVariant(id));
-        counterTable = tables.optionsTable;
-        counterRow = Database::findRow(tables.optionsTable, tables.optionsNameColumn, QVariant(name));
-    }
+    setCounterOption(name, QVariant(id), &counterRow);
     return id;
 }
 
-WatcherInternal *watcherForFilter(const WatchFilter &filter, const QString &hashText)
+WatcherInternal *watcherForFilter(const WatchFilter &filter, size_t hash)
 {
     auto *watcher = new WatcherInternal(nextWatcherId(), filter);
     watcherById.insert(watcher->watcherId, watcher);
-    watcherByFilter.insert(hashText, watcher);
+    watcherByFilter.insert(hash, watcher);
     if (filterHasItemId(filter)) {
         itemWatcherById.insert(watcher->watcherId, watcher);
         watchersByItem.insert(itemIdOfFilter(filter), watcher);
@@ -291,12 +328,12 @@ WatcherInternal *watcherForFilter(const WatchFilter &filter, const QString &hash
 
 WatcherInternal *watcherFor(const WatchFilter &filter)
 {
-    const QString text = filterHashText(filter);
-    for (auto it = watcherByFilter.constFind(text); it != watcherByFilter.cend() && it.key() == text; ++it) {
+    const size_t hash = filterHash(filter);
+    for (auto it = watcherByFilter.constFind(hash); it != watcherByFilter.cend() && it.key() == hash; ++it) {
         if (it.value() && sameFilter(it.value()->filter, filter))
             return it.value();
     }
-    return watcherForFilter(filter, text);
+    return watcherForFilter(filter, hash);
 }
 
 void removeWatcher(Id watcherId)
@@ -304,7 +341,7 @@ void removeWatcher(Id watcherId)
     WatcherInternal *watcher = watcherById.take(watcherId);
     if (!watcher)
         return;
-    watcherByFilter.remove(filterHashText(watcher->filter), watcher);
+    watcherByFilter.remove(filterHash(watcher->filter), watcher);
     for (WatcherInterface *watcherInterface : std::as_const(watcher->interfaces)) {
         if (interfaceWatcher.value(watcherInterface, 0) == watcherId)
             interfaceWatcher.remove(watcherInterface);
@@ -389,11 +426,21 @@ void WatcherInternal::receiverDestroyed(QObject *receiver)
 
 bool WatcherInternal::matches(const QVariantMap &members) const
 {
+    static const QVariant absent;
+    const auto entryHolds = [&](WatchFilter::const_iterator entry) {
+        const auto member = members.constFind(entry.key());
+        return entryMatches(entry.value(), member == members.cend() ? absent : member.value());
+    };
+    // An open watcher was offered the item by its anchoring entry, which
+    // therefore holds more often than the others: it is tried last.
+    auto anchorEntry = filter.cend();
     for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
-        if (!entryMatches(it.value(), members.value(it.key())))
+        if (anchor != Anchor::None && anchorEntry == filter.cend() && it.key() == anchorKey)
+            anchorEntry = it;
+        else if (!entryHolds(it))
             return false;
     }
-    return true;
+    return anchorEntry == filter.cend() || entryHolds(anchorEntry);
 }
 
 void WatcherInternal::memberChanged(Id id, const QVariantMap &oldMembers, const QString &member,
@@ -516,6 +563,13 @@ void WatcherInterface::watch(const WatchFilter &filter)
     watchInterface(filter, this);
 }
 
+bool WatcherInterface::watchQuietly(const WatchFilter &filter)
+{
+    unwatch();
+    watching = true;
+    return addInterface(filter, this);
+}
+
 void WatcherInterface::unwatch()
 {
     if (!watching)
@@ -526,17 +580,21 @@ void WatcherInterface::unwatch()
 
 // --- Registry operations ------------------------------------------------------------------
 
-QString filterHashText(const WatchFilter &filter)
+size_t filterHash(const WatchFilter &filter)
 {
-    QString text;
-    text.reserve(int(filter.size()) * 16);
+    size_t hash = 0;
     for (auto it = filter.cbegin(); it != filter.cend(); ++it) {
-        text += it.key();
-        text += QLatin1Char(':');
-        if (!isNullValue(it.value()))
-            text += it.value().toString();
+        hash = qHashMulti(hash, it.key());
+        const QVariant &value = it.value();
+        if (isNullValue(value))
+            continue;
+        // Ids, the usual values, without text made for them.
+        if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int)
+            hash = qHashMulti(hash, value.toLongLong());
+        else
+            hash = qHashMulti(hash, value.toString());
     }
-    return text;
+    return hash;
 }
 
 bool filterHasItemId(const WatchFilter &filter)
@@ -607,13 +665,23 @@ const WatchFilter &watchOnSet(const WatchFilter &filter, QObject *receiver, cons
     return filter;
 }
 
-void watchInterface(const WatchFilter &filter, WatcherInterface *watcherInterface)
+namespace engine_internal {
+
+bool addInterface(const WatchFilter &filter, WatcherInterface *watcherInterface)
 {
     if (!watcherInterface || refuseOffThread("watchInterface"))
-        return;
+        return false;
     unwatchInterface(watcherInterface);
-    WatcherInternal *watcher = watcherFor(filter);
-    watcher->addInterface(watcherInterface);
+    watcherFor(filter)->addInterface(watcherInterface);
+    return true;
+}
+
+} // namespace engine_internal
+
+void watchInterface(const WatchFilter &filter, WatcherInterface *watcherInterface)
+{
+    if (!addInterface(filter, watcherInterface))
+        return;
     // The replay is direct and complete: an interface that unwatches itself
     // in one call still hears the rest.
     const QList<Id> ids = findItems(filter);
@@ -678,6 +746,7 @@ void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &
             newValue = QVariant(toLocalId(valueId));
     }
     dispatch([id, oldMembers, member, oldValue, newValue] {
+        forgetArrival(id);
         const QList<Candidate> items = itemCandidates(id);
         const QList<Candidate> open = openCandidates(oldMembers, &member, &newValue, &oldValue);
         const auto call = [&](WatcherInternal *watcher) {
@@ -692,6 +761,7 @@ void notifyItemRemoved(Id item, const QVariantMap &members)
 {
     const Id id = localIdOf(item);
     dispatch([id, members] {
+        forgetArrival(id);
         const QList<Candidate> items = itemCandidates(id);
         const QList<Candidate> open = openCandidates(members, nullptr, nullptr);
         const auto call = [&](WatcherInternal *watcher) { watcher->itemRemoved(id, members); };
@@ -700,14 +770,30 @@ void notifyItemRemoved(Id item, const QVariantMap &members)
     });
 }
 
-void notifyItemArrived(Id item, const QVariantMap &members)
+void notifyItemArrived(Id item, const QVariantMap &members, const QStringList &stored)
 {
     const Id id = localIdOf(item);
-    dispatch([id, members] {
+    dispatch([id, members, stored] {
         const QList<Candidate> items = itemCandidates(id);
         const QList<Candidate> open = openCandidates(members, nullptr, nullptr);
         const auto call = [&](WatcherInternal *watcher) { watcher->itemArrived(id, members); };
+        const QScopedValueRollback<const Arrival *> announcing(arriving, nullptr);
+        const Arrival arrival{id, &members, &stored};
+        arriving = &arrival;
         walk(items, call);
         walk(open, call);
     });
 }
+
+namespace engine_internal {
+
+const QVariantMap *arrivingRow(Id id, const QStringList &members, bool *allSet)
+{
+    if (!arriving || arriving->id != id || !onRegistryThread())
+        return nullptr;
+    *allSet = std::all_of(members.cbegin(), members.cend(),
+                          [](const QString &member) { return arriving->stored->contains(member); });
+    return arriving->members;
+}
+
+} // namespace engine_internal

@@ -37,6 +37,11 @@ public:
     void unwatch();
     bool isWatching() const { return watching; }
 
+protected:
+    // watch() without the replay, for a subclass that reads the current
+    // state itself; false (and nothing watched) when refused.
+    bool watchQuietly(const WatchFilter &filter);
+
 private:
     bool watching = false;
 };
@@ -124,15 +129,17 @@ void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &
                          const QVariant &value);
 void notifyItemRemoved(Id item, const QVariantMap &members);
 // A new item that arrived with its members (createItemWithMembers): watchers
-// whose filter `members` match hear onPlus/onInit once.
-void notifyItemArrived(Id item, const QVariantMap &members);
+// whose filter `members` match hear onPlus/onInit once. `stored` names the
+// members set in the row of its type's table.
+void notifyItemArrived(Id item, const QVariantMap &members, const QStringList &stored);
 
 // Every member name that some filter of the registry names: what a change
 // notice must know of an item's members before the change. GUI thread.
 QSet<QString> watchedMemberNames();
 
-// Text the registry keys a filter by: key + ":" + value text per entry, in key
-// order. Different filters can share a text; equality decides.
-QString filterHashText(const WatchFilter &filter);
+// The number the registry keys a filter by, shared by equal filters (same
+// keys, values of the same type and equal). Different filters can share it;
+// equality decides.
+size_t filterHash(const WatchFilter &filter);
 // Whether `filter` names one item by its "id" entry.
 bool filterHasItemId(const WatchFilter &filter);

@@ -40,6 +40,8 @@ public:
     QString anchorKey;
     qint64 anchorInteger = 0;
     QString anchorText;
+    QString anchorType; // with an integer anchor: the table the filter's type names, or ""
+
 
 public slots:
     void receiverDestroyed(QObject *receiver);

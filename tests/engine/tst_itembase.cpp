@@ -131,6 +131,39 @@ private slots:
         QCOMPARE(probe.member("desc").toString(), "d");
     }
 
+    // An item made while a new row is announced reads the row as announced,
+    // unless a watcher told earlier has changed it meanwhile.
+    void itemsMadeOnArrivalReadTheLatestRow()
+    {
+        struct TitleReader : Item
+        {
+            explicit TitleReader(Id id)
+                : Item(id)
+            {
+                watchMembers("title,desc");
+            }
+            void init() override { seen = memberString("title"); }
+            QString seen;
+        };
+        InterfaceRecorder first;
+        first.watch({{"type", skrin}});
+        std::unique_ptr<TitleReader> reader;
+        bool changeFirst = false;
+        first.hook = [&](const QString &event) {
+            if (!event.startsWith("plus "))
+                return;
+            const Id id = event.section(' ', 1).toLongLong();
+            if (changeFirst)
+                setMember(id, "title", "changed");
+            reader = std::make_unique<TitleReader>(id);
+        };
+        for (const bool change : {false, true}) {
+            changeFirst = change;
+            createItemWithMembers(skrin, {{"title", "announced"}, {"desc", "d"}});
+            QCOMPARE(reader->seen, change ? "changed" : "announced");
+        }
+    }
+
     // Own writes are not heard back unless asked for; writes made while the
     // item applies a change are dropped.
     void ownWritesAreNotHeardBack()
