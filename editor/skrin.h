@@ -189,7 +189,8 @@ private:
     Id createRow(const QString &table, const Members &members, bool selectWhenBuilt = false,
                  bool colourAsName = true);
     static Members fontMembers(const QFont &font);
-    Id copyRow(Id source, const QVariantMap &members, const QVariantMap &placement);
+    // A new row like `source`, whose members (as read) it takes, placed anew.
+    Id copyRow(Id source, QVariantMap members, const Members &placement);
     void pasteFile();
     void copyDroppedSkrin(Id source, const QPointF &dropPoint);
     void afterDrop();

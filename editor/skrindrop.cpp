@@ -112,12 +112,12 @@ void Skrin::copyDroppedSkrin(Id source, const QPointF &dropPoint)
     }
 
     double z = maxZ();
-    for (const Source &row : order) {
-        const QVariantMap placement{{QStringLiteral("x"), row.pos.x() - minX + dropPoint.x()},
-                                    {QStringLiteral("y"), row.pos.y() - minY + dropPoint.y()},
-                                    {QStringLiteral("z"), z + 1.0},
-                                    {QStringLiteral("parent"), QVariant(id())}};
-        if (copyRow(row.id, row.members, placement) != 0)
+    for (Source &row : order) {
+        const Members placement{{QStringLiteral("x"), row.pos.x() - minX + dropPoint.x()},
+                                {QStringLiteral("y"), row.pos.y() - minY + dropPoint.y()},
+                                {QStringLiteral("z"), z + 1.0},
+                                {QStringLiteral("parent"), QVariant(id())}};
+        if (copyRow(row.id, std::move(row.members), placement) != 0)
             z += 1.0;
     }
 }

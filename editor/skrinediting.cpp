@@ -46,22 +46,20 @@ void Skrin::removeSelected()
 
 // The copy arrives whole, with `placement` over the source's members, and
 // ends selected.
-Id Skrin::copyRow(Id source, const QVariantMap &members, const QVariantMap &placement)
+Id Skrin::copyRow(Id source, QVariantMap members, const Members &placement)
 {
     QString type = members.value(QStringLiteral("type")).toString();
     if (type.isEmpty())
         type = itemType(source);
-    // What the store keeps itself, or no table has as a column.
+    // What the store keeps itself, or no table has as a column; a new row's
+    // members are empty already. File members go over as names: the copy
+    // shows the same stored file.
     static const QStringList ownMembers{QStringLiteral("id"), QStringLiteral("type"), QStringLiteral("owner")};
-    // File members go over as names: the copy shows the same stored file.
-    QVariantMap copied = placement;
-    for (auto it = members.cbegin(); it != members.cend(); ++it) {
-        // A new row's members are empty already.
-        if (!placement.contains(it.key()) && !ownMembers.contains(it.key()) && !isNullValue(it.value()))
-            copied.insert(it.key(), it.value());
-    }
+    members.removeIf([](const auto &member) { return ownMembers.contains(member.key()) || isNullValue(member.value()); });
+    for (const auto &[name, value] : placement)
+        members.insert(name, value);
     const QScopedValueRollback<bool> selecting(selectArrivals, true);
-    return createItemWithMembers(type, copied);
+    return createItemWithMembers(type, members);
 }
 
 void Skrin::duplicateSelected()
@@ -73,12 +71,12 @@ void Skrin::duplicateSelected()
     clearSelection();
     double top = maxZ();
     for (SkrinItem *item : selectedAnnotations(selected)) {
-        const QVariantMap members = readItem(item->id());
-        const QVariantMap placement{{QStringLiteral("x"), members.value(QStringLiteral("x")).toDouble() + 10.0},
-                                    {QStringLiteral("y"), members.value(QStringLiteral("y")).toDouble() + 10.0},
-                                    {QStringLiteral("z"), top + 1.0},
-                                    {QStringLiteral("parent"), QVariant(id())}};
-        const Id newId = copyRow(item->id(), members, placement);
+        QVariantMap members = readItem(item->id());
+        const Members placement{{QStringLiteral("x"), members.value(QStringLiteral("x")).toDouble() + 10.0},
+                                {QStringLiteral("y"), members.value(QStringLiteral("y")).toDouble() + 10.0},
+                                {QStringLiteral("z"), top + 1.0},
+                                {QStringLiteral("parent"), QVariant(id())}};
+        const Id newId = copyRow(item->id(), std::move(members), placement);
         // Each copy lands on top. Only its own z is new, unless pins were
         // put above it again: no walk over every item per copy.
         if (pinCount > 0)

@@ -349,6 +349,15 @@ Id takeLocalId(const QString &type)
     return id;
 }
 
+// An item's row in "items", as a new item has it.
+NewRow itemsRow(Id id, const QString &type)
+{
+    return {tables.itemsTable,
+            {{tables.itemsIdColumn, QVariant(id)},
+             {tables.itemsTypeColumn, QVariant(type)},
+             {tables.itemsOwnerColumn, QVariant(qint64(0))}}};
+}
+
 // The local time a change record carries. Each read asks the C library for
 // the time zone (a file check); records made within one millisecond share
 // the first one's reading, the value a fresh read would give them.
@@ -381,10 +390,7 @@ Id createItem(const QString &type)
             return 0;
 
         // All three rows in one step: a flush never writes an item half made.
-        Database::insertRows({{tables.itemsTable,
-                               {{tables.itemsIdColumn, QVariant(id)},
-                                {tables.itemsTypeColumn, QVariant(type)},
-                                {tables.itemsOwnerColumn, QVariant(qint64(0))}}},
+        Database::insertRows({itemsRow(id, type),
                               {table, {{columnOf(table, idName), QVariant(id)}}},
                               {tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}}});
     }
@@ -405,7 +411,8 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         if (table < 0 || tables.itemsTable < 0)
             return 0;
         // The cells setMember would write, one by one, on the empty row.
-        Conditions cells;
+        NewRow typeRow{table, {}};
+        typeRow.cells.reserve(members.size() + 1);
         written.reserve(members.size());
         for (auto it = members.cbegin(); it != members.cend(); ++it) {
             const QString &member = it.key();
@@ -425,28 +432,25 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
             }
             if (cellEquals(QVariant(), toStore))
                 continue;
-            cells.insert(column, toStore);
+            typeRow.cells.append({column, toStore});
             written.append(member);
         }
 
         id = takeLocalId(type);
         if (id == 0)
             return 0;
-        cells.insert(columnOf(table, idName), QVariant(id));
-        const Conditions itemCells{{tables.itemsIdColumn, QVariant(id)},
-                                   {tables.itemsTypeColumn, QVariant(type)},
-                                   {tables.itemsOwnerColumn, QVariant(qint64(0))}};
-        QList<QPair<int, Conditions>> rows;
+        typeRow.cells.append({columnOf(table, idName), QVariant(id)});
+        QList<NewRow> rows;
         rows.reserve(3 + written.size());
-        rows.append({tables.itemsTable, itemCells});
-        rows.append({table, cells});
+        rows.append(itemsRow(id, type));
+        rows.append(std::move(typeRow));
         rows.append({tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}});
         const QVariant modified(changeTime());
         for (const QString &member : std::as_const(written)) {
             rows.append({tables.uncommittedSetTable,
-                          {{tables.uncommittedSetIdColumn, QVariant(id)},
-                           {tables.uncommittedSetMemberColumn, QVariant(member)},
-                           {tables.uncommittedSetModifiedColumn, modified}}});
+                         {{tables.uncommittedSetIdColumn, QVariant(id)},
+                          {tables.uncommittedSetMemberColumn, QVariant(member)},
+                          {tables.uncommittedSetModifiedColumn, modified}}});
         }
         // Every row in one step: a flush never writes the item half made.
         Database::insertRows(rows);
@@ -456,14 +460,18 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         }
 
         // What watchers match against: the item as readItem gives it.
-        const auto take = [&](int from, const Conditions &values) {
-            const QStringList names = Database::columnNames(from);
+        const auto take = [&](const NewRow &row) {
+            const QStringList names = Database::columnNames(row.table);
+            QVector<QVariant> values(names.size());
+            for (const auto &[column, value] : row.cells) {
+                if (column >= 0 && column < values.size())
+                    values[column] = value;
+            }
             for (int column = 0; column < names.size(); ++column)
-                arrived.insert(names.at(column),
-                               resolveMemberImpl(id, names.at(column), values.value(column), false, false));
+                arrived.insert(names.at(column), resolveMemberImpl(id, names.at(column), values.at(column), false, false));
         };
-        take(table, cells);
-        take(tables.itemsTable, itemCells);
+        take(rows.at(1));
+        take(rows.at(0));
     }
     notifyItemArrived(id, arrived, written);
     return id;

@@ -112,6 +112,15 @@ void SkrinLine::dotMoved(int index, const QPointF &position)
     placeMiddleDot();
 }
 
+// The line widened by half the pen on every side, its caps being round:
+// what stroking the line would give, found without stroking it.
+QRectF SkrinLine::boundingRect() const
+{
+    const QLineF current = line();
+    const double half = pen().widthF() / 2.0;
+    return QRectF(current.p1(), current.p2()).normalized().adjusted(-half, -half, half, half);
+}
+
 void SkrinLine::setGeometry(const QLineF &newLine, const QPen &newPen)
 {
     setLine(newLine);

@@ -17,6 +17,7 @@ public:
     ~SkrinLine() override;
 
     QGraphicsItem *graphicsItem() override { return this; }
+    QRectF boundingRect() const override;
 
     // The end point follows the pointer while the line is drawn.
     void drawTo(QPointF scenePos) override;

@@ -6,6 +6,7 @@
 #include "polygondata.h"
 
 #include <QPainter>
+#include <QStringTokenizer>
 
 namespace {
 const QString memberX = QStringLiteral("x");
@@ -22,7 +23,8 @@ SkrinPen::SkrinPen(Id id, SkrinHost *skrin, const QString &members)
 {
     hide();
     setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsScenePositionChanges);
-    columns = members.split(QLatin1Char(','));
+    for (const QStringView name : QStringTokenizer(members, u','))
+        coloured = coloured || name.trimmed() == memberColor;
     setSmooth(QStringLiteral("x,y"));
     watchMembers(members);
     updateCacheMode();
@@ -47,7 +49,7 @@ void SkrinPen::init()
     setPolygonFromData(member(memberData));
     QPen stroke(QBrush(Qt::black), 1.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     stroke.setWidthF(clampPenWidth(memberReal(memberPenSize)));
-    if (columns.contains(memberColor))
+    if (coloured)
         stroke.setColor(color(memberColor));
     setPen(stroke);
     updateCacheMode();

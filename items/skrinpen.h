@@ -46,7 +46,7 @@ private:
 
     CacheMode paintCache = DeviceCoordinateCache;
 
-    QStringList columns;
+    bool coloured = false; // whether the row has a colour (a blur has none)
     // Bounds of the points alone; the stroke's bounds add half the pen.
     QRectF pointBounds;
 };

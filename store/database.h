@@ -17,11 +17,20 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <QVarLengthArray>
 #include <QVector>
 
 // Column conditions: column number -> wanted value. A null wanted value
 // (isNullValue) asks for a cell that is set.
 using Conditions = QMap<int, QVariant>;
+
+// A row for Database::insertRows: its table and its cells as (column, value)
+// pairs, a later pair for a column winning. A few cells take no allocation.
+struct NewRow
+{
+    int table = -1;
+    QVarLengthArray<QPair<int, QVariant>, 4> cells;
+};
 
 // "Null" as the stored data means it: no value, or a typed null (a null
 // string, byte array or date-time). Qt 6's QVariant::isNull() no longer says
@@ -117,7 +126,7 @@ public:
     // Several new rows, in any tables, in one step: a flush takes all of
     // them or none. The row numbers in order; empty (and nothing inserted)
     // when a table is unknown.
-    static QList<int> insertRows(const QList<QPair<int, Conditions>> &rows);
+    static QList<int> insertRows(const QList<NewRow> &rows);
     static bool setValue(int table, int row, int column, const QVariant &value);
     static bool removeRow(int table, int row);
     static QVariant value(int table, int row, int column);

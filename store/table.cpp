@@ -139,14 +139,16 @@ namespace {
 
 // A new row with its cells, made in one step so that a flush never takes it
 // half filled; the caller holds tableMutex and has checked the table.
-int insertRowLocked(Table &t, const Conditions &values)
+// `forEachCell` calls its argument with each (column, value).
+template <typename ForEachCell>
+int insertRowLocked(Table &t, ForEachCell forEachCell)
 {
     const int row = t.nextRowNumber++;
     QVector<QVariant> cells(t.columnCount);
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        if (it.key() >= 0 && it.key() < t.columnCount && !cellEquals(cells.at(it.key()), it.value()))
-            cells[it.key()] = it.value();
-    }
+    forEachCell([&](int column, const QVariant &value) {
+        if (column >= 0 && column < t.columnCount && !cellEquals(cells.at(column), value))
+            cells[column] = value;
+    });
     t.addRow(row, std::move(cells));
     t.insertedRows.append(row);
     return row;
@@ -159,20 +161,27 @@ int Database::insertRow(int table, const Conditions &values)
     QMutexLocker locker(&tableMutex);
     if (!validTable(table))
         return -1;
-    return insertRowLocked(tables[table], values);
+    return insertRowLocked(tables[table], [&values](const auto &cell) {
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            cell(it.key(), it.value());
+    });
 }
 
-QList<int> Database::insertRows(const QList<QPair<int, Conditions>> &rows)
+QList<int> Database::insertRows(const QList<NewRow> &rows)
 {
     QMutexLocker locker(&tableMutex);
-    for (const auto &[table, values] : rows) {
-        if (!validTable(table))
+    for (const NewRow &row : rows) {
+        if (!validTable(row.table))
             return QList<int>();
     }
     QList<int> numbers;
     numbers.reserve(rows.size());
-    for (const auto &[table, values] : rows)
-        numbers.append(insertRowLocked(tables[table], values));
+    for (const NewRow &row : rows) {
+        numbers.append(insertRowLocked(tables[row.table], [&row](const auto &cell) {
+            for (const auto &[column, value] : row.cells)
+                cell(column, value);
+        }));
+    }
     return numbers;
 }
 
