@@ -10,7 +10,6 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -143,9 +142,6 @@ public:
     // The address of a file on a second loopback port that sends its 100
     // bytes one every 200 ms (a slow file server); `n` tells addresses apart.
     QString slowFileAddress(int n);
-    // File addresses a client must never fetch or read: other schemes, relative
-    // addresses, an address over 1,024 characters on this very server.
-    QStringList hostileFileAddresses() const;
 
     // Handler of the remote call `method`; its object is the answer (with
     // "result" 0 when it sets none).
