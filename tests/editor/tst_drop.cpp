@@ -3,6 +3,7 @@
 
 #include "database.h"
 #include "editorscene.h"
+#include "pictures.h"
 #include "skrinsmimedata.h"
 
 #include <QDropEvent>
@@ -31,10 +32,8 @@ Qt::DropAction drop(EditorScene &editor, const QList<QByteArray> &list, const QP
 
 QString pictureFile(const QTemporaryDir &folder, const QString &name)
 {
-    QImage image(30, 20, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
     const QString path = folder.filePath(name);
-    image.save(path);
+    filledImage(QSize(30, 20), Qt::darkCyan).save(path);
     return path;
 }
 

@@ -7,6 +7,7 @@
 #include "database.h"
 #include "editorscene.h"
 #include "modaldialog.h"
+#include "pictures.h"
 #include "skrinimage.h"
 #include "skrintext.h"
 
@@ -23,13 +24,7 @@ namespace {
 
 QByteArray pictureBytes(const QSize &size, const char *format = "PNG")
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(QColor(40, 120, 200));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
+    return encoded(filledImage(size, QColor(40, 120, 200)), format);
 }
 
 // An image row showing a stored picture file, once its item is in the scene.

@@ -8,6 +8,7 @@
 #include "engine.h"
 #include "enginefixture.h"
 #include "imagecache.h"
+#include "pictures.h"
 #include "thumbnailerthread.h"
 
 #include <QBuffer>
@@ -39,15 +40,6 @@ inline void render(Id skrin, bool commitAfter = false, const QByteArray &format 
     ThumbnailerThread job(skrin, commitAfter, format);
     job.setAutoDelete(false);
     job.run();
-}
-
-inline QByteArray encoded(const QImage &image, const char *format = "PNG")
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
 }
 
 // A picture in the file store (not in the image cache) and its name.

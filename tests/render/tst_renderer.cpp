@@ -120,9 +120,7 @@ private slots:
         QFETCH(QRectF, source);
         QFETCH(bool, annotated);
         QFETCH(bool, shared);
-        QImage image(80, 60, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
-        const QString file = storedPicture(image);
+        const QString file = storedPicture(filledImage(QSize(80, 60), Qt::darkCyan));
         const Id skrin = createItem("skrin");
         addImage(skrin, file, size, source);
         if (annotated)
@@ -155,8 +153,7 @@ private slots:
         markAndRender(skrin);
         const QVariantMap before = readItem(skrin);
 
-        QImage image(100, 100, QImage::Format_RGB32);
-        image.fill(Qt::blue);
+        const QImage image = filledImage(QSize(100, 100), Qt::blue);
         const QString name = Database::newFileName(".png");
         const int downloads = Database::tableId("downloads");
         const QString url = "http://127.0.0.1:1/f/" + name;
@@ -320,11 +317,8 @@ private slots:
     void largePicturesDecode()
     {
         // An 8000 x 4500 capture takes 144 MB decoded, past Qt's default limit.
-        QImage capture(8000, 4500, QImage::Format_RGB32);
-        capture.fill(Qt::darkGreen);
-        const QVariantMap row{{"type", "skrin_image"},
-                              {"file", Database::storeNewFile(encoded(capture, "JPG"), ".jpg")}};
-        capture = QImage();
+        const QByteArray file = encoded(filledImage(QSize(8000, 4500), Qt::darkGreen), "JPG");
+        const QVariantMap row{{"type", "skrin_image"}, {"file", Database::storeNewFile(file, ".jpg")}};
         QImageReader::setAllocationLimit(128);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("exceeds the current allocation limit"));
         QVERIFY(loadRowImage(row).isNull());
@@ -333,11 +327,7 @@ private slots:
     }
 private:
     std::unique_ptr<EngineStore> store;
-    const QImage sample = [] {
-        QImage image(64, 40, QImage::Format_RGB32);
-        image.fill(QColor(200, 40, 90));
-        return image;
-    }();
+    const QImage sample = filledImage(QSize(64, 40), QColor(200, 40, 90));
 };
 
 QTEST_MAIN(TestRenderer)

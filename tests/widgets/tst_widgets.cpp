@@ -1,31 +1,13 @@
 // The widget kit: fading panels driven by the animation clock, their size
-// hints, and the painted pieces.
+// hints, and the painted pieces. (The view's hand-off of drags to its scene
+// is driven by the editor's drop tests.)
 
 #include "customlabel.h"
-#include "customscene.h"
-#include "customview.h"
 #include "customwidget.h"
 #include "separator.h"
 
-#include <QDragEnterEvent>
 #include <QHBoxLayout>
-#include <QMimeData>
 #include <QTest>
-
-namespace {
-
-class DragScene : public CustomScene
-{
-public:
-    int entered = 0;
-    void viewDragEnterEvent(QDragEnterEvent *event) override
-    {
-        ++entered;
-        event->acceptProposedAction();
-    }
-};
-
-} // namespace
 
 class TestWidgets : public QObject
 {
@@ -130,18 +112,6 @@ private slots:
         panel.render(&painted, QPoint(), QRegion(), QWidget::RenderFlags());
         QVERIFY(painted.pixelColor(20, 1).red() > 200);
         QVERIFY(painted.pixelColor(20, 38).blue() > 200);
-    }
-
-    void viewHandsDragsToItsScene()
-    {
-        DragScene scene;
-        CustomView view;
-        view.setScene(&scene);
-        QMimeData data;
-        data.setText(QStringLiteral("x"));
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(view.viewport(), &enter);
-        QCOMPARE(scene.entered, 1);
     }
 };
 
