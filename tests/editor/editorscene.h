@@ -75,11 +75,7 @@ public:
     // A row under this screenshot, "parent" written last.
     Id addRow(const QString &table, const QVariantMap &members, Id parent = 0)
     {
-        const Id id = createItem(table);
-        for (auto it = members.cbegin(); it != members.cend(); ++it)
-            setMember(id, it.key(), it.value());
-        setMember(id, QStringLiteral("parent"), parent ? parent : skrin);
-        return id;
+        return ::addRow(table, parent ? parent : skrin, members);
     }
 
     static QList<Id> sorted(QList<Id> ids) { return std::sort(ids.begin(), ids.end()), ids; }

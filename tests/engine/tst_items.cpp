@@ -3,7 +3,6 @@
 
 #include "enginefixture.h"
 
-#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QThread>

@@ -6,7 +6,6 @@
 #include "shareaddress.h"
 
 #include <QCryptographicHash>
-#include <QSignalSpy>
 
 #include <limits>
 

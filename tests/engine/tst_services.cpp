@@ -8,7 +8,6 @@
 #include "engineglobals_p.h"
 #include "imagecache.h"
 
-#include <QSignalSpy>
 #include <QThread>
 #include <QThreadPool>
 

@@ -6,7 +6,6 @@
 
 #include <QSignalSpy>
 #include <QTextCursor>
-#include <QTextDocument>
 
 class TextTest : public QObject
 {

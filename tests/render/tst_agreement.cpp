@@ -5,7 +5,6 @@
 #include "skrin.h"
 #include "tavrinconnector.h"
 
-#include <QApplication>
 #include <QDateTime>
 #include <QPainter>
 #include <QTest>

@@ -8,7 +8,6 @@
 #include "renderfixture.h"
 #include "rowpainting.h"
 
-#include <QApplication>
 #include <QAtomicInt>
 #include <QPixmap>
 #include <QTest>
