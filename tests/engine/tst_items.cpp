@@ -2,9 +2,8 @@
 // trees and favourites — on the real store in a temporary folder.
 
 #include "enginefixture.h"
+#include "rawdb.h"
 
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QThread>
 
 #include <limits>
@@ -61,20 +60,11 @@ private slots:
         }));
         maker->start();
         QString half;
-        {
-            QSqlDatabase file = QSqlDatabase::addDatabase("QSQLITE", "tst_items_file");
-            file.setDatabaseName(Database::dataFolder() + "/database.db");
-            QVERIFY(file.open());
-            for (int i = 0; i < 30 && half.isEmpty(); ++i) {
-                QVERIFY(Database::flush());
-                QSqlQuery query(file);
-                QVERIFY(query.exec("SELECT count(*) FROM items WHERE id NOT IN (SELECT id FROM skrin)"));
-                if (query.next() && query.value(0).toInt() > 0)
-                    half = query.value(0).toString();
-            }
-            file.close();
+        RawDb file(Database::dataFolder() + "/database.db");
+        for (int i = 0; i < 30 && half.isEmpty(); ++i) {
+            QVERIFY(Database::flush());
+            half = file.text("SELECT count(*) FROM items WHERE id NOT IN (SELECT id FROM skrin) HAVING count(*) > 0");
         }
-        QSqlDatabase::removeDatabase("tst_items_file");
         stop.storeRelaxed(1);
         QVERIFY(maker->wait(QDeadlineTimer(60000)));
         QVERIFY2(half.isEmpty(), qPrintable(half + QStringLiteral(" items without their rows")));
