@@ -22,3 +22,17 @@ inline QByteArray encoded(const QImage &image, const char *format = "PNG")
     image.save(&buffer, format);
     return bytes;
 }
+
+// The share of pixels with a channel that differs by more than `tolerance`.
+inline double differingShare(const QImage &a, const QImage &b, int tolerance)
+{
+    qint64 differing = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            differing += qAbs(qRed(p) - qRed(q)) > tolerance || qAbs(qGreen(p) - qGreen(q)) > tolerance
+                         || qAbs(qBlue(p) - qBlue(q)) > tolerance;
+        }
+    }
+    return double(differing) / (qint64(a.width()) * a.height());
+}
