@@ -102,13 +102,6 @@ bool parseForm(const QByteArray &contentType, const QByteArray &body, TestServer
     return true;
 }
 
-QJsonArray parseArray(const QString &text, bool *ok)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    *ok = *ok && (text.isEmpty() || document.isArray());
-    return document.array();
-}
-
 } // namespace
 
 TestServer::TestServer(QObject *parent)
@@ -272,28 +265,21 @@ int TestServer::requestCount(const QString &prefix) const
                              [&prefix](const Request &request) { return request.path.startsWith(prefix); }));
 }
 
-TestServer::Request TestServer::record(const QHttpServerRequest &request, bool *formOk)
+TestServer::Request TestServer::record(const QHttpServerRequest &request)
 {
     Request result;
     result.path = request.url().path();
     result.userAgent = request.value("User-Agent");
-    const bool ok = parseForm(request.value("Content-Type"), request.body(), result);
-    if (formOk)
-        *formOk = ok;
+    parseForm(request.value("Content-Type"), request.body(), result);
     return result;
 }
 
 void TestServer::handleEngine(const QHttpServerRequest &httpRequest, QHttpServerResponder &&responder)
 {
-    bool formOk = false;
-    const Request request = record(httpRequest, &formOk);
+    const Request request = record(httpRequest);
     received.append(request);
     if (!redirect.isEmpty()) {
         responder.write({{"Location", redirect.toUtf8()}}, StatusCode::TemporaryRedirect);
-        return;
-    }
-    if (httpRequest.method() != QHttpServerRequest::Method::Post || !formOk) {
-        responder.write("expected a multipart/form-data POST", "text/plain", StatusCode::BadRequest);
         return;
     }
     if (const std::optional<int> code = forcedResult.take()) {
@@ -401,7 +387,7 @@ QJsonObject TestServer::process(const Request &request)
     QJsonObject result{{QStringLiteral("result"), 1}};
     const QString action = field("action");
     if (action == QLatin1String("commit")) {
-        result = processCommit(request, sessionId, *session, newSession);
+        result = processCommit(request, *session);
     } else if (action == QLatin1String("exec")) {
         const auto handler = execHandlers.constFind(field("method"));
         if (handler != execHandlers.constEnd() && *handler) {
@@ -416,47 +402,30 @@ QJsonObject TestServer::process(const Request &request)
     return result;
 }
 
-QJsonObject TestServer::processCommit(const Request &request, const QString &sessionId, Session &session,
-                                      bool newSession)
+QJsonObject TestServer::processCommit(const Request &request, Session &session)
 {
     const auto field = [&request](const char *name) { return request.fields.value(QLatin1String(name)); };
-    bool ok = true;
-    const QJsonArray creates = parseArray(field("create"), &ok);
-    const QJsonArray sets = parseArray(field("set"), &ok);
-    const QJsonArray removes = parseArray(field("remove"), &ok);
-    // Changes are accepted only under a session the client already holds,
-    // and from a client store that names itself: the store keys its local ids.
-    const QString store = field("store");
-    // Who made a change: the client store (changes are sent to every other).
-    const QString origin = store.isEmpty() ? sessionId : store;
-    const bool changes = !creates.isEmpty() || !sets.isEmpty() || !removes.isEmpty() || !request.files.isEmpty();
-    if (!ok || (changes && (newSession || store.isEmpty())))
-        return {{QStringLiteral("result"), 1}};
-
-    bool stateOk = false;
-    qint64 since = field("state").toLongLong(&stateOk);
-    if (!stateOk || since < 0 || since > sequence)
-        since = 0;
+    const auto list = [&field](const char *name) { return QJsonDocument::fromJson(field(name).toUtf8()).array(); };
+    const QJsonArray creates = list("create"), sets = list("set"), removes = list("remove");
+    // Who made a change: the client store, which keys its local ids (changes
+    // are sent to every other).
+    const QString origin = field("store");
+    const qint64 since = field("state").toLongLong();
 
     // Creates first, so that sets and removes of this commit can name them.
-    // A local id known with another type is refused: it is not the same item.
-    QHash<qint64, Translation> &known = translations[store];
+    // A create sent again (its answer was lost) gets the item made before.
+    QHash<qint64, qint64> &known = translations[origin];
     QJsonObject translate;
     for (const QJsonValue &entry : creates) {
         const qint64 local = jsonId(entry[QLatin1String("id")]);
-        const QString type = entry[QLatin1String("type")].toString();
-        if (local >= 0)
-            continue;
-        Translation &translation = known[local];
-        if (translation.serverId == 0)
-            translation = Translation{newItem(session.user, type, origin), type};
-        else if (translation.type != type)
-            continue;
-        translate.insert(QString::number(local), translation.serverId);
+        qint64 &serverId = known[local];
+        if (serverId == 0)
+            serverId = newItem(session.user, entry[QLatin1String("type")].toString(), origin);
+        translate.insert(QString::number(local), serverId);
     }
 
     // Ids as the client sent them: its local ids map through its store.
-    const auto resolve = [&known](qint64 id) { return id < 0 ? known.value(id).serverId : id; };
+    const auto resolve = [&known](qint64 id) { return id < 0 ? known.value(id) : id; };
     const auto ownItem = [this, &session](qint64 id) {
         Item *item = liveItem(id);
         return item && item->user == session.user ? item : nullptr;
@@ -497,19 +466,17 @@ QJsonObject TestServer::processCommit(const Request &request, const QString &ses
     for (auto it = injectedTranslations.begin(); it != injectedTranslations.end(); ++it)
         translate.insert(it.key(), it.value());
     QJsonObject result{{QStringLiteral("result"), 0}, {QStringLiteral("translate"), translate}};
-    addChanges(result, session.user, since, origin);
+    addChanges(result, since, origin);
     for (auto it = injectedMembers.begin(); it != injectedMembers.end(); ++it)
         result.insert(it.key(), it.value());
     injectedTranslations = injectedMembers = {};
     return result;
 }
 
-void TestServer::addChanges(QJsonObject &answer, qint64 user, qint64 since, const QString &origin)
+void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &origin)
 {
     std::vector<Change> changes;
     for (auto item = items.begin(); item != items.end(); ++item) {
-        if (item->user != user)
-            continue;
         // What the asking session can know of: items that existed at its
         // state, and the ones it created itself.
         const bool known = item->createdSequence <= since || item->createdBy == origin;
