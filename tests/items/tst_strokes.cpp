@@ -88,14 +88,20 @@ private slots:
         QCOMPARE(getMember(id, "z").toDouble(), 7.0);
     }
 
-    // (A marker's translucency: tst_painting, and tst_agreement for the scene.)
-    void paintsSinglePointsAsDots()
+    void paintsMarkerTranslucentAndSinglePointsAsDots()
     {
         ItemScene shot;
         shot.open();
+        shot.addRow("skrin_marker", strokeRow("[0,0,200,0]", 20, "#00ff00"));
         const Id dot = shot.addRow("skrin_pen", strokeRow("[0,0]", 20, "#0000ff", 300, 300, 2));
         shot.addRow("skrin_pen", strokeRow("[0,0,100,0]", 20, "", 300, 200, 3));
         const QImage image = shot.render();
+
+        // Green at alpha 0.3 over white.
+        const QColor green = shot.at(image, 200, 80);
+        QVERIFY2(qAbs(green.red() - 179) <= 2 && green.green() == 255 && qAbs(green.blue() - 179) <= 2,
+                 qPrintable(green.name()));
+        QCOMPARE(shot.at(image, 200, 95), QColor(Qt::white));
 
         // A disc of diameter pen_size around the one point.
         QCOMPARE(shot.at(image, 300, 300), QColor(Qt::blue));

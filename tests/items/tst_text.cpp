@@ -53,9 +53,20 @@ private slots:
         QCOMPARE(first->font().weight(), QFont::Normal);
         QVERIFY(!first->font().italic());
         QCOMPARE(first->defaultTextColor().alpha(), 0);
-        // Applying the store's text writes nothing back. (Moves, the store's
-        // and the user's, are the item base's: tst_strokes and tst_skrinitem.)
+        // Applying the store's text writes nothing back.
         QCOMPARE(getMember(before, "data").toString(), QStringLiteral("Changed"));
+
+        // A remote move is animated, and not echoed to the store.
+        setMember(before, "x", 140.0);
+        QVERIFY(first->x() < 140.0);
+        QTRY_COMPARE(first->x(), 140.0);
+        QCOMPARE(getMember(before, "x").toDouble(), 140.0);
+
+        // The user's move writes the row.
+        first->setPos(10, 20);
+        QCOMPARE(getMember(before, "x").toDouble(), 10.0);
+        QCOMPARE(getMember(before, "y").toDouble(), 20.0);
+        QVERIFY(env->scene->isModified());
     }
 
     void editing()

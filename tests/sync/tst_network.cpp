@@ -212,7 +212,7 @@ private slots:
         QCOMPARE(form.count(), 1);
     }
 
-    void formPartsArriveIntactWithProgress()
+    void formPartsArriveIntact()
     {
         QByteArray binary(2 * 1024 * 1024, 'p');
         for (int i = 0; i < 256; ++i)
@@ -226,8 +226,8 @@ private slots:
         QVERIFY(form.addFile("file:1000:thumbnail64_file", "zero.jpg", QByteArray()));
 
         // A form is a value: it can be sent twice.
-        QSignalSpy progress(net, &NetworkConnector::uploadProgress);
-        const QList<ConnectionId> ids{exchange(form), exchange(form)};
+        exchange(form);
+        exchange(form);
         QCOMPARE(server->requests().size(), 2);
         for (const TestServer::Request &request : server->requests()) {
             QCOMPARE(request.fields, (QHash<QString, QString>{{"title", text}, {"empty", ""}}));
@@ -236,15 +236,6 @@ private slots:
             QCOMPARE(request.files.value("file:-12:file").data, binary);
             QCOMPARE(request.files.value("file:1000:thumbnail64_file").data, QByteArray());
         }
-        // Reports carry the request's id and reach the whole body.
-        QSet<ConnectionId> complete;
-        for (const QList<QVariant> &report : progress) {
-            QVERIFY(ids.contains(report.at(0).toInt()));
-            const qint64 sent = report.at(1).toLongLong();
-            if (sent > binary.size() && sent == report.at(2).toLongLong())
-                complete.insert(report.at(0).toInt());
-        }
-        QCOMPARE(complete, QSet<ConnectionId>(ids.cbegin(), ids.cend()));
     }
 };
 
