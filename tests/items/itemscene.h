@@ -119,6 +119,15 @@ public:
     // A picture file of one colour.
     static QByteArray png(int width, int height) { return encoded(filledImage(QSize(width, height), Qt::darkGreen)); }
 
+    // Numeric members of a row, in the order named.
+    static QList<double> numbers(Id id, const QStringList &members)
+    {
+        QList<double> values;
+        for (const QString &member : members)
+            values << getMember(id, member).toDouble();
+        return values;
+    }
+
     // No row, however hostile, may put a NaN or a runaway number into the scene.
     static bool finite(const QRectF &r, double limit = qInf())
     {

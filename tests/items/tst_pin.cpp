@@ -99,8 +99,7 @@ private slots:
         env->scene->setTool(Skrin::ToolSelect);
         env->drag(icon, icon + QPoint(10, 0));
         QVERIFY(!pin->note()->isVisible());
-        QCOMPARE(getMember(id, "x").toDouble(), 210.0);
-        QCOMPARE(getMember(id, "y").toDouble(), 250.0);
+        QCOMPARE(ItemScene::numbers(id, {"x", "y"}), (QList<double>{210, 250}));
 
         env->drag(icon + QPoint(10, 0), icon + QPoint(12, 1));
         QVERIFY(pin->note()->isVisible());

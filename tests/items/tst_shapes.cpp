@@ -206,17 +206,14 @@ private slots:
         QVERIFY(line->dot(SkrinLine::Begin)->isVisible());
 
         leftDrag(shot.view.get(), QPointF(100, 100), QPointF(95, 108));
-        QCOMPARE(getMember(id, "begin_x").toDouble(), -5.0);
-        QCOMPARE(getMember(id, "begin_y").toDouble(), 8.0);
+        QCOMPARE(ItemScene::numbers(id, {"begin_x", "begin_y"}), (QList<double>{-5, 8}));
         QCOMPARE(line->dot(SkrinLine::Begin)->pos(), QPointF(-5, 8));
         QCOMPARE(line->dot(SkrinLine::Middle)->pos(), QPointF(47.5, 4));
         QCOMPARE(line->pos(), QPointF(100, 100));
 
         leftDrag(shot.view.get(), QPointF(147.5, 104), QPointF(157.5, 104));
         QCOMPARE(line->pos(), QPointF(110, 100));
-        QCOMPARE(getMember(id, "x").toDouble(), 110.0);
-        QCOMPARE(getMember(id, "begin_x").toDouble(), -5.0);
-        QCOMPARE(getMember(id, "end_x").toDouble(), 100.0);
+        QCOMPARE(ItemScene::numbers(id, {"x", "begin_x", "end_x"}), (QList<double>{110, -5, 100}));
 
         // A stored end glides there and moves its own handle only.
         setMember(id, "end_x", 200);

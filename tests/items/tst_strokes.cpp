@@ -77,8 +77,7 @@ private slots:
         setMember(id, "data", "[0,0]");
         shot.scene->clearModified();
         stroke->setPos(150, 90);
-        QCOMPARE(getMember(id, "x").toDouble(), 150.0);
-        QCOMPARE(getMember(id, "y").toDouble(), 90.0);
+        QCOMPARE(ItemScene::numbers(id, {"x", "y"}), (QList<double>{150, 90}));
         QCOMPARE(getMember(id, "data").toString(), "[0,0]");
         QVERIFY(shot.scene->isModified());
         stroke->drawTo(QPointF(160.5, 100));

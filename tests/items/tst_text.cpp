@@ -64,8 +64,7 @@ private slots:
 
         // The user's move writes the row.
         first->setPos(10, 20);
-        QCOMPARE(getMember(before, "x").toDouble(), 10.0);
-        QCOMPARE(getMember(before, "y").toDouble(), 20.0);
+        QCOMPARE(ItemScene::numbers(before, {"x", "y"}), (QList<double>{10, 20}));
         QVERIFY(env->scene->isModified());
     }
 
