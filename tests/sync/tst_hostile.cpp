@@ -174,7 +174,6 @@ private slots:
         QTest::newRow("empty") << F::Empty << QJsonObject() << false;
         QTest::newRow("deeply nested") << F::DeeplyNested << QJsonObject() << false;
         QTest::newRow("huge") << F::Huge << QJsonObject() << true;
-        QTest::newRow("http 500") << F::Http500 << QJsonObject() << false;
         QTest::newRow("result as text") << F::None << QJsonObject{{"result", "0"}} << false;
         QTest::newRow("result out of range") << F::None << QJsonObject{{"result", 17}} << false;
         QTest::newRow("translate as list") << F::None << QJsonObject{{"translate", QJsonArray{1}}} << true;
