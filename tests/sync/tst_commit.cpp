@@ -170,8 +170,8 @@ private slots:
         QVERIFY(syncAll());
         const Id onServer = localToServer().value(skrin);
         InterfaceRecorder skrins, texts;
-        watchInterface({{"type", "skrin"}}, &skrins);
-        watchInterface({{"type", "skrin_text"}, {"parent", skrin}}, &texts);
+        skrins.watch({{"type", "skrin"}});
+        texts.watch({{"type", "skrin_text"}, {"parent", skrin}});
         skrins.events.clear();
 
         server->setMember(onServer, "title", "theirs");
@@ -198,8 +198,6 @@ private slots:
         QVERIFY(itemType(text).isEmpty());
         QVERIFY(texts.events.contains(QStringLiteral("minus %1").arg(text)));
         QVERIFY(nothingPending());
-        unwatchInterface(&skrins);
-        unwatchInterface(&texts);
     }
 
     // Failed commits keep every record: the service down, a wrong version.
@@ -498,7 +496,7 @@ private slots:
         setMemberFile(skrin, "file", pngBytes(5));
         const QString name = getMember(skrin, "file").toString();
         InterfaceRecorder recorder;
-        watchInterface({{"type", "skrin"}}, &recorder);
+        recorder.watch({{"type", "skrin"}});
         QVERIFY(itemPixmap(skrin, "file").isNull()); // starts the load
         QTRY_VERIFY(!cachedPixmap(name).isNull());
         QCOMPARE(cachedPixmap(name).width(), 5);
@@ -520,7 +518,6 @@ private slots:
         QVERIFY(evictImageCaches(QDateTime::currentDateTime().addSecs(10)));
         TavrinConnector::instance()->imageCacheCheck();
         QVERIFY(!imageCacheTimer->isActive());
-        unwatchInterface(&recorder);
     }
 
     void atMostFiveDownloadsInFlight()
@@ -663,7 +660,7 @@ private slots:
     {
         const QMap<qint64, QString> titles = remoteItems(3000);
         InterfaceRecorder recorder;
-        watchInterface({{"type", "skrin"}}, &recorder);
+        recorder.watch({{"type", "skrin"}});
         TavrinConnector *connector = TavrinConnector::instance();
 
         // While the answer is applied the event loop runs; a commit asked for
@@ -705,7 +702,6 @@ private slots:
             QVERIFY(recorder.events.contains(QStringLiteral("set %1 title=%2").arg(id, it.value())));
         }
         QCOMPARE(getMember(titles.lastKey(), "title").toString(), titles.last());
-        unwatchInterface(&recorder);
     }
 
     // Last: the engine is started again afterwards, as after a program restart.
