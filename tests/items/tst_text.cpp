@@ -1,10 +1,16 @@
-// Text items on a real scene: loading and following the row, the editing
-// states and what they write, and rows no client should have written.
+// Text items and pin notes on a real scene: loading and following the row,
+// the editing states and what they write, rows no client should have written;
+// the pin's tinted icon, opening and closing its note in view mode and with a
+// tool, editing the note, and that a pin never marks the screenshot changed.
 
 #include "itemscene.h"
+#include "skrinpin.h"
+#include "skrinpintext.h"
+#include "skrinpintextclose.h"
 #include "skrintext.h"
 
 #include <QSignalSpy>
+#include <QStyleOptionGraphicsItem>
 #include <QTextCursor>
 
 class TextTest : public QObject
@@ -21,6 +27,29 @@ private:
                 {"font_name", "DejaVu Sans"}, {"font_size", 14.0}, {"color", "#ff0000"}, {"font_weight", 75},
                 {"font_italic", 2},  {"font_underline", 0}, {"font_strikeout", 1}};
     }
+
+    Id addPin(int opened, const QString &colour = "#ff0000")
+    {
+        return env->addRow("skrin_pin",
+                           {{"x", 200.0}, {"y", 250.0}, {"z", 1.0}, {"color", colour}, {"data", "Note"},
+                            {"opened", opened}});
+    }
+
+    // The icon as the pin paints it, on a clear 44 by 44 picture.
+    static QImage paintedIcon(SkrinPin *pin)
+    {
+        QImage image(44, 44, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.translate(10, 40);
+        const QStyleOptionGraphicsItem option;
+        pin->paint(&painter, &option, nullptr);
+        return image;
+    }
+
+    // On the icon's cap (black) and in its corner (white).
+    static constexpr QPoint capPixel{31, 19};
+    static constexpr QPoint cornerPixel{1, 1};
 
 private slots:
     void init() { env = std::make_unique<ItemScene>(); }
@@ -119,6 +148,107 @@ private slots:
         text->startEditing(true);
         QVERIFY(!text->isEditing());
         QCOMPARE(getMember(id, "data").toString().size(), huge.size());
+    }
+
+    void iconTakesThePinColour()
+    {
+        const Id id = addPin(0);
+        env->open();
+        SkrinPin *pin = env->item<SkrinPin>(id);
+        QVERIFY(pin);
+        QCOMPARE(pin->boundingRect(), QRectF(-10, -40, 44, 44));
+        const QImage source(":/rc/ico3b.png");
+        QCOMPARE(source.pixel(capPixel), qRgb(0, 0, 0));
+        QCOMPARE(source.pixel(cornerPixel), qRgb(255, 255, 255));
+        QImage icon = paintedIcon(pin);
+        QCOMPARE(icon.pixel(capPixel), qRgba(255, 0, 0, 255));
+        QCOMPARE(qAlpha(icon.pixel(cornerPixel)), 0);
+
+        setMember(id, "color", "#0000ff");
+        icon = paintedIcon(pin);
+        QCOMPARE(icon.pixel(capPixel), qRgba(0, 0, 255, 255));
+
+        // Lifted above the picture for display only: its stored z stays.
+        env->addRow("skrin_rectangle", {{"x", 0.0}, {"y", 0.0}, {"z", 5.0}, {"w", 9.0}, {"h", 9.0}, {"color", "#000000"}});
+        QVERIFY(pin->zValue() > 5.0);
+        QCOMPARE(getMember(id, "z").toDouble(), 1.0);
+    }
+
+    void pressOpensTheNoteDragMovesThePin()
+    {
+        const Id id = addPin(0);
+        env->open(Skrin::ToolNone);
+        SkrinPin *pin = env->item<SkrinPin>(id);
+        QVERIFY(pin && pin->isVisible());
+        QVERIFY(!pin->note()->isVisible());
+        const QPoint icon = env->viewPoint(pin, QPointF(12, -20));
+        env->drag(icon, icon + QPoint(30, 30));
+        QVERIFY(pin->note()->isVisible());
+        QCOMPARE(getMember(id, "opened").toInt(), 1);
+        QCOMPARE(pin->pos(), QPointF(200, 250));
+        QVERIFY(!pin->isSelected());
+
+        // Only the cross closes it; a click on the pin leaves it open.
+        env->click(icon);
+        QVERIFY(pin->note()->isVisible());
+        // The cross shows while the pointer is over the note.
+        SkrinPinTextClose *cross = pin->note()->closeButton();
+        const QPoint onCross = env->viewPoint(cross, QPointF(3, 3));
+        QTest::mouseMove(env->view->viewport(), onCross);
+        QVERIFY(cross->isVisible());
+        env->click(onCross);
+        QVERIFY(!pin->note()->isVisible());
+        QCOMPARE(getMember(id, "opened").toInt(), 0);
+        QVERIFY(!env->scene->isModified());
+
+        // With a tool a drag moves it, a click opens it.
+        env->scene->setTool(Skrin::ToolSelect);
+        env->drag(icon, icon + QPoint(10, 0));
+        QVERIFY(!pin->note()->isVisible());
+        QCOMPARE(ItemScene::numbers(id, {"x", "y"}), (QList<double>{210, 250}));
+
+        env->drag(icon + QPoint(10, 0), icon + QPoint(12, 1));
+        QVERIFY(pin->note()->isVisible());
+        QCOMPARE(getMember(id, "opened").toInt(), 1);
+        QVERIFY(!env->scene->isModified());
+
+        // The store opens and closes it too.
+        setMember(id, "opened", 0);
+        QVERIFY(!pin->note()->isVisible());
+        setMember(id, "opened", 1);
+        QVERIFY(pin->note()->isVisible());
+    }
+
+    void editingTheNote()
+    {
+        const Id id = addPin(1);
+        env->open(Skrin::ToolSelect);
+        SkrinPin *pin = env->item<SkrinPin>(id);
+        QVERIFY(pin);
+        SkrinPinText *note = pin->note();
+        const auto bottomToIconTop = [&] {
+            return note->mapToItem(pin, note->boundingRect().bottomLeft()).y() - pin->boundingRect().top();
+        };
+        QCOMPARE(bottomToIconTop(), 20.0);
+
+        env->doubleClick(env->viewPoint(note, note->boundingRect().center()));
+        QVERIFY(note->isEditing());
+        QTest::keyClick(env->view->viewport(), Qt::Key_A);
+        QCOMPARE(getMember(id, "data").toString(), QStringLiteral("a"));
+        const double height = note->boundingRect().height();
+        QTest::keyClick(env->view->viewport(), Qt::Key_Return);
+        QTest::keyClick(env->view->viewport(), Qt::Key_B);
+        QCOMPARE(getMember(id, "data").toString(), QStringLiteral("a\nb"));
+        QVERIFY(note->boundingRect().height() > height);
+        QCOMPARE(bottomToIconTop(), 20.0);
+
+        setMember(id, "data", "From elsewhere");
+        note->setPlainText("Typed");
+        env->scene->setTool(Skrin::ToolNone);
+        QVERIFY(!note->isEditing());
+        QVERIFY(note->isVisible());
+        QCOMPARE(getMember(id, "data").toString(), QStringLiteral("Typed"));
+        QVERIFY(!env->scene->isModified());
     }
 };
 
