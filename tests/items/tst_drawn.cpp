@@ -72,7 +72,7 @@ const QVariantMap image{{"x", 50}, {"y", 50}, {"z", 1}, {"w", 400}, {"h", 200}, 
 
 } // namespace
 
-class TestShapes : public QObject
+class TestDrawn : public QObject
 {
     Q_OBJECT
 
@@ -503,5 +503,5 @@ private slots:
 
 };
 
-QTEST_MAIN(TestShapes)
-#include "tst_shapes.moc"
+QTEST_MAIN(TestDrawn)
+#include "tst_drawn.moc"
