@@ -1,11 +1,6 @@
-// Drawing and editing with the mouse and keys on a real scene and store.
-// Drawing: the row each tool writes, the selection after it, the second
-// button that ends drawing, the context menu and the delete keys. Edit
-// operations on the selection and pasted pictures: the rows they write, z
-// order, shared files, the paste roads (file, clipboard, capture), the
-// picture's handle modes and what is refused. Drops with real mime data on
-// the editor view: dragged screenshots arrive as copies of their annotation
-// rows, files as pictures, always as a copy.
+// Drawing and editing with the mouse and keys on a real scene and store: the
+// row each tool writes, the second button that ends drawing, edit operations
+// on the selection, pasted pictures, and drops (always taken as a copy).
 
 #include "capture.h"
 #include "captureoverlay.h"

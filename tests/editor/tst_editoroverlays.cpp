@@ -1,11 +1,8 @@
 // The panels over a real editor view: the title prompt, the info bar and the
-// too-big notice on their own (what they show for a screenshot, what they
-// store, when they hide, where they stand); and the window's side over a real
-// scene: which tool bar buttons each tool shows and marks, where the panels
-// stand as the view changes, how the prompt, info bar and notice follow the
-// open screenshot, and the look of it all, compared with the reference
-// picture in data/ (after a deliberate change of the look, run with
-// PELLIMORE_UPDATE_LOOK=1 to write the new reference).
+// too-big notice on their own, and as the window's overlays following the
+// tool and the open screenshot; and the look of it all against data/look.png
+// (after a deliberate change of the look, run with PELLIMORE_UPDATE_LOOK=1 to
+// write the new reference).
 
 #include "capture.h"
 #include "customlabel.h"

@@ -1,8 +1,6 @@
-// The engine's services beside the items: server options and the account
-// values read from them; share handles, base-36 ids, addresses, the password
-// hash and the syntax checks; what the thumbnail renderer and the sync engine
-// keep: image caches, the download bookkeeping, and dirty screenshots with
-// their marks read back after a restart.
+// The engine's services beside the items: server options, account values,
+// share handles and addresses, the password hash and the syntax checks; image
+// caches, the download bookkeeping and dirty screenshots' marks.
 
 #include "dirtyskrins.h"
 #include "downloads.h"

@@ -1,12 +1,7 @@
-// Drawn annotations on the editor's scene. Pen, marker and blur strokes:
-// loading rows, following the store, writing the user's moves and points
-// back, painting (the blur pixelating what lies below it). Rectangles,
-// ellipses, lines and arrows: geometry from the row, handle drags stored
-// back, handles for a lone selection, outlines outside the stored rectangle,
-// the arrow's head, hit areas. Rows no client should have written, of every
-// kind, and degenerate ones a click without a drag leaves: nothing infinite,
-// NaN or runaway reaches the scene's index, every state paints, and the row
-// stays as it came.
+// Drawn annotations on the editor's scene, kind by kind: strokes (pen,
+// marker, blur), rectangles, ellipses, lines and arrows, from their rows and
+// back, painted and handled; and rows no client should have written, of every
+// kind, which must stay sane on the scene and stay stored as they came.
 
 #include "dot.h"
 #include "itemscene.h"
@@ -62,9 +57,8 @@ QVariantMap with(QVariantMap row, const QVariantMap &changes)
     return row;
 }
 
-const QVariantMap line{{"x", 100}, {"y", 100}, {"z", 1}, {"begin_x", 0}, {"begin_y", 0}, {"end_x", 80}, {"end_y", 0},
-                       {"pen_size", 5}, {"color", "#ff0000"}};
-const QVariantMap stroke{{"x", 100}, {"y", 80}, {"z", 1}, {"data", "[0,0,1,1]"}, {"pen_size", 4}, {"color", "#ff0000"}};
+const QVariantMap line = lineRow(80, 0);
+const QVariantMap stroke = strokeRow("[0,0,1,1]");
 const QVariantMap text{{"x", 40}, {"y", 50}, {"z", 1}, {"data", "Hostile"}, {"font_name", "DejaVu Sans"},
                        {"font_size", 14}, {"color", "#ff0000"}, {"font_weight", 75}};
 const QVariantMap image{{"x", 50}, {"y", 50}, {"z", 1}, {"w", 400}, {"h", 200}, {"src_x", 0}, {"src_y", 0},

@@ -1,10 +1,6 @@
-// Text items, pin notes and pictures on a real scene. Texts: loading and
-// following the row, the editing states and what they write, rows no client
-// should have written. Pins: the tinted icon, opening and closing the note in
-// view mode and with a tool, editing the note, and that a pin never marks the
-// screenshot changed. Pictures: loading, crop and resize through the handles
-// with real mouse drags (crops that would leave nothing among them), reset,
-// and the mode's life.
+// Text items, pin notes and pictures on a real scene: following their rows,
+// editing texts and notes, the pin's icon, cropping and resizing pictures
+// through their handles with real mouse drags.
 
 #include "dot.h"
 #include "itemscene.h"

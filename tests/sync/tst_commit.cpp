@@ -1,10 +1,7 @@
 // Commits and downloads against the loopback service: end to end, polling,
-// failures, the commit's own upkeep (scheduling, remote calls, held-back
-// files, images), files fetched at most five at once, broken addresses
-// resting for 15 s, only wanted bytes kept; and a large account, whose
-// changes come in pages over several polls and whose long answer is applied
-// in slices that give the event loop its turn, with every watcher notice in
-// order and no commit in between.
+// failures, the commit's upkeep (scheduling, remote calls, held-back files,
+// images), downloads (five at once, broken addresses resting, only wanted
+// bytes kept), and a large account paged over polls and applied in slices.
 
 #include "syncfixture.h"
 
