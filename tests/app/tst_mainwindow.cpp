@@ -3,6 +3,7 @@
 #include "database.h"
 #include "enginestart.h"
 #include "mainwindow.h"
+#include "pictures.h"
 #include "serveroptions.h"
 #include "captureoverlay.h"
 #include "skrin.h"
@@ -231,9 +232,7 @@ private:
 
 Id TestMainWindow::addScreenshot(const QDateTime &created, QRgb colour)
 {
-    QImage picture(40, 30, QImage::Format_RGB32);
-    picture.fill(colour);
-    const Id id = storeCapture(picture, QStringLiteral(".png"), 90);
+    const Id id = storeCapture(filledImage(QSize(40, 30), colour), QStringLiteral(".png"), 90);
     setMember(id, QStringLiteral("created"), created);
     return id;
 }

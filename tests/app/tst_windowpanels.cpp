@@ -9,6 +9,7 @@
 #include "openstore.h"
 #include "panelfixture.h"
 #include "pensizebutton.h"
+#include "pictures.h"
 #include "skrin.h"
 #include "skrintoolbar.h"
 #include "skrinview.h"
@@ -24,9 +25,7 @@ private slots:
     void init()
     {
         store = new OpenStore;
-        QImage picture(40, 30, QImage::Format_RGB32);
-        picture.fill(Qt::darkCyan);
-        const Id id = storeCapture(picture, QStringLiteral(".png"), 90);
+        const Id id = storeCapture(filledImage(QSize(40, 30), Qt::darkCyan), QStringLiteral(".png"), 90);
         window = new MainWindow;
         window->openSkrin(id);
         window->show();

@@ -4,6 +4,7 @@
 // mouse input of explicit buttons (QTest's helpers guess the buttons held),
 // and a count of the writes to one member of a row.
 
+#include "mouse.h"
 #include "openstore.h"
 #include "skrin.h"
 #include "skrinitem.h"
@@ -11,9 +12,7 @@
 #include "tavrinconnector.h"
 #include "watcher.h"
 
-#include <QApplication>
 #include <QGraphicsItem>
-#include <QMouseEvent>
 #include <QTest>
 
 #include <algorithm>
@@ -42,26 +41,14 @@ public:
 
     ~EditorScene() { view.reset(), scene.reset(); }
 
-    void mouse(QEvent::Type type, const QPointF &scenePos, Qt::MouseButton button, Qt::MouseButtons held)
-    {
-        QWidget *port = view->viewport();
-        const QPointF local = view->mapFromScene(scenePos);
-        QMouseEvent event(type, local, port->mapToGlobal(local), button, held, Qt::NoModifier);
-        QApplication::sendEvent(port, &event);
-    }
     void press(const QPointF &at, Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons held = Qt::LeftButton)
-    { mouse(QEvent::MouseButtonPress, at, button, held); }
-    void moveTo(const QPointF &at, Qt::MouseButtons held = Qt::LeftButton) { mouse(QEvent::MouseMove, at, Qt::NoButton, held); }
+    { sendMouse(view.get(), QEvent::MouseButtonPress, at, button, held); }
+    void moveTo(const QPointF &at, Qt::MouseButtons held = Qt::LeftButton)
+    { sendMouse(view.get(), QEvent::MouseMove, at, Qt::NoButton, held); }
     void release(const QPointF &at, Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons held = {})
-    { mouse(QEvent::MouseButtonRelease, at, button, held); }
+    { sendMouse(view.get(), QEvent::MouseButtonRelease, at, button, held); }
     // A left drag in four moves, as a hand makes it.
-    void drag(const QPointF &from, const QPointF &to)
-    {
-        press(from);
-        for (int step = 1; step <= 4; ++step)
-            moveTo(from + (to - from) * step / 4.0);
-        release(to);
-    }
+    void drag(const QPointF &from, const QPointF &to) { leftDrag(view.get(), from, to, 4); }
     void click(const QPointF &at) { drag(at, at); }
 
     // The rows of one table under this screenshot (or `parent`), or all its
@@ -88,11 +75,7 @@ public:
     // A row under this screenshot, "parent" written last.
     Id addRow(const QString &table, const QVariantMap &members, Id parent = 0)
     {
-        const Id id = createItem(table);
-        for (auto it = members.cbegin(); it != members.cend(); ++it)
-            setMember(id, it.key(), it.value());
-        setMember(id, QStringLiteral("parent"), parent ? parent : skrin);
-        return id;
+        return ::addRow(table, parent ? parent : skrin, members);
     }
 
     static QList<Id> sorted(QList<Id> ids) { return std::sort(ids.begin(), ids.end()), ids; }

@@ -1,35 +1,38 @@
-// Edit operations on the selection and pasted pictures, on a real scene and
-// store: the rows they write, z order, shared files, the paste roads (file,
-// clipboard, capture), the picture's handle modes and what is refused.
+// Drawing and editing with the mouse and keys on a real scene and store: the
+// row each tool writes, the second button that ends drawing, edit operations
+// on the selection, pasted pictures, and drops (always taken as a copy).
 
 #include "capture.h"
 #include "captureoverlay.h"
 #include "database.h"
 #include "editorscene.h"
 #include "modaldialog.h"
+#include "pictures.h"
+#include "polygondata.h"
 #include "skrinimage.h"
+#include "skrinsmimedata.h"
 #include "skrintext.h"
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDataStream>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QThreadPool>
+
+using Members = QVariantMap;
 
 namespace {
 
 QByteArray pictureBytes(const QSize &size, const char *format = "PNG")
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(QColor(40, 120, 200));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
+    return encoded(filledImage(size, QColor(40, 120, 200)), format);
 }
 
 // An image row showing a stored picture file, once its item is in the scene.
@@ -84,6 +87,38 @@ QList<double> zOf(const QList<Id> &ids)
     for (const Id id : ids)
         z << getMember(id, QStringLiteral("z")).toDouble();
     return z;
+}
+
+// Drags `list` (raw "text/uri-list" bytes) over the view and drops it at a
+// view point, proposing a move as a file manager does with Shift held;
+// returns the action the editor answered.
+Qt::DropAction drop(EditorScene &editor, const QList<QByteArray> &list, const QPoint &at, bool *accepted = nullptr)
+{
+    SkrinsMimeData mime(list);
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(editor.view->viewport(), &enter);
+    QDropEvent event(at, actions, &mime, Qt::LeftButton, Qt::ShiftModifier);
+    if (event.proposedAction() != Qt::MoveAction)
+        qWarning("the platform proposes no move");
+    QApplication::sendEvent(editor.view->viewport(), &event);
+    if (accepted)
+        *accepted = enter.isAccepted() && enter.dropAction() == Qt::CopyAction && event.isAccepted();
+    return event.dropAction();
+}
+
+QString pictureFile(const QTemporaryDir &folder, const QString &name)
+{
+    const QString path = folder.filePath(name);
+    filledImage(QSize(30, 20), Qt::darkCyan).save(path);
+    return path;
+}
+
+void openContextMenu(EditorScene &editor)
+{
+    const QPoint at(10, 10);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, at, editor.view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(editor.view->viewport(), &menu);
 }
 
 } // namespace
@@ -341,6 +376,276 @@ private slots:
         QCOMPARE(getMember(shot, "w").toInt(), 80);
         QCOMPARE(editor.selectedIds(), QList<Id>{shot});
     }
+
+    // Addresses survive as raw bytes in the process and across it.
+    void readsAndWritesAddresses()
+    {
+        const SkrinsMimeData written({12345, -3, 7}, {QUrl::fromLocalFile(QStringLiteral("/tmp/a b.png"))});
+        QCOMPARE(written.data(QStringLiteral("text/uri-list")),
+                 QByteArray("skrins://12345,-3,7\r\nfile:///tmp/a%20b.png\r\n"));
+        QCOMPARE(SkrinsMimeData::skrinIds(SkrinsMimeData::uriListLines(&written)), (QList<Id>{12345, -3, 7}));
+        const SkrinsMimeData odd({"# comment", "file:///tmp/a.png", "skrins://1,,x,-20,0", "skrins://9"});
+        QCOMPARE(SkrinsMimeData::uriListLines(&odd).size(), 3);
+        QCOMPARE(SkrinsMimeData::skrinIds(SkrinsMimeData::uriListLines(&odd)), (QList<Id>{1, -20}));
+        QVERIFY(SkrinsMimeData::skrinIds({"skrins://", "skrins://,,", "skrins://abc"}).isEmpty());
+        QMimeData files; // as a file manager's drag arrives
+        files.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/x.png"))});
+        QCOMPARE(SkrinsMimeData::uriListLines(&files), QList<QByteArray>{"file:///tmp/x.png"});
+    }
+
+    // Each dropped screenshot's annotations are copied in z order above what
+    // is there, their top left corner at the drop point; files that come
+    // with them, rows of other kinds and the open screenshot itself are not.
+    void copiesDroppedScreenshots()
+    {
+        QTemporaryDir folder;
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolPen);
+        const Id mine = editor.addRow(QStringLiteral("skrin_pen"), {{"x", 0}, {"y", 0}, {"z", 4}, {"data", "[0,0]"},
+                                                                    {"pen_size", 2}, {"color", "#000000"}});
+        // Two screenshots: an image with a line starting left of it, and a text.
+        const Id first = OpenStore::newSkrin();
+        QFile source(pictureFile(folder, "source.png"));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QString shared = Database::storeNewFile(source.readAll(), QStringLiteral(".png"));
+        const Id image = editor.addRow(QStringLiteral("skrin_image"),
+                                       {{"x", 50}, {"y", 40}, {"z", 1}, {"file", shared}, {"w", 30}, {"h", 20}, {"src_x", 0},
+                                        {"src_y", 0}, {"src_w", 30}, {"src_h", 20}},
+                                       first);
+        const Id line = editor.addRow(QStringLiteral("skrin_line"),
+                                      {{"x", 70}, {"y", 60}, {"z", 2}, {"begin_x", -30}, {"begin_y", 0},
+                                       {"end_x", 10}, {"end_y", 10}, {"pen_size", 5}, {"color", "#ff0000"}},
+                                      first);
+        editor.addRow(QStringLiteral("skrin"), {{"created", QDateTime::currentDateTime()}}, first); // no annotation
+        const Id second = OpenStore::newSkrin();
+        editor.addRow(QStringLiteral("skrin_text"), {{"x", 5}, {"y", 5}, {"z", 9}, {"data", "hi"}}, second);
+
+        const QPoint at(200, 150);
+        const QList<Id> ids{editor.skrin, first, second};
+        const QList<QByteArray> list{SkrinsMimeData::address(ids),
+                                     QUrl::fromLocalFile(pictureFile(folder, "flat.png")).toEncoded(),
+                                     SkrinsMimeData::address({first})};
+        QCOMPARE(drop(editor, list, at), Qt::CopyAction);
+
+        const QPointF dropPoint = editor.view->mapToScene(at);
+        const QList<Id> images = editor.rows(QStringLiteral("skrin_image"));
+        const QList<Id> lines = editor.rows(QStringLiteral("skrin_line"));
+        const QList<Id> texts = editor.rows(QStringLiteral("skrin_text"));
+        QCOMPARE(images.size(), 1); // the flat picture was not imported
+        QCOMPARE(editor.allRows().size(), 4); // one line, one text, no screenshot row
+        QCOMPARE(getMember(images.first(), "file").toString(), shared);
+        QCOMPARE(getMember(lines.first(), "begin_x").toInt(), -30);
+        const auto place = [](const QList<Id> &rows) {
+            return rows.size() == 1 ? QPointF(getMember(rows.first(), "x").toDouble(), getMember(rows.first(), "z").toDouble())
+                                    : QPointF(-1, -1);
+        };
+        // The line's start (40, 60) and the image's top (40) set the corner; z from 5 up.
+        QCOMPARE(place(images), QPointF(50 - 40 + dropPoint.x(), 5));
+        QCOMPARE(getMember(images.first(), "y").toDouble(), dropPoint.y());
+        QCOMPARE(place(lines), QPointF(70 - 40 + dropPoint.x(), 6));
+        QCOMPARE(place(texts), QPointF(dropPoint.x(), 7));
+        // The sources are untouched; the copies end selected with the select tool.
+        QCOMPARE(getMember(image, "parent").toLongLong(), first);
+        QCOMPARE(getMember(line, "x").toDouble(), 70.0);
+        QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
+        QList<Id> copies = editor.allRows();
+        copies.removeOne(mine);
+        QTRY_COMPARE(editor.selectedIds(), copies); // the picture shows once loaded
+        QVERIFY(editor.scene->isModified());
+    }
+
+    void importsDroppedFiles()
+    {
+        QTemporaryDir folder;
+        EditorScene editor;
+        QFile text(folder.filePath("notes.txt"));
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("no picture") > 0);
+        text.close();
+        const QList<QUrl> files{QUrl::fromLocalFile(pictureFile(folder, "a.png")), QUrl::fromLocalFile(text.fileName()),
+                                QUrl::fromLocalFile(pictureFile(folder, "b.jpg")), QUrl("https://example.com/c.png")};
+        bool accepted = false;
+        QList<QByteArray> list;
+        for (const QUrl &file : files)
+            list << file.toEncoded();
+        list << "skrins://,,";
+        QCOMPARE(drop(editor, list, QPoint(100, 100), &accepted), Qt::CopyAction);
+        QVERIFY(accepted);
+        const QList<Id> images = editor.rows(QStringLiteral("skrin_image"));
+        QCOMPARE(images.size(), 2);
+        QCOMPARE(editor.selectedIds(), images);
+        QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
+
+        // No addresses at all: nothing is taken.
+        QMimeData plain;
+        plain.setText(QStringLiteral("words"));
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &plain, Qt::LeftButton, Qt::NoModifier);
+        editor.scene->viewDropEvent(&event);
+        QVERIFY(!event.isAccepted());
+        QCOMPARE(editor.allRows(), images);
+    }
+
+    void drawsWithEveryTool_data()
+    {
+        QTest::addColumn<int>("tool");
+        QTest::addColumn<QPointF>("to");
+        QTest::addColumn<QString>("table"); // "" for no row
+        QTest::addColumn<Members>("members");
+        const QPointF far(160, 140);
+        const Members stroke5{{"x", 100}, {"y", 100}, {"z", 1}, {"pen_size", 2}, {"color", "#000000"}};
+        QTest::newRow("pen") << int(Skrin::ToolPen) << far << "skrin_pen" << stroke5;
+        QTest::newRow("marker") << int(Skrin::ToolMarker) << far << "skrin_marker"
+                                << Members{{"pen_size", 25}, {"color", "#00ff00"}};
+        QTest::newRow("blur") << int(Skrin::ToolBlur) << far << "skrin_blur" << Members{{"pen_size", 25}};
+        const Members line{{"x", 100}, {"y", 100}, {"begin_x", 0}, {"begin_y", 0}, {"end_x", 60}, {"end_y", 40},
+                           {"pen_size", 5}, {"color", "#ff0000"}};
+        QTest::newRow("line") << int(Skrin::ToolLine) << far << "skrin_line" << line;
+        QTest::newRow("arrow") << int(Skrin::ToolArrow) << far << "skrin_arrow" << line;
+        QTest::newRow("line of 2") << int(Skrin::ToolLine) << QPointF(102, 100) << "" << Members{};
+        QTest::newRow("rectangle") << int(Skrin::ToolRectangle) << far << "skrin_rectangle"
+                                   << Members{{"x", 100}, {"y", 100}, {"color", "#0000ff"}};
+        QTest::newRow("rectangle frame") << int(Skrin::ToolRectangleFrame) << far << "skrin_rectangle_frame"
+                                         << Members{{"pen_size", 5}, {"color", "#ff0000"}};
+        QTest::newRow("ellipse") << int(Skrin::ToolEllipse) << far << "skrin_ellipse" << Members{{"x", 100}};
+        QTest::newRow("ellipse frame") << int(Skrin::ToolEllipseFrame) << far << "skrin_ellipse_frame"
+                                       << Members{{"y", 100}};
+        QTest::newRow("flat rectangle") << int(Skrin::ToolRectangle) << QPointF(160, 102) << "" << Members{};
+        QTest::newRow("image tool") << int(Skrin::ToolImage) << far << "" << Members{};
+    }
+
+    // A drag writes one complete row; the drawn item ends selected alone.
+    void drawsWithEveryTool()
+    {
+        QFETCH(int, tool);
+        QFETCH(QPointF, to);
+        QFETCH(QString, table);
+        QFETCH(Members, members);
+        EditorScene editor;
+        const Id old = editor.addRow(QStringLiteral("skrin_pen"), {{"x", 0}, {"y", 0}, {"z", 0}});
+        editor.scene->setTool(tool);
+        editor.select({old});
+        editor.drag(QPointF(100, 100), to);
+
+        QList<Id> added = editor.allRows();
+        added.removeOne(old);
+        QCOMPARE(added.size(), table.isEmpty() ? 0 : 1);
+        if (table.isEmpty())
+            return;
+        QCOMPARE(editor.rows(table).size(), table == QLatin1String("skrin_pen") ? 2 : 1);
+        const QVariantMap row = readItem(added.first());
+        for (auto it = members.cbegin(); it != members.cend(); ++it)
+            QVERIFY2(row.value(it.key()) == it.value(), qPrintable(it.key() + " " + row.value(it.key()).toString()));
+        QCOMPARE(editor.selectedIds(), added);
+        QCOMPARE(editor.scene->tool(), tool);
+        if (tool == Skrin::ToolPen) // the stroke followed the pointer
+            QVERIFY(dataToPolygon(row.value("data")).size() > 1);
+        if (tool == Skrin::ToolRectangle) // the far corner followed it
+            QCOMPARE(editor.scene->skrinItem(added.first())->graphicsItem()->sceneBoundingRect().bottomRight(), to);
+        QVERIFY(editor.scene->isModified());
+    }
+
+    // Text and pin rows appear at the click, selected; the select tool follows.
+    void clickPlacesTextAndPin()
+    {
+        EditorScene editor;
+        editor.scene->currentToolOptions(); // view mode has no options
+        editor.scene->setTool(Skrin::ToolText);
+        editor.scene->toolOptionsOf(Skrin::ToolText).font.setBold(true);
+        editor.click(QPointF(50, 60));
+        QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
+        const QList<Id> texts = editor.rows(QStringLiteral("skrin_text"));
+        QCOMPARE(texts.size(), 1);
+        QCOMPARE(getMember(texts.first(), "data").toString(), QStringLiteral("Put your text here..."));
+        QCOMPARE(QPointF(getMember(texts.first(), "x").toDouble(), getMember(texts.first(), "y").toDouble()),
+                 QPointF(50, 60));
+        const QFont font = Skrin::readFont(texts.first());
+        QCOMPARE(font.family(), QStringLiteral("Arial"));
+        QCOMPARE(font.pointSize(), 12);
+        QCOMPARE(font.bold(), true);
+        auto *text = dynamic_cast<SkrinText *>(editor.scene->skrinItem(texts.first()));
+        QVERIFY(text && text->isSelected() && text->isEditing());
+        QVERIFY(text->textCursor().hasSelection());
+
+        editor.scene->setTool(Skrin::ToolPin);
+        editor.click(QPointF(300, 200));
+        QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
+        const QList<Id> pins = editor.rows(QStringLiteral("skrin_pin"));
+        QCOMPARE(pins.size(), 1);
+        QCOMPARE(getMember(pins.first(), "opened").toInt(), 1);
+        QCOMPARE(QColor(getMember(pins.first(), "color").toString()), QColor(Qt::red));
+    }
+
+    // A second button during a left drag ends the drawing once: the stroke is
+    // kept and selected, later moves do not grow it, and the next press works.
+    void secondButtonEndsDrawing_data()
+    {
+        QTest::addColumn<int>("button");
+        QTest::newRow("right") << int(Qt::RightButton);
+        QTest::newRow("middle") << int(Qt::MiddleButton);
+    }
+    void secondButtonEndsDrawing()
+    {
+        QFETCH(int, button);
+        const auto second = Qt::MouseButton(button);
+        EditorScene editor;
+        QSignalSpy menus(editor.scene.get(), &Skrin::showEditOptions);
+        openContextMenu(editor); // none in view mode
+        QCOMPARE(menus.size(), 0);
+        editor.scene->setTool(Skrin::ToolPen);
+        editor.press(QPointF(100, 100));
+        editor.moveTo(QPointF(120, 100));
+        editor.press(QPointF(120, 100), second, Qt::LeftButton | second);
+        const QList<Id> strokes = editor.rows(QStringLiteral("skrin_pen"));
+        QCOMPARE(strokes.size(), 1);
+        QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
+        QCOMPARE(editor.selectedIds(), strokes);
+        const QVariant data = getMember(strokes.first(), "data");
+        const QPointF drawnPos = editor.scene->skrinItem(strokes.first())->graphicsItem()->pos();
+
+        // X11 sends the context menu between press and release.
+        openContextMenu(editor);
+        editor.moveTo(QPointF(200, 200), Qt::LeftButton | second);
+        editor.release(QPointF(200, 200), second, Qt::LeftButton);
+        editor.moveTo(QPointF(220, 220), Qt::LeftButton);
+        editor.release(QPointF(220, 220));
+        QCOMPARE(getMember(strokes.first(), "data"), data);
+        QCOMPARE(editor.scene->skrinItem(strokes.first())->graphicsItem()->pos(), drawnPos);
+        QCOMPARE(editor.selectedIds(), strokes);
+        QCOMPARE(menus.size(), second == Qt::RightButton ? 0 : 1);
+
+        // The next press is an ordinary select-tool press: empty space deselects,
+        // and a right click that ends no drawing opens the edit menu.
+        editor.click(QPointF(500, 400));
+        QVERIFY(editor.selectedIds().isEmpty());
+        QCOMPARE(editor.rows(QStringLiteral("skrin_pen")), strokes);
+        editor.press(QPointF(500, 400), Qt::RightButton, Qt::RightButton);
+        openContextMenu(editor);
+        QCOMPARE(menus.size(), second == Qt::RightButton ? 1 : 2);
+        QCOMPARE(menus.last().first().toBool(), false);
+    }
+
+    // Delete and Backspace remove the selection with a drawing tool; the view
+    // reports them only in view mode.
+    void deleteKeysRemoveSelection()
+    {
+        EditorScene editor;
+        QList<Id> ids;
+        for (int i = 0; i < 4; ++i)
+            ids << editor.addRow(QStringLiteral("skrin_rectangle"), {{"x", i * 50}, {"y", 0}, {"z", i}, {"w", 20}, {"h", 20}});
+        QSignalSpy viewDeletes(editor.view.get(), &SkrinView::delKey);
+        editor.scene->setTool(Skrin::ToolSelect);
+        QTest::keyClick(editor.view.get(), Qt::Key_Delete);
+        QVERIFY(!editor.scene->isModified());
+
+        editor.select(ids.mid(0, 3));
+        QTest::keyClick(editor.view.get(), Qt::Key_Delete, Qt::KeypadModifier);
+        QCOMPARE(editor.allRows(), ids.mid(3));
+        QVERIFY(editor.scene->isModified());
+        editor.select(ids.mid(3));
+        QTest::keyClick(editor.view.get(), Qt::Key_Backspace);
+        QVERIFY(editor.allRows().isEmpty());
+        QCOMPARE(viewDeletes.size(), 0);
+    }
+
 };
 
 QTEST_MAIN(TestEditing)

@@ -20,39 +20,29 @@ QString told(const char *format, Id id) { return QString::fromLatin1(format).arg
 
 } // namespace
 
-// A QObject receiver that records what a watcher told it, and the thread it
-// was told on.
-class Recorder : public QObject
+// A QObject receiver that records what a watcher told it as an interface
+// would, and the thread it was told on.
+class Recorder : public QObject, public InterfaceRecorder
 {
     Q_OBJECT
 public:
-    QStringList events;
-    std::function<void(const QString &)> hook;
     std::atomic<Id> last{0};
     std::atomic<int> calls{0};
     std::atomic<bool> onOwnThread{true};
 
 public slots:
-    void onPlus(Id id)
+    void onPlus(Id id) override
     {
         onOwnThread = onOwnThread && QThread::currentThread() == thread();
         last = id;
         ++calls;
-        record(told("plus %1", id));
+        InterfaceRecorder::onPlus(id);
     }
-    void onMinus(Id id) { record(told("minus %1", id)); }
-    void onInit() { record(QStringLiteral("init")); }
-    void onSet(Id id, const QString &member, const QVariant &value)
+    void onMinus(Id id) override { InterfaceRecorder::onMinus(id); }
+    void onInit() override { InterfaceRecorder::onInit(); }
+    void onSet(Id id, const QString &member, const QVariant &value) override
     {
-        record(QStringLiteral("set %1 %2=%3").arg(id).arg(member, value.toString()));
-    }
-
-private:
-    void record(const QString &e)
-    {
-        events.append(e);
-        if (hook)
-            hook(e);
+        InterfaceRecorder::onSet(id, member, value);
     }
 };
 

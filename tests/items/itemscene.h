@@ -6,12 +6,13 @@
 
 #include "database.h"
 #include "engine.h"
+#include "mouse.h"
+#include "pictures.h"
 #include "skrin.h"
 #include "skrinitem.h"
 #include "tavrinconnector.h"
 #include "tempstore.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QGraphicsItem>
@@ -109,29 +110,22 @@ public:
         QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at);
     }
 
-    // A left drag in steps, as a hand would make it.
+    // A left drag in steps (view points), as a hand would make it.
     void drag(const QPoint &from, const QPoint &to)
     {
-        QWidget *port = view->viewport();
-        QTest::mousePress(port, Qt::LeftButton, {}, from);
-        for (int step = 1; step <= 4; ++step) {
-            const QPoint at = from + (to - from) * step / 4;
-            QMouseEvent move(QEvent::MouseMove, at, port->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, {});
-            QCoreApplication::sendEvent(port, &move);
-        }
-        QTest::mouseRelease(port, Qt::LeftButton, {}, to);
+        leftDrag(view.get(), view->mapToScene(from), view->mapToScene(to), 4);
     }
 
     // A picture file of one colour.
-    static QByteArray png(int width, int height)
+    static QByteArray png(int width, int height) { return encoded(filledImage(QSize(width, height), Qt::darkGreen)); }
+
+    // Numeric members of a row, in the order named.
+    static QList<double> numbers(Id id, const QStringList &members)
     {
-        QImage image(width, height, QImage::Format_RGB32);
-        image.fill(Qt::darkGreen);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return bytes;
+        QList<double> values;
+        for (const QString &member : members)
+            values << getMember(id, member).toDouble();
+        return values;
     }
 
     // No row, however hostile, may put a NaN or a runaway number into the scene.

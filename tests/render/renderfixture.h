@@ -8,23 +8,13 @@
 #include "engine.h"
 #include "enginefixture.h"
 #include "imagecache.h"
+#include "openstore.h" // addRow
+#include "pictures.h"
 #include "thumbnailerthread.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QImage>
 #include <QImageReader>
-#include <QThreadPool>
-
-// A new row of `table` with the members, "parent" written last.
-inline Id addRow(const QString &table, Id parent, const QVariantMap &members)
-{
-    const Id id = createItem(table);
-    for (auto it = members.cbegin(); it != members.cend(); ++it)
-        setMember(id, it.key(), it.value());
-    setMember(id, QStringLiteral("parent"), QVariant(qint64(parent)));
-    return id;
-}
 
 inline Id addImage(Id skrin, const QString &file, const QSize &size, const QRectF &source, double x = 0)
 {
@@ -39,15 +29,6 @@ inline void render(Id skrin, bool commitAfter = false, const QByteArray &format 
     ThumbnailerThread job(skrin, commitAfter, format);
     job.setAutoDelete(false);
     job.run();
-}
-
-inline QByteArray encoded(const QImage &image, const char *format = "PNG")
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
 }
 
 // A picture in the file store (not in the image cache) and its name.

@@ -5,7 +5,6 @@
 #include "skrin.h"
 #include "tavrinconnector.h"
 
-#include <QApplication>
 #include <QDateTime>
 #include <QPainter>
 #include <QTest>
@@ -95,15 +94,7 @@ private slots:
         QTRY_VERIFY(!cachedPixmap(file).isNull());
         const QImage shown = renderScene();
 
-        qint64 close = 0;
-        for (int y = 0; y < stored.height(); ++y) {
-            for (int x = 0; x < stored.width(); ++x) {
-                const QRgb a = stored.pixel(x, y), b = shown.pixel(x, y);
-                close += qAbs(qRed(a) - qRed(b)) <= 8 && qAbs(qGreen(a) - qGreen(b)) <= 8
-                      && qAbs(qBlue(a) - qBlue(b)) <= 8;
-            }
-        }
-        const double share = double(close) / (qint64(stored.width()) * stored.height());
+        const double share = 1 - differingShare(stored, shown, 8);
         if (share < 0.99) {
             stored.save(QDir::tempPath() + "/agreement-renderer.png");
             shown.save(QDir::tempPath() + "/agreement-scene.png");

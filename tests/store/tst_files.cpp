@@ -54,22 +54,6 @@ private slots:
         store.reset();
     }
 
-    void removedAndMissingFiles()
-    {
-        const QString name = Database::storeNewFile("bytes");
-        QVERIFY(Database::flush());
-        // Removed, not yet flushed: the name exists, with no bytes.
-        Database::removeFile(name);
-        QVERIFY(Database::fileExists(name));
-        QCOMPARE(Database::fileSize(name), 0);
-        QVERIFY(Database::fileData(name).isEmpty());
-        QVERIFY(Database::flush());
-        QVERIFY(!QFile::exists(onDisk(name)) && !Database::fileExists(name));
-        // Neither cached nor on disk: empty bytes, and the name exists until it expires.
-        QVERIFY(Database::fileData("nothere").isEmpty());
-        QVERIFY(Database::fileExists("nothere"));
-    }
-
     void newFileNames()
     {
         const QRegularExpression letters(QRegularExpression::anchoredPattern(QStringLiteral("[a-y]{8}")));

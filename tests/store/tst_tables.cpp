@@ -1,13 +1,18 @@
 // The in-memory store: rows and cells, cell equality, cursors, selections
-// and value indexes.
+// and value indexes. The index keys, which avoid allocating for integers and
+// texts, must order exactly as comparing toLongLong() and then the unsigned
+// bytes of toByteArray() does; and built, changed and removed index entries
+// must keep that order with the newest first among equals.
 
 #include "database.h"
 #include "database_p.h"
 
+#include <QDebug>
 #include <QRandomGenerator>
 #include <QTest>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -27,6 +32,119 @@ QList<int> removedRows(int table)
 QList<int> sorted(QList<int> rows)
 {
     std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// The order defined directly on what QVariant gives: every null as the
+// number 0 with no bytes, anything else by toLongLong(), then by the
+// unsigned bytes of toByteArray().
+struct Reference
+{
+    explicit Reference(const QVariant &v)
+        : number(isNullValue(v) ? 0 : v.toLongLong()), bytes(isNullValue(v) ? QByteArray() : v.toByteArray())
+    {
+    }
+    static int compare(const Reference &a, const Reference &b)
+    {
+        const int c = a.number != b.number ? (a.number < b.number ? -1 : 1) : a.bytes.compare(b.bytes);
+        return (c > 0) - (c < 0);
+    }
+    qint64 number;
+    QByteArray bytes;
+};
+
+// Values where a cheaper key could go wrong: number texts as Qt reads them,
+// code points around the surrogates, unpaired surrogates, every null.
+QList<QVariant> edgeValues()
+{
+    using Int = std::numeric_limits<int>;
+    using Long = std::numeric_limits<qint64>;
+    QList<QVariant> values{
+        QVariant(), QVariant(QString()), QVariant(QByteArray()), QVariant(QDateTime()),
+        QVariant(QMetaType::fromType<qlonglong>()), QVariant(QMetaType::fromType<int>()),
+        0, 1, -1, 5, 9, 10, 12, -12, 100, Int::min(), Int::max(), Long::min(), Long::max(), Long::min() + 1,
+        uint(5), std::numeric_limits<uint>::max(), quint64(5), quint64(Long::max()), quint64(Long::max()) + 1,
+        std::numeric_limits<quint64>::max(), 0.0, -0.0, 2.5, 3.0, -2.5, 1e20, 1e-7,
+        std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(), 5.0f, true, false,
+        QVariant::fromValue(char('5')), QVariant::fromValue(qint16(-5)), QVariant::fromValue(long(5)),
+        QVariant::fromValue(qulonglong(12)), QVariant(QChar(u'5')),
+        QByteArray("5"), QByteArray("05"), QByteArray("abc"), QByteArray("\xff"), QByteArray("\x80z"), QByteArray(""),
+        QDateTime(QDate(2024, 3, 1), QTime(12, 0)), QDate(2024, 3, 1), QTime(12, 0),
+    };
+    // U+10000 and above are below U+FFFF in UTF-16 units but above it as code points.
+    const char16_t *texts[] = {u"", u"0", u"00", u"5", u"05", u" 5", u"5 ", u"+5", u"-5", u"- 5", u"\t12\n", u"12",
+                               u"12abc", u"1e3", u"0x10", u"9223372036854775807", u"9223372036854775808",
+                               u"-9223372036854775808", u"abc", u"abd", u"ab", u"z", u"\u00e9", u"\u00a05",
+                               u"5\u00a0", u"\u0665", u"\uff15", u"\u00b2", u"\u20055", u"\ud7ff", u"\ue000",
+                               u"\uffff", u"\ufffd", u"?", u"a?b", u"abcdefgh1", u"abcdefgh2", u"\U00010000",
+                               u"\U0010ffff", u"\U0001d7d3", u"a\U0001f600b", u"a\uffffb"};
+    for (const char16_t *text : texts)
+        values.append(QString::fromUtf16(text));
+    // NUL, and unpaired surrogates, which UTF-8 cannot hold and turns into "?".
+    const QChar nul(0), high(0xd800), low(0xdc00);
+    for (const QString &text : {QString(nul), u'a' + QString(nul), nul + QString(u'a'), QString(high), QString(low),
+                                u'a' + QString(high) + u'b', u'a' + QString(QChar(0xdfff)), QString(low) + high,
+                                u'5' + QString(QChar(0xd83d))})
+        values.append(text);
+    return values;
+}
+
+// Random texts from characters that matter to the order and to number
+// parsing, often with equal starts so that comparisons go past eight bytes.
+QString randomText(QRandomGenerator &random)
+{
+    static const char32_t palette[] = {u'a', u'b', u'z', u'A', u'0', u'1', u'5', u'9', u' ', u'+', u'-', u'.', u'e',
+                                       u'x', 0x00, 0x7f, 0x80, 0xa0, 0xe9, 0x7ff, 0x800, 0x665, 0xff15, 0x4e2d,
+                                       0xd7ff, 0xe000, 0xf8ff, 0xfffd, 0xffff, 0x10000, 0x1d7d3, 0x1f600, 0x10ffff};
+    QString text = random.bounded(4) == 0 ? QStringLiteral("shared-prefix-") : QString();
+    const int length = int(random.bounded(12));
+    for (int i = 0; i < length; ++i) {
+        const int pick = int(random.bounded(40));
+        if (pick < int(std::size(palette)))
+            text += QChar::fromUcs4(palette[pick]);
+        else if (pick < 38)
+            text += QChar(char16_t(0xe000 + random.bounded(0x2000))); // U+E000..U+FFFF
+        else
+            text += QChar::fromUcs4(char32_t(0x10000 + random.bounded(0x100000 - 0x10000)));
+    }
+    if (random.bounded(50) == 0)
+        text.insert(int(random.bounded(int(text.size()) + 1)), QChar(char16_t(0xd800 + random.bounded(0x800))));
+    return text;
+}
+
+QVariant randomValue(QRandomGenerator &random)
+{
+    switch (random.bounded(9)) {
+    case 0: return int(random.bounded(-20, 20));
+    case 1: return qint64(random.generate64() >> random.bounded(64));
+    case 2: return QString::number(random.bounded(-20, 20));
+    case 3: return (random.bounded(3) == 0 ? QStringLiteral(" ") : QString()) + QString::number(random.bounded(100));
+    case 4: return random.bounded(40.0) - 20.0;
+    case 5: return QByteArray::number(random.bounded(100)) + (random.bounded(2) ? QByteArray("\xc3\xa9") : "");
+    case 6: return random.bounded(10) == 0 ? QVariant() : QVariant(QString());
+    default: return randomText(random);
+    }
+}
+
+// What an index over `cells` must list: keys ascending, and among index-equal
+// keys the entry made last first. `made` says when each row's entry was made.
+QList<int> expectedOrder(const QMap<int, QVariant> &cells, const QMap<int, int> &made)
+{
+    QList<int> rows = cells.keys();
+    std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) {
+        const int c = Reference::compare(Reference(cells.value(a)), Reference(cells.value(b)));
+        return c != 0 ? c < 0 : made.value(a) > made.value(b);
+    });
+    return rows;
+}
+
+// Every row of the column's index in index order.
+QList<int> indexOrder(int table, int column)
+{
+    QMutexLocker locker(&store_internal::tableMutex);
+    QList<int> rows;
+    for (const ValueIndex::Entry &entry : store_internal::tables.at(table).valueIndexes.value(column))
+        rows.append(entry.row);
     return rows;
 }
 
@@ -201,6 +319,147 @@ private slots:
                      Database::selectAtLeast(plainTable, 1, low).rows);
         }
         QVERIFY(nonEmpty > 50); // the comparisons above were not all trivial
+    }
+
+    void ordersAsTheValuesDo()
+    {
+        QList<QVariant> values = edgeValues();
+        QRandomGenerator random(20240301);
+        while (values.size() < 1500)
+            values.append(randomValue(random));
+        QList<IndexKey> keys;
+        QList<Reference> references;
+        for (const QVariant &value : std::as_const(values)) {
+            keys.append(IndexKey::of(value));
+            references.append(Reference(value));
+        }
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            for (qsizetype j = 0; j < values.size(); ++j) {
+                const int expected = Reference::compare(references.at(i), references.at(j));
+                const int c = IndexKey::compare(keys.at(i), keys.at(j));
+                if ((c > 0) - (c < 0) != expected) {
+                    QFAIL(qPrintable(QStringLiteral("%1 against %2: expected %3")
+                                         .arg(QDebug::toString(values.at(i)), QDebug::toString(values.at(j)))
+                                         .arg(expected)));
+                }
+            }
+        }
+        // variantLess is the same order.
+        for (qsizetype i = 0; i + 1 < values.size(); ++i) {
+            const int expected = Reference::compare(references.at(i), references.at(i + 1));
+            QCOMPARE(variantLess(values.at(i), values.at(i + 1)), expected < 0);
+            QCOMPARE(variantLess(values.at(i + 1), values.at(i)), expected > 0);
+        }
+    }
+
+    // Built together, on several threads for a table this large, and then
+    // changed: each index lists its rows in the expected order.
+    void indexOrderAfterBuildAndChanges()
+    {
+        const int t = newTable({"key", "id", "name", "file"});
+        QRandomGenerator random(11);
+        // Few distinct values of mixed types in "key", so that many rows tie.
+        QList<QVariant> pool = edgeValues().mid(0, 30);
+        for (int i = 0; i < 20; ++i)
+            pool.append(randomValue(random));
+        QMap<int, QVariant> cells[4];
+        for (int i = 0; i < 25000; ++i) {
+            const QVariant file = random.bounded(4) == 0 ? QVariant(QString()) : QVariant(randomText(random));
+            const int row = Database::insertRow(t, {{0, pool.at(random.bounded(int(pool.size())))},
+                                                    {1, qint64(1000 + i)},
+                                                    {2, QStringLiteral("n%1").arg(random.bounded(3000))},
+                                                    {3, file}});
+            for (int column = 0; column < 4; ++column)
+                cells[column].insert(row, Database::value(t, row, column));
+        }
+        // A fresh cell never set is indexed too, as a null.
+        const int blank = Database::newRow(t);
+        for (auto &column : cells)
+            column.insert(blank, QVariant());
+        // Repeated and invalid requests are ignored, as one at a time they would be.
+        store_internal::buildIndexesTogether([t] {
+            for (const int column : {3, 0, 1, 2, 1, 9, -1})
+                Database::buildColumnIndex(t, column);
+            Database::buildColumnIndex(Database::tableCount(), 0);
+        });
+        QMap<int, int> made; // built in ascending row order
+        for (int row = 1; row <= blank; ++row)
+            made.insert(row, row);
+        for (int column = 0; column < 4; ++column)
+            QCOMPARE(indexOrder(t, column), expectedOrder(cells[column], made));
+        QVERIFY(!Database::hasColumnIndex(t, 9));
+
+        // Changed rows go first among their new equals; removed rows leave.
+        // The order holds when the index runs out of stamps and renumbers.
+        {
+            QMutexLocker locker(&store_internal::tableMutex);
+            store_internal::tables[t].valueIndexes[0].setStampLimit(quint32(blank) + 100);
+        }
+        int clock = blank;
+        for (int i = 0; i < 300; ++i) {
+            const int row = random.bounded(1, blank + 1);
+            if (random.bounded(5) == 0) {
+                QCOMPARE(Database::removeRow(t, row), cells[0].remove(row) == 1);
+                continue;
+            }
+            const QVariant value = pool.at(random.bounded(int(pool.size())));
+            if (Database::setValue(t, row, 0, value)) {
+                cells[0][row] = value;
+                made[row] = ++clock;
+            }
+        }
+        // A row made after the build enters the index at once.
+        const int late = Database::insertRow(t, {{0, "late"}});
+        cells[0].insert(late, "late");
+        made.insert(late, ++clock);
+        QCOMPARE(indexOrder(t, 0), expectedOrder(cells[0], made));
+        QCOMPARE(Database::selectBetween(t, 0, "late", "late").rows, QList<int>{late});
+
+        // A lookup gives the row that took the value last.
+        const int lower = cells[0].firstKey();
+        QVERIFY(Database::setValue(t, late, 0, "twin"));
+        QVERIFY(Database::setValue(t, lower, 0, "twin"));
+        QCOMPARE(Database::findRow(t, 0, "twin"), lower);
+        QVERIFY(Database::setValue(t, late, 0, "other"));
+        QVERIFY(Database::setValue(t, late, 0, "twin"));
+        QCOMPARE(Database::findRow(t, 0, "twin"), late);
+    }
+
+    // Keys arriving in order, in reverse order and in between, then many
+    // rows removed: the index stays whole and ordered as it grows and shrinks.
+    void indexThroughGrowthAndRemoval()
+    {
+        const int t = newTable({"key"});
+        Database::buildColumnIndex(t, 0);
+        QMap<int, QVariant> cells;
+        QMap<int, int> made;
+        const auto insert = [&](const QVariant &key) {
+            const int row = Database::insertRow(t, {{0, key}});
+            cells.insert(row, key);
+            made.insert(row, row);
+        };
+        for (int i = 0; i < 2000; ++i)
+            insert(qint64(i)); // rows 1 to 2000
+        for (int i = 1; i <= 2000; ++i)
+            insert(-i); // rows 2001 to 4000
+        for (int i = 0; i < 2000; ++i)
+            insert(QStringLiteral("text %1").arg(9999 - i, 4, 10, QLatin1Char('0'))); // rows 4001 to 6000
+        for (int i = 0; i < 1000; ++i)
+            insert(qint64(i * 2) + 1); // rows 6001 to 7000
+        QCOMPARE(indexOrder(t, 0), expectedOrder(cells, made));
+        // All negative keys go, and nine in ten of the rest before row 6500.
+        for (const int row : cells.keys()) {
+            if ((row > 2000 && row <= 4000) || (row % 10 != 0 && row < 6500)) {
+                QVERIFY(Database::removeRow(t, row));
+                cells.remove(row);
+            }
+        }
+        QCOMPARE(indexOrder(t, 0), expectedOrder(cells, made));
+        QCOMPARE(Database::findRow(t, 0, qint64(1500)), 0);
+        QCOMPARE(Database::findRow(t, 0, qint64(1499)), 6750); // the newer of rows 1500 and 6750
+        QCOMPARE(Database::findRow(t, 0, qint64(1999)), 7000);
+        QCOMPARE(Database::selectBetween(t, 0, "text 8000", "text 8099").rows.size(), 10);
+        QVERIFY(Database::selectBetween(t, 0, -2000, -1).rows.isEmpty());
     }
 };
 

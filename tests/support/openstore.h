@@ -11,6 +11,17 @@
 #include <QCoreApplication>
 #include <QTest>
 
+// A new row of `table` with the members, "parent" written last: watchers
+// hear of it once every other member is there.
+inline Id addRow(const QString &table, Id parent, const QVariantMap &members)
+{
+    const Id id = createItem(table);
+    for (auto it = members.cbegin(); it != members.cend(); ++it)
+        setMember(id, it.key(), it.value());
+    setMember(id, QStringLiteral("parent"), QVariant(qint64(parent)));
+    return id;
+}
+
 class OpenStore
 {
 public:
@@ -44,12 +55,7 @@ public:
     // An annotation row under `skrin`.
     static Id newRow(const QString &table, Id skrin, double x, double y, double z)
     {
-        const Id row = createItem(table);
-        setMember(row, QStringLiteral("x"), x);
-        setMember(row, QStringLiteral("y"), y);
-        setMember(row, QStringLiteral("z"), z);
-        setMember(row, QStringLiteral("parent"), skrin);
-        return row;
+        return addRow(table, skrin, {{"x", x}, {"y", y}, {"z", z}});
     }
 
     TempStore folder;

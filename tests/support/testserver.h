@@ -10,7 +10,6 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -143,9 +142,6 @@ public:
     // The address of a file on a second loopback port that sends its 100
     // bytes one every 200 ms (a slow file server); `n` tells addresses apart.
     QString slowFileAddress(int n);
-    // File addresses a client must never fetch or read: other schemes, relative
-    // addresses, an address over 1,024 characters on this very server.
-    QStringList hostileFileAddresses() const;
 
     // Handler of the remote call `method`; its object is the answer (with
     // "result" 0 when it sets none).
@@ -193,11 +189,6 @@ private:
         QString key;
         qint64 user = 0;
     };
-    struct Translation
-    {
-        qint64 serverId = 0;
-        QString type;
-    };
     // One change an answer can carry, in the order the service made it.
     struct Change
     {
@@ -209,12 +200,12 @@ private:
 
     void handleEngine(const QHttpServerRequest &request, QHttpServerResponder &&responder);
     void handleFile(const QString &name, const QHttpServerRequest &request, QHttpServerResponder &&responder);
-    Request record(const QHttpServerRequest &request, bool *formOk = nullptr);
+    Request record(const QHttpServerRequest &request);
     QJsonObject process(const Request &request);
-    QJsonObject processCommit(const Request &request, const QString &sessionId, Session &session, bool newSession);
+    QJsonObject processCommit(const Request &request, Session &session);
     // The changes after `since` that the client store has not made, at most a
     // page of them; the answer's "state" is the last one sent.
-    void addChanges(QJsonObject &answer, qint64 user, qint64 since, const QString &origin);
+    void addChanges(QJsonObject &answer, qint64 since, const QString &origin);
 
     void respond(QHttpServerResponder &&responder, QByteArray body, const QByteArray &type, Fault fault);
     QString storeFile(const QByteArray &data, const QString &suffix);
@@ -233,7 +224,7 @@ private:
     QList<std::pair<QString, QString>> users; // mail, hash; the id is the place + 1
     QHash<QString, Session> sessions;
     // Creates are remembered per client store: store id -> local id -> item.
-    QHash<QString, QHash<qint64, Translation>> translations;
+    QHash<QString, QHash<qint64, qint64>> translations;
     QHash<QString, QByteArray> files;
     QHash<QString, ExecHandler> execHandlers;
     qint64 nextItemId = 1000;

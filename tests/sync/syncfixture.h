@@ -10,12 +10,11 @@
 #include "downloads.h"
 #include "enginestart.h"
 #include "networkconnector.h"
+#include "pictures.h"
 #include "tavrinconnector.h"
 #include "testserver.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QImage>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -93,15 +92,7 @@ inline bool holdCommit(TestServer &server)
     return QTest::qWaitFor([&] { return server.heldAnswerCount() == 1; }, 10000);
 }
 
-inline QByteArray pngBytes(int side = 4)
-{
-    QImage image(side, side, QImage::Format_ARGB32);
-    image.fill(0xff3366cc);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
+inline QByteArray pngBytes(int side = 4) { return encoded(filledImage(QSize(side, side), QColor(0x3366cc))); }
 
 // The address a member of item `id` waits for.
 inline QString downloadUrl(qint64 id)

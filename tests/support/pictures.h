@@ -1,0 +1,38 @@
+#pragma once
+
+// Pictures as the tests make, store and send them.
+
+#include <QBuffer>
+#include <QImage>
+
+// A picture of one colour.
+inline QImage filledImage(const QSize &size, const QColor &colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// The picture as a file of `format`.
+inline QByteArray encoded(const QImage &image, const char *format = "PNG")
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// The share of pixels with a channel that differs by more than `tolerance`.
+inline double differingShare(const QImage &a, const QImage &b, int tolerance)
+{
+    qint64 differing = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            differing += qAbs(qRed(p) - qRed(q)) > tolerance || qAbs(qGreen(p) - qGreen(q)) > tolerance
+                         || qAbs(qBlue(p) - qBlue(q)) > tolerance;
+        }
+    }
+    return double(differing) / (qint64(a.width()) * a.height());
+}

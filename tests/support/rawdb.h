@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+
+// A connection of the test's own to a database file, for building files by
+// hand and for looking at what the store wrote.
+class RawDb
+{
+public:
+    explicit RawDb(const QString &path)
+        : name(QStringLiteral("rawdb-%1").arg(quintptr(this)))
+    {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.open();
+    }
+    ~RawDb()
+    {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+    }
+    Q_DISABLE_COPY(RawDb)
+
+    bool exec(const QString &sql)
+    {
+        QSqlQuery query(db);
+        if (query.exec(sql))
+            return true;
+        lastError = query.lastError().text();
+        return false;
+    }
+    // The rows of a query as text: cells joined by "|", rows by ";", NULL as "NULL".
+    QString text(const QString &sql)
+    {
+        QStringList rows;
+        QSqlQuery query(db);
+        query.exec(sql);
+        while (query.next()) {
+            QStringList cells;
+            for (int i = 0; i < query.record().count(); ++i)
+                cells.append(query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
+            rows.append(cells.join(QLatin1Char('|')));
+        }
+        return rows.join(QLatin1Char(';'));
+    }
+
+    QString lastError;
+
+private:
+    QString name;
+    QSqlDatabase db;
+};
