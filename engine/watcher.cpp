@@ -558,24 +558,21 @@ void WatcherInterface::onRemove() {}
 
 void WatcherInterface::watch(const WatchFilter &filter)
 {
-    unwatch();
-    watching = true;
     watchInterface(filter, this);
 }
 
 bool WatcherInterface::watchQuietly(const WatchFilter &filter)
 {
-    unwatch();
+    if (!addInterface(filter, this))
+        return false;
     watching = true;
-    return addInterface(filter, this);
+    return true;
 }
 
 void WatcherInterface::unwatch()
 {
-    if (!watching)
-        return;
-    watching = false;
-    unwatchInterface(this);
+    if (watching)
+        unwatchInterface(this);
 }
 
 // --- Registry operations ------------------------------------------------------------------
@@ -682,6 +679,7 @@ void watchInterface(const WatchFilter &filter, WatcherInterface *watcherInterfac
 {
     if (!addInterface(filter, watcherInterface))
         return;
+    watcherInterface->watching = true;
     // The replay is direct and complete: an interface that unwatches itself
     // in one call still hears the rest.
     const QList<Id> ids = findItems(filter);
@@ -695,6 +693,7 @@ void unwatchInterface(WatcherInterface *watcherInterface)
 {
     if (!watcherInterface || refuseOffThread("unwatchInterface"))
         return;
+    watcherInterface->watching = false;
     const auto found = interfaceWatcher.constFind(watcherInterface);
     if (found == interfaceWatcher.cend())
         return;

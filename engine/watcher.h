@@ -14,6 +14,10 @@
 #include <functional>
 #include <type_traits>
 
+class WatcherInterface;
+void watchInterface(const WatchFilter &filter, WatcherInterface *watcherInterface);
+void unwatchInterface(WatcherInterface *watcherInterface);
+
 // Callback form of a client; the base of every Item.
 class WatcherInterface
 {
@@ -43,6 +47,11 @@ protected:
     bool watchQuietly(const WatchFilter &filter);
 
 private:
+    // Registering by these free functions counts as watching too: the
+    // destructor must take the interface out of the registry either way.
+    friend void watchInterface(const WatchFilter &filter, WatcherInterface *watcherInterface);
+    friend void unwatchInterface(WatcherInterface *watcherInterface);
+
     bool watching = false;
 };
 
@@ -113,9 +122,6 @@ const WatchFilter &watchOnSet(const WatchFilter &filter, Receiver *receiver, Slo
     watch(filter, qOverload<Id, const QString &, const QVariant &>(&WatchSignals::onSet), receiver, slot);
     return filter;
 }
-
-void watchInterface(const WatchFilter &filter, WatcherInterface *watcherInterface);
-void unwatchInterface(WatcherInterface *watcherInterface);
 
 // Notifications, raised by the store operations after storeMutex was released
 // (any thread; off the GUI thread they are handed to it whole). Ids are the

@@ -228,6 +228,16 @@ private slots:
         QCOMPARE(only.events.size(), 1);
         QVERIFY(leftWatcher < 0);
 
+        // A client registered by the free function leaves when destroyed.
+        const qsizetype registered = interfaceWatcher.size();
+        {
+            InterfaceRecorder gone;
+            watchInterface({{"id", first}}, &gone);
+            QCOMPARE(interfaceWatcher.size(), registered + 1);
+        }
+        QCOMPARE(interfaceWatcher.size(), registered);
+        setMember(first, "desc", "w"); // would reach the destroyed client
+
         // A client destroyed by another's callback is skipped.
         auto *victim = new InterfaceRecorder;
         InterfaceRecorder killer;
