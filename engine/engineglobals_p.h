@@ -56,8 +56,8 @@ extern QMap<Id, WatcherInternal *> itemWatcherById;
 extern QMap<Id, WatcherInternal *> openWatcherById;
 extern QMultiMap<Id, WatcherInternal *> watchersByItem;
 extern QMap<WatcherInterface *, Id> interfaceWatcher;
-// Keyed by the filter's hash text; several filters may share a text, so the
-// watcher's own filter decides (exact map equality).
+// Keyed by filterHash; several filters may share a hash, so the watcher's own
+// filter decides (exact map equality).
 extern QMultiHash<size_t, WatcherInternal *> watcherByFilter;
 
 // --- Store lock and commit bookkeeping ----------------------------------------
