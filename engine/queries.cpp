@@ -180,13 +180,11 @@ QList<Id> findItemsLocked(const WatchFilter &filter)
     const int typeMeta = type->metaType().id();
     if ((typeMeta == QMetaType::QString || typeMeta == QMetaType::QByteArray) && !isNullValue(*type)) {
         const QString name = type->toString();
-        if (!syncedTables.contains(name))
-            return {};
         if (rest.isEmpty())
-            return handOut(itemsOfType(QVariant(name), nullptr));
-        // One type: its table is searched through its indexes. Its rows are
-        // the items of that type: an item's items row and its row there are
-        // written and removed together under storeMutex.
+            return syncedTables.contains(name) ? handOut(itemsOfType(QVariant(name), nullptr)) : QList<Id>();
+        // One type: its table (none unless synced) is searched through its
+        // indexes. Its rows are the items of that type: an item's items row
+        // and its row there are written and removed together under storeMutex.
         return handOut(matchingIds(tableOfType(name), rest));
     }
 
