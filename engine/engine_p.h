@@ -37,9 +37,8 @@ void forgetTableNumbers();
 // Row of the item `storedId` in `table`, 0 when none.
 int rowOfItem(int table, Id storedId);
 // readItem with storeMutex held. `emitDownloads` false reads waiting file
-// members as null without asking for their download. With `required`, the
-// map is empty unless each of those is a set cell of the type's table.
-QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads, const QStringList *required = nullptr);
+// members as null without asking for their download.
+QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads);
 // The members of an item that are named in `names`, read like readItemLocked
 // (not raw, no downloads): what watchers look at, for notices of long lists
 // of changes that must not copy whole items.
@@ -65,10 +64,11 @@ bool onRegistryThread();
 // Registers `watcherInterface` with the watcher of `filter` (leaving any
 // earlier one) without replaying the matches; false when refused.
 bool addInterface(const WatchFilter &filter, WatcherInterface *watcherInterface);
-// readItem(id, true) of an item whose row in its type's table has every one
-// of `members` set, which is when {"id": id, m: null...} matches it; empty
-// otherwise. Takes storeMutex.
-QVariantMap readItemWithMembers(Id id, const QStringList &members);
+// The cells of an item's row in its type's table, with the table's column
+// names, when every one of `members` is set there (which is when
+// {"id": id, m: null...} matches it); false otherwise. Ids come as the
+// program's ids, other cells as stored. Takes storeMutex.
+bool readItemCells(Id id, const QStringList &members, QStringList *names, QVector<QVariant> *cells);
 // While notifyItemArrived announces item `id` (registry thread, until the
 // item changes): its members as announced, and in `allSet` whether each of
 // `members` is set in its row. Null otherwise.

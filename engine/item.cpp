@@ -86,13 +86,28 @@ void Item::watchRow(WatchFilter filter, const QStringList &required)
     if (!watchQuietly(filter))
         return;
     // The replay watch() would make, from the one read of the row that init
-    // needs anyway.
-    QVariantMap row = engine_internal::readItemWithMembers(itemId, required);
-    if (row.isEmpty())
+    // needs anyway: the row a new item was just announced with, or its cells.
+    InitRow row;
+    bool allSet = false;
+    if (const QVariantMap *announced = engine_internal::arrivingRow(itemId, required, &allSet))
+        row.members = *announced;
+    else
+        allSet = engine_internal::readItemCells(itemId, required, &row.names, &row.cells);
+    if (!allSet)
         return;
     replayRow = std::move(row);
     onPlus(itemId);
     onInit();
+}
+
+const QVariant *Item::InitRow::find(const QString &name) const
+{
+    if (!members.isEmpty()) {
+        const auto found = members.constFind(name);
+        return found == members.cend() ? nullptr : &found.value();
+    }
+    const qsizetype column = names.indexOf(name);
+    return column >= 0 && column < cells.size() ? &cells.at(column) : nullptr;
 }
 
 void Item::setSmooth(const QString &members)
@@ -115,9 +130,8 @@ QVariant Item::member(const QString &name) const
     // The owner is resolved on reading and a file may have to be fetched:
     // both are left to getMember.
     if (initRow && name != QLatin1String("owner") && !isFileMember(name)) {
-        const auto found = initRow->constFind(name);
-        if (found != initRow->cend())
-            return found.value();
+        if (const QVariant *value = initRow->find(name))
+            return *value;
     }
     return getMember(itemId, name);
 }
@@ -199,7 +213,7 @@ void Item::onInit()
     QScopedValueRollback<bool> applyingNow(applying, true);
     // One read of the row (files unresolved: member() leaves those to
     // getMember) instead of one per member init asks for.
-    const QVariantMap row = replayRow.isEmpty() ? readItem(itemId, true) : std::exchange(replayRow, {});
+    const InitRow row = replayRow.isEmpty() ? InitRow{readItem(itemId, true), {}, {}} : std::exchange(replayRow, {});
     initRow = &row;
     initialised = true;
     init();

@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QList>
 #include <QVariantMap>
+#include <QVector>
 
 class Item : public WatcherInterface, public Smoother
 {
@@ -63,6 +64,19 @@ private:
         double value = 0.0;
     };
 
+    // The row init reads: the members a new row was announced with, or the
+    // cells of the item's table by column, whose names the store shares.
+    struct InitRow
+    {
+        QVariantMap members;
+        QStringList names;
+        QVector<QVariant> cells;
+
+        bool isEmpty() const { return members.isEmpty() && cells.isEmpty(); }
+        // The member's value; null when the row does not hold it.
+        const QVariant *find(const QString &name) const;
+    };
+
     void forgetInitRow() { initRow = nullptr; }
     // Watches `filter` (the member entries) for this item and replays it
     // from one read of the row, which init then uses.
@@ -74,9 +88,9 @@ private:
     bool initialised = false;
     // The row as read for the running init; null outside it and once the row
     // changes meanwhile.
-    const QVariantMap *initRow = nullptr;
+    const InitRow *initRow = nullptr;
     // The row read by watchMembers for the onInit it replays; empty otherwise.
-    QVariantMap replayRow;
+    InitRow replayRow;
     // A handful at most: a list is cheaper to make and search than a hash.
     QList<SmoothedMember> smoothedMembers;
 };

@@ -224,7 +224,7 @@ QVariant resolveMemberImpl(Id id, const QString &member, const QVariant &stored,
     return stored;
 }
 
-QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads, const QStringList *required)
+QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads)
 {
     QVariantMap result;
     const int itemsRow = rowOfItem(tables.itemsTable, storedId);
@@ -232,18 +232,9 @@ QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads, const QStr
         return result;
     const QString type = Database::value(tables.itemsTable, itemsRow, tables.itemsTypeColumn).toString();
     const int table = tableOfType(type);
-    if (required && table < 0)
-        return result;
     if (table >= 0) {
         const QStringList names = Database::columnNames(table);
         const QVector<QVariant> cells = Database::rowValues(table, rowOfItem(table, storedId));
-        if (required) {
-            for (const QString &name : *required) {
-                const int column = columnOf(table, name);
-                if (column < 0 || isNullValue(cells.value(column)))
-                    return result;
-            }
-        }
         for (int i = 0; i < names.size(); ++i)
             result.insert(names.at(i),
                           resolveMemberImpl(storedId, names.at(i), cells.value(i), raw, emitDownloads));
@@ -509,16 +500,26 @@ QVariantMap readItem(Id id, bool raw)
     return readItemLocked(toServerId(id), raw, true);
 }
 
-QVariantMap engine_internal::readItemWithMembers(Id id, const QStringList &members)
+bool engine_internal::readItemCells(Id id, const QStringList &members, QStringList *names, QVector<QVariant> *cells)
 {
-    // A new item's row was just read for its announcement. Its file members
-    // come resolved, which init never looks at (Item::member leaves files to
-    // getMember).
-    bool allSet = false;
-    if (const QVariantMap *arrived = arrivingRow(id, members, &allSet))
-        return allSet ? *arrived : QVariantMap();
     QMutexLocker lock(&storeMutex);
-    return readItemLocked(toServerId(id), true, true, &members);
+    const Id storedId = toServerId(id);
+    const int table = tableOfType(storedItemType(storedId));
+    const int row = rowOfItem(table, storedId);
+    if (row <= 0)
+        return false;
+    *cells = Database::rowValues(table, row);
+    for (const QString &member : members) {
+        const int column = columnOf(table, member);
+        if (column < 0 || isNullValue(cells->value(column)))
+            return false;
+    }
+    *names = Database::columnNames(table);
+    for (qsizetype column = 0; column < names->size(); ++column) {
+        if (isIdMember(names->at(column)) && column < cells->size())
+            (*cells)[column] = resolveMemberImpl(storedId, names->at(column), cells->at(column), true, false);
+    }
+    return true;
 }
 
 void markMemberModified(Id id, const QString &member)
