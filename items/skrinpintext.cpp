@@ -29,7 +29,7 @@ void SkrinPinText::setPin(SkrinPin *pin)
 
 void SkrinPinText::setStoredText(const QString &text)
 {
-    setPlainText(shownText(text, &textCut));
+    document()->setPlainText(shownText(text, &textCut));
     if (textCut)
         stopEditing();
 }

@@ -196,7 +196,7 @@ void SkrinText::applyFontMember(const QString &name, const QVariant &value)
 
 void SkrinText::applyText(const QVariant &value)
 {
-    setPlainText(shownText(value.toString(), &textCut));
+    document()->setPlainText(shownText(value.toString(), &textCut));
     if (textCut)
         stopEditing();
 }
