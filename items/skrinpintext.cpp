@@ -29,7 +29,7 @@ void SkrinPinText::setPin(SkrinPin *pin)
 
 void SkrinPinText::setStoredText(const QString &text)
 {
-    document()->setPlainText(shownText(text, &textCut));
+    showStoredText(document(), text, &textCut);
     if (textCut)
         stopEditing();
 }

@@ -196,7 +196,7 @@ void SkrinText::applyFontMember(const QString &name, const QVariant &value)
 
 void SkrinText::applyText(const QVariant &value)
 {
-    document()->setPlainText(shownText(value.toString(), &textCut));
+    showStoredText(document(), value.toString(), &textCut);
     if (textCut)
         stopEditing();
 }
