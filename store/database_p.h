@@ -62,7 +62,9 @@ struct Table
     QList<int> removedRows;
 
     // column -> value index; every row of the table has an entry in each.
-    QHash<int, ValueIndex> valueIndexes;
+    // A map: every row added walks all of a table's few indexes, and a hash
+    // walk visits each of its (at least 128) buckets.
+    QMap<int, ValueIndex> valueIndexes;
 
     ColumnCells cellsOf(int column) const { return ColumnCells{rows, column}; }
     // Adds a row with its cells and enters it in every value index; the

@@ -445,10 +445,6 @@ void Table::buildIndexes(const QList<int> &columns)
     }
     if (wanted.empty())
         return;
-    // Every index exists before any address is taken: adding to a QHash may
-    // move its values.
-    for (const int column : wanted)
-        valueIndexes[column];
     std::vector<ValueIndex *> indexes;
     for (const int column : wanted)
         indexes.push_back(&valueIndexes[column]);
