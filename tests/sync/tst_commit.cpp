@@ -563,7 +563,9 @@ private slots:
         getMember(files.firstKey(), "file");
         QCOMPARE(runningDownloads.size(), 5);
         QTRY_COMPARE(itemFileData(files.firstKey(), "file"), files.first());
-        QCOMPARE(brokenDownloads.size(), 5);
+        // The file may arrive through the first slot given up, before the
+        // other slow downloads are given up in their turn.
+        QTRY_COMPARE(brokenDownloads.size(), 5);
         NetworkConnector::setDownloadPace(0, 0);
     }
 
