@@ -387,9 +387,10 @@ Id createItem(const QString &type)
             return 0;
 
         // All three rows in one step: a flush never writes an item half made.
-        Database::insertRows({itemsRow(id, type),
-                              {table, {{columnOf(table, idName), QVariant(id)}}},
-                              {tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}}});
+        const NewRow rows[] = {itemsRow(id, type),
+                               {table, {{columnOf(table, idName), QVariant(id)}}},
+                               {tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}}};
+        Database::insertRows(rows);
     }
     notifyItemCreated(id, type);
     return id;
@@ -437,7 +438,7 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         if (id == 0)
             return 0;
         typeRow.cells.append({columnOf(table, idName), QVariant(id)});
-        QList<NewRow> rows;
+        QVarLengthArray<NewRow, 16> rows;
         rows.reserve(3 + written.size());
         rows.append(itemsRow(id, type));
         rows.append(std::move(typeRow));

@@ -20,6 +20,8 @@
 #include <QVarLengthArray>
 #include <QVector>
 
+#include <span>
+
 // Column conditions: column number -> wanted value. A null wanted value
 // (isNullValue) asks for a cell that is set.
 using Conditions = QMap<int, QVariant>;
@@ -124,9 +126,8 @@ public:
     // A new row with the given cells, which a flush takes whole or not at all.
     static int insertRow(int table, const Conditions &values);
     // Several new rows, in any tables, in one step: a flush takes all of
-    // them or none. The row numbers in order; empty (and nothing inserted)
-    // when a table is unknown.
-    static QList<int> insertRows(const QList<NewRow> &rows);
+    // them or none. False (and nothing inserted) when a table is unknown.
+    static bool insertRows(std::span<const NewRow> rows);
     static bool setValue(int table, int row, int column, const QVariant &value);
     static bool removeRow(int table, int row);
     static QVariant value(int table, int row, int column);

@@ -167,22 +167,20 @@ int Database::insertRow(int table, const Conditions &values)
     });
 }
 
-QList<int> Database::insertRows(const QList<NewRow> &rows)
+bool Database::insertRows(std::span<const NewRow> rows)
 {
     QMutexLocker locker(&tableMutex);
     for (const NewRow &row : rows) {
         if (!validTable(row.table))
-            return QList<int>();
+            return false;
     }
-    QList<int> numbers;
-    numbers.reserve(rows.size());
     for (const NewRow &row : rows) {
-        numbers.append(insertRowLocked(tables[row.table], [&row](const auto &cell) {
+        insertRowLocked(tables[row.table], [&row](const auto &cell) {
             for (const auto &[column, value] : row.cells)
                 cell(column, value);
-        }));
+        });
     }
-    return numbers;
+    return true;
 }
 
 bool Database::setValue(int table, int row, int column, const QVariant &value)
