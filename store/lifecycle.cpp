@@ -483,6 +483,12 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
     if (!db.open())
         return fail(error, QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text()));
 
+    // Taking the write lock first rolls back the journal of a writer that
+    // died inside a commit; the check's read-only connection cannot do that
+    // and would find the file unusable.
+    if (!run(db, QStringLiteral("PRAGMA cache_spill = OFF"), error) || !run(db, QStringLiteral("BEGIN IMMEDIATE"), error))
+        return false;
+
     // Is this a sound SQLite database at all? The check reads the whole
     // file, so it runs beside the migration and the load, on a connection of
     // its own; nothing is committed before it has passed. With spilling off
@@ -497,8 +503,6 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
             checker.join();
     });
 
-    if (!run(db, QStringLiteral("PRAGMA cache_spill = OFF"), error) || !run(db, QStringLiteral("BEGIN IMMEDIATE"), error))
-        return false;
     bool ok = migrate(db, error);
     QStringList names;
     if (ok)
