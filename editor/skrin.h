@@ -23,6 +23,8 @@
 #include <memory>
 #include <vector>
 
+class ItemCopier;
+
 class QTimer;
 class SkrinItem;
 
@@ -189,8 +191,8 @@ private:
     Id createRow(const QString &table, const Members &members, bool selectWhenBuilt = false,
                  bool colourAsName = true);
     static Members fontMembers(const QFont &font);
-    // A new row like `source`, whose members (as read) it takes, placed anew.
-    Id copyRow(Id source, QVariantMap members, const Members &placement);
+    // The copy of the copier's source `row`, placed anew; it ends selected.
+    Id copyRow(const ItemCopier &copier, qsizetype row, const Members &placement);
     void pasteFile();
     void copyDroppedSkrin(Id source, const QPointF &dropPoint);
     void afterDrop();

@@ -3,6 +3,7 @@
 
 #include "skrin.h"
 
+#include "itemcopier.h"
 #include "mainwindowhost.h"
 #include "paintlimits.h"
 #include "skrinitem.h"
@@ -75,26 +76,22 @@ void Skrin::viewDropEvent(QDropEvent *event)
 void Skrin::copyDroppedSkrin(Id source, const QPointF &dropPoint)
 {
     // Annotations only: a screenshot may be the parent of rows of other kinds.
-    const QStringList tables = itemTables();
+    const ItemCopier copier(childItems(source), itemTables());
     struct Source
     {
         double z;
         Id id;
+        qsizetype row; // in the copier
         QPointF pos;
         QPointF begin; // where a line starts, from pos
-        QVariantMap members;
     };
     std::vector<Source> order;
-    const QList<Id> children = childItems(source);
-    order.reserve(size_t(children.size()));
-    const auto real = [](const QVariantMap &members, const QString &name) { return finiteReal(members.value(name)); };
-    for (const Id child : children) {
-        QVariantMap members = readItem(child);
-        if (!tables.contains(members.value(QStringLiteral("type")).toString()))
-            continue;
-        const QPointF pos(real(members, QStringLiteral("x")), real(members, QStringLiteral("y")));
-        const QPointF begin(real(members, QStringLiteral("begin_x")), real(members, QStringLiteral("begin_y")));
-        order.push_back({real(members, QStringLiteral("z")), child, pos, begin, std::move(members)});
+    order.reserve(size_t(copier.size()));
+    for (qsizetype row = 0; row < copier.size(); ++row) {
+        const auto real = [&](const QString &name) { return finiteReal(copier.member(row, name)); };
+        order.push_back({real(QStringLiteral("z")), copier.source(row), row,
+                         QPointF(real(QStringLiteral("x")), real(QStringLiteral("y"))),
+                         QPointF(real(QStringLiteral("begin_x")), real(QStringLiteral("begin_y")))});
     }
     std::sort(order.begin(), order.end(),
               [](const Source &a, const Source &b) { return a.z != b.z ? a.z < b.z : a.id < b.id; });
@@ -112,12 +109,12 @@ void Skrin::copyDroppedSkrin(Id source, const QPointF &dropPoint)
     }
 
     double z = maxZ();
-    for (Source &row : order) {
+    for (const Source &row : order) {
         const Members placement{{QStringLiteral("x"), row.pos.x() - minX + dropPoint.x()},
                                 {QStringLiteral("y"), row.pos.y() - minY + dropPoint.y()},
                                 {QStringLiteral("z"), z + 1.0},
                                 {QStringLiteral("parent"), QVariant(id())}};
-        if (copyRow(row.id, std::move(row.members), placement) != 0)
+        if (copyRow(copier, row.row, placement) != 0)
             z += 1.0;
     }
 }

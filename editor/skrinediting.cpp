@@ -5,6 +5,7 @@
 
 #include "database.h"
 #include "fontweight.h"
+#include "itemcopier.h"
 #include "paintlimits.h"
 #include "skrinitem.h"
 #include "skrintext.h"
@@ -44,39 +45,30 @@ void Skrin::removeSelected()
         modified = true;
 }
 
-// The copy arrives whole, with `placement` over the source's members, and
-// ends selected.
-Id Skrin::copyRow(Id source, QVariantMap members, const Members &placement)
+Id Skrin::copyRow(const ItemCopier &copier, qsizetype row, const Members &placement)
 {
-    QString type = members.value(QStringLiteral("type")).toString();
-    if (type.isEmpty())
-        type = itemType(source);
-    // What the store keeps itself, or no table has as a column; a new row's
-    // members are empty already. File members go over as names: the copy
-    // shows the same stored file.
-    static const QStringList ownMembers{QStringLiteral("id"), QStringLiteral("type"), QStringLiteral("owner")};
-    members.removeIf([](const auto &member) { return ownMembers.contains(member.key()) || isNullValue(member.value()); });
-    for (const auto &[name, value] : placement)
-        members.insert(name, value);
     const QScopedValueRollback<bool> selecting(selectArrivals, true);
-    return createItemWithMembers(type, members);
+    return copier.copy(row, placement);
 }
 
 void Skrin::duplicateSelected()
 {
     const QList<QGraphicsItem *> selected = selectedItems();
+    QList<Id> sources;
+    for (SkrinItem *item : selectedAnnotations(selected))
+        sources.append(item->id());
+    const ItemCopier copier(sources);
     // One selection notice for the whole batch, not one per arriving copy
     // (each would walk the growing selection).
     QSignalBlocker quiet(this);
     clearSelection();
     double top = maxZ();
-    for (SkrinItem *item : selectedAnnotations(selected)) {
-        QVariantMap members = readItem(item->id());
-        const Members placement{{QStringLiteral("x"), members.value(QStringLiteral("x")).toDouble() + 10.0},
-                                {QStringLiteral("y"), members.value(QStringLiteral("y")).toDouble() + 10.0},
+    for (qsizetype row = 0; row < copier.size(); ++row) {
+        const Members placement{{QStringLiteral("x"), copier.member(row, QStringLiteral("x")).toDouble() + 10.0},
+                                {QStringLiteral("y"), copier.member(row, QStringLiteral("y")).toDouble() + 10.0},
                                 {QStringLiteral("z"), top + 1.0},
                                 {QStringLiteral("parent"), QVariant(id())}};
-        const Id newId = copyRow(item->id(), std::move(members), placement);
+        const Id newId = copyRow(copier, row, placement);
         // Each copy lands on top. Only its own z is new, unless pins were
         // put above it again: no walk over every item per copy.
         if (pinCount > 0)

@@ -2,6 +2,7 @@
 
 // Internal helpers of the item engine, shared by its source files only.
 
+#include "database.h"
 #include "engine.h"
 
 #include <QVector>
@@ -58,6 +59,16 @@ void removeRowsWithId(int table, int idColumn, Id id);
 // `type`), forgets the downloads its file members waited for and deletes the
 // files no other row names. storeMutex held.
 void removeStoredItemRows(Id storedId, const QString &type);
+
+// The steps of createItemWithMembers, storeMutex held. addNewItemCell adds a
+// member of a new item of `type` to its row as setMember would store it and
+// names it in `written`; false when setMember would refuse or ignore it.
+// writeNewItem writes the item (id, rows, change records) and fills
+// `arrived` with what its watchers hear, which the caller announces once the
+// lock is free; 0 when nothing was written.
+bool addNewItemCell(NewRow *row, QStringList *written, const QString &member, const QVariant &value,
+                    const QString &type);
+Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written, QVariantMap *arrived);
 
 // Whether the thread calling is the one the watch registry lives on.
 bool onRegistryThread();

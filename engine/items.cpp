@@ -412,68 +412,84 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         NewRow typeRow{table, {}};
         typeRow.cells.reserve(members.size() + 1);
         written.reserve(members.size());
-        for (auto it = members.cbegin(); it != members.cend(); ++it) {
-            const QString &member = it.key();
-            const int column = member == idName ? -1 : columnOf(table, member);
-            if (column < 0)
-                continue;
-            QVariant toStore = it.value();
-            if (isIdMember(member)) {
-                bool ok = false;
-                const Id given = idFromVariant(toStore, &ok);
-                if (!ok) {
-                    qCWarning(lcEngine).noquote() << "createItemWithMembers: refusing" << member << "="
-                                                  << toStore.toString() << "for a new" << type << ": not an id";
-                    continue;
-                }
-                toStore = QVariant(toServerId(given));
-            }
-            if (cellEquals(QVariant(), toStore))
-                continue;
-            typeRow.cells.append({column, toStore});
-            written.append(member);
-        }
-
-        id = takeLocalId(type);
-        if (id == 0)
-            return 0;
-        typeRow.cells.append({columnOf(table, idName), QVariant(id)});
-        QVarLengthArray<NewRow, 16> rows;
-        rows.reserve(3 + written.size());
-        rows.append(itemsRow(id, type));
-        rows.append(std::move(typeRow));
-        rows.append({tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}});
-        const QVariant modified(changeTime());
-        for (const QString &member : std::as_const(written)) {
-            rows.append({tables.uncommittedSetTable,
-                         {{tables.uncommittedSetIdColumn, QVariant(id)},
-                          {tables.uncommittedSetMemberColumn, QVariant(member)},
-                          {tables.uncommittedSetModifiedColumn, modified}}});
-        }
-        // Every row in one step: a flush never writes the item half made.
-        Database::insertRows(rows);
-        for (const QString &member : std::as_const(written)) {
-            if (isFileMember(member))
-                dropPendingDownloads(id, member);
-        }
-
-        // What watchers match against: the item as readItem gives it.
-        const auto take = [&](const NewRow &row) {
-            const QStringList names = Database::columnNames(row.table);
-            QVector<QVariant> values(names.size());
-            for (const auto &[column, value] : row.cells) {
-                if (column >= 0 && column < values.size())
-                    values[column] = value;
-            }
-            for (int column = 0; column < names.size(); ++column)
-                arrived.insert(names.at(column), resolveMemberImpl(id, names.at(column), values.at(column), false, false));
-        };
-        take(rows.at(1));
-        take(rows.at(0));
+        for (auto it = members.cbegin(); it != members.cend(); ++it)
+            addNewItemCell(&typeRow, &written, it.key(), it.value(), type);
+        id = writeNewItem(type, std::move(typeRow), written, &arrived);
     }
-    notifyItemArrived(id, arrived, written);
+    if (id != 0)
+        notifyItemArrived(id, arrived, written);
     return id;
 }
+
+namespace engine_internal {
+
+bool addNewItemCell(NewRow *row, QStringList *written, const QString &member, const QVariant &value,
+                    const QString &type)
+{
+    const int column = member == idName ? -1 : columnOf(row->table, member);
+    if (column < 0)
+        return false;
+    QVariant toStore = value;
+    if (isIdMember(member)) {
+        bool ok = false;
+        const Id given = idFromVariant(toStore, &ok);
+        if (!ok) {
+            qCWarning(lcEngine).noquote() << "createItemWithMembers: refusing" << member << "=" << toStore.toString()
+                                          << "for a new" << type << ": not an id";
+            return false;
+        }
+        toStore = QVariant(toServerId(given));
+    }
+    if (cellEquals(QVariant(), toStore))
+        return false;
+    row->cells.append({column, std::move(toStore)});
+    written->append(member);
+    return true;
+}
+
+Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written, QVariantMap *arrived)
+{
+    const Id id = takeLocalId(type);
+    if (id == 0)
+        return 0;
+    typeRow.cells.append({columnOf(typeRow.table, idName), QVariant(id)});
+    QVarLengthArray<NewRow, 16> rows;
+    rows.reserve(3 + written.size());
+    rows.append(itemsRow(id, type));
+    rows.append(std::move(typeRow));
+    rows.append({tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}});
+    const QVariant modified(changeTime());
+    for (const QString &member : written) {
+        rows.append({tables.uncommittedSetTable,
+                     {{tables.uncommittedSetIdColumn, QVariant(id)},
+                      {tables.uncommittedSetMemberColumn, QVariant(member)},
+                      {tables.uncommittedSetModifiedColumn, modified}}});
+    }
+    // Every row in one step: a flush never writes the item half made.
+    if (!Database::insertRows(rows))
+        return 0;
+    for (const QString &member : written) {
+        if (isFileMember(member))
+            dropPendingDownloads(id, member);
+    }
+
+    // What watchers match against: the item as readItem gives it.
+    const auto take = [&](const NewRow &row) {
+        const QStringList names = Database::columnNames(row.table);
+        QVector<QVariant> values(names.size());
+        for (const auto &[column, value] : row.cells) {
+            if (column >= 0 && column < values.size())
+                values[column] = value;
+        }
+        for (int column = 0; column < names.size(); ++column)
+            arrived->insert(names.at(column), resolveMemberImpl(id, names.at(column), values.at(column), false, false));
+    };
+    take(rows.at(1));
+    take(rows.at(0));
+    return id;
+}
+
+} // namespace engine_internal
 
 QVariant getMember(Id id, const QString &member)
 {

@@ -4,6 +4,7 @@
 
 #include "enginefixture.h"
 #include "item.h"
+#include "itemcopier.h"
 #include "rawdb.h"
 
 #include <QThread>
@@ -265,6 +266,43 @@ private slots:
         QCOMPARE(unparented.events, QStringList({QStringLiteral("plus %1").arg(refused), "init"}));
         QCOMPARE(createItemWithMembers("items", {{"x", 1.0}}), Id(0));
         QCOMPARE(rowsOf("items"), 4);
+    }
+
+    // A copy is its source's members made anew (id and owner aside) with the
+    // placement over them: a file is shared by name, one waiting for its
+    // download is left out. Sources gone or of other types are passed over.
+    void copiesTakeTheirSourcesMembers()
+    {
+        const Id parent = createItem(skrin), other = createItem(skrin);
+        const Id pen = createItemWithMembers("skrin_pen", {{"x", 3.0}, {"color", "#00ff00"}, {"parent", parent}});
+        const Id picture = createItemWithMembers(image, {{"x", 1.0}, {"parent", parent}});
+        setMemberFile(picture, "file", "bytes");
+        const Id waiting = createItemWithMembers(image, {{"file", "%downloading%"}, {"parent", parent}});
+        insertRow("downloads", {{"url", "http://127.0.0.1:1/f"}, {"id", waiting}, {"member", "file"}});
+
+        const ItemCopier copier({pen, -999, picture, waiting, other}, {"skrin_pen", image});
+        QCOMPARE(copier.size(), 3);
+        QCOMPARE(copier.source(1), picture);
+        QCOMPARE(copier.type(0), "skrin_pen");
+        QCOMPARE(copier.member(0, "parent"), QVariant(parent));
+        QVERIFY(isNullValue(copier.member(0, "no such")));
+
+        InterfaceRecorder recorder;
+        recorder.watch({{"type", "skrin_pen"}, {"parent", other}});
+        const Id copy = copier.copy(0, {{"x", 10.0}, {"parent", other}});
+        QCOMPARE(recorder.events, QStringList({QStringLiteral("plus %1").arg(copy), "init"}));
+        QVariantMap expected = readItem(pen);
+        expected.insert({{"id", copy}, {"x", 10.0}, {"parent", other}});
+        QCOMPARE(readItem(copy), expected);
+        QCOMPARE(rowsWhere("uncommitted_set", "id", copy).size(), 3);
+
+        const QString file = getMember(picture, "file").toString();
+        const Id pictureCopy = copier.copy(1, {});
+        removeItem(picture);
+        QVERIFY(Database::flush());
+        QCOMPARE(getMember(pictureCopy, "file").toString(), file);
+        QCOMPARE(itemFileData(pictureCopy, "file"), QByteArray("bytes"));
+        QVERIFY(isNullValue(readItem(copier.copy(2, {}), true).value("file")));
     }
 
     void filesAreFreedWhenUnreferenced()

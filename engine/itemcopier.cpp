@@ -1,0 +1,87 @@
+#include "itemcopier.h"
+
+#include "engine_p.h"
+#include "engineglobals_p.h"
+#include "watcher.h"
+
+#include "database.h"
+
+#include <QMutexLocker>
+
+#include <algorithm>
+
+using namespace engine_internal;
+
+namespace {
+
+// Members the store keeps for each item itself.
+bool isOwnMember(const QString &name)
+{
+    return name == QLatin1String("id") || name == QLatin1String("type") || name == QLatin1String("owner");
+}
+
+} // namespace
+
+ItemCopier::ItemCopier(const QList<Id> &sources, const QStringList &types)
+{
+    rows.reserve(sources.size());
+    QMutexLocker lock(&storeMutex);
+    for (const Id source : sources) {
+        const Id storedId = toServerId(source);
+        QString type = storedItemType(storedId);
+        if (!types.isEmpty() && !types.contains(type))
+            continue;
+        const int table = tableOfType(type);
+        const int row = rowOfItem(table, storedId);
+        if (row <= 0)
+            continue;
+        rows.append({source, std::move(type), Database::columnNames(table), Database::rowValues(table, row)});
+    }
+}
+
+QVariant ItemCopier::member(qsizetype i, const QString &name) const
+{
+    const Row &row = rows.at(i);
+    const QVariant cell = row.cells.value(row.names.indexOf(name));
+    if (!isIdMember(name) || isNullValue(cell))
+        return cell;
+    QMutexLocker lock(&storeMutex);
+    return resolveMemberImpl(toServerId(row.source), name, cell, true, false);
+}
+
+Id ItemCopier::copy(qsizetype i, const Members &placement) const
+{
+    const Row &row = rows.at(i);
+    const auto placed = [&placement](const QString &name) {
+        return std::any_of(placement.cbegin(), placement.cend(), [&name](const auto &m) { return m.first == name; });
+    };
+    Id id = 0;
+    QVariantMap arrived;
+    QStringList written;
+    {
+        QMutexLocker lock(&storeMutex);
+        const int table = tableOfType(row.type);
+        if (table < 0 || tables.itemsTable < 0)
+            return 0;
+        const Id storedId = toServerId(row.source);
+        NewRow typeRow{table, {}};
+        typeRow.cells.reserve(row.cells.size() + placement.size() + 1);
+        written.reserve(row.cells.size() + placement.size());
+        const qsizetype columns = std::min(row.names.size(), row.cells.size());
+        for (qsizetype column = 0; column < columns; ++column) {
+            const QString &name = row.names.at(column);
+            const QVariant &cell = row.cells.at(column);
+            if (isNullValue(cell) || isOwnMember(name) || placed(name))
+                continue;
+            // As readItem gives it: ids as the program's, and a file whose
+            // download is pending as null (and asked for).
+            addNewItemCell(&typeRow, &written, name, resolveMemberImpl(storedId, name, cell, false, true), row.type);
+        }
+        for (const auto &[name, value] : placement)
+            addNewItemCell(&typeRow, &written, name, value, row.type);
+        id = writeNewItem(row.type, std::move(typeRow), written, &arrived);
+    }
+    if (id != 0)
+        notifyItemArrived(id, arrived, written);
+    return id;
+}

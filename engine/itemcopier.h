@@ -1,0 +1,51 @@
+#pragma once
+
+// Copies of stored items, for edit operations that copy many at once
+// (duplicating a selection, dropping a screenshot onto another). Each
+// source's row is read once, when the copier is made; the caller places each
+// copy from its source's members and then writes it.
+//
+// A copy is what createItemWithMembers makes of the source's members as
+// readItem gives them, less its id, type, owner and null members, with the
+// placement's members over them: file members name the same stored file, and
+// one whose download is pending is left out.
+
+#include "engine.h"
+
+#include <QList>
+#include <QStringList>
+#include <QVector>
+
+#include <utility>
+
+class ItemCopier
+{
+public:
+    using Members = QList<std::pair<QString, QVariant>>;
+
+    // Sources that are not stored items, or whose type is not among `types`
+    // (when given), are passed over.
+    explicit ItemCopier(const QList<Id> &sources, const QStringList &types = {});
+
+    // The sources kept, in the order given.
+    qsizetype size() const { return rows.size(); }
+    Id source(qsizetype i) const { return rows.at(i).source; }
+    const QString &type(qsizetype i) const { return rows.at(i).type; }
+    // A member of source `i` as it was read, as readItem(id, true) gives it;
+    // null when its type has no such member.
+    QVariant member(qsizetype i, const QString &name) const;
+
+    // Writes and announces the copy of source `i`; its id, or 0 when none
+    // was made. Takes storeMutex.
+    Id copy(qsizetype i, const Members &placement) const;
+
+private:
+    struct Row
+    {
+        Id source;
+        QString type;
+        QStringList names;       // the columns of the type's table
+        QVector<QVariant> cells; // as stored
+    };
+    QVector<Row> rows;
+};
