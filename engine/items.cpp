@@ -127,12 +127,31 @@ namespace engine_internal {
 
 namespace {
 
-// Guards the three caches below; taken alone, never while calling the store.
+// Guards the caches below; taken alone, never while calling the store.
 QMutex tableCacheMutex;
 QHash<QString, int> syncedTableNumbers;
 // By table, then name: a lookup copies no name.
 QHash<int, QHash<QString, int>> columnNumbers;
 QHash<QPair<int, int>, bool> indexedColumns;
+
+// A member a new item is announced with: a column of its type's table or
+// of "items", and whether its stored value must be resolved (ids, files).
+struct ArrivalMember
+{
+    QString name;
+    bool inItemsRow;
+    int column;
+    bool resolve;
+};
+// By type table: its members and those of "items", in name order, "items"
+// winning a name both have.
+struct ArrivalMembers
+{
+    QVector<ArrivalMember> members;
+    int typeColumns = 0;
+    int itemColumns = 0;
+};
+QHash<int, ArrivalMembers> arrivalMembers;
 
 } // namespace
 
@@ -172,12 +191,43 @@ bool hasIndex(int table, int column)
     return indexed;
 }
 
+namespace {
+
+ArrivalMembers arrivalMembersOf(int table)
+{
+    {
+        QMutexLocker lock(&tableCacheMutex);
+        const auto found = arrivalMembers.constFind(table);
+        if (found != arrivalMembers.cend())
+            return found.value();
+    }
+    ArrivalMembers layout;
+    QMap<QString, ArrivalMember> byName;
+    const auto add = [&](int from, bool inItemsRow) {
+        const QStringList names = Database::columnNames(from);
+        for (int column = 0; column < names.size(); ++column) {
+            const QString &name = names.at(column);
+            byName.insert(name, {name, inItemsRow, column, isIdMember(name) || isFileMember(name)});
+        }
+        return int(names.size());
+    };
+    layout.typeColumns = add(table, false);
+    layout.itemColumns = add(tables.itemsTable, true);
+    layout.members = byName.values().toVector();
+    QMutexLocker lock(&tableCacheMutex);
+    arrivalMembers.insert(table, layout);
+    return layout;
+}
+
+} // namespace
+
 void forgetTableNumbers()
 {
     QMutexLocker lock(&tableCacheMutex);
     syncedTableNumbers.clear();
     columnNumbers.clear();
     indexedColumns.clear();
+    arrivalMembers.clear();
 }
 
 QString storedItemType(Id storedId)
@@ -473,19 +523,25 @@ Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written,
             dropPendingDownloads(id, member);
     }
 
-    // What watchers match against: the item as readItem gives it.
-    const auto take = [&](const NewRow &row) {
-        const QStringList names = Database::columnNames(row.table);
-        QVector<QVariant> values(names.size());
+    // What watchers match against: the item as readItem gives it, built in
+    // name order so that each member goes in at the end.
+    const auto cellsOf = [](const NewRow &row, qsizetype count) {
+        QVarLengthArray<QVariant, 32> values(count);
         for (const auto &[column, value] : row.cells) {
-            if (column >= 0 && column < values.size())
+            if (column >= 0 && column < count)
                 values[column] = value;
         }
-        for (int column = 0; column < names.size(); ++column)
-            arrived->insert(names.at(column), resolveMemberImpl(id, names.at(column), values.at(column), false, false));
+        return values;
     };
-    take(rows.at(1));
-    take(rows.at(0));
+    const ArrivalMembers layout = arrivalMembersOf(rows.at(1).table);
+    const auto typeCells = cellsOf(rows.at(1), layout.typeColumns);
+    const auto itemCells = cellsOf(rows.at(0), layout.itemColumns);
+    for (const ArrivalMember &member : layout.members) {
+        const auto &cells = member.inItemsRow ? itemCells : typeCells;
+        const QVariant &value = member.column < cells.size() ? cells.at(member.column) : QVariant();
+        arrived->insert(arrived->cend(), member.name,
+                        member.resolve ? resolveMemberImpl(id, member.name, value, false, false) : value);
+    }
     return id;
 }
 
