@@ -61,12 +61,13 @@ void removeRowsWithId(int table, int idColumn, Id id);
 void removeStoredItemRows(Id storedId, const QString &type);
 
 // The steps of createItemWithMembers, storeMutex held. addNewItemCell adds a
-// member of a new item of `type` to its row as setMember would store it and
-// names it in `written`; false when setMember would refuse or ignore it.
+// member of a new item of `type` (in `column` of its table, -1 for none) to
+// its row as setMember would store it and names it in `written`; false when
+// setMember would refuse or ignore it.
 // writeNewItem writes the item (id, rows, change records) and fills
 // `arrived` with what its watchers hear, which the caller announces once the
 // lock is free; 0 when nothing was written.
-bool addNewItemCell(NewRow *row, QStringList *written, const QString &member, const QVariant &value,
+bool addNewItemCell(NewRow *row, QStringList *written, int column, const QString &member, const QVariant &value,
                     const QString &type);
 Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written, QVariantMap *arrived);
 

@@ -75,10 +75,11 @@ Id ItemCopier::copy(qsizetype i, const Members &placement) const
                 continue;
             // As readItem gives it: ids as the program's, and a file whose
             // download is pending as null (and asked for).
-            addNewItemCell(&typeRow, &written, name, resolveMemberImpl(storedId, name, cell, false, true), row.type);
+            addNewItemCell(&typeRow, &written, int(column), name, resolveMemberImpl(storedId, name, cell, false, true),
+                           row.type);
         }
         for (const auto &[name, value] : placement)
-            addNewItemCell(&typeRow, &written, name, value, row.type);
+            addNewItemCell(&typeRow, &written, columnOf(table, name), name, value, row.type);
         id = writeNewItem(row.type, std::move(typeRow), written, &arrived);
     }
     if (id != 0)

@@ -463,7 +463,7 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         typeRow.cells.reserve(members.size() + 1);
         written.reserve(members.size());
         for (auto it = members.cbegin(); it != members.cend(); ++it)
-            addNewItemCell(&typeRow, &written, it.key(), it.value(), type);
+            addNewItemCell(&typeRow, &written, columnOf(table, it.key()), it.key(), it.value(), type);
         id = writeNewItem(type, std::move(typeRow), written, &arrived);
     }
     if (id != 0)
@@ -473,11 +473,10 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
 
 namespace engine_internal {
 
-bool addNewItemCell(NewRow *row, QStringList *written, const QString &member, const QVariant &value,
+bool addNewItemCell(NewRow *row, QStringList *written, int column, const QString &member, const QVariant &value,
                     const QString &type)
 {
-    const int column = member == idName ? -1 : columnOf(row->table, member);
-    if (column < 0)
+    if (column < 0 || member == idName)
         return false;
     QVariant toStore = value;
     if (isIdMember(member)) {

@@ -16,6 +16,7 @@
 #include <QMutexLocker>
 #include <QScopedValueRollback>
 #include <QThread>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <functional>
@@ -156,7 +157,16 @@ void unfileOpenWatcher(WatcherInternal *watcher)
 
 // The watchers of `buckets` that an item whose member holds `value` may
 // match; `itemType` is the item's type, null when not known.
-void collectAnchored(const AnchorBuckets &buckets, const QVariant &value, const QVariant *itemType, WatcherSet &out)
+// Watchers collected from several sets, which may repeat one.
+using WatcherHits = QVarLengthArray<WatcherInternal *, 16>;
+
+void addAll(const WatcherSet &watchers, WatcherHits &out)
+{
+    for (WatcherInternal *watcher : watchers)
+        out.append(watcher);
+}
+
+void collectAnchored(const AnchorBuckets &buckets, const QVariant &value, const QVariant *itemType, WatcherHits &out)
 {
     if (!value.isValid())
         return; // a value without a type equals no anchoring value
@@ -167,19 +177,19 @@ void collectAnchored(const AnchorBuckets &buckets, const QVariant &value, const 
             return;
         if (!itemType || !itemType->isValid()) {
             for (const WatcherSet &typed : bucket.value())
-                out.unite(typed);
+                addAll(typed, out);
             return;
         }
         for (const QString &wanted : {QString(), itemType->toString()}) {
             const auto typed = bucket->constFind(wanted);
             if (typed != bucket->cend())
-                out.unite(typed.value());
+                addAll(typed.value(), out);
         }
     };
     const auto addText = [&](const QString &text) {
         const auto bucket = buckets.texts.constFind(text);
         if (bucket != buckets.texts.cend())
-            out.unite(bucket.value());
+            addAll(bucket.value(), out);
     };
     bool ok = false;
     if (type == QMetaType::QString) {
@@ -193,9 +203,9 @@ void collectAnchored(const AnchorBuckets &buckets, const QVariant &value, const 
         if (ok)
             addInteger(integer);
         else
-            out.unite(buckets.all);
+            addAll(buckets.all, out);
     } else {
-        out.unite(buckets.all);
+        addAll(buckets.all, out);
     }
 }
 
@@ -214,7 +224,8 @@ QList<Candidate> itemCandidates(Id item)
 QList<Candidate> openCandidates(const QVariantMap &members, const QString *member, const QVariant *value,
                                const QVariant *oldValue = nullptr)
 {
-    WatcherSet hits = unanchoredOpen;
+    WatcherHits hits;
+    addAll(unanchoredOpen, hits);
     // A change of the type itself leaves the item's type unknown here.
     const auto typeEntry = members.constFind(typeKey);
     const QVariant *itemType
@@ -225,10 +236,13 @@ QList<Candidate> openCandidates(const QVariantMap &members, const QString *membe
         if (changed)
             collectAnchored(it.value(), *value, itemType, hits);
     }
+    std::sort(hits.begin(), hits.end());
     QList<Candidate> result;
     result.reserve(hits.size());
-    for (WatcherInternal *watcher : std::as_const(hits))
-        result.append({watcher->watcherId, watcher});
+    for (auto hit = hits.cbegin(); hit != hits.cend(); ++hit) {
+        if (hit == hits.cbegin() || *hit != *(hit - 1))
+            result.append({(*hit)->watcherId, *hit});
+    }
     return result;
 }
 
