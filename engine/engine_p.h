@@ -5,6 +5,7 @@
 #include "database.h"
 #include "engine.h"
 
+#include <QDateTime>
 #include <QVector>
 
 class WatcherInterface;
@@ -64,12 +65,15 @@ void removeStoredItemRows(Id storedId, const QString &type);
 // member of a new item of `type` (in `column` of its table, -1 for none) to
 // its row as setMember would store it and names it in `written`; false when
 // setMember would refuse or ignore it.
-// writeNewItem writes the item (id, rows, change records) and fills
-// `arrived` with what its watchers hear, which the caller announces once the
-// lock is free; 0 when nothing was written.
+// writeNewItem writes the item (id, rows, change records made at
+// `modified`) and fills `arrived` with what its watchers hear, which the
+// caller announces once the lock is free; 0 when nothing was written.
 bool addNewItemCell(NewRow *row, QStringList *written, int column, const QString &member, const QVariant &value,
                     const QString &type);
-Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written, QVariantMap *arrived);
+Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written, const QVariant &modified,
+                QVariantMap *arrived);
+// The local time a change record made now carries.
+QDateTime changeTime();
 
 // Whether the thread calling is the one the watch registry lives on.
 bool onRegistryThread();

@@ -23,6 +23,7 @@ bool isOwnMember(const QString &name)
 } // namespace
 
 ItemCopier::ItemCopier(const QList<Id> &sources, const QStringList &types)
+    : modified(changeTime())
 {
     rows.reserve(sources.size());
     QMutexLocker lock(&storeMutex);
@@ -35,7 +36,7 @@ ItemCopier::ItemCopier(const QList<Id> &sources, const QStringList &types)
         const int row = rowOfItem(table, storedId);
         if (row <= 0)
             continue;
-        rows.append({source, std::move(type), Database::columnNames(table), Database::rowValues(table, row)});
+        rows.append({source, std::move(type), table, Database::columnNames(table), Database::rowValues(table, row)});
     }
 }
 
@@ -60,8 +61,8 @@ Id ItemCopier::copy(qsizetype i, const Members &placement) const
     QStringList written;
     {
         QMutexLocker lock(&storeMutex);
-        const int table = tableOfType(row.type);
-        if (table < 0 || tables.itemsTable < 0)
+        const int table = row.table;
+        if (tables.itemsTable < 0)
             return 0;
         const Id storedId = toServerId(row.source);
         NewRow typeRow{table, {}};
@@ -80,7 +81,7 @@ Id ItemCopier::copy(qsizetype i, const Members &placement) const
         }
         for (const auto &[name, value] : placement)
             addNewItemCell(&typeRow, &written, columnOf(table, name), name, value, row.type);
-        id = writeNewItem(row.type, std::move(typeRow), written, &arrived);
+        id = writeNewItem(row.type, std::move(typeRow), written, modified, &arrived);
     }
     if (id != 0)
         notifyItemArrived(id, arrived, written);

@@ -3,7 +3,8 @@
 // Copies of stored items, for edit operations that copy many at once
 // (duplicating a selection, dropping a screenshot onto another). Each
 // source's row is read once, when the copier is made; the caller places each
-// copy from its source's members and then writes it.
+// copy from its source's members and then writes it. A copier lives for one
+// such operation: the copies are one change, made at one time.
 //
 // A copy is what createItemWithMembers makes of the source's members as
 // readItem gives them, less its id, type, owner and null members, with the
@@ -44,8 +45,10 @@ private:
     {
         Id source;
         QString type;
+        int table;               // the type's
         QStringList names;       // the columns of the type's table
         QVector<QVariant> cells; // as stored
     };
     QVector<Row> rows;
+    QVariant modified; // the time of the copies' change records
 };

@@ -405,10 +405,12 @@ NewRow itemsRow(Id id, const QString &type)
              {tables.itemsOwnerColumn, QVariant(qint64(0))}}};
 }
 
-// The local time a change record carries. Each read asks the C library for
-// the time zone (a file check); records made within one millisecond share
-// the first one's reading, the value a fresh read would give them.
-QDateTime changeTime()
+} // namespace
+
+// Each read asks the C library for the time zone (a file check); records
+// made within one millisecond share the first one's reading, the value a
+// fresh read would give them.
+QDateTime engine_internal::changeTime()
 {
     thread_local qint64 readAt = std::numeric_limits<qint64>::min();
     thread_local QDateTime time;
@@ -419,8 +421,6 @@ QDateTime changeTime()
     }
     return time;
 }
-
-} // namespace
 
 Id createItem(const QString &type)
 {
@@ -464,7 +464,7 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         written.reserve(members.size());
         for (auto it = members.cbegin(); it != members.cend(); ++it)
             addNewItemCell(&typeRow, &written, columnOf(table, it.key()), it.key(), it.value(), type);
-        id = writeNewItem(type, std::move(typeRow), written, &arrived);
+        id = writeNewItem(type, std::move(typeRow), written, QVariant(changeTime()), &arrived);
     }
     if (id != 0)
         notifyItemArrived(id, arrived, written);
@@ -496,7 +496,8 @@ bool addNewItemCell(NewRow *row, QStringList *written, int column, const QString
     return true;
 }
 
-Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written, QVariantMap *arrived)
+Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written, const QVariant &modified,
+                QVariantMap *arrived)
 {
     const Id id = takeLocalId(type);
     if (id == 0)
@@ -507,7 +508,6 @@ Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written,
     rows.append(itemsRow(id, type));
     rows.append(std::move(typeRow));
     rows.append({tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}});
-    const QVariant modified(changeTime());
     for (const QString &member : written) {
         rows.append({tables.uncommittedSetTable,
                      {{tables.uncommittedSetIdColumn, QVariant(id)},
@@ -524,11 +524,12 @@ Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written,
 
     // What watchers match against: the item as readItem gives it, built in
     // name order so that each member goes in at the end.
+    static const QVariant unset;
     const auto cellsOf = [](const NewRow &row, qsizetype count) {
-        QVarLengthArray<QVariant, 32> values(count);
+        QVarLengthArray<const QVariant *, 32> values(count, &unset);
         for (const auto &[column, value] : row.cells) {
             if (column >= 0 && column < count)
-                values[column] = value;
+                values[column] = &value;
         }
         return values;
     };
@@ -537,7 +538,7 @@ Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written,
     const auto itemCells = cellsOf(rows.at(0), layout.itemColumns);
     for (const ArrivalMember &member : layout.members) {
         const auto &cells = member.inItemsRow ? itemCells : typeCells;
-        const QVariant &value = member.column < cells.size() ? cells.at(member.column) : QVariant();
+        const QVariant &value = member.column < cells.size() ? *cells.at(member.column) : unset;
         arrived->insert(arrived->cend(), member.name,
                         member.resolve ? resolveMemberImpl(id, member.name, value, false, false) : value);
     }
