@@ -6,26 +6,18 @@
 
 #include "database.h"
 
+#include <QHash>
 #include <QMutexLocker>
 
 #include <algorithm>
 
 using namespace engine_internal;
 
-namespace {
-
-// Members the store keeps for each item itself.
-bool isOwnMember(const QString &name)
-{
-    return name == QLatin1String("id") || name == QLatin1String("type") || name == QLatin1String("owner");
-}
-
-} // namespace
-
 ItemCopier::ItemCopier(const QList<Id> &sources, const QStringList &types)
     : modified(changeTime())
 {
     rows.reserve(sources.size());
+    QHash<int, QVector<quint8>> kindsByTable;
     QMutexLocker lock(&storeMutex);
     for (const Id source : sources) {
         const Id storedId = toServerId(source);
@@ -36,7 +28,20 @@ ItemCopier::ItemCopier(const QList<Id> &sources, const QStringList &types)
         const int row = rowOfItem(table, storedId);
         if (row <= 0)
             continue;
-        rows.append({source, std::move(type), table, Database::columnNames(table), Database::rowValues(table, row)});
+        const QStringList names = Database::columnNames(table);
+        auto kinds = kindsByTable.find(table);
+        if (kinds == kindsByTable.end()) {
+            QVector<quint8> kindOf;
+            kindOf.reserve(names.size());
+            for (const QString &name : names) {
+                // The store keeps an item's id, type and owner itself.
+                const bool own = name == QLatin1String("id") || name == QLatin1String("type")
+                                 || name == QLatin1String("owner");
+                kindOf.append(own ? Own : isIdMember(name) || isFileMember(name) ? Resolved : Plain);
+            }
+            kinds = kindsByTable.insert(table, kindOf);
+        }
+        rows.append({source, std::move(type), table, names, kinds.value(), Database::rowValues(table, row)});
     }
 }
 
@@ -72,8 +77,14 @@ Id ItemCopier::copy(qsizetype i, const Members &placement) const
         for (qsizetype column = 0; column < columns; ++column) {
             const QString &name = row.names.at(column);
             const QVariant &cell = row.cells.at(column);
-            if (isNullValue(cell) || isOwnMember(name) || placed(name))
+            const quint8 kind = row.kinds.value(column, Own);
+            if (kind == Own || isNullValue(cell) || placed(name))
                 continue;
+            if (kind == Plain) {
+                typeRow.cells.append({int(column), cell});
+                written.append(name);
+                continue;
+            }
             // As readItem gives it: ids as the program's, and a file whose
             // download is pending as null (and asked for).
             addNewItemCell(&typeRow, &written, int(column), name, resolveMemberImpl(storedId, name, cell, false, true),

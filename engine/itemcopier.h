@@ -41,12 +41,16 @@ public:
     Id copy(qsizetype i, const Members &placement) const;
 
 private:
+    // How a column goes over into a copy: as stored, resolved the way
+    // readItem resolves it (ids, files), or not at all.
+    enum ColumnKind : quint8 { Plain, Resolved, Own };
     struct Row
     {
         Id source;
         QString type;
         int table;               // the type's
         QStringList names;       // the columns of the type's table
+        QVector<quint8> kinds;   // a ColumnKind by column
         QVector<QVariant> cells; // as stored
     };
     QVector<Row> rows;
