@@ -32,8 +32,8 @@ public:
     qsizetype size() const { return rows.size(); }
     Id source(qsizetype i) const { return rows.at(i).source; }
     const QString &type(qsizetype i) const { return rows.at(i).type; }
-    // A member of source `i` as it was read, as readItem(id, true) gives it;
-    // null when its type has no such member.
+    // A member of source `i` from its type's table, as it was read and as
+    // readItem(id, true) gives it; null when that table has no such column.
     QVariant member(qsizetype i, const QString &name) const;
 
     // Writes and announces the copy of source `i`; its id, or 0 when none
