@@ -14,6 +14,7 @@
 #include "rowpainting.h"
 
 #include <QAtomicInt>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QPixmap>
@@ -342,6 +343,8 @@ private slots:
         for (int i = 0; i < 6; ++i)
             skrins.append(dirtySkrin());
         QTest::qWait(1100); // all six are due now
+        QElapsedTimer sinceFresh;
+        sinceFresh.start();
         const Id fresh = dirtySkrin();
         const auto tick = [] {
             ImageConnector::instance()->makeDirtSkrinsThumbnails();
@@ -353,7 +356,10 @@ private slots:
         tick(); // the other two; the mark younger than a second waits
         for (const Id skrin : skrins)
             QVERIFY(!isSkrinDirty(skrin) && !getMember(skrin, "thumbnail64_file").toString().isEmpty());
-        QVERIFY(isSkrinDirty(fresh) && getMember(fresh, "file").toString().isEmpty());
+        // On a machine slow enough that the fresh mark came of age meanwhile,
+        // it may have gone with the second batch.
+        if (sinceFresh.elapsed() < 1000)
+            QVERIFY(isSkrinDirty(fresh) && getMember(fresh, "file").toString().isEmpty());
     }
 
     void largePicturesDecode()
