@@ -19,6 +19,7 @@
 #include <malloc.h>
 #endif
 
+#include <functional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -237,12 +238,32 @@ bool tableDefinition(const QSqlDatabase &db, const QString &table, QString *sql,
     return true;
 }
 
-// Brings one existing table to its declared columns. A table stays as it is
-// only when its definition is the one the store creates, in whatever column
-// order: a constraint, a rowid alias or another column type would make the
-// file disagree with memory (a failing INSERT, a moving rowid, a converted
-// value), so such a table is rebuilt with the values of the shared columns.
-bool migrateTable(const QSqlDatabase &db, const QString &table, const QList<QSqlField> &fields, QString *error)
+// SQLite takes table and column names without regard to ASCII letter case:
+// "options" and "OPTIONS" name one table. This is the form they compare in.
+QString foldedName(const QString &name)
+{
+    QString folded = name;
+    for (QChar &c : folded) {
+        if (c.unicode() < 0x80)
+            c = c.toLower();
+    }
+    return folded;
+}
+
+// Called once before the first table is rebuilt; false stops the migration.
+using BeforeRebuild = std::function<bool(QString *error)>;
+
+// Brings one existing table, `table` in the file, to the declared table
+// `declaredName` with its columns. A table stays as it is only when its
+// definition is the one the store creates, in whatever column order: a
+// constraint, a rowid alias or another column type would make the file
+// disagree with memory (a failing INSERT, a moving rowid, a converted value),
+// so such a table is rebuilt with the values of the shared columns. Names
+// match as SQLite matches them; a name spelt in another letter case is
+// rebuilt too, so that memory finds the table and columns by their declared
+// names.
+bool migrateTable(const QSqlDatabase &db, const QString &table, const QString &declaredName,
+                  const QList<QSqlField> &fields, const BeforeRebuild &beforeRebuild, QString *error)
 {
     QList<Column> existing;
     if (!tableColumns(db, table, &existing, error))
@@ -250,14 +271,18 @@ bool migrateTable(const QSqlDatabase &db, const QString &table, const QList<QSql
     QHash<QString, QSqlField> declared;
     for (const QSqlField &field : fields) {
         if (!sqlType(field).isEmpty())
-            declared.insert(field.name(), field);
+            declared.insert(foldedName(field.name()), field);
     }
     QList<QSqlField> inFileOrder;
+    bool sameSpelling = table == declaredName;
     for (const Column &column : std::as_const(existing)) {
-        if (declared.contains(column.name))
-            inFileOrder.append(declared.value(column.name));
+        const auto match = declared.constFind(foldedName(column.name));
+        if (match != declared.cend()) {
+            inFileOrder.append(*match);
+            sameSpelling = sameSpelling && match->name() == column.name;
+        }
     }
-    bool rebuild = inFileOrder.size() != existing.size() || inFileOrder.size() != declared.size();
+    bool rebuild = !sameSpelling || inFileOrder.size() != existing.size() || inFileOrder.size() != declared.size();
     if (!rebuild) {
         QString sql;
         if (!tableDefinition(db, table, &sql, error))
@@ -266,42 +291,51 @@ bool migrateTable(const QSqlDatabase &db, const QString &table, const QList<QSql
     }
     if (!rebuild)
         return true;
+    if (!beforeRebuild(error))
+        return false;
 
     qCInfo(lcStore).noquote() << "Database: rebuilding table" << table << "to its declared definition";
-    const QString temporary = table + QStringLiteral("_new_temporary");
+    const QString temporary = declaredName + QStringLiteral("_new_temporary");
     if (!createTable(db, temporary, fields, error))
         return false;
-    QStringList shared;
+    QStringList from;
+    QStringList to;
     for (const Column &column : std::as_const(existing)) {
-        if (declared.contains(column.name))
-            shared.append(quoteIdentifier(column.name));
+        const auto match = declared.constFind(foldedName(column.name));
+        if (match != declared.cend()) {
+            from.append(quoteIdentifier(column.name));
+            to.append(quoteIdentifier(match->name()));
+        }
     }
     // Every step is checked: the old table goes only once its rows are copied.
-    if (!shared.isEmpty()) {
-        const QString list = shared.join(QStringLiteral(", "));
+    if (!from.isEmpty()) {
         if (!run(db,
-                 QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3")
-                     .arg(quoteIdentifier(temporary), list, quoteIdentifier(table)),
+                 QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4")
+                     .arg(quoteIdentifier(temporary), to.join(QStringLiteral(", ")), from.join(QStringLiteral(", ")),
+                          quoteIdentifier(table)),
                  error))
             return false;
     }
     return run(db, QStringLiteral("DROP TABLE %1").arg(quoteIdentifier(table)), error)
            && run(db,
-                  QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(quoteIdentifier(temporary), quoteIdentifier(table)),
+                  QStringLiteral("ALTER TABLE %1 RENAME TO %2")
+                      .arg(quoteIdentifier(temporary), quoteIdentifier(declaredName)),
                   error);
 }
 
-// The store makes no triggers and no indexes in the file: one of somebody
-// else's could fail or undo the flush's statements behind its back.
-bool dropTriggersAndIndexes(const QSqlDatabase &db, QString *error)
+// The store makes no triggers, views or indexes in the file: a trigger or an
+// index of somebody else's could fail or undo the flush's statements behind
+// its back, and a view that names a missing table fails every rebuild (and
+// one may hold the name of a table to create).
+bool dropForeignObjects(const QSqlDatabase &db, QString *error)
 {
     QList<QPair<QString, QString>> objects;
     {
         QSqlQuery query(db);
         query.setForwardOnly(true);
-        if (!query.exec(QStringLiteral("SELECT type, name FROM sqlite_master WHERE type IN ('trigger', 'index') "
+        if (!query.exec(QStringLiteral("SELECT type, name FROM sqlite_master WHERE type IN ('trigger', 'view', 'index') "
                                        "AND sql IS NOT NULL")))
-            return fail(error, QStringLiteral("cannot list triggers and indexes: %1").arg(query.lastError().text()));
+            return fail(error, QStringLiteral("cannot list triggers, views and indexes: %1").arg(query.lastError().text()));
         while (query.next())
             objects.append({query.value(0).toString(), query.value(1).toString()});
     }
@@ -336,23 +370,32 @@ bool stampIsCurrent(const QSqlDatabase &db, bool *current, QString *error)
     return true;
 }
 
-bool migrate(const QSqlDatabase &db, QString *error)
+// Brings the file to the declared schema. `changed` is set when a table was
+// dropped or rebuilt, which leaves free pages behind.
+bool migrate(const QSqlDatabase &db, const BeforeRebuild &beforeRebuild, bool *changed, QString *error)
 {
+    if (!dropForeignObjects(db, error))
+        return false;
     QStringList inFile;
     if (!userTables(db, &inFile, error))
         return false;
     const ParsedSchema schema = Database::schema();
     QSet<QString> declaredNames;
     for (const auto &table : schema)
-        declaredNames.insert(table.first);
-    const QSet<QString> fileNames(inFile.cbegin(), inFile.cend());
+        declaredNames.insert(foldedName(table.first));
+    QHash<QString, QString> fileNames; // folded -> as in the file
+    for (const QString &table : std::as_const(inFile))
+        fileNames.insert(foldedName(table), table);
 
     for (const QString &table : std::as_const(inFile)) {
-        if (!declaredNames.contains(table) && !run(db, QStringLiteral("DROP TABLE %1").arg(quoteIdentifier(table)), error))
+        if (declaredNames.contains(foldedName(table)))
+            continue;
+        if (!run(db, QStringLiteral("DROP TABLE %1").arg(quoteIdentifier(table)), error))
             return false;
+        *changed = true;
     }
     for (const auto &table : schema) {
-        if (!fileNames.contains(table.first) && !createTable(db, table.first, table.second, error))
+        if (!fileNames.contains(foldedName(table.first)) && !createTable(db, table.first, table.second, error))
             return false;
     }
 
@@ -362,10 +405,13 @@ bool migrate(const QSqlDatabase &db, QString *error)
     if ((inFile.isEmpty() || !current) && !writeStamp(db, error))
         return false;
 
-    if (!dropTriggersAndIndexes(db, error))
-        return false;
+    const BeforeRebuild noteRebuild = [&](QString *why) {
+        *changed = true;
+        return beforeRebuild(why);
+    };
     for (const auto &table : schema) {
-        if (fileNames.contains(table.first) && !migrateTable(db, table.first, table.second, error))
+        const QString existing = fileNames.value(foldedName(table.first));
+        if (!existing.isEmpty() && !migrateTable(db, existing, table.first, table.second, noteRebuild, error))
             return false;
     }
     return true;
@@ -473,6 +519,48 @@ QString checkDatabase(const QString &path)
     return verdict == QLatin1String("ok") ? QString() : QStringLiteral("%1 is damaged: %2").arg(path, verdict);
 }
 
+// A number a PRAGMA answers with; -1 when it fails.
+qint64 pragmaNumber(const QSqlDatabase &db, const QString &name)
+{
+    QSqlQuery query(db);
+    return query.exec(QStringLiteral("PRAGMA %1").arg(name)) && query.next() ? query.value(0).toLongLong() : -1;
+}
+
+// Tables dropped or rebuilt leave their pages free inside the file, which
+// SQLite keeps: a rebuilt table would double it. When more than a quarter
+// of the file is free, VACUUM writes it anew without them (through the
+// journal, as any commit). VACUUM may renumber the rowids of tables without
+// an INTEGER PRIMARY KEY, keeping their rows' order, so the loaded rows take
+// the rowids of the rows in the same places. A VACUUM that fails leaves the
+// file as it was, and only its size suffers.
+bool giveBackFreePages(const QSqlDatabase &db, QVector<Table> *loaded, QString *error)
+{
+    const qint64 free = pragmaNumber(db, QStringLiteral("freelist_count"));
+    const qint64 pages = pragmaNumber(db, QStringLiteral("page_count"));
+    if (free < 0 || pages <= 0 || free * 4 <= pages)
+        return true;
+    QSqlQuery vacuum(db);
+    if (!run(db, QStringLiteral("PRAGMA cache_spill = ON"), error) || !vacuum.exec(QStringLiteral("VACUUM"))) {
+        qCWarning(lcStore).noquote() << "Database: cannot give back the free pages of" << db.databaseName() << ":"
+                                     << vacuum.lastError().text();
+        return true;
+    }
+    for (Table &table : *loaded) {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        std::vector<qint64> rowIds{-1};
+        if (query.exec(QStringLiteral("SELECT rowid FROM %1").arg(quoteIdentifier(table.name)))) {
+            while (query.next())
+                rowIds.push_back(query.value(0).toLongLong());
+        }
+        if (query.lastError().isValid() || qsizetype(rowIds.size()) != qsizetype(table.nextRowNumber))
+            return fail(error, QStringLiteral("cannot read the rows of %1 again after VACUUM: %2")
+                                   .arg(table.name, query.lastError().text()));
+        table.rowIds = RowIds(std::move(rowIds));
+    }
+    return true;
+}
+
 // Everything that touches the file, in one transaction that is committed
 // only when the whole file has been migrated and read: any failure leaves
 // the file as it was.
@@ -503,7 +591,16 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
             checker.join();
     });
 
-    bool ok = migrate(db, error);
+    // A rebuild writes a whole table: held in memory until the commit, a
+    // large one would cost as much again as its rows. So the check is
+    // awaited first, and the rebuild may then spill to the file.
+    const BeforeRebuild beforeRebuild = [&](QString *why) {
+        if (checker.joinable())
+            checker.join();
+        return damage.isEmpty() ? run(db, QStringLiteral("PRAGMA cache_spill = ON"), why) : fail(why, damage);
+    };
+    bool changed = false;
+    bool ok = migrate(db, beforeRebuild, &changed, error);
     QStringList names;
     if (ok)
         ok = userTables(db, &names, error);
@@ -523,8 +620,13 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
     if (!ok) {
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
         loaded->clear();
+        return false;
     }
-    return ok;
+    if (changed && !giveBackFreePages(db, loaded, error)) {
+        loaded->clear();
+        return false;
+    }
+    return true;
 }
 
 bool closeLocked()
