@@ -246,6 +246,11 @@ void Skrin::addItemOfTable(Id itemId, const QString &table)
     if (!item)
         return;
     QGraphicsItem *graphics = item->graphicsItem();
+    // Known before it is selected: whoever hears of the selection asks
+    // which tool the selected annotation belongs to.
+    skrinItems.insert(itemId, item);
+    if (!item->isPartOfPicture())
+        ++pinCount;
 
     // An image joins the scene itself once its row has been read.
     if (table != imageTable)
@@ -260,9 +265,6 @@ void Skrin::addItemOfTable(Id itemId, const QString &table)
     if (item->isPartOfPicture())
         graphics->setVisible(itemsVisible);
 
-    skrinItems.insert(itemId, item);
-    if (!item->isPartOfPicture())
-        ++pinCount;
     if (!loadingRows)
         normaliseZ();
 }

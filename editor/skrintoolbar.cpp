@@ -182,8 +182,9 @@ void SkrinToolBar::setOptionVisible(bool &flag, QWidget *button, bool visible)
     const QPoint centre = QRect(pos(), sizeHint()).center();
     flag = visible;
     button->setVisible(visible);
-    resizeToHint(centre, autoPlace);
+    // The divider first: it counts in the size the bar takes.
     updateSeparator();
+    resizeToHint(centre, autoPlace);
 }
 
 void SkrinToolBar::setPenSizeVisible(bool visible)

@@ -1,10 +1,14 @@
 #include "separator.h"
 
+#include <QHBoxLayout>
 #include <QPainter>
 
 Separator::Separator(QWidget *parent)
     : CustomWidget(parent, true)
 {
+    // The empty layout's default margins would make a layout give it more
+    // room than its two painted columns.
+    panelLayout()->setContentsMargins(0, 0, 0, 0);
 }
 
 QSize Separator::sizeHint() const

@@ -9,11 +9,15 @@
 #include "openstore.h"
 #include "panelfixture.h"
 #include "pensizebutton.h"
+#include "mouse.h"
 #include "pictures.h"
+#include "separator.h"
 #include "skrin.h"
+#include "skrinitem.h"
 #include "skrintoolbar.h"
 #include "skrinview.h"
 
+#include <QGraphicsItem>
 #include <QMenu>
 #include <QWheelEvent>
 
@@ -137,6 +141,40 @@ private slots:
         }
         window->openSkrin(0);
         QVERIFY(window->editorOverlays()->toolBar()->isHidden());
+    }
+
+    // Whatever the selection shows, the bar is as wide as its visible buttons
+    // and its margins: a pin dropped on the picture, a pasted picture clicked.
+    void toolBarFitsItsButtons()
+    {
+        SkrinView *view = window->skrinView();
+        SkrinToolBar *bar = window->editorOverlays()->toolBar();
+        const auto fits = [bar](const char *options) {
+            QCoreApplication::processEvents(); // the bar lays its buttons out
+            QRect span;
+            for (CustomButton *shown : bar->findChildren<CustomButton *>())
+                span |= shown->isHidden() ? QRect() : shown->geometry();
+            const int margin = bar->shadowSize() + 7;
+            return shownOptions(*bar) == QLatin1String(options) && span.left() == margin
+                   && bar->width() - 1 - span.right() == margin
+                   && (bar->findChild<Separator *>()->isHidden() || bar->findChild<Separator *>()->width() == 2);
+        };
+        QVERIFY(fits(""));
+        QTest::mouseClick(button("Pin"), Qt::LeftButton);
+        QVERIFY(fits("Color"));
+        leftDrag(view, QPointF(20, 15), QPointF(20, 15));
+        QCOMPARE(window->skrin()->tool(), int(Skrin::ToolSelect)); // the new pin is selected
+        QVERIFY(fits("Color"));
+        window->skrin()->removeSelected(); // its note would cover the pasted picture
+        const Id pasted = window->skrin()->addImage(QPixmap::fromImage(filledImage(QSize(60, 40), Qt::red)), ".png");
+        QTRY_VERIFY(window->skrin()->selectedItem());
+        QVERIFY(fits("Crop"));
+        leftDrag(view, QPointF(300, 300), QPointF(300, 300));
+        QVERIFY(fits(""));
+        const QPointF onPasted = window->skrin()->skrinItem(pasted)->graphicsItem()->sceneBoundingRect().center();
+        leftDrag(view, onPasted, onPasted);
+        QVERIFY(window->skrin()->selectedItem());
+        QVERIFY(fits("Crop"));
     }
 
 private:
