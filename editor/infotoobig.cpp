@@ -38,7 +38,9 @@ void InfoTooBig::showNotice(bool show)
 void InfoTooBig::reposition()
 {
     QWidget *parent = parentWidget();
-    if (!isVisible() || !autoPlace || !parent)
+    // Not hidden is enough: a notice shown before its window is must stand
+    // in the corner when the window comes up.
+    if (isHidden() || !autoPlace || !parent)
         return;
     move(parent->width() - width() - 21, 20);
 }

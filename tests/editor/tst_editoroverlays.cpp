@@ -293,8 +293,11 @@ private slots:
         setMember(picture, QStringLiteral("parent"), skrin);
         Database::insertUnique(Database::tableId(QStringLiteral("too_big_files")),
                                QVariantMap{{QStringLiteral("id"), picture}, {QStringLiteral("file"), QStringLiteral("big.png")}});
+        view->hide(); // as when the window opens a screenshot before it shows
         overlays->checkTooBig();
+        view->show();
         QVERIFY(notice->isVisible());
+        QCOMPARE(notice->geometry().topRight(), QPoint(view->width() - 21 - 1, 20));
         view->resize(700, 400); // it follows the view's corner
         QCOMPARE(notice->geometry().right(), 700 - 21 - 1);
         overlays->showSkrin(0);
