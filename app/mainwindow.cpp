@@ -351,13 +351,16 @@ void MainWindow::onShoot(const QPixmap &pixmap)
         QMessageBox::warning(this, tr("Pellimore"), tr("The screenshot could not be stored."));
         return;
     }
+    // No address without the service's options: the clipboard is left alone,
+    // and the prompt does not claim otherwise.
     const QString url = shareUrl(id, getMember(id, QStringLiteral("handle")).toString());
     if (!url.isEmpty())
         QGuiApplication::clipboard()->setText(url);
+    const bool urlCopied = !url.isEmpty() && QGuiApplication::clipboard()->text() == url;
     requestCommit();
     openSkrin(id);
     startThumbnailer(id, false);
-    overlays->askTitle(id);
+    overlays->askTitle(id, urlCopied);
     raise();
     activateWindow();
 }

@@ -99,10 +99,10 @@ void EditorOverlays::toolChanged(int newTool)
     place();
 }
 
-void EditorOverlays::askTitle(Id id)
+void EditorOverlays::askTitle(Id id, bool urlCopied)
 {
     if (id != 0 && serverOptionValue(QStringLiteral("capture_title_ask"), true).toBool())
-        done->showForSkrin(id);
+        done->showForSkrin(id, urlCopied);
     place();
 }
 

@@ -38,8 +38,9 @@ public:
     // The scene's tool changed.
     void toolChanged(int tool);
     // A capture has just become the screenshot `skrin`: ask for its title
-    // when the "capture_title_ask" option says so.
-    void askTitle(Id skrin);
+    // when the "capture_title_ask" option says so, telling that its share URL
+    // is on the clipboard only when it is.
+    void askTitle(Id skrin, bool urlCopied = true);
     // Shows the notice while the open screenshot holds a file too big to
     // upload; also run before every commit.
     void checkTooBig();

@@ -42,10 +42,14 @@ SkrinDone::SkrinDone(QWidget *parent)
 
 SkrinDone::~SkrinDone() = default;
 
-void SkrinDone::showForSkrin(Id id)
+void SkrinDone::showForSkrin(Id id, bool urlCopied)
 {
     skrin = id;
     ui->title->setText(QString());
+    if (ui->label_2->isHidden() == urlCopied) {
+        ui->label_2->setVisible(urlCopied);
+        adjustKeepingCentre();
+    }
     show();
     ui->title->setFocus(Qt::OtherFocusReason);
 }

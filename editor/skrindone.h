@@ -21,7 +21,8 @@ public:
     explicit SkrinDone(QWidget *parent);
     ~SkrinDone() override;
 
-    void showForSkrin(Id skrin);
+    // The note that the share URL is on the clipboard shows only when it is.
+    void showForSkrin(Id skrin, bool urlCopied = true);
     Id skrinId() const { return skrin; }
 
 public slots:

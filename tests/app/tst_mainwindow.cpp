@@ -6,6 +6,9 @@
 #include "pictures.h"
 #include "serveroptions.h"
 #include "captureoverlay.h"
+#include "customlabel.h"
+#include "editoroverlays.h"
+#include "skrindone.h"
 #include "skrin.h"
 #include "skrinview.h"
 #include "tavrinconnector.h"
@@ -195,6 +198,24 @@ private slots:
         window.toggleEditMode();
         QCOMPARE(window.skrin()->tool(), int(Skrin::ToolNone));
         QCOMPARE(MainWindow::instance(), &window);
+    }
+
+    // Without a share address (no options from the service yet) nothing goes
+    // on the clipboard, and the title prompt does not say that it did.
+    void promptTellsOfTheCopiedUrlOnlyWhenCopied()
+    {
+        MainWindow window;
+        SkrinDone *prompt = window.editorOverlays()->prompt();
+        for (const QString &address : {QString(), QStringLiteral("http://127.0.0.1/s/%handle%")}) {
+            setServerOption(QStringLiteral("handle_url"), address);
+            QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+            window.onShoot(QPixmap::fromImage(filledImage(QSize(30, 20), Qt::darkCyan)));
+            QVERIFY(prompt->isVisibleTo(&window));
+            const bool copied = QGuiApplication::clipboard()->text() != QLatin1String("kept");
+            QCOMPARE(copied, !address.isEmpty());
+            QCOMPARE(prompt->findChildren<CustomLabel *>().last()->isVisibleTo(prompt), copied);
+            prompt->save();
+        }
     }
 
     void quitWritesTheStore()
