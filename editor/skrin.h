@@ -127,7 +127,8 @@ public:
     void resetImageCrop();
 
     // Drops on the view: screenshots dragged as "skrins://" addresses arrive
-    // as copies of their rows, files as pictures. Always taken as a copy.
+    // as copies of their rows, files as pictures. Only drops with addresses
+    // whose source offers a copy are taken, and always as a copy.
     void viewDragEnterEvent(QDragEnterEvent *event) override;
     void viewDragMoveEvent(QDragMoveEvent *event) override;
     void viewDropEvent(QDropEvent *event) override;

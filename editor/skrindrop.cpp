@@ -1,5 +1,5 @@
-// Drops onto the scene: dragged screenshots arrive as editable copies of
-// their annotation rows, other URLs as pasted picture files.
+// Drags and drops onto the scene: dragged screenshots arrive as editable
+// copies of their annotation rows, other URLs as pasted picture files.
 
 #include "skrin.h"
 
@@ -11,6 +11,7 @@
 
 #include <QDropEvent>
 #include <QGraphicsItem>
+#include <QGraphicsSceneDragDropEvent>
 #include <QGraphicsView>
 #include <QMimeData>
 #include <QSignalBlocker>
@@ -18,15 +19,58 @@
 #include <algorithm>
 #include <vector>
 
-void Skrin::viewDropEvent(QDropEvent *event)
+namespace {
+
+// Only addresses are taken, and only as a copy whatever the source proposes:
+// a move would let a file manager or the browser delete what was dropped. A
+// source that offers no copy is refused, as Qt would tell it of a move.
+// Both the view's events and the scene's that it passes on are answered
+// alike, so the view reports the same answer. Items never see drags.
+template<typename Event>
+void answerDrag(Event *event)
 {
     const QMimeData *mime = event->mimeData();
-    if (!mime || !mime->hasUrls())
+    if (mime && mime->hasUrls() && event->possibleActions().testFlag(Qt::CopyAction)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+} // namespace
+
+void Skrin::dragEnterEvent(QGraphicsSceneDragDropEvent *event)
+{
+    answerDrag(event);
+}
+
+void Skrin::dragMoveEvent(QGraphicsSceneDragDropEvent *event)
+{
+    answerDrag(event);
+}
+
+void Skrin::dropEvent(QGraphicsSceneDragDropEvent *event)
+{
+    answerDrag(event);
+}
+
+void Skrin::viewDragEnterEvent(QDragEnterEvent *event)
+{
+    answerDrag(event);
+}
+
+void Skrin::viewDragMoveEvent(QDragMoveEvent *event)
+{
+    answerDrag(event);
+}
+
+void Skrin::viewDropEvent(QDropEvent *event)
+{
+    answerDrag(event);
+    if (!event->isAccepted())
         return;
-    // A copy whatever the source proposes: a move would let a file manager or
-    // the browser delete what was dropped.
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    const QMimeData *mime = event->mimeData();
 
     const QList<QByteArray> lines = SkrinsMimeData::uriListLines(mime);
     const QList<Id> ids = SkrinsMimeData::skrinIds(lines);
@@ -57,11 +101,12 @@ void Skrin::viewDropEvent(QDropEvent *event)
     if (!std::any_of(ids.cbegin(), ids.cend(), [this](Id source) { return source != id(); }))
         return;
     setTool(ToolSelect);
+    // Once, so that every group that arrives ends selected; heard, so that a
+    // picture leaving crop mode is told to the window.
+    clearSelection();
     {
         // One selection notice for all copies, not one per arriving row.
         const QSignalBlocker quiet(this);
-        // Once, so that every group that arrives ends selected.
-        clearSelection();
         for (const Id source : ids) {
             if (source != id())
                 copyDroppedSkrin(source, dropPoint);

@@ -58,10 +58,12 @@ void Skrin::duplicateSelected()
     for (SkrinItem *item : selectedAnnotations(selected))
         sources.append(item->id());
     const ItemCopier copier(sources);
+    // Cleared where it is heard: a picture in crop mode leaves it, and the
+    // window unmarks its Crop button.
+    clearSelection();
     // One selection notice for the whole batch, not one per arriving copy
     // (each would walk the growing selection).
     QSignalBlocker quiet(this);
-    clearSelection();
     double top = maxZ();
     for (qsizetype row = 0; row < copier.size(); ++row) {
         const Members placement{{QStringLiteral("x"), copier.member(row, QStringLiteral("x")).toDouble() + 10.0},

@@ -1,5 +1,5 @@
 // The scene's input: new rows drawn with the mouse, the right button that
-// ends drawing, the context menu, the scene's keys and the drag hooks.
+// ends drawing, the context menu and the scene's keys.
 
 #include "skrin.h"
 
@@ -8,7 +8,6 @@
 #include "skrinitem.h"
 
 #include <QGraphicsSceneContextMenuEvent>
-#include <QGraphicsSceneDragDropEvent>
 #include <QGraphicsSceneMouseEvent>
 #include <QGraphicsView>
 #include <QKeyEvent>
@@ -301,46 +300,4 @@ void Skrin::keyPressEvent(QKeyEvent *event)
         emit prevAction();
     else if (matches(QKeySequence(Qt::Key_Right), pressed))
         emit nextAction();
-}
-
-// --- Drags ---------------------------------------------------------------------------------
-//
-// Whatever the source proposes, the scene takes a copy: a move would let a
-// file manager or the screenshot browser delete what was dropped. Items never
-// see drags.
-
-namespace {
-
-template<typename Event>
-void acceptAsCopy(Event *event)
-{
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-}
-
-} // namespace
-
-void Skrin::dragEnterEvent(QGraphicsSceneDragDropEvent *event)
-{
-    acceptAsCopy(event);
-}
-
-void Skrin::dragMoveEvent(QGraphicsSceneDragDropEvent *event)
-{
-    acceptAsCopy(event);
-}
-
-void Skrin::dropEvent(QGraphicsSceneDragDropEvent *event)
-{
-    acceptAsCopy(event);
-}
-
-void Skrin::viewDragEnterEvent(QDragEnterEvent *event)
-{
-    acceptAsCopy(event);
-}
-
-void Skrin::viewDragMoveEvent(QDragMoveEvent *event)
-{
-    acceptAsCopy(event);
 }

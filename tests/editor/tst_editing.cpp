@@ -89,22 +89,24 @@ QList<double> zOf(const QList<Id> &ids)
     return z;
 }
 
-// Drags `list` (raw "text/uri-list" bytes) over the view and drops it at a
-// view point, proposing a move as a file manager does with Shift held;
-// returns the action the editor answered.
-Qt::DropAction drop(EditorScene &editor, const QList<QByteArray> &list, const QPoint &at, bool *accepted = nullptr)
+// Drags `mime` over the view and drops it at a view point, offering
+// `actions` with Shift held (a file manager then proposes a move); returns
+// the action the editor answered, IgnoreAction for a refusal, and
+// TargetMoveAction when the drag and the drop were answered differently.
+Qt::DropAction drop(EditorScene &editor, const QMimeData &mime, const QPoint &at,
+                    Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction)
 {
-    SkrinsMimeData mime(list);
-    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    const auto answer = [](const QDropEvent &event) { return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction; };
     QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, Qt::ShiftModifier);
     QApplication::sendEvent(editor.view->viewport(), &enter);
+    QDragMoveEvent move(at, actions, &mime, Qt::LeftButton, Qt::ShiftModifier);
+    QApplication::sendEvent(editor.view->viewport(), &move);
     QDropEvent event(at, actions, &mime, Qt::LeftButton, Qt::ShiftModifier);
-    if (event.proposedAction() != Qt::MoveAction)
+    if (actions.testFlag(Qt::MoveAction) && event.proposedAction() != Qt::MoveAction)
         qWarning("the platform proposes no move");
     QApplication::sendEvent(editor.view->viewport(), &event);
-    if (accepted)
-        *accepted = enter.isAccepted() && enter.dropAction() == Qt::CopyAction && event.isAccepted();
-    return event.dropAction();
+    const bool agreed = answer(enter) == answer(event) && answer(move) == answer(event);
+    return agreed ? answer(event) : Qt::TargetMoveAction;
 }
 
 QString pictureFile(const QTemporaryDir &folder, const QString &name)
@@ -425,7 +427,7 @@ private slots:
         const QList<QByteArray> list{SkrinsMimeData::address(ids),
                                      QUrl::fromLocalFile(pictureFile(folder, "flat.png")).toEncoded(),
                                      SkrinsMimeData::address({first})};
-        QCOMPARE(drop(editor, list, at), Qt::CopyAction);
+        QCOMPARE(drop(editor, SkrinsMimeData(list), at), Qt::CopyAction);
 
         const QPointF dropPoint = editor.view->mapToScene(at);
         const QList<Id> images = editor.rows(QStringLiteral("skrin_image"));
@@ -463,25 +465,45 @@ private slots:
         text.close();
         const QList<QUrl> files{QUrl::fromLocalFile(pictureFile(folder, "a.png")), QUrl::fromLocalFile(text.fileName()),
                                 QUrl::fromLocalFile(pictureFile(folder, "b.jpg")), QUrl("https://example.com/c.png")};
-        bool accepted = false;
         QList<QByteArray> list;
         for (const QUrl &file : files)
             list << file.toEncoded();
         list << "skrins://,,";
-        QCOMPARE(drop(editor, list, QPoint(100, 100), &accepted), Qt::CopyAction);
-        QVERIFY(accepted);
+        // Only addresses are taken, and only as a copy: text is refused, and
+        // so is a source that offers only a move (it would delete the files).
+        QMimeData words;
+        words.setText(QStringLiteral("words"));
+        QCOMPARE(drop(editor, words, QPoint(100, 100)), Qt::IgnoreAction);
+        QCOMPARE(drop(editor, SkrinsMimeData(list), QPoint(100, 100), Qt::MoveAction), Qt::IgnoreAction);
+        QVERIFY(editor.allRows().isEmpty());
+
+        QCOMPARE(drop(editor, SkrinsMimeData(list), QPoint(100, 100)), Qt::CopyAction);
         const QList<Id> images = editor.rows(QStringLiteral("skrin_image"));
         QCOMPARE(images.size(), 2);
         QCOMPARE(editor.selectedIds(), images);
         QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
+    }
 
-        // No addresses at all: nothing is taken.
-        QMimeData plain;
-        plain.setText(QStringLiteral("words"));
-        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &plain, Qt::LeftButton, Qt::NoModifier);
-        editor.scene->viewDropEvent(&event);
-        QVERIFY(!event.isAccepted());
-        QCOMPARE(editor.allRows(), images);
+    // Duplicating a picture in crop mode, or dropping a screenshot, deselects
+    // it: the window hears that crop mode ended and unmarks its Crop button.
+    void leavingCropModeIsTold()
+    {
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolSelect);
+        const Id image = addImageRow(editor, 1);
+        QVERIFY(image);
+        QSignalSpy modes(editor.scene.get(), &Skrin::imageToolChanged);
+        for (const bool duplicate : {true, false}) {
+            editor.select({image});
+            editor.scene->setImageCropMode();
+            QCOMPARE(modes.last().first().toInt(), 1);
+            if (duplicate)
+                editor.scene->duplicateSelected();
+            else
+                QCOMPARE(drop(editor, SkrinsMimeData({SkrinsMimeData::address({OpenStore::newSkrin()})}), QPoint(9, 9)),
+                         Qt::CopyAction);
+            QCOMPARE(modes.last().first().toInt(), 0);
+        }
     }
 
     void drawsWithEveryTool_data()
