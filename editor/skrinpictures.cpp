@@ -24,10 +24,11 @@ Id Skrin::addImage(const QPixmap &given, const QString &givenSuffix)
         qCInfo(lcEditor) << "no picture to paste";
         return 0;
     }
-    // Never larger than the screen; never enlarged.
+    // Never larger than the screen in its own pixels (twice its logical size
+    // on a 2x screen); never enlarged.
     QPixmap picture = given;
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QSize limit = screen->geometry().size();
+        const QSize limit = (QSizeF(screen->geometry().size()) * screen->devicePixelRatio()).toSize();
         if (picture.width() > limit.width() || picture.height() > limit.height())
             picture = picture.scaled(limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     }

@@ -280,7 +280,8 @@ private slots:
         QTest::newRow("enormous") << "huge.png" << huge << QSize() << "too large";
     }
     // A pasted file becomes an image row in the middle of the view, on top
-    // and selected, stored as PNG only when it was one. What is no picture
+    // and selected, stored as PNG only when it was one, and no larger than
+    // the screen's pixels (also run on a 2x screen). What is no picture
     // gets its reason and leaves no row, no selection change, no mark.
     void pastesPictureFiles()
     {
@@ -298,6 +299,8 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         }
         EditorScene editor;
+        if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) // a run on a denser screen is really one
+            QCOMPARE(editor.view->devicePixelRatio(), qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
         editor.scene->setTool(Skrin::ToolSelect);
         const Id other = addPenRow(editor, 5);
         editor.select({other});
