@@ -92,24 +92,24 @@ void SkrinPen::writeData()
 void SkrinPen::drawTo(QPointF scenePos)
 {
     QPolygonF points = polygon();
-    points.append(clampPoint(mapFromScene(scenePos)));
-    setStroke(points);
+    const QPointF p = clampPoint(mapFromScene(scenePos));
+    points.append(p);
+    // Drawing only appends, which only widens the bounds: no recount of a
+    // long stroke on every move (QRectF::united would skip the empty
+    // rectangle of a single point).
+    const QRectF widened = points.size() == 1
+                               ? QRectF(p, p)
+                               : QRectF(QPointF(qMin(pointBounds.left(), p.x()), qMin(pointBounds.top(), p.y())),
+                                        QPointF(qMax(pointBounds.right(), p.x()), qMax(pointBounds.bottom(), p.y())));
+    setStroke(points, &widened);
     writeData();
 }
 
-void SkrinPen::setStroke(const QPolygonF &points)
+void SkrinPen::setStroke(const QPolygonF &points, const QRectF *bounds)
 {
     prepareGeometryChange();
-    // Appending one point only widens the bounds (QRectF::united would skip
-    // the empty rectangle of a single point); anything else recounts them.
-    const QPolygonF &old = polygon();
-    if (!old.isEmpty() && points.size() == old.size() + 1) {
-        const QPointF p = points.last();
-        pointBounds.setCoords(qMin(pointBounds.left(), p.x()), qMin(pointBounds.top(), p.y()),
-                              qMax(pointBounds.right(), p.x()), qMax(pointBounds.bottom(), p.y()));
-    } else {
-        pointBounds = points.boundingRect();
-    }
+    // Points from the store may differ anywhere: they are counted afresh.
+    pointBounds = bounds ? *bounds : points.boundingRect();
     setPolygon(points);
     updateCacheMode();
 }

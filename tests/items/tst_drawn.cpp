@@ -301,6 +301,9 @@ private slots:
         auto *stroke = shot.item<SkrinPen>(id);
         QVERIFY(stroke);
 
+        // Points from elsewhere are counted afresh, also one more than before.
+        setMember(id, "data", "[-100,0,5,0,6,0]");
+        QCOMPARE(stroke->boundingRect(), QRectF(-102, -2, 110, 4));
         setMember(id, "data", "[0,0,20,0,20,20]");
         setMember(id, "pen_size", 9);
         setMember(id, "color", "#0000ff");
@@ -389,6 +392,9 @@ private slots:
         QCOMPARE(shot.at(image, 400, 300), QColor(0xeb, 0xeb, 0xeb));
         QCOMPARE(shot.at(image, 407, 300), QColor(0xeb, 0xeb, 0xeb));
         QCOMPARE(shot.at(image, 413, 300), QColor(Qt::white));
+        // A band from elsewhere, one point longer, is pixelated all along.
+        setMember(blur, "data", "[0,-40,0,0,1,0]");
+        QVERIFY(shot.at(shot.render(), 120, 115) != QColor(Qt::black));
 
         // The per-scene picture goes with its scene.
         const QGraphicsScene *scene = shot.scene.get();
