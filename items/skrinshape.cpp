@@ -2,6 +2,7 @@
 
 #include "itemchange_p.h"
 #include "paintlimits.h"
+#include "rowpainting.h"
 
 #include <QPainter>
 
@@ -153,7 +154,9 @@ void SkrinShape<Figure>::setRect(const QRectF &outer)
 template <class Figure>
 QRectF SkrinShape<Figure>::boundingRect() const
 {
-    return outerRect();
+    // A frame shrunk below its pen turns inside out and paints beyond its
+    // handles' rectangle; the bounds hold both.
+    return outerRect().normalized().united(outlineBounds(Figure::rect(), penWidth()));
 }
 
 template <class Figure>

@@ -4,6 +4,7 @@
 #include "database.h"
 #include "fontweight.h"
 #include "imagecache.h"
+#include "imagesaver.h"
 #include "paintlimits.h"
 #include "pixelate.h"
 #include "polygondata.h"
@@ -99,7 +100,19 @@ QLineF lineFromRow(const QVariantMap &row)
 
 QRectF rectFromRow(const QVariantMap &row)
 {
+    // As stored, sign and all: a wide frame shrunk by its handles keeps a
+    // negative size, and the editor paints it so.
+    return QRectF(0, 0, coordinate(row, "w"), coordinate(row, "h"));
+}
+
+QRectF pictureRectFromRow(const QVariantMap &row)
+{
     return QRectF(0, 0, clampSize(real(row, "w")), clampSize(real(row, "h")));
+}
+
+QRectF outlineBounds(const QRectF &rect, double penWidth)
+{
+    return grown(grown(rect, penWidth / 2).normalized(), penWidth / 2);
 }
 
 QFont textFontFromRow(const QVariantMap &row)
@@ -133,16 +146,17 @@ QRectF rowRect(const QVariantMap &row)
 {
     const QString type = row.value(typeKey).toString();
     const double w = penFromRow(row).widthF();
-    if (type == QLatin1String("skrin_image") || type == QLatin1String("skrin_rectangle")
-        || type == QLatin1String("skrin_ellipse"))
-        return rectFromRow(row);
+    if (type == QLatin1String("skrin_image"))
+        return pictureRectFromRow(row);
+    if (type == QLatin1String("skrin_rectangle") || type == QLatin1String("skrin_ellipse"))
+        return rectFromRow(row).normalized();
     if (type == QLatin1String("skrin_marker") || type == QLatin1String("skrin_pen")
         || type == QLatin1String("skrin_blur"))
         return polygonRowBounds(row);
     if (type == QLatin1String("skrin_text"))
         return textRowBounds(row);
     if (type == QLatin1String("skrin_rectangle_frame") || type == QLatin1String("skrin_ellipse_frame"))
-        return grown(rectFromRow(row), w);
+        return outlineBounds(rectFromRow(row), w);
     if (type == QLatin1String("skrin_arrow"))
         return arrowBoundingRect(lineFromRow(row), penFromRow(row));
     if (type == QLatin1String("skrin_line")) {
@@ -192,9 +206,12 @@ QImage loadRowImage(const QVariantMap &row, RowImageState *state)
     QImage image = cachedImage(name);
     RowImageState found = RowImageState::Loaded;
     if (image.isNull()) {
-        const QByteArray bytes = name.isEmpty() ? QByteArray() : Database::fileData(name);
+        // Asked before the bytes: a saver stores them before it ends.
+        const bool saving = !name.isEmpty() && ImageSaver::isPending(name);
+        const QByteArray bytes =
+            name.isEmpty() || !Database::fileExists(name) ? QByteArray() : Database::fileData(name);
         if (bytes.isEmpty())
-            found = RowImageState::Pending;
+            found = saving ? RowImageState::Pending : RowImageState::Missing;
         else if (!image.loadFromData(bytes))
             found = RowImageState::Broken;
     }
@@ -207,7 +224,7 @@ bool paintImageRow(QPainter *painter, const QVariantMap &row, const QImage &imag
 {
     const QRectF source(coordinate(row, "src_x"), coordinate(row, "src_y"), clampSize(real(row, "src_w")),
                         clampSize(real(row, "src_h")));
-    const QRectF target = rectFromRow(row);
+    const QRectF target = pictureRectFromRow(row);
     if (!image.isNull())
         painter->drawImage(target, image, source);
     const QRectF whole(image.rect());

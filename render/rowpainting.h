@@ -23,7 +23,8 @@ QStringList annotationTables();
 QColor colorFromRow(const QVariantMap &row); // "" or missing: transparent
 QPen penFromRow(const QVariantMap &row);     // pen_size 0.1 or less: no pen
 QLineF lineFromRow(const QVariantMap &row);
-QRectF rectFromRow(const QVariantMap &row);
+QRectF rectFromRow(const QVariantMap &row);        // 0, 0, w, h; sizes may be negative
+QRectF pictureRectFromRow(const QVariantMap &row); // the same, sizes at least 0
 QFont textFontFromRow(const QVariantMap &row);
 
 // A row's rectangle in item coordinates by its type: what its painting can
@@ -31,6 +32,10 @@ QFont textFontFromRow(const QVariantMap &row);
 QRectF rowRect(const QVariantMap &row);
 QRectF polygonRowBounds(const QVariantMap &row);
 QRectF textRowBounds(const QVariantMap &row);
+// What a pen of `penWidth` covers stroking `rect` grown by half the pen, as
+// frames are painted: the rectangle grown by the pen, also where a shrunk
+// frame's negative size turns it inside out.
+QRectF outlineBounds(const QRectF &rect, double penWidth);
 
 void paintPenRow(QPainter *painter, const QVariantMap &row);
 void paintMarkerRow(QPainter *painter, const QVariantMap &row);
@@ -42,10 +47,13 @@ void paintBlurRow(QPainter *painter, const QVariantMap &row, const QImage &canva
 // How an image row's picture was found.
 enum class RowImageState {
     Loaded,  // decoded (from the image cache or the file store)
-    Pending, // no bytes yet: the file is still downloading or not written
+    Pending, // no bytes yet: a background save of the file is under way
+    Missing, // no bytes, and none are coming: no file, or one that is gone
     Broken,  // bytes that do not decode as a picture
 };
 // The row's picture from the image cache, else decoded from the file store.
+// A name the file store does not have is not read (a read would leave an
+// empty entry behind that passes for the file).
 QImage loadRowImage(const QVariantMap &row, RowImageState *state = nullptr);
 // Draws the row's source rectangle of `image` into its w x h rectangle. True
 // when that is the picture as it is: w x h equal to the picture's size and the

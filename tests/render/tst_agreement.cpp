@@ -60,6 +60,11 @@ private slots:
         // under the band would set apart from the renderer's single pass.
         addRow("skrin_blur", skrin, {{"x", 30}, {"y", 240}, {"z", 10}, {"pen_size", 30},
                                      {"data", "[0,0,60,30,130,10]"}});
+        // Frames shrunk by their handles below their pens keep negative sizes.
+        addRow("skrin_rectangle_frame", skrin, {{"x", 390}, {"y", 130}, {"z", 12}, {"w", -30}, {"h", -30},
+                                                {"pen_size", 20}, {"color", "#602000"}});
+        addRow("skrin_ellipse_frame", skrin, {{"x", 240}, {"y", 60}, {"z", 13}, {"w", -24}, {"h", -20},
+                                              {"pen_size", 16}, {"color", "#206020"}});
         // Pins are notes, not part of the picture: kept away from it.
         addRow("skrin_pin", skrin, {{"x", 900}, {"y", 900}, {"z", 11}, {"data", "note"}, {"color", "#ffff00"},
                                     {"opened", 0}});
@@ -78,7 +83,7 @@ private slots:
         scene.clearSelection();
         // The blur's pixel grid follows the scene rectangle: the picture's own here.
         scene.setSceneRect(bounds);
-        QCOMPARE(scene.annotationItems().size(), 12);
+        QCOMPARE(scene.annotationItems().size(), 14);
         const auto renderScene = [&] {
             QImage image(stored.size(), QImage::Format_ARGB32_Premultiplied);
             image.fill(QColor(0xeb, 0xeb, 0xeb));
