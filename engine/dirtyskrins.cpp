@@ -16,6 +16,15 @@ namespace {
 constexpr int maxDue = 4;
 constexpr qint64 restMs = 1001;
 
+// Marks a renderer kept for later, by stored screenshot id: the mark's time
+// and the time from which it counts as due instead. storeMutex.
+struct PutOff
+{
+    QDateTime mark;
+    QDateTime from;
+};
+QHash<Id, PutOff> putOffMarks;
+
 // A mark's time as a date-time. Marks written in this run are QDateTime;
 // after a restart SQLite hands them back as ISO text, which must compare
 // equal to the time it was written from.
@@ -67,8 +76,14 @@ QList<Id> dueDirtySkrins()
     while (cursor.next()) {
         const QDateTime modified = markTime(Database::value(cursor, tables.dirtSkrinModifiedColumn));
         // An unreadable time never becomes due: rendering could not clear it.
-        if (modified.isValid())
-            marks.append({modified, idFromVariant(Database::value(cursor, tables.dirtSkrinIdColumn))});
+        if (!modified.isValid())
+            continue;
+        const Id id = idFromVariant(Database::value(cursor, tables.dirtSkrinIdColumn));
+        // A mark put off queues behind the marks made before it was put off;
+        // a mark renewed since counts by its own time.
+        const auto putOff = putOffMarks.constFind(id);
+        const bool waiting = putOff != putOffMarks.cend() && putOff->mark == modified;
+        marks.append({waiting ? putOff->from : modified, id});
     }
     std::sort(marks.begin(), marks.end());
 
@@ -115,6 +130,7 @@ void endSkrinThumbnail(Id skrin, const QDateTime &modified)
         }
     }
     thumbnailsInProgress.remove(ThumbnailClaim(modified, storedId));
+    putOffMarks.remove(storedId);
 }
 
 QDateTime skrinDirtyTime(Id skrin)
@@ -126,10 +142,13 @@ QDateTime skrinDirtyTime(Id skrin)
                                           tables.dirtSkrinModifiedColumn));
 }
 
-void releaseSkrinThumbnail(Id skrin, const QDateTime &modified)
+void releaseSkrinThumbnail(Id skrin, const QDateTime &modified, qint64 retryAfterMs)
 {
     QMutexLocker lock(&storeMutex);
-    thumbnailsInProgress.remove(ThumbnailClaim(modified, toServerId(skrin)));
+    const Id storedId = toServerId(skrin);
+    thumbnailsInProgress.remove(ThumbnailClaim(modified, storedId));
+    if (modified.isValid())
+        putOffMarks.insert(storedId, {modified, QDateTime::currentDateTime().addMSecs(retryAfterMs)});
 }
 
 QSet<Id> tooBigItemIds()

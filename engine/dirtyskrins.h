@@ -16,7 +16,7 @@
 void markSkrinDirty(Id skrin);
 bool isSkrinDirty(Id skrin);
 // Up to four screenshots whose mark is more than 1001 ms old, oldest mark
-// first (equal times by id).
+// first (equal times by id); a mark a renderer kept counts from then.
 QList<Id> dueDirtySkrins();
 // Claims the screenshot's current mark for one renderer and returns its time
 // (null without a mark; the claim is made all the same). When that mark is
@@ -29,6 +29,9 @@ void endSkrinThumbnail(Id skrin, const QDateTime &modified);
 QDateTime skrinDirtyTime(Id skrin);
 // Releases the claim (modified, skrin) and keeps the mark whatever its time,
 // for a renderer that could not finish and leaves the work to a later one.
-void releaseSkrinThumbnail(Id skrin, const QDateTime &modified);
+// The kept mark comes due as if made `retryAfterMs` from now, behind the
+// marks made before that: it never holds back younger ones. A mark renewed
+// meanwhile comes due by its own time.
+void releaseSkrinThumbnail(Id skrin, const QDateTime &modified, qint64 retryAfterMs = 0);
 // Items with a file the sync engine held back as too big.
 QSet<Id> tooBigItemIds();

@@ -6,6 +6,16 @@
 #include "imageencoding.h"
 #include "renderlog.h"
 
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+// Files whose saver has not finished, with how many savers each has.
+QMutex pendingMutex;
+QHash<QString, int> pendingFiles;
+} // namespace
+
 ImageSaver::ImageSaver(const QImage &image, const QString &file, bool commitAfter, const QString &format,
                        int quality)
     : image(image)
@@ -15,6 +25,21 @@ ImageSaver::ImageSaver(const QImage &image, const QString &file, bool commitAfte
     , quality(quality)
 {
     setAutoDelete(true);
+    QMutexLocker lock(&pendingMutex);
+    ++pendingFiles[file];
+}
+
+ImageSaver::~ImageSaver()
+{
+    QMutexLocker lock(&pendingMutex);
+    if (--pendingFiles[file] <= 0)
+        pendingFiles.remove(file);
+}
+
+bool ImageSaver::isPending(const QString &file)
+{
+    QMutexLocker lock(&pendingMutex);
+    return pendingFiles.contains(file);
 }
 
 void ImageSaver::run()

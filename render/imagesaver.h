@@ -13,6 +13,12 @@ class ImageSaver : public QRunnable
 public:
     // `format` is a Qt image format name ("JPEG", "PNG").
     ImageSaver(const QImage &image, const QString &file, bool commitAfter, const QString &format, int quality);
+    ~ImageSaver() override;
+    ImageSaver(const ImageSaver &) = delete;
+    ImageSaver &operator=(const ImageSaver &) = delete;
+
+    // True while a saver of that file exists: its bytes are still to come.
+    static bool isPending(const QString &file);
 
     void run() override;
 

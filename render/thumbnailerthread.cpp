@@ -5,6 +5,7 @@
 #include "imagecache.h"
 #include "imageencoding.h"
 #include "imagejobs.h"
+#include "imagesaver.h"
 #include "pagecolor.h"
 #include "paintlimits.h"
 #include "renderlog.h"
@@ -14,6 +15,7 @@
 #include <QMutexLocker>
 #include <QPainter>
 #include <QSemaphore>
+#include <QSet>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -21,6 +23,7 @@
 namespace {
 constexpr int storedQuality = 85;
 const QString imageTable = QStringLiteral("skrin_image");
+const QString skrinType = QStringLiteral("skrin");
 
 // Serialises the check of the mark with the writing of a result, so an older
 // job can never write after a newer one has.
@@ -49,15 +52,41 @@ struct EncodedPicture
     QByteArray bytes;
 };
 
-// True while an image row waits for bytes: its file downloads, or was named
-// but is not in the file store yet. A row that never had a file is not waited for.
-bool waitsForFile(Id id, const QVariantMap &row, RowImageState state)
+// After a failed encode the mark is tried again this much later.
+constexpr qint64 encodeRetryMs = 60000;
+
+// Screenshots whose encode failed and was reported, so it is reported once.
+QMutex encodeWarnedMutex;
+QSet<Id> encodeWarned;
+
+const QString fileMember = QStringLiteral("file");
+
+// True while an image row's file is being downloaded: the member reads as no
+// file then, though the row names one.
+bool isDownloading(Id id, const QVariantMap &row)
 {
-    if (state != RowImageState::Pending)
-        return false;
-    if (!row.value(QStringLiteral("file")).toString().isEmpty())
-        return true;
-    return !readItem(id, true).value(QStringLiteral("file")).toString().isEmpty();
+    return row.value(fileMember).toString().isEmpty()
+        && !readItem(id, true).value(fileMember).toString().isEmpty();
+}
+
+// True when each of the screenshot's picture members names a file that is
+// stored, or on its way (downloading, or being saved).
+bool hasStoredPicture(Id skrinId)
+{
+    const QVariantMap row = readItem(skrinId);
+    QStringList members{fileMember};
+    for (const int size : thumbnailSizes())
+        members.append(thumbnailMember(size));
+    for (const QString &member : std::as_const(members)) {
+        const QString name = row.value(member).toString();
+        if (name.isEmpty()) {
+            if (readItem(skrinId, true).value(member).toString().isEmpty())
+                return false;
+        } else if (!ImageSaver::isPending(name) && Database::fileSize(name) <= 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 Gathered gather(Id skrinId)
@@ -81,12 +110,16 @@ Gathered gather(Id skrinId)
             if (table == imageTable) {
                 RowImageState state = RowImageState::Loaded;
                 row.image = loadRowImage(row.members, &state);
-                if (waitsForFile(id, row.members, state)) {
+                if (state == RowImageState::Pending
+                    || (state == RowImageState::Missing && isDownloading(id, row.members))) {
                     result.waitingForFile = true;
                     return result;
                 }
                 if (state == RowImageState::Broken)
                     qCWarning(lcRender) << "picture of row" << id << "does not decode; painted as missing";
+                if (state == RowImageState::Missing)
+                    qCWarning(lcRender) << "picture" << row.members.value(fileMember).toString() << "of row" << id
+                                        << "is missing; painted as missing";
                 if (ids.size() == 1) {
                     result.soleFile = row.members.value(QStringLiteral("file")).toString();
                     result.soleImage = true;
@@ -173,12 +206,28 @@ bool makeThumbnails(const QImage &canvas, const char *format, QList<EncodedPictu
     return true;
 }
 
-QString storePicture(const QImage &image, const QByteArray &bytes)
+QString storePicture(const QImage &image, const QByteArray &bytes, QStringList *stored)
 {
     const QString name = Database::newFileName(QStringLiteral(".jpg"));
     Database::setFileData(name, bytes);
     cacheImage(name, image);
+    stored->append(name);
     return name;
+}
+
+// Reports a failed encode once per screenshot (or again after a success).
+void noteEncode(Id skrinId, bool ok, const QByteArray &format)
+{
+    QMutexLocker lock(&encodeWarnedMutex);
+    if (ok) {
+        encodeWarned.remove(skrinId);
+    } else if (!encodeWarned.contains(skrinId)) {
+        encodeWarned.insert(skrinId);
+        qCWarning(lcRender) << "encoding the picture of screenshot" << skrinId << "as" << format
+                            << "failed; trying again later";
+    } else {
+        qCDebug(lcRender) << "encoding the picture of screenshot" << skrinId << "failed again";
+    }
 }
 } // namespace
 
@@ -197,22 +246,34 @@ void ThumbnailerThread::run()
     if (claimed)
         return; // another job renders this very mark; this one holds no claim
     bool success = false;
-    if (render(mark, &success) == Outcome::KeepMark)
-        releaseSkrinThumbnail(skrinId, mark);
-    else
+    switch (render(mark, &success)) {
+    case Outcome::Done:
         endSkrinThumbnail(skrinId, mark);
+        break;
+    case Outcome::WaitForFile:
+        releaseSkrinThumbnail(skrinId, mark);
+        break;
+    case Outcome::EncodeFailed:
+        releaseSkrinThumbnail(skrinId, mark, encodeRetryMs);
+        break;
+    }
     if (commitAfter && success)
         requestCommit();
 }
 
 ThumbnailerThread::Outcome ThumbnailerThread::render(const QDateTime &mark, bool *success)
 {
-    if (!isItemOfType(skrinId, QStringLiteral("skrin")))
+    if (!isItemOfType(skrinId, skrinType))
+        return Outcome::Done;
+    // Nothing changed since the last render: its files stand. A new render
+    // would only upload the same picture again, or a worse one where a
+    // source file was damaged since.
+    if (mark.isNull() && hasStoredPicture(skrinId))
         return Outcome::Done;
     const Gathered gathered = gather(skrinId);
     if (gathered.waitingForFile) {
         qCDebug(lcRender) << "screenshot" << skrinId << "waits for a picture file";
-        return Outcome::KeepMark;
+        return Outcome::WaitForFile;
     }
 
     const QSize size(qRound(gathered.bounds.width()), qRound(gathered.bounds.height()));
@@ -226,7 +287,7 @@ ThumbnailerThread::Outcome ThumbnailerThread::render(const QDateTime &mark, bool
         canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
         if (canvas.isNull()) {
             qCWarning(lcRender) << "no memory for a canvas of" << size << "for screenshot" << skrinId;
-            return Outcome::KeepMark;
+            return Outcome::EncodeFailed;
         }
     }
     bool soleImage = gathered.soleImage;
@@ -248,23 +309,27 @@ ThumbnailerThread::Outcome ThumbnailerThread::render(const QDateTime &mark, bool
     const bool pictureOk = soleImage || canvas.isNull()
                         || encodeImage(canvas, format.constData(), storedQuality, &pictureBytes);
     thumbnailsDone.acquire();
-    if (!pictureOk || !thumbnailsOk) {
-        qCWarning(lcRender) << "encoding the picture of screenshot" << skrinId << "as" << format << "failed";
-        return Outcome::KeepMark;
-    }
+    noteEncode(skrinId, pictureOk && thumbnailsOk, format);
+    if (!pictureOk || !thumbnailsOk)
+        return Outcome::EncodeFailed;
 
     QMutexLocker lock(&resultMutex);
     if (skrinDirtyTime(skrinId) != mark) {
         qCDebug(lcRender) << "screenshot" << skrinId << "changed while rendering; a newer job writes";
         return Outcome::Done;
     }
+    // A screenshot deleted while it rendered gets no files: none of its rows
+    // would name them.
+    if (!isItemOfType(skrinId, skrinType))
+        return Outcome::Done;
+    QStringList stored;
     QString name = gathered.soleFile;
     if (!soleImage)
-        name = canvas.isNull() ? QString() : storePicture(canvas, pictureBytes);
-    setMember(skrinId, QStringLiteral("file"), name);
+        name = canvas.isNull() ? QString() : storePicture(canvas, pictureBytes, &stored);
+    setMember(skrinId, fileMember, name);
     for (const EncodedPicture &thumbnail : std::as_const(thumbnails)) {
         if (!thumbnail.image.isNull())
-            name = storePicture(thumbnail.image, thumbnail.bytes);
+            name = storePicture(thumbnail.image, thumbnail.bytes, &stored);
         setMember(skrinId, thumbnail.member, name);
     }
     const QRectF &bounds = gathered.bounds;
@@ -274,6 +339,15 @@ ThumbnailerThread::Outcome ThumbnailerThread::render(const QDateTime &mark, bool
         setMember(skrinId, QStringLiteral("w"), bounds.width());
         setMember(skrinId, QStringLiteral("h"), bounds.height());
         *success = true;
+    }
+    // Deleted while the names went in: the members that took them went with
+    // the screenshot, and so do the files it never got.
+    if (!isItemOfType(skrinId, skrinType)) {
+        for (const QString &file : std::as_const(stored)) {
+            Database::removeFile(file);
+            cacheImage(file, QImage());
+        }
+        *success = false;
     }
     return Outcome::Done;
 }

@@ -8,10 +8,14 @@
 // screenshot. A screenshot made of one uncropped picture at its own size
 // shares that picture's file instead of a new encode.
 //
-// The job writes nothing, and leaves the mark for a later tick, while an
-// image row's file is still missing or downloading, or when an encode fails.
-// It writes nothing either when the mark was renewed while it ran (a newer
-// job renders then) or when the rows ask for a canvas beyond the paint limits.
+// A screenshot without a mark whose picture and thumbnails are stored is
+// left alone. The job writes nothing, and keeps the mark for a later tick
+// (behind younger marks), while an image row's file is still downloading or
+// being saved, or when an encode fails; a file that is gone, or does not
+// decode, is painted as missing. It writes nothing either when the mark was
+// renewed while it ran (a newer job renders then), when the screenshot was
+// deleted meanwhile (files it stored for it are freed again), or when the
+// rows ask for a canvas beyond the paint limits.
 
 #include "engine.h"
 
@@ -30,8 +34,9 @@ public:
 
 private:
     enum class Outcome {
-        Done,     // the mark may go (if it is still the one claimed)
-        KeepMark, // try again on a later tick
+        Done,         // the mark may go (if it is still the one claimed)
+        WaitForFile,  // kept: a picture is still being downloaded or saved
+        EncodeFailed, // kept, and tried again a good while later
     };
     Outcome render(const QDateTime &mark, bool *success);
 

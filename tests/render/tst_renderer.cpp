@@ -14,6 +14,7 @@
 #include "rowpainting.h"
 
 #include <QAtomicInt>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QPainter>
@@ -177,16 +178,19 @@ private slots:
     void nothingWrittenWithoutAWholePicture_data()
     {
         QTest::addColumn<QString>("cause");
-        QTest::newRow("file not stored yet") << "later";
+        QTest::newRow("save under way") << "saving";
         QTest::newRow("download pending") << "downloading";
-        QTest::newRow("bytes that do not decode") << "broken";
         QTest::newRow("failing encoder") << "encoder";
         // Another client's row far away asks for a canvas of a million pixels a side.
         QTest::newRow("canvas beyond the limits") << "huge";
+        // Nothing is on its way: painted as missing.
+        QTest::newRow("file gone") << "gone";
+        QTest::newRow("bytes that do not decode") << "broken";
     }
 
-    // No picture with a hole: the files stay, no commit is asked and (but for
-    // a canvas that can never be made) the mark stays for a later tick.
+    // No picture with a hole while its bytes are on their way: the files stay,
+    // no commit is asked and (but for a canvas that can never be made) the
+    // mark stays for a later tick.
     void nothingWrittenWithoutAWholePicture()
     {
         QFETCH(QString, cause);
@@ -211,22 +215,33 @@ private slots:
                 Database::insertRow(downloads, Database::columnIds(downloads, {{"url", url}, {"member", "file"},
                                                                                {"id", QVariant(qint64(row))}}));
         }
+        std::unique_ptr<ImageSaver> saver; // its bytes are still to come
+        if (cause == "saving")
+            saver = std::make_unique<ImageSaver>(image, name, false, "PNG", 90);
         QTest::qWait(2);
         markSkrinDirty(skrin);
         render(skrin, true, cause == "encoder" ? "NO-SUCH-FORMAT" : "JPG");
-        if (cause == "broken") {
-            // Only a file that truly does not decode is painted as missing.
+        if (cause == "broken" || cause == "gone") {
             QVERIFY(!isSkrinDirty(skrin));
             QVERIFY(near(storedImage(skrin, "file").pixel(250, 50), qRgb(0xeb, 0xeb, 0xeb)));
+            // The missing name was not read into the file store, where it would pass for a file.
+            QCOMPARE(Database::fileExists(name), cause == "broken");
             return;
         }
         QCOMPARE(readItem(skrin), before);
         QVERIFY(isSkrinDirty(skrin) || cause == "huge");
         QCOMPARE(commits.count(), 0);
+        if (cause == "encoder") { // told once, not on every try
+            QTest::failOnWarning(QRegularExpression("encoding"));
+            render(skrin, true, "NO-SUCH-FORMAT");
+        }
         if (cause == "huge" || cause == "encoder")
             return;
 
         // Once the bytes are there, the next run renders the picture.
+        if (saver)
+            saver->run();
+        saver.reset();
         Database::setFileData(name, encoded(image));
         RowCursor waiting = Database::select(downloads, Database::columnId(downloads, "url"), url);
         while (waiting.next())
@@ -258,6 +273,69 @@ private slots:
         markAndRender(skrin); // a quiet run then renders
         QVERIFY(!isSkrinDirty(skrin));
         QCOMPARE(storedImage(skrin, "file").size(), QSize(2400, 1600));
+    }
+
+    // Screenshots that wait for their pictures' downloads hold the oldest
+    // marks; the younger mark gets its turn all the same.
+    void keptMarksLetYoungerOnesPass()
+    {
+        QList<Id> waiting;
+        for (int i = 0; i < 4; ++i) {
+            waiting << createItem("skrin");
+            const Id row = addImage(waiting.last(), Database::newFileName(".png"), QSize(10, 10), QRectF(0, 0, 10, 10));
+            insertRow("downloads", {{"url", QString("http://127.0.0.1:1/%1").arg(i)}, {"member", "file"},
+                                    {"id", QVariant(qint64(row))}});
+            markSkrinDirty(waiting.last());
+        }
+        const Id younger = createItem("skrin");
+        addRectangle(younger, 0, 0, 10, 10, "#ff0000");
+        QTest::qWait(2);
+        markSkrinDirty(younger);
+        QTest::qWait(1100);
+        for (int tick = 0; tick < 2; ++tick) {
+            ImageConnector::instance()->makeDirtSkrinsThumbnails();
+            QThreadPool::globalInstance()->waitForDone();
+        }
+        QVERIFY(!isSkrinDirty(younger));
+        for (const Id skrin : waiting)
+            QVERIFY(isSkrinDirty(skrin) && getMember(skrin, "file").toString().isEmpty());
+    }
+
+    // Looked at and left, with no change since its render: nothing is written
+    // or sent again, not even when a source file was damaged since.
+    void unchangedScreenshotsAreLeftAlone()
+    {
+        RecordedRequests commits;
+        const QString source = storedPicture(filledImage(QSize(600, 400), Qt::darkCyan));
+        const Id skrin = createItem("skrin");
+        addImage(skrin, source, QSize(600, 400), QRectF(0, 0, 600, 400));
+        addRectangle(skrin, 10, 10, 50, 50, "#ff0000");
+        markAndRender(skrin);
+        const QVariantMap rendered = readItem(skrin);
+        Database::setFileData(source, "damaged");
+        render(skrin, true);
+        QCOMPARE(readItem(skrin), rendered);
+        QCOMPARE(commits.count(), 0);
+    }
+
+    // "Yes" takes the screenshot apart while its render stores the picture:
+    // no file is left that no row names.
+    void deletedWhileStoringLeavesNoFiles()
+    {
+        RecordedRequests commits;
+        const Id skrin = createItem("skrin");
+        addRectangle(skrin, 0, 0, 600, 400, "#224466");
+        InterfaceRecorder deleter;
+        deleter.hook = [&](const QString &event) {
+            if (event.startsWith(QString("set %1 file=").arg(skrin)))
+                removeItemTree(skrin);
+        };
+        watchInterface({{"type", "skrin"}}, &deleter);
+        markAndRender(skrin, true);
+        unwatchInterface(&deleter);
+        QVERIFY(itemType(skrin).isEmpty() && Database::flush());
+        QCOMPARE(QDir(store->dir.path() + "/files").entryList(QDir::Files), QStringList());
+        QCOMPARE(commits.count(), 0);
     }
 
     void claimedOrNotAScreenshot()
@@ -473,6 +551,9 @@ private slots:
         // A frame's stroke lies wholly outside its rectangle.
         QTest::newRow("frame") << row("skrin_rectangle_frame", {{"w", 100}, {"h", 50}, {"pen_size", 4}, {"color", "#0000ff"}})
                                << QRectF(-4, -4, 108, 58) << QPoint(152, 50) << QPoint(51, 31);
+        // Shrunk by its handles below its pen: painted inside out, as the editor shows it.
+        QTest::newRow("shrunk frame") << row("skrin_rectangle_frame", {{"w", -30}, {"h", -30}, {"pen_size", 20}, {"color", "#0000ff"}})
+                                      << QRectF(-30, -30, 30, 30) << QPoint(35, 15) << QPoint(55, 35);
         // pen_size 0.1 paints nothing at all.
         QTest::newRow("thin pen is none") << row("skrin_ellipse_frame", {{"w", 10}, {"h", 10}, {"pen_size", 0.1}})
                                           << QRectF(0, 0, 10, 10) << QPoint() << QPoint(50, 35);
