@@ -185,14 +185,17 @@ Id MainWindow::currentSkrinId() const
 void MainWindow::openSkrin(Id id)
 {
     // The screenshot being left gets its picture rendered now rather than at
-    // the next tick, and what changed goes to the service with it.
-    if (scene && scene->id() != id && !closed)
-        startThumbnailer(scene->id(), true);
+    // the next tick, and what changed goes to the service with it. The scene
+    // goes first: its last change, recorded as it closes, must be in what
+    // the renderer claims, or the render is thrown away.
+    const Id left = scene && scene->id() != id && !closed ? scene->id() : 0;
     if (scene) {
         ui->skrinView->setScene(nullptr);
         delete scene;
         scene = nullptr;
     }
+    if (left != 0)
+        startThumbnailer(left, true);
     ui->actionDeleteFile->setEnabled(id != 0);
     if (id == 0) {
         overlays->showSkrin(0);

@@ -1,8 +1,10 @@
 #include "capture.h"
 #include "capturestore.h"
 #include "database.h"
+#include "dirtyskrins.h"
 #include "enginestart.h"
 #include "mainwindow.h"
+#include "mouse.h"
 #include "pictures.h"
 #include "serveroptions.h"
 #include "captureoverlay.h"
@@ -20,6 +22,7 @@
 #include <QClipboard>
 #include <QMessageBox>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 
 class TestMainWindow : public QObject
@@ -216,6 +219,31 @@ private slots:
             QCOMPARE(prompt->findChildren<CustomLabel *>().last()->isVisibleTo(prompt), copied);
             prompt->save();
         }
+    }
+
+    // Leaving a screenshot renders it with the change drawn last; one left
+    // unchanged since is not written again.
+    void leavingRendersTheLastChange()
+    {
+        const Id first = addScreenshot(QDateTime::currentDateTime(), qRgb(200, 0, 0));
+        const Id second = addScreenshot(QDateTime::currentDateTime(), qRgb(0, 200, 0));
+        const QVariant captured = getMember(first, "file");
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.openSkrin(first);
+        window.setSkrinTool(Skrin::ToolRectangle);
+        leftDrag(window.skrinView(), QPointF(5, 5), QPointF(30, 25));
+        window.openSkrin(second);
+        QThreadPool::globalInstance()->waitForDone();
+        QVERIFY(!isSkrinDirty(first) && childItems(first).size() == 2);
+        const QVariantMap rendered = readItem(first);
+        QVERIFY(rendered.value("file") != captured);
+        window.setSkrinTool(Skrin::ToolNone);
+        window.openSkrin(first);
+        window.openSkrin(second);
+        QThreadPool::globalInstance()->waitForDone();
+        QCOMPARE(readItem(first), rendered);
     }
 
     void quitWritesTheStore()
