@@ -69,7 +69,7 @@ struct Table
     ColumnCells cellsOf(int column) const { return ColumnCells{rows, column}; }
     // Adds a row with its cells and enters it in every value index; the
     // caller holds tableMutex.
-    void addRow(int row, QVector<QVariant> &&cells);
+    void addRow(int row, RowCells &&cells);
     // Sets the cell of an existing row and moves the row's entry in the
     // column's value index (if it has one); the caller holds tableMutex.
     void setCell(int row, int column, const QVariant &value);

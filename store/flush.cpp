@@ -54,7 +54,7 @@ private:
 struct InsertItem
 {
     int row = 0;
-    QVector<QVariant> values;
+    RowCells values;
     qint64 rowid = -1;
 };
 
@@ -62,7 +62,7 @@ struct UpdateItem
 {
     int row = 0;
     qint64 rowid = -1;
-    QVector<QVariant> values; // the whole row; only the group's columns are written
+    RowCells values; // the whole row; only the group's columns are written
 };
 
 struct UpdateGroup
@@ -234,13 +234,13 @@ bool Writer::snapshotTableLocked(int table, TableWork &work)
     work.dirty = std::exchange(t.dirtyCells, {});
     work.removed = std::exchange(t.removedRows, {});
 
-    // Row vectors are implicitly shared: taking them costs a reference
+    // Rows are implicitly shared: taking them costs a reference
     // count, not a copy of the cells. A row that is gone was removed, and its
     // removal is in this flush's list.
     QSet<int> insertedHere;
     insertedHere.reserve(work.inserted.size());
     for (int row : std::as_const(work.inserted)) {
-        if (const QVector<QVariant> *cells = t.rows.find(row)) {
+        if (const RowCells *cells = t.rows.find(row)) {
             work.inserts.append(InsertItem{row, *cells, -1});
             insertedHere.insert(row);
         }
@@ -258,7 +258,7 @@ bool Writer::snapshotTableLocked(int table, TableWork &work)
         const qint64 rowid = t.rowIds.value(row);
         if (rowid < 0)
             continue;
-        if (const QVector<QVariant> *cells = t.rows.find(row))
+        if (const RowCells *cells = t.rows.find(row))
             work.changed.append(UpdateItem{row, rowid, *cells});
     }
 

@@ -417,10 +417,10 @@ bool migrate(const QSqlDatabase &db, const BeforeRebuild &beforeRebuild, bool *c
     return true;
 }
 
-// A text cell as QString. ASCII text, the most common by far, is widened
-// straight from the stored UTF-8; anything else goes through SQLite's own
-// conversion, as QSqlQuery's does, so that every text reads back alike.
-QString columnText(sqlite3_stmt *statement, int column)
+// A text cell. ASCII text, the most common by far, is taken straight from
+// the stored UTF-8; anything else goes through SQLite's own conversion, as
+// QSqlQuery's does, so that every text reads back alike.
+Cell columnText(sqlite3_stmt *statement, int column)
 {
     const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
     const int size = sqlite3_column_bytes(statement, column);
@@ -428,9 +428,10 @@ QString columnText(sqlite3_stmt *statement, int column)
     for (int i = 0; i < size; ++i)
         ascii &= uchar(utf8[i]) < 0x80;
     if (ascii)
-        return QString::fromLatin1(utf8, size);
+        return Cell::latin1(utf8, size);
     const void *text = sqlite3_column_text16(statement, column);
-    return QString(static_cast<const QChar *>(text), sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar)));
+    return Cell::text(
+        QString(static_cast<const QChar *>(text), sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar))));
 }
 
 // Reads one table whole with a single forward-only SELECT. Rows are numbered
@@ -468,26 +469,25 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
     std::vector<qint64> rowIds{-1};
     int step;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-        QVector<QVariant> cells;
-        cells.reserve(count);
+        RowCells cells(count);
         for (int i = 1; i <= count; ++i) {
             switch (sqlite3_column_type(statement, i)) {
             case SQLITE_INTEGER:
-                cells.emplaceBack(qlonglong(sqlite3_column_int64(statement, i)));
+                cells.set(i - 1, Cell::integer(sqlite3_column_int64(statement, i)));
                 break;
             case SQLITE_FLOAT:
-                cells.emplaceBack(sqlite3_column_double(statement, i));
+                cells.set(i - 1, Cell::real(sqlite3_column_double(statement, i)));
                 break;
             case SQLITE_BLOB: {
                 const char *bytes = static_cast<const char *>(sqlite3_column_blob(statement, i));
-                cells.emplaceBack(QByteArray(bytes, sqlite3_column_bytes(statement, i)));
+                cells.set(i - 1, QVariant(QByteArray(bytes, sqlite3_column_bytes(statement, i))));
                 break;
             }
             case SQLITE_NULL:
-                cells.emplaceBack(QMetaType::fromType<QString>());
+                cells.set(i - 1, Cell::typedNullText());
                 break;
             default:
-                cells.emplaceBack(columnText(statement, i));
+                cells.set(i - 1, columnText(statement, i));
                 break;
             }
         }

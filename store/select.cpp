@@ -60,10 +60,9 @@ bool matchesLocked(const Table &t, int row, const Conditions &conditions)
 {
     if (conditions.isEmpty())
         return true;
-    static const QVariant missing;
-    const QVector<QVariant> *cells = t.rows.find(row);
+    const RowCells *cells = t.rows.find(row);
     for (auto it = conditions.cbegin(); it != conditions.cend(); ++it) {
-        const QVariant &cell = cells && it.key() >= 0 && it.key() < cells->size() ? cells->at(it.key()) : missing;
+        const QVariant cell = cells && it.key() >= 0 && it.key() < cells->size() ? cells->at(it.key()) : QVariant();
         if (isNullValue(it.value())) {
             if (isNullValue(cell))
                 return false;
@@ -480,18 +479,17 @@ void Table::buildIndexes(const QList<int> &columns)
         const int end = rangeStarts[range + 1];
         for (int row = rangeStarts[range]; row < end; ++row) {
             // Cells some rows ahead, and the texts of cells half as far ahead.
-            if (const QVector<QVariant> *later = row + ahead < end ? table.find(row + ahead) : nullptr) {
+            if (const RowCells *later = row + ahead < end ? table.find(row + ahead) : nullptr) {
                 for (const int column : wanted)
                     prefetch(later->constData() + column);
             }
-            if (const QVector<QVariant> *later = row + ahead / 2 < end ? table.find(row + ahead / 2) : nullptr) {
+            if (const RowCells *later = row + ahead / 2 < end ? table.find(row + ahead / 2) : nullptr) {
                 for (const int column : wanted) {
-                    const QVariant &cell = later->at(column);
-                    if (cell.typeId() == QMetaType::QString)
-                        prefetch(static_cast<const QString *>(cell.constData())->constData());
+                    if (const void *text = later->constData()[column].textData())
+                        prefetch(text);
                 }
             }
-            const QVector<QVariant> *cells = table.find(row);
+            const RowCells *cells = table.find(row);
             if (!cells)
                 continue;
             for (size_t c = 0; c < wanted.size(); ++c) {

@@ -16,7 +16,7 @@ QMutex tableMutex;
 
 using namespace store_internal;
 
-void Table::addRow(int row, QVector<QVariant> &&cells)
+void Table::addRow(int row, RowCells &&cells)
 {
     rows.insert(row, std::move(cells));
     for (auto index = valueIndexes.begin(); index != valueIndexes.end(); ++index)
@@ -25,14 +25,14 @@ void Table::addRow(int row, QVector<QVariant> &&cells)
 
 void Table::setCell(int row, int column, const QVariant &value)
 {
-    QVector<QVariant> *cells = rows.find(row);
+    RowCells *cells = rows.find(row);
     if (!cells || column < 0 || column >= cells->size())
         return;
     // The index finds the row's entry through the cell's old value.
     const auto index = valueIndexes.find(column);
     if (index != valueIndexes.end())
         index->erase(row, cellsOf(column));
-    (*cells)[column] = value;
+    cells->set(column, value);
     if (index != valueIndexes.end())
         index->insert(row, cellsOf(column));
 }
@@ -130,7 +130,7 @@ int Database::newRow(int table)
         return -1;
     Table &t = tables[table];
     const int row = t.nextRowNumber++;
-    t.addRow(row, QVector<QVariant>(t.columnCount));
+    t.addRow(row, RowCells(t.columnCount));
     t.insertedRows.append(row);
     return row;
 }
@@ -144,10 +144,10 @@ template <typename ForEachCell>
 int insertRowLocked(Table &t, ForEachCell forEachCell)
 {
     const int row = t.nextRowNumber++;
-    QVector<QVariant> cells(t.columnCount);
+    RowCells cells(t.columnCount);
     forEachCell([&](int column, const QVariant &value) {
         if (column >= 0 && column < t.columnCount && !cellEquals(cells.at(column), value))
-            cells[column] = value;
+            cells.set(column, value);
     });
     t.addRow(row, std::move(cells));
     t.insertedRows.append(row);
@@ -191,7 +191,7 @@ bool Database::setValue(int table, int row, int column, const QVariant &value)
     Table &t = tables[table];
     if (column >= t.columnCount)
         return false;
-    const QVector<QVariant> *cells = t.rows.find(row);
+    const RowCells *cells = t.rows.find(row);
     if (!cells || cellEquals(cells->at(column), value))
         return false;
     t.setCell(row, column, value);
@@ -220,7 +220,7 @@ QVariant Database::value(int table, int row, int column)
     if (!validTable(table) || row < 1 || column < 0)
         return QVariant();
     const Table &t = tables.at(table);
-    const QVector<QVariant> *cells = t.rows.find(row);
+    const RowCells *cells = t.rows.find(row);
     if (!cells || column >= cells->size())
         return QVariant();
     return cells->at(column);
@@ -235,19 +235,19 @@ QVector<QVariant> Database::columnValues(const RowCursor &cursor, int column)
     const Table &t = tables.at(cursor.table);
     // Rows found by an index lie scattered over memory: find every cell
     // first, asking the processor for them all at once, then copy them.
-    QVarLengthArray<const QVariant *, 64> found;
+    QVarLengthArray<const Cell *, 64> found;
     found.reserve(cursor.rows.size());
     for (const int row : cursor.rows) {
-        const QVector<QVariant> *cells = t.rows.find(row);
-        const QVariant *cell = cells && column < cells->size() ? cells->constData() + column : nullptr;
+        const RowCells *cells = t.rows.find(row);
+        const Cell *cell = cells && column < cells->size() ? cells->constData() + column : nullptr;
 #if defined(__GNUC__) || defined(__clang__)
         __builtin_prefetch(cell);
 #endif
         found.append(cell);
     }
     result.reserve(found.size());
-    for (const QVariant *cell : found)
-        result.append(cell ? *cell : QVariant());
+    for (const Cell *cell : found)
+        result.append(cell ? cell->value() : QVariant());
     return result;
 }
 
@@ -256,8 +256,8 @@ QVector<QVariant> Database::rowValues(int table, int row)
     QMutexLocker locker(&tableMutex);
     if (!validTable(table) || row < 1)
         return QVector<QVariant>();
-    const QVector<QVariant> *cells = tables.at(table).rows.find(row);
-    return cells ? *cells : QVector<QVariant>();
+    const RowCells *cells = tables.at(table).rows.find(row);
+    return cells ? cells->values() : QVector<QVariant>();
 }
 
 int Database::rowCount(int table)

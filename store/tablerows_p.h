@@ -4,8 +4,7 @@
 // reused while the tables live, so a vector indexed by them serves as the
 // map: a fraction of a tree's memory, and a row found without a search.
 
-#include <QVariant>
-#include <QVector>
+#include "rowcells_p.h"
 
 #include <algorithm>
 #include <utility>
@@ -18,24 +17,18 @@ public:
     bool isEmpty() const { return count == 0; }
 
     // The row's cells; nullptr when there is no such row.
-    const QVector<QVariant> *find(int row) const
-    {
-        return contains(row) ? &cells[size_t(row)] : nullptr;
-    }
-    QVector<QVariant> *find(int row) { return contains(row) ? &cells[size_t(row)] : nullptr; }
+    const RowCells *find(int row) const { return contains(row) ? &cells[size_t(row)] : nullptr; }
+    RowCells *find(int row) { return contains(row) ? &cells[size_t(row)] : nullptr; }
 
     // Adds a row under a number that is not in use (numbers of removed rows
     // included: they stay unused).
-    void insert(int row, QVector<QVariant> &&rowCells)
+    void insert(int row, RowCells &&rowCells)
     {
-        if (row < 1 || contains(row))
+        if (row < 1 || contains(row) || rowCells.isNull())
             return;
-        if (size_t(row) >= cells.size()) {
+        if (size_t(row) >= cells.size())
             cells.resize(size_t(row) + 1);
-            present.resize(size_t(row) + 1);
-        }
         cells[size_t(row)] = std::move(rowCells);
-        present[size_t(row)] = true;
         ++count;
     }
 
@@ -43,8 +36,7 @@ public:
     {
         if (!contains(row))
             return false;
-        cells[size_t(row)] = QVector<QVariant>();
-        present[size_t(row)] = false;
+        cells[size_t(row)] = RowCells();
         --count;
         return true;
     }
@@ -52,8 +44,8 @@ public:
     // The first row after `row` (after none for 0); 0 when there is none.
     int next(int row) const
     {
-        for (size_t at = size_t(std::max(row, 0)) + 1; at < present.size(); ++at) {
-            if (present[at])
+        for (size_t at = size_t(std::max(row, 0)) + 1; at < cells.size(); ++at) {
+            if (!cells[at].isNull())
                 return int(at);
         }
         return 0;
@@ -62,24 +54,21 @@ public:
     // The highest row number in use; 0 when there is none.
     int last() const
     {
-        for (size_t at = present.size(); at-- > 1;) {
-            if (present[at])
+        for (size_t at = cells.size(); at-- > 1;) {
+            if (!cells[at].isNull())
                 return int(at);
         }
         return 0;
     }
 
+    // Room for rows up to `row`, so that a load does not grow by copying.
+    void reserve(int row) { cells.reserve(size_t(std::max(row, 0)) + 1); }
     // Gives back the room a load reserved beyond its rows.
-    void squeeze()
-    {
-        cells.shrink_to_fit();
-        present.shrink_to_fit();
-    }
+    void squeeze() { cells.shrink_to_fit(); }
 
 private:
-    bool contains(int row) const { return row > 0 && size_t(row) < present.size() && present[size_t(row)]; }
+    bool contains(int row) const { return row > 0 && size_t(row) < cells.size() && !cells[size_t(row)].isNull(); }
 
-    std::vector<QVector<QVariant>> cells; // by row number; slot 0 unused
-    std::vector<bool> present;
+    std::vector<RowCells> cells; // by row number; slot 0 unused
     int count = 0;
 };

@@ -23,11 +23,10 @@ struct ColumnCells
     int column;
 
     // The row's cell; a null value for a missing row or cell.
-    const QVariant &at(int row) const
+    QVariant at(int row) const
     {
-        static const QVariant missing;
-        const QVector<QVariant> *cells = rows.find(row);
-        return cells && column >= 0 && column < cells->size() ? cells->at(column) : missing;
+        const RowCells *cells = rows.find(row);
+        return cells && column >= 0 && column < cells->size() ? cells->at(column) : QVariant();
     }
 };
 

@@ -194,6 +194,26 @@ private slots:
         }
     }
 
+    // A cell gives back exactly the value it was given: type, nullness and
+    // value, texts kept in place, in a block of their own or shared.
+    void cellsKeepTheirValues()
+    {
+        const int t = newTable({"v"});
+        const QString longText = QStringLiteral("a text longer than fits in place");
+        const QVariantList values{QVariant(QMetaType::fromType<QString>()), QVariant(QString()), QString(""),
+                                  QStringLiteral("short"), QString::fromUtf8("z\u00e9\u0142"), longText,
+                                  longText.mid(3), QString(QChar(0xd800)), QVariant(qint64(1) << 40), 7, 2.5, true,
+                                  7u, QDateTime(QDate(2024, 2, 3), QTime(4, 5, 6)), QByteArray("b\0b", 3)};
+        for (const QVariant &value : values) {
+            const int row = Database::insertRow(t, {{0, value}});
+            const QVariant back = Database::rowValues(t, row).value(0);
+            QCOMPARE(back.typeId(), value.typeId());
+            QCOMPARE(back.isNull(), value.isNull());
+            QCOMPARE(back, value);
+        }
+        QVERIFY(!Database::value(t, Database::newRow(t), 0).isValid());
+    }
+
     // A null wanted value asks for a cell that is set, next to indexed
     // conditions too; "" asks for "" or a null (they mean the same).
     void nullConditionsAskForSetCells()

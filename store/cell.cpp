@@ -1,0 +1,220 @@
+// The compact stored cell.
+
+#include "cell_p.h"
+
+#include <limits>
+
+namespace {
+
+using TextData = QTypedArrayData<char16_t>;
+
+// Where a text block's characters begin when nothing was taken off its
+// front: a QString whose characters begin there is kept by its block alone.
+char16_t *charactersOf(QArrayData *block)
+{
+    return TextData::dataStart(block, alignof(TextData::AlignmentDummy));
+}
+
+} // namespace
+
+Cell::Cell(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::UnknownType:
+        if (!value.isValid())
+            return;
+        break;
+    case QMetaType::QString:
+        if (value.isNull())
+            tag = TypedNull;
+        else
+            setText(*static_cast<const QString *>(value.constData()));
+        return;
+    case QMetaType::LongLong:
+        if (!value.isNull()) {
+            store(LongLong, value.toLongLong());
+            return;
+        }
+        break;
+    case QMetaType::Int:
+        if (!value.isNull()) {
+            store(Int, value.toInt());
+            return;
+        }
+        break;
+    case QMetaType::Double:
+        if (!value.isNull()) {
+            store(Double, value.toDouble());
+            return;
+        }
+        break;
+    case QMetaType::Bool:
+        if (!value.isNull()) {
+            store(Bool, value.toBool());
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    store(Boxed, new QVariant(value));
+}
+
+Cell::Cell(const Cell &other)
+{
+    std::memcpy(static_cast<void *>(this), static_cast<const void *>(&other), sizeof(Cell));
+    if (kind() == Text)
+        load<QArrayData *>()->ref();
+    else if (kind() == Boxed)
+        store(Boxed, new QVariant(*other.load<QVariant *>()));
+}
+
+void Cell::release()
+{
+    if (kind() == Text) {
+        QArrayData *block = load<QArrayData *>();
+        if (!block->deref())
+            TextData::deallocate(block);
+    } else {
+        delete load<QVariant *>();
+    }
+    tag = Untyped;
+}
+
+Cell Cell::integer(qint64 number)
+{
+    Cell cell;
+    cell.store(LongLong, number);
+    return cell;
+}
+
+Cell Cell::real(double number)
+{
+    Cell cell;
+    cell.store(Double, number);
+    return cell;
+}
+
+Cell Cell::typedNullText()
+{
+    Cell cell;
+    cell.tag = TypedNull;
+    return cell;
+}
+
+Cell Cell::latin1(const char *text, qsizetype size)
+{
+    Cell cell;
+    if (size <= inlineSize) {
+        std::memcpy(cell.raw, text, size_t(size));
+        cell.tag = quint8(Latin1 | (size << kindBits));
+        return cell;
+    }
+    if (size >= qsizetype(std::numeric_limits<quint32>::max())) {
+        cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
+        return cell;
+    }
+    // Widened straight into a block of its own, as QString::fromLatin1
+    // would, with room for the terminating null.
+    auto [block, characters] = TextData::allocate(size + 1);
+    for (qsizetype i = 0; i < size; ++i)
+        characters[i] = uchar(text[i]);
+    characters[size] = 0;
+    if (characters != charactersOf(block)) { // never, with Qt's allocator
+        TextData::deallocate(block);
+        cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
+        return cell;
+    }
+    cell.setBlock(block, size);
+    return cell;
+}
+
+Cell Cell::text(const QString &text)
+{
+    Cell cell;
+    cell.setText(text);
+    return cell;
+}
+
+void Cell::setText(const QString &text)
+{
+    if (text.isNull()) {
+        tag = NullString;
+        return;
+    }
+    const qsizetype size = text.size();
+    if (size <= inlineSize) {
+        const QChar *characters = text.constData();
+        bool latin1 = true;
+        for (qsizetype i = 0; i < size; ++i)
+            latin1 &= characters[i].unicode() < 0x100;
+        if (latin1) {
+            for (qsizetype i = 0; i < size; ++i)
+                raw[i] = static_cast<unsigned char>(characters[i].unicode());
+            tag = quint8(Latin1 | (size << kindBits));
+            return;
+        }
+    }
+    // The text's own block when its characters fill it from the start; a
+    // text of static data, or one cut at its front, gets a block of its own.
+    QString shared = text;
+    QStringPrivate &data = shared.data_ptr();
+    if (!data.d_ptr() || data.data() != charactersOf(data.d_ptr())) {
+        shared = QString(text.constData(), size);
+        if (!shared.data_ptr().d_ptr() || shared.data_ptr().data() != charactersOf(shared.data_ptr().d_ptr())
+            || size >= qsizetype(std::numeric_limits<quint32>::max())) {
+            store(Boxed, new QVariant(text));
+            return;
+        }
+    } else if (size >= qsizetype(std::numeric_limits<quint32>::max())) {
+        store(Boxed, new QVariant(text));
+        return;
+    }
+    QArrayData *block = shared.data_ptr().d_ptr();
+    block->ref();
+    setBlock(block, size);
+}
+
+void Cell::setBlock(QArrayData *block, qsizetype size)
+{
+    store(Text, block);
+    const quint32 length = quint32(size);
+    std::memcpy(raw + 8, &length, sizeof(length));
+}
+
+QVariant Cell::value() const
+{
+    switch (kind()) {
+    case Untyped:
+        return QVariant();
+    case TypedNull:
+        return QVariant(QMetaType::fromType<QString>());
+    case NullString:
+        return QVariant(QString());
+    case LongLong:
+        return QVariant(load<qint64>());
+    case Int:
+        return QVariant(load<int>());
+    case Double:
+        return QVariant(load<double>());
+    case Bool:
+        return QVariant(load<bool>());
+    case Latin1:
+        return QVariant(QString::fromLatin1(reinterpret_cast<const char *>(raw), inlineLength()));
+    case Text: {
+        auto *block = static_cast<TextData *>(load<QArrayData *>());
+        quint32 length;
+        std::memcpy(&length, raw + 8, sizeof(length));
+        block->ref();
+        return QVariant(QString(QStringPrivate(block, charactersOf(block), qsizetype(length))));
+    }
+    case Boxed:
+        return *load<QVariant *>();
+    }
+    return QVariant();
+}
+
+const void *Cell::textData() const
+{
+    return kind() == Text ? static_cast<const void *>(charactersOf(load<QArrayData *>())) : nullptr;
+}

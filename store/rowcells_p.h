@@ -1,0 +1,58 @@
+#pragma once
+
+// The cells of one row in one block, shared between copies until one of
+// them changes a cell: the flush takes a row for the price of a reference
+// count, as it would a QVector, at half the memory of QVariant cells and
+// without a second allocation.
+
+#include "cell_p.h"
+
+#include <QAtomicInt>
+#include <QVector>
+
+#include <utility>
+
+class RowCells
+{
+public:
+    RowCells() = default;
+    // `count` cells without a value.
+    explicit RowCells(int count);
+    RowCells(const RowCells &other)
+        : block(other.block)
+    {
+        if (block)
+            block->ref.ref();
+    }
+    RowCells(RowCells &&other) noexcept
+        : block(std::exchange(other.block, nullptr))
+    {
+    }
+    RowCells &operator=(RowCells other) noexcept
+    {
+        std::swap(block, other.block);
+        return *this;
+    }
+    ~RowCells();
+
+    bool isNull() const { return !block; }
+    int size() const { return block ? block->count : 0; }
+    // The cell's value; `column` must be in range.
+    QVariant at(int column) const { return cells()[column].value(); }
+    const Cell *constData() const { return block ? cells() : nullptr; }
+    void set(int column, const QVariant &value) { set(column, Cell(value)); }
+    void set(int column, Cell &&cell);
+    QVector<QVariant> values() const;
+
+private:
+    struct Block
+    {
+        QAtomicInt ref;
+        int count;
+    };
+    static_assert(sizeof(Block) % alignof(Cell) == 0);
+    Cell *cells() const { return reinterpret_cast<Cell *>(block + 1); }
+    void detach();
+
+    Block *block = nullptr;
+};
