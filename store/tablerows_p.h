@@ -61,8 +61,6 @@ public:
         return 0;
     }
 
-    // Room for rows up to `row`, so that a load does not grow by copying.
-    void reserve(int row) { cells.reserve(size_t(std::max(row, 0)) + 1); }
     // Gives back the room a load reserved beyond its rows.
     void squeeze() { cells.shrink_to_fit(); }
 
