@@ -37,29 +37,29 @@ QString shortText(const QVariant &value)
     return value.toString().left(120);
 }
 
+bool isDateTimeColumn(int table, const QString &member)
+{
+    // "table.column" of every column that holds date-times.
+    static const QSet<QString> columns = [] {
+        QSet<QString> result;
+        const ParsedSchema schema = Database::schema();
+        for (const auto &[name, fields] : schema) {
+            for (const QSqlField &field : fields) {
+                if (field.metaType() == QMetaType::fromType<QDateTime>())
+                    result.insert(name + u'.' + field.name());
+            }
+        }
+        return result;
+    }();
+    return columns.contains(Database::tableName(table) + u'.' + member);
+}
+
 } // namespace sync_internal
 
 namespace {
 
 const QString idName = QStringLiteral("id");
 constexpr int flushEveryChanges = 10000;
-
-// "table.column" of every column that holds date-times.
-const QSet<QString> &dateTimeColumnNames()
-{
-    static const QSet<QString> columns = [] {
-        QSet<QString> result;
-        const ParsedSchema schema = Database::schema();
-        for (const auto &[table, fields] : schema) {
-            for (const QSqlField &field : fields) {
-                if (field.metaType() == QMetaType::fromType<QDateTime>())
-                    result.insert(table + u'.' + field.name());
-            }
-        }
-        return result;
-    }();
-    return columns;
-}
 
 // Every (table, column) whose cells hold item ids: the id members of the
 // synced tables and of the engine's own bookkeeping tables.
@@ -297,6 +297,22 @@ bool CommitAnswer::hasMore() const
     return more.typeId() == QMetaType::Bool && more.toBool();
 }
 
+bool CommitAnswer::movesStateFrom(const QString &sent) const
+{
+    // A change list that came as anything but an array was not streamed.
+    for (const char *list : {"create", "set", "remove"}) {
+        if (!isNullValue(members.value(QLatin1String(list))))
+            return false;
+    }
+    const QVariant state = members.value(QStringLiteral("state"));
+    if (state.typeId() != QMetaType::LongLong && state.typeId() != QMetaType::Int)
+        return false;
+    bool ok = false;
+    const qint64 before = sent.trimmed().toLongLong(&ok);
+    // A text marker of an older answer: any whole number moves on from it.
+    return !ok || state.toLongLong() > before;
+}
+
 bool CommitAnswer::applySlice(int budgetMs)
 {
     if (phase == Phase::Done)
@@ -416,7 +432,7 @@ const CommitAnswer::MemberInfo &CommitAnswer::infoOf(const StoreLock &lock, int 
     info.column = columnOf(lock, table, member);
     info.id = isIdMember(member);
     info.file = isFileMember(member);
-    info.dateTime = dateTimeColumnNames().contains(Database::tableName(table) + u'.' + member);
+    info.dateTime = isDateTimeColumn(table, member);
     info.watched = watched.contains(member);
     return memberInfo.insert(key, info).value();
 }

@@ -32,6 +32,10 @@ public:
     int resultCode() const;
     // "more": the service has further changes for the next poll.
     bool hasMore() const;
+    // Whether this page moves the sync state on from `sent` (the "state" the
+    // commit carried): a whole number above it, and every change list an
+    // array. Only such a page lets the next one follow at once.
+    bool movesStateFrom(const QString &sent) const;
 
     // Applies the next part of a result-0 answer: its work under storeMutex
     // stops after about `budgetMs` milliseconds (not before the translations

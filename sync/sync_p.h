@@ -66,6 +66,8 @@ extern quint64 commitGeneration;
 extern quint64 sentGeneration;
 // The session the commit in flight was sent with ("" for a log-in).
 extern QString sentSession;
+// The "state" the commit in flight was sent with.
+extern QString sentState;
 // The last commit was sent again at once because the answer brought a new
 // session; a second renewal in a row waits for the timer instead.
 extern bool renewalRetry;
@@ -92,6 +94,8 @@ void addCredentials(MultipartFormData &form);
 bool serverIdOf(const QVariant &value, Id *out);
 // A value as a log line shows it.
 QString shortText(const QVariant &value);
+// Whether the member is a date-time column of the table.
+bool isDateTimeColumn(int table, const QString &member);
 // Set while an answer is read or applied outside a commit.
 extern bool answerBusy;
 

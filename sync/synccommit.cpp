@@ -32,6 +32,7 @@ namespace sync_internal {
 quint64 commitGeneration = 0;
 quint64 sentGeneration = 0;
 QString sentSession;
+QString sentState;
 bool renewalRetry = false;
 bool syncStopped = false;
 bool answerBusy = false;
@@ -158,12 +159,22 @@ qint64 applyLockNs = 0;
 // stays well under the 50 ms that a user notices.
 constexpr int sliceBudgetMs = 10;
 
+// A stored date-time, whichever form the store holds it in: a QDateTime as
+// written, or the ISO text it reads back after a restart (with an offset, or
+// without one for local time). Invalid when it is neither.
+QDateTime storedTime(const QVariant &stored)
+{
+    if (stored.typeId() == QMetaType::QDateTime)
+        return stored.toDateTime();
+    if (stored.typeId() == QMetaType::QString)
+        return QDateTime::fromString(stored.toString().trimmed(), Qt::ISODateWithMs);
+    return QDateTime();
+}
+
 // A time as the service reads it: ISO 8601 in UTC with milliseconds.
 QString wireTime(const QVariant &stored)
 {
-    QDateTime time = stored.toDateTime();
-    if (stored.typeId() == QMetaType::QString)
-        time = QDateTime::fromString(stored.toString(), Qt::ISODateWithMs);
+    QDateTime time = storedTime(stored);
     if (!time.isValid())
         time = QDateTime::currentDateTime();
     return time.toUTC().toString(Qt::ISODateWithMs);
@@ -171,12 +182,19 @@ QString wireTime(const QVariant &stored)
 
 // A member's stored value as it travels: ids as integers, times in UTC with
 // milliseconds and their offset (the JSON writer would drop both).
-QVariant wireValue(const QString &member, const QVariant &cell)
+QVariant wireValue(int table, const QString &member, const QVariant &cell)
 {
     if (isNullValue(cell))
         return QVariant();
     if (isIdMember(member))
         return QVariant(idFromVariant(cell));
+    if (isDateTimeColumn(table, member)) {
+        const QDateTime time = storedTime(cell);
+        if (time.isValid())
+            return time.toUTC().toString(Qt::ISODateWithMs);
+        if (!cell.toString().isEmpty())
+            qCWarning(lcSync) << "Commit:" << member << "holds" << shortText(cell) << ", not a date-time; sent as stored";
+    }
     return withUtcTimes(cell);
 }
 
@@ -221,7 +239,8 @@ ConnectionId TavrinConnector::sendCommit()
     form.addField(QStringLiteral("version"), engineVersion());
     addCredentials(form);
     form.addField(QStringLiteral("store"), storeId());
-    form.addField(QStringLiteral("state"), optionValue(QStringLiteral("state"), 0).toString());
+    const QString state = optionValue(QStringLiteral("state"), 0).toString();
+    form.addField(QStringLiteral("state"), state);
 
     QVariantList creates, sets, removes;
     QSet<Id> uploads;
@@ -305,7 +324,7 @@ ConnectionId TavrinConnector::sendCommit()
                     }
                 }
                 sets.append(QVariantMap {{idName, QVariant(id)}, {QStringLiteral("member"), member},
-                    {QStringLiteral("value"), wireValue(member, cell)},
+                    {QStringLiteral("value"), wireValue(table, member, cell)},
                     {QStringLiteral("modified"),
                         wireTime(Database::value(cursor, storeTables().uncommittedSetModifiedColumn))}});
                 sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
@@ -331,6 +350,7 @@ ConnectionId TavrinConnector::sendCommit()
     if (!uploads.isEmpty())
         transfersByConnection.insert(id, uploads);
     sentSession = session;
+    sentState = state;
     sentGeneration = commitGeneration;
     return id;
 }
@@ -412,7 +432,14 @@ void TavrinConnector::endCommit(int code)
 {
     // Watchers and receivers called from here may reset the store.
     const quint64 generation = commitGeneration;
-    const bool more = code == 0 && applying && applying->hasMore();
+    bool more = code == 0 && applying && applying->hasMore();
+    // A page must move "state" forward: otherwise the next poll would bring
+    // the same page again, at once and for ever.
+    if (more && !applying->movesStateFrom(sentState)) {
+        qCWarning(lcSync) << "Commit answer: \"more\" without a \"state\" past" << sentState.left(64)
+                          << "or with a change list that is not an array; the rest waits for the next poll";
+        more = false;
+    }
     commitConnection = 0;
     if (code == 2) {
         setOption(QStringLiteral("session"), QString());

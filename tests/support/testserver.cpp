@@ -476,38 +476,48 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
 void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &origin)
 {
     std::vector<Change> changes;
-    for (auto item = items.begin(); item != items.end(); ++item) {
+    for (auto item = items.cbegin(); item != items.cend(); ++item) {
         // What the asking session can know of: items that existed at its
         // state, and the ones it created itself.
         const bool known = item->createdSequence <= since || item->createdBy == origin;
         if (item->removedSequence != 0) {
             if (item->removedSequence > since && item->removedBy != origin && known)
-                changes.push_back({item->removedSequence, QStringLiteral("remove"), item.key()});
+                changes.push_back({item->removedSequence, "remove", item.key()});
             continue;
         }
         if (!known)
-            changes.push_back({item->createdSequence, QStringLiteral("create"),
-                               QJsonObject{{QStringLiteral("id"), item.key()}, {QStringLiteral("type"), item->type}}});
-        for (auto it = item->members.begin(); it != item->members.end(); ++it) {
+            changes.push_back({item->createdSequence, "create", item.key()});
+        for (auto it = item->members.cbegin(); it != item->members.cend(); ++it) {
             if (known && (it->sequence <= since || it->origin == origin))
                 continue;
-            changes.push_back({it->sequence, QStringLiteral("set"), setEntry(item.key(), it.key(), *it)});
+            changes.push_back({it->sequence, "set", item.key(), &it.key()});
         }
     }
     // In the order they were made (each has its own sequence number): the
     // next poll, sent with the last one of a page, takes up the rest.
     std::sort(changes.begin(), changes.end(),
               [](const Change &a, const Change &b) { return a.sequence < b.sequence; });
+    QHash<QString, QJsonArray> lists;
+    qint64 bytes = 0;
+    size_t sent = 0;
+    for (; sent < changes.size() && (pageSize <= 0 || sent < size_t(pageSize)); ++sent) {
+        const Change &change = changes.at(sent);
+        const Item &item = items[change.id];
+        QJsonValue entry(change.id);
+        if (change.member)
+            entry = setEntry(change.id, *change.member, item.members[*change.member]);
+        else if (qstrcmp(change.list, "create") == 0)
+            entry = QJsonObject{{QStringLiteral("id"), change.id}, {QStringLiteral("type"), item.type}};
+        bytes += (entry.isObject() ? QJsonDocument(entry.toObject()).toJson(QJsonDocument::Compact).size() : 20) + 1;
+        if (sent > 0 && bytes > pageBytes)
+            break;
+        lists[QLatin1String(change.list)].append(entry);
+    }
     qint64 state = sequence;
-    size_t end = changes.size();
-    if (pageSize > 0 && end > size_t(pageSize)) {
-        end = size_t(pageSize);
-        state = changes.at(end - 1).sequence;
+    if (sent < changes.size()) {
+        state = changes.at(sent - 1).sequence;
         answer.insert(QStringLiteral("more"), true);
     }
-    QHash<QString, QJsonArray> lists;
-    for (size_t i = 0; i < end; ++i)
-        lists[changes.at(i).list].append(changes.at(i).entry);
     for (const QJsonValue &entry : std::exchange(injectedCreates, {}))
         lists[QStringLiteral("create")].append(entry);
     for (const QJsonValue &entry : std::exchange(injectedSets, {}))

@@ -122,8 +122,10 @@ public:
     void setRedirect(const QString &location) { redirect = location; }
     void setFileRedirect(const QString &location) { fileRedirect = location; }
     // At most this many changes ("create", "set", "remove" entries) per
-    // answer; the rest follow with "more" over later polls.
+    // answer, and at most this many bytes of them; the rest follow with
+    // "more" over later polls.
     void setPageSize(int entries) { pageSize = entries; }
+    void setPageBytes(qint64 bytes) { pageBytes = bytes; }
     void setHugeSize(qint64 bytes) { hugeSize = bytes; }
 
     // Holds engine answers back (the request has been processed) until
@@ -190,11 +192,13 @@ private:
         qint64 user = 0;
     };
     // One change an answer can carry, in the order the service made it.
+    // The entry itself is made only for the changes a page sends.
     struct Change
     {
         qint64 sequence = 0;
-        QString list; // "create", "set" or "remove"
-        QJsonValue entry;
+        const char *list; // "create", "set" or "remove"
+        qint64 id = 0;
+        const QString *member = nullptr; // of a set
     };
     using Responder = std::unique_ptr<QHttpServerResponder>;
 
@@ -240,6 +244,8 @@ private:
     QString redirect;
     QString fileRedirect;
     int pageSize = 20000;
+    // The client's 16 MiB limit, less room for the rest of the answer.
+    qint64 pageBytes = 16 * 1024 * 1024 - 64 * 1024;
     qint64 hugeSize = 2 * 1024 * 1024;
     QTcpServer *slowServer = nullptr;
     std::vector<std::pair<Responder, QJsonObject>> held;

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QWindow>
 
 using namespace synctest;
@@ -704,9 +705,15 @@ private slots:
     }
 
     // Last: the engine is started again afterwards, as after a program restart.
+    // A date-time still unsent then goes out in UTC, though the store now
+    // gives it back as local text (in a zone away from UTC).
     void shutdownStopsCommitting()
     {
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "Asia/Kolkata");
+        const auto restoreZone = qScopeGuard([&] { zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone); });
         const Id skrin = createItem("skrin");
+        setMember(skrin, "created", QDateTime(QDate(2024, 5, 1), QTime(4, 30), Qt::UTC).toLocalTime());
         QVERIFY(holdCommit(*server));
         shutdownBackground();
         QVERIFY(!isCommitRunning());
@@ -725,6 +732,7 @@ private slots:
         QVERIFY(syncAll());
         QCOMPARE(server->itemIds("skrin").size(), 1);
         QVERIFY(localToServer().contains(skrin));
+        QCOMPARE(server->member(localToServer().value(skrin), "created").toString(), "2024-05-01T04:30:00.000Z");
     }
 };
 

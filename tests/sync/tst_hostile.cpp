@@ -164,6 +164,32 @@ private slots:
             QVERIFY(!walk.next().contains("database.db"));
     }
 
+    // A page with "more" that does not move "state" forward is applied but
+    // ends the paging: no poll follows at once.
+    void pagingThatStandsStillStops_data()
+    {
+        QTest::addColumn<QJsonObject>("page");
+        QTest::newRow("no state") << QJsonObject{{"state", QJsonValue()}};
+        QTest::newRow("state as text") << QJsonObject{{"state", "99999"}};
+        QTest::newRow("same state") << QJsonObject{};
+        QTest::newRow("state backwards") << QJsonObject{{"state", 0}};
+        QTest::newRow("set not a list") << QJsonObject{{"state", 99999}, {"set", "x"}};
+    }
+    void pagingThatStandsStillStops()
+    {
+        QFETCH(QJsonObject, page);
+        page.insert("more", true);
+        if (!page.contains("state"))
+            page.insert("state", optionValue("state").toLongLong());
+        for (auto it = page.begin(); it != page.end(); ++it)
+            server->injectAnswerMember(it.key(), it.value());
+        const int polls = server->requestCount("/tavrin-engine");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("\"more\" without"));
+        QVERIFY(commitOnce());
+        QCOMPARE(server->requestCount("/tavrin-engine"), polls + 1);
+        QVERIFY(localToServer().contains(pending));
+    }
+
     void brokenAnswersApplyNothingBad_data()
     {
         QTest::addColumn<TestServer::Fault>("fault");
