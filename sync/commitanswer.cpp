@@ -15,6 +15,7 @@
 #include <QMutexLocker>
 #include <QSqlField>
 
+#include <algorithm>
 #include <limits>
 
 using namespace locked;
@@ -130,9 +131,9 @@ void rewriteIds(const StoreLock &lock, const QHash<Id, Id> &translation)
 
 // The translations of the answer that are sound: a local id of a create in
 // flight, not translated before, to a positive id that no item has yet.
-QHash<Id, Id> validTranslations(const StoreLock &lock, const QVariant &entry)
+std::vector<std::pair<Id, Id>> validTranslations(const StoreLock &lock, const QVariant &entry)
 {
-    QHash<Id, Id> result;
+    std::vector<std::pair<Id, Id>> result;
     if (isNullValue(entry))
         return result;
     if (entry.typeId() != QMetaType::QVariantMap) {
@@ -162,33 +163,10 @@ QHash<Id, Id> validTranslations(const StoreLock &lock, const QVariant &entry)
             continue;
         }
         taken.insert(server);
-        result.insert(local, server);
+        result.emplace_back(local, server);
     }
+    std::sort(result.begin(), result.end());
     return result;
-}
-
-// Removes the rows the commit carried, except the records of creates the
-// answer did not translate (and of their members): those go again next time.
-void dropSentRows(const StoreLock &lock, const QHash<Id, Id> &translation)
-{
-    QSet<Id> untranslated;
-    for (const Id local : std::as_const(sentCreates)) {
-        if (!translation.contains(local))
-            untranslated.insert(local);
-    }
-    for (const TableRow &sent : std::as_const(sentRows(lock))) {
-        int idColumn = -1;
-        if (sent.first == storeTables().uncommittedCreateTable)
-            idColumn = storeTables().uncommittedCreateIdColumn;
-        else if (sent.first == storeTables().uncommittedSetTable)
-            idColumn = storeTables().uncommittedSetIdColumn;
-        if (idColumn >= 0 && !untranslated.isEmpty()
-            && untranslated.contains(idFromVariant(Database::value(sent.first, sent.second, idColumn))))
-            continue;
-        Database::removeRow(sent.first, sent.second);
-    }
-    sentRows(lock).clear();
-    sentCreates.clear();
 }
 
 // The sync state marker is kept as sent: a number or a short text.
@@ -313,7 +291,7 @@ bool CommitAnswer::movesStateFrom(const QString &sent) const
     return !ok || state.toLongLong() > before;
 }
 
-bool CommitAnswer::applySlice(int budgetMs)
+bool CommitAnswer::applySlice(int budgetMs, int maxEntries)
 {
     if (phase == Phase::Done)
         return true;
@@ -326,16 +304,22 @@ bool CommitAnswer::applySlice(int budgetMs)
         QElapsedTimer held;
         held.start();
         const qint64 budgetNs = qint64(budgetMs) * 1000000;
+        // Whether one more entry fits into this slice; the clock is read once
+        // per few entries, and once it says stop the slice ends.
+        int entries = 0;
+        bool stop = false;
+        const std::function<bool()> goOn = [&] {
+            if (!stop)
+                stop = ++entries > maxEntries || ((entries & 7) == 0 && held.nsecsElapsed() > budgetNs);
+            return !stop;
+        };
         localSets = !Database::isEmpty(storeTables().uncommittedSetTable);
         localRemoves = !Database::isEmpty(storeTables().uncommittedRemoveTable);
-        if (phase == Phase::Translations) {
-            applyTranslations(lock, notices);
+        if (phase == Phase::Translations && applyTranslations(lock, goOn))
+            phase = Phase::SentRows;
+        if (phase == Phase::SentRows && dropSentRows(lock, goOn))
             phase = Phase::Changes;
-        }
-        // The clock is read once per few entries.
-        for (int count = 0; phase == Phase::Changes; ++count) {
-            if ((count & 7) == 7 && held.nsecsElapsed() > budgetNs)
-                break;
+        while (phase == Phase::Changes && goOn()) {
             if (!creates.empty()) {
                 applyCreate(lock, creates.front(), notices);
                 creates.pop_front();
@@ -381,20 +365,68 @@ bool CommitAnswer::applySlice(int budgetMs)
     return phase == Phase::Done;
 }
 
-void CommitAnswer::applyTranslations(const StoreLock &lock, QList<Notice> &)
+bool CommitAnswer::applyTranslations(const StoreLock &lock, const std::function<bool()> &goOn)
 {
-    // A change list that came as anything but an array was not streamed.
-    for (const char *list : {"create", "set", "remove"}) {
-        if (!isNullValue(members.value(QLatin1String(list))))
-            qCWarning(lcSync) << "Commit answer: ignored" << list << ": not a list";
+    if (!translationsRead) {
+        translationsRead = true;
+        // A change list that came as anything but an array was not streamed.
+        for (const char *list : {"create", "set", "remove"}) {
+            if (!isNullValue(members.value(QLatin1String(list))))
+                qCWarning(lcSync) << "Commit answer: ignored" << list << ": not a list";
+        }
+        translations = validTranslations(lock, members.value(QStringLiteral("translate")));
+        untranslated = sentCreates;
+        for (const auto &[local, server] : translations)
+            untranslated.remove(local);
     }
-    const QHash<Id, Id> translation = validTranslations(lock, members.value(QStringLiteral("translate")));
-    rewriteIds(lock, translation);
-    for (auto it = translation.cbegin(); it != translation.cend(); ++it) {
-        localToServerIds(lock).insert(it.key(), it.value());
-        serverToLocalIds(lock).insert(it.value(), it.key());
+    // A run of ids at a time, each rewritten everywhere and mapped in one
+    // hold of the lock: between slices an id is either wholly local or wholly
+    // translated, and the engine maps it either way.
+    constexpr size_t runLength = 128;
+    while (translated < translations.size()) {
+        size_t end = translated;
+        while (end < translations.size() && end - translated < runLength && goOn())
+            ++end;
+        if (end == translated)
+            return false;
+        QHash<Id, Id> run;
+        run.reserve(qsizetype(end - translated));
+        for (size_t i = translated; i < end; ++i)
+            run.insert(translations[i].first, translations[i].second);
+        rewriteIds(lock, run);
+        for (auto it = run.cbegin(); it != run.cend(); ++it) {
+            localToServerIds(lock).insert(it.key(), it.value());
+            serverToLocalIds(lock).insert(it.value(), it.key());
+        }
+        translated = end;
     }
-    dropSentRows(lock, translation);
+    translations = {};
+    return true;
+}
+
+// Removes the rows the commit carried, except the records of creates the
+// answer did not translate (and of their members): those go again next time.
+// A row the engine took out of the set meanwhile (changed again) stays.
+bool CommitAnswer::dropSentRows(const StoreLock &lock, const std::function<bool()> &goOn)
+{
+    QSet<TableRow> &rows = sentRows(lock);
+    for (auto it = rows.begin(); it != rows.end();) {
+        if (!goOn())
+            return false;
+        const TableRow sent = *it;
+        it = rows.erase(it);
+        int idColumn = -1;
+        if (sent.first == storeTables().uncommittedCreateTable)
+            idColumn = storeTables().uncommittedCreateIdColumn;
+        else if (sent.first == storeTables().uncommittedSetTable)
+            idColumn = storeTables().uncommittedSetIdColumn;
+        if (idColumn >= 0 && !untranslated.isEmpty()
+            && untranslated.contains(idFromVariant(Database::value(sent.first, sent.second, idColumn))))
+            continue;
+        Database::removeRow(sent.first, sent.second);
+    }
+    sentCreates.clear();
+    return true;
 }
 
 void CommitAnswer::applyCreate(const StoreLock &lock, const Create &entry, QList<Notice> &notices)

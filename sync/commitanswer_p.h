@@ -16,7 +16,10 @@
 #include <QVariantMap>
 
 #include <deque>
+#include <functional>
+#include <limits>
 #include <memory>
+#include <vector>
 
 class CommitAnswer
 {
@@ -37,11 +40,12 @@ public:
     // array. Only such a page lets the next one follow at once.
     bool movesStateFrom(const QString &sent) const;
 
-    // Applies the next part of a result-0 answer: its work under storeMutex
-    // stops after about `budgetMs` milliseconds (not before the translations
-    // are through), then the watchers hear of it with the lock released. True
-    // once all of it is applied, the sync state last.
-    bool applySlice(int budgetMs);
+    // Applies the next part of a result-0 answer: the translations of the
+    // commit's creates, the records the commit carried, then the remote
+    // changes. Its work under storeMutex stops after about `budgetMs`
+    // milliseconds or `maxEntries` entries, then the watchers hear of it with
+    // the lock released. True once all of it is applied, the sync state last.
+    bool applySlice(int budgetMs, int maxEntries = std::numeric_limits<int>::max());
     // Remote changes applied so far, and the time storeMutex was held.
     int appliedChanges() const { return applied; }
     qint64 lockNanoseconds() const { return lockNs; }
@@ -72,7 +76,9 @@ private:
     };
 
     void take(const QString &key, JsonCodec::StreamedElement &entry);
-    void applyTranslations(const StoreLock &lock, QList<Notice> &notices);
+    // Each translates or drops entries until `more` says stop; true when done.
+    bool applyTranslations(const StoreLock &lock, const std::function<bool()> &more);
+    bool dropSentRows(const StoreLock &lock, const std::function<bool()> &more);
     void applyCreate(const StoreLock &lock, const Create &entry, QList<Notice> &notices);
     void applySet(const StoreLock &lock, const Set &entry, QList<Notice> &notices);
     void applyRemove(const StoreLock &lock, Id id, QList<Notice> &notices);
@@ -104,7 +110,15 @@ private:
     bool localRemoves = false; // any removal waits to be sent (this slice)
     QHash<QPair<int, const void *>, MemberInfo> memberInfo;
 
-    enum class Phase { Translations, Changes, State, Done };
+    // The sound translations, by local id (each slice takes a run of them,
+    // so that the ids it rewrites lie in one span), and the creates of the
+    // commit that got none: their records stay.
+    std::vector<std::pair<Id, Id>> translations;
+    size_t translated = 0;
+    bool translationsRead = false;
+    QSet<Id> untranslated;
+
+    enum class Phase { Translations, SentRows, Changes, State, Done };
     Phase phase = Phase::Translations;
     int applied = 0;
     int appliedAtFlush = 0;

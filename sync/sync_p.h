@@ -77,6 +77,10 @@ extern bool syncStopped;
 // it waits until a flush has written the counter, so that a crash can never
 // hand the same local id to another item. 0 before the first flush.
 extern Id counterOnDisk;
+// A flush for the counter is under way on the thread pool; one has ended
+// and runs its commit.
+extern bool counterFlushing;
+extern bool counterFlushEnded;
 // Uncommitted set rows whose file cannot go yet (too big, unreadable), with
 // the file they held: they keep no fast commit mode until the member changes.
 extern QHash<QPair<int, int>, QString> heldBackFiles;
@@ -112,8 +116,10 @@ bool changesPending();
 // This store's random, persistent id, made and flushed on first use; the
 // service keys the local ids of creates by it.
 QString storeId();
-// Writes the local id counter to disk when a create below counterOnDisk
-// waits. False when the flush failed.
+// Whether a commit may go now: true when no create waits below
+// counterOnDisk. Otherwise it has the local id counter written to disk
+// without waiting for the writer (a pool thread does), and false: once the
+// writer is done, counterOnDisk follows and the commit runs.
 bool persistIdCounter();
 // A file address the client may fetch: http or https, with a host, at most
 // maxFileAddressLength characters.

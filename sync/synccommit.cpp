@@ -37,6 +37,8 @@ bool renewalRetry = false;
 bool syncStopped = false;
 bool answerBusy = false;
 Id counterOnDisk = 0;
+bool counterFlushing = false;
+bool counterFlushEnded = false;
 QHash<QPair<int, int>, QString> heldBackFiles;
 const QString downloadingPlaceholder = QStringLiteral("%downloading%");
 
@@ -88,12 +90,37 @@ bool persistIdCounter()
     const Id counter = idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0));
     if (counter >= counterOnDisk || Database::isEmpty(storeTables().uncommittedCreateTable))
         return true;
-    if (!Database::flush()) {
-        qCWarning(lcSync) << "Commit: the local id counter could not be written to disk; creates wait";
+    if (counterFlushing)
         return false;
-    }
-    counterOnDisk = counter;
-    return true;
+    // The commit that follows a counter's flush goes whatever was created
+    // meanwhile (those creates wait for the next one), and so does the one
+    // after a failed flush, so that a store that cannot write still polls.
+    if (counterFlushEnded)
+        return true;
+    // The flush takes every change made before it was asked for, the counter
+    // among them. A pool thread waits for the writer, never the GUI thread;
+    // the commit follows once the counter is on disk.
+    counterFlushing = true;
+    const quint64 generation = commitGeneration;
+    QThreadPool::globalInstance()->start([counter, generation] {
+        const bool written = Database::flush();
+        QMetaObject::invokeMethod(
+            TavrinConnector::instance(),
+            [counter, generation, written] {
+                counterFlushing = false;
+                if (generation != commitGeneration)
+                    return; // another store, or the engine stopped: its own flush counts
+                if (written)
+                    counterOnDisk = qMin(counterOnDisk, counter);
+                else
+                    qCWarning(lcSync) << "Commit: the local id counter could not be written to disk; creates wait";
+                counterFlushEnded = true;
+                TavrinConnector::instance()->commit();
+                counterFlushEnded = false;
+            },
+            Qt::QueuedConnection);
+    });
+    return false;
 }
 
 bool isAcceptableFileAddress(const QString &text)
@@ -158,6 +185,9 @@ qint64 applyLockNs = 0;
 // The work of one slice under storeMutex; with the delivery of its notices it
 // stays well under the 50 ms that a user notices.
 constexpr int sliceBudgetMs = 10;
+// And at most this many entries (translations, records, changes), so that
+// other work gets its turns between slices however fast the machine is.
+constexpr int sliceMaxEntries = 2000;
 
 // A stored date-time, whichever form the store holds it in: a QDateTime as
 // written, or the ISO text it reads back after a restart (with an offset, or
@@ -409,7 +439,7 @@ void TavrinConnector::applyNextSlice()
         return;
     }
     const std::shared_ptr<CommitAnswer> answer = applying;
-    if (!answer->applySlice(sliceBudgetMs)) {
+    if (!answer->applySlice(sliceBudgetMs, sliceMaxEntries)) {
         // Back to the event loop; the next slice follows at once.
         QMetaObject::invokeMethod(this, &TavrinConnector::applyNextSlice, Qt::QueuedConnection);
         return;

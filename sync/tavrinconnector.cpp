@@ -171,6 +171,10 @@ void TavrinConnector::commit()
         commitAgain = true;
         return;
     }
+    // Creates leave only once their ids can never be handed out again; the
+    // counter's flush runs the commit when it is done.
+    if (!persistIdCounter())
+        return;
     if (commitTimer)
         commitTimer->stop();
     commitAgain = false;
@@ -195,8 +199,6 @@ void TavrinConnector::commit()
         }
     }
 
-    // Creates leave only once their ids can never be handed out again.
-    persistIdCounter();
     commitConnection = sendCommit();
 }
 

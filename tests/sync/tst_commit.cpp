@@ -6,6 +6,7 @@
 #include "syncfixture.h"
 
 #include "imagecache.h"
+#include "rawdb.h"
 
 #include <QDir>
 #include <QJsonObject>
@@ -702,6 +703,43 @@ private slots:
             QVERIFY(recorder.events.contains(QStringLiteral("set %1 title=%2").arg(id, it.value())));
         }
         QCOMPARE(getMember(titles.lastKey(), "title").toString(), titles.last());
+    }
+
+    // The local id counter reaches the disk without the GUI thread waiting
+    // for the writer: with the file locked by another connection commit()
+    // returns, and the create goes by itself once the lock is released.
+    void createWaitsForTheCounterWithoutBlocking()
+    {
+        const Id skrin = createItem("skrin");
+        {
+            RawDb other(dir.filePath("database.db"));
+            QVERIFY(other.exec("PRAGMA busy_timeout = 5000") && other.exec("BEGIN EXCLUSIVE"));
+            TavrinConnector::instance()->commit();
+            QVERIFY(other.exec("COMMIT"));
+        }
+        QTRY_VERIFY(localToServer().contains(skrin));
+        QCOMPARE(server->itemIds("skrin").size(), 1);
+    }
+
+    // The translations of a commit's creates are applied in slices too; in
+    // between, each id is wholly local or wholly translated.
+    void translationsApplyInSlices()
+    {
+        QList<Id> mine;
+        for (int i = 0; i < 5000; ++i)
+            mine.append(createItem("skrin_pen"));
+        QSet<qsizetype> seen;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, this, [&] {
+            if (TavrinConnector::isApplyingAnswer())
+                seen.insert(localToServer().size());
+        });
+        tick.start(0);
+        QVERIFY(syncAll());
+        QVERIFY(std::any_of(seen.begin(), seen.end(), [](qsizetype n) { return n > 0 && n < 5000; }));
+        for (const Id id : std::as_const(mine))
+            QVERIFY(localToServer().contains(id));
+        QCOMPARE(server->itemIds("skrin_pen").size(), 5000);
     }
 
     // Last: the engine is started again afterwards, as after a program restart.
