@@ -18,8 +18,15 @@
 //   pool, applied in slices), against parsing the same body with
 //   JsonCodec::parse alone. sync_apply_gui_block_max_ms_over_50: the longest
 //   time the GUI thread did not return to its event loop meanwhile, over
-//   50 ms. sync_apply_memory_over_body: the peak growth of the resident set
+//   50 ms; in each run a capture (a new screenshot and a commit carrying
+//   its create, to the loopback service) is asked for halfway through the
+//   apply. sync_apply_memory_over_body: the peak growth of the resident set
 //   during the apply (from the body in hand), over the body's size.
+// - sync_apply_paged_memory_over_body: the same account held by the loopback
+//   service and received from it by a first sync, in pages of at most
+//   16 MiB: the peak growth of the resident set (the service's page making,
+//   the client's reading and the stored rows counted) over the bytes of the
+//   pages.
 //
 // Project and anchor are timed alternately in one loop. Output ends with one
 // "ratio <name> <value>" line each.
@@ -98,6 +105,18 @@ void waitUntil(Done done)
 constexpr int changedRows = 1000;
 TestServer *server = nullptr;
 QList<Id> rectangles;
+
+// The service the account's runs commit their captures to.
+TestServer *accountService()
+{
+    static TestServer *service = [] {
+        auto *made = new TestServer;
+        made->listen();
+        made->addUser(mail, hash);
+        return made;
+    }();
+    return service;
+}
 
 // The engine's endpoint, kept in this store only.
 void pointAt(const QString &endpoint)
@@ -474,11 +493,20 @@ void applyAccount50k(benchmark::State &state)
         QByteArray body = accountAnswer();
         resetPeak();
         const qint64 baseKb = statusKb("VmRSS:");
+        pointAt(accountService()->endpoint());
         QElapsedTimer gap;
         double longest = 0;
+        bool captured = false;
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, [&] {
             longest = qMax(longest, gap.nsecsElapsed() / 1e6);
+            // A capture halfway: its commit waits for the apply, then carries the create.
+            if (!captured && Database::rowCount(storeTables().itemsTable) > accountShots * (textsPerShot + 1) / 2) {
+                captured = true;
+                const Id shot = createItem(QStringLiteral("skrin"));
+                setMember(shot, QStringLiteral("title"), QStringLiteral("captured meanwhile"));
+                TavrinConnector::instance()->commit();
+            }
             gap.restart();
         });
         bool done = false;
@@ -505,7 +533,7 @@ void applyAccount50k(benchmark::State &state)
         QObject::disconnect(connection);
         const qint64 peakKb = statusKb("VmHWM:");
         const Id lastText = firstAccountId + Id(accountShots) * (textsPerShot + 1) - 1;
-        if (!ok || getMember(lastText, QStringLiteral("data")).toString() != QStringLiteral("Label 9")
+        if (!ok || !captured || getMember(lastText, QStringLiteral("data")).toString() != QStringLiteral("Label 9")
             || findItems({{QStringLiteral("type"), QStringLiteral("skrin")}}).size() < accountShots) {
             state.SkipWithError("the account was not applied");
             break;
@@ -544,6 +572,82 @@ void applyAccount50k(benchmark::State &state)
         state.SkipWithError("the store could not be emptied");
 }
 
+// --- sync_apply_paged_memory_over_body --------------------------------------------------
+
+double pagedMemoryOverBody = 0;
+
+void applyPagedAccount(benchmark::State &state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!resetAndLogin(mail, hash)) {
+            state.SkipWithError("the store could not be emptied");
+            break;
+        }
+        // The service holds the account before the measurement starts.
+        TestServer service;
+        if (!service.listen()) {
+            state.SkipWithError("the loopback service did not start");
+            break;
+        }
+        service.addUser(mail, hash);
+        service.setPageSize(0); // pages as large as the client's limit allows
+        for (int i = 0; i < accountShots; ++i) {
+            const qint64 shot = service.createItem(mail, QStringLiteral("skrin"),
+                {{QStringLiteral("handle"), QStringLiteral("h%1").arg(i)},
+                 {QStringLiteral("title"), QStringLiteral("Screenshot %1").arg(i)},
+                 {QStringLiteral("desc"), QStringLiteral("Notes on the design review")},
+                 {QStringLiteral("created"), QStringLiteral("2024-04-30T09:15:00.000Z")},
+                 {QStringLiteral("modified"), QStringLiteral("2024-05-01T10:00:00.000Z")},
+                 {QStringLiteral("x"), 120}, {QStringLiteral("y"), 80}, {QStringLiteral("w"), 1920},
+                 {QStringLiteral("h"), 1080}, {QStringLiteral("published"), 1}});
+            for (int t = 1; t <= textsPerShot; ++t)
+                service.createItem(mail, QStringLiteral("skrin_text"),
+                    {{QStringLiteral("parent"), shot}, {QStringLiteral("x"), 10 * t}, {QStringLiteral("y"), 20 * t},
+                     {QStringLiteral("z"), t}, {QStringLiteral("font_name"), QStringLiteral("Sans")},
+                     {QStringLiteral("font_size"), 12.5}, {QStringLiteral("font_weight"), 50},
+                     {QStringLiteral("font_italic"), 0}, {QStringLiteral("color"), QStringLiteral("#ff3366")},
+                     {QStringLiteral("data"), QStringLiteral("Label %1").arg(t)}});
+        }
+        pointAt(service.endpoint());
+        qint64 bytes = 0;
+        int pages = 0;
+        const QMetaObject::Connection received = QObject::connect(NetworkConnector::instance(),
+            &NetworkConnector::finished, [&](ConnectionId, bool, const QByteArray &answer) {
+                bytes += answer.size();
+                ++pages;
+            });
+        const int wanted = accountShots * (textsPerShot + 1);
+        resetPeak();
+        const qint64 baseKb = statusKb("VmRSS:");
+        state.ResumeTiming();
+
+        // The log-in, then a page after the other until one comes without "more".
+        const auto start = Clock::now();
+        TavrinConnector::instance()->commit();
+        QEventLoop loop;
+        while (seconds(start, Clock::now()) < 300
+               && (Database::rowCount(storeTables().itemsTable) <= wanted || isCommitRunning()
+                   || TavrinConnector::isApplyingAnswer()))
+            loop.processEvents(QEventLoop::WaitForMoreEvents);
+
+        state.PauseTiming();
+        const qint64 peakKb = statusKb("VmHWM:");
+        QObject::disconnect(received);
+        if (Database::rowCount(storeTables().itemsTable) <= wanted || bytes <= 0) {
+            state.SkipWithError("the account did not arrive");
+            break;
+        }
+        pagedMemoryOverBody = double(peakKb - baseKb) * 1024.0 / double(bytes);
+        state.counters["body_mb"] = bytes / 1e6;
+        state.counters["answers"] = pages;
+        state.counters["peak_growth_mb"] = (peakKb - baseKb) / 1024.0;
+        state.ResumeTiming();
+    }
+    if (!resetAndLogin(mail, hash))
+        state.SkipWithError("the store could not be emptied");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -561,6 +665,9 @@ int main(int argc, char **argv)
     benchmark::RegisterBenchmark("sync_apply_account_50k", applyAccount50k)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(3);
+    benchmark::RegisterBenchmark("sync_apply_paged_account_50k", applyPagedAccount)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
     benchmark::RegisterBenchmark("sync_commit_1000", [](benchmark::State &state) {
         static const bool prepared = prepareCommitStore();
         if (!prepared) {
@@ -600,5 +707,10 @@ int main(int argc, char **argv)
     std::printf("ratio sync_apply_account_50k %.6f\n", apply.seconds / apply.parseSeconds);
     std::printf("ratio sync_apply_gui_block_max_ms_over_50 %.6f\n", apply.longestBlockMs / 50.0);
     std::printf("ratio sync_apply_memory_over_body %.6f\n", apply.memoryOverBody);
+    if (pagedMemoryOverBody <= 0) {
+        std::fprintf(stderr, "sync_apply_paged_account_50k did not run (filtered out, or failed)\n");
+        return 1;
+    }
+    std::printf("ratio sync_apply_paged_memory_over_body %.6f\n", pagedMemoryOverBody);
     return 0;
 }

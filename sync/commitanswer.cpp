@@ -89,7 +89,7 @@ QList<QPair<int, int>> idColumns()
 // Indexed columns are read through their value index over the span of the
 // local ids (only local items hold ids in it), others in one pass. storeMutex
 // held.
-void rewriteIds(const StoreLock &lock, const QHash<Id, Id> &translation)
+void rewriteIds(const StoreLock &lock, const QHash<Id, Id> &translation, const QList<QPair<int, int>> &columns)
 {
     if (translation.isEmpty())
         return;
@@ -105,7 +105,6 @@ void rewriteIds(const StoreLock &lock, const QHash<Id, Id> &translation)
     const QVariant from(low);
     const QVariant to(high);
 
-    const QList<QPair<int, int>> columns = idColumns();
     for (const auto &[table, column] : columns) {
         const RowCursor candidates = Database::hasColumnIndex(table, column)
                                          ? Database::selectBetween(table, column, from, to)
@@ -383,6 +382,7 @@ bool CommitAnswer::applyTranslations(const StoreLock &lock, const std::function<
     // hold of the lock: between slices an id is either wholly local or wholly
     // translated, and the engine maps it either way.
     constexpr size_t runLength = 128;
+    const QList<QPair<int, int>> columns = translated < translations.size() ? idColumns() : QList<QPair<int, int>>();
     while (translated < translations.size()) {
         size_t end = translated;
         while (end < translations.size() && end - translated < runLength && goOn())
@@ -393,7 +393,7 @@ bool CommitAnswer::applyTranslations(const StoreLock &lock, const std::function<
         run.reserve(qsizetype(end - translated));
         for (size_t i = translated; i < end; ++i)
             run.insert(translations[i].first, translations[i].second);
-        rewriteIds(lock, run);
+        rewriteIds(lock, run, columns);
         for (auto it = run.cbegin(); it != run.cend(); ++it) {
             localToServerIds(lock).insert(it.key(), it.value());
             serverToLocalIds(lock).insert(it.value(), it.key());

@@ -297,20 +297,37 @@ void TestServer::handleEngine(const QHttpServerRequest &httpRequest, QHttpServer
     if (current == Fault::None && holdAnswers)
         held.emplace_back(std::make_unique<QHttpServerResponder>(std::move(responder)), answer);
     else
-        respond(std::move(responder), jsonText(answer), jsonType, current);
+        respond(std::move(responder), answerText(answer), jsonType, current);
 }
 
 void TestServer::releaseHeldAnswers()
 {
     holdAnswers = false;
     for (auto &[responder, answer] : std::exchange(held, {}))
-        respond(std::move(*responder), jsonText(answer), jsonType, Fault::None);
+        respond(std::move(*responder), answerText(answer), jsonType, Fault::None);
+}
+
+QByteArray TestServer::answerText(const QJsonObject &answer)
+{
+    QByteArray body = jsonText(answer);
+    // The change lists made as text take the places of their tokens.
+    for (const char *list : {"create", "set", "remove"}) {
+        const QString token = answer.value(QLatin1String(list)).toString();
+        if (!token.startsWith(QChar(1)))
+            continue;
+        const QByteArray quoted = "\"\\u0001" + token.mid(1).toUtf8() + '"';
+        const qsizetype at = body.indexOf(quoted);
+        const QByteArray text = listTexts.take(token);
+        if (at >= 0)
+            body.replace(at, quoted.size(), text);
+    }
+    return body;
 }
 
 void TestServer::respond(QHttpServerResponder &&responder, QByteArray body, const QByteArray &type, Fault fault)
 {
     // The broken bodies pad a JSON object's text before its closing brace.
-    const QByteArray open = body.left(body.size() - 1);
+    const auto open = [&body] { return body.left(body.size() - 1); };
     switch (fault) {
     case Fault::Hang:
         hanging.push_back(std::make_unique<QHttpServerResponder>(std::move(responder)));
@@ -325,10 +342,10 @@ void TestServer::respond(QHttpServerResponder &&responder, QByteArray body, cons
         body.clear();
         break;
     case Fault::DeeplyNested:
-        body = open + ",\"padding\":" + QByteArray(nestingDepth, '[') + QByteArray(nestingDepth, ']') + '}';
+        body = open() + ",\"padding\":" + QByteArray(nestingDepth, '[') + QByteArray(nestingDepth, ']') + '}';
         break;
     case Fault::Huge:
-        body = open + ",\"padding\":\"" + QByteArray(std::max<qint64>(0, hugeSize - body.size() - 16), 'x') + "\"}";
+        body = open() + ",\"padding\":\"" + QByteArray(std::max<qint64>(0, hugeSize - body.size() - 16), 'x') + "\"}";
         break;
     case Fault::None:
         break;
@@ -497,7 +514,18 @@ void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &or
     // next poll, sent with the last one of a page, takes up the rest.
     std::sort(changes.begin(), changes.end(),
               [](const Change &a, const Change &b) { return a.sequence < b.sequence; });
-    QHash<QString, QJsonArray> lists;
+    // Each list goes as text (an object per entry would take many times the
+    // page's size while the answer is made).
+    QHash<QString, QByteArray> lists;
+    const auto append = [&lists](const char *list, const QByteArray &text) {
+        QByteArray &into = lists[QLatin1String(list)];
+        into += into.isEmpty() ? '[' : ',';
+        into += text;
+    };
+    const auto textOf = [](const QJsonValue &entry) {
+        return entry.isObject() ? QJsonDocument(entry.toObject()).toJson(QJsonDocument::Compact)
+                                : QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+    };
     qint64 bytes = 0;
     size_t sent = 0;
     for (; sent < changes.size() && (pageSize <= 0 || sent < size_t(pageSize)); ++sent) {
@@ -508,10 +536,11 @@ void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &or
             entry = setEntry(change.id, *change.member, item.members[*change.member]);
         else if (qstrcmp(change.list, "create") == 0)
             entry = QJsonObject{{QStringLiteral("id"), change.id}, {QStringLiteral("type"), item.type}};
-        bytes += (entry.isObject() ? QJsonDocument(entry.toObject()).toJson(QJsonDocument::Compact).size() : 20) + 1;
+        const QByteArray text = textOf(entry);
+        bytes += text.size() + 1;
         if (sent > 0 && bytes > pageBytes)
             break;
-        lists[QLatin1String(change.list)].append(entry);
+        append(change.list, text);
     }
     qint64 state = sequence;
     if (sent < changes.size()) {
@@ -519,11 +548,15 @@ void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &or
         answer.insert(QStringLiteral("more"), true);
     }
     for (const QJsonValue &entry : std::exchange(injectedCreates, {}))
-        lists[QStringLiteral("create")].append(entry);
+        append("create", textOf(entry));
     for (const QJsonValue &entry : std::exchange(injectedSets, {}))
-        lists[QStringLiteral("set")].append(entry);
-    for (const char *list : {"create", "set", "remove"})
-        answer.insert(QLatin1String(list), lists.value(QLatin1String(list)));
+        append("set", textOf(entry));
+    for (const char *list : {"create", "set", "remove"}) {
+        const QByteArray text = lists.value(QLatin1String(list));
+        const QString token = QChar(1) + QStringLiteral("list:%1").arg(++listCount);
+        listTexts.insert(token, text.isEmpty() ? QByteArrayLiteral("[]") : text + ']');
+        answer.insert(QLatin1String(list), token);
+    }
     answer.insert(QStringLiteral("state"), state);
 }
 

@@ -211,6 +211,8 @@ private:
     // page of them; the answer's "state" is the last one sent.
     void addChanges(QJsonObject &answer, qint64 since, const QString &origin);
 
+    // The text of an answer, its change lists put in from listTexts.
+    QByteArray answerText(const QJsonObject &answer);
     void respond(QHttpServerResponder &&responder, QByteArray body, const QByteArray &type, Fault fault);
     QString storeFile(const QByteArray &data, const QString &suffix);
     qint64 newItem(qint64 user, const QString &type, const QString &origin);
@@ -249,6 +251,10 @@ private:
     qint64 hugeSize = 2 * 1024 * 1024;
     QTcpServer *slowServer = nullptr;
     std::vector<std::pair<Responder, QJsonObject>> held;
+    // Change lists of answers not yet sent, as JSON text, by the token that
+    // stands for each in its answer.
+    QHash<QString, QByteArray> listTexts;
+    int listCount = 0;
     std::vector<Responder> hanging;
 
     QJsonObject injectedTranslations;
