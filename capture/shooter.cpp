@@ -124,11 +124,18 @@ void Shooter::moveTo(const QPoint &global)
 {
     if (ended || !dragging)
         return;
-    const QPoint corner(std::clamp(global.x(), desktop.left(), desktop.right() + 1),
-                        std::clamp(global.y(), desktop.top(), desktop.bottom() + 1));
-    const QPoint topLeft(std::min(anchor.x(), corner.x()), std::min(anchor.y(), corner.y()));
-    const QPoint bottomRight(std::max(anchor.x(), corner.x()), std::max(anchor.y(), corner.y()));
-    setSelection(QRect(topLeft, QSize(bottomRight.x() - topLeft.x(), bottomRight.y() - topLeft.y())));
+    // The pointer stops on the last pixel of the desktop, so a drag covers
+    // both the pixel where it started and the one under the pointer: a drag
+    // to the corner takes the whole screen. It chooses nothing until it has
+    // left its first pixel.
+    const QPoint corner(std::clamp(global.x(), desktop.left(), desktop.right()),
+                        std::clamp(global.y(), desktop.top(), desktop.bottom()));
+    if (corner == anchor) {
+        setSelection(QRect());
+        return;
+    }
+    setSelection(QRect(QPoint(std::min(anchor.x(), corner.x()), std::min(anchor.y(), corner.y())),
+                       QPoint(std::max(anchor.x(), corner.x()), std::max(anchor.y(), corner.y()))));
 }
 
 void Shooter::release(const QPoint &global, Qt::MouseButton button)

@@ -54,7 +54,7 @@ wait_for_window '^Capture$' >/dev/null || fail "the capture overlay did not appe
 sleep 0.3
 xdotool mousemove 100 100 mousedown 1
 xdotool mousemove $((100 + width / 2)) $((100 + height / 2))
-xdotool mousemove $((100 + width)) $((100 + height)) mouseup 1
+xdotool mousemove $((100 + width - 1)) $((100 + height - 1)) mouseup 1
 
 window=$(wait_for_window '^Pellimore$') || fail "the main window did not come back"
 # The new screenshot's file is encoded in the background; quitting waits for it.

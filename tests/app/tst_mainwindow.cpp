@@ -72,7 +72,7 @@ private slots:
 
         QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(50, 60));
         QTest::mouseMove(overlay, QPoint(150, 100));
-        QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(250, 210));
+        QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(249, 209));
         QVERIFY(window.isVisible());
 
         // The rows: one new screenshot with its picture as its one annotation.

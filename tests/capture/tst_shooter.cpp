@@ -98,11 +98,15 @@ private slots:
         QTest::addColumn<QRect>("expected");
 
         QTest::newRow("text slot, windows hidden") << false << false << QPoint(10, 20) << QPoint(210, 170)
-                                                   << QRect(10, 20, 200, 150);
+                                                   << QRect(10, 20, 201, 151);
         QTest::newRow("typed slot, windows kept") << true << true << QPoint(300, 250) << QPoint(40, 60)
-                                                  << QRect(40, 60, 260, 190);
+                                                  << QRect(40, 60, 261, 191);
         QTest::newRow("dragged past the edge") << true << false << QPoint(700, 750) << QPoint(950, 990)
                                                << QRect(700, 750, 100, 50);
+        // Both end pixels are taken: the pointer cannot pass the last one.
+        QTest::newRow("to the far corner") << true << true << QPoint(799, 799) << QPoint(1, 2)
+                                           << QRect(1, 2, 799, 798);
+        QTest::newRow("one pixel column") << true << true << QPoint(30, 30) << QPoint(30, 90) << QRect(30, 30, 1, 61);
     }
 
     void dragChoosesRectangle()
@@ -201,7 +205,8 @@ private slots:
         QVERIFY(overlay);
         QTest::mouseClick(overlay, Qt::LeftButton, {}, QPoint(30, 30));
         QTest::mousePress(overlay, Qt::LeftButton, {}, QPoint(30, 30));
-        QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(30, 90)); // no width
+        QTest::mouseMove(overlay, QPoint(60, 90));
+        QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(30, 30)); // back where it started
         QVERIFY(receiver.pictures.isEmpty());
         QVERIFY(isCaptureRunning());
         QVERIFY(overlay->isVisible());
@@ -216,7 +221,7 @@ private slots:
         QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(400, 300));
         QCOMPARE(receiver.pictures.size(), 1);
         const QImage picture = receiver.pictures.first().toImage().convertToFormat(painted.format());
-        QCOMPARE(picture.size(), QSize(200, 100));
+        QCOMPARE(picture.size(), QSize(201, 101));
         QCOMPARE(picture.pixelColor(100, 50), painted.pixelColor(300, 250));
     }
 private:

@@ -378,7 +378,7 @@ private slots:
         QTest::mouseRelease(overlay, Qt::LeftButton, {}, QPoint(90, 70));
         QTRY_COMPARE(editor.rows(QStringLiteral("skrin_image")).size(), 2);
         const Id shot = editor.rows(QStringLiteral("skrin_image")).first();
-        QCOMPARE(getMember(shot, "w").toInt(), 80);
+        QCOMPARE(getMember(shot, "w").toInt(), 81); // both end pixels
         QCOMPARE(editor.selectedIds(), QList<Id>{shot});
     }
 
