@@ -141,14 +141,21 @@ void MainWindow::connectActions()
     connect(ui->actionPrevSkrin, &QAction::triggered, this, [this] { openNeighbour(-1); });
     connect(ui->actionPickColor, &QAction::triggered, this, &MainWindow::pickColor);
     connect(ui->actionChangeFont, &QAction::triggered, this, &MainWindow::changeFont);
-    const QList<std::pair<QAction *, int>> shapes{
+    // The paste tools act at once and leave the selection tool current. The
+    // platform's Paste key stays with a text being edited: its editor takes
+    // the key before the window's shortcut sees it.
+    ui->actionPaste->setShortcuts(QKeySequence::Paste);
+    const QList<std::pair<QAction *, int>> tools{
         {ui->actionLine, Skrin::ToolLine},
         {ui->actionEllipse, Skrin::ToolEllipse},
         {ui->actionEllipseFrame, Skrin::ToolEllipseFrame},
         {ui->actionRectangle, Skrin::ToolRectangle},
         {ui->actionRectangleFrame, Skrin::ToolRectangleFrame},
+        {ui->actionPaste, Skrin::ToolPasteClipboard},
+        {ui->actionPasteFile, Skrin::ToolPasteFile},
+        {ui->actionPasteCapture, Skrin::ToolPasteCapture},
     };
-    for (const auto &[action, tool] : shapes)
+    for (const auto &[action, tool] : tools)
         connect(action, &QAction::triggered, this, [this, tool = tool] { setSkrinTool(tool); });
     // Queued, as deleting the screenshot deletes the scene that saw the key.
     connect(ui->skrinView, &SkrinView::delKey, this, &MainWindow::onDelKey, Qt::QueuedConnection);
@@ -196,7 +203,8 @@ void MainWindow::openSkrin(Id id)
     }
     if (left != 0)
         startThumbnailer(left, true);
-    ui->actionDeleteFile->setEnabled(id != 0);
+    for (QAction *action : {ui->actionDeleteFile, ui->actionPaste, ui->actionPasteFile, ui->actionPasteCapture})
+        action->setEnabled(id != 0);
     if (id == 0) {
         overlays->showSkrin(0);
         return;

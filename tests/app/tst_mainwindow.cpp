@@ -12,6 +12,7 @@
 #include "editoroverlays.h"
 #include "skrindone.h"
 #include "skrin.h"
+#include "skrinitem.h"
 #include "skrinview.h"
 #include "tavrinconnector.h"
 #include "tempstore.h"
@@ -20,6 +21,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QGraphicsTextItem>
+#include <QMenu>
+#include <QMimeData>
 #include <QMessageBox>
 #include <QTest>
 #include <QThreadPool>
@@ -244,6 +248,47 @@ private slots:
         window.openSkrin(second);
         QThreadPool::globalInstance()->waitForDone();
         QCOMPARE(readItem(first), rendered);
+    }
+
+    // The Edit menu's paste actions, through the real window and view: the
+    // Paste key pastes the clipboard's picture, but into a text or note
+    // being edited it pastes text.
+    void pasteActions()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.openSkrin(0);
+        QStringList texts;
+        for (QAction *action : window.findChild<QMenu *>(QStringLiteral("menuEdit"))->actions().mid(0, 3)) {
+            QVERIFY(!action->isEnabled());
+            texts << action->text();
+        }
+        QCOMPARE(texts, (QStringList{"&Paste", "Paste f&ile...", "Paste a &new capture"}));
+        const Id id = addScreenshot(QDateTime::currentDateTime(), qRgb(4, 5, 6));
+        window.openSkrin(id);
+        SkrinView *view = window.skrinView();
+        QGuiApplication::clipboard()->setImage(filledImage(QSize(24, 12), Qt::red));
+        QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(childItems(id).size(), 2);
+        QVERIFY(window.skrin()->selectedItem());
+        QCOMPARE(getMember(window.skrin()->selectedItem()->id(), "w").toInt(), 24);
+        QCOMPARE(window.skrin()->tool(), int(Skrin::ToolSelect));
+
+        for (const int tool : {Skrin::ToolText, Skrin::ToolPin}) {
+            window.setSkrinTool(tool);
+            sendMouse(view, QEvent::MouseButtonPress, QPointF(8, 8), Qt::LeftButton, Qt::LeftButton);
+            sendMouse(view, QEvent::MouseButtonRelease, QPointF(8, 8), Qt::LeftButton, Qt::NoButton);
+            auto *both = new QMimeData;
+            both->setText(QStringLiteral("pasted words"));
+            both->setImageData(filledImage(QSize(24, 12), Qt::red));
+            QGuiApplication::clipboard()->setMimeData(both);
+            QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+            auto *editing = dynamic_cast<QGraphicsTextItem *>(window.skrin()->focusItem());
+            QVERIFY(editing);
+            QCOMPARE(editing->toPlainText(), QStringLiteral("pasted words"));
+        }
+        QCOMPARE(childItems(id).size(), 4); // no picture pasted with the text
     }
 
     void quitWritesTheStore()
