@@ -13,8 +13,8 @@
 
 namespace {
 
-// Time for the window system to take hidden windows off the screen before
-// the desktop is read.
+// Time for the window system to take hidden windows, and the menu that
+// started the capture, off the screen before the desktop is read.
 const int hideDelayMs = 250;
 // Bounds of the size label's place around the selection.
 const int labelRoomX = 200;
@@ -44,8 +44,9 @@ Shooter::~Shooter()
 
 void Shooter::start(bool keepWindows)
 {
+    // The overlay takes the keyboard; the window that had it gets it back.
+    activeWindow = QApplication::activeWindow();
     if (!keepWindows) {
-        activeWindow = QApplication::activeWindow();
         const QList<QWidget *> windows = QApplication::topLevelWidgets();
         for (QWidget *window : windows) {
             if (isHideableWindow(window)) {
@@ -54,7 +55,9 @@ void Shooter::start(bool keepWindows)
             }
         }
     }
-    QTimer::singleShot(hiddenWindows.isEmpty() ? 0 : hideDelayMs, this, &Shooter::grabAndShow);
+    // Kept windows wait as well: a menu closed just now would otherwise be
+    // frozen into the picture.
+    QTimer::singleShot(hideDelayMs, this, &Shooter::grabAndShow);
 }
 
 void Shooter::grabAndShow()

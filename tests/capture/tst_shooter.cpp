@@ -30,7 +30,8 @@ private slots:
         receiver.pictures.clear();
         window.setGeometry(100, 100, 300, 200);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
     }
 
     void cleanup()
@@ -143,6 +144,7 @@ private slots:
         QVERIFY(!isCaptureRunning());
         QVERIFY(window.isVisible());
         QTRY_VERIFY(!overlay->isVisible());
+        QTRY_COMPARE(QApplication::activeWindow(), &window); // the keyboard is back
     }
 
     void cancelLeavesNothing_data()
