@@ -13,7 +13,7 @@ packages=(
   libclang-rt-14-dev
   fonts-dejavu-core
   qt6-svg-dev
-  xvfb xauth xdotool
+  xvfb xauth xdotool xclip
 )
 
 missing=()

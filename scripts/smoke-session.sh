@@ -2,9 +2,16 @@
 # The real program in an X session (run it under xvfb-run), started with
 # "--portable" in FOLDER. The program's exit status is this script's.
 #
-#   smoke-session.sh PROGRAM FOLDER capture WIDTH HEIGHT
-#       captures the region of WIDTHxHEIGHT at 100,100 through the window's
-#       capture action, then quits with Ctrl+Q;
+#   smoke-session.sh PROGRAM FOLDER capture WIDTH HEIGHT [X Y]
+#       captures the region of WIDTHxHEIGHT at X,Y (default 100,100) through
+#       the window's capture action, then quits with Ctrl+Q;
+#   smoke-session.sh PROGRAM FOLDER edit WIDTH HEIGHT [X Y]
+#       captures the same way, then triggers every action of the Edit menu:
+#       pastes FOLDER/paste.png from the clipboard, duplicates, orders, crops,
+#       resizes and resets the pasted picture, removes the duplicate, pastes
+#       FOLDER/paste.png again through "Paste file..." and the 50x40 region at
+#       250,150 (where the Edit menu was) through "Paste a new capture", then
+#       quits;
 #   smoke-session.sh PROGRAM FOLDER dismiss
 #       presses Enter on the first window (a start-up message).
 set -euo pipefail
@@ -13,6 +20,8 @@ folder=$2
 mode=${3:-capture}
 width=${4:-300}
 height=${5:-200}
+x=${6:-100}
+y=${7:-100}
 
 cd "$folder"
 "$program" --portable &
@@ -40,6 +49,28 @@ fail() {
   exit 1
 }
 
+# Drags out the region of $3x$4 at $1,$2 on the capture overlay; a drag covers
+# the pixels where it starts and where it ends.
+drag_region() {
+  wait_for_window '^Capture$' >/dev/null || fail "the capture overlay did not appear"
+  # Let the overlay take the pointer and the keyboard before dragging.
+  sleep 0.3
+  xdotool mousemove "$1" "$2" mousedown 1
+  xdotool mousemove $(($1 + $3 / 2)) $(($2 + $4 / 2))
+  xdotool mousemove $(($1 + $3 - 1)) $(($2 + $4 - 1)) mouseup 1
+}
+
+# Keys for the main window, sent once it has the focus; a short pause after
+# each lets the program take it before the next.
+keys() {
+  window=$(wait_for_window '^Pellimore$') || fail "the main window is gone"
+  xdotool windowfocus --sync "$window"
+  for key in "$@"; do
+    xdotool key --clearmodifiers "$key"
+    sleep 0.2
+  done
+}
+
 window=$(wait_for_window '^Pellimore$') || fail "the first window did not appear"
 if [ "$mode" = dismiss ]; then
   xdotool windowfocus --sync "$window"
@@ -47,17 +78,23 @@ if [ "$mode" = dismiss ]; then
   wait "$pid"
   exit
 fi
-xdotool windowfocus --sync "$window"
-xdotool key --clearmodifiers ctrl+shift+s
-wait_for_window '^Capture$' >/dev/null || fail "the capture overlay did not appear"
-# Let the overlay take the pointer and the keyboard before dragging.
-sleep 0.3
-xdotool mousemove 100 100 mousedown 1
-xdotool mousemove $((100 + width / 2)) $((100 + height / 2))
-xdotool mousemove $((100 + width - 1)) $((100 + height - 1)) mouseup 1
+keys ctrl+shift+s
+drag_region "$x" "$y" "$width" "$height"
 
-window=$(wait_for_window '^Pellimore$') || fail "the main window did not come back"
+if [ "$mode" = edit ]; then
+  # xclip keeps serving the clipboard in the background until the session ends.
+  xclip -selection clipboard -t image/png -i paste.png
+  # Return answers the title prompt first; Remove has no key of its own.
+  keys Return ctrl+v ctrl+d ctrl+bracketright ctrl+bracketleft F2 ctrl+k ctrl+alt+i ctrl+alt+k ctrl+alt+0 alt+e r
+  keys alt+e i
+  dialog=$(wait_for_window '^Paste file$') || fail "the file dialog did not appear"
+  xdotool windowfocus --sync "$dialog"
+  xdotool type --delay 20 "$PWD/paste.png"
+  xdotool key Return
+  keys alt+e n
+  drag_region 250 150 50 40
+fi
+
 # The new screenshot's file is encoded in the background; quitting waits for it.
-xdotool windowfocus --sync "$window"
-xdotool key --clearmodifiers ctrl+q
+keys ctrl+q
 wait "$pid"

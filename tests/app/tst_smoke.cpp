@@ -1,7 +1,8 @@
 // The real program under a virtual X server: start it in an empty folder,
-// capture a region with the mouse, quit, and read what it stored; and start
-// it where its store cannot open.
+// capture a region with the mouse, use the Edit menu, quit, and read what it
+// stored; and start it where its store cannot open.
 
+#include "pictures.h"
 #include "rawdb.h"
 
 #include <QDir>
@@ -43,6 +44,34 @@ private slots:
         const QImage picture(path);
         QVERIFY(!picture.isNull());
         QCOMPARE(picture.size(), dragged);
+    }
+
+    // Every Edit action in the real program (and under the sanitizers when
+    // the build has them): after a capture of the whole screen, a picture is
+    // pasted from the clipboard, duplicated, ordered, cropped, resized and
+    // reset, the copy removed, a file pasted, and a new capture pasted from
+    // where the Edit menu was, which must not be in it.
+    void everyEditAction()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
+            QSKIP("xclip is not installed");
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QDir dir(folder.path());
+        QVERIFY(filledImage(QSize(64, 48), Qt::red).save(dir.filePath(QStringLiteral("paste.png"))));
+        const int status = runSession(folder.path(), {"edit", "1024", "768", "0", "0"});
+        QVERIFY2(status == 0, qPrintable(output));
+
+        RawDb db(dir.filePath(QStringLiteral("database.db")));
+        QCOMPARE(db.text(QStringLiteral("SELECT CAST(w AS INT), CAST(h AS INT) FROM skrin_image ORDER BY z")),
+                 QStringLiteral("1024|768;64|48;64|48;50|40"));
+        const QImage shot(dir.filePath(QStringLiteral("files/")
+                                       + db.text(QStringLiteral("SELECT file FROM skrin_image ORDER BY z DESC LIMIT 1"))));
+        QCOMPARE(shot.size(), QSize(50, 40));
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x)
+                QVERIFY2(qGray(shot.pixel(x, y)) < 64, "the closed menu is in the new capture");
+        }
     }
 
     void unopenableStoreIsReported()
