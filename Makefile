@@ -62,13 +62,16 @@ check-asan: deps $(BUILD_ASAN)/build.ninja
 $(BUILD_FUZZ)/build.ninja: | deps
 	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLIMORE_FUZZ=ON
 
-# Builds every fuzz target and runs each for FUZZ_SECONDS.
+# Builds every fuzz target and runs each for FUZZ_SECONDS. What a run finds
+# goes to the build's own corpus folder, made here; the seeds kept in
+# fuzz/corpus/<target> are read when the target has them.
 fuzz: deps $(BUILD_FUZZ)/build.ninja
 	cmake --build $(BUILD_FUZZ) -j $(JOBS)
 	@set -e; for f in $(BUILD_FUZZ)/fuzz/fuzz_*; do \
 	  [ -f "$$f" ] && [ -x "$$f" ] || continue; \
 	  name=$$(basename $$f); mkdir -p $(BUILD_FUZZ)/corpus/$$name; \
-	  "$$f" -max_total_time=$(FUZZ_SECONDS) $(BUILD_FUZZ)/corpus/$$name fuzz/corpus/$$name; \
+	  seeds=fuzz/corpus/$$name; [ -d "$$seeds" ] || seeds=; \
+	  "$$f" -max_total_time=$(FUZZ_SECONDS) $(BUILD_FUZZ)/corpus/$$name $$seeds; \
 	done
 
 clean:
