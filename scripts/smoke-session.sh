@@ -71,6 +71,19 @@ keys() {
   done
 }
 
+# Opens the Edit menu and picks its item of mnemonic $1 once the menu is up.
+edit_menu() {
+  local count
+  count=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)
+  keys alt+e
+  for _ in $(seq 100); do
+    [ "$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)" -gt "$count" ] && break
+    sleep 0.1
+  done
+  xdotool key "$1"
+  sleep 0.2
+}
+
 window=$(wait_for_window '^Pellimore$') || fail "the first window did not appear"
 if [ "$mode" = dismiss ]; then
   xdotool windowfocus --sync "$window"
@@ -85,13 +98,14 @@ if [ "$mode" = edit ]; then
   # xclip keeps serving the clipboard in the background until the session ends.
   xclip -selection clipboard -t image/png -i paste.png
   # Return answers the title prompt first; Remove has no key of its own.
-  keys Return ctrl+v ctrl+d ctrl+bracketright ctrl+bracketleft F2 ctrl+k ctrl+alt+i ctrl+alt+k ctrl+alt+0 alt+e r
-  keys alt+e i
+  keys Return ctrl+v ctrl+d ctrl+bracketright ctrl+bracketleft F2 ctrl+k ctrl+alt+i ctrl+alt+k ctrl+alt+0
+  edit_menu r
+  edit_menu i
   dialog=$(wait_for_window '^Paste file$') || fail "the file dialog did not appear"
   xdotool windowfocus --sync "$dialog"
   xdotool type --delay 20 "$PWD/paste.png"
   xdotool key Return
-  keys alt+e n
+  edit_menu n
   drag_region 250 150 50 40
 fi
 

@@ -110,7 +110,7 @@ int TestSmoke::runSession(const QString &folder, const QStringList &arguments)
                                                   + arguments);
     if (!session.waitForStarted())
         return -1;
-    if (!session.waitForFinished(25000)) {
+    if (!session.waitForFinished(60000)) {
         session.kill();
         session.waitForFinished();
     }
