@@ -12,6 +12,7 @@
 
 #include "database.h"
 #include "database_p.h"
+#include "residentbytes.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -179,16 +180,6 @@ void loadDriver()
     const QString name = QStringLiteral("driver");
     QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     QSqlDatabase::removeDatabase(name);
-}
-
-// Resident bytes of this process; 0 where the system does not tell.
-qint64 residentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields.at(1).toLongLong() * 4096 : 0;
 }
 
 // Child: the anchor, a plain forward-only read of every row; prints seconds.

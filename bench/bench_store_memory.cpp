@@ -7,6 +7,7 @@
 //                                           the open in a fresh process (best of 3)
 
 #include "database.h"
+#include "residentbytes.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -60,16 +61,6 @@ void prepareStore(const QString &folder)
         die("cannot fill the table");
     }
     sqlite3_close(db);
-}
-
-// Resident bytes of this process; 0 where the system does not tell.
-qint64 residentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields.at(1).toLongLong() * 4096 : 0;
 }
 
 // Child: opens the store with the SQLite driver already loaded; prints the
