@@ -23,7 +23,10 @@
 #include <span>
 
 // Column conditions: column number -> wanted value. A null wanted value
-// (isNullValue) asks for a cell that is set.
+// (isNullValue) asks for a cell that is set; any other asks for a cell that
+// cellEquals() it (the wanted value on the left), a cell never set counting
+// as the NULL it is in the file. An indexed column answers exactly as a
+// scan does.
 using Conditions = QMap<int, QVariant>;
 
 // A row for Database::insertRows: its table and its cells as (column, value)
@@ -122,12 +125,20 @@ public:
     static Conditions columnIds(int table, const QVariantMap &byName);
     static int tableCount();
 
+    // Values keep their type and value through the file, with these
+    // exceptions: a NaN reads back as null, a date-time as ISO text with
+    // milliseconds, and a text with an unpaired UTF-16 surrogate, which the
+    // file could not keep unchanged, is refused (with a warning) by every
+    // operation that stores cells.
     static int newRow(int table);
-    // A new row with the given cells, which a flush takes whole or not at all.
+    // A new row with the given cells, which a flush takes whole or not at
+    // all; -1 (nothing inserted) for an unknown table or a refused text.
     static int insertRow(int table, const Conditions &values);
-    // Several new rows, in any tables, in one step: a flush takes all of
-    // them or none. False (and nothing inserted) when a table is unknown.
+    // Several new rows, in any tables, in one step: they reach the file
+    // together or not at all. False (and nothing inserted) when a table is
+    // unknown or a text is refused.
     static bool insertRows(std::span<const NewRow> rows);
+    // True when the cell changed; false for an equal value or a refused text.
     static bool setValue(int table, int row, int column, const QVariant &value);
     static bool removeRow(int table, int row);
     static QVariant value(int table, int row, int column);
@@ -154,8 +165,9 @@ public:
     static QVariant valueWhere(int table, const QVariantMap &byName, int column);
     // A null key finds nothing (as a condition it would match any set cell).
     static QVariant lookupValue(int table, int keyColumn, const QVariant &keyValue, int resultColumn);
-    // Inserts the row unless one with these values exists; false, and
-    // nothing inserted, when a value is null.
+    // Inserts the row unless one exists whose cells equal these values (as
+    // findRow sees them), in one step that no other caller can come between;
+    // false, and nothing inserted, when a value is null.
     static bool insertUnique(int table, const Conditions &values);
     static bool insertUnique(int table, const QVariantMap &byName);
     static RowCursor select(int table, const Conditions &conditions);

@@ -60,6 +60,9 @@ struct Table
     QList<int> insertedRows;
     QHash<int, QSet<int>> dirtyCells;
     QList<int> removedRows;
+    // Tables (this one among them) that received rows together with this one
+    // by Database::insertRows since the last flush: written all or none.
+    QSet<int> insertedWith;
 
     // column -> value index; every row of the table has an entry in each.
     // A map: every row added walks all of a table's few indexes, and a hash
@@ -95,6 +98,11 @@ extern QString dataDirPath;  // "" until a folder was opened
 extern QString databasePath;
 extern QMap<QString, FileEntry> fileCache;  // guarded by fileMutex
 extern QSet<QString> reservedNames;         // guarded by fileMutex
+
+// The row Database::findRow gives. When no value index narrows the
+// conditions it walks the rows if `mayScan`, else gives -1. The caller holds
+// tableMutex.
+int findRowLocked(const Table &t, const Conditions &conditions, bool mayScan);
 
 // Runs `declare`, which asks for value indexes with Database::buildColumnIndex,
 // and then builds all of them under one hold of tableMutex, with one walk

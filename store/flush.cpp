@@ -89,6 +89,7 @@ struct TableWork
     QList<int> inserted;
     QHash<int, QSet<int>> dirty;
     QList<int> removed;
+    QSet<int> insertedWith;
 
     QVector<InsertItem> inserts;
     QVector<UpdateItem> changed;
@@ -233,6 +234,7 @@ bool Writer::snapshotTableLocked(int table, TableWork &work)
     work.inserted = std::exchange(t.insertedRows, {});
     work.dirty = std::exchange(t.dirtyCells, {});
     work.removed = std::exchange(t.removedRows, {});
+    work.insertedWith = std::exchange(t.insertedWith, {});
 
     // Rows are implicitly shared: taking them costs a reference
     // count, not a copy of the cells. A row that is gone was removed, and its
@@ -347,6 +349,7 @@ void Writer::snapshotTables(QVector<TableWork> &work)
         t.insertedRows.clear();
         t.dirtyCells.clear();
         t.removedRows.clear();
+        t.insertedWith.clear();
     }
 
     // Every table's pending lists and the rows they name are taken under one
@@ -510,6 +513,34 @@ bool Writer::writeTable(TableWork &work, QString *error)
     return true;
 }
 
+// The positions in `work` in groups that must be written together: tables
+// linked by rows inserted together, directly or through other tables.
+QList<QList<qsizetype>> linkedGroups(const QVector<TableWork> &work)
+{
+    QHash<int, qsizetype> positionOf;
+    for (qsizetype i = 0; i < work.size(); ++i)
+        positionOf.insert(work.at(i).table, i);
+    QList<qsizetype> parent(work.size());
+    for (qsizetype i = 0; i < work.size(); ++i)
+        parent[i] = i;
+    const auto root = [&parent](qsizetype i) {
+        while (parent.at(i) != i)
+            i = parent[i] = parent.at(parent.at(i));
+        return i;
+    };
+    for (qsizetype i = 0; i < work.size(); ++i) {
+        for (const int table : work.at(i).insertedWith) {
+            const auto other = positionOf.constFind(table);
+            if (other != positionOf.cend())
+                parent[root(*other)] = root(i);
+        }
+    }
+    QMap<qsizetype, QList<qsizetype>> groups;
+    for (qsizetype i = 0; i < work.size(); ++i)
+        groups[root(i)].append(i);
+    return groups.values();
+}
+
 bool Writer::writeTables(QVector<TableWork> &work, QString *error)
 {
     QSqlDatabase connection = db();
@@ -520,21 +551,25 @@ bool Writer::writeTables(QVector<TableWork> &work, QString *error)
         return false;
     }
     // Each table's statements under a savepoint of their own: one table
-    // that cannot be written holds back only its own work.
+    // that cannot be written holds back only its own work, and the tables
+    // that rows inserted together link to it.
     QSqlQuery savepoint(connection);
-    for (TableWork &one : work) {
+    for (const QList<qsizetype> &group : linkedGroups(work)) {
         if (!savepoint.exec(QStringLiteral("SAVEPOINT table_work"))) {
             *error = statementError(savepoint, QStringLiteral("SAVEPOINT"));
             rollback();
             return false;
         }
         QString tableError;
-        if (writeTable(one, &tableError)) {
+        const bool written = std::all_of(group.cbegin(), group.cend(),
+                                         [&](qsizetype i) { return writeTable(work[i], &tableError); });
+        if (written) {
             if (savepoint.exec(QStringLiteral("RELEASE table_work")))
                 continue;
             tableError = statementError(savepoint, QStringLiteral("RELEASE"));
         }
-        one.failed = true;
+        for (const qsizetype i : group)
+            work[i].failed = true;
         if (error->isEmpty())
             *error = tableError;
         // SQLite may have ended the whole transaction itself (a full disk can).
@@ -602,6 +637,7 @@ void Writer::putBack(const QVector<TableWork> &work)
         t.removedRows = one.removed + t.removedRows;
         for (auto it = one.dirty.cbegin(); it != one.dirty.cend(); ++it)
             t.dirtyCells[it.key()].unite(it.value());
+        t.insertedWith.unite(one.insertedWith);
     }
 }
 

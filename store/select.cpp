@@ -2,6 +2,7 @@
 // indexes that answer conditions on key columns without a scan.
 
 #include "database_p.h"
+#include "indexcandidates_p.h"
 
 #include <QScopeGuard>
 #include <QThread>
@@ -55,14 +56,18 @@ bool validConditions(const Table &t, const Conditions &conditions)
 }
 
 // A null condition value asks for a cell that is set; any other value asks
-// for a cell equal to it, the condition value on the left.
+// for a cell equal to it, the condition value on the left. A cell never set
+// counts as the NULL it is in the file (and after a reopen).
 bool matchesLocked(const Table &t, int row, const Conditions &conditions)
 {
     if (conditions.isEmpty())
         return true;
+    static const QVariant missing{QMetaType::fromType<QString>()};
     const RowCells *cells = t.rows.find(row);
     for (auto it = conditions.cbegin(); it != conditions.cend(); ++it) {
-        const QVariant cell = cells && it.key() >= 0 && it.key() < cells->size() ? cells->at(it.key()) : QVariant();
+        QVariant cell = cells && it.key() >= 0 && it.key() < cells->size() ? cells->at(it.key()) : missing;
+        if (!cell.isValid())
+            cell = missing;
         if (isNullValue(it.value())) {
             if (isNullValue(cell))
                 return false;
@@ -94,46 +99,50 @@ void scanRows(int table, const Conditions &conditions, Visit &&visit)
     }
 }
 
-using IndexRange = std::pair<ValueIndex::const_iterator, ValueIndex::const_iterator>;
-
-// True when the index entry alone proves that the row meets the only
-// condition, whose value is `wanted`: reading the row (a cache miss per row
-// on a large table) is then needless.
-bool entryProvesMatch(const IndexKey &wanted, const ValueIndex::const_iterator &entry)
+// The candidates of every condition that an index can narrow: an indexed
+// column with a non-null value (a null asks for any set cell: a scan).
+QVector<IndexCandidates> candidatesOf(const Table &t, const Conditions &conditions)
 {
-    return wanted.plain && entry->plain;
-}
-
-// The index ranges of the conditions that an index can answer: an indexed
-// column with a non-null value. Null values need a scan (any set cell).
-QVector<IndexRange> indexRanges(const Table &t, const Conditions &conditions)
-{
-    QVector<IndexRange> ranges;
+    QVector<IndexCandidates> all;
     for (auto it = conditions.cbegin(); it != conditions.cend(); ++it) {
         if (isNullValue(it.value()))
             continue;
         const auto index = t.valueIndexes.constFind(it.key());
         if (index == t.valueIndexes.cend())
             continue;
-        ranges.append(index->equalRange(IndexKey::of(it.value()), t.cellsOf(it.key())));
+        IndexCandidates candidates = IndexCandidates::of(*index, t.cellsOf(it.key()), it.value());
+        if (candidates.narrows)
+            all.append(std::move(candidates));
     }
-    return ranges;
+    return all;
 }
 
-// The shortest of the ranges, found by stepping through all of them in turn
-// so that the cost is bounded by the shortest one, not by the longest.
-const IndexRange &shortestRange(const QVector<IndexRange> &ranges)
+// How many entries the candidates hold, counting no further than `limit`.
+qsizetype countUpTo(const IndexCandidates &candidates, qsizetype limit)
 {
-    QVector<ValueIndex::const_iterator> positions;
-    positions.reserve(ranges.size());
-    for (const IndexRange &range : ranges)
-        positions.append(range.first);
-    for (;;) {
-        for (qsizetype i = 0; i < ranges.size(); ++i) {
-            if (positions[i] == ranges.at(i).second)
-                return ranges.at(i);
-            ++positions[i];
+    qsizetype count = 0;
+    candidates.forEach([&count, limit](const ValueIndex::Entry &, bool) { return ++count < limit; }, false);
+    return count;
+}
+
+// The candidates with the fewest entries, found with a growing limit so that
+// the cost follows the fewest, not the most.
+const IndexCandidates &fewest(const QVector<IndexCandidates> &all)
+{
+    if (all.size() == 1)
+        return all.first();
+    for (qsizetype limit = 64;; limit *= 4) {
+        qsizetype best = -1;
+        qsizetype bestCount = limit;
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            const qsizetype count = countUpTo(all.at(i), bestCount);
+            if (count < bestCount) {
+                best = i;
+                bestCount = count;
+            }
         }
+        if (best >= 0)
+            return all.at(best);
     }
 }
 
@@ -209,35 +218,52 @@ bool Database::rowMatches(int table, int row, const Conditions &conditions)
     return matchesLocked(tables.at(table), row, conditions);
 }
 
+int store_internal::findRowLocked(const Table &t, const Conditions &conditions, bool mayScan)
+{
+    if (!validConditions(t, conditions))
+        return 0;
+    const QVector<IndexCandidates> all = candidatesOf(t, conditions);
+    if (all.isEmpty()) {
+        if (!mayScan)
+            return -1;
+        for (int row = t.rows.next(0); row != 0; row = t.rows.next(row)) {
+            if (matchesLocked(t, row, conditions))
+                return row;
+        }
+        return 0;
+    }
+    int found = 0;
+    if (conditions.size() == 1) {
+        // The row that took this very value last comes first.
+        const IndexCandidates &candidates = all.first();
+        candidates.forEach([&](const ValueIndex::Entry &entry, bool inOwn) {
+            if (candidates.proves(entry, inOwn) || matchesLocked(t, entry.row, conditions))
+                found = entry.row;
+            return found == 0;
+        });
+        return found;
+    }
+    // Several conditions: the lowest matching row, as a scan would find.
+    fewest(all).forEach(
+        [&](const ValueIndex::Entry &entry, bool) {
+            if ((found == 0 || entry.row < found) && matchesLocked(t, entry.row, conditions))
+                found = entry.row;
+            return true;
+        },
+        false);
+    return found;
+}
+
 int Database::findRow(int table, const Conditions &conditions)
 {
     {
         QMutexLocker locker(&tableMutex);
         if (!validTable(table))
             return 0;
-        const Table &t = tables.at(table);
-        if (!validConditions(t, conditions))
-            return 0;
-        const QVector<IndexRange> ranges = indexRanges(t, conditions);
-        if (!ranges.isEmpty()) {
-            const IndexRange &range = shortestRange(ranges);
-            if (conditions.size() == 1) {
-                // The row that took this value last comes first in the index.
-                const IndexKey wanted = IndexKey::of(conditions.first());
-                for (auto it = range.first; it != range.second; ++it) {
-                    if (entryProvesMatch(wanted, it) || matchesLocked(t, it->row, conditions))
-                        return it->row;
-                }
-                return 0;
-            }
-            // Several conditions: the lowest matching row, as a scan would find.
-            int found = 0;
-            for (auto it = range.first; it != range.second; ++it) {
-                if ((found == 0 || it->row < found) && matchesLocked(t, it->row, conditions))
-                    found = it->row;
-            }
+        // Without an index the walk below lets go of the lock now and then.
+        const int found = findRowLocked(tables.at(table), conditions, false);
+        if (found >= 0)
             return found;
-        }
     }
 
     int found = 0;
@@ -277,18 +303,6 @@ QVariant Database::lookupValue(int table, int keyColumn, const QVariant &keyValu
     return valueWhere(table, Conditions{{keyColumn, keyValue}}, resultColumn);
 }
 
-bool Database::insertUnique(int table, const Conditions &values)
-{
-    // A null would match any set cell, so uniqueness could not be told.
-    for (const QVariant &value : values) {
-        if (isNullValue(value))
-            return false;
-    }
-    if (findRow(table, values) > 0)
-        return false;
-    return insertRow(table, values) > 0;
-}
-
 bool Database::insertUnique(int table, const QVariantMap &byName)
 {
     return insertUnique(table, columnIds(table, byName));
@@ -303,19 +317,22 @@ RowCursor Database::select(int table, const Conditions &conditions)
         const Table &t = tables.at(table);
         if (!validConditions(t, conditions))
             return RowCursor(table, QList<int>());
-        const QVector<IndexRange> ranges = indexRanges(t, conditions);
-        if (!ranges.isEmpty()) {
+        const QVector<IndexCandidates> all = candidatesOf(t, conditions);
+        if (!all.isEmpty()) {
             // Start from the fewest candidates and test the rest of the
             // conditions on each: the intersection without building sets.
-            const IndexRange &range = shortestRange(ranges);
+            const IndexCandidates &candidates = fewest(all);
             const bool single = conditions.size() == 1;
-            const IndexKey wanted = IndexKey::of(conditions.first());
             QList<int> rows;
-            for (auto it = range.first; it != range.second; ++it) {
-                if ((single && entryProvesMatch(wanted, it)) || matchesLocked(t, it->row, conditions))
-                    rows.append(it->row);
-            }
+            candidates.forEach(
+                [&](const ValueIndex::Entry &entry, bool inOwn) {
+                    if ((single && candidates.proves(entry, inOwn)) || matchesLocked(t, entry.row, conditions))
+                        rows.append(entry.row);
+                    return true;
+                },
+                false);
             std::sort(rows.begin(), rows.end());
+            rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
             return RowCursor(table, rows);
         }
     }
@@ -473,6 +490,7 @@ void Table::buildIndexes(const QList<int> &columns)
         for (std::vector<IndexEntry> &entries : ranges[range])
             entries.reserve(size_t(rangeStarts[range + 1] - rangeStarts[range]));
     }
+    std::vector<std::vector<size_t>> unusual(threads, std::vector<size_t>(wanted.size(), 0));
     runTasks(threads, threads, [&](size_t range) {
         std::vector<std::vector<IndexEntry>> &out = ranges[range];
         constexpr int ahead = 16;
@@ -493,7 +511,10 @@ void Table::buildIndexes(const QList<int> &columns)
             if (!cells)
                 continue;
             for (size_t c = 0; c < wanted.size(); ++c) {
-                const IndexKey key = IndexKey::of(cells->at(wanted[c]));
+                const QVariant &cell = cells->at(wanted[c]);
+                if (ValueIndex::isUnusual(cell))
+                    ++unusual[range][c];
+                const IndexKey key = IndexKey::of(cell);
                 out[c].push_back(IndexEntry{key.number, key.head, row, std::holds_alternative<std::monostate>(key.bytes),
                                             std::holds_alternative<QString>(key.bytes), key.plain});
             }
@@ -527,8 +548,12 @@ void Table::buildIndexes(const QList<int> &columns)
     // The indexes that stay are made last, so that they take the room the
     // scratch buffers left at the top of the heap rather than keep the
     // freed buffers above them from going back to the system.
-    for (size_t c = 0; c < wanted.size(); ++c)
-        indexes[c]->assign(std::move(sorted[c]));
+    for (size_t c = 0; c < wanted.size(); ++c) {
+        size_t unusualCells = 0;
+        for (const std::vector<size_t> &counts : unusual)
+            unusualCells += counts[c];
+        indexes[c]->assign(std::move(sorted[c]), unusualCells);
+    }
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // The in-memory tables: rows, cells and the change lists the flush consumes.
 
 #include "database_p.h"
+#include "storelog.h"
 
 #include <QVarLengthArray>
 
@@ -137,9 +138,46 @@ int Database::newRow(int table)
 
 namespace {
 
+// False, with a warning, for a text that the file would not give back as
+// it is: an unpaired UTF-16 surrogate takes the next character with it on
+// the way to SQLite's UTF-8 and back.
+bool storable(const Table &t, int column, const QVariant &value)
+{
+    if (value.typeId() != QMetaType::QString)
+        return true;
+    const QString &text = *static_cast<const QString *>(value.constData());
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (!QChar::isSurrogate(c))
+            continue;
+        if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            ++i;
+            continue;
+        }
+        qCWarning(lcStore).noquote() << "Database: refused a text with an unpaired UTF-16 surrogate for"
+                                     << t.name + QLatin1Char('.') + t.columnNames.value(column)
+                                     << "; the file could not keep it unchanged";
+        return false;
+    }
+    return true;
+}
+
+// Whether every cell that insertRowLocked would set can be stored.
+template <typename ForEachCell>
+bool storableRow(const Table &t, ForEachCell forEachCell)
+{
+    bool ok = true;
+    forEachCell([&](int column, const QVariant &value) {
+        ok = ok && (column < 0 || column >= t.columnCount || storable(t, column, value));
+    });
+    return ok;
+}
+
 // A new row with its cells, made in one step so that a flush never takes it
-// half filled; the caller holds tableMutex and has checked the table.
-// `forEachCell` calls its argument with each (column, value).
+// half filled; the caller holds tableMutex and has checked the table and
+// the cells (storableRow). `forEachCell` calls its argument with each
+// (column, value).
 template <typename ForEachCell>
 int insertRowLocked(Table &t, ForEachCell forEachCell)
 {
@@ -156,31 +194,69 @@ int insertRowLocked(Table &t, ForEachCell forEachCell)
 
 } // namespace
 
+namespace {
+
+auto cellsOfMap(const Conditions &values)
+{
+    return [&values](const auto &cell) {
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            cell(it.key(), it.value());
+    };
+}
+
+auto cellsOfNewRow(const NewRow &row)
+{
+    return [&row](const auto &cell) {
+        for (const auto &[column, value] : row.cells)
+            cell(column, value);
+    };
+}
+
+} // namespace
+
 int Database::insertRow(int table, const Conditions &values)
 {
     QMutexLocker locker(&tableMutex);
-    if (!validTable(table))
+    if (!validTable(table) || !storableRow(tables.at(table), cellsOfMap(values)))
         return -1;
-    return insertRowLocked(tables[table], [&values](const auto &cell) {
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
-            cell(it.key(), it.value());
-    });
+    return insertRowLocked(tables[table], cellsOfMap(values));
 }
 
 bool Database::insertRows(std::span<const NewRow> rows)
 {
     QMutexLocker locker(&tableMutex);
     for (const NewRow &row : rows) {
-        if (!validTable(row.table))
+        if (!validTable(row.table) || !storableRow(tables.at(row.table), cellsOfNewRow(row)))
             return false;
     }
+    QSet<int> touched;
     for (const NewRow &row : rows) {
-        insertRowLocked(tables[row.table], [&row](const auto &cell) {
-            for (const auto &[column, value] : row.cells)
-                cell(column, value);
-        });
+        insertRowLocked(tables[row.table], cellsOfNewRow(row));
+        touched.insert(row.table);
+    }
+    // The flush writes tables linked here under one savepoint: all or none.
+    if (touched.size() > 1) {
+        for (const int table : std::as_const(touched))
+            tables[table].insertedWith.unite(touched);
     }
     return true;
+}
+
+bool Database::insertUnique(int table, const Conditions &values)
+{
+    // A null would match any set cell, so uniqueness could not be told.
+    for (const QVariant &value : values) {
+        if (isNullValue(value))
+            return false;
+    }
+    // The test and the insertion under one hold: no other caller can insert
+    // an equal row in between.
+    QMutexLocker locker(&tableMutex);
+    if (!validTable(table) || !storableRow(tables.at(table), cellsOfMap(values)))
+        return false;
+    if (findRowLocked(tables.at(table), values, true) > 0)
+        return false;
+    return insertRowLocked(tables[table], cellsOfMap(values)) > 0;
 }
 
 bool Database::setValue(int table, int row, int column, const QVariant &value)
@@ -192,7 +268,7 @@ bool Database::setValue(int table, int row, int column, const QVariant &value)
     if (column >= t.columnCount)
         return false;
     const RowCells *cells = t.rows.find(row);
-    if (!cells || cellEquals(cells->at(column), value))
+    if (!cells || cellEquals(cells->at(column), value) || !storable(t, column, value))
         return false;
     t.setCell(row, column, value);
     t.dirtyCells[row].insert(column);

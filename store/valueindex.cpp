@@ -2,6 +2,8 @@
 
 #include "valueindex_p.h"
 
+#include "database.h"
+
 #include <algorithm>
 
 namespace {
@@ -130,6 +132,8 @@ void ValueIndex::insert(int row, const ColumnCells &cells)
     place(seek(key, entry.stamp, cells), entry);
     setStamp(row, entry.stamp);
     ++count;
+    if (isUnusual(cells.at(row)))
+        ++unusualCells;
 }
 
 void ValueIndex::place(Position position, const Entry &entry)
@@ -196,6 +200,8 @@ void ValueIndex::erase(int row, const ColumnCells &cells)
     removeAt(position);
     setStamp(row, 0);
     --count;
+    if (isUnusual(cells.at(row)))
+        --unusualCells;
 }
 
 void ValueIndex::removeAt(Position position)
@@ -230,8 +236,9 @@ void ValueIndex::renumber()
     lastStamp = quint32(count);
 }
 
-void ValueIndex::assign(std::vector<Entry> &&sorted)
+void ValueIndex::assign(std::vector<Entry> &&sorted, size_t unusual)
 {
+    unusualCells = unusual;
     chunks.clear();
     stamps.clear();
     int lastRow = 0;
@@ -246,4 +253,24 @@ void ValueIndex::assign(std::vector<Entry> &&sorted)
     count = sorted.size();
     sorted = std::vector<Entry>();
     renumber();
+}
+
+bool ValueIndex::isUnusual(const QVariant &cell)
+{
+    switch (cell.typeId()) {
+    case QMetaType::UnknownType:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Bool:
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+    case QMetaType::QDateTime:
+        return false;
+    default:
+        return !isNullValue(cell);
+    }
 }

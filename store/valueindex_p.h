@@ -84,6 +84,7 @@ public:
     };
 
     const_iterator begin() const { return const_iterator(&chunks, 0, 0); }
+
     const_iterator end() const { return const_iterator(&chunks, chunks.size(), 0); }
     size_t size() const { return count; }
 
@@ -108,7 +109,13 @@ public:
     // The same from the parts of a key: `decimal` and `text` say which form
     // of bytes it holds.
     static Entry entryOf(qint64 number, quint64 head, bool decimal, bool text, bool plain, int row);
-    void assign(std::vector<Entry> &&sorted);
+    // `unusual`: how many of the entries' cells isUnusual() holds for.
+    void assign(std::vector<Entry> &&sorted, size_t unusual = 0);
+
+    // A cell whose type no lookup foresees the keys of (not a number, a text,
+    // a date-time or a null): while the index holds one, lookups scan.
+    static bool isUnusual(const QVariant &cell);
+    bool hasUnusualCells() const { return unusualCells > 0; }
 
     // Stamps are renumbered once the last one handed out reaches `limit`
     // (lowered by tests, which cannot wait for the real one).
@@ -133,6 +140,7 @@ private:
     Chunks chunks;               // each non-empty; together in index order
     std::vector<quint32> stamps; // by row number: its entry's stamp, 0 for none
     size_t count = 0;
+    size_t unusualCells = 0;
     quint32 lastStamp = 0;
     quint32 stampLimit = (quint32(1) << stampBits) - 1;
 };

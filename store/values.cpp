@@ -135,6 +135,21 @@ bool numbersEqual(const QVariant &a, const QVariant &b)
     return x.kind == Number::Signed ? x.s == y.s : x.u == y.u;
 }
 
+// A text against a number: the text read as the number's kind. Whole
+// numbers read it at full width, where Qt's conversion to a narrower type
+// would wrap ("9223372036854775807" would equal the int -1).
+bool numberEqualsText(const QVariant &number, const QVariant &text)
+{
+    QVariant converted = text;
+    const int type = number.typeId();
+    if (type == QMetaType::Float || type == QMetaType::Double || type == QMetaType::Bool)
+        return converted.convert(number.metaType()) && numbersEqual(number, converted);
+    if (converted.convert(QMetaType::fromType<qlonglong>()))
+        return numbersEqual(number, converted);
+    converted = text;
+    return converted.convert(QMetaType::fromType<qulonglong>()) && numbersEqual(number, converted);
+}
+
 bool isText(int typeId)
 {
     return typeId == QMetaType::QString || typeId == QMetaType::QByteArray;
@@ -177,14 +192,10 @@ bool cellEquals(const QVariant &stored, const QVariant &value)
         return numbersEqual(stored, value);
     // Text against a number compares as numbers, whichever side holds the
     // text ("05" equals 5, "" does not equal 0), as Qt itself does.
-    if (isNumeric(left) && isText(right)) {
-        QVariant number = value;
-        return number.convert(stored.metaType()) && numbersEqual(stored, number);
-    }
-    if (isText(left) && isNumeric(right)) {
-        QVariant number = stored;
-        return number.convert(value.metaType()) && numbersEqual(number, value);
-    }
+    if (isNumeric(left) && isText(right))
+        return numberEqualsText(stored, value);
+    if (isText(left) && isNumeric(right))
+        return numberEqualsText(value, stored);
     if (left == QMetaType::QDateTime && isText(right))
         return dateTimeEqualsText(qvariant_cast<QDateTime>(stored), value);
     if (right == QMetaType::QDateTime && isText(left))
@@ -385,8 +396,9 @@ IndexKey IndexKey::of(const QVariant &value)
         break;
     case QMetaType::QString: {
         const QString &text = held<QString>(value);
-        key.plain = true;
         const TextScan scan = scanText(text);
+        // An unpaired surrogate's bytes ("?") are those of other texts too.
+        key.plain = scan.wellFormed;
         key.number = scan.mayBeNumber ? value.toLongLong() : 0;
         if (text.isEmpty())
             return key; // no bytes, as for a null

@@ -254,6 +254,56 @@ private slots:
         QVERIFY(Database::close());
     }
 
+    // Rows inserted together reach the file together: while one of their
+    // tables cannot be written, neither row is committed.
+    void rowsInsertedTogetherCommitTogether()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(store_internal::runOnWriter(
+            "CREATE TRIGGER refuse BEFORE INSERT ON skrin_pen BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        const NewRow rows[] = {{Database::tableId("items"), {{0, 7}}}, {Database::tableId("skrin_pen"), {{0, 7}}}};
+        QVERIFY(Database::insertRows(rows));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("could not write the changes"));
+        QVERIFY(!Database::flush());
+        const QString count = QStringLiteral("SELECT (SELECT count(*) FROM items) || (SELECT count(*) FROM skrin_pen)");
+        QCOMPARE(RawDb(databaseFile(store.path())).text(count), QStringLiteral("00"));
+        QVERIFY(store_internal::runOnWriter("DROP TRIGGER refuse"));
+        QVERIFY(Database::flush());
+        QCOMPARE(RawDb(databaseFile(store.path())).text(count), QStringLiteral("11"));
+    }
+
+    // Cells read the same after a reopen: text is kept exactly or refused,
+    // and a cell never set matches "" before as after (it is NULL in the file).
+    void valuesReadTheSameAfterReopen()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        const int skrin = Database::tableId("skrin");
+        const int title = Database::columnId(skrin, "title");
+        const int parent = Database::columnId(skrin, "parent");
+        const QString lone = QStringLiteral("a") + QChar(0xd800) + QStringLiteral("xyz");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unpaired UTF-16 surrogate"));
+        QCOMPARE(Database::insertRow(skrin, {{0, 1}, {title, lone}}), -1);
+        const int row = Database::insertRow(skrin, {{0, 2}, {parent, 1}, {title, QStringLiteral("x\U0001F600\u00e9")}});
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unpaired UTF-16 surrogate"));
+        QVERIFY(!Database::setValue(skrin, row, title, lone));
+        Database::insertRow(skrin, {{0, 3}});
+        const auto unset = [skrin, title, parent] {
+            QList<qint64> ids;
+            for (const Conditions &wanted : {Conditions{{title, ""}}, Conditions{{parent, ""}}}) {
+                RowCursor cursor = Database::select(skrin, wanted);
+                while (cursor.next())
+                    ids.append(Database::value(cursor, 0).toLongLong());
+            }
+            return ids;
+        };
+        QCOMPARE(unset(), QList<qint64>({3, 3}));
+        reopenAndCompare(store.path());
+        QCOMPARE(unset(), QList<qint64>({3, 3}));
+        QCOMPARE(Database::lookupValue(skrin, 0, 2, title).toString(), QStringLiteral("x\U0001F600\u00e9"));
+    }
+
     // Tables added in memory beside the declared ones: one whose names need
     // quoting reaches the file, one the file lacks blocks nothing else.
     void tablesBesideTheDeclaredOnes()
