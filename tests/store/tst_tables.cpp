@@ -202,7 +202,7 @@ private slots:
         const QString longText = QStringLiteral("a text longer than fits in place");
         const QVariantList values{QVariant(QMetaType::fromType<QString>()), QVariant(QString()), QString(""),
                                   QStringLiteral("short"), QString::fromUtf8("z\u00e9\u0142"), longText,
-                                  longText.mid(3), QString(QChar(0xd800)), QVariant(qint64(1) << 40), 7, 2.5, true,
+                                  longText.mid(3), QStringLiteral("\U0001F600"), QVariant(qint64(1) << 40), 7, 2.5, true,
                                   7u, QDateTime(QDate(2024, 2, 3), QTime(4, 5, 6)), QByteArray("b\0b", 3)};
         for (const QVariant &value : values) {
             const int row = Database::insertRow(t, {{0, value}});
@@ -397,7 +397,10 @@ private slots:
         QMap<int, QVariant> cells[4];
         // Rows entered as opening the store enters them: texts as the file
         // gives them, unpaired surrogates included, which insertRow refuses.
-        const auto load = [t](QVector<QVariant> &&rowCells) {
+        const auto load = [t](const QVector<QVariant> &values) {
+            RowCells rowCells(int(values.size()));
+            for (int column = 0; column < values.size(); ++column)
+                rowCells.set(column, values.at(column));
             QMutexLocker locker(&store_internal::tableMutex);
             Table &table = store_internal::tables[t];
             table.addRow(table.nextRowNumber, std::move(rowCells));
