@@ -16,14 +16,17 @@
 #include "watcher.h"
 
 #include "database.h"
+#include "storestatus.h"
 
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
 #include <QFontDialog>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QThreadPool>
 #include <QTimer>
@@ -78,6 +81,17 @@ MainWindow::MainWindow(QWidget *parent)
     if (TavrinConnector *connector = TavrinConnector::instance())
         connect(connector, &TavrinConnector::commitSignal, overlays, &EditorOverlays::checkTooBig);
     connectActions();
+    // A failing disk is told at once, over the editor, and stays told
+    // until a write succeeds again: quitting meanwhile would lose changes.
+    writeFailureBar = new QLabel(ui->centralWidget);
+    writeFailureBar->setObjectName(QStringLiteral("writeFailureBar"));
+    writeFailureBar->setWordWrap(true);
+    writeFailureBar->setMargin(8);
+    writeFailureBar->setStyleSheet(QStringLiteral("background: #f6d365; color: #3a2a00;"));
+    ui->centralLayout->insertWidget(0, writeFailureBar);
+    StoreStatus *status = StoreStatus::instance();
+    connect(status, &StoreStatus::writeFailureChanged, this, &MainWindow::showWriteFailure);
+    showWriteFailure(status->writeFailure());
     skrinWatcher = std::make_unique<SkrinWatcher>(this);
     // Screenshots marked changed get their picture and thumbnails rendered
     // in the background from now on.
@@ -350,6 +364,17 @@ void MainWindow::changeFont()
     const QFont font = QFontDialog::getFont(&accepted, scene->currentFont(), this, tr("Change font"));
     if (accepted)
         applyFont(font);
+}
+
+void MainWindow::showWriteFailure(const QString &failure)
+{
+    writeFailureBar->setVisible(!failure.isEmpty());
+    if (failure.isEmpty())
+        return;
+    writeFailureBar->setText(tr("Your changes cannot be saved in %1: %2\nThey are kept while Pellimore runs and "
+                                "are saved as soon as they can be. Free some disk space or make the folder "
+                                "writable, and do not quit until this message is gone.")
+                                 .arg(QDir::toNativeSeparators(Database::dataFolder()), failure));
 }
 
 void MainWindow::startCapture()

@@ -15,6 +15,7 @@
 class EditorOverlays;
 class QAction;
 class QFont;
+class QLabel;
 class Skrin;
 class SkrinView;
 
@@ -90,6 +91,8 @@ private:
     void pickColor();
     void changeFont();
     void applyFont(const QFont &font);
+    // Shows why the store cannot write, or hides the notice for "".
+    void showWriteFailure(const QString &failure);
     // Stops background work and writes the store a last time; false when
     // that write failed.
     bool shutDownEngine();
@@ -98,6 +101,7 @@ private:
     std::unique_ptr<SkrinWatcher> skrinWatcher;
     Skrin *scene = nullptr;
     EditorOverlays *overlays = nullptr;
+    QLabel *writeFailureBar = nullptr;
     QDateTime openCreated; // creation time of the open screenshot
     bool closed = false;
 };

@@ -22,6 +22,7 @@ QString dataDirPath;
 QString databasePath;
 QMap<QString, FileEntry> fileCache;
 QSet<QString> reservedNames;
+bool sweepOrphans = false;
 
 } // namespace store_internal
 
@@ -296,6 +297,7 @@ bool writeFiles(FilePass &pass)
                 firstError = folderReady ? file.errorString() : QStringLiteral("cannot create %1").arg(pass.folder);
         }
     }
+    pass.error = firstError;
     if (!pass.failed.isEmpty() && !writesFailing) {
         writesFailing = true;
         qCWarning(lcStore).noquote() << "Database: could not write" << pass.failed.size() << "file(s) to" << pass.folder
@@ -335,21 +337,65 @@ void deleteRemovedFiles(FilePass &pass)
     }
 }
 
+bool isStoreFileName(const QString &name)
+{
+    // Eight letters from "a" to "y", an extension as the program asks for
+    // (".png", ".jpg", what a download's address ends in), and the tail that
+    // QSaveFile gives the temporary it writes such a file through.
+    static const QRegularExpression form(QRegularExpression::anchoredPattern(
+        QStringLiteral("[a-y]{%1}(\\.[A-Za-z0-9]{1,10})?(\\.[A-Za-z0-9]{6})?").arg(nameLetters)));
+    return form.match(name).hasMatch();
+}
+
+namespace {
+
+// "files" is a real folder of its own inside the data folder, not a link
+// to somebody's pictures or a folder reached through one.
+bool isOwnFilesFolder(const QString &folder, const QString &dataFolder)
+{
+    const QFileInfo info(folder);
+    if (info.isSymLink() || info.isJunction() || !info.isDir())
+        return false;
+    const QString data = QFileInfo(dataFolder).canonicalFilePath();
+    return !data.isEmpty() && info.canonicalFilePath() == QDir(data).filePath(QStringLiteral("files"));
+}
+
+} // namespace
+
 void removeOrphanedFiles()
 {
     QString folder;
+    QString dataFolder;
     {
         QMutexLocker locker(&fileMutex);
-        if (!haveFolder())
+        if (!haveFolder() || !sweepOrphans)
             return;
         folder = filesDir.absolutePath();
+        dataFolder = dataDirPath;
+    }
+    if (!isOwnFilesFolder(folder, dataFolder)) {
+        qCInfo(lcStore).noquote() << "Database:" << folder
+                                  << "is not a folder of the data folder's own; files that no row names stay";
+        return;
     }
     // Files written by a flush whose tables never committed, and removals
-    // whose commit never came, are left behind by a crash.
-    const QStringList names =
-        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    // whose commit never came, are left behind by a crash. Only what the
+    // store writes goes: regular files under its own names. Anything else
+    // (a user's document in a portable folder, a link, a folder) stays.
+    const QStringList entries =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    QStringList names;
+    for (const QString &name : entries) {
+        if (!isStoreFileName(name))
+            continue;
+        const QFileInfo info(folder + QLatin1Char('/') + name);
+        if (info.isFile() && !info.isSymLink())
+            names.append(name);
+    }
     qsizetype removed = 0;
     for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
+        if (!isOwnFilesFolder(folder, dataFolder))
+            break;
         QMutexLocker files(&fileMutex);
         QMutexLocker locker(&tableMutex);
         if (filesDir.absolutePath() != folder)
@@ -365,8 +411,13 @@ void removeOrphanedFiles()
     if (removed > 0) {
         QMutexLocker locker(&fileMutex);
         filesDir.refresh();
-        qCInfo(lcStore) << "Database: removed" << removed << "file(s) that no row names";
     }
+    const qsizetype foreign = entries.size() - names.size();
+    if (foreign > 0)
+        qCInfo(lcStore).noquote() << "Database: removed" << removed << "file(s) that no row names;" << foreign
+                                  << "entries of" << folder << "that the store did not write stay";
+    else if (removed > 0)
+        qCInfo(lcStore) << "Database: removed" << removed << "file(s) that no row names";
 }
 
 void finishFilePass(const FilePass &pass)

@@ -165,6 +165,39 @@ private:
     QHash<QList<int>, int> byList;
 };
 
+// Whether a row to be inserted or updated names one of `files` in a file
+// column.
+bool namesAnyOf(const QVector<TableWork> &work, const QSet<QString> &files)
+{
+    if (files.isEmpty())
+        return false;
+    for (const TableWork &one : work) {
+        QList<int> columns;
+        for (int column = 0; column < one.columnNames.size(); ++column) {
+            if (Database::isFileColumn(one.columnNames.at(column)))
+                columns.append(column);
+        }
+        const auto names = [&](const QVector<QVariant> &values) {
+            for (int column : std::as_const(columns)) {
+                if (column < values.size() && files.contains(values.at(column).toString()))
+                    return true;
+            }
+            return false;
+        };
+        for (const InsertItem &item : one.inserts) {
+            if (names(item.values))
+                return true;
+        }
+        for (const UpdateGroup &group : one.updates) {
+            for (const UpdateItem &item : group.items) {
+                if (names(item.values))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
 class Writer
 {
 public:
@@ -173,7 +206,7 @@ public:
     {
     }
 
-    bool flushLocked();
+    bool flushLocked(QString *failure);
     void releaseWork() { spent.clear(); }
     bool runStatement(const QString &sql, QVariant *firstValue);
     void dropStatements()
@@ -641,7 +674,7 @@ void Writer::putBack(const QVector<TableWork> &work)
     }
 }
 
-bool Writer::flushLocked()
+bool Writer::flushLocked(QString *failure)
 {
     QElapsedTimer timer;
     timer.start();
@@ -655,11 +688,20 @@ bool Writer::flushLocked()
 
     // New files go to disk before the rows that name them are committed.
     const bool filesOk = writeFiles(files);
+    if (!filesOk)
+        *failure = files.error;
 
     bool tablesOk = true;
     if (!work.isEmpty()) {
         QString error;
-        if (writeTables(work, &error)) {
+        // A row must never reach the file before the file it names: the cut
+        // waits whole (it may hold rows that belong together) until the
+        // file is written.
+        if (namesAnyOf(work, files.failed)) {
+            error = QStringLiteral("a file they name could not be written: %1").arg(files.error);
+            for (TableWork &one : work)
+                one.failed = true;
+        } else if (writeTables(work, &error)) {
             applyCommitted(work);
         } else {
             for (TableWork &one : work)
@@ -672,6 +714,8 @@ bool Writer::flushLocked()
         }
         putBack(failed);
         tablesOk = failed.isEmpty();
+        if (!tablesOk)
+            *failure = error;
         if (tablesOk && failing) {
             failing = false;
             qCInfo(lcStore) << "Database: pending changes written again";
@@ -720,9 +764,9 @@ FlushWriter::FlushWriter(const QString &connectionName)
 
 FlushWriter::~FlushWriter() = default;
 
-bool FlushWriter::flushLocked()
+bool FlushWriter::flushLocked(QString *failure)
 {
-    return d->flushLocked();
+    return d->flushLocked(failure);
 }
 
 void FlushWriter::releaseWork()

@@ -19,8 +19,8 @@ public:
     FlushWriter &operator=(const FlushWriter &) = delete;
 
     // The body of one flush; the caller holds flushMutex. True when every
-    // change and file was written.
-    bool flushLocked();
+    // change and file was written; otherwise `failure` says why not.
+    bool flushLocked(QString *failure);
     // Frees the work the last flush took; called once its waiting callers
     // were answered, outside every lock.
     void releaseWork();

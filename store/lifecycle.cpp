@@ -4,15 +4,18 @@
 #include "writer_p.h"
 
 #include "storelog.h"
+#include "storestatus.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryFile>
 
 #include <sqlite3.h>
 
@@ -21,6 +24,7 @@
 #endif
 
 #include <functional>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -44,6 +48,8 @@ namespace {
 // other lock of the store.
 QMutex lifecycleMutex;
 QAtomicInt connectionCounter;
+// The open data folder's lock; guarded by lifecycleMutex.
+std::unique_ptr<QLockFile> folderLock;
 
 // A connection of its own for one opening, closed and removed when it goes
 // out of scope (every query on it must be gone by then).
@@ -215,6 +221,54 @@ bool giveBackFreePages(const QSqlDatabase &db, QVector<Table> *loaded, QString *
     return true;
 }
 
+// Whether the file takes a write, found out with one that is rolled back:
+// a store that could only be read (a read-only file or folder, a full disk)
+// would otherwise lose a whole session's changes at exit.
+bool probeWrite(const QSqlDatabase &db, const QString &path, QString *error)
+{
+    QSqlQuery query(db);
+    const bool ok = query.exec(QStringLiteral("BEGIN IMMEDIATE"))
+                    && query.exec(QStringLiteral("CREATE TABLE `pellimore_write_probe` (`x` TEXT)"));
+    const QString reason = query.lastError().text();
+    query.exec(QStringLiteral("ROLLBACK"));
+    return ok || fail(error, QStringLiteral("%1 cannot be written: %2").arg(path, reason));
+}
+
+// The same for the "files" folder: a file is made, written and removed.
+bool probeFilesFolder(const QString &files, QString *error)
+{
+    QTemporaryFile probe(files + QStringLiteral("/write-probe-XXXXXX"));
+    if (probe.open() && probe.write("x", 1) == 1 && probe.flush())
+        return true;
+    return fail(error, QStringLiteral("%1 cannot be written: %2").arg(files, probe.errorString()));
+}
+
+// One process at a time per data folder: two would each keep their own
+// rows and id counters and overwrite each other's. A lock left by a process
+// that has died is taken over.
+std::unique_ptr<QLockFile> lockFolder(const QDir &dir, QString *error)
+{
+    auto lock = std::make_unique<QLockFile>(dir.absoluteFilePath(Database::databaseFileName() + QStringLiteral(".lock")));
+    // However long the owner has run, its lock holds while it lives.
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0))
+        return lock;
+    if (lock->error() == QLockFile::LockFailedError) {
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        lock->getLockInfo(&pid, &host, &application);
+        fail(error, QStringLiteral("%1 is in use by another program (%2, process %3%4); only one can use a data "
+                                   "folder at a time")
+                        .arg(dir.absolutePath(), application.isEmpty() ? QStringLiteral("unknown") : application,
+                             QString::number(pid), host.isEmpty() ? QString() : QStringLiteral(" on ") + host));
+    } else {
+        fail(error, QStringLiteral("cannot lock %1: the folder cannot be written")
+                        .arg(dir.absoluteFilePath(Database::databaseFileName() + QStringLiteral(".lock"))));
+    }
+    return nullptr;
+}
+
 // Everything that touches the file, in one transaction that is committed
 // only when the whole file has been migrated and read: any failure leaves
 // the file as it was.
@@ -224,6 +278,11 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
     QSqlDatabase db = connection.db();
     if (!db.open())
         return fail(error, QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text()));
+    if (!probeWrite(db, path, error)) {
+        // A damaged file explains the failure best.
+        const QString damage = QFileInfo(path).size() > 0 ? checkDatabase(path) : QString();
+        return damage.isEmpty() ? false : fail(error, damage);
+    }
 
     // Taking the write lock first rolls back the journal of a writer that
     // died inside a commit; the check's read-only connection cannot do that
@@ -286,8 +345,11 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
 bool closeLocked()
 {
     const bool written = stopWriter();
-    QMutexLocker locker(&flushMutex);
-    closed = true;
+    {
+        QMutexLocker locker(&flushMutex);
+        closed = true;
+    }
+    folderLock.reset();
     return written;
 }
 
@@ -339,11 +401,17 @@ bool openLocked(const QString &folder, QString *error)
     if (filesInfo.exists() && !filesInfo.isDir())
         return fail(error, QStringLiteral("%1 is not a folder").arg(files));
 
+    std::unique_ptr<QLockFile> lock = lockFolder(dir, error);
+    if (!lock)
+        return false;
+    const bool storeBefore = pathInfo.size() > 0;
     QVector<Table> loaded;
     if (!migrateAndLoad(path, &loaded, error))
         return false;
     if (!QDir().mkpath(files))
         return fail(error, QStringLiteral("cannot create the folder %1").arg(files));
+    if (!probeFilesFolder(files, error))
+        return false;
 
     {
         QMutexLocker filesLocker(&fileMutex);
@@ -354,6 +422,7 @@ bool openLocked(const QString &folder, QString *error)
         filesDir = QDir(files);
         dataDirPath = dir.absolutePath();
         databasePath = path;
+        sweepOrphans = storeBefore;
     }
     // The key columns are declared one at a time, but built together each
     // table's rows are walked once, under one hold of tableMutex.
@@ -376,6 +445,9 @@ bool openLocked(const QString &folder, QString *error)
         forgetFolder();
         return false;
     }
+    folderLock = std::move(lock);
+    // The probes passed: whatever failed before, this store can write.
+    StoreStatus::instance()->setWriteFailure(QString());
 
     // A store left open at exit is closed while Qt still runs.
     static bool cleanupRegistered = false;

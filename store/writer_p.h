@@ -39,6 +39,7 @@ struct FilePass
     QSet<QString> failed;
     QSet<QString> deleted;
     QSet<QString> named; // removed, but a row names them again: kept
+    QString error;       // why the first failed file could not be written
 };
 
 void takeRemovedFiles(FilePass &pass);
@@ -47,7 +48,15 @@ bool writeFiles(FilePass &pass);         // false when a file could not be writt
 void deleteRemovedFiles(FilePass &pass); // only after the tables were committed
 void finishFilePass(const FilePass &pass);
 // Removes the files of the "files" folder that no row names and no cache
-// entry or reservation holds; the caller holds flushMutex.
+// entry or reservation holds, but only regular files under names of the
+// store's own form, and only while "files" is a real folder inside the data
+// folder and `sweepOrphans` is set; the caller holds flushMutex.
 void removeOrphanedFiles();
+// Whether a name has the form of those Database::newFileName makes (with an
+// extension as suffix), or of the temporary a file is written through.
+bool isStoreFileName(const QString &name);
+// Set by open when the database file held a store before: a new store has
+// written no file yet, so it removes none. Guarded by fileMutex.
+extern bool sweepOrphans;
 
 } // namespace store_internal

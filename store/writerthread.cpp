@@ -5,6 +5,7 @@
 #include "flushwriter_p.h"
 
 #include "storelog.h"
+#include "storestatus.h"
 #include "writer_p.h"
 
 #include <QDeadlineTimer>
@@ -118,7 +119,14 @@ void DataThread::serve(FlushWriter &writer)
         bool ok = false;
         {
             QMutexLocker flushLocker(&flushMutex);
-            ok = !closed && writer.flushLocked();
+            QString failure;
+            if (!closed) {
+                ok = writer.flushLocked(&failure);
+                // Before the callers waiting for this flush are answered.
+                if (!ok && failure.isEmpty())
+                    failure = QStringLiteral("the changes could not be written");
+                StoreStatus::instance()->setWriteFailure(ok ? QString() : failure);
+            }
         }
         locker.relock();
         control.served = std::max(control.served, target);
@@ -138,7 +146,8 @@ void DataThread::serve(FlushWriter &writer)
     bool ok = false;
     {
         QMutexLocker flushLocker(&flushMutex);
-        ok = !closed && writer.flushLocked();
+        QString failure;
+        ok = !closed && writer.flushLocked(&failure);
         if (!closed && !ok)
             qCWarning(lcStore) << "Database: the last changes could not be written before closing";
         closed = true;

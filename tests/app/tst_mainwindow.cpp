@@ -21,7 +21,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QGraphicsTextItem>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QMessageBox>
@@ -289,6 +291,30 @@ private slots:
             QCOMPARE(editing->toPlainText(), QStringLiteral("pasted words"));
         }
         QCOMPARE(childItems(id).size(), 4); // no picture pasted with the text
+    }
+
+    // While writes fail the window says so, and stops once one succeeds.
+    void writeFailureIsShown()
+    {
+        MainWindow window;
+        window.show();
+        auto *bar = window.findChild<QLabel *>(QStringLiteral("writeFailureBar"));
+        QVERIFY(bar && bar->isHidden());
+        // A plain file where the "files" folder belongs: no file can be written.
+        const QString files = store.path() + QStringLiteral("/files");
+        QVERIFY(QDir().rename(files, files + QStringLiteral(".away")));
+        QFile blocker(files);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        Database::storeNewFile("bytes");
+        QVERIFY(!Database::flush());
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(bar->isVisible());
+        QVERIFY2(bar->text().contains(QDir::toNativeSeparators(store.path())), qPrintable(bar->text()));
+        QVERIFY(blocker.remove() && QDir().rename(files + QStringLiteral(".away"), files));
+        QVERIFY(Database::flush());
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(bar->isHidden());
     }
 
     void quitWritesTheStore()

@@ -1,6 +1,7 @@
 // The file store: cache, names, writes and deletions in the "files" folder.
 
 #include "storetest.h"
+#include "storestatus.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -123,9 +124,14 @@ private slots:
         QVERIFY(QDir(files).removeRecursively());
         QVERIFY(writeFile(files, QByteArray()));
         const QString name = Database::storeNewFile("precious", QStringLiteral(".png"));
+        const int skrin = Database::tableId("skrin");
+        Database::insertRow(skrin, {{0, 7}, {Database::columnId(skrin, "file"), name}});
         QVERIFY(!Database::flush());
         QVERIFY(!Database::flush());
         QVERIFY(isReserved(name));
+        // The row that names the file waits for it, and the failure is told.
+        QCOMPARE(RawDb(databaseFile(folder)).text("SELECT count(*) FROM skrin"), QStringLiteral("0"));
+        QVERIFY(!StoreStatus::instance()->writeFailure().isEmpty());
         {
             QMutexLocker locker(&store_internal::fileMutex);
             const FileEntry entry = store_internal::fileCache.value(name);
@@ -138,6 +144,8 @@ private slots:
         QVERIFY(Database::flush());
         QCOMPARE(readFile(onDisk(name)), QByteArray("precious"));
         QVERIFY(!isReserved(name));
+        QCOMPARE(RawDb(databaseFile(folder)).text("SELECT file FROM skrin"), name);
+        QVERIFY(StoreStatus::instance()->writeFailure().isEmpty());
     }
 
     void removalWaitsForTheTables()

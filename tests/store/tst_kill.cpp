@@ -98,6 +98,18 @@ int runWriterChild(const QString &folder, quint32 seed)
     }
 }
 
+// Starts this executable as a writer on `folder` and waits until it works.
+void startWriterChild(QProcess &child, const QString &folder, quint32 seed, QByteArray &output)
+{
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--writer-child"), folder, QString::number(seed)});
+    QVERIFY(child.waitForStarted(10000));
+    while (!output.contains("ready\n")) {
+        QVERIFY2(child.waitForReadyRead(30000), "the writer did not start");
+        output += child.readAllStandardOutput();
+    }
+}
+
 } // namespace
 
 class TestKill : public QObject
@@ -112,15 +124,8 @@ private slots:
         qint64 rowsSeen = 0;
         for (int kill = 0; kill < 10; ++kill) {
             QProcess child;
-            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            child.start(QCoreApplication::applicationFilePath(),
-                        {QStringLiteral("--writer-child"), store.path(), QString::number(random.generate())});
-            QVERIFY(child.waitForStarted(10000));
             QByteArray output;
-            while (!output.contains("ready\n")) {
-                QVERIFY2(child.waitForReadyRead(30000), "the writer did not start");
-                output += child.readAllStandardOutput();
-            }
+            startWriterChild(child, store.path(), random.generate(), output);
             QThread::msleep(50 + random.bounded(650));
             child.kill();
             QVERIFY(child.waitForFinished(10000));
@@ -162,6 +167,24 @@ private slots:
             Database::close();
         }
         QVERIFY(rowsSeen > 0);
+    }
+
+    // One process at a time per data folder: a second open is refused with
+    // the reason while the first lives, and succeeds once it has died.
+    void secondProcessIsRefused()
+    {
+        TempStore store;
+        QProcess child;
+        QByteArray output;
+        startWriterChild(child, store.path(), 1, output);
+        QString error;
+        QVERIFY(!Database::open(store.path(), &error));
+        QVERIFY2(error.contains(QStringLiteral("in use by another program")), qPrintable(error));
+        QVERIFY(!Database::isOpen());
+        child.kill();
+        QVERIFY(child.waitForFinished(10000));
+        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+        Database::close();
     }
 };
 

@@ -11,6 +11,10 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 namespace {
 
 const QString noFile = QStringLiteral("no file");
@@ -237,6 +241,27 @@ private slots:
         QVERIFY(!Database::fileExists(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
     }
 
+    // A store that takes no write is refused as a damaged one is. A file
+    // size limit fails writes as a full disk does, for root too.
+    void unwritableStoreFailsOpen()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(Database::close());
+        rlimit limit{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit unlimited = limit;
+        limit.rlim_cur = 1024;
+        std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        QString error;
+        const bool opened = Database::open(store.path(), &error);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        QVERIFY(!opened && !Database::isOpen());
+        QVERIFY2(error.contains("database.db cannot be written"), qPrintable(error));
+        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+    }
+
     void closeAndReopen()
     {
         Database::close();
@@ -444,7 +469,9 @@ private slots:
 
     // Files left by a crash (written for rows that never committed, removed
     // rows whose files stayed, a half-written temporary) go after open;
-    // files that rows name stay.
+    // files that rows name stay, and so does whatever the store did not
+    // write: other names, links, folders, all of a "files" that is a link,
+    // and all of "files" beside a store made new.
     void orphanedFilesAreRemoved()
     {
         TempStore store;
@@ -458,15 +485,39 @@ private slots:
         Database::insertRow(tooBig, {{column(tooBig, "file"), big}});
         QVERIFY(Database::close());
         const QString files = store.path() + QStringLiteral("/files/");
-        for (const char *orphan : {"abcdefgh.png", "abcdefgh.png.Xy12Zq", "title"})
-            QVERIFY(writeFile(files + QLatin1String(orphan), "orphan"));
+        const QString outside = store.path() + QStringLiteral("/photos/");
+        QVERIFY(QDir().mkpath(outside));
+        QVERIFY(writeFile(outside + "bcdefghi.jpg", "photo"));
+        QStringList kept{image, thumb, big, "report.pdf", "title", "abcdefgh_thumb.png", "bcdefghi.jpg", "cdefghij"};
+        for (const QString &name : kept.mid(3, 3) + QStringList{"abcdefgh.png", "abcdefgh.png.Xy12Zq"})
+            QVERIFY(writeFile(files + name, "not named"));
+        QVERIFY(QFile::link(outside + "bcdefghi.jpg", files + "bcdefghi.jpg"));
+        QVERIFY(QDir().mkdir(files + "cdefghij"));
 
         QVERIFY(Database::open(store.path()));
         QVERIFY(Database::flush()); // after the clearing, which runs first
-        QStringList expected{image, thumb, big};
-        expected.sort();
-        QCOMPARE(QDir(files).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+        kept.sort();
+        QCOMPARE(QDir(files).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name), kept);
         QCOMPARE(Database::fileData(image), QByteArray("image"));
+
+        // "files" a link to a folder of photos whose names look like the store's own.
+        TempStore linked;
+        QVERIFY(Database::open(linked.path()));
+        QVERIFY(Database::close());
+        QVERIFY(QDir(linked.path() + "/files").removeRecursively());
+        QVERIFY(QFile::link(outside, linked.path() + "/files"));
+        QVERIFY(Database::open(linked.path()));
+        QVERIFY(Database::flush());
+        QCOMPARE(readFile(outside + "bcdefghi.jpg"), QByteArray("photo"));
+
+        // No store yet: nothing in "files" was written by it.
+        TempStore fresh;
+        QVERIFY(QDir().mkpath(fresh.path() + "/files"));
+        QVERIFY(writeFile(fresh.path() + "/files/defghijk.png", "mine"));
+        QVERIFY(Database::open(fresh.path()));
+        QVERIFY(Database::flush());
+        QCOMPARE(readFile(fresh.path() + "/files/defghijk.png"), QByteArray("mine"));
+        QVERIFY(Database::close());
     }
 };
 

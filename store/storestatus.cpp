@@ -1,0 +1,27 @@
+#include "storestatus.h"
+
+#include <QMutexLocker>
+
+StoreStatus *StoreStatus::instance()
+{
+    static StoreStatus status;
+    return &status;
+}
+
+QString StoreStatus::writeFailure() const
+{
+    QMutexLocker locker(&mutex);
+    return failure;
+}
+
+void StoreStatus::setWriteFailure(const QString &text)
+{
+    {
+        QMutexLocker locker(&mutex);
+        // Only the change matters to the user, not each retry's wording.
+        if (failure.isEmpty() == text.isEmpty())
+            return;
+        failure = text;
+    }
+    emit writeFailureChanged(text);
+}
