@@ -7,6 +7,8 @@ class TempStore
 {
 public:
     TempStore();
+    ~TempStore();
+    Q_DISABLE_COPY(TempStore)
     QString path() const { return dir.path(); }
     bool isValid() const { return dir.isValid(); }
 
