@@ -87,6 +87,7 @@ MainWindow::MainWindow(QWidget *parent)
     writeFailureBar->setObjectName(QStringLiteral("writeFailureBar"));
     writeFailureBar->setWordWrap(true);
     writeFailureBar->setMargin(8);
+    writeFailureBar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     writeFailureBar->setStyleSheet(QStringLiteral("background: #f6d365; color: #3a2a00;"));
     ui->centralLayout->insertWidget(0, writeFailureBar);
     StoreStatus *status = StoreStatus::instance();
