@@ -433,6 +433,9 @@ bool openLocked(const QString &folder, QString *error)
     malloc_trim(0);
 #endif
 
+    // The probes passed: whatever failed before, this store can write. Told
+    // before the writer runs, whose flushes may tell otherwise.
+    StoreStatus::instance()->setWriteFailure(QString());
     {
         QMutexLocker locker(&flushMutex);
         closed = false;
@@ -446,8 +449,6 @@ bool openLocked(const QString &folder, QString *error)
         return false;
     }
     folderLock = std::move(lock);
-    // The probes passed: whatever failed before, this store can write.
-    StoreStatus::instance()->setWriteFailure(QString());
 
     // A store left open at exit is closed while Qt still runs.
     static bool cleanupRegistered = false;
