@@ -177,7 +177,7 @@ bool namesAnyOf(const QVector<TableWork> &work, const QSet<QString> &files)
             if (Database::isFileColumn(one.columnNames.at(column)))
                 columns.append(column);
         }
-        const auto names = [&](const QVector<QVariant> &values) {
+        const auto names = [&](const auto &values) {
             for (int column : std::as_const(columns)) {
                 if (column < values.size() && files.contains(values.at(column).toString()))
                     return true;
