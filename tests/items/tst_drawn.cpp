@@ -4,7 +4,7 @@
 // kind, which must stay sane on the scene and stay stored as they came.
 
 #include "dot.h"
-#include "itemscene.h"
+#include "editorscene.h"
 #include "mouse.h"
 #include "skrinarrow.h"
 #include "skrinblur.h"
@@ -23,7 +23,7 @@ namespace {
 const QVariantMap frameRow{{"x", 10}, {"y", 20}, {"z", 1}, {"w", 100}, {"h", 50}, {"color", "#ff0000"}, {"pen_size", 5}};
 
 // The rectangle or ellipse of a row as the handles see it.
-DotRect *handlesOf(ItemScene &shot, Id id)
+DotRect *handlesOf(EditorScene &shot, Id id)
 {
     return dynamic_cast<DotRect *>(shot.scene->skrinItem(id));
 }
@@ -34,7 +34,7 @@ QVariantMap lineRow(double endX, double endY, double pen = 5)
             {"pen_size", pen}, {"color", "#ff0000"}};
 }
 
-QGraphicsItem *graphicsOf(ItemScene &shot, Id id)
+QGraphicsItem *graphicsOf(EditorScene &shot, Id id)
 {
     return shot.scene->skrinItem(id)->graphicsItem();
 }
@@ -70,8 +70,6 @@ class TestDrawn : public QObject
 {
     Q_OBJECT
 
-    ItemStore store;
-
     static void addKinds()
     {
         QTest::addColumn<QString>("kind");
@@ -84,7 +82,7 @@ private slots:
     void geometryFromTheRow()
     {
         QFETCH(QString, kind);
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         const Id frame = shot.addRow(kind + "_frame", frameRow);
         shot.open();
         const Id filled = shot.addRow(kind, frameRow);
@@ -118,7 +116,7 @@ private slots:
     void handleDragsStoreTheInnerRectangle()
     {
         QFETCH(QString, kind);
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         shot.open();
         const Id id = shot.addRow(kind + "_frame", frameRow);
         QGraphicsItem *figure = graphicsOf(shot, id);
@@ -148,7 +146,7 @@ private slots:
 
     void handlesShowForALoneSelection()
     {
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         shot.open();
         const Id a = shot.addRow("skrin_rectangle", frameRow);
         const Id b = shot.addRow("skrin_ellipse_frame", frameRow);
@@ -171,7 +169,7 @@ private slots:
 
     void movesAreStoredOnlyWhileShown()
     {
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         const Id id = shot.addRow("skrin_rectangle_frame", frameRow);
         shot.open(Skrin::ToolNone);
         QGraphicsItem *figure = graphicsOf(shot, id);
@@ -192,7 +190,7 @@ private slots:
     void outlinesLieOutsideTheStoredRectangle()
     {
         QFETCH(QString, kind);
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         shot.open();
         for (const auto &[x, y, pen] : {std::tuple{100, 100, 10.0}, {100, 300, 0.1}, {400, 300, 0.11}}) {
             QVariantMap row = frameRow;
@@ -221,7 +219,7 @@ private slots:
 
     void lineHandlesReshapeAndMove()
     {
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         const Id id = shot.addRow("skrin_line", lineRow(100, 0));
         shot.open();
         auto *line = shot.item<SkrinLine>(id);
@@ -234,14 +232,14 @@ private slots:
         QVERIFY(line->dot(SkrinLine::Begin)->isVisible());
 
         leftDrag(shot.view.get(), QPointF(100, 100), QPointF(95, 108));
-        QCOMPARE(ItemScene::numbers(id, {"begin_x", "begin_y"}), (QList<double>{-5, 8}));
+        QCOMPARE(EditorScene::numbers(id, {"begin_x", "begin_y"}), (QList<double>{-5, 8}));
         QCOMPARE(line->dot(SkrinLine::Begin)->pos(), QPointF(-5, 8));
         QCOMPARE(line->dot(SkrinLine::Middle)->pos(), QPointF(47.5, 4));
         QCOMPARE(line->pos(), QPointF(100, 100));
 
         leftDrag(shot.view.get(), QPointF(147.5, 104), QPointF(157.5, 104));
         QCOMPARE(line->pos(), QPointF(110, 100));
-        QCOMPARE(ItemScene::numbers(id, {"x", "begin_x", "end_x"}), (QList<double>{110, -5, 100}));
+        QCOMPARE(EditorScene::numbers(id, {"x", "begin_x", "end_x"}), (QList<double>{110, -5, 100}));
 
         // A stored end glides there and moves its own handle only.
         setMember(id, "end_x", 200);
@@ -252,7 +250,7 @@ private slots:
 
     void arrowHeadSitsAtTheEnd()
     {
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         shot.open();
         auto *arrow = shot.item<SkrinArrow>(shot.addRow("skrin_arrow", lineRow(100, 0)));
         // Head (100,0), (85,-5), (85,5), each grown by half the pen.
@@ -276,7 +274,7 @@ private slots:
     void rowsShowBeforeAndAfterTheSceneExists()
     {
         QFETCH(QString, table);
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         const Id early = shot.addRow(table, strokeRow("[0,0,3.5,-2,10,12.25]"));
         shot.open();
         const Id late = shot.addRow(table, strokeRow("[1,2,3]"));
@@ -295,7 +293,7 @@ private slots:
 
     void storeChangesArriveAndUserChangesAreStored()
     {
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         shot.open();
         const Id id = shot.addRow("skrin_pen", strokeRow("[0,0,10,10]"));
         auto *stroke = shot.item<SkrinPen>(id);
@@ -321,7 +319,7 @@ private slots:
         setMember(id, "data", "[0,0]");
         shot.scene->clearModified();
         stroke->setPos(150, 90);
-        QCOMPARE(ItemScene::numbers(id, {"x", "y"}), (QList<double>{150, 90}));
+        QCOMPARE(EditorScene::numbers(id, {"x", "y"}), (QList<double>{150, 90}));
         QCOMPARE(getMember(id, "data").toString(), "[0,0]");
         QVERIFY(shot.scene->isModified());
         stroke->drawTo(QPointF(160.5, 100));
@@ -333,7 +331,7 @@ private slots:
 
     void paintsMarkerTranslucentAndSinglePointsAsDots()
     {
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         shot.open();
         shot.addRow("skrin_marker", strokeRow("[0,0,200,0]", 20, "#00ff00"));
         const Id dot = shot.addRow("skrin_pen", strokeRow("[0,0]", 20, "#0000ff", 300, 300, 2));
@@ -359,7 +357,7 @@ private slots:
 
     void blurPixelatesWhatLiesBelowOnly()
     {
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         shot.open();
         shot.addRow("skrin_rectangle", {{"x", 100}, {"y", 100}, {"z", 1}, {"w", 200}, {"h", 100}, {"color", "#000000"}});
         const Id blur = shot.addRow("skrin_blur", strokeRow("[0,0,160,0]", 30, "#ff0000", 120, 150, 2));
@@ -441,7 +439,7 @@ private slots:
               {"weight huge", "font_weight", 1e9}, {"text x infinite", "x", qInf()}, {"text z nan", "z", qQNaN()}})
             QTest::newRow(name) << "skrin_text" << with(text, {{member, value}}) << QByteArray() << member << false;
 
-        const QByteArray picture = ItemScene::png(20, 10);
+        const QByteArray picture = EditorScene::png(20, 10);
         QTest::newRow("empty source") << "skrin_image" << with(image, {{"src_w", 0}, {"src_h", 0}}) << picture << ""
                                       << false;
         QTest::newRow("negative size") << "skrin_image" << with(image, {{"w", -50}, {"h", -1e9}}) << picture << ""
@@ -462,9 +460,9 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QString, kept);
         QFETCH(bool, paintsNothing);
-        ItemScene shot;
+        EditorScene shot(EditorScene::Later);
         shot.open();
-        const Id id = shot.addRow(table, row, file);
+        const Id id = shot.addRowWithFile(table, row, file);
         SkrinItem *item = shot.scene->skrinItem(id);
         QVERIFY(item);
         QGraphicsItem *shown = item->graphicsItem();
@@ -484,10 +482,10 @@ private slots:
         for (const int mode : modes) {
             if (picture)
                 picture->setMode(mode);
-            QVERIFY(ItemScene::finite(shown->sceneBoundingRect(), 1e7));
+            QVERIFY(EditorScene::finite(shown->sceneBoundingRect(), 1e7));
             QVERIFY(std::isfinite(shown->zValue()) && std::abs(shown->zValue()) < 1e7);
-            QVERIFY(ItemScene::finite(shown->shape().controlPointRect()));
-            QVERIFY(ItemScene::finite(shot.scene->itemsBoundingRect()));
+            QVERIFY(EditorScene::finite(shown->shape().controlPointRect()));
+            QVERIFY(EditorScene::finite(shot.scene->itemsBoundingRect()));
             const QImage painted = shot.render();
             if (paintsNothing) {
                 const auto *pixels = reinterpret_cast<const QRgb *>(painted.constBits());

@@ -3,7 +3,7 @@
 // through their handles with real mouse drags.
 
 #include "dot.h"
-#include "itemscene.h"
+#include "editorscene.h"
 #include "skrinimage.h"
 #include "skrinpin.h"
 #include "skrinpintext.h"
@@ -19,8 +19,7 @@ class TestTextsAndPictures : public QObject
     Q_OBJECT
 
 private:
-    ItemStore store;
-    std::unique_ptr<ItemScene> env;
+    std::unique_ptr<EditorScene> env;
 
     static QVariantMap row(const QString &text)
     {
@@ -53,12 +52,12 @@ private:
     static constexpr QPoint cornerPixel{1, 1};
 
     // A 200 x 100 picture shown at 400 x 200 at 50, 50.
-    Id addImage(const QVariantMap &changes = {}, const QByteArray &file = ItemScene::png(200, 100))
+    Id addImage(const QVariantMap &changes = {}, const QByteArray &file = EditorScene::png(200, 100))
     {
         QVariantMap members{{"x", 50.0}, {"y", 50.0}, {"z", 1.0}, {"w", 400.0}, {"h", 200.0},
                             {"src_x", 0.0}, {"src_y", 0.0}, {"src_w", 200.0}, {"src_h", 100.0}};
         members.insert(changes);
-        return env->addRow("skrin_image", members, file);
+        return env->addRowWithFile("skrin_image", members, file);
     }
 
     // The image, loaded, selected alone, in `mode`.
@@ -69,7 +68,7 @@ private:
             return nullptr;
         if (!QTest::qWaitFor([&] { return image->loadPicture(); }))
             return nullptr;
-        env->click(env->viewPoint(image, image->rect().center()));
+        env->click(image->mapToScene(image->rect().center()));
         image->setMode(mode);
         return image->isSelected() ? image : nullptr;
     }
@@ -77,13 +76,13 @@ private:
     void dragHandle(SkrinImage *image, int handle, QPointF by)
     {
         const QPointF at = image->dot(handle)->pos();
-        env->drag(env->viewPoint(image, at), env->viewPoint(image, at + by));
+        env->drag(image->mapToScene(at), image->mapToScene(at + by));
     }
 
     static double stored(Id id, const char *member) { return getMember(id, member).toDouble(); }
 
 private slots:
-    void init() { env = std::make_unique<ItemScene>(); }
+    void init() { env = std::make_unique<EditorScene>(EditorScene::Later); }
     void cleanup() { env.reset(); }
 
     void followsItsRow()
@@ -124,7 +123,7 @@ private slots:
 
         // The user's move writes the row.
         first->setPos(10, 20);
-        QCOMPARE(ItemScene::numbers(before, {"x", "y"}), (QList<double>{10, 20}));
+        QCOMPARE(EditorScene::numbers(before, {"x", "y"}), (QList<double>{10, 20}));
         QVERIFY(env->scene->isModified());
     }
 
@@ -135,7 +134,7 @@ private slots:
         SkrinText *text = env->item<SkrinText>(id);
         QVERIFY(text);
         QSignalSpy edits(env->scene.get(), &Skrin::textEditChanged);
-        const QPoint at = env->viewPoint(text, text->boundingRect().center());
+        const QPointF at = text->mapToScene(text->boundingRect().center());
 
         // View mode: a double click only looks.
         env->doubleClick(at);
@@ -212,8 +211,8 @@ private slots:
         SkrinPin *pin = env->item<SkrinPin>(id);
         QVERIFY(pin && pin->isVisible());
         QVERIFY(!pin->note()->isVisible());
-        const QPoint icon = env->viewPoint(pin, QPointF(12, -20));
-        env->drag(icon, icon + QPoint(30, 30));
+        const QPointF icon = pin->mapToScene(QPointF(12, -20));
+        env->drag(icon, icon + QPointF(30, 30));
         QVERIFY(pin->note()->isVisible());
         QCOMPARE(getMember(id, "opened").toInt(), 1);
         QCOMPARE(pin->pos(), QPointF(200, 250));
@@ -224,8 +223,8 @@ private slots:
         QVERIFY(pin->note()->isVisible());
         // The cross shows while the pointer is over the note.
         SkrinPinTextClose *cross = pin->note()->closeButton();
-        const QPoint onCross = env->viewPoint(cross, QPointF(3, 3));
-        QTest::mouseMove(env->view->viewport(), onCross);
+        const QPointF onCross = cross->mapToScene(QPointF(3, 3));
+        QTest::mouseMove(env->view->viewport(), env->view->mapFromScene(onCross));
         QVERIFY(cross->isVisible());
         env->click(onCross);
         QVERIFY(!pin->note()->isVisible());
@@ -234,11 +233,11 @@ private slots:
 
         // With a tool a drag moves it, a click opens it.
         env->scene->setTool(Skrin::ToolSelect);
-        env->drag(icon, icon + QPoint(10, 0));
+        env->drag(icon, icon + QPointF(10, 0));
         QVERIFY(!pin->note()->isVisible());
-        QCOMPARE(ItemScene::numbers(id, {"x", "y"}), (QList<double>{210, 250}));
+        QCOMPARE(EditorScene::numbers(id, {"x", "y"}), (QList<double>{210, 250}));
 
-        env->drag(icon + QPoint(10, 0), icon + QPoint(12, 1));
+        env->drag(icon + QPointF(10, 0), icon + QPointF(12, 1));
         QVERIFY(pin->note()->isVisible());
         QCOMPARE(getMember(id, "opened").toInt(), 1);
         QVERIFY(!env->scene->isModified());
@@ -262,7 +261,7 @@ private slots:
         };
         QCOMPARE(bottomToIconTop(), 20.0);
 
-        env->doubleClick(env->viewPoint(note, note->boundingRect().center()));
+        env->doubleClick(note->mapToScene(note->boundingRect().center()));
         QVERIFY(note->isEditing());
         QTest::keyClick(env->view->viewport(), Qt::Key_A);
         QCOMPARE(getMember(id, "data").toString(), QStringLiteral("a"));
@@ -286,7 +285,7 @@ private slots:
     {
         const Id before = addImage();
         env->open();
-        const Id after = addImage({{"x", 300.0}}, ItemScene::png(6, 4));
+        const Id after = addImage({{"x", 300.0}}, EditorScene::png(6, 4));
         SkrinImage *image = env->item<SkrinImage>(before);
         QVERIFY(image && env->item<SkrinImage>(after));
         QCOMPARE(image->scene(), env->scene.get());
@@ -344,7 +343,7 @@ private slots:
             const QPointF corner = image->dot(DotRect::BottomRight)->pos() - image->dot(handle)->pos();
             dragHandle(image, handle, handle == DotRect::TopLeft ? corner : QPointF(-5000, 0));
             QVERIFY(stored(id, "src_w") >= 1 && stored(id, "src_h") >= 1);
-            QVERIFY(ItemScene::finite(image->sceneBoundingRect()));
+            QVERIFY(EditorScene::finite(image->sceneBoundingRect()));
             env->render();
         }
 
@@ -363,17 +362,17 @@ private slots:
         QVERIFY(image);
         QVERIFY(image->dot(DotRect::Centre)->isVisible());
         dragHandle(image, DotRect::TopLeft, {30, 20});
-        QCOMPARE(ItemScene::numbers(id, {"src_x", "src_w", "w", "h", "x", "y"}),
+        QCOMPARE(EditorScene::numbers(id, {"src_x", "src_w", "w", "h", "x", "y"}),
                  (QList<double>{20, 100, 370, 180, 80, 70}));
 
         // The whole picture at its own size, where the stored corner says.
         image->resetCrop();
-        QCOMPARE(ItemScene::numbers(id, {"src_x", "src_w", "h"}), (QList<double>{0, 200, 100}));
+        QCOMPARE(EditorScene::numbers(id, {"src_x", "src_w", "h"}), (QList<double>{0, 200, 100}));
         QCOMPARE(image->mapToScene(image->rect().topLeft()), QPointF(stored(id, "x"), stored(id, "y")));
         QCOMPARE(image->rect().size(), QSizeF(200, 100));
 
         // Double-click turns crop and resize into each other.
-        const QPoint inside = env->viewPoint(image, image->rect().topLeft() + QPointF(40, 30));
+        const QPointF inside = image->mapToScene(image->rect().topLeft() + QPointF(40, 30));
         env->doubleClick(inside);
         QCOMPARE(image->mode(), int(SkrinImage::CropMode));
         env->doubleClick(inside);
