@@ -26,28 +26,6 @@ namespace {
 
 const QString imageTable = QStringLiteral("skrin_image");
 
-struct ToolTable
-{
-    int tool;
-    const char *table;
-};
-
-// Tools that draw rows, with the table of each.
-constexpr ToolTable toolTables[] = {
-    {Skrin::ToolBlur, "skrin_blur"},
-    {Skrin::ToolMarker, "skrin_marker"},
-    {Skrin::ToolText, "skrin_text"},
-    {Skrin::ToolPen, "skrin_pen"},
-    {Skrin::ToolArrow, "skrin_arrow"},
-    {Skrin::ToolLine, "skrin_line"},
-    {Skrin::ToolEllipse, "skrin_ellipse"},
-    {Skrin::ToolEllipseFrame, "skrin_ellipse_frame"},
-    {Skrin::ToolRectangle, "skrin_rectangle"},
-    {Skrin::ToolRectangleFrame, "skrin_rectangle_frame"},
-    {Skrin::ToolPin, "skrin_pin"},
-    {Skrin::ToolImage, "skrin_image"},
-};
-
 // Picture coordinates come from stored rows: keep them finite and within
 // what a view can map to whole pixels.
 bool isSaneRect(const QRectF &rect)
@@ -170,30 +148,19 @@ void Skrin::watchItems(const QString &table)
 
 QStringList Skrin::itemTables()
 {
-    return {QStringLiteral("skrin_image"),         QStringLiteral("skrin_marker"),
-            QStringLiteral("skrin_text"),          QStringLiteral("skrin_arrow"),
-            QStringLiteral("skrin_line"),          QStringLiteral("skrin_ellipse"),
-            QStringLiteral("skrin_ellipse_frame"), QStringLiteral("skrin_rectangle"),
-            QStringLiteral("skrin_rectangle_frame"), QStringLiteral("skrin_pen"),
-            QStringLiteral("skrin_blur"),          QStringLiteral("skrin_pin")};
+    return annotationTables();
 }
 
 QString Skrin::tableForTool(int tool)
 {
-    for (const ToolTable &entry : toolTables) {
-        if (entry.tool == tool)
-            return QString::fromLatin1(entry.table);
-    }
-    return QString();
+    const AnnotationKind *kind = annotationKindOfTool(tool);
+    return kind ? QString::fromLatin1(kind->table) : QString();
 }
 
 int Skrin::toolForTable(const QString &table)
 {
-    for (const ToolTable &entry : toolTables) {
-        if (table == QLatin1String(entry.table))
-            return entry.tool;
-    }
-    return ToolNone;
+    const AnnotationKind *kind = annotationKind(table);
+    return kind ? kind->tool : ToolNone;
 }
 
 SkrinToolOptions &Skrin::currentToolOptions()

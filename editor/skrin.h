@@ -10,6 +10,7 @@
 // builds an item itself: it writes complete rows and builds items as the rows
 // arrive. GUI thread only.
 
+#include "annotationkinds.h"
 #include "customscene.h"
 #include "item.h"
 #include "skrinhost.h"
@@ -33,25 +34,7 @@ class Skrin : public CustomScene, public Item, public SkrinHost
     Q_OBJECT
 public:
     // Tool ids shared with the tool bar and the main window.
-    enum Tool {
-        ToolNone = 0,
-        ToolBlur = 1,
-        ToolMarker = 2,
-        ToolSelect = 3,
-        ToolText = 4,
-        ToolPen = 5,
-        ToolArrow = 6,
-        ToolLine = 7,
-        ToolEllipse = 8,
-        ToolEllipseFrame = 9,
-        ToolRectangle = 10,
-        ToolRectangleFrame = 11,
-        ToolPasteFile = 12,
-        ToolPasteClipboard = 13,
-        ToolPasteCapture = 14,
-        ToolPin = 15,
-        ToolImage = 16,
-    };
+    using enum SkrinTool;
     static constexpr int modifiedCheckMs = 500;
     static constexpr int repaintDelayMs = 10;
 
@@ -191,7 +174,6 @@ private:
     using Members = QList<std::pair<QString, QVariant>>;
     Id createRow(const QString &table, const Members &members, bool selectWhenBuilt = false,
                  bool colourAsName = true);
-    static Members fontMembers(const QFont &font);
     // The copy of the copier's source `row`, placed anew; it ends selected.
     Id copyRow(const ItemCopier &copier, qsizetype row, const Members &placement);
     void pasteFile();

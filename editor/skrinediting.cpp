@@ -4,18 +4,16 @@
 #include "skrin.h"
 
 #include "database.h"
-#include "fontweight.h"
 #include "itemcopier.h"
-#include "paintlimits.h"
 #include "skrinitem.h"
 #include "skrintext.h"
+#include "storedfont.h"
 
 #include <QGraphicsItem>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -169,16 +167,6 @@ QFont Skrin::currentFont() const
     return font();
 }
 
-Skrin::Members Skrin::fontMembers(const QFont &font)
-{
-    return {{QStringLiteral("font_name"), font.family()},
-            {QStringLiteral("font_size"), font.pointSizeF()},
-            {QStringLiteral("font_weight"), storedFontWeight(font)},
-            {QStringLiteral("font_italic"), font.style() != QFont::StyleNormal ? 1 : 0},
-            {QStringLiteral("font_underline"), font.underline() ? 1 : 0},
-            {QStringLiteral("font_strikeout"), font.strikeOut() ? 1 : 0}};
-}
-
 void Skrin::writeFont(Id itemId, const QFont &font)
 {
     Item row(itemId);
@@ -190,21 +178,10 @@ void Skrin::writeFont(Id itemId, const QFont &font)
 
 QFont Skrin::readFont(Id itemId)
 {
-    QFont font;
-    const QString family = getMember(itemId, QStringLiteral("font_name")).toString();
-    if (family.isEmpty())
-        return font;
-    font.setFamily(family);
-    // Dropping the fraction, as stored sizes have always been read.
-    const double size = getMember(itemId, QStringLiteral("font_size")).toDouble();
-    if (std::isfinite(size) && size >= 1.0)
-        font.setPointSize(clampFontPointSize(std::trunc(size)));
-    font.setWeight(QFont::Weight(qtFontWeightFromStored(getMember(itemId, QStringLiteral("font_weight")))));
-    font.setStyle(getMember(itemId, QStringLiteral("font_italic")).toInt() != 0 ? QFont::StyleItalic
-                                                                                 : QFont::StyleNormal);
-    font.setUnderline(getMember(itemId, QStringLiteral("font_underline")).toInt() != 0);
-    font.setStrikeOut(getMember(itemId, QStringLiteral("font_strikeout")).toInt() != 0);
-    return font;
+    const QVariantMap row = readItem(itemId);
+    if (row.value(QStringLiteral("font_name")).toString().isEmpty())
+        return QFont();
+    return fontFromMembers(row, PointSizes::Whole);
 }
 
 int Skrin::toolForItem(Id itemId) const

@@ -6,6 +6,7 @@
 #include "dot.h"
 #include "polygondata.h"
 #include "skrinitem.h"
+#include "storedfont.h"
 
 #include <QGraphicsSceneContextMenuEvent>
 #include <QGraphicsSceneMouseEvent>

@@ -1,5 +1,6 @@
 #include "skrinitemfactory.h"
 
+#include "annotationkinds.h"
 #include "editorlog.h"
 #include "skrin.h"
 #include "skrinarrow.h"
@@ -16,6 +17,8 @@
 
 #include <QHash>
 
+#include <utility>
+
 namespace {
 
 QHash<QString, SkrinItemMaker> &makers()
@@ -24,36 +27,48 @@ QHash<QString, SkrinItemMaker> &makers()
     return registered;
 }
 
+using Builder = SkrinItem *(*)(Id id, Skrin *skrin);
+
+template<class Kind>
+SkrinItem *build(Id id, Skrin *skrin)
+{
+    return new Kind(id, skrin);
+}
+
+template<>
+SkrinItem *build<SkrinPen>(Id id, Skrin *skrin)
+{
+    return new SkrinPen(id, skrin, QStringLiteral("x,y,z,data,pen_size,color"));
+}
+
+// The item class of each kind, by the tool that draws it.
+constexpr std::pair<SkrinTool, Builder> builders[] = {
+    {ToolBlur, build<SkrinBlur>},
+    {ToolMarker, build<SkrinMarker>},
+    {ToolText, build<SkrinText>},
+    {ToolPen, build<SkrinPen>},
+    {ToolArrow, build<SkrinArrow>},
+    {ToolLine, build<SkrinLine>},
+    {ToolEllipse, build<SkrinEllipse>},
+    {ToolEllipseFrame, build<SkrinEllipseFrame>},
+    {ToolRectangle, build<SkrinRectangle>},
+    {ToolRectangleFrame, build<SkrinRectangleFrame>},
+    {ToolPin, build<SkrinPin>},
+    {ToolImage, build<SkrinImage>},
+};
+
 } // namespace
 
 SkrinItem *createSkrinItem(const QString &table, Id id, Skrin *skrin)
 {
     if (const SkrinItemMaker maker = makers().value(table))
         return maker(id, skrin);
-    if (table == QLatin1String("skrin_pen"))
-        return new SkrinPen(id, skrin, QStringLiteral("x,y,z,data,pen_size,color"));
-    if (table == QLatin1String("skrin_marker"))
-        return new SkrinMarker(id, skrin);
-    if (table == QLatin1String("skrin_blur"))
-        return new SkrinBlur(id, skrin);
-    if (table == QLatin1String("skrin_line"))
-        return new SkrinLine(id, skrin);
-    if (table == QLatin1String("skrin_arrow"))
-        return new SkrinArrow(id, skrin);
-    if (table == QLatin1String("skrin_rectangle"))
-        return new SkrinRectangle(id, skrin);
-    if (table == QLatin1String("skrin_rectangle_frame"))
-        return new SkrinRectangleFrame(id, skrin);
-    if (table == QLatin1String("skrin_ellipse"))
-        return new SkrinEllipse(id, skrin);
-    if (table == QLatin1String("skrin_ellipse_frame"))
-        return new SkrinEllipseFrame(id, skrin);
-    if (table == QLatin1String("skrin_text"))
-        return new SkrinText(id, skrin);
-    if (table == QLatin1String("skrin_pin"))
-        return new SkrinPin(id, skrin);
-    if (table == QLatin1String("skrin_image"))
-        return new SkrinImage(id, skrin);
+    if (const AnnotationKind *kind = annotationKind(table)) {
+        for (const auto &[tool, builder] : builders) {
+            if (tool == kind->tool)
+                return builder(id, skrin);
+        }
+    }
     qCWarning(lcEditor) << "no annotation kind for table" << table << "of item" << id;
     return nullptr;
 }

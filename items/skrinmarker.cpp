@@ -1,6 +1,6 @@
 #include "skrinmarker.h"
 
-#include <QPen>
+#include "annotationlooks.h"
 
 SkrinMarker::SkrinMarker(Id id, SkrinHost *skrin)
     : SkrinPen(id, skrin, QStringLiteral("x,y,z,data,pen_size,color"))
@@ -9,7 +9,6 @@ SkrinMarker::SkrinMarker(Id id, SkrinHost *skrin)
 
 void SkrinMarker::paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *)
 {
-    QColor translucent = pen().color();
-    translucent.setAlphaF(0.3f);
-    paintStroke(painter, option, translucent);
+    paintStroke(painter, polygon(), markerPen(pen()));
+    paintSelectionFrame(painter, option, boundingRect());
 }

@@ -1,5 +1,6 @@
 #include "skrinpen.h"
 
+#include "annotationlooks.h"
 #include "itemchange_p.h"
 #include "paintcache_p.h"
 #include "paintlimits.h"
@@ -136,24 +137,7 @@ QPainterPath SkrinPen::shape() const
 
 void SkrinPen::paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *)
 {
-    paintStroke(painter, option, pen().color());
-}
-
-void SkrinPen::paintStroke(QPainter *painter, const QStyleOptionGraphicsItem *option, const QColor &colour)
-{
-    const QPolygonF &points = polygon();
-    if (points.size() == 1) {
-        const double radius = pen().widthF() / 2;
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(colour);
-        painter->drawEllipse(points.first(), radius, radius);
-    } else if (points.size() > 1) {
-        QPen stroke = pen();
-        stroke.setColor(colour);
-        painter->setPen(stroke);
-        painter->setBrush(Qt::NoBrush);
-        painter->drawPolyline(points);
-    }
+    paintStroke(painter, polygon(), pen());
     paintSelectionFrame(painter, option, boundingRect());
 }
 

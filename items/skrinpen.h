@@ -33,9 +33,6 @@ protected:
     void set(const QString &member, const QVariant &value) override;
     QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
 
-    // The stroke in `colour`: a dot of the pen's width for one point, else
-    // the open polyline; then the selection frame.
-    void paintStroke(QPainter *painter, const QStyleOptionGraphicsItem *option, const QColor &colour);
     // Replaces the points and keeps the cached bounds in step: `bounds`,
     // when given, are the points' bounds already known to the caller.
     void setStroke(const QPolygonF &points, const QRectF *bounds = nullptr);

@@ -2,7 +2,7 @@
 
 #include "itemchange_p.h"
 #include "paintlimits.h"
-#include "rowpainting.h"
+#include "annotationlooks.h"
 
 #include <QPainter>
 
@@ -156,7 +156,7 @@ QRectF SkrinShape<Figure>::boundingRect() const
 {
     // A frame shrunk below its pen turns inside out and paints beyond its
     // handles' rectangle; the bounds hold both.
-    return outerRect().normalized().united(outlineBounds(Figure::rect(), penWidth()));
+    return outerRect().normalized().united(figureBounds(Figure::rect(), penWidth()));
 }
 
 template <class Figure>
@@ -174,16 +174,8 @@ QPainterPath SkrinShape<Figure>::shape() const
 template <class Figure>
 void SkrinShape<Figure>::paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *)
 {
-    const double p = penWidth();
-    painter->setBrush(Figure::brush());
-    painter->setPen(p > 0.1 ? Figure::pen() : QPen(Qt::NoPen));
-    // A pen centred on the rectangle grown by half its width covers the
-    // band between the stored rectangle and the outer one.
-    const QRectF outline = Figure::rect().adjusted(-p / 2, -p / 2, p / 2, p / 2);
-    if constexpr (isEllipse)
-        painter->drawEllipse(outline);
-    else
-        painter->drawRect(outline);
+    paintFigure(painter, isEllipse ? FigureKind::Ellipse : FigureKind::Rectangle, Figure::rect(), Figure::pen(),
+                Figure::brush());
     paintSelectionFrame(painter, option, outerRect());
 }
 

@@ -1,10 +1,10 @@
 #include "skrintext.h"
 
-#include "fontweight.h"
-#include "paintlimits.h"
 #include "itemchange_p.h"
-#include "skrinhost.h"
+#include "paintlimits.h"
 #include "showntext_p.h"
+#include "skrinhost.h"
+#include "storedfont.h"
 
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
@@ -12,16 +12,6 @@
 #include <QStyleOptionGraphicsItem>
 #include <QTextCursor>
 #include <QTextDocument>
-
-namespace {
-// The stored size as a real point size within what can be painted (hostile
-// rows carry 0, -5 or 1e300).
-double fontPointSize(const QVariant &stored)
-{
-    return std::clamp(finiteReal(stored), double(PaintLimits::minFontPointSize),
-                      double(PaintLimits::maxFontPointSize));
-}
-} // namespace
 
 SkrinText::SkrinText(Id id, SkrinHost *skrin)
     : QGraphicsTextItem(nullptr)
@@ -147,12 +137,8 @@ void SkrinText::init()
     // again, and an empty one costs nothing.
     setDefaultTextColor(variantToColor(member(QStringLiteral("color"))));
     QFont font = this->font();
-    font.setFamily(member(QStringLiteral("font_name")).toString());
-    font.setPointSizeF(fontPointSize(member(QStringLiteral("font_size"))));
-    font.setWeight(QFont::Weight(qtFontWeightFromStored(member(QStringLiteral("font_weight")))));
-    font.setItalic(member(QStringLiteral("font_italic")).toInt() != 0);
-    font.setUnderline(member(QStringLiteral("font_underline")).toInt() != 0);
-    font.setStrikeOut(member(QStringLiteral("font_strikeout")).toInt() != 0);
+    for (const QString &name : fontMemberNames())
+        ::applyFontMember(font, name, member(name), PointSizes::Fractional);
     setFont(font);
     applyText(member(QStringLiteral("data")));
     setVisible(true);
@@ -177,21 +163,8 @@ void SkrinText::set(const QString &name, const QVariant &value)
 void SkrinText::applyFontMember(const QString &name, const QVariant &value)
 {
     QFont font = this->font();
-    if (name == QLatin1String("font_name"))
-        font.setFamily(value.toString());
-    else if (name == QLatin1String("font_size"))
-        font.setPointSizeF(fontPointSize(value));
-    else if (name == QLatin1String("font_weight"))
-        font.setWeight(QFont::Weight(qtFontWeightFromStored(value)));
-    else if (name == QLatin1String("font_italic"))
-        font.setItalic(value.toInt() != 0);
-    else if (name == QLatin1String("font_underline"))
-        font.setUnderline(value.toInt() != 0);
-    else if (name == QLatin1String("font_strikeout"))
-        font.setStrikeOut(value.toInt() != 0);
-    else
-        return;
-    setFont(font);
+    if (::applyFontMember(font, name, value, PointSizes::Fractional))
+        setFont(font);
 }
 
 void SkrinText::applyText(const QVariant &value)

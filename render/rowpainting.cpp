@@ -1,13 +1,14 @@
 #include "rowpainting.h"
 
-#include "arrowgeometry.h"
+#include "annotationkinds.h"
+#include "annotationlooks.h"
 #include "database.h"
-#include "fontweight.h"
 #include "imagecache.h"
 #include "imagesaver.h"
 #include "paintlimits.h"
 #include "pixelate.h"
 #include "polygondata.h"
+#include "storedfont.h"
 
 #include <QGraphicsTextItem>
 #include <QPainter>
@@ -26,30 +27,9 @@ double coordinate(const QVariantMap &row, const char *member)
     return clampCoordinate(real(row, member));
 }
 
-bool flag(const QVariantMap &row, const char *member)
-{
-    return row.value(QLatin1String(member)).toInt() != 0;
-}
-
 QRectF grown(const QRectF &rect, double by)
 {
     return rect.adjusted(-by, -by, by, by);
-}
-
-// Paints a stroke: one point is a dot of the pen's width, more a polyline.
-void paintStroke(QPainter *painter, const QPolygonF &polygon, const QPen &pen)
-{
-    if (polygon.size() == 1) {
-        const double w = pen.widthF();
-        const QPointF p = polygon.first();
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(QBrush(pen.color(), Qt::SolidPattern));
-        painter->drawEllipse(QRectF(p.x() - w / 2, p.y() - w / 2, w, w));
-    } else if (!polygon.isEmpty()) {
-        painter->setPen(pen);
-        painter->setBrush(Qt::NoBrush);
-        painter->drawPolyline(polygon);
-    }
 }
 
 // The text item both the measuring and the painting use.
@@ -60,16 +40,6 @@ void setUpTextItem(QGraphicsTextItem &item, const QVariantMap &row)
     item.setPlainText(row.value(QStringLiteral("data")).toString());
 }
 } // namespace
-
-QStringList annotationTables()
-{
-    return {QStringLiteral("skrin_image"),          QStringLiteral("skrin_marker"),
-            QStringLiteral("skrin_text"),           QStringLiteral("skrin_arrow"),
-            QStringLiteral("skrin_line"),           QStringLiteral("skrin_ellipse"),
-            QStringLiteral("skrin_ellipse_frame"),  QStringLiteral("skrin_rectangle"),
-            QStringLiteral("skrin_rectangle_frame"), QStringLiteral("skrin_pen"),
-            QStringLiteral("skrin_blur"),           QStringLiteral("skrin_pin")};
-}
 
 QColor colorFromRow(const QVariantMap &row)
 {
@@ -110,21 +80,9 @@ QRectF pictureRectFromRow(const QVariantMap &row)
     return QRectF(0, 0, clampSize(real(row, "w")), clampSize(real(row, "h")));
 }
 
-QRectF outlineBounds(const QRectF &rect, double penWidth)
-{
-    return grown(grown(rect, penWidth / 2).normalized(), penWidth / 2);
-}
-
 QFont textFontFromRow(const QVariantMap &row)
 {
-    QFont font;
-    font.setFamily(row.value(QStringLiteral("font_name")).toString());
-    font.setPointSize(clampFontPointSize(real(row, "font_size")));
-    font.setWeight(QFont::Weight(qtFontWeightFromStored(row.value(QStringLiteral("font_weight")))));
-    font.setStyle(flag(row, "font_italic") ? QFont::StyleItalic : QFont::StyleNormal);
-    font.setUnderline(flag(row, "font_underline"));
-    font.setStrikeOut(flag(row, "font_strikeout"));
-    return font;
+    return fontFromMembers(row, PointSizes::Whole);
 }
 
 QRectF polygonRowBounds(const QVariantMap &row)
@@ -144,26 +102,8 @@ QRectF textRowBounds(const QVariantMap &row)
 
 QRectF rowRect(const QVariantMap &row)
 {
-    const QString type = row.value(typeKey).toString();
-    const double w = penFromRow(row).widthF();
-    if (type == QLatin1String("skrin_image"))
-        return pictureRectFromRow(row);
-    if (type == QLatin1String("skrin_rectangle") || type == QLatin1String("skrin_ellipse"))
-        return rectFromRow(row).normalized();
-    if (type == QLatin1String("skrin_marker") || type == QLatin1String("skrin_pen")
-        || type == QLatin1String("skrin_blur"))
-        return polygonRowBounds(row);
-    if (type == QLatin1String("skrin_text"))
-        return textRowBounds(row);
-    if (type == QLatin1String("skrin_rectangle_frame") || type == QLatin1String("skrin_ellipse_frame"))
-        return outlineBounds(rectFromRow(row), w);
-    if (type == QLatin1String("skrin_arrow"))
-        return arrowBoundingRect(lineFromRow(row), penFromRow(row));
-    if (type == QLatin1String("skrin_line")) {
-        const QLineF line = lineFromRow(row);
-        return grown(QRectF(line.p1(), line.p2()).normalized(), w / 2);
-    }
-    return {};
+    const AnnotationKind *kind = annotationKind(row.value(typeKey).toString());
+    return kind && kind->rowRect ? kind->rowRect(row) : QRectF();
 }
 
 void paintPenRow(QPainter *painter, const QVariantMap &row)
@@ -173,11 +113,7 @@ void paintPenRow(QPainter *painter, const QVariantMap &row)
 
 void paintMarkerRow(QPainter *painter, const QVariantMap &row)
 {
-    QPen pen = penFromRow(row);
-    QColor colour = pen.color();
-    colour.setAlphaF(0.3f);
-    pen.setColor(colour);
-    paintStroke(painter, dataToPolygon(row.value(QStringLiteral("data"))), pen);
+    paintStroke(painter, dataToPolygon(row.value(QStringLiteral("data"))), markerPen(penFromRow(row)));
 }
 
 void paintTextRow(QPainter *painter, const QVariantMap &row)
@@ -238,37 +174,7 @@ bool paintImageRow(QPainter *painter, const QVariantMap &row)
 
 void paintRow(QPainter *painter, const QVariantMap &row, const QImage &canvas, const QPointF &rowOnCanvas)
 {
-    const QString type = row.value(typeKey).toString();
-    if (type == QLatin1String("skrin_pen")) {
-        paintPenRow(painter, row);
-    } else if (type == QLatin1String("skrin_marker")) {
-        paintMarkerRow(painter, row);
-    } else if (type == QLatin1String("skrin_blur")) {
-        paintBlurRow(painter, row, canvas, rowOnCanvas);
-    } else if (type == QLatin1String("skrin_text")) {
-        paintTextRow(painter, row);
-    } else if (type == QLatin1String("skrin_rectangle") || type == QLatin1String("skrin_ellipse")) {
-        const QRectF rect = rectFromRow(row);
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(QBrush(colorFromRow(row), Qt::SolidPattern));
-        if (type == QLatin1String("skrin_rectangle"))
-            painter->drawRects(&rect, 1);
-        else
-            painter->drawEllipse(rect);
-    } else if (type == QLatin1String("skrin_rectangle_frame") || type == QLatin1String("skrin_ellipse_frame")) {
-        const QPen pen = penFromRow(row);
-        const QRectF rect = grown(rectFromRow(row), pen.widthF() / 2);
-        painter->setPen(pen);
-        painter->setBrush(Qt::NoBrush);
-        if (type == QLatin1String("skrin_rectangle_frame"))
-            painter->drawRects(&rect, 1);
-        else
-            painter->drawEllipse(rect);
-    } else if (type == QLatin1String("skrin_arrow")) {
-        paintArrow(painter, lineFromRow(row), penFromRow(row));
-    } else if (type == QLatin1String("skrin_line")) {
-        const QLineF line = lineFromRow(row);
-        painter->setPen(penFromRow(row));
-        painter->drawLines(&line, 1);
-    }
+    const AnnotationKind *kind = annotationKind(row.value(typeKey).toString());
+    if (kind && kind->paintRow)
+        kind->paintRow(painter, RowPaint{row, canvas, rowOnCanvas, QImage()});
 }

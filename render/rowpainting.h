@@ -16,26 +16,19 @@
 
 class QPainter;
 
-// The annotation tables in the order a screenshot's rows are gathered.
-QStringList annotationTables();
-
 // Row readers.
 QColor colorFromRow(const QVariantMap &row); // "" or missing: transparent
 QPen penFromRow(const QVariantMap &row);     // pen_size 0.1 or less: no pen
 QLineF lineFromRow(const QVariantMap &row);
 QRectF rectFromRow(const QVariantMap &row);        // 0, 0, w, h; sizes may be negative
 QRectF pictureRectFromRow(const QVariantMap &row); // the same, sizes at least 0
-QFont textFontFromRow(const QVariantMap &row);
+QFont textFontFromRow(const QVariantMap &row); // whole point sizes
 
-// A row's rectangle in item coordinates by its type: what its painting can
-// cover. A null rectangle for pins and unknown types.
+// A row's rectangle in item coordinates by its type's kind: what its painting
+// can cover. A null rectangle for pins and unknown types.
 QRectF rowRect(const QVariantMap &row);
 QRectF polygonRowBounds(const QVariantMap &row);
 QRectF textRowBounds(const QVariantMap &row);
-// What a pen of `penWidth` covers stroking `rect` grown by half the pen, as
-// frames are painted: the rectangle grown by the pen, also where a shrunk
-// frame's negative size turns it inside out.
-QRectF outlineBounds(const QRectF &rect, double penWidth);
 
 void paintPenRow(QPainter *painter, const QVariantMap &row);
 void paintMarkerRow(QPainter *painter, const QVariantMap &row);
@@ -61,6 +54,6 @@ QImage loadRowImage(const QVariantMap &row, RowImageState *state = nullptr);
 bool paintImageRow(QPainter *painter, const QVariantMap &row, const QImage &image);
 bool paintImageRow(QPainter *painter, const QVariantMap &row);
 
-// Paints a row of any type but "skrin_image" (which needs its picture) and
-// pins (which are notes, not part of the picture).
+// Paints a row by its type's kind; an image row's picture is not drawn (it
+// needs its picture), nor are pins (notes, not part of the picture).
 void paintRow(QPainter *painter, const QVariantMap &row, const QImage &canvas, const QPointF &rowOnCanvas);

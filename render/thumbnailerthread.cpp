@@ -1,5 +1,6 @@
 #include "thumbnailerthread.h"
 
+#include "annotationkinds.h"
 #include "database.h"
 #include "dirtyskrins.h"
 #include "imagecache.h"
@@ -31,6 +32,7 @@ QMutex resultMutex;
 
 struct Row
 {
+    const AnnotationKind *kind = nullptr;
     double z = 0;
     QVariantMap members;
     QImage image; // image rows: the decoded picture
@@ -93,7 +95,8 @@ Gathered gather(Id skrinId)
 {
     Gathered result;
     bool onlyImages = true;
-    for (const QString &table : annotationTables()) {
+    for (const AnnotationKind &kind : annotationKinds()) {
+        const QString table = QString::fromLatin1(kind.table);
         WatchFilter filter;
         filter.insert(QStringLiteral("parent"), QVariant(qint64(skrinId)));
         filter.insert(QStringLiteral("type"), table);
@@ -102,6 +105,7 @@ Gathered gather(Id skrinId)
             onlyImages = false;
         for (const Id id : ids) {
             Row row;
+            row.kind = &kind;
             row.members = readItem(id);
             if (row.members.isEmpty())
                 continue; // removed meanwhile
@@ -127,7 +131,8 @@ Gathered gather(Id skrinId)
             }
             const QPointF at(clampCoordinate(finiteReal(row.members.value(QStringLiteral("x")))),
                              clampCoordinate(finiteReal(row.members.value(QStringLiteral("y")))));
-            result.bounds = result.bounds.united(rowRect(row.members).translated(at));
+            if (kind.rowRect)
+                result.bounds = result.bounds.united(kind.rowRect(row.members).translated(at));
             result.rows.append(row);
         }
     }
@@ -152,12 +157,8 @@ bool paintRows(QImage *canvas, const Gathered &gathered)
                                    - gathered.bounds.top());
         painter.resetTransform();
         painter.translate(onCanvas);
-        if (row.members.value(QStringLiteral("type")).toString() == imageTable) {
-            if (!paintImageRow(&painter, row.members, row.image))
-                natural = false;
-        } else {
-            paintRow(&painter, row.members, *canvas, onCanvas);
-        }
+        if (row.kind->paintRow && !row.kind->paintRow(&painter, RowPaint{row.members, *canvas, onCanvas, row.image}))
+            natural = false;
     }
     return natural;
 }

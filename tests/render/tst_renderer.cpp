@@ -3,7 +3,7 @@
 // pictures and thumbnails, and the image jobs around it: background encodes,
 // batches of dirty screenshots, the decoding limit.
 
-#include "fontweight.h"
+#include "storedfont.h"
 #include "imageconnector.h"
 #include "imagejobs.h"
 #include "imagesaver.h"
