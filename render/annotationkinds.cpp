@@ -35,7 +35,8 @@ QRectF arrowBounds(const QVariantMap &row)
 template<FigureKind figure>
 bool paintFilled(QPainter *painter, const RowPaint &paint)
 {
-    paintFigure(painter, figure, rectFromRow(paint.row), QPen(Qt::NoPen), QBrush(colorFromRow(paint.row), Qt::SolidPattern));
+    const QBrush fill(colorFromRow(paint.row), Qt::SolidPattern);
+    paintFigure(painter, figure, rectFromRow(paint.row), QPen(Qt::NoPen), fill);
     return true;
 }
 
@@ -43,23 +44,6 @@ template<FigureKind figure>
 bool paintFrame(QPainter *painter, const RowPaint &paint)
 {
     paintFigure(painter, figure, rectFromRow(paint.row), penFromRow(paint.row), Qt::NoBrush);
-    return true;
-}
-
-bool paintImage(QPainter *painter, const RowPaint &paint)
-{
-    return paintImageRow(painter, paint.row, paint.picture);
-}
-
-bool paintMarker(QPainter *painter, const RowPaint &paint)
-{
-    paintMarkerRow(painter, paint.row);
-    return true;
-}
-
-bool paintText(QPainter *painter, const RowPaint &paint)
-{
-    paintTextRow(painter, paint.row);
     return true;
 }
 
@@ -77,30 +61,18 @@ bool paintLine(QPainter *painter, const RowPaint &paint)
     return true;
 }
 
-bool paintPen(QPainter *painter, const RowPaint &paint)
-{
-    paintPenRow(painter, paint.row);
-    return true;
-}
-
-bool paintBlur(QPainter *painter, const RowPaint &paint)
-{
-    paintBlurRow(painter, paint.row, paint.canvas, paint.rowOnCanvas);
-    return true;
-}
-
 constexpr std::array kinds{
-    AnnotationKind{"skrin_image", ToolImage, pictureRectFromRow, paintImage},
-    AnnotationKind{"skrin_marker", ToolMarker, polygonRowBounds, paintMarker},
-    AnnotationKind{"skrin_text", ToolText, textRowBounds, paintText},
+    AnnotationKind{"skrin_image", ToolImage, pictureRectFromRow, paintImageRow},
+    AnnotationKind{"skrin_marker", ToolMarker, polygonRowBounds, paintMarkerRow},
+    AnnotationKind{"skrin_text", ToolText, textRowBounds, paintTextRow},
     AnnotationKind{"skrin_arrow", ToolArrow, arrowBounds, paintArrowRow},
     AnnotationKind{"skrin_line", ToolLine, lineBounds, paintLine},
     AnnotationKind{"skrin_ellipse", ToolEllipse, filledBounds, paintFilled<FigureKind::Ellipse>},
     AnnotationKind{"skrin_ellipse_frame", ToolEllipseFrame, frameBounds, paintFrame<FigureKind::Ellipse>},
     AnnotationKind{"skrin_rectangle", ToolRectangle, filledBounds, paintFilled<FigureKind::Rectangle>},
     AnnotationKind{"skrin_rectangle_frame", ToolRectangleFrame, frameBounds, paintFrame<FigureKind::Rectangle>},
-    AnnotationKind{"skrin_pen", ToolPen, polygonRowBounds, paintPen},
-    AnnotationKind{"skrin_blur", ToolBlur, polygonRowBounds, paintBlur},
+    AnnotationKind{"skrin_pen", ToolPen, polygonRowBounds, paintPenRow},
+    AnnotationKind{"skrin_blur", ToolBlur, polygonRowBounds, paintBlurRow},
     // Pins are notes, not part of the picture.
     AnnotationKind{"skrin_pin", ToolPin, nullptr, nullptr},
 };

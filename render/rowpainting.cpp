@@ -106,34 +106,38 @@ QRectF rowRect(const QVariantMap &row)
     return kind && kind->rowRect ? kind->rowRect(row) : QRectF();
 }
 
-void paintPenRow(QPainter *painter, const QVariantMap &row)
+bool paintPenRow(QPainter *painter, const RowPaint &paint)
 {
-    paintStroke(painter, dataToPolygon(row.value(QStringLiteral("data"))), penFromRow(row));
+    paintStroke(painter, dataToPolygon(paint.row.value(QStringLiteral("data"))), penFromRow(paint.row));
+    return true;
 }
 
-void paintMarkerRow(QPainter *painter, const QVariantMap &row)
+bool paintMarkerRow(QPainter *painter, const RowPaint &paint)
 {
-    paintStroke(painter, dataToPolygon(row.value(QStringLiteral("data"))), markerPen(penFromRow(row)));
+    paintStroke(painter, dataToPolygon(paint.row.value(QStringLiteral("data"))), markerPen(penFromRow(paint.row)));
+    return true;
 }
 
-void paintTextRow(QPainter *painter, const QVariantMap &row)
+bool paintTextRow(QPainter *painter, const RowPaint &paint)
 {
     QGraphicsTextItem item;
-    setUpTextItem(item, row);
+    setUpTextItem(item, paint.row);
     const QStyleOptionGraphicsItem option;
     item.paint(painter, &option, nullptr);
+    return true;
 }
 
-void paintBlurRow(QPainter *painter, const QVariantMap &row, const QImage &canvas, const QPointF &rowOnCanvas)
+bool paintBlurRow(QPainter *painter, const RowPaint &paint)
 {
-    const QPolygonF polygon = dataToPolygon(row.value(QStringLiteral("data")));
-    const QRectF br = polygonRowBounds(row);
+    const QPolygonF polygon = dataToPolygon(paint.row.value(QStringLiteral("data")));
+    const QRectF br = polygonRowBounds(paint.row);
     if (polygon.isEmpty() || br.isEmpty())
-        return;
-    const QRect area = QRect(qRound(rowOnCanvas.x() + br.left()), qRound(rowOnCanvas.y() + br.top()),
+        return true;
+    const QRect area = QRect(qRound(paint.rowOnCanvas.x() + br.left()), qRound(paint.rowOnCanvas.y() + br.top()),
                              qRound(br.width()), qRound(br.height()))
-                           .intersected(canvas.rect());
-    pixelateUnderMask(painter, canvas, area, polygon, penFromRow(row).widthF(), br.topLeft());
+                           .intersected(paint.canvas.rect());
+    pixelateUnderMask(painter, paint.canvas, area, polygon, penFromRow(paint.row).widthF(), br.topLeft());
+    return true;
 }
 
 QImage loadRowImage(const QVariantMap &row, RowImageState *state)
@@ -170,6 +174,11 @@ bool paintImageRow(QPainter *painter, const QVariantMap &row, const QImage &imag
 bool paintImageRow(QPainter *painter, const QVariantMap &row)
 {
     return paintImageRow(painter, row, loadRowImage(row));
+}
+
+bool paintImageRow(QPainter *painter, const RowPaint &paint)
+{
+    return paintImageRow(painter, paint.row, paint.picture);
 }
 
 void paintRow(QPainter *painter, const QVariantMap &row, const QImage &canvas, const QPointF &rowOnCanvas)

@@ -6,6 +6,8 @@
 // row's x, y. Values from the row are clamped to the paint limits first, so a
 // hostile row paints what it can and never stalls the painter.
 
+#include "annotationkinds.h"
+
 #include <QFont>
 #include <QImage>
 #include <QLineF>
@@ -30,12 +32,12 @@ QRectF rowRect(const QVariantMap &row);
 QRectF polygonRowBounds(const QVariantMap &row);
 QRectF textRowBounds(const QVariantMap &row);
 
-void paintPenRow(QPainter *painter, const QVariantMap &row);
-void paintMarkerRow(QPainter *painter, const QVariantMap &row);
-void paintTextRow(QPainter *painter, const QVariantMap &row);
-// Pixelates the canvas under a blur row. `rowOnCanvas` is where the row's
-// origin lies in canvas pixels; the painter must be painting on `canvas`.
-void paintBlurRow(QPainter *painter, const QVariantMap &row, const QImage &canvas, const QPointF &rowOnCanvas);
+// Row painters of the kinds' table.
+bool paintPenRow(QPainter *painter, const RowPaint &paint);
+bool paintMarkerRow(QPainter *painter, const RowPaint &paint);
+bool paintTextRow(QPainter *painter, const RowPaint &paint);
+// Pixelates the canvas under a blur row; the painter must be painting on it.
+bool paintBlurRow(QPainter *painter, const RowPaint &paint);
 
 // How an image row's picture was found.
 enum class RowImageState {
@@ -53,6 +55,7 @@ QImage loadRowImage(const QVariantMap &row, RowImageState *state = nullptr);
 // source rectangle the whole picture.
 bool paintImageRow(QPainter *painter, const QVariantMap &row, const QImage &image);
 bool paintImageRow(QPainter *painter, const QVariantMap &row);
+bool paintImageRow(QPainter *painter, const RowPaint &paint);
 
 // Paints a row by its type's kind; an image row's picture is not drawn (it
 // needs its picture), nor are pins (notes, not part of the picture).
