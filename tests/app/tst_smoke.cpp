@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 class TestSmoke : public QObject
 {
     Q_OBJECT
@@ -103,15 +105,18 @@ int TestSmoke::runSession(const QString &folder, const QStringList &arguments)
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     session.setProcessEnvironment(environment);
     session.setProcessChannelMode(QProcess::MergedChannels);
-    session.start(QStringLiteral("xvfb-run"), QStringList{QStringLiteral("-a"), QStringLiteral("-s"),
-                                                          QStringLiteral("-screen 0 1024x768x24"),
-                                                          QStringLiteral(PELLIMORE_SMOKE_SESSION),
-                                                          QStringLiteral(PELLIMORE_PROGRAM), folder}
-                                                  + arguments);
+    // In a process group of its own: a session that hangs is ended whole, X
+    // server included, which would otherwise outlive it (and hold whatever
+    // files it inherited).
+    session.start(QStringLiteral("setsid"), QStringList{QStringLiteral("xvfb-run"), QStringLiteral("-a"),
+                                                        QStringLiteral("-s"), QStringLiteral("-screen 0 1024x768x24"),
+                                                        QStringLiteral(PELLIMORE_SMOKE_SESSION),
+                                                        QStringLiteral(PELLIMORE_PROGRAM), folder}
+                                                + arguments);
     if (!session.waitForStarted())
         return -1;
     if (!session.waitForFinished(60000)) {
-        session.kill();
+        ::kill(-pid_t(session.processId()), SIGKILL);
         session.waitForFinished();
     }
     output = QString::fromLocal8Bit(session.readAll());
