@@ -86,6 +86,10 @@ Id createItem(const QString &type);
 // Entries setMember would refuse or ignore are left out the same way.
 Id createItemWithMembers(const QString &type, const QVariantMap &members);
 QVariant getMember(Id id, const QString &member);
+// A new random token (32 hex digits) that tells one create record from any
+// other that reuses its local id (a copied or restored data folder); each
+// create record gets one, written with it.
+QString newCreateToken();
 QVariantMap readItem(Id id, bool raw = false);
 void setMember(Id id, const QString &member, const QVariant &value);
 void setMemberFile(Id id, const QString &member, const QByteArray &bytes);

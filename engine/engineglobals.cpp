@@ -132,6 +132,7 @@ void bindTables()
     tables.downloadsIdColumn = column(tables.downloadsTable, "id");
     tables.downloadsMemberColumn = column(tables.downloadsTable, "member");
     tables.uncommittedCreateIdColumn = column(tables.uncommittedCreateTable, "id");
+    tables.uncommittedCreateTokenColumn = column(tables.uncommittedCreateTable, "token");
     tables.uncommittedSetIdColumn = column(tables.uncommittedSetTable, "id");
     tables.uncommittedSetMemberColumn = column(tables.uncommittedSetTable, "member");
     tables.uncommittedSetModifiedColumn = column(tables.uncommittedSetTable, "modified");

@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QMutexLocker>
+#include <QRandomGenerator>
 #include <QThreadPool>
 
 #include <cmath>
@@ -405,6 +406,14 @@ NewRow itemsRow(Id id, const QString &type)
              {tables.itemsOwnerColumn, QVariant(qint64(0))}}};
 }
 
+// The create record of a new item, with its token.
+NewRow createRecord(Id id)
+{
+    return {tables.uncommittedCreateTable,
+            {{tables.uncommittedCreateIdColumn, QVariant(id)},
+             {tables.uncommittedCreateTokenColumn, QVariant(newCreateToken())}}};
+}
+
 } // namespace
 
 // Each read asks the C library for the time zone (a file check); records
@@ -420,6 +429,13 @@ QDateTime engine_internal::changeTime()
         readAt = now;
     }
     return time;
+}
+
+QString newCreateToken()
+{
+    quint32 words[4];
+    QRandomGenerator::global()->fillRange(words);
+    return QString::fromLatin1(QByteArray::fromRawData(reinterpret_cast<const char *>(words), sizeof words).toHex());
 }
 
 Id createItem(const QString &type)
@@ -439,7 +455,7 @@ Id createItem(const QString &type)
         // All three rows in one step: a flush never writes an item half made.
         const NewRow rows[] = {itemsRow(id, type),
                                {table, {{columnOf(table, idName), QVariant(id)}}},
-                               {tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}}};
+                               createRecord(id)};
         Database::insertRows(rows);
     }
     notifyItemCreated(id, type);
@@ -507,7 +523,7 @@ Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written,
     rows.reserve(3 + written.size());
     rows.append(itemsRow(id, type));
     rows.append(std::move(typeRow));
-    rows.append({tables.uncommittedCreateTable, {{tables.uncommittedCreateIdColumn, QVariant(id)}}});
+    rows.append(createRecord(id));
     for (const QString &member : written) {
         rows.append({tables.uncommittedSetTable,
                      {{tables.uncommittedSetIdColumn, QVariant(id)},

@@ -10,7 +10,7 @@ struct StoreTables
     int itemsTable = -1, itemsIdColumn = -1, itemsTypeColumn = -1, itemsOwnerColumn = -1;
     int optionsTable = -1, optionsNameColumn = -1, optionsValueColumn = -1;
     int downloadsTable = -1, downloadsUrlColumn = -1, downloadsIdColumn = -1, downloadsMemberColumn = -1;
-    int uncommittedCreateTable = -1, uncommittedCreateIdColumn = -1;
+    int uncommittedCreateTable = -1, uncommittedCreateIdColumn = -1, uncommittedCreateTokenColumn = -1;
     int uncommittedSetTable = -1, uncommittedSetIdColumn = -1, uncommittedSetMemberColumn = -1,
         uncommittedSetModifiedColumn = -1;
     int uncommittedRemoveTable = -1, uncommittedRemoveIdColumn = -1;

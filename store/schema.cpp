@@ -110,7 +110,7 @@ DeclaredSchema schemaTables()
     appendPlain(schema, "database_stamp", {"`stamp` VARCHAR(255)"});
     appendPlain(schema, "options", {"`name` VARCHAR(255)", "`value` TEXT"});
     appendPlain(schema, "items", {"`id` BIGINT(32)", "`type` VARCHAR(255)", "`owner` BIGINT(32)"});
-    appendPlain(schema, "uncommitted_create", {"`id` BIGINT(32)"});
+    appendPlain(schema, "uncommitted_create", {"`id` BIGINT(32)", "`token` VARCHAR(64)"});
     appendPlain(schema, "uncommitted_set", {"`id` BIGINT(32)", "`member` VARCHAR(255)", "`modified` DATETIME"});
     appendPlain(schema, "uncommitted_remove", {"`id` BIGINT(32)"});
     appendPlain(schema, "downloads", {"`url` VARCHAR(1024)", "`id` BIGINT(32)", "`member` VARCHAR(255)"});

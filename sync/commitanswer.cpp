@@ -265,7 +265,7 @@ int CommitAnswer::resultCode() const
     const qint64 code = result.typeId() == QMetaType::LongLong || result.typeId() == QMetaType::Int
                             ? result.toLongLong(&ok)
                             : -1;
-    return object && ok && code >= 0 && code <= 4 ? int(code) : 1;
+    return object && ok && code >= 0 && code <= 5 ? int(code) : 1;
 }
 
 bool CommitAnswer::hasMore() const

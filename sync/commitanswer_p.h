@@ -31,7 +31,7 @@ public:
     // Whether the text was one JSON object; nothing else of it counts then.
     bool isObject() const { return object; }
     const QVariantMap &head() const { return members; }
-    // "result" as a code 0..4; anything else (or no object) is 1.
+    // "result" as a code 0..5; anything else (or no object) is 1.
     int resultCode() const;
     // "more": the service has further changes for the next poll.
     bool hasMore() const;

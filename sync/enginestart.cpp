@@ -72,6 +72,9 @@ bool engineStartInFolder(const QString &folder, QString *error)
     // What was loaded is on disk; the store id is made (and flushed) now.
     sync_internal::counterOnDisk = idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0));
     sync_internal::storeId();
+    // Create records of an older version get their tokens now, while the
+    // writer has nothing else to do.
+    sync_internal::tokenOldCreates();
     TavrinConnector::resumeSync();
     commitModeTimer->start();
     engineStarted = true;

@@ -69,7 +69,8 @@ extern QString sentSession;
 // The "state" the commit in flight was sent with.
 extern QString sentState;
 // The last commit was sent again at once because the answer brought a new
-// session; a second renewal in a row waits for the timer instead.
+// session or a store id clash; a second renewal in a row waits for the timer
+// instead.
 extern bool renewalRetry;
 // Set by stopSync: nothing commits until the engine starts again.
 extern bool syncStopped;
@@ -116,6 +117,19 @@ bool changesPending();
 // This store's random, persistent id, made and flushed on first use; the
 // service keys the local ids of creates by it.
 QString storeId();
+// Takes a new store id, written to disk at once: the service found the old
+// one naming other creates (a copied or restored data folder). The creates
+// still waiting go again under the new id (their tokens keep the ones the
+// service made already from being made twice), and the next answer brings
+// the whole account.
+void renewStoreId();
+// Create records written before creates carried tokens get one, written to
+// disk before any of them is sent (a record whose token is not on disk
+// waits); oldCreatesTokened tells that they have. Called when the store
+// opens, and by commits until it worked: new records are made with their
+// token.
+extern bool oldCreatesTokened;
+void tokenOldCreates();
 // Whether a commit may go now: true when no create waits below
 // counterOnDisk. Otherwise it has the local id counter written to disk
 // without waiting for the writer (a pool thread does), and false: once the

@@ -85,6 +85,45 @@ QString storeId()
     return made;
 }
 
+void renewStoreId()
+{
+    qCWarning(lcSync) << "Commit: the service knows this store id from another copy of the data folder;"
+                      << "taking a new one, sending the waiting creates again and reading the whole account";
+    setOption(QStringLiteral("store_id"), QString());
+    // Answers left out what the other copy sent under the old id, as this
+    // store's own: the next answer brings the whole account.
+    setOption(QStringLiteral("state"), QVariant(qint64(0)));
+    storeId();
+}
+
+bool oldCreatesTokened = false;
+
+void tokenOldCreates()
+{
+    const int table = storeTables().uncommittedCreateTable;
+    const int tokenColumn = storeTables().uncommittedCreateTokenColumn;
+    QList<int> made;
+    {
+        StoreLock lock;
+        for (RowCursor cursor = Database::allRows(table); cursor.next();) {
+            if (Database::value(cursor, tokenColumn).toString().isEmpty()) {
+                Database::setValue(table, cursor.row, tokenColumn, newCreateToken());
+                made.append(cursor.row);
+            }
+        }
+    }
+    oldCreatesTokened = made.isEmpty() || Database::flush();
+    if (oldCreatesTokened)
+        return;
+    // Sent with a token that is not on disk, a create could come back from a
+    // crash with another one, and the service would make it twice.
+    qCWarning(lcSync) << "Commit: the tokens of" << made.size() << "older creates could not be written to disk;"
+                      << "they wait";
+    StoreLock lock;
+    for (const int row : std::as_const(made))
+        Database::setValue(table, row, tokenColumn, QVariant());
+}
+
 bool persistIdCounter()
 {
     const Id counter = idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0));
@@ -294,13 +333,19 @@ ConnectionId TavrinConnector::sendCommit()
                 // A local id whose counter has not reached the disk yet waits.
                 if (id < 0 && id < counterOnDisk)
                     continue;
+                // So does one whose token has not reached the disk.
+                const QString token =
+                    Database::value(cursor, storeTables().uncommittedCreateTokenColumn).toString();
+                if (id < 0 && token.isEmpty())
+                    continue;
                 sentRows(lock).insert({storeTables().uncommittedCreateTable, cursor.row});
                 // A positive id is known to the service already (translated
                 // while this record waited): only the record goes.
                 const QString type = id < 0 ? storedItemType(lock, id) : QString();
                 if (type.isEmpty())
                     continue;
-                creates.append(QVariantMap{{idName, QVariant(id)}, {QStringLiteral("type"), type}});
+                creates.append(QVariantMap {
+                    {idName, QVariant(id)}, {QStringLiteral("type"), type}, {QStringLiteral("token"), token}});
                 sentCreates.insert(id);
             }
 
@@ -483,8 +528,11 @@ void TavrinConnector::endCommit(int code)
 
     // A new session (a log-in) lets the waiting changes go at once, once; so
     // does a paged answer: the next page is fetched at once.
+    // So does a clash of the store id, under the new one.
     const bool again = code == 0 && (commitAgain || more);
-    const bool retry = applyingRenewed && !renewalRetry && changesPending();
+    if (code == 5)
+        renewStoreId();
+    const bool retry = !renewalRetry && (code == 5 || (applyingRenewed && changesPending()));
     renewalRetry = retry;
     commitAgain = false;
     // Only now: a receiver may commit, reset or read the commit state, and

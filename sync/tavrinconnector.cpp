@@ -171,8 +171,11 @@ void TavrinConnector::commit()
         commitAgain = true;
         return;
     }
-    // Creates leave only once their ids can never be handed out again; the
-    // counter's flush runs the commit when it is done.
+    // Creates leave only once their tokens are on disk, and their ids can
+    // never be handed out again: the counter's flush runs the commit when it
+    // is done.
+    if (!oldCreatesTokened)
+        tokenOldCreates();
     if (!persistIdCounter())
         return;
     if (commitTimer)

@@ -403,8 +403,14 @@ QJsonObject TestServer::process(const Request &request)
 
     QJsonObject result{{QStringLiteral("result"), 1}};
     const QString action = field("action");
+    // A log-in carries no changes: they go again under the new session.
+    const auto carries = [&field](const char *list) {
+        return !QJsonDocument::fromJson(field(list).toUtf8()).array().isEmpty();
+    };
+    const bool changes = carries("create") || carries("set") || carries("remove") || !request.files.isEmpty();
     if (action == QLatin1String("commit")) {
-        result = processCommit(request, *session);
+        if (!newSession || !changes)
+            result = processCommit(request, *session);
     } else if (action == QLatin1String("exec")) {
         const auto handler = execHandlers.constFind(field("method"));
         if (handler != execHandlers.constEnd() && *handler) {
@@ -428,25 +434,31 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     // are sent to every other).
     const QString origin = field("store");
     const qint64 since = field("state").toLongLong();
+    if (origin.isEmpty() && !(creates.isEmpty() && sets.isEmpty() && removes.isEmpty() && request.files.isEmpty()))
+        return {{QStringLiteral("result"), 1}};
 
     // Creates first, so that sets and removes of this commit can name them.
-    // A create sent again (its answer was lost) gets the item made before.
-    QHash<qint64, qint64> &known = translations[origin];
+    // A create sent again (its answer was lost) gets the item made before; a
+    // commit with a create that reuses a local id of the store for another
+    // one changes nothing.
+    QHash<qint64, Create> &known = translations[origin];
+    for (const QJsonValue &entry : creates) {
+        if (createdItem(entry, known, session.user, origin, false) < 0)
+            return {{QStringLiteral("result"), 5}};
+    }
     QJsonObject translate;
     for (const QJsonValue &entry : creates) {
-        const qint64 local = jsonId(entry[QLatin1String("id")]);
-        qint64 &serverId = known[local];
-        if (serverId == 0)
-            serverId = newItem(session.user, entry[QLatin1String("type")].toString(), origin);
-        translate.insert(QString::number(local), serverId);
+        if (const qint64 serverId = createdItem(entry, known, session.user, origin, true))
+            translate.insert(QString::number(jsonId(entry[QLatin1String("id")])), serverId);
     }
 
     // Ids as the client sent them: its local ids map through its store.
-    const auto resolve = [&known](qint64 id) { return id < 0 ? known.value(id) : id; };
+    const auto resolve = [&known](qint64 id) { return id < 0 ? known.value(id).item : id; };
     const auto ownItem = [this, &session](qint64 id) {
         Item *item = liveItem(id);
         return item && item->user == session.user ? item : nullptr;
     };
+    QJsonArray held;
     for (const QJsonValue &set : sets) {
         const qint64 sentId = jsonId(set[QLatin1String("id")]);
         const QString member = set[QLatin1String("member")].toString();
@@ -471,6 +483,8 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
         }
         if (!refused)
             applySet(*item, member, value, parseTime(set[QLatin1String("modified")].toString()), origin);
+        else // the client learns what the service holds instead
+            held.append(setEntry(id, member, item->members.value(member)));
     }
     for (const QJsonValue &entry : removes) {
         if (Item *item = ownItem(resolve(jsonId(entry)))) {
@@ -483,14 +497,49 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     for (auto it = injectedTranslations.begin(); it != injectedTranslations.end(); ++it)
         translate.insert(it.key(), it.value());
     QJsonObject result{{QStringLiteral("result"), 0}, {QStringLiteral("translate"), translate}};
-    addChanges(result, since, origin);
+    addChanges(result, since, origin, held);
     for (auto it = injectedMembers.begin(); it != injectedMembers.end(); ++it)
         result.insert(it.key(), it.value());
     injectedTranslations = injectedMembers = {};
     return result;
 }
 
-void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &origin)
+qint64 TestServer::createdItem(const QJsonValue &entry, QHash<qint64, Create> &known, qint64 user,
+                               const QString &origin, bool make)
+{
+    const qint64 local = jsonId(entry[QLatin1String("id")]);
+    const QString type = entry[QLatin1String("type")].toString();
+    const QString token = entry[QLatin1String("token")].toString();
+    const auto sameType = [this, &type, user](qint64 id) {
+        const Item *item = liveItem(id);
+        return item && item->user == user && item->type == type ? id : 0;
+    };
+    Create &made = known[local];
+    if (const qint64 id = token.isEmpty() ? 0 : tokens.value(token)) {
+        // Its token is known: the same create, whichever store sends it now.
+        if (make && made.item == 0)
+            made = {id, token};
+        return sameType(id);
+    }
+    if (made.item != 0) {
+        if (token.isEmpty()) // a client without tokens: the same type is the same create
+            return sameType(made.item);
+        if (!made.token.isEmpty() || !sameType(made.item))
+            return -1;
+        // The create sent without a token before, now with one.
+        if (make)
+            tokens.insert(made.token = token, made.item);
+        return made.item;
+    }
+    if (make) {
+        made = {newItem(user, type, origin), token};
+        if (!token.isEmpty())
+            tokens.insert(token, made.item);
+    }
+    return made.item;
+}
+
+void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &origin, const QJsonArray &refused)
 {
     std::vector<Change> changes;
     for (auto item = items.cbegin(); item != items.cend(); ++item) {
@@ -549,8 +598,10 @@ void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &or
     }
     for (const QJsonValue &entry : std::exchange(injectedCreates, {}))
         append("create", textOf(entry));
-    for (const QJsonValue &entry : std::exchange(injectedSets, {}))
-        append("set", textOf(entry));
+    for (const QJsonArray &more : {refused, std::exchange(injectedSets, {})}) {
+        for (const QJsonValue &entry : more)
+            append("set", textOf(entry));
+    }
     for (const char *list : {"create", "set", "remove"}) {
         const QByteArray text = lists.value(QLatin1String(list));
         const QString token = QChar(1) + QStringLiteral("list:%1").arg(++listCount);

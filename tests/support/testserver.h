@@ -200,6 +200,12 @@ private:
         qint64 id = 0;
         const QString *member = nullptr; // of a set
     };
+    // A create as remembered: its item and its token (empty: sent without).
+    struct Create
+    {
+        qint64 item = 0;
+        QString token;
+    };
     using Responder = std::unique_ptr<QHttpServerResponder>;
 
     void handleEngine(const QHttpServerRequest &request, QHttpServerResponder &&responder);
@@ -209,7 +215,12 @@ private:
     QJsonObject processCommit(const Request &request, Session &session);
     // The changes after `since` that the client store has not made, at most a
     // page of them; the answer's "state" is the last one sent.
-    void addChanges(QJsonObject &answer, qint64 since, const QString &origin);
+    void addChanges(QJsonObject &answer, qint64 since, const QString &origin, const QJsonArray &refused);
+    // The item a create names: the one made before for its token or its
+    // local id, a new one, 0 when refused, -1 when its local id names
+    // another create of the store (a clash).
+    qint64 createdItem(const QJsonValue &entry, QHash<qint64, Create> &known, qint64 user, const QString &origin,
+                       bool make);
 
     // The text of an answer, its change lists put in from listTexts.
     QByteArray answerText(const QJsonObject &answer);
@@ -229,8 +240,11 @@ private:
     QMap<qint64, Item> items;
     QList<std::pair<QString, QString>> users; // mail, hash; the id is the place + 1
     QHash<QString, Session> sessions;
-    // Creates are remembered per client store: store id -> local id -> item.
-    QHash<QString, QHash<qint64, qint64>> translations;
+    // Creates are remembered per client store: store id -> local id -> the
+    // item and the token of the create that made it; and by their token:
+    // token -> item.
+    QHash<QString, QHash<qint64, Create>> translations;
+    QHash<QString, qint64> tokens;
     QHash<QString, QByteArray> files;
     QHash<QString, ExecHandler> execHandlers;
     qint64 nextItemId = 1000;

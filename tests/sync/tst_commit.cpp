@@ -268,11 +268,47 @@ private slots:
             QCOMPARE(request.fields.contains("hash"), !withSession);
             QCOMPARE(request.fields.contains("mail"), !withSession);
             logIns += withSession ? 0 : 1;
+            if (!withSession && request.fields.value("action") == "commit") // a log-in carries no changes
+                QCOMPARE(request.fields.value("create") + request.fields.value("set"), QString("[][]"));
             if (request.fields.value("action") == "commit")
                 QCOMPARE(request.fields.value("store"), optionValue("store_id").toString());
         }
         QCOMPARE(logIns, 2); // the first one and the one after the expiry
         QVERIFY(optionValue("store_id").toString().size() >= 32);
+    }
+
+    // A create recorded before creates carried tokens gets one, on disk
+    // before the create leaves; sent again after a lost answer, it makes no twin.
+    void createWithoutTokenGoesOnce()
+    {
+        setMember(createItem("skrin"), "title", "older");
+        const int table = storeTables().uncommittedCreateTable, column = storeTables().uncommittedCreateTokenColumn;
+        Database::setValue(table, Database::allRows(table).rows.value(0), column, QVariant());
+        sync_internal::oldCreatesTokened = false; // as when such a store is opened
+        server->setFault(TestServer::Fault::Http500, 1, true);
+        QVERIFY(!commitOnce());
+        const QString token = Database::value(table, Database::allRows(table).rows.value(0), column).toString();
+        QCOMPARE(token.size(), 32);
+        QVERIFY(server->requests().last().fields.value("create").contains(token));
+        QCOMPARE(RawDb(dir.filePath("database.db")).text("SELECT token FROM uncommitted_create"), token);
+        QVERIFY(syncAll());
+        QCOMPARE(server->itemIds("skrin").size(), 1);
+    }
+
+    // A set the service refuses (its id member names an item it never got)
+    // comes back with the value the service holds, null included.
+    void refusedSetTakesTheServiceValue()
+    {
+        const Id skrin = createItem("skrin"), pin = createItem("skrin_pin"), loose = createItem("skrin_pin");
+        setMember(pin, "parent", skrin);
+        QVERIFY(syncAll());
+        const Id gone = createItem("skrin");
+        setMember(pin, "parent", gone);
+        setMember(loose, "parent", gone);
+        removeItem(gone);
+        QVERIFY(syncAll());
+        QCOMPARE(getMember(pin, "parent").toLongLong(), skrin);
+        QCOMPARE(getMember(loose, "parent").toLongLong(), 0);
     }
 
     // The service takes sets in the order they arrive: an edit from a clock

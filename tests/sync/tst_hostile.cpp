@@ -5,6 +5,7 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonDocument>
 
 using namespace synctest;
 
@@ -32,6 +33,26 @@ private slots:
     }
     void cleanup() { stopClient(); }
     void cleanupTestCase() { shutdownBackground(); }
+
+    // Each clash answer takes a new store id; the first is retried at once,
+    // a second in a row waits. The create keeps its records and its token.
+    void clashesRenewTheStoreId()
+    {
+        const qsizetype sent = server->requests().size();
+        server->setForcedResult(5, 2);
+        QVERIFY(!commitOnce());
+        QCOMPARE(server->requests().size(), sent + 2);
+        QVERIFY(syncAll());
+        QSet<QString> stores, tokens;
+        for (const TestServer::Request &request : server->requests().mid(sent)) {
+            stores.insert(request.fields.value("store"));
+            tokens.insert(QJsonDocument::fromJson(request.fields.value("create").toUtf8())[0]["token"].toString());
+        }
+        QCOMPARE(stores.size(), 3);
+        QVERIFY(stores.contains(optionValue("store_id").toString()));
+        QCOMPARE(tokens.size(), 1);
+        QCOMPARE(server->itemIds("skrin_text").size(), 1);
+    }
 
     void badTranslationsAreSkipped_data()
     {

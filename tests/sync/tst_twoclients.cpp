@@ -4,6 +4,7 @@
 
 #include "syncfixture.h"
 
+#include <QDirIterator>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QProcess>
@@ -47,11 +48,24 @@ QVariantMap snapshot()
     return result;
 }
 
+// Copies a data folder at rest (its client has ended) over what `to` holds.
+bool copyFolder(const QString &from, const QString &to)
+{
+    for (QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString source = it.next();
+        const QString target = to + source.mid(from.size());
+        QFile::remove(target);
+        if (!QDir().mkpath(QFileInfo(target).path()) || !QFile::copy(source, target))
+            return false;
+    }
+    return true;
+}
+
 // ---- client B --------------------------------------------------------------------------
 
 // Client B: this executable started with "--client <endpoint> <folder> <step>
-// [<id>]". Steps: "sync", "edit <id>", "pen", "dump" (each after a log-in and
-// poll) and "commit". B then ends, with exit code 0 when all went well.
+// [<id>]". Steps: "sync", "edit <id>", "pen", "shot <title>", "dump" (each
+// after a log-in and poll) and "commit". B then ends, with exit code 0 when all went well.
 int runClient(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
@@ -81,8 +95,9 @@ int runClient(int argc, char *argv[])
         setMemberFile(own, "file", "bytes-of-B");
         if (!syncAll())
             return 2;
-    } else if (step == "pen") { // B adds an item after its restart
-        setMember(createItem("skrin_pen"), "data", "[1,2]");
+    } else if (step == "pen" || step == "shot") { // B adds a pen, or a screenshot titled <id>
+        const bool pen = step == "pen";
+        setMember(createItem(pen ? "skrin_pen" : "skrin"), pen ? "data" : "title", arguments.value(5, "[1,2]"));
         if (!syncAll())
             return 2;
     } else if (step == "dump") {
@@ -189,6 +204,32 @@ private slots:
         // Its items now go by the service's ids.
         QCOMPARE(theirs.keys(), (QStringList{QString::number(skrins.first()), QString::number(pens.first())}));
         QCOMPARE(theirs.first().toMap().value("title").toString(), "survives");
+    }
+
+    // A data folder copied to a second machine, and one restored from a
+    // backup, reuse local ids of creates the service has made: each new
+    // create still makes an item of its own, nothing made before is made
+    // twice, and every copy ends with every item.
+    void copiedAndRestoredFoldersMergeNothing()
+    {
+        QTemporaryDir folder, copy, backup;
+        QVERIFY(runOther(folder.path(), {"shot", "before"}));
+        QVERIFY(copyFolder(folder.path(), copy.path()) && copyFolder(folder.path(), backup.path()));
+        QVERIFY(runOther(folder.path(), {"shot", "on B"}));
+        QVERIFY(runOther(copy.path(), {"shot", "on the copy"}));
+        QVERIFY(copyFolder(backup.path(), folder.path()));
+        QVERIFY(runOther(folder.path(), {"pen"})); // another type under the reused local id
+        QStringList titles;
+        for (const qint64 id : server->itemIds("skrin"))
+            titles.append(server->member(id, "title").toString());
+        QCOMPARE(titles, (QStringList{"before", "on B", "on the copy"}));
+        QCOMPARE(server->itemIds().size(), 4);
+        QVERIFY(commitOnce());
+        const QVariantMap own = snapshot();
+        QCOMPARE(own.size(), 4);
+        const QByteArray mine = QJsonDocument::fromVariant(own).toJson();
+        QCOMPARE(QJsonDocument::fromVariant(dumpOther(folder.path())).toJson(), mine);
+        QCOMPARE(QJsonDocument::fromVariant(dumpOther(copy.path())).toJson(), mine);
     }
 };
 
