@@ -456,16 +456,23 @@ void TavrinConnector::finishCommit(bool error)
     const std::shared_ptr<CommitAnswer> answer = error ? nullptr : applying;
     if (!error && !answer->isObject())
         qCWarning(lcSync) << "Commit answer: not a JSON object; counted as a failure";
-    const int code = answer ? answer->resultCode() : 1;
+    int code = answer ? answer->resultCode() : 1;
 
     removeDuplicateServerOptions();
     applyingRenewed = answer && code != 2 && takeSession(answer->head());
     if (code != 0) {
         // Nothing of a failed commit was applied: every record stays.
+        bool carriedCreates = false;
         {
             StoreLock lock;
+            carriedCreates = !sentCreates.isEmpty();
             sentRows(lock).clear();
             sentCreates.clear();
+        }
+        // Only a create can clash with the store id.
+        if (code == 5 && !carriedCreates) {
+            qCWarning(lcSync) << "Commit answer: a store id clash for a commit without creates; counted as an error";
+            code = 1;
         }
         applying.reset();
         endCommit(code);

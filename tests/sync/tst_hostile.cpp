@@ -34,8 +34,9 @@ private slots:
     void cleanup() { stopClient(); }
     void cleanupTestCase() { shutdownBackground(); }
 
-    // Each clash answer takes a new store id; the first is retried at once,
-    // a second in a row waits. The create keeps its records and its token.
+    // Each clash answer to a commit with a create takes a new store id; the
+    // first is retried at once, a second in a row waits. The create keeps its
+    // records and its token.
     void clashesRenewTheStoreId()
     {
         const qsizetype sent = server->requests().size();
@@ -52,6 +53,10 @@ private slots:
         QVERIFY(stores.contains(optionValue("store_id").toString()));
         QCOMPARE(tokens.size(), 1);
         QCOMPARE(server->itemIds("skrin_text").size(), 1);
+        // Only a create can clash: an answer of 5 to a poll changes nothing.
+        server->setForcedResult(5, 1);
+        QVERIFY(!commitOnce());
+        QVERIFY(stores.contains(optionValue("store_id").toString()));
     }
 
     void badTranslationsAreSkipped_data()
