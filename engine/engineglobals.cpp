@@ -50,6 +50,8 @@ QMutex downloadQueueMutex;
 QMap<QString, ImageCacheEntry> imageCache;
 QMap<QString, PixmapCacheEntry> pixmapCache;
 QMutex imageCacheMutex;
+QSet<QString> loadingImages;
+QSet<QString> failedImages;
 QSet<ThumbnailClaim> thumbnailsInProgress;
 
 StoreTables tables;

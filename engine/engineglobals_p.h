@@ -76,6 +76,10 @@ extern QMap<QString, PixmapCacheEntry> pixmapCache;
 extern QMutex imageCacheMutex;
 constexpr qint64 imageCacheBudget = 33554432; // bytes, both caches together
 
+// --- Background loads of stored pictures (under storeMutex) ---------------------
+extern QSet<QString> loadingImages;
+extern QSet<QString> failedImages;
+
 // --- Thumbnail claims (under storeMutex) ------------------------------------------
 extern QSet<ThumbnailClaim> thumbnailsInProgress;
 

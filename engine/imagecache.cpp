@@ -4,12 +4,17 @@
 
 #include "enginelog.h"
 
+#include "engine_p.h"
 #include "engineglobals_p.h"
-#include "syncservice.h"
+#include "tavrinimageloader_p.h"
+#include "watcher.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
+#include <QPointer>
 #include <QThread>
+#include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
 #include <tuple>
@@ -17,11 +22,20 @@
 namespace {
 
 constexpr qint64 maxAgeSecs = 3;
+constexpr int upkeepIntervalMs = 1000;
 
-void startUpkeepTimer()
+// The upkeep timer, made on the GUI thread when first needed and owned by the
+// application. GUI thread only.
+QPointer<QTimer> upkeepTimer;
+
+QTimer *ensureUpkeepTimer()
 {
-    if (SyncService *sync = syncService())
-        sync->imageCacheFilled();
+    if (!upkeepTimer) {
+        upkeepTimer = new QTimer(QCoreApplication::instance());
+        upkeepTimer->setInterval(upkeepIntervalMs);
+        QObject::connect(upkeepTimer, &QTimer::timeout, upkeepTimer, &imageCacheUpkeep);
+    }
+    return upkeepTimer;
 }
 
 bool onGuiThread()
@@ -57,7 +71,7 @@ void insertCachedImage(const QString &file, const QImage &image)
         removeCachedImage(file);
     else
         imageCache.insert(file, {image, QDateTime::currentDateTime()});
-    startUpkeepTimer();
+    startImageCacheUpkeep();
 }
 
 void insertCachedPixmap(const QString &file, const QPixmap &pixmap)
@@ -66,7 +80,7 @@ void insertCachedPixmap(const QString &file, const QPixmap &pixmap)
         removeCachedPixmap(file);
     else
         pixmapCache.insert(file, {pixmap, QDateTime::currentDateTime()});
-    startUpkeepTimer();
+    startImageCacheUpkeep();
 }
 
 int removeCachedImage(const QString &file)
@@ -187,4 +201,100 @@ void clearImageCaches()
     QMutexLocker lock(&imageCacheMutex);
     imageCache.clear();
     pixmapCache.clear();
+}
+
+void startImageCacheUpkeep()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return; // no event loop will ever run the upkeep
+    if (onGuiThread()) {
+        if (!ensureUpkeepTimer()->isActive())
+            upkeepTimer->start();
+        return;
+    }
+    QMetaObject::invokeMethod(app, &startImageCacheUpkeep, Qt::QueuedConnection);
+}
+
+void imageCacheUpkeep()
+{
+    if (evictImageCaches(QDateTime::currentDateTime()) && upkeepTimer)
+        upkeepTimer->stop();
+}
+
+bool isImageCacheUpkeepRunning()
+{
+    return upkeepTimer && upkeepTimer->isActive();
+}
+
+void loadImageAsync(const QString &file)
+{
+    if (file.isEmpty() || !onGuiThread())
+        return;
+    {
+        QMutexLocker lock(&storeMutex);
+        if (loadingImages.contains(file) || failedImages.contains(file))
+            return;
+        if (!Database::fileExists(file))
+            return;
+        loadingImages.insert(file);
+    }
+    QThreadPool::globalInstance()->start(new TavrinImageLoader(file));
+}
+
+void imageLoadFinished(const QString &file, QImage *image)
+{
+    bool wanted = false;
+    {
+        QMutexLocker lock(&storeMutex);
+        // A load that forgetImageLoads dropped is of no use any more.
+        wanted = loadingImages.contains(file);
+        if (wanted && (!image || image->isNull()))
+            failedImages.insert(file);
+    }
+    if (wanted && image && !image->isNull()) {
+        cachePixmap(file, QPixmap::fromImage(*image));
+        struct Shown
+        {
+            Id id;
+            QString member;
+            QVariantMap before;
+        };
+        QList<Shown> shown;
+        {
+            QMutexLocker lock(&storeMutex);
+            for (const QString &type : syncedTables) {
+                const int table = Database::tableId(type);
+                const QStringList columns = Database::columnNames(table);
+                const int idColumn = engine_internal::columnOf(table, QStringLiteral("id"));
+                for (int column = 0; column < columns.size(); ++column) {
+                    if (!isFileMember(columns.at(column)))
+                        continue;
+                    RowCursor cursor = Database::select(table, column, QVariant(file));
+                    while (cursor.next()) {
+                        const Id id = idFromVariant(Database::value(cursor, idColumn));
+                        shown.append({id, columns.at(column), engine_internal::readItemLocked(id, true, false)});
+                    }
+                }
+            }
+        }
+        // Readers ask for the pixmap again and now find it in the cache.
+        for (const Shown &entry : std::as_const(shown))
+            notifyMemberChanged(entry.id, entry.before, entry.member, QStringLiteral("%loaded%"));
+    }
+    {
+        QMutexLocker lock(&storeMutex);
+        loadingImages.remove(file);
+    }
+    delete image;
+}
+
+void forgetImageLoads()
+{
+    {
+        QMutexLocker lock(&storeMutex);
+        loadingImages.clear();
+        failedImages.clear();
+    }
+    clearImageCaches();
 }

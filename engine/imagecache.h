@@ -2,16 +2,17 @@
 
 // Process-wide caches of decoded pictures of stored files, by file name: one
 // of QImage (any thread) and one of QPixmap (GUI thread only). Entries live a
-// few seconds from their last store; evictImageCaches enforces that and the
-// byte budget. The empty name means no file and is ignored.
+// few seconds from their last store; an upkeep timer on the GUI thread
+// (evictImageCaches once a second while anything is cached) enforces that and
+// the byte budget. Stored files that are not cached load in the background
+// into the pixmap cache. The empty name means no file and is ignored.
 
 #include <QDateTime>
 #include <QImage>
 #include <QPixmap>
 #include <QString>
 
-// Store a picture (a null one removes the name) and start the connector's
-// image-cache timer. cachePixmap belongs to the GUI thread.
+// Store a picture (a null one removes the name) and start the upkeep timer. cachePixmap belongs to the GUI thread.
 void cacheImage(const QString &file, const QImage &image);
 void cachePixmap(const QString &file, const QPixmap &pixmap);
 
@@ -43,3 +44,23 @@ qint64 pixmapByteSize(const QPixmap &pixmap);
 bool evictImageCaches(const QDateTime &now);
 // Empties both caches. GUI thread.
 void clearImageCaches();
+
+// Starts the upkeep timer unless it runs. Any thread (from a pool thread it
+// starts once the GUI thread gets to it).
+void startImageCacheUpkeep();
+// One upkeep pass now; the timer stops once both caches are empty. GUI thread.
+void imageCacheUpkeep();
+bool isImageCacheUpkeepRunning(); // GUI thread
+
+// Starts decoding a stored file on the thread pool, once: nothing for a file
+// that is loading or failed before, or that the file store does not have.
+// When it is decoded it goes into the pixmap cache, and the watchers of every
+// item whose file member names it hear that member change to "%loaded%", so
+// that they ask again. GUI thread.
+void loadImageAsync(const QString &file);
+// Where a background load ends (takes `image`, null or failed: the file is
+// not tried again until forgetImageLoads). GUI thread.
+void imageLoadFinished(const QString &file, QImage *image);
+// Forgets the loads under way and the failed ones, and empties both caches.
+// GUI thread, while no load runs on the pool.
+void forgetImageLoads();

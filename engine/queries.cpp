@@ -5,7 +5,6 @@
 #include "imagecache.h"
 
 #include "database.h"
-#include "syncservice.h"
 
 #include <QMutexLocker>
 #include <QVarLengthArray>
@@ -322,10 +321,8 @@ QPixmap itemPixmap(Id id, const QString &member)
     if (name.isEmpty())
         return QPixmap();
     const QPixmap pixmap = cachedPixmap(name);
-    if (pixmap.isNull()) {
-        if (SyncService *sync = syncService())
-            sync->loadImageInBackground(name);
-    }
+    if (pixmap.isNull())
+        loadImageAsync(name);
     return pixmap;
 }
 

@@ -15,14 +15,10 @@ public:
     virtual void requestCommit() = 0;
     // A member waits for the file at `url`. Any thread, storeMutex maybe held.
     virtual void requestDownload(const QString &url) = 0;
-    // The image caches got an entry: their upkeep should run. Any thread.
-    virtual void imageCacheFilled() = 0;
     // The store was emptied: everybody who shows server options or items reads again.
     virtual void storeReset() = 0;
     // The service speaks another protocol version.
     virtual void wrongVersion() = 0;
-    // Loads a stored image on the thread pool into the pixmap cache. GUI thread.
-    virtual void loadImageInBackground(const QString &file) = 0;
     // No commit may start, and no late answer apply, from now on; network
     // requests are cancelled. GUI thread, before the store closes.
     virtual void stop() = 0;

@@ -65,7 +65,6 @@ bool engineStartInFolder(const QString &folder, QString *error)
     if (!commitTimer) {
         commitTimer = makeTimer(connector, 0, &TavrinConnector::commit);
         commitTimer->setSingleShot(true);
-        imageCacheTimer = makeTimer(connector, 1000, &TavrinConnector::imageCacheCheck);
         brokenDownloadsTimer = makeTimer(connector, 1000, &TavrinConnector::brokenDownloadsCheck);
         commitModeTimer = makeTimer(connector, 1000, &TavrinConnector::commitModeCheck);
     }
@@ -128,11 +127,9 @@ void clearEngineState()
         StoreLock lock;
         locked::localToServerIds(lock).clear();
         locked::serverToLocalIds(lock).clear();
-        loadingImages.clear();
-        failedImages.clear();
         locked::thumbnailClaims(lock).clear();
     }
-    clearImageCaches();
+    forgetImageLoads();
     clearDownloadQueue();
     runningDownloads.clear();
     brokenDownloads.clear();

@@ -40,7 +40,6 @@ extern bool commitAgain;              // a commit was asked for while one was in
 extern int commitDelayMs;             // delay commitTimer was last started with, 0: none scheduled
 extern int commitFailures;            // failed commits in a row
 extern QTimer *brokenDownloadsTimer;
-extern QTimer *imageCacheTimer;
 extern QTimer *commitModeTimer;
 extern int commitModeDelayMs;         // delay last chosen by the commit-mode check
 extern bool engineStarted;
@@ -53,10 +52,6 @@ extern QMap<ConnectionId, ExecRequest> execRequests;
 extern QMap<QString, ConnectionId> runningDownloads;
 extern QMap<QString, QDateTime> brokenDownloads;
 extern QMap<ConnectionId, QSet<Id>> transfersByConnection;
-
-// --- Background image loads (under storeMutex) -----------------------------------
-extern QSet<QString> loadingImages;
-extern QSet<QString> failedImages;
 
 namespace sync_internal {
 

@@ -12,7 +12,6 @@ bool commitAgain = false;
 int commitDelayMs = 0;
 int commitFailures = 0;
 QTimer *brokenDownloadsTimer = nullptr;
-QTimer *imageCacheTimer = nullptr;
 QTimer *commitModeTimer = nullptr;
 int commitModeDelayMs = 0;
 bool engineStarted = false;
@@ -23,8 +22,6 @@ QMap<ConnectionId, ExecRequest> execRequests;
 QMap<QString, ConnectionId> runningDownloads;
 QMap<QString, QDateTime> brokenDownloads;
 QMap<ConnectionId, QSet<Id>> transfersByConnection;
-QSet<QString> loadingImages;
-QSet<QString> failedImages;
 
 bool isCommitRunning()
 {

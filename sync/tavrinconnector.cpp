@@ -17,8 +17,6 @@
 #include <QDebug>
 #include <QMetaMethod>
 #include <QMutexLocker>
-#include <QRunnable>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <atomic>
@@ -38,32 +36,6 @@ constexpr qint64 brokenDownloadPauseSecs = 15;
 constexpr qint64 recentServerChangeMs = 10000;
 
 std::function<QDateTime()> clockFunction;
-
-// Decodes one stored file on the thread pool; the picture travels back as a
-// QImage, since pixmaps belong to the GUI thread.
-class TavrinImageLoader : public QRunnable
-{
-public:
-    explicit TavrinImageLoader(const QString &file)
-        : file(file)
-    {
-    }
-
-    void run() override
-    {
-        auto *image = new QImage;
-        if (!image->loadFromData(Database::fileData(file)))
-            *image = QImage();
-        const QString name = file;
-        QMetaObject::invokeMethod(
-            TavrinConnector::instance(),
-            [name, image] { TavrinConnector::instance()->imageLoaded(name, image); },
-            Qt::QueuedConnection);
-    }
-
-private:
-    QString file;
-};
 
 // The slot name of a SLOT() signature ("1onAnswer(QVariantMap)" -> "onAnswer").
 QByteArray slotName(const char *slot)
@@ -124,11 +96,6 @@ void TavrinConnector::requestDownload(const QString &url)
     emit downloadFileSignal(url);
 }
 
-void TavrinConnector::imageCacheFilled()
-{
-    emit imageCacheTimerStartSignal();
-}
-
 void TavrinConnector::storeReset()
 {
     emit resetSignal();
@@ -138,11 +105,6 @@ void TavrinConnector::storeReset()
 void TavrinConnector::wrongVersion()
 {
     emit wrongVersionSignal();
-}
-
-void TavrinConnector::loadImageInBackground(const QString &file)
-{
-    loadImageAsync(file);
 }
 
 void TavrinConnector::stop()
@@ -508,78 +470,19 @@ void TavrinConnector::finishExec(ConnectionId id, bool error, const QByteArray &
         qCWarning(lcSync) << "exec: could not deliver the answer to" << request.slot;
 }
 
-// ---- images -----------------------------------------------------------------------------------
-
-void loadImageAsync(const QString &file)
-{
-    if (file.isEmpty() || !TavrinConnector::instance())
-        return;
-    {
-        StoreLock lock;
-        if (loadingImages.contains(file) || failedImages.contains(file))
-            return;
-        if (!Database::fileExists(file))
-            return;
-        loadingImages.insert(file);
-    }
-    QThreadPool::globalInstance()->start(new TavrinImageLoader(file));
-}
+// ---- images: the engine loads and keeps them; these are its upkeep's old entry points ----
 
 void TavrinConnector::imageLoaded(const QString &file, QImage *image)
 {
-    bool wanted = false;
-    {
-        StoreLock lock;
-        // A load that the engine reset forgot is of no use any more.
-        wanted = loadingImages.contains(file);
-        if (wanted && (!image || image->isNull()))
-            failedImages.insert(file);
-    }
-    if (wanted && image && !image->isNull()) {
-        cachePixmap(file, QPixmap::fromImage(*image));
-        struct Shown
-        {
-            Id id;
-            QString member;
-            QVariantMap before;
-        };
-        QList<Shown> shown;
-        {
-            StoreLock lock;
-            for (const QString &type : syncedTableNames()) {
-                const int table = Database::tableId(type);
-                const QStringList columns = Database::columnNames(table);
-                for (int column = 0; column < columns.size(); ++column) {
-                    if (!isFileMember(columns.at(column)))
-                        continue;
-                    const int idColumn = columnOf(lock, table, QStringLiteral("id"));
-                    RowCursor cursor = Database::select(table, column, QVariant(file));
-                    while (cursor.next()) {
-                        const Id id = idFromVariant(Database::value(cursor, idColumn));
-                        shown.append({id, columns.at(column), readItem(lock, id, true, false)});
-                    }
-                }
-            }
-        }
-        // Readers ask for the pixmap again and now find it in the cache.
-        for (const Shown &entry : std::as_const(shown))
-            notifyMemberChanged(entry.id, entry.before, entry.member, QStringLiteral("%loaded%"));
-    }
-    {
-        StoreLock lock;
-        loadingImages.remove(file);
-    }
-    delete image;
+    imageLoadFinished(file, image);
 }
 
 void TavrinConnector::imageCacheTimerStart()
 {
-    if (imageCacheTimer && !imageCacheTimer->isActive())
-        imageCacheTimer->start();
+    startImageCacheUpkeep();
 }
 
 void TavrinConnector::imageCacheCheck()
 {
-    if (evictImageCaches(QDateTime::currentDateTime()) && imageCacheTimer)
-        imageCacheTimer->stop();
+    imageCacheUpkeep();
 }

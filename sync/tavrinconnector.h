@@ -2,8 +2,9 @@
 
 // The sync engine's connector: one QObject on the GUI thread, registered with
 // the item engine as its SyncService. The engine's requests (from any thread)
-// become its signals; its slots run the commits, downloads, remote calls and
-// image-cache upkeep. The wire protocol is described in docs/sync-protocol.md.
+// become its signals; its slots run the commits, downloads and remote calls.
+// Stored pictures load and their caches are kept by the engine (imagecache.h);
+// the image slots here only forward to it. The wire protocol is described in docs/sync-protocol.md.
 
 #include "engine.h"
 #include "syncservice.h"
@@ -106,10 +107,8 @@ public:
     // stopSync() and the end of every network request).
     void requestCommit() override;
     void requestDownload(const QString &url) override;
-    void imageCacheFilled() override;
     void storeReset() override;
     void wrongVersion() override;
-    void loadImageInBackground(const QString &file) override;
     void stop() override;
 
 public slots:
@@ -153,10 +152,6 @@ private:
     void finishDownload(ConnectionId id, bool error, const QByteArray &answer);
     void finishExec(ConnectionId id, bool error, const QByteArray &answer);
 };
-
-// Starts loading a stored image in the background once; the connector's
-// imageLoaded slot receives it. GUI thread.
-void loadImageAsync(const QString &file);
 
 // The commit state. GUI thread.
 bool isCommitRunning();

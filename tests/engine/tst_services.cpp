@@ -7,6 +7,7 @@
 #include "enginefixture.h"
 #include "engineglobals_p.h"
 #include "imagecache.h"
+#include "pictures.h"
 #include "serveroptions.h"
 #include "shareaddress.h"
 
@@ -110,19 +111,21 @@ class TestServices : public EngineTest
 private slots:
     void storeReadAndRemove()
     {
-        store->requests.clear();
         cacheImage("a.png", picture(16, 9));
         cachePixmap("b.png", QPixmap::fromImage(picture(4, 4)));
         QVERIFY(cachedImage("b.png").isNull());
         const QPixmap made = cachedPixmap("a.png"); // made from the cached image once
         QCOMPARE(cachedPixmap("a.png").cacheKey(), made.cacheKey());
         QCOMPARE(cachedNames(), (QStringList{"image a.png", "pixmap a.png", "pixmap b.png"}));
-        // Storing a null picture removes the name; every store, this one and
-        // the made pixmap included, starts the upkeep.
+        // Storing a null picture removes the name, and still starts the
+        // upkeep, which stops once both caches are empty.
         cacheImage("a.png", QImage());
         cachePixmap("a.png", QPixmap());
         cachePixmap("b.png", QPixmap());
-        QCOMPARE(store->requests.count("cache"), 6);
+        imageCacheUpkeep();
+        QVERIFY(!isImageCacheUpkeepRunning());
+        cachePixmap("b.png", QPixmap());
+        QVERIFY(isImageCacheUpkeepRunning());
         cacheImage(QString(), picture(8, 8)); // the empty name is no file
         QVERIFY(cachedNames().isEmpty());
     }
@@ -208,6 +211,40 @@ private slots:
         stamp("small", false, t.addMSecs(1));
         QVERIFY(!evictImageCaches(t.addSecs(1)));
         QCOMPARE(cachedNames(), QStringList{"image small"});
+    }
+
+    // Stored pictures load in the background whether a sync engine runs or not.
+    void storedPicturesLoadWithoutSync()
+    {
+        registerSyncService(nullptr);
+        const Id skrin = createItem("skrin");
+        setMemberFile(skrin, "file", encoded(picture(5, 5)));
+        InterfaceRecorder recorder;
+        recorder.watch({{"type", "skrin"}});
+        QVERIFY(itemPixmap(skrin, "file").isNull()); // starts the load
+        QTRY_VERIFY(!itemPixmap(skrin, "file").isNull());
+        QCOMPARE(itemPixmap(skrin, "file").width(), 5);
+        QVERIFY(cachedImage(getMember(skrin, "file").toString()).isNull()); // handed over as a pixmap only
+        QTRY_VERIFY(recorder.events.contains(QStringLiteral("set %1 file=%loaded%").arg(skrin)));
+        QVERIFY(isImageCacheUpkeepRunning());
+        QVERIFY(loadingImages.isEmpty());
+
+        // A file that is no picture fails once and is not tried again.
+        const Id broken = createItem("skrin");
+        setMemberFile(broken, "file", "no picture");
+        const QString brokenName = getMember(broken, "file").toString();
+        loadImageAsync(brokenName);
+        QTRY_VERIFY(failedImages.contains(brokenName));
+        loadImageAsync(brokenName);
+        QVERIFY(!loadingImages.contains(brokenName));
+
+        // The upkeep stops once the caches are empty; forgetting the loads
+        // lets a failed file be tried again.
+        QVERIFY(evictImageCaches(QDateTime::currentDateTime().addSecs(10)));
+        imageCacheUpkeep();
+        QVERIFY(!isImageCacheUpkeepRunning());
+        forgetImageLoads();
+        QVERIFY(failedImages.isEmpty());
     }
 
     void queueKeepsOneCopyInFront()

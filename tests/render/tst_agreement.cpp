@@ -4,7 +4,6 @@
 #include "renderfixture.h"
 #include "rowpainting.h"
 #include "skrin.h"
-#include "tavrinconnector.h"
 
 #include <QDateTime>
 #include <QPainter>
@@ -19,10 +18,6 @@ private slots:
     {
         EngineStore store;
         QVERIFY(store.opened);
-        // The scene's pictures load in the background through the sync engine,
-        // which never synchronises here.
-        TavrinConnector::create();
-        TavrinConnector::stopSync();
         const Id skrin = createItem("skrin");
         setMember(skrin, "created", QDateTime::currentDateTime());
 

@@ -12,7 +12,6 @@
 #include "skrin.h"
 #include "skrinitem.h"
 #include "skrinview.h"
-#include "tavrinconnector.h"
 #include "watcher.h"
 
 #include <QGraphicsItem>
@@ -32,10 +31,6 @@ public:
     // there from the start.
     explicit EditorScene(Opening opening = Now)
     {
-        // A connector that never synchronises: stored pictures load through it.
-        if (!TavrinConnector::instance())
-            TavrinConnector::create();
-        TavrinConnector::stopSync();
         skrin = OpenStore::newSkrin();
         if (opening == Now)
             open(Skrin::ToolNone);

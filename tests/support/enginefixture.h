@@ -20,8 +20,7 @@
 #include <memory>
 
 // Records what the engine asks of the sync engine while it lives, as
-// "commit", "download <url>", "cache", "reset", "version", "load <file>",
-// "stop". Requests may come from any thread.
+// "commit", "download <url>", "reset", "version", "stop". Requests may come from any thread.
 class RecordedRequests : public SyncService
 {
 public:
@@ -46,10 +45,8 @@ public:
 
     void requestCommit() override { add(QStringLiteral("commit")); }
     void requestDownload(const QString &url) override { add(QStringLiteral("download ") + url); }
-    void imageCacheFilled() override { add(QStringLiteral("cache")); }
     void storeReset() override { add(QStringLiteral("reset")); }
     void wrongVersion() override { add(QStringLiteral("version")); }
-    void loadImageInBackground(const QString &file) override { add(QStringLiteral("load ") + file); }
     void stop() override { add(QStringLiteral("stop")); }
 
 private:

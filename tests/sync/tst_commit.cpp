@@ -525,36 +525,6 @@ private slots:
         QCOMPARE(server->fileData(server->member(onServer, "file").toString()), big);
     }
 
-    void imagesLoadInTheBackground()
-    {
-        const Id skrin = createItem("skrin");
-        setMemberFile(skrin, "file", pngBytes(5));
-        const QString name = getMember(skrin, "file").toString();
-        InterfaceRecorder recorder;
-        recorder.watch({{"type", "skrin"}});
-        QVERIFY(itemPixmap(skrin, "file").isNull()); // starts the load
-        QTRY_VERIFY(!cachedPixmap(name).isNull());
-        QCOMPARE(cachedPixmap(name).width(), 5);
-        QVERIFY(cachedImage(name).isNull()); // handed over as a pixmap only
-        QTRY_VERIFY(recorder.events.contains(QStringLiteral("set %1 file=%loaded%").arg(skrin)));
-        QVERIFY(imageCacheTimer->isActive());
-        QVERIFY(loadingImages.isEmpty());
-
-        // A file that is no picture fails once and is not tried again.
-        const Id broken = createItem("skrin");
-        setMemberFile(broken, "file", "no picture");
-        const QString brokenName = getMember(broken, "file").toString();
-        loadImageAsync(brokenName);
-        QTRY_VERIFY(failedImages.contains(brokenName));
-        loadImageAsync(brokenName);
-        QVERIFY(!loadingImages.contains(brokenName));
-
-        // The upkeep empties the caches once their entries are old.
-        QVERIFY(evictImageCaches(QDateTime::currentDateTime().addSecs(10)));
-        TavrinConnector::instance()->imageCacheCheck();
-        QVERIFY(!imageCacheTimer->isActive());
-    }
-
     void atMostFiveDownloadsInFlight()
     {
         TavrinConnector *connector = TavrinConnector::instance();
