@@ -459,6 +459,16 @@ void MainWindow::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
 }
 
+void MainWindow::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    if (painted)
+        return;
+    painted = true;
+    // Queued: the rest of this first frame is painted and shown before.
+    QTimer::singleShot(0, this, &MainWindow::firstPainted);
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (closed) {

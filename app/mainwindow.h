@@ -64,6 +64,10 @@ public:
     // older neighbour too.
     void deleteCurrentSkrin();
 
+signals:
+    // Once, after the window's first paint has reached the screen.
+    void firstPainted();
+
 public slots:
     // A captured picture becomes a new screenshot, shown at once, with its
     // share link on the clipboard.
@@ -76,6 +80,7 @@ public slots:
 protected:
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     QAction *namedAction(const QString &name) const override { return actionByName(name); }
 
 private:
@@ -104,4 +109,5 @@ private:
     QLabel *writeFailureBar = nullptr;
     QDateTime openCreated; // creation time of the open screenshot
     bool closed = false;
+    bool painted = false;
 };

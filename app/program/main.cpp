@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -32,6 +33,17 @@ int main(int argc, char *argv[])
     }
 
     MainWindow window;
+    // For start-up measurements: the moment of the first paint on stdout, and
+    // the window closed the given milliseconds after it.
+    bool closeAfterOk = false;
+    const int closeAfterMs = qEnvironmentVariableIntValue("PELLIMORE_FIRST_PAINT_CLOSE_MS", &closeAfterOk);
+    if (closeAfterOk && closeAfterMs >= 0) {
+        QObject::connect(&window, &MainWindow::firstPainted, &window, [&window, closeAfterMs] {
+            std::printf("first paint\n");
+            std::fflush(stdout);
+            QTimer::singleShot(closeAfterMs, &window, &QWidget::close);
+        });
+    }
     window.show();
     return QApplication::exec();
 }
