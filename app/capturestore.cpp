@@ -66,39 +66,55 @@ Id storeCapture(const QImage &picture, const QString &ext, int quality)
     return skrin;
 }
 
+namespace {
+
+struct Created
+{
+    QDateTime created;
+    Id id;
+};
+
+// Screenshots not in the bin with their creation times, read from those two
+// columns alone.
+QList<Created> liveScreenshots()
+{
+    QList<Created> entries;
+    const QList<ItemCells> items = readMembersOfType(skrinType, {QStringLiteral("trashed"), QStringLiteral("created")});
+    entries.reserve(items.size());
+    for (const ItemCells &item : items) {
+        if (item.cells.at(0).toInt() == 0)
+            entries.append({item.cells.at(1).toDateTime(), item.id});
+    }
+    return entries;
+}
+
+bool createdBefore(const Created &a, const Created &b)
+{
+    // A row without a valid time sorts first, as the oldest.
+    if (a.created != b.created)
+        return !a.created.isValid() || (b.created.isValid() && a.created < b.created);
+    return creationRank(a.id) < creationRank(b.id);
+}
+
+} // namespace
+
 QList<Id> screenshotsByCreation()
 {
-    struct Entry
-    {
-        QDateTime created;
-        Id id;
-    };
-    QList<Entry> entries;
-    const QList<Id> ids = findItems({{QStringLiteral("type"), skrinType}});
-    entries.reserve(ids.size());
-    for (const Id id : ids) {
-        const QVariantMap row = readItem(id);
-        if (row.value(QStringLiteral("trashed")).toInt() != 0)
-            continue;
-        entries.append({row.value(QStringLiteral("created")).toDateTime(), id});
-    }
-    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-        // A row without a valid time sorts first, as the oldest.
-        if (a.created != b.created)
-            return !a.created.isValid() || (b.created.isValid() && a.created < b.created);
-        return creationRank(a.id) < creationRank(b.id);
-    });
+    QList<Created> entries = liveScreenshots();
+    std::sort(entries.begin(), entries.end(), createdBefore);
     QList<Id> result;
     result.reserve(entries.size());
-    for (const Entry &entry : std::as_const(entries))
+    for (const Created &entry : std::as_const(entries))
         result.append(entry.id);
     return result;
 }
 
 Id newestScreenshot()
 {
-    const QList<Id> ids = screenshotsByCreation();
-    return ids.isEmpty() ? 0 : ids.last();
+    // No sort: one pass finds the last of that order.
+    const QList<Created> entries = liveScreenshots();
+    const auto newest = std::max_element(entries.cbegin(), entries.cend(), createdBefore);
+    return newest == entries.cend() ? 0 : newest->id;
 }
 
 Id neighbourScreenshot(Id current, int step)

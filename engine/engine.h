@@ -108,6 +108,16 @@ bool isParentMember(const QString &member);
 // --- Queries and favourites ---------------------------------------------------
 
 QList<Id> findItems(const WatchFilter &filter);
+// Every item of one type with the cells of `members` as stored (ids as the
+// program knows them; a member the type lacks gives null cells), from one
+// walk over the type's table: choosing among many items by a member or two
+// needs no item read whole.
+struct ItemCells
+{
+    Id id = 0;
+    QVector<QVariant> cells;
+};
+QList<ItemCells> readMembersOfType(const QString &type, const QStringList &members);
 Id findFirstItem(const WatchFilter &filter);
 QVariantMap readFirstItem(const WatchFilter &filter);
 QVariantList readItems(const WatchFilter &filter);

@@ -72,8 +72,9 @@ QList<Id> matchingIds(int table, const Entries &entries)
     RowCursor cursor = narrowColumn >= 0 ? Database::select(table, narrowColumn, *narrowValue)
                                          : Database::allRows(table);
     ids.reserve(cursor.rows.size());
-    // The index has applied a lone condition exactly: only the ids are needed.
-    if (narrowColumn >= 0 && wanted.size() == 1) {
+    // The index has applied a lone condition exactly, or there is none: only
+    // the ids are needed.
+    if ((narrowColumn >= 0 && wanted.size() == 1) || wanted.isEmpty()) {
         for (const QVariant &cell : Database::columnValues(cursor, idColumn)) {
             bool ok = false;
             const Id id = idFromVariant(cell, &ok);
@@ -179,11 +180,10 @@ QList<Id> findItemsLocked(const WatchFilter &filter)
     const int typeMeta = type->metaType().id();
     if ((typeMeta == QMetaType::QString || typeMeta == QMetaType::QByteArray) && !isNullValue(*type)) {
         const QString name = type->toString();
-        if (rest.isEmpty())
-            return syncedTables.contains(name) ? handOut(itemsOfType(QVariant(name), nullptr)) : QList<Id>();
         // One type: its table (none unless synced) is searched through its
-        // indexes. Its rows are the items of that type: an item's items row
-        // and its row there are written and removed together under storeMutex.
+        // indexes, or read whole. Its rows are the items of that type: an
+        // item's items row and its row there are written and removed
+        // together under storeMutex.
         return handOut(matchingIds(tableOfType(name), rest));
     }
 
@@ -272,6 +272,35 @@ QVariantList readItems(const WatchFilter &filter)
             map.insert(member, resolveMemberImpl(storedId, member, cell, false, true));
         }
         result.append(map);
+    }
+    return result;
+}
+
+QList<ItemCells> readMembersOfType(const QString &type, const QStringList &members)
+{
+    QMutexLocker lock(&storeMutex);
+    QList<ItemCells> result;
+    if (!syncedTables.contains(type))
+        return result;
+    const int table = tableOfType(type);
+    const RowCursor rows = Database::allRows(table);
+    const QVector<QVariant> ids = Database::columnValues(rows, columnOf(table, idKey));
+    QList<QVector<QVariant>> columns;
+    for (const QString &member : members) {
+        const int column = columnOf(table, member);
+        columns.append(column < 0 ? QVector<QVariant>(ids.size()) : Database::columnValues(rows, column));
+    }
+    result.reserve(ids.size());
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        bool ok = false;
+        const Id stored = idFromVariant(ids.at(i), &ok);
+        if (!ok || stored == 0)
+            continue;
+        ItemCells item{toLocalId(stored), {}};
+        item.cells.reserve(members.size());
+        for (qsizetype m = 0; m < members.size(); ++m)
+            item.cells.append(resolveMemberImpl(stored, members.at(m), columns.at(m).value(i), true, false));
+        result.append(std::move(item));
     }
     return result;
 }

@@ -128,6 +128,11 @@ private slots:
         const Id middle = addScreenshot(base.addSecs(-20), qRgb(0, 255, 0));
         const Id trashed = addScreenshot(base, qRgb(0, 0, 0));
         setMember(trashed, QStringLiteral("trashed"), 1);
+        // Equal times: the one made later is the newer.
+        const Id tied = addScreenshot(base.addSecs(-10), qRgb(0, 0, 255));
+        QCOMPARE(newestScreenshot(), tied);
+        QCOMPARE(screenshotsByCreation(), (QList<Id>{oldest, middle, newest, tied}));
+        removeItemTree(tied);
 
         MainWindow window;
         window.show();
