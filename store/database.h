@@ -213,6 +213,13 @@ public:
     static void startSingleFlush();
 
     // --- File store ---------------------------------------------------------
+    // Files in "files" that no row names (a crash leaves such) are removed
+    // on a thread of its own at idle priority. Each open starts that sweep
+    // unless it is turned off here; a program that wants its window first
+    // starts it itself once the window is shown. A running sweep is not
+    // started again; closing the store stops it.
+    static void setOrphanSweepAtOpen(bool atOpen);
+    static void startOrphanSweep();
     static QString setFileData(const QString &name, const QByteArray &bytes);
     static QString storeNewFile(const QByteArray &bytes, const QString &suffix = QString());
     static QByteArray fileData(const QString &name);

@@ -68,6 +68,10 @@ struct Table
     // A map: every row added walks all of a table's few indexes, and a hash
     // walk visits each of its (at least 128) buckets.
     QMap<int, ValueIndex> valueIndexes;
+    // Columns whose index was declared at open and is built on first use;
+    // index() is called with tableMutex held and may build it.
+    mutable QList<int> pendingIndexes;
+    const ValueIndex *index(int column) const;
 
     ColumnCells cellsOf(int column) const { return ColumnCells{rows, column}; }
     // Adds a row with its cells and enters it in every value index; the
@@ -105,8 +109,8 @@ extern QSet<QString> reservedNames;         // guarded by fileMutex
 int findRowLocked(const Table &t, const Conditions &conditions, bool mayScan);
 
 // Runs `declare`, which asks for value indexes with Database::buildColumnIndex,
-// and then builds all of them under one hold of tableMutex, with one walk
-// over the rows of each table instead of one per column.
+// and records them as declared: each is built when it is first used
+// (Table::index).
 void buildIndexesTogether(const std::function<void()> &declare);
 
 // The (table, column) pairs of every file column (Database::isFileColumn),
@@ -123,6 +127,8 @@ QString quoteIdentifier(const QString &name);
 // that only lasts as long as that connection); false when it failed or no
 // store is open. `firstValue` receives the first column of the first row.
 bool runOnWriter(const QString &sql, QVariant *firstValue = nullptr);
+// Waits until the sweep of orphaned files, if one was started, has ended.
+void waitForOrphanSweep();
 // While paused, the writer flushes only on request, not every 300 ms.
 void pausePeriodicFlush(bool paused);
 // Timing of the last flush that had table work: its whole time and the

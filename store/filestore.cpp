@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QThread>
 
 #include <algorithm>
 
@@ -36,6 +37,12 @@ constexpr int nameLetters = 8;
 constexpr int maxNameBytes = 255;
 // Files checked against the rows per hold of fileMutex and tableMutex.
 constexpr int filesPerHold = 64;
+
+// The running or finished sweep; the mutex is taken alone.
+QMutex sweepMutex;
+QThread *sweeper = nullptr;
+QAtomicInt sweepStopping;
+bool sweepAtOpen = true;
 
 // Guarded by fileMutex; every change of an entry gets a new one.
 quint64 lastVersion = 0;
@@ -104,8 +111,8 @@ bool fileNamedLocked(const FileColumns &columns, const QString &name)
     for (const auto &[table, column] : columns) {
         const Table &t = tables.at(table);
         const ColumnCells cells = t.cellsOf(column);
-        const auto index = t.valueIndexes.constFind(column);
-        if (index != t.valueIndexes.cend()) {
+        const ValueIndex *index = t.index(column);
+        if (index) {
             for (auto [it, end] = index->equalRange(key, cells); it != end; ++it) {
                 if (names(cells.at(it->row)))
                     return true;
@@ -121,6 +128,17 @@ bool fileNamedLocked(const FileColumns &columns, const QString &name)
 }
 
 } // namespace store_internal
+
+void Database::setOrphanSweepAtOpen(bool atOpen)
+{
+    QMutexLocker locker(&sweepMutex);
+    sweepAtOpen = atOpen;
+}
+
+void Database::startOrphanSweep()
+{
+    store_internal::startOrphanSweep();
+}
 
 QString Database::setFileData(const QString &name, const QByteArray &bytes)
 {
@@ -362,6 +380,9 @@ bool isOwnFilesFolder(const QString &folder, const QString &dataFolder)
 
 } // namespace
 
+// Safe beside flushes: a file is checked and deleted under one hold of
+// fileMutex and tableMutex, so no row can come to name it in between, and a
+// file on its way to the disk or away from it has its cache entry.
 void removeOrphanedFiles()
 {
     QString folder;
@@ -396,6 +417,8 @@ void removeOrphanedFiles()
     for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
         if (!isOwnFilesFolder(folder, dataFolder))
             break;
+        if (sweepStopping.loadRelaxed())
+            return;
         QMutexLocker files(&fileMutex);
         QMutexLocker locker(&tableMutex);
         if (filesDir.absolutePath() != folder)
@@ -418,6 +441,35 @@ void removeOrphanedFiles()
                                   << "entries of" << folder << "that the store did not write stay";
     else if (removed > 0)
         qCInfo(lcStore) << "Database: removed" << removed << "file(s) that no row names";
+}
+
+void startOrphanSweep(bool atOpen)
+{
+    QMutexLocker locker(&sweepMutex);
+    if ((atOpen && !sweepAtOpen) || (sweeper && !sweeper->isFinished()))
+        return;
+    delete std::exchange(sweeper, nullptr);
+    sweepStopping.storeRelaxed(0);
+    sweeper = QThread::create(removeOrphanedFiles);
+    // Idle: the sweep never takes time from the window or the writer.
+    sweeper->start(QThread::IdlePriority);
+}
+
+void stopOrphanSweep()
+{
+    QMutexLocker locker(&sweepMutex);
+    if (!sweeper)
+        return;
+    sweepStopping.storeRelaxed(1);
+    sweeper->wait();
+    delete std::exchange(sweeper, nullptr);
+}
+
+void waitForOrphanSweep()
+{
+    QMutexLocker locker(&sweepMutex);
+    if (sweeper)
+        sweeper->wait();
 }
 
 void finishFilePass(const FilePass &pass)

@@ -1,6 +1,7 @@
 // Opening, migrating, loading, closing and resetting the store.
 
 #include "migration_p.h"
+#include "tableload_p.h"
 #include "writer_p.h"
 
 #include "storelog.h"
@@ -76,91 +77,6 @@ public:
 private:
     QString name;
 };
-
-// A text cell. ASCII text, the most common by far, is taken straight from
-// the stored UTF-8; anything else goes through SQLite's own conversion, as
-// QSqlQuery's does, so that every text reads back alike.
-Cell columnText(sqlite3_stmt *statement, int column)
-{
-    const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
-    const int size = sqlite3_column_bytes(statement, column);
-    bool ascii = true;
-    for (int i = 0; i < size; ++i)
-        ascii &= uchar(utf8[i]) < 0x80;
-    if (ascii)
-        return Cell::latin1(utf8, size);
-    const void *text = sqlite3_column_text16(statement, column);
-    return Cell::text(
-        QString(static_cast<const QChar *>(text), sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar))));
-}
-
-// Reads one table whole with a single forward-only SELECT. Rows are numbered
-// from 1 in file order; they are neither new nor changed.
-bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QString *error)
-{
-    QList<Column> columns;
-    if (!tableColumns(db, name, &columns, error))
-        return false;
-    table->name = name;
-    table->columnCount = int(columns.size());
-    QStringList select{QStringLiteral("rowid")};
-    for (int i = 0; i < columns.size(); ++i) {
-        table->columnNames.append(columns.at(i).name);
-        table->columnIds.insert(columns.at(i).name, i);
-        select.append(quoteIdentifier(columns.at(i).name));
-    }
-
-    const QString sql = QStringLiteral("SELECT %1 FROM %2").arg(select.join(QStringLiteral(", ")), quoteIdentifier(name));
-    const QVariant handle = db.driver()->handle();
-    sqlite3 *connection = qstrcmp(handle.typeName(), "sqlite3*") == 0 ? *static_cast<sqlite3 *const *>(handle.data())
-                                                                     : nullptr;
-    if (!connection)
-        return fail(error, QStringLiteral("cannot load %1: no SQLite connection").arg(name));
-    // Read straight from SQLite, each cell made in its place: a QSqlQuery
-    // would build every row once more and copy it cell by cell. The values
-    // are those QSqlQuery gives (text as QString, NULL as a null QString).
-    sqlite3_stmt *statement = nullptr;
-    const QByteArray utf8 = sql.toUtf8();
-    if (sqlite3_prepare_v2(connection, utf8.constData(), int(utf8.size()), &statement, nullptr) != SQLITE_OK)
-        return fail(error, QStringLiteral("cannot load %1: %2").arg(name, QString::fromUtf8(sqlite3_errmsg(connection))));
-    const auto finalize = qScopeGuard([statement] { sqlite3_finalize(statement); });
-    const int count = table->columnCount;
-    // Row n's rowid at position n; nothing is row 0.
-    std::vector<qint64> rowIds{-1};
-    int step;
-    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-        RowCells cells(count);
-        for (int i = 1; i <= count; ++i) {
-            switch (sqlite3_column_type(statement, i)) {
-            case SQLITE_INTEGER:
-                cells.set(i - 1, Cell::integer(sqlite3_column_int64(statement, i)));
-                break;
-            case SQLITE_FLOAT:
-                cells.set(i - 1, Cell::real(sqlite3_column_double(statement, i)));
-                break;
-            case SQLITE_BLOB: {
-                const char *bytes = static_cast<const char *>(sqlite3_column_blob(statement, i));
-                cells.set(i - 1, QVariant(QByteArray(bytes, sqlite3_column_bytes(statement, i))));
-                break;
-            }
-            case SQLITE_NULL:
-                cells.set(i - 1, Cell::typedNullText());
-                break;
-            default:
-                cells.set(i - 1, columnText(statement, i));
-                break;
-            }
-        }
-        table->rows.insert(int(rowIds.size()), std::move(cells));
-        rowIds.push_back(sqlite3_column_int64(statement, 0));
-    }
-    if (step != SQLITE_DONE)
-        return fail(error, QStringLiteral("cannot load %1: %2").arg(name, QString::fromUtf8(sqlite3_errmsg(connection))));
-    table->rows.squeeze();
-    table->nextRowNumber = int(rowIds.size());
-    table->rowIds = RowIds(std::move(rowIds));
-    return true;
-}
 
 // "" when the file at `path` is a sound SQLite database; otherwise why not.
 QString checkDatabase(const QString &path)
@@ -313,15 +229,27 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
         return damage.isEmpty() ? run(db, QStringLiteral("PRAGMA cache_spill = ON"), why) : fail(why, damage);
     };
     bool changed = false;
+    sqlite3 *handle = sqliteHandle(db);
+    const qint64 schemaBefore = pragmaNumber(db, QStringLiteral("schema_version"));
+    const qint64 changesBefore = handle ? sqlite3_total_changes64(handle) : -1;
     bool ok = migrate(db, beforeRebuild, &changed, error);
     QStringList names;
     if (ok)
         ok = userTables(db, &names, error);
-    for (qsizetype i = 0; ok && i < names.size(); ++i) {
-        Table table;
-        ok = loadTable(db, names.at(i), &table, error);
-        if (ok)
-            loaded->append(std::move(table));
+    // Other connections see the file as last committed: only a file that the
+    // migration left as it was can be read beside this one.
+    const bool unchanged = ok && handle && schemaBefore >= 0
+                           && pragmaNumber(db, QStringLiteral("schema_version")) == schemaBefore
+                           && sqlite3_total_changes64(handle) == changesBefore;
+    if (unchanged) {
+        ok = loadTablesSideBySide(db, path, names, loaded, error);
+    } else {
+        for (qsizetype i = 0; ok && i < names.size(); ++i) {
+            Table table;
+            ok = loadTable(db, names.at(i), &table, error);
+            if (ok)
+                loaded->append(std::move(table));
+        }
     }
     if (checker.joinable())
         checker.join();
@@ -344,6 +272,7 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
 
 bool closeLocked()
 {
+    stopOrphanSweep();
     const bool written = stopWriter();
     {
         QMutexLocker locker(&flushMutex);
@@ -424,8 +353,8 @@ bool openLocked(const QString &folder, QString *error)
         databasePath = path;
         sweepOrphans = storeBefore;
     }
-    // The key columns are declared one at a time, but built together each
-    // table's rows are walked once, under one hold of tableMutex.
+    // The key columns are declared one at a time; each index is built when
+    // it is first used.
     buildIndexesTogether([] { Database::declareKeyIndexes(); });
 #ifdef __GLIBC__
     // Loading and indexing leave much freed memory behind in the heap;
@@ -449,6 +378,8 @@ bool openLocked(const QString &folder, QString *error)
         return false;
     }
     folderLock = std::move(lock);
+
+    startOrphanSweep(true);
 
     // A store left open at exit is closed while Qt still runs.
     static bool cleanupRegistered = false;

@@ -107,8 +107,8 @@ QVector<IndexCandidates> candidatesOf(const Table &t, const Conditions &conditio
     for (auto it = conditions.cbegin(); it != conditions.cend(); ++it) {
         if (isNullValue(it.value()))
             continue;
-        const auto index = t.valueIndexes.constFind(it.key());
-        if (index == t.valueIndexes.cend())
+        const ValueIndex *index = t.index(it.key());
+        if (!index)
             continue;
         IndexCandidates candidates = IndexCandidates::of(*index, t.cellsOf(it.key()), it.value());
         if (candidates.narrows)
@@ -151,8 +151,8 @@ const IndexCandidates &fewest(const QVector<IndexCandidates> &all)
 QList<int> rangeRowsLocked(const Table &t, int column, const IndexKey &low, const IndexKey *high)
 {
     QList<int> result;
-    const auto index = t.valueIndexes.constFind(column);
-    if (index != t.valueIndexes.cend()) {
+    const ValueIndex *index = t.index(column);
+    if (index) {
         const ColumnCells cells = t.cellsOf(column);
         const auto end = high ? index->upperBound(*high, cells) : index->end();
         for (auto it = index->lowerBound(low, cells); it != end; ++it)
@@ -451,8 +451,19 @@ bool entryBefore(const IndexEntry &a, const IndexEntry &b, const ColumnCells &ce
 
 } // namespace
 
+const ValueIndex *Table::index(int column) const
+{
+    // Alone: the table's other declared indexes may never be asked for.
+    if (pendingIndexes.contains(column))
+        const_cast<Table *>(this)->buildIndexes({column});
+    const auto found = valueIndexes.constFind(column);
+    return found == valueIndexes.cend() ? nullptr : &found.value();
+}
+
 void Table::buildIndexes(const QList<int> &columns)
 {
+    for (const int column : columns)
+        pendingIndexes.removeAll(column);
     std::vector<int> wanted;
     for (const int column : columns) {
         if (column >= 0 && column < columnCount && !valueIndexes.contains(column)
@@ -575,10 +586,18 @@ void store_internal::buildIndexesTogether(const std::function<void()> &declare)
     QMap<int, QList<int>> columnsByTable;
     for (const auto &[table, column] : std::as_const(requests))
         columnsByTable[table].append(column);
+    // Built on first use: an index nobody asks for during start-up (those
+    // of the change lists, say) costs neither time nor memory there.
     QMutexLocker locker(&tableMutex);
     for (auto it = columnsByTable.cbegin(); it != columnsByTable.cend(); ++it) {
-        if (validTable(it.key()))
-            tables[it.key()].buildIndexes(it.value());
+        if (!validTable(it.key()))
+            continue;
+        Table &t = tables[it.key()];
+        for (const int column : it.value()) {
+            if (column >= 0 && column < t.columnCount && !t.valueIndexes.contains(column)
+                && !t.pendingIndexes.contains(column))
+                t.pendingIndexes.append(column);
+        }
     }
 }
 
@@ -600,10 +619,14 @@ void Database::dropColumnIndex(int table, int column)
         return;
     Table &t = tables[table];
     t.valueIndexes.remove(column);
+    t.pendingIndexes.removeAll(column);
 }
 
 bool Database::hasColumnIndex(int table, int column)
 {
     QMutexLocker locker(&tableMutex);
-    return validTable(table) && tables.at(table).valueIndexes.contains(column);
+    if (!validTable(table))
+        return false;
+    const Table &t = tables.at(table);
+    return t.valueIndexes.contains(column) || t.pendingIndexes.contains(column);
 }

@@ -47,16 +47,18 @@ void takeFileSnapshot(FilePass &pass);
 bool writeFiles(FilePass &pass);         // false when a file could not be written
 void deleteRemovedFiles(FilePass &pass); // only after the tables were committed
 void finishFilePass(const FilePass &pass);
-// Removes the files of the "files" folder that no row names and no cache
-// entry or reservation holds, but only regular files under names of the
-// store's own form, and only while "files" is a real folder inside the data
-// folder and `sweepOrphans` is set; the caller holds flushMutex.
-void removeOrphanedFiles();
 // Whether a name has the form of those Database::newFileName makes (with an
 // extension as suffix), or of the temporary a file is written through.
 bool isStoreFileName(const QString &name);
 // Set by open when the database file held a store before: a new store has
 // written no file yet, so it removes none. Guarded by fileMutex.
 extern bool sweepOrphans;
+// The sweep of the files of the "files" folder that no row names and no
+// cache entry or reservation holds, on a thread of its own at idle priority:
+// a large folder takes a while to list. Stopping asks a running sweep to end
+// and waits for it; neither is called with a lock of the store held. An open
+// starts one unless Database::setOrphanSweepAtOpen turned that off.
+void startOrphanSweep(bool atOpen = false);
+void stopOrphanSweep();
 
 } // namespace store_internal

@@ -83,12 +83,6 @@ private:
 
 void DataThread::serve(FlushWriter &writer)
 {
-    {
-        // Before the first flush, so that a flush a caller waits for comes after it.
-        QMutexLocker flushLocker(&flushMutex);
-        if (!closed)
-            removeOrphanedFiles();
-    }
     QMutexLocker locker(&control.mutex);
     QDeadlineTimer next(flushIntervalMs);
     for (;;) {

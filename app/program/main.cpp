@@ -1,5 +1,6 @@
 // The program: one window over the local store in the data folder.
 
+#include "database.h"
 #include "enginestart.h"
 #include "engine.h"
 #include "mainwindow.h"
@@ -22,6 +23,8 @@ int main(int argc, char *argv[])
     // Large screens make large captures; Qt's default limit refuses them.
     QImageReader::setAllocationLimit(1024);
 
+    // The files no row names are swept once the window is shown.
+    Database::setOrphanSweepAtOpen(false);
     const bool portable = QApplication::arguments().contains(QStringLiteral("--portable"));
     QString error;
     if (!engineStart(portable, &error)) {
@@ -33,6 +36,7 @@ int main(int argc, char *argv[])
     }
 
     MainWindow window;
+    QObject::connect(&window, &MainWindow::firstPainted, &window, [] { Database::startOrphanSweep(); });
     // For start-up measurements: the moment of the first paint on stdout, and
     // the window closed the given milliseconds after it.
     bool closeAfterOk = false;

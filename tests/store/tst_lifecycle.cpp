@@ -471,7 +471,8 @@ private slots:
     // rows whose files stayed, a half-written temporary) go after open;
     // files that rows name stay, and so does whatever the store did not
     // write: other names, links, folders, all of a "files" that is a link,
-    // and all of "files" beside a store made new.
+    // and all of "files" beside a store made new. The program holds the
+    // sweep back at open and starts it itself.
     void orphanedFilesAreRemoved()
     {
         TempStore store;
@@ -494,11 +495,25 @@ private slots:
         QVERIFY(QFile::link(outside + "bcdefghi.jpg", files + "bcdefghi.jpg"));
         QVERIFY(QDir().mkdir(files + "cdefghij"));
 
+        const auto listed = [&files] {
+            return QDir(files).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+        };
+        Database::setOrphanSweepAtOpen(false);
         QVERIFY(Database::open(store.path()));
-        QVERIFY(Database::flush()); // after the clearing, which runs first
+        Database::setOrphanSweepAtOpen(true);
+        QVERIFY(Database::flush());
+        store_internal::waitForOrphanSweep();
+        QCOMPARE(listed().size(), kept.size() + 2);
+        Database::startOrphanSweep();
+        store_internal::waitForOrphanSweep();
         kept.sort();
-        QCOMPARE(QDir(files).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name), kept);
+        QCOMPARE(listed(), kept);
         QCOMPARE(Database::fileData(image), QByteArray("image"));
+        // Each open sweeps unless held back.
+        QVERIFY(writeFile(files + "abcdefgh.png", "not named"));
+        QVERIFY(Database::open(store.path()));
+        store_internal::waitForOrphanSweep();
+        QCOMPARE(listed(), kept);
 
         // "files" a link to a folder of photos whose names look like the store's own.
         TempStore linked;
@@ -507,7 +522,7 @@ private slots:
         QVERIFY(QDir(linked.path() + "/files").removeRecursively());
         QVERIFY(QFile::link(outside, linked.path() + "/files"));
         QVERIFY(Database::open(linked.path()));
-        QVERIFY(Database::flush());
+        store_internal::waitForOrphanSweep();
         QCOMPARE(readFile(outside + "bcdefghi.jpg"), QByteArray("photo"));
 
         // No store yet: nothing in "files" was written by it.
@@ -515,9 +530,48 @@ private slots:
         QVERIFY(QDir().mkpath(fresh.path() + "/files"));
         QVERIFY(writeFile(fresh.path() + "/files/defghijk.png", "mine"));
         QVERIFY(Database::open(fresh.path()));
-        QVERIFY(Database::flush());
+        store_internal::waitForOrphanSweep();
         QCOMPARE(readFile(fresh.path() + "/files/defghijk.png"), QByteArray("mine"));
         QVERIFY(Database::close());
+    }
+
+    // A file the opening leaves as it is is read in parts side by side; the
+    // rows come as one SELECT gives them, whatever their rowids, and a
+    // change reaches the row it was read from.
+    void tablesReadInPartsKeepTheirRows()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(Database::close());
+        {
+            RawDb db(databaseFile(store.path()));
+            QStringList rows;
+            for (const qint64 rowid : {qint64(-5), qint64(1), qint64(16384), qint64(16385), qint64(40000),
+                                       qint64(9000000000000000000), qint64(-9000000000000000000)})
+                rows.append(QStringLiteral("(%1, 'n%1', 'v\u00e9%1')").arg(rowid));
+            rows.append(QStringLiteral("(7, NULL, 2.5)"));
+            QVERIFY2(db.exec("INSERT INTO options (rowid, name, value) VALUES " + rows.join(',')), qPrintable(db.lastError));
+            QVERIFY(db.exec("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 5000) "
+                            "INSERT INTO options (rowid, name, value) SELECT 20000 + n, 'k', n FROM c"));
+        }
+        const int options = Database::tableId("options");
+        const auto memory = [options] {
+            QStringList rows;
+            for (RowCursor cursor = Database::allRows(options); cursor.next();) {
+                QStringList cells;
+                for (const QVariant &cell : Database::rowValues(cursor))
+                    cells.append(isNullValue(cell) ? QStringLiteral("NULL") : cell.toString());
+                rows.append(cells.join('|'));
+            }
+            return rows.join(';');
+        };
+        const QString expected = RawDb(databaseFile(store.path())).text("SELECT name, value FROM options");
+        QVERIFY(Database::open(store.path()));
+        QCOMPARE(memory(), expected);
+        QVERIFY(Database::setValue(options, Database::findRow(options, 0, "n40000"), 1, "changed"));
+        QVERIFY(Database::close());
+        QCOMPARE(RawDb(databaseFile(store.path())).text("SELECT value FROM options WHERE rowid = 40000"),
+                 QStringLiteral("changed"));
     }
 };
 

@@ -143,8 +143,11 @@ QList<int> indexOrder(int table, int column)
 {
     QMutexLocker locker(&store_internal::tableMutex);
     QList<int> rows;
-    for (const ValueIndex::Entry &entry : store_internal::tables.at(table).valueIndexes.value(column))
-        rows.append(entry.row);
+    // Built here if it waits for its first use.
+    if (const ValueIndex *index = store_internal::tables.at(table).index(column)) {
+        for (const ValueIndex::Entry &entry : *index)
+            rows.append(entry.row);
+    }
     return rows;
 }
 
