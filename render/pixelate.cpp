@@ -1,5 +1,6 @@
 #include "pixelate.h"
 
+#include "annotationlooks.h"
 #include "pagecolor.h"
 #include "paintlimits.h"
 
@@ -20,15 +21,8 @@ QImage strokeMask(const QRect &area, const QPolygonF &polygon, double penWidth, 
     QPainter painter(&mask);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.translate(-offset);
-    if (polygon.size() == 1) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Qt::black);
-        painter.drawEllipse(polygon.first(), penWidth / 2.0, penWidth / 2.0);
-    } else {
-        painter.setPen(QPen(QBrush(Qt::black), penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPolyline(polygon);
-    }
+    // Exactly where the stroke paints: its look, in black.
+    paintStroke(&painter, polygon, QPen(QBrush(Qt::black), penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     return mask;
 }
 
