@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
 class TestSmoke : public QObject
 {
@@ -105,14 +106,18 @@ int TestSmoke::runSession(const QString &folder, const QStringList &arguments)
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     session.setProcessEnvironment(environment);
     session.setProcessChannelMode(QProcess::MergedChannels);
-    // In a process group of its own: a session that hangs is ended whole, X
-    // server included, which would otherwise outlive it (and hold whatever
-    // files it inherited).
-    session.start(QStringLiteral("setsid"), QStringList{QStringLiteral("xvfb-run"), QStringLiteral("-a"),
-                                                        QStringLiteral("-s"), QStringLiteral("-screen 0 1024x768x24"),
-                                                        QStringLiteral(PELLIMORE_SMOKE_SESSION),
-                                                        QStringLiteral(PELLIMORE_PROGRAM), folder}
-                                                + arguments);
+    // A session of its own, so that one that hangs is ended whole, X server
+    // included; and none of this process's files (a landing's lock, the test
+    // log) passed on to an X server that might outlive it.
+    session.setChildProcessModifier([] {
+        ::setsid();
+        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    });
+    session.start(QStringLiteral("xvfb-run"), QStringList{QStringLiteral("-a"), QStringLiteral("-s"),
+                                                          QStringLiteral("-screen 0 1024x768x24"),
+                                                          QStringLiteral(PELLIMORE_SMOKE_SESSION),
+                                                          QStringLiteral(PELLIMORE_PROGRAM), folder}
+                                                  + arguments);
     if (!session.waitForStarted())
         return -1;
     if (!session.waitForFinished(60000)) {
