@@ -407,7 +407,21 @@ void deleteFilesLocked()
     // A journal left beside a deleted database would be played into the next one.
     for (const char *suffix : {"-journal", "-wal", "-shm"})
         QFile::remove(path + QLatin1String(suffix));
-    Database::removeDirRecursive(files);
+    // Only what the store wrote goes. A portable data folder is any folder
+    // the user chose, so its "files" may hold their own documents, links and
+    // folders: those stay, and the folder with them.
+    const QFileInfo info(files);
+    if (info.isSymLink() || info.isJunction() || !info.isDir()) {
+        Database::removeDirRecursive(files);
+        return;
+    }
+    QDir folder(files);
+    const QFileInfoList entries = folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &entry : entries) {
+        if (!entry.isSymLink() && isStoreFileName(entry.fileName()))
+            QFile::remove(entry.filePath());
+    }
+    folder.rmdir(files);
 }
 
 } // namespace

@@ -286,7 +286,7 @@ private slots:
         QCOMPARE(Database::rowCount(Database::tableId("options")), 50);
     }
 
-    void resetEmptiesStoreAndKeepsLinkTargets()
+    void resetRemovesOnlyTheStoresFiles()
     {
         TempStore store;
         QVERIFY(Database::open(store.path()));
@@ -303,12 +303,15 @@ private slots:
         QVERIFY(QFile::link(outside, files + QStringLiteral("/dirlink")));
         QVERIFY(QFile::link(keep, files + QStringLiteral("/filelink")));
         QVERIFY(QDir().mkpath(files + QStringLiteral("/nested/deeper")));
+        QVERIFY(writeFile(files + QStringLiteral("/report.pdf"), "mine"));
 
         QString error;
         QVERIFY2(Database::reset(&error), qPrintable(error));
         QVERIFY(Database::isOpen());
         QCOMPARE(readFile(keep), QByteArray("keep"));
-        QVERIFY(QDir(files).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+        // The user's own entries stay; only the store's own file went.
+        QCOMPARE(QDir(files).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+                 QStringList({"dirlink", "filelink", "nested", "report.pdf"}));
         QVERIFY(Database::isEmpty(Database::tableId("options")));
         QVERIFY(Database::fileData(stored).isEmpty());
 
