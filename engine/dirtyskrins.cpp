@@ -16,14 +16,6 @@ namespace {
 constexpr int maxDue = 4;
 constexpr qint64 restMs = 1001;
 
-// Marks a renderer kept for later, by stored screenshot id: the mark's time
-// and the time from which it counts as due instead. storeMutex.
-struct PutOff
-{
-    QDateTime mark;
-    QDateTime from;
-};
-QHash<Id, PutOff> putOffMarks;
 
 // A mark's time as a date-time. Marks written in this run are QDateTime;
 // after a restart SQLite hands them back as ISO text, which must compare
@@ -47,10 +39,10 @@ void markSkrinDirty(Id skrin)
 {
     if (skrin == 0)
         return;
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     if (tables.dirtSkrinTable < 0)
         return;
-    const Id storedId = toServerId(skrin);
+    const Id storedId = toServerId(lock, skrin);
     int row = Database::findRow(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(storedId));
     if (row <= 0) {
         row = Database::newRow(tables.dirtSkrinTable);
@@ -62,15 +54,15 @@ void markSkrinDirty(Id skrin)
 
 bool isSkrinDirty(Id skrin)
 {
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     if (tables.dirtSkrinTable < 0)
         return false;
-    return Database::findRow(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(toServerId(skrin))) > 0;
+    return Database::findRow(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(toServerId(lock, skrin))) > 0;
 }
 
 QList<Id> dueDirtySkrins()
 {
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     QList<QPair<QDateTime, Id>> marks;
     RowCursor cursor = Database::allRows(tables.dirtSkrinTable);
     while (cursor.next()) {
@@ -81,8 +73,8 @@ QList<Id> dueDirtySkrins()
         const Id id = idFromVariant(Database::value(cursor, tables.dirtSkrinIdColumn));
         // A mark put off queues behind the marks made before it was put off;
         // a mark renewed since counts by its own time.
-        const auto putOff = putOffMarks.constFind(id);
-        const bool waiting = putOff != putOffMarks.cend() && putOff->mark == modified;
+        const auto putOff = guarded(lock).putOffMarks.constFind(id);
+        const bool waiting = putOff != guarded(lock).putOffMarks.cend() && putOff->mark == modified;
         marks.append({waiting ? putOff->from : modified, id});
     }
     std::sort(marks.begin(), marks.end());
@@ -93,34 +85,34 @@ QList<Id> dueDirtySkrins()
         if (due.size() >= maxDue)
             break;
         if (mark.first.msecsTo(now) > restMs)
-            due.append(toLocalId(mark.second));
+            due.append(toLocalId(lock, mark.second));
     }
     return due;
 }
 
 QDateTime beginSkrinThumbnail(Id skrin, bool *alreadyClaimed)
 {
-    QMutexLocker lock(&storeMutex);
-    const Id storedId = toServerId(skrin);
+    StoreLock lock;
+    const Id storedId = toServerId(lock, skrin);
     const QDateTime modified =
         tables.dirtSkrinTable < 0
             ? QDateTime()
             : markTime(Database::lookupValue(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(storedId),
                                              tables.dirtSkrinModifiedColumn));
     const ThumbnailClaim claim(modified, storedId);
-    const bool claimed = thumbnailsInProgress.contains(claim);
+    const bool claimed = guarded(lock).thumbnailsInProgress.contains(claim);
     if (alreadyClaimed)
         *alreadyClaimed = claimed;
     if (claimed)
         return QDateTime();
-    thumbnailsInProgress.insert(claim);
+    guarded(lock).thumbnailsInProgress.insert(claim);
     return modified;
 }
 
 void endSkrinThumbnail(Id skrin, const QDateTime &modified)
 {
-    QMutexLocker lock(&storeMutex);
-    const Id storedId = toServerId(skrin);
+    StoreLock lock;
+    const Id storedId = toServerId(lock, skrin);
     if (modified.isValid() && tables.dirtSkrinTable >= 0) {
         // Compared as date-times: a mark read back from the file is text.
         RowCursor cursor = Database::select(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(storedId));
@@ -129,34 +121,34 @@ void endSkrinThumbnail(Id skrin, const QDateTime &modified)
                 Database::removeRow(cursor);
         }
     }
-    thumbnailsInProgress.remove(ThumbnailClaim(modified, storedId));
-    putOffMarks.remove(storedId);
+    guarded(lock).thumbnailsInProgress.remove(ThumbnailClaim(modified, storedId));
+    guarded(lock).putOffMarks.remove(storedId);
 }
 
 QDateTime skrinDirtyTime(Id skrin)
 {
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     if (tables.dirtSkrinTable < 0)
         return QDateTime();
-    return markTime(Database::lookupValue(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(toServerId(skrin)),
+    return markTime(Database::lookupValue(tables.dirtSkrinTable, tables.dirtSkrinIdColumn, QVariant(toServerId(lock, skrin)),
                                           tables.dirtSkrinModifiedColumn));
 }
 
 void releaseSkrinThumbnail(Id skrin, const QDateTime &modified, qint64 retryAfterMs)
 {
-    QMutexLocker lock(&storeMutex);
-    const Id storedId = toServerId(skrin);
-    thumbnailsInProgress.remove(ThumbnailClaim(modified, storedId));
+    StoreLock lock;
+    const Id storedId = toServerId(lock, skrin);
+    guarded(lock).thumbnailsInProgress.remove(ThumbnailClaim(modified, storedId));
     if (modified.isValid())
-        putOffMarks.insert(storedId, {modified, QDateTime::currentDateTime().addMSecs(retryAfterMs)});
+        guarded(lock).putOffMarks.insert(storedId, {modified, QDateTime::currentDateTime().addMSecs(retryAfterMs)});
 }
 
 QSet<Id> tooBigItemIds()
 {
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     QSet<Id> ids;
     RowCursor cursor = Database::allRows(tables.tooBigFilesTable);
     while (cursor.next())
-        ids.insert(toLocalId(idFromVariant(Database::value(cursor, tables.tooBigFilesIdColumn))));
+        ids.insert(toLocalId(lock, idFromVariant(Database::value(cursor, tables.tooBigFilesIdColumn))));
     return ids;
 }

@@ -44,11 +44,11 @@ QList<QString> queuedDownloads()
     return downloadQueue;
 }
 
-void dropPendingDownloads(Id id, const QString &member)
+void dropPendingDownloads(const StoreLock &lock, Id id, const QString &member)
 {
     if (tables.downloadsTable < 0)
         return;
-    const Id storedId = toServerId(id);
+    const Id storedId = toServerId(lock, id);
     RowCursor cursor = Database::select(tables.downloadsTable,
         Conditions {{tables.downloadsMemberColumn, QVariant(member)}, {tables.downloadsIdColumn, QVariant(storedId)}});
     while (cursor.next()) {

@@ -10,6 +10,7 @@
 // callers may hold storeMutex or not.
 
 #include "engine.h"
+#include "storelock.h"
 
 #include <QList>
 #include <QSet>
@@ -26,9 +27,4 @@ QString takeQueuedDownload();
 void clearDownloadQueue();
 // A copy of the queue, next address first.
 QList<QString> queuedDownloads();
-
-// Forgets every pending download of one member of one item: its "downloads"
-// rows go, and so do their addresses in the queue (a download in flight is
-// not cancelled). Accepts a local id that a commit has translated. The caller
-// holds storeMutex.
-void dropPendingDownloads(Id id, const QString &member);
+// dropPendingDownloads (storelock.h) forgets the pending downloads of a member.

@@ -35,24 +35,17 @@ const QStringList syncedTables = {
     QStringLiteral("favourite"),
     QStringLiteral("server_option"),
 };
-QMap<Id, Id> tempIdToServerId;
-QMap<Id, Id> serverIdToTempId;
 QMap<Id, WatcherInternal *> watcherById;
 QMap<Id, WatcherInternal *> itemWatcherById;
 QMap<Id, WatcherInternal *> openWatcherById;
 QMultiMap<Id, WatcherInternal *> watchersByItem;
 QMap<WatcherInterface *, Id> interfaceWatcher;
 QMultiHash<size_t, WatcherInternal *> watcherByFilter;
-QMutex storeMutex;
-QSet<TableRow> sentRows;
 QList<QString> downloadQueue;
 QMutex downloadQueueMutex;
 QMap<QString, ImageCacheEntry> imageCache;
 QMap<QString, PixmapCacheEntry> pixmapCache;
 QMutex imageCacheMutex;
-QSet<QString> loadingImages;
-QSet<QString> failedImages;
-QSet<ThumbnailClaim> thumbnailsInProgress;
 
 StoreTables tables;
 

@@ -45,10 +45,6 @@ struct PixmapCacheEntry
 extern const QString engineVersionText;     // "1.0.1"
 extern const QStringList syncedTables;      // the sixteen item types, in order
 
-// --- Id maps (items engine; filled by the sync engine's commit answer) ---------
-// Guarded by storeMutex.
-extern QMap<Id, Id> tempIdToServerId;
-extern QMap<Id, Id> serverIdToTempId;
 
 // --- Watch registry (GUI thread only) -------------------------------------------
 extern QMap<Id, WatcherInternal *> watcherById;
@@ -60,9 +56,35 @@ extern QMap<WatcherInterface *, Id> interfaceWatcher;
 // filter decides (exact map equality).
 extern QMultiHash<size_t, WatcherInternal *> watcherByFilter;
 
-// --- Store lock and commit bookkeeping ----------------------------------------
-extern QMutex storeMutex;
-extern QSet<TableRow> sentRows;   // rows a commit carries; the sync engine fills it
+// A dirty mark a renderer kept for later: the mark's time and the time from
+// which it counts as due instead.
+struct PutOffMark
+{
+    QDateTime mark;
+    QDateTime from;
+};
+
+// --- The store lock and the data it guards ------------------------------------
+// One owner, reached only through a held StoreLock (guarded()), so that the
+// compiler sees every access made under the lock.
+struct StoreGuarded
+{
+    QMutex storeMutex;
+    // Id maps, filled by the sync engine's commit answers.
+    QMap<Id, Id> tempIdToServerId;  // local -> server
+    QMap<Id, Id> serverIdToTempId;  // server -> local
+    QSet<TableRow> sentRows;        // rows a commit carries; the sync engine fills it
+    // Background loads of stored pictures (imagecache.h).
+    QSet<QString> loadingImages;
+    QSet<QString> failedImages;
+    // Screenshots whose thumbnail is being made (dirtyskrins.h).
+    QSet<ThumbnailClaim> thumbnailsInProgress;
+    // Marks kept for later, by stored screenshot id (dirtyskrins.h).
+    QHash<Id, PutOffMark> putOffMarks;
+    // The row of the local id counter in "options", remembered between creates.
+    int itemCounterRow = 0;
+};
+StoreGuarded &guarded(const StoreLock &);
 
 // --- Download queue --------------------------------------------------------------
 // Changed from pool threads (dropPendingDownloads) and the GUI thread; guarded
@@ -75,13 +97,6 @@ extern QMap<QString, ImageCacheEntry> imageCache;
 extern QMap<QString, PixmapCacheEntry> pixmapCache;
 extern QMutex imageCacheMutex;
 constexpr qint64 imageCacheBudget = 33554432; // bytes, both caches together
-
-// --- Background loads of stored pictures (under storeMutex) ---------------------
-extern QSet<QString> loadingImages;
-extern QSet<QString> failedImages;
-
-// --- Thumbnail claims (under storeMutex) ------------------------------------------
-extern QSet<ThumbnailClaim> thumbnailsInProgress;
 
 // --- Bound table and column numbers (bindTables) --------------------------------
 extern StoreTables tables;

@@ -232,12 +232,12 @@ void loadImageAsync(const QString &file)
     if (file.isEmpty() || !onGuiThread())
         return;
     {
-        QMutexLocker lock(&storeMutex);
-        if (loadingImages.contains(file) || failedImages.contains(file))
+        StoreLock lock;
+        if (guarded(lock).loadingImages.contains(file) || guarded(lock).failedImages.contains(file))
             return;
         if (!Database::fileExists(file))
             return;
-        loadingImages.insert(file);
+        guarded(lock).loadingImages.insert(file);
     }
     QThreadPool::globalInstance()->start(new TavrinImageLoader(file));
 }
@@ -246,11 +246,11 @@ void imageLoadFinished(const QString &file, QImage *image)
 {
     bool wanted = false;
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         // A load that forgetImageLoads dropped is of no use any more.
-        wanted = loadingImages.contains(file);
+        wanted = guarded(lock).loadingImages.contains(file);
         if (wanted && (!image || image->isNull()))
-            failedImages.insert(file);
+            guarded(lock).failedImages.insert(file);
     }
     if (wanted && image && !image->isNull()) {
         cachePixmap(file, QPixmap::fromImage(*image));
@@ -262,7 +262,7 @@ void imageLoadFinished(const QString &file, QImage *image)
         };
         QList<Shown> shown;
         {
-            QMutexLocker lock(&storeMutex);
+            StoreLock lock;
             for (const QString &type : syncedTables) {
                 const int table = Database::tableId(type);
                 const QStringList columns = Database::columnNames(table);
@@ -273,7 +273,7 @@ void imageLoadFinished(const QString &file, QImage *image)
                     RowCursor cursor = Database::select(table, column, QVariant(file));
                     while (cursor.next()) {
                         const Id id = idFromVariant(Database::value(cursor, idColumn));
-                        shown.append({id, columns.at(column), engine_internal::readItemLocked(id, true, false)});
+                        shown.append({id, columns.at(column), engine_internal::readItemLocked(lock, id, true, false)});
                     }
                 }
             }
@@ -283,8 +283,8 @@ void imageLoadFinished(const QString &file, QImage *image)
             notifyMemberChanged(entry.id, entry.before, entry.member, QStringLiteral("%loaded%"));
     }
     {
-        QMutexLocker lock(&storeMutex);
-        loadingImages.remove(file);
+        StoreLock lock;
+        guarded(lock).loadingImages.remove(file);
     }
     delete image;
 }
@@ -292,9 +292,9 @@ void imageLoadFinished(const QString &file, QImage *image)
 void forgetImageLoads()
 {
     {
-        QMutexLocker lock(&storeMutex);
-        loadingImages.clear();
-        failedImages.clear();
+        StoreLock lock;
+        guarded(lock).loadingImages.clear();
+        guarded(lock).failedImages.clear();
     }
     clearImageCaches();
 }

@@ -18,14 +18,14 @@ ItemCopier::ItemCopier(const QList<Id> &sources, const QStringList &types)
 {
     rows.reserve(sources.size());
     QHash<int, QVector<quint8>> kindsByTable;
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     for (const Id source : sources) {
-        const Id storedId = toServerId(source);
-        QString type = storedItemType(storedId);
+        const Id storedId = toServerId(lock, source);
+        QString type = storedItemType(lock, storedId);
         if (!types.isEmpty() && !types.contains(type))
             continue;
         const int table = tableOfType(type);
-        const int row = rowOfItem(table, storedId);
+        const int row = rowOfItem(lock, table, storedId);
         if (row <= 0)
             continue;
         const QStringList names = Database::columnNames(table);
@@ -51,8 +51,8 @@ QVariant ItemCopier::member(qsizetype i, const QString &name) const
     const QVariant cell = row.cells.value(row.names.indexOf(name));
     if (!isIdMember(name) || isNullValue(cell))
         return cell;
-    QMutexLocker lock(&storeMutex);
-    return resolveMemberImpl(toServerId(row.source), name, cell, true, false);
+    StoreLock lock;
+    return resolveMemberImpl(lock, toServerId(lock, row.source), name, cell, true, false);
 }
 
 Id ItemCopier::copy(qsizetype i, const Members &placement) const
@@ -65,11 +65,11 @@ Id ItemCopier::copy(qsizetype i, const Members &placement) const
     QVariantMap arrived;
     QStringList written;
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         const int table = row.table;
         if (tables.itemsTable < 0)
             return 0;
-        const Id storedId = toServerId(row.source);
+        const Id storedId = toServerId(lock, row.source);
         NewRow typeRow{table, {}};
         typeRow.cells.reserve(row.cells.size() + placement.size() + 1);
         written.reserve(row.cells.size() + placement.size());
@@ -87,12 +87,12 @@ Id ItemCopier::copy(qsizetype i, const Members &placement) const
             }
             // As readItem gives it: ids as the program's, and a file whose
             // download is pending as null (and asked for).
-            addNewItemCell(&typeRow, &written, int(column), name, resolveMemberImpl(storedId, name, cell, false, true),
+            addNewItemCell(lock, &typeRow, &written, int(column), name, resolveMemberImpl(lock, storedId, name, cell, false, true),
                            row.type);
         }
         for (const auto &[name, value] : placement)
-            addNewItemCell(&typeRow, &written, columnOf(table, name), name, value, row.type);
-        id = writeNewItem(row.type, std::move(typeRow), written, modified, &arrived);
+            addNewItemCell(lock, &typeRow, &written, columnOf(table, name), name, value, row.type);
+        id = writeNewItem(lock, row.type, std::move(typeRow), written, modified, &arrived);
     }
     if (id != 0)
         notifyItemArrived(id, arrived, written);

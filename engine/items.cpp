@@ -114,14 +114,14 @@ bool isHandleMember(const QString &member)
     return member == QLatin1String("handle") || member.endsWith(QLatin1String("_handle"));
 }
 
-Id toServerId(Id id)
+Id toServerId(const StoreLock &lock, Id id)
 {
-    return tempIdToServerId.value(id, id);
+    return guarded(lock).tempIdToServerId.value(id, id);
 }
 
-Id toLocalId(Id id)
+Id toLocalId(const StoreLock &lock, Id id)
 {
-    return serverIdToTempId.value(id, id);
+    return guarded(lock).serverIdToTempId.value(id, id);
 }
 
 namespace engine_internal {
@@ -231,7 +231,7 @@ void forgetTableNumbers()
     arrivalMembers.clear();
 }
 
-QString storedItemType(Id storedId)
+QString storedItemType(const StoreLock &, Id storedId)
 {
     return Database::lookupValue(tables.itemsTable, tables.itemsIdColumn, QVariant(storedId), tables.itemsTypeColumn)
         .toString();
@@ -242,24 +242,24 @@ int tableOfType(const QString &type)
     return syncedTableId(type);
 }
 
-int rowOfItem(int table, Id storedId)
+int rowOfItem(const StoreLock &, int table, Id storedId)
 {
     if (table < 0)
         return 0;
     return Database::findRow(table, columnOf(table, idName), QVariant(storedId));
 }
 
-QVariant resolveMemberImpl(Id id, const QString &member, const QVariant &stored, bool raw,
+QVariant resolveMemberImpl(const StoreLock &lock, Id id, const QString &member, const QVariant &stored, bool raw,
                            bool emitDownloads)
 {
     if (isIdMember(member)) {
         bool ok = false;
         const Id value = idFromVariant(stored, &ok);
-        return QVariant(Id(ok ? toLocalId(value) : 0));
+        return QVariant(Id(ok ? toLocalId(lock, value) : 0));
     }
     if (isFileMember(member) && !raw) {
         const Conditions where{{tables.downloadsMemberColumn, member},
-                               {tables.downloadsIdColumn, QVariant(toServerId(id))}};
+                               {tables.downloadsIdColumn, QVariant(toServerId(lock, id))}};
         const QVariant url = tables.downloadsTable < 0
                                  ? QVariant()
                                  : Database::valueWhere(tables.downloadsTable, where, tables.downloadsUrlColumn);
@@ -275,33 +275,33 @@ QVariant resolveMemberImpl(Id id, const QString &member, const QVariant &stored,
     return stored;
 }
 
-QVariantMap readItemLocked(Id storedId, bool raw, bool emitDownloads)
+QVariantMap readItemLocked(const StoreLock &lock, Id storedId, bool raw, bool emitDownloads)
 {
     QVariantMap result;
-    const int itemsRow = rowOfItem(tables.itemsTable, storedId);
+    const int itemsRow = rowOfItem(lock, tables.itemsTable, storedId);
     if (itemsRow <= 0)
         return result;
     const QString type = Database::value(tables.itemsTable, itemsRow, tables.itemsTypeColumn).toString();
     const int table = tableOfType(type);
     if (table >= 0) {
         const QStringList names = Database::columnNames(table);
-        const QVector<QVariant> cells = Database::rowValues(table, rowOfItem(table, storedId));
+        const QVector<QVariant> cells = Database::rowValues(table, rowOfItem(lock, table, storedId));
         for (int i = 0; i < names.size(); ++i)
             result.insert(names.at(i),
-                          resolveMemberImpl(storedId, names.at(i), cells.value(i), raw, emitDownloads));
+                          resolveMemberImpl(lock, storedId, names.at(i), cells.value(i), raw, emitDownloads));
     }
     const QStringList itemNames = Database::columnNames(tables.itemsTable);
     const QVector<QVariant> itemCells = Database::rowValues(tables.itemsTable, itemsRow);
     for (int i = 0; i < itemNames.size(); ++i)
         result.insert(itemNames.at(i),
-                      resolveMemberImpl(storedId, itemNames.at(i), itemCells.value(i), raw, emitDownloads));
+                      resolveMemberImpl(lock, storedId, itemNames.at(i), itemCells.value(i), raw, emitDownloads));
     return result;
 }
 
-QVariantMap readMembersLocked(Id storedId, const QSet<QString> &names)
+QVariantMap readMembersLocked(const StoreLock &lock, Id storedId, const QSet<QString> &names)
 {
     QVariantMap result;
-    const int itemsRow = rowOfItem(tables.itemsTable, storedId);
+    const int itemsRow = rowOfItem(lock, tables.itemsTable, storedId);
     if (itemsRow <= 0)
         return result;
     const auto take = [&](int table, int row) {
@@ -309,36 +309,36 @@ QVariantMap readMembersLocked(Id storedId, const QSet<QString> &names)
         for (int i = 0; i < columns.size(); ++i) {
             const QString &name = columns.at(i);
             if (names.contains(name))
-                result.insert(name, resolveMemberImpl(storedId, name, Database::value(table, row, i), false, false));
+                result.insert(name, resolveMemberImpl(lock, storedId, name, Database::value(table, row, i), false, false));
         }
     };
     const int table = tableOfType(Database::value(tables.itemsTable, itemsRow, tables.itemsTypeColumn).toString());
     if (table >= 0)
-        take(table, rowOfItem(table, storedId));
+        take(table, rowOfItem(lock, table, storedId));
     take(tables.itemsTable, itemsRow);
     return result;
 }
 
 } // namespace engine_internal
 
-QVariant resolveMember(Id id, const QString &member, const QVariant &stored, bool raw)
+QVariant resolveMember(const StoreLock &lock, Id id, const QString &member, const QVariant &stored, bool raw)
 {
-    return resolveMemberImpl(id, member, stored, raw, true);
+    return resolveMemberImpl(lock, id, member, stored, raw, true);
 }
 
 QString itemType(Id id)
 {
-    QMutexLocker lock(&storeMutex);
-    return storedItemType(toServerId(id));
+    StoreLock lock;
+    return storedItemType(lock, toServerId(lock, id));
 }
 
 qint64 itemOwner(Id id)
 {
     qint64 owner = 0;
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         owner = Database::lookupValue(
-            tables.itemsTable, tables.itemsIdColumn, QVariant(toServerId(id)), tables.itemsOwnerColumn)
+            tables.itemsTable, tables.itemsIdColumn, QVariant(toServerId(lock, id)), tables.itemsOwnerColumn)
                     .toLongLong();
     }
     return owner == 0 ? userId() : owner;
@@ -346,8 +346,8 @@ qint64 itemOwner(Id id)
 
 bool isItemOfType(Id id, const QString &type)
 {
-    QMutexLocker lock(&storeMutex);
-    return storedItemType(toServerId(id)) == type;
+    StoreLock lock;
+    return storedItemType(lock, toServerId(lock, id)) == type;
 }
 
 int syncedTableId(const QString &name)
@@ -374,11 +374,10 @@ int syncedTableOfItem(Id id)
 namespace {
 
 // Takes the next local id from the store's counter; 0 when there is none.
-// storeMutex held.
-Id takeLocalId(const QString &type)
+Id takeLocalId(const StoreLock &lock, const QString &type)
 {
     const QString name = QStringLiteral("itemAutodecrement");
-    static int counterRow = 0; // storeMutex held
+    int &counterRow = guarded(lock).itemCounterRow;
     bool ok = false;
     const QVariant counter = counterOption(name, &counterRow);
     Id last = idFromVariant(counter, &ok);
@@ -444,11 +443,11 @@ Id createItem(const QString &type)
         return 0;
     Id id = 0;
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         const int table = Database::tableId(type);
         if (table < 0 || tables.itemsTable < 0)
             return 0;
-        id = takeLocalId(type);
+        id = takeLocalId(lock, type);
         if (id == 0)
             return 0;
 
@@ -470,7 +469,7 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
     QVariantMap arrived;
     QStringList written; // the members set in the new row
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         const int table = Database::tableId(type);
         if (table < 0 || tables.itemsTable < 0)
             return 0;
@@ -479,8 +478,8 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
         typeRow.cells.reserve(members.size() + 1);
         written.reserve(members.size());
         for (auto it = members.cbegin(); it != members.cend(); ++it)
-            addNewItemCell(&typeRow, &written, columnOf(table, it.key()), it.key(), it.value(), type);
-        id = writeNewItem(type, std::move(typeRow), written, QVariant(changeTime()), &arrived);
+            addNewItemCell(lock, &typeRow, &written, columnOf(table, it.key()), it.key(), it.value(), type);
+        id = writeNewItem(lock, type, std::move(typeRow), written, QVariant(changeTime()), &arrived);
     }
     if (id != 0)
         notifyItemArrived(id, arrived, written);
@@ -489,7 +488,7 @@ Id createItemWithMembers(const QString &type, const QVariantMap &members)
 
 namespace engine_internal {
 
-bool addNewItemCell(NewRow *row, QStringList *written, int column, const QString &member, const QVariant &value,
+bool addNewItemCell(const StoreLock &lock, NewRow *row, QStringList *written, int column, const QString &member, const QVariant &value,
                     const QString &type)
 {
     if (column < 0 || member == idName)
@@ -503,7 +502,7 @@ bool addNewItemCell(NewRow *row, QStringList *written, int column, const QString
                                           << "for a new" << type << ": not an id";
             return false;
         }
-        toStore = QVariant(toServerId(given));
+        toStore = QVariant(toServerId(lock, given));
     }
     if (cellEquals(QVariant(), toStore))
         return false;
@@ -512,10 +511,10 @@ bool addNewItemCell(NewRow *row, QStringList *written, int column, const QString
     return true;
 }
 
-Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written, const QVariant &modified,
+Id writeNewItem(const StoreLock &lock, const QString &type, NewRow typeRow, const QStringList &written, const QVariant &modified,
                 QVariantMap *arrived)
 {
-    const Id id = takeLocalId(type);
+    const Id id = takeLocalId(lock, type);
     if (id == 0)
         return 0;
     typeRow.cells.append({columnOf(typeRow.table, idName), QVariant(id)});
@@ -535,7 +534,7 @@ Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written,
         return 0;
     for (const QString &member : written) {
         if (isFileMember(member))
-            dropPendingDownloads(id, member);
+            dropPendingDownloads(lock, id, member);
     }
 
     // What watchers match against: the item as readItem gives it, built in
@@ -556,7 +555,7 @@ Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written,
         const auto &cells = member.inItemsRow ? itemCells : typeCells;
         const QVariant &value = member.column < cells.size() ? *cells.at(member.column) : unset;
         arrived->insert(arrived->cend(), member.name,
-                        member.resolve ? resolveMemberImpl(id, member.name, value, false, false) : value);
+                        member.resolve ? resolveMemberImpl(lock, id, member.name, value, false, false) : value);
     }
     return id;
 }
@@ -565,36 +564,36 @@ Id writeNewItem(const QString &type, NewRow typeRow, const QStringList &written,
 
 QVariant getMember(Id id, const QString &member)
 {
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     if (member == QLatin1String("type"))
-        return QVariant(storedItemType(toServerId(id)));
+        return QVariant(storedItemType(lock, toServerId(lock, id)));
     if (member == QLatin1String("owner")) {
-        const qint64 owner = Database::lookupValue(tables.itemsTable, tables.itemsIdColumn, QVariant(toServerId(id)),
+        const qint64 owner = Database::lookupValue(tables.itemsTable, tables.itemsIdColumn, QVariant(toServerId(lock, id)),
                                                    tables.itemsOwnerColumn)
                                  .toLongLong();
         return QVariant(qint64(owner == 0 ? userId() : owner));
     }
-    const Id storedId = toServerId(id);
-    const int table = tableOfType(storedItemType(storedId));
+    const Id storedId = toServerId(lock, id);
+    const int table = tableOfType(storedItemType(lock, storedId));
     QVariant cell;
     const int column = columnOf(table, member);
     if (column >= 0)
-        cell = Database::value(table, rowOfItem(table, storedId), column);
-    return resolveMemberImpl(storedId, member, cell, false, true);
+        cell = Database::value(table, rowOfItem(lock, table, storedId), column);
+    return resolveMemberImpl(lock, storedId, member, cell, false, true);
 }
 
 QVariantMap readItem(Id id, bool raw)
 {
-    QMutexLocker lock(&storeMutex);
-    return readItemLocked(toServerId(id), raw, true);
+    StoreLock lock;
+    return readItemLocked(lock, toServerId(lock, id), raw, true);
 }
 
 bool engine_internal::readItemCells(Id id, const QStringList &members, QStringList *names, QVector<QVariant> *cells)
 {
-    QMutexLocker lock(&storeMutex);
-    const Id storedId = toServerId(id);
-    const int table = tableOfType(storedItemType(storedId));
-    const int row = rowOfItem(table, storedId);
+    StoreLock lock;
+    const Id storedId = toServerId(lock, id);
+    const int table = tableOfType(storedItemType(lock, storedId));
+    const int row = rowOfItem(lock, table, storedId);
     if (row <= 0)
         return false;
     *cells = Database::rowValues(table, row);
@@ -606,12 +605,12 @@ bool engine_internal::readItemCells(Id id, const QStringList &members, QStringLi
     *names = Database::columnNames(table);
     for (qsizetype column = 0; column < names->size(); ++column) {
         if (isIdMember(names->at(column)) && column < cells->size())
-            (*cells)[column] = resolveMemberImpl(storedId, names->at(column), cells->at(column), true, false);
+            (*cells)[column] = resolveMemberImpl(lock, storedId, names->at(column), cells->at(column), true, false);
     }
     return true;
 }
 
-void markMemberModified(Id id, const QString &member)
+void markMemberModified(const StoreLock &lock, Id id, const QString &member)
 {
     int row = 0;
     RowCursor cursor = Database::select(tables.uncommittedSetTable, tables.uncommittedSetIdColumn, QVariant(id));
@@ -629,7 +628,7 @@ void markMemberModified(Id id, const QString &member)
     Database::setValue(tables.uncommittedSetTable, row, tables.uncommittedSetMemberColumn, QVariant(member));
     Database::setValue(tables.uncommittedSetTable, row, tables.uncommittedSetModifiedColumn,
                        QVariant(changeTime()));
-    sentRows.remove(TableRow(tables.uncommittedSetTable, row));
+    guarded(lock).sentRows.remove(TableRow(tables.uncommittedSetTable, row));
 }
 
 void setMember(Id id, const QString &member, const QVariant &value)
@@ -640,7 +639,7 @@ void setMember(Id id, const QString &member, const QVariant &value)
     QVariant toStore = value;
     Id storedId = 0;
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         if (isIdMember(member)) {
             bool ok = false;
             const Id given = idFromVariant(value, &ok);
@@ -649,10 +648,10 @@ void setMember(Id id, const QString &member, const QVariant &value)
                                               << id << ": not an id";
                 return;
             }
-            toStore = QVariant(toServerId(given));
+            toStore = QVariant(toServerId(lock, given));
         }
-        storedId = toServerId(id);
-        if (storedItemType(storedId).isEmpty())
+        storedId = toServerId(lock, id);
+        if (storedItemType(lock, storedId).isEmpty())
             return;
     }
 
@@ -661,17 +660,17 @@ void setMember(Id id, const QString &member, const QVariant &value)
 
     bool changed = false;
     {
-        QMutexLocker lock(&storeMutex);
-        const int table = tableOfType(storedItemType(storedId));
-        const int row = rowOfItem(table, storedId);
+        StoreLock lock;
+        const int table = tableOfType(storedItemType(lock, storedId));
+        const int row = rowOfItem(lock, table, storedId);
         const int column = columnOf(table, member);
         if (row > 0 && column >= 0)
             changed = Database::setValue(table, row, column, toStore);
         if (changed)
-            markMemberModified(storedId, member);
+            markMemberModified(lock, storedId, member);
         if (isFileMember(member)) {
-            dropPendingDownloads(storedId, member);
-            removeFileIfUnreferenced(before.value(member).toString());
+            dropPendingDownloads(lock, storedId, member);
+            removeFileIfUnreferenced(lock, before.value(member).toString());
         }
     }
     if (changed)
@@ -692,7 +691,7 @@ void setMemberFile(Id id, const QString &member, const QByteArray &bytes)
     setMember(id, member, QVariant(name));
 }
 
-void removeFileIfUnreferenced(const QString &name)
+void removeFileIfUnreferenced(const StoreLock &, const QString &name)
 {
     if (name.isEmpty())
         return;
@@ -709,16 +708,16 @@ void removeFileIfUnreferenced(const QString &name)
 
 namespace engine_internal {
 
-void removeRowsWithId(int table, int idColumn, Id id)
+void removeRowsWithId(const StoreLock &, int table, int idColumn, Id id)
 {
     RowCursor cursor = Database::select(table, idColumn, QVariant(id));
     while (cursor.next())
         Database::removeRow(cursor);
 }
 
-void removeStoredItemRows(Id storedId, const QString &type)
+void removeStoredItemRows(const StoreLock &lock, Id storedId, const QString &type)
 {
-    removeRowsWithId(tables.itemsTable, tables.itemsIdColumn, storedId);
+    removeRowsWithId(lock, tables.itemsTable, tables.itemsIdColumn, storedId);
     const int table = tableOfType(type);
     const QStringList columns = Database::columnNames(table);
     QSet<QString> files;
@@ -732,11 +731,11 @@ void removeStoredItemRows(Id storedId, const QString &type)
     }
     for (const QString &column : columns) {
         if (isFileMember(column))
-            dropPendingDownloads(storedId, column);
+            dropPendingDownloads(lock, storedId, column);
     }
     files.remove(downloadingPlaceholder);
     for (const QString &file : std::as_const(files))
-        removeFileIfUnreferenced(file);
+        removeFileIfUnreferenced(lock, file);
 }
 
 } // namespace engine_internal
@@ -745,12 +744,12 @@ void removeItem(Id id)
 {
     Id storedId = 0;
     {
-        QMutexLocker lock(&storeMutex);
-        storedId = toServerId(id);
-        if (storedItemType(storedId).isEmpty())
+        StoreLock lock;
+        storedId = toServerId(lock, id);
+        if (storedItemType(lock, storedId).isEmpty())
             return;
-        removeRowsWithId(tables.uncommittedSetTable, tables.uncommittedSetIdColumn, storedId);
-        removeRowsWithId(tables.uncommittedCreateTable, tables.uncommittedCreateIdColumn, storedId);
+        removeRowsWithId(lock, tables.uncommittedSetTable, tables.uncommittedSetIdColumn, storedId);
+        removeRowsWithId(lock, tables.uncommittedCreateTable, tables.uncommittedCreateIdColumn, storedId);
         Database::insertUnique(
             tables.uncommittedRemoveTable, Conditions {{tables.uncommittedRemoveIdColumn, QVariant(storedId)}});
     }
@@ -758,12 +757,12 @@ void removeItem(Id id)
     const QVariantMap before = readItem(storedId, false);
 
     {
-        QMutexLocker lock(&storeMutex);
-        const QString type = storedItemType(storedId);
+        StoreLock lock;
+        const QString type = storedItemType(lock, storedId);
         // Another thread removed it meanwhile, and told the watchers.
         if (type.isEmpty())
             return;
-        removeStoredItemRows(storedId, type);
+        removeStoredItemRows(lock, storedId, type);
     }
     notifyItemRemoved(storedId, before);
 }
@@ -775,16 +774,16 @@ bool resetStoreAndNotify(QString *error)
     QThreadPool::globalInstance()->waitForDone();
     QList<QPair<Id, QVariantMap>> known;
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         RowCursor cursor = Database::allRows(tables.itemsTable);
         while (cursor.next()) {
             const Id storedId = idFromVariant(Database::value(cursor, tables.itemsIdColumn));
-            known.append({toLocalId(storedId), readItemLocked(storedId, false, false)});
+            known.append({toLocalId(lock, storedId), readItemLocked(lock, storedId, false, false)});
         }
         // No row carries a translated id any more; a new local id must not be
         // taken for an old one.
-        tempIdToServerId.clear();
-        serverIdToTempId.clear();
+        guarded(lock).tempIdToServerId.clear();
+        guarded(lock).serverIdToTempId.clear();
     }
     if (!Database::reset(error))
         return false;

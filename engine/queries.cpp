@@ -120,13 +120,13 @@ QList<Id> itemsOfType(const QVariant &wanted, QSet<QString> *types)
 }
 
 // Hands ids out in the caller's id space, each once.
-QList<Id> handOut(QList<Id> ids)
+QList<Id> handOut(const StoreLock &lock, QList<Id> ids)
 {
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    if (!serverIdToTempId.isEmpty()) {
+    if (!guarded(lock).serverIdToTempId.isEmpty()) {
         for (Id &id : ids)
-            id = toLocalId(id);
+            id = toLocalId(lock, id);
     }
     return ids;
 }
@@ -142,7 +142,7 @@ bool entryMatches(const QVariant &wanted, const QVariant &member)
     return cellEquals(member, wanted);
 }
 
-QList<Id> findItemsLocked(const WatchFilter &filter)
+QList<Id> findItemsLocked(const StoreLock &lock, const WatchFilter &filter)
 {
     // The entries other than "type", with ids (given as numbers or as text)
     // as the stored integers.
@@ -160,7 +160,7 @@ QList<Id> findItemsLocked(const WatchFilter &filter)
             bool ok = false;
             const Id id = idFromVariant(value, &ok);
             if (ok)
-                value = QVariant(toServerId(id));
+                value = QVariant(toServerId(lock, id));
         }
         rest.append({&it.key(), std::move(value)});
         if (it.key() == idKey)
@@ -172,7 +172,7 @@ QList<Id> findItemsLocked(const WatchFilter &filter)
         // not compared.
         bool ok = false;
         const Id id = idFromVariant(rest.at(itemId).value, &ok);
-        return handOut(matchingIds(tableOfType(ok ? storedItemType(id) : QString()), rest));
+        return handOut(lock, matchingIds(tableOfType(ok ? storedItemType(lock, id) : QString()), rest));
     }
     if (!type)
         return {}; // no table to search
@@ -184,14 +184,14 @@ QList<Id> findItemsLocked(const WatchFilter &filter)
         // indexes, or read whole. Its rows are the items of that type: an
         // item's items row and its row there are written and removed
         // together under storeMutex.
-        return handOut(matchingIds(tableOfType(name), rest));
+        return handOut(lock, matchingIds(tableOfType(name), rest));
     }
 
     // Any type (a null entry) or a value that names none: by the items rows.
     QSet<QString> types;
     const QList<Id> typed = itemsOfType(*type, &types);
     if (rest.isEmpty())
-        return handOut(typed);
+        return handOut(lock, typed);
     QSet<Id> inTables;
     for (const QString &name : std::as_const(types)) {
         const QList<Id> ids = matchingIds(tableOfType(name), rest);
@@ -202,12 +202,12 @@ QList<Id> findItemsLocked(const WatchFilter &filter)
         if (inTables.contains(id))
             result.append(id);
     }
-    return handOut(result);
+    return handOut(lock, result);
 }
 
 } // namespace engine_internal
 
-WatchFilter filterToServerIds(const WatchFilter &filter)
+WatchFilter filterToServerIds(const StoreLock &lock, const WatchFilter &filter)
 {
     WatchFilter result = filter;
     for (auto it = result.begin(); it != result.end(); ++it) {
@@ -215,8 +215,8 @@ WatchFilter filterToServerIds(const WatchFilter &filter)
             continue;
         bool ok = false;
         const Id id = idFromVariant(it.value(), &ok);
-        const auto mapped = tempIdToServerId.constFind(id);
-        if (ok && mapped != tempIdToServerId.cend())
+        const auto mapped = guarded(lock).tempIdToServerId.constFind(id);
+        if (ok && mapped != guarded(lock).tempIdToServerId.cend())
             it.value() = QVariant(mapped.value());
     }
     return result;
@@ -224,8 +224,8 @@ WatchFilter filterToServerIds(const WatchFilter &filter)
 
 QList<Id> findItems(const WatchFilter &filter)
 {
-    QMutexLocker lock(&storeMutex);
-    return findItemsLocked(filter);
+    StoreLock lock;
+    return findItemsLocked(lock, filter);
 }
 
 Id findFirstItem(const WatchFilter &filter)
@@ -245,11 +245,11 @@ QVariantList readItems(const WatchFilter &filter)
     WatchFilter f;
     int table = -1;
     {
-        QMutexLocker lock(&storeMutex);
-        f = filterToServerIds(filter);
+        StoreLock lock;
+        f = filterToServerIds(lock, filter);
         table = syncedTableId(f.value(typeKey).toString());
         if (f.contains(idKey))
-            table = syncedTableId(storedItemType(idFromVariant(f.value(idKey))));
+            table = syncedTableId(storedItemType(lock, idFromVariant(f.value(idKey))));
     }
 
     QStringList members;
@@ -262,14 +262,14 @@ QVariantList readItems(const WatchFilter &filter)
     const QList<Id> ids = findItems(f);
 
     QVariantList result;
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     for (const Id id : ids) {
-        const Id storedId = toServerId(id);
-        const int row = rowOfItem(table, storedId);
+        const Id storedId = toServerId(lock, id);
+        const int row = rowOfItem(lock, table, storedId);
         QVariantMap map;
         for (const QString &member : std::as_const(members)) {
             const QVariant cell = Database::value(table, row, columnOf(table, member));
-            map.insert(member, resolveMemberImpl(storedId, member, cell, false, true));
+            map.insert(member, resolveMemberImpl(lock, storedId, member, cell, false, true));
         }
         result.append(map);
     }
@@ -278,7 +278,7 @@ QVariantList readItems(const WatchFilter &filter)
 
 QList<ItemCells> readMembersOfType(const QString &type, const QStringList &members)
 {
-    QMutexLocker lock(&storeMutex);
+    StoreLock lock;
     QList<ItemCells> result;
     if (!syncedTables.contains(type))
         return result;
@@ -296,10 +296,10 @@ QList<ItemCells> readMembersOfType(const QString &type, const QStringList &membe
         const Id stored = idFromVariant(ids.at(i), &ok);
         if (!ok || stored == 0)
             continue;
-        ItemCells item{toLocalId(stored), {}};
+        ItemCells item{toLocalId(lock, stored), {}};
         item.cells.reserve(members.size());
         for (qsizetype m = 0; m < members.size(); ++m)
-            item.cells.append(resolveMemberImpl(stored, members.at(m), columns.at(m).value(i), true, false));
+            item.cells.append(resolveMemberImpl(lock, stored, members.at(m), columns.at(m).value(i), true, false));
         result.append(std::move(item));
     }
     return result;

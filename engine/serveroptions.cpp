@@ -52,7 +52,7 @@ void removeDuplicateServerOptions()
     // fall back to row order.
     QList<Id> duplicates;
     {
-        QMutexLocker lock(&storeMutex);
+        StoreLock lock;
         QHash<QString, QList<Id>> idsByName;
         QStringList names;
         RowCursor cursor = Database::allRows(tables.serverOptionTable);

@@ -7,38 +7,47 @@
 #include "engine_p.h"
 #include "engineglobals_p.h"
 
+namespace {
+StoreGuarded state;
+} // namespace
+
 StoreLock::StoreLock()
-    : locker(&storeMutex)
+    : locker(&state.storeMutex)
 {
 }
 
 StoreLock::~StoreLock() = default;
 
+StoreGuarded &guarded(const StoreLock &)
+{
+    return state;
+}
+
 namespace locked {
 
 QMap<Id, Id> &localToServerIds(const StoreLock &)
 {
-    return tempIdToServerId;
+    return state.tempIdToServerId;
 }
 
 QMap<Id, Id> &serverToLocalIds(const StoreLock &)
 {
-    return serverIdToTempId;
+    return state.serverIdToTempId;
 }
 
 QSet<TableRow> &sentRows(const StoreLock &)
 {
-    return ::sentRows;
+    return state.sentRows;
 }
 
 QSet<ThumbnailClaim> &thumbnailClaims(const StoreLock &)
 {
-    return thumbnailsInProgress;
+    return state.thumbnailsInProgress;
 }
 
-QString storedItemType(const StoreLock &, Id storedId)
+QString storedItemType(const StoreLock &lock, Id storedId)
 {
-    return engine_internal::storedItemType(storedId);
+    return engine_internal::storedItemType(lock, storedId);
 }
 
 int tableOfType(const StoreLock &, const QString &type)
@@ -51,60 +60,40 @@ int columnOf(const StoreLock &, int table, const QString &name)
     return engine_internal::columnOf(table, name);
 }
 
-int rowOfItem(const StoreLock &, int table, Id storedId)
+int rowOfItem(const StoreLock &lock, int table, Id storedId)
 {
-    return engine_internal::rowOfItem(table, storedId);
+    return engine_internal::rowOfItem(lock, table, storedId);
 }
 
-QVariantMap readItem(const StoreLock &, Id storedId, bool raw, bool emitDownloads)
+QVariantMap readItem(const StoreLock &lock, Id storedId, bool raw, bool emitDownloads)
 {
-    return engine_internal::readItemLocked(storedId, raw, emitDownloads);
+    return engine_internal::readItemLocked(lock, storedId, raw, emitDownloads);
 }
 
-QVariantMap readMembers(const StoreLock &, Id storedId, const QSet<QString> &names)
+QVariantMap readMembers(const StoreLock &lock, Id storedId, const QSet<QString> &names)
 {
-    return engine_internal::readMembersLocked(storedId, names);
+    return engine_internal::readMembersLocked(lock, storedId, names);
 }
 
-QVariant resolveMember(const StoreLock &, Id id, const QString &member, const QVariant &stored, bool raw,
+QVariant resolveMember(const StoreLock &lock, Id id, const QString &member, const QVariant &stored, bool raw,
                        bool emitDownloads)
 {
-    return engine_internal::resolveMemberImpl(id, member, stored, raw, emitDownloads);
+    return engine_internal::resolveMemberImpl(lock, id, member, stored, raw, emitDownloads);
 }
 
-void removeRowsWithId(const StoreLock &, int table, int idColumn, Id id)
+void removeRowsWithId(const StoreLock &lock, int table, int idColumn, Id id)
 {
-    engine_internal::removeRowsWithId(table, idColumn, id);
+    engine_internal::removeRowsWithId(lock, table, idColumn, id);
 }
 
-void removeStoredItemRows(const StoreLock &, Id storedId, const QString &type)
+void removeStoredItemRows(const StoreLock &lock, Id storedId, const QString &type)
 {
-    engine_internal::removeStoredItemRows(storedId, type);
-}
-
-void removeFileIfUnreferenced(const StoreLock &, const QString &name)
-{
-    ::removeFileIfUnreferenced(name);
-}
-
-Id toServerId(const StoreLock &, Id id)
-{
-    return ::toServerId(id);
-}
-
-Id toLocalId(const StoreLock &, Id id)
-{
-    return ::toLocalId(id);
-}
-
-void dropPendingDownloads(const StoreLock &, Id id, const QString &member)
-{
-    ::dropPendingDownloads(id, member);
+    engine_internal::removeStoredItemRows(lock, storedId, type);
 }
 
 } // namespace locked
 
 Id guiThreadLocalId(Id id)
 {
-    return ::toLocalId(id);
+    return state.serverIdToTempId.value(id, id);
 }

@@ -1,9 +1,10 @@
 #pragma once
 
-// The store's lock and the work the sync engine does while holding it (its
-// answer handling, its image loads). Every function here takes the caller's
+// The store's lock and the work done while holding it, by the engine itself
+// and by the sync engine (its answer handling). Every function here, like
+// every engine function that must run under the lock, takes the caller's
 // StoreLock, so the compiler sees that storeMutex is held; none of them takes
-// the lock itself. The lock is not recursive: the functions of engine.h that
+// the lock itself. The data the lock guards is reachable through it only. The lock is not recursive: the functions of engine.h that
 // take it themselves must not be called while a StoreLock lives.
 //
 // Locks, in the order in which they may be held together: storeMutex, then the
@@ -35,6 +36,16 @@ private:
 using TableRow = QPair<int, int>;
 // A thumbnail claim: the dirty mark's time and the stored screenshot id.
 using ThumbnailClaim = QPair<QDateTime, Id>;
+
+// Deletes a stored file unless a member still names it.
+void removeFileIfUnreferenced(const StoreLock &, const QString &name);
+// Id maps: an id that is not in the map passes unchanged.
+Id toServerId(const StoreLock &, Id id);
+Id toLocalId(const StoreLock &, Id id);
+// Forgets every pending download of one member of one item: its "downloads"
+// rows go, and so do their addresses in the queue (a download in flight is
+// not cancelled). Accepts a local id that a commit has translated.
+void dropPendingDownloads(const StoreLock &, Id id, const QString &member);
 
 namespace locked {
 
@@ -69,13 +80,12 @@ void removeRowsWithId(const StoreLock &, int table, int idColumn, Id id);
 // `type`), forgets the downloads its file members waited for and deletes the
 // files no other row names.
 void removeStoredItemRows(const StoreLock &, Id storedId, const QString &type);
-// Deletes a stored file unless a member still names it.
-void removeFileIfUnreferenced(const StoreLock &, const QString &name);
-// Id maps: an id that is not in the map passes unchanged.
-Id toServerId(const StoreLock &, Id id);
-Id toLocalId(const StoreLock &, Id id);
-// Forgets every pending download of one member of one item (downloads.h).
-void dropPendingDownloads(const StoreLock &, Id id, const QString &member);
+// The engine's own: removeFileIfUnreferenced, toServerId, toLocalId (below)
+// and dropPendingDownloads (downloads.h).
+using ::dropPendingDownloads;
+using ::removeFileIfUnreferenced;
+using ::toLocalId;
+using ::toServerId;
 
 } // namespace locked
 

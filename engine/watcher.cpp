@@ -381,8 +381,8 @@ bool refuseOffThread(const char *what)
 
 Id localIdOf(Id item)
 {
-    QMutexLocker lock(&storeMutex);
-    return toLocalId(item);
+    StoreLock lock;
+    return toLocalId(lock, item);
 }
 
 } // namespace
@@ -751,12 +751,12 @@ void notifyMemberChanged(Id item, const QVariantMap &oldMembers, const QString &
     Id id = 0;
     QVariant newValue = value;
     {
-        QMutexLocker lock(&storeMutex);
-        id = toLocalId(item);
+        StoreLock lock;
+        id = toLocalId(lock, item);
         bool ok = false;
         const Id valueId = isIdMember(member) ? idFromVariant(value, &ok) : 0;
         if (ok)
-            newValue = QVariant(toLocalId(valueId));
+            newValue = QVariant(toLocalId(lock, valueId));
     }
     dispatch([id, oldMembers, member, oldValue, newValue] {
         forgetArrival(id);

@@ -46,7 +46,19 @@ void clearAll()
     clearImageCaches();
     clearDownloadQueue();
     StoreLock lock;
-    thumbnailsInProgress.clear();
+    guarded(lock).thumbnailsInProgress.clear();
+}
+
+// The picture loads under way and the failed ones.
+QSet<QString> loadingImages()
+{
+    StoreLock lock;
+    return guarded(lock).loadingImages;
+}
+QSet<QString> failedImages()
+{
+    StoreLock lock;
+    return guarded(lock).failedImages;
 }
 
 void addDownloadRow(const QString &url, Id storedId, const QString &member)
@@ -227,16 +239,16 @@ private slots:
         QVERIFY(cachedImage(getMember(skrin, "file").toString()).isNull()); // handed over as a pixmap only
         QTRY_VERIFY(recorder.events.contains(QStringLiteral("set %1 file=%loaded%").arg(skrin)));
         QVERIFY(isImageCacheUpkeepRunning());
-        QVERIFY(loadingImages.isEmpty());
+        QVERIFY(loadingImages().isEmpty());
 
         // A file that is no picture fails once and is not tried again.
         const Id broken = createItem("skrin");
         setMemberFile(broken, "file", "no picture");
         const QString brokenName = getMember(broken, "file").toString();
         loadImageAsync(brokenName);
-        QTRY_VERIFY(failedImages.contains(brokenName));
+        QTRY_VERIFY(failedImages().contains(brokenName));
         loadImageAsync(brokenName);
-        QVERIFY(!loadingImages.contains(brokenName));
+        QVERIFY(!loadingImages().contains(brokenName));
 
         // The upkeep stops once the caches are empty; forgetting the loads
         // lets a failed file be tried again.
@@ -244,7 +256,7 @@ private slots:
         imageCacheUpkeep();
         QVERIFY(!isImageCacheUpkeepRunning());
         forgetImageLoads();
-        QVERIFY(failedImages.isEmpty());
+        QVERIFY(failedImages().isEmpty());
     }
 
     void queueKeepsOneCopyInFront()

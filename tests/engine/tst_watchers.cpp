@@ -402,7 +402,10 @@ private slots:
         QCOMPARE(shots.events, QStringList{"minus -1"});
         QCOMPARE(penItem.events, (QStringList{"minus -2", "remove"}));
         QCOMPARE(children.events, penItem.events);
-        QVERIFY(tempIdToServerId.isEmpty() && serverIdToTempId.isEmpty());
+        {
+            StoreLock lock;
+            QVERIFY(guarded(lock).tempIdToServerId.isEmpty() && guarded(lock).serverIdToTempId.isEmpty());
+        }
         QCOMPARE(rowsOf("items"), 0);
         QCOMPARE(createItem(skrin), Id(-1));
     }
