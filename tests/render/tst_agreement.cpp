@@ -16,7 +16,7 @@ class TestAgreement : public QObject
 private slots:
     void rendererMatchesTheScene()
     {
-        EngineStore store;
+        OpenStore store;
         QVERIFY(store.opened);
         const Id skrin = createItem("skrin");
         setMember(skrin, "created", QDateTime::currentDateTime());

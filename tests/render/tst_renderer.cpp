@@ -83,7 +83,7 @@ class TestRenderer : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { store = std::make_unique<EngineStore>(); }
+    void init() { store = std::make_unique<OpenStore>(); }
     void cleanup() { store.reset(); }
 
     void thumbnails_data()
@@ -622,7 +622,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<EngineStore> store;
+    std::unique_ptr<OpenStore> store;
     const QImage sample = filledImage(QSize(64, 40), QColor(200, 40, 90));
 };
 

@@ -105,12 +105,7 @@ public:
     // The same with `file` stored as its "file" member.
     Id addRowWithFile(const QString &table, const QVariantMap &members, const QByteArray &file)
     {
-        const Id id = createItem(table);
-        for (auto it = members.cbegin(); it != members.cend(); ++it)
-            setMember(id, it.key(), it.value());
-        setMemberFile(id, QStringLiteral("file"), file);
-        setMember(id, QStringLiteral("parent"), QVariant(qint64(skrin)));
-        return id;
+        return ::addRow(table, skrin, members, file);
     }
 
     template<typename Kind>

@@ -1,114 +1,18 @@
 #pragma once
 
-// A real store in a temporary folder with the engine bound to it, and small
-// helpers the engine tests share.
+// Small helpers the engine tests share, beside the store of openstore.h.
 
 #include "database.h"
 #include "engine.h"
-#include "storelock.h"
-#include "syncservice.h"
+#include "openstore.h"
 #include "watcher.h"
 
 #include <QCoreApplication>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThreadPool>
 
 #include <functional>
 #include <memory>
-
-// Records what the engine asks of the sync engine while it lives, as
-// "commit", "download <url>", "reset", "version", "stop". Requests may come from any thread.
-class RecordedRequests : public SyncService
-{
-public:
-    RecordedRequests() : previous(syncService()) { registerSyncService(this); }
-    ~RecordedRequests() override
-    {
-        registerSyncService(previous);
-        QThreadPool::globalInstance()->waitForDone();
-    }
-
-    QStringList seen() const
-    {
-        QMutexLocker lock(&mutex);
-        return requests;
-    }
-    int count(const QString &request = QStringLiteral("commit")) const { return int(seen().count(request)); }
-    void clear()
-    {
-        QMutexLocker lock(&mutex);
-        requests.clear();
-    }
-
-    void requestCommit() override { add(QStringLiteral("commit")); }
-    void requestDownload(const QString &url) override { add(QStringLiteral("download ") + url); }
-    void storeReset() override { add(QStringLiteral("reset")); }
-    void wrongVersion() override { add(QStringLiteral("version")); }
-    void stop() override { add(QStringLiteral("stop")); }
-
-private:
-    void add(const QString &request)
-    {
-        QMutexLocker lock(&mutex);
-        requests.append(request);
-    }
-
-    SyncService *previous;
-    mutable QMutex mutex;
-    QStringList requests;
-};
-
-class EngineStore
-{
-public:
-    EngineStore()
-    {
-        registerEngineTypes();
-        clearMaps();
-        open();
-    }
-
-    ~EngineStore()
-    {
-        QThreadPool::globalInstance()->waitForDone();
-        QCoreApplication::sendPostedEvents();
-        Database::close();
-        clearMaps();
-    }
-
-    bool open()
-    {
-        QString error;
-        opened = Database::open(dir.path(), &error);
-        if (!opened)
-            qWarning("store did not open: %s", qPrintable(error));
-        bindTables();
-        return opened;
-    }
-
-    // A new run of the program on the same folder: the store is closed
-    // (flushed) and opened again; in-memory id maps are gone.
-    bool restart()
-    {
-        Database::close();
-        clearMaps();
-        return open();
-    }
-
-    static void clearMaps()
-    {
-        StoreLock lock;
-        locked::localToServerIds(lock).clear();
-        locked::serverToLocalIds(lock).clear();
-    }
-
-    RecordedRequests requests;
-    QTemporaryDir dir;
-    bool opened = false;
-};
 
 inline int rowsOf(const char *table)
 {
@@ -178,14 +82,14 @@ class EngineTest : public QObject
 {
     Q_OBJECT
 protected:
-    std::unique_ptr<EngineStore> store;
+    std::unique_ptr<OpenStore> store;
     // What a test checks after each case, once the store is closed.
     virtual void afterEach() {}
 
 private slots:
     void init()
     {
-        store = std::make_unique<EngineStore>();
+        store = std::make_unique<OpenStore>();
         QVERIFY(store->opened);
     }
     void cleanup()

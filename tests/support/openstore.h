@@ -1,23 +1,73 @@
 #pragma once
 
-// A real store in a temporary folder, opened and bound for the window's
-// tests, closed again afterwards. Include it only from tests that link the
-// engine (through their own library).
+// A real store in a temporary folder with the engine bound to it, for every
+// test that works on one; closed again afterwards. What the engine asks of a
+// sync engine meanwhile is recorded.
 
 #include "database.h"
 #include "engine.h"
+#include "storelock.h"
+#include "syncservice.h"
 #include "tempstore.h"
 
 #include <QCoreApplication>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QTest>
+#include <QThreadPool>
 
-// A new row of `table` with the members, "parent" written last: watchers
-// hear of it once every other member is there.
-inline Id addRow(const QString &table, Id parent, const QVariantMap &members)
+// Records what the engine asks of the sync engine while it lives, as
+// "commit", "download <url>", "reset", "version", "stop". Requests may come from any thread.
+class RecordedRequests : public SyncService
+{
+public:
+    RecordedRequests() : previous(syncService()) { registerSyncService(this); }
+    ~RecordedRequests() override
+    {
+        registerSyncService(previous);
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    QStringList seen() const
+    {
+        QMutexLocker lock(&mutex);
+        return requests;
+    }
+    int count(const QString &request = QStringLiteral("commit")) const { return int(seen().count(request)); }
+    void clear()
+    {
+        QMutexLocker lock(&mutex);
+        requests.clear();
+    }
+
+    void requestCommit() override { add(QStringLiteral("commit")); }
+    void requestDownload(const QString &url) override { add(QStringLiteral("download ") + url); }
+    void storeReset() override { add(QStringLiteral("reset")); }
+    void wrongVersion() override { add(QStringLiteral("version")); }
+    void stop() override { add(QStringLiteral("stop")); }
+
+private:
+    void add(const QString &request)
+    {
+        QMutexLocker lock(&mutex);
+        requests.append(request);
+    }
+
+    SyncService *previous;
+    mutable QMutex mutex;
+    QStringList requests;
+};
+
+// A new row of `table` with the members (and `file` stored as its "file"
+// member), "parent" written last: watchers hear of it once every other
+// member is there.
+inline Id addRow(const QString &table, Id parent, const QVariantMap &members, const QByteArray &file = {})
 {
     const Id id = createItem(table);
     for (auto it = members.cbegin(); it != members.cend(); ++it)
         setMember(id, it.key(), it.value());
+    if (!file.isNull())
+        setMemberFile(id, QStringLiteral("file"), file);
     setMember(id, QStringLiteral("parent"), QVariant(qint64(parent)));
     return id;
 }
@@ -28,17 +78,42 @@ public:
     OpenStore()
     {
         registerEngineTypes();
-        QString error;
-        opened = Database::open(folder.path(), &error);
-        if (!opened)
-            qWarning("store did not open: %s", qPrintable(error));
-        bindTables();
+        clearMaps();
+        open();
     }
 
     ~OpenStore()
     {
+        QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::sendPostedEvents();
         Database::close();
+        clearMaps();
+    }
+
+    bool open()
+    {
+        QString error;
+        opened = Database::open(dir.path(), &error);
+        if (!opened)
+            qWarning("store did not open: %s", qPrintable(error));
+        bindTables();
+        return opened;
+    }
+
+    // A new run of the program on the same folder: the store is closed
+    // (flushed) and opened again; in-memory id maps are gone.
+    bool restart()
+    {
+        Database::close();
+        clearMaps();
+        return open();
+    }
+
+    static void clearMaps()
+    {
+        StoreLock lock;
+        locked::localToServerIds(lock).clear();
+        locked::serverToLocalIds(lock).clear();
     }
 
     // A screenshot row with its picture rectangle, as a capture makes it.
@@ -58,6 +133,7 @@ public:
         return addRow(table, skrin, {{"x", x}, {"y", y}, {"z", z}});
     }
 
-    TempStore folder;
+    RecordedRequests requests;
+    TempStore dir;
     bool opened = false;
 };
