@@ -211,8 +211,12 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
         const bool opened =
             sqlite3_open_v2(file.constData(), &connection, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr)
             == SQLITE_OK;
-        if (opened)
+        if (opened) {
             sqlite3_busy_timeout(connection, busyTimeoutMs);
+            // Each page is read once: a cache would only hold memory that
+            // this thread's heap keeps.
+            sqlite3_exec(connection, "PRAGMA cache_size = 0", nullptr, nullptr, nullptr);
+        }
         for (int at; (at = nextPart.fetchAndAddRelaxed(1)) < int(parts.size());) {
             const Part &part = parts[size_t(at)];
             failures[size_t(at)] = opened ? readRows(connection, part.sql, read.at(part.table).columnCount, part.from,
