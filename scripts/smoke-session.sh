@@ -49,10 +49,24 @@ fail() {
   exit 1
 }
 
+# Runs the command "$@" that starts a capture and waits for the overlay. On a
+# busy machine a key can be lost before the program takes it: then Escape
+# closes whatever opened instead (a menu, a late overlay) and the command runs
+# again, three times at most.
+open_overlay() {
+  for _ in 1 2 3; do
+    "$@"
+    wait_for_window '^Capture$' >/dev/null && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    xdotool key Escape
+    sleep 0.5
+  done
+  fail "the capture overlay did not appear"
+}
+
 # Drags out the region of $3x$4 at $1,$2 on the capture overlay; a drag covers
 # the pixels where it starts and where it ends.
 drag_region() {
-  wait_for_window '^Capture$' >/dev/null || fail "the capture overlay did not appear"
   # Let the overlay take the pointer and the keyboard before dragging.
   sleep 0.3
   xdotool mousemove "$1" "$2" mousedown 1
@@ -91,7 +105,7 @@ if [ "$mode" = dismiss ]; then
   wait "$pid"
   exit
 fi
-keys ctrl+shift+s
+open_overlay keys ctrl+shift+s
 drag_region "$x" "$y" "$width" "$height"
 
 if [ "$mode" = edit ]; then
@@ -105,7 +119,7 @@ if [ "$mode" = edit ]; then
   xdotool windowfocus --sync "$dialog"
   xdotool type --delay 20 "$PWD/paste.png"
   xdotool key Return
-  edit_menu n
+  open_overlay edit_menu n
   drag_region 250 150 50 40
 fi
 
