@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and benchmarking need.
-# Quick when everything is already there: it only calls apt when a package is missing.
+# Quick when everything is already there: apt runs only when a package is
+# missing, and a user who cannot install is told the one command to run.
 set -euo pipefail
 
+# Real package names only: a name that another package merely provides is
+# never reported as installed, and would send every build to apt.
 packages=(
   cmake ninja-build g++ clang make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools linguist-qt6
-  qt6-httpserver-dev libqt6websockets6-dev
+  qt6-httpserver-dev qt6-websockets-dev
   libgl-dev libvulkan-dev
   libsqlite3-dev libbenchmark-dev
   libclang-rt-14-dev
@@ -18,7 +21,7 @@ packages=(
 
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+  if ! dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -qx 'install ok installed'; then
     missing+=("$p")
   fi
 done
@@ -27,9 +30,20 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
+command="apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  SUDO=()
+elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+  SUDO=(sudo -n)
+else
+  echo "Missing Debian packages: ${missing[*]}" >&2
+  echo "Install them as root, then run make again:" >&2
+  echo "  sudo sh -c '$command'" >&2
+  exit 1
+fi
+
 echo "Installing: ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Waits for another apt instead of failing at once.
+"${SUDO[@]}" apt-get -o DPkg::Lock::Timeout=120 update -qq
+"${SUDO[@]}" apt-get -o DPkg::Lock::Timeout=120 install -y -qq --no-install-recommends "${missing[@]}"
