@@ -4,6 +4,7 @@
 #include "enginestart.h"
 #include "engine.h"
 #include "mainwindow.h"
+#include "quitrequests.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -35,7 +36,10 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // A logout, a shutdown or `kill` ends the program as its Quit does.
+    QuitRequests quitRequests;
     MainWindow window;
+    QObject::connect(&quitRequests, &QuitRequests::requested, &window, &MainWindow::quitOnRequest);
     QObject::connect(&window, &MainWindow::firstPainted, &window, [] { Database::startOrphanSweep(); });
     // For start-up measurements: the moment of the first paint on stdout, and
     // the window closed the given milliseconds after it.
