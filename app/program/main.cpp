@@ -3,6 +3,7 @@
 #include "database.h"
 #include "enginestart.h"
 #include "engine.h"
+#include "heapmemory.h"
 #include "mainwindow.h"
 #include "quitrequests.h"
 
@@ -16,6 +17,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any thread: the pool's threads share one heap, so that what one
+    // frees serves the next instead of staying with the process.
+    limitHeapArenas(programHeapArenas);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellimore"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/rc/icon.png")));
