@@ -18,6 +18,7 @@
 #include "database.h"
 #include "storestatus.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QColorDialog>
@@ -28,6 +29,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -437,6 +439,29 @@ void MainWindow::deleteCurrentSkrin()
     removeItemTree(current);
     requestCommit();
     openSkrin(next);
+}
+
+void MainWindow::quitOnRequest()
+{
+    // The code that opened a dialog or a menu may belong to the screenshot
+    // the quit closes, and runs on once the dialog's loop returns: so those
+    // are closed, and the quit waits until no loop of theirs runs.
+    if (QThread::currentThread()->loopLevel() > 1) {
+        for (int round = 0; round < 16; ++round) {
+            QWidget *open = QApplication::activePopupWidget();
+            if (!open)
+                open = QApplication::activeModalWidget();
+            if (!open)
+                break;
+            if (auto *dialog = qobject_cast<QDialog *>(open))
+                dialog->reject();
+            else
+                open->close();
+        }
+        QTimer::singleShot(50, this, &MainWindow::quitOnRequest);
+        return;
+    }
+    close();
 }
 
 bool MainWindow::shutDownEngine()

@@ -64,6 +64,11 @@ public:
     // older neighbour too.
     void deleteCurrentSkrin();
 
+    // Ends the program as Quit does, for a request from outside (a logout, a
+    // shutdown, `kill`). Dialogs and menus are closed first, and the window
+    // once their loops have returned.
+    void quitOnRequest();
+
 signals:
     // Once, after the window's first paint has reached the screen.
     void firstPainted();

@@ -72,6 +72,10 @@ EditorOverlays::~EditorOverlays() = default;
 
 void EditorOverlays::showSkrin(Id id)
 {
+    // A title typed for the screenshot being left goes with it, as a click
+    // into the view would have kept it.
+    if (done->isVisible())
+        done->save();
     skrin = id;
     tool = 0;
     titleWatch.reset();

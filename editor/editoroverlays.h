@@ -33,7 +33,8 @@ public:
     InfoBar *infoBar() const { return info; }
     InfoTooBig *notice() const { return tooBig; }
 
-    // The screenshot now open in the editor, in view mode; 0 for none.
+    // The screenshot now open in the editor, in view mode; 0 for none. A
+    // title typed in the prompt for the one left is stored first.
     void showSkrin(Id skrin);
     // The scene's tool changed.
     void toolChanged(int tool);

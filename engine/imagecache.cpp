@@ -3,6 +3,7 @@
 #include "imagecache.h"
 
 #include "enginelog.h"
+#include "heapmemory.h"
 
 #include "engine_p.h"
 #include "engineglobals_p.h"
@@ -153,15 +154,17 @@ qint64 pixmapByteSize(const QPixmap &pixmap)
     return qint64(pixmap.width()) * pixmap.height() * 4;
 }
 
-bool evictImageCaches(const QDateTime &now)
+bool evictImageCaches(const QDateTime &now, qint64 *droppedBytes)
 {
     QMutexLocker lock(&imageCacheMutex);
     qint64 total = 0;
+    qint64 dropped = 0;
     QList<EvictionRecord> records;
     records.reserve(pixmapCache.size() + imageCache.size());
 
     for (auto it = pixmapCache.begin(); it != pixmapCache.end();) {
         if (!isFresh(it->lastUse, now)) {
+            dropped += pixmapByteSize(it->pixmap);
             it = pixmapCache.erase(it);
             continue;
         }
@@ -171,6 +174,7 @@ bool evictImageCaches(const QDateTime &now)
     }
     for (auto it = imageCache.begin(); it != imageCache.end();) {
         if (!isFresh(it->lastUse, now)) {
+            dropped += imageByteSize(it->image);
             it = imageCache.erase(it);
             continue;
         }
@@ -184,15 +188,18 @@ bool evictImageCaches(const QDateTime &now)
         for (const EvictionRecord &record : std::as_const(records)) {
             if (total <= imageCacheBudget)
                 break;
-            if (record.isPixmap) {
-                total -= pixmapByteSize(pixmapCache.value(record.file).pixmap);
+            const qint64 bytes = record.isPixmap ? pixmapByteSize(pixmapCache.value(record.file).pixmap)
+                                                 : imageByteSize(imageCache.value(record.file).image);
+            total -= bytes;
+            dropped += bytes;
+            if (record.isPixmap)
                 removeCachedPixmap(record.file);
-            } else {
-                total -= imageByteSize(imageCache.value(record.file).image);
+            else
                 removeCachedImage(record.file);
-            }
         }
     }
+    if (droppedBytes)
+        *droppedBytes = dropped;
     return pixmapCache.isEmpty() && imageCache.isEmpty();
 }
 
@@ -218,8 +225,12 @@ void startImageCacheUpkeep()
 
 void imageCacheUpkeep()
 {
-    if (evictImageCaches(QDateTime::currentDateTime()) && upkeepTimer)
+    qint64 dropped = 0;
+    if (evictImageCaches(QDateTime::currentDateTime(), &dropped) && upkeepTimer)
         upkeepTimer->stop();
+    // A capture's picture or two: the C library would keep their memory.
+    if (dropped >= largeFreeBytes)
+        releaseFreeHeapMemory();
 }
 
 bool isImageCacheUpkeepRunning()

@@ -39,16 +39,17 @@ qint64 pixmapByteSize(const QPixmap &pixmap);
 // before it (or stamped after it, when the clock went back), then, while the
 // remaining estimate exceeds imageCacheBudget, the oldest entries (ties by
 // name, then images before pixmaps). True when both caches are empty
-// afterwards, so the caller can stop its timer. GUI thread (it may destroy
-// pixmaps).
-bool evictImageCaches(const QDateTime &now);
+// afterwards, so the caller can stop its timer. `droppedBytes`, when given,
+// takes the estimate of what left. GUI thread (it may destroy pixmaps).
+bool evictImageCaches(const QDateTime &now, qint64 *droppedBytes = nullptr);
 // Empties both caches. GUI thread.
 void clearImageCaches();
 
 // Starts the upkeep timer unless it runs. Any thread (from a pool thread it
 // starts once the GUI thread gets to it).
 void startImageCacheUpkeep();
-// One upkeep pass now; the timer stops once both caches are empty. GUI thread.
+// One upkeep pass now; the timer stops once both caches are empty, and a
+// large eviction gives the freed memory back to the system. GUI thread.
 void imageCacheUpkeep();
 bool isImageCacheUpkeepRunning(); // GUI thread
 

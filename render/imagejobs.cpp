@@ -1,6 +1,7 @@
 #include "imagejobs.h"
 
 #include "database.h"
+#include "heapmemory.h"
 #include "imageconnector.h"
 #include "imagecache.h"
 #include "imagesaver.h"
@@ -10,6 +11,31 @@
 #include <QImageReader>
 #include <QThreadPool>
 #include <QTimer>
+
+namespace {
+
+// Jobs started and not yet ended.
+QAtomicInt runningJobs;
+
+// Runs `job` on the pool and deletes it. The last job of a batch to end
+// hands what the batch freed back to the system: its pictures and canvases
+// are large, and each pool thread frees them into a heap of its own, where
+// the C library would keep them.
+void startImageJob(QRunnable *job)
+{
+    job->setAutoDelete(false);
+    runningJobs.ref();
+    QThreadPool::globalInstance()->start(
+        [job] {
+            job->run();
+            delete job;
+            if (!runningJobs.deref())
+                releaseFreeHeapMemory();
+        },
+        0);
+}
+
+} // namespace
 
 QList<int> thumbnailSizes()
 {
@@ -44,7 +70,7 @@ void startThumbnailTimer()
 
 void startThumbnailer(Id skrin, bool commitAfter)
 {
-    QThreadPool::globalInstance()->start(new ThumbnailerThread(skrin, commitAfter), 0);
+    startImageJob(new ThumbnailerThread(skrin, commitAfter));
 }
 
 void saveImageAsync(const QPixmap &pixmap, const QString &file, bool commitAfter, int quality)
@@ -59,5 +85,5 @@ void saveImageAsync(const QImage &image, const QString &file, bool commitAfter, 
     const QString format = Database::fileExtension(file).toLower() == QLatin1String(".png")
                                ? QStringLiteral("PNG")
                                : QStringLiteral("JPEG");
-    QThreadPool::globalInstance()->start(new ImageSaver(image, file, commitAfter, format, quality), 0);
+    startImageJob(new ImageSaver(image, file, commitAfter, format, quality));
 }

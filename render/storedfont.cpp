@@ -12,8 +12,9 @@ struct WeightPair
     int stored;
     int qt;
 };
-// Each named weight on both scales; values between are interpolated, so the
-// named ones (and 50, 75 in particular) survive a round trip exactly.
+// Each named weight on both scales, as Qt's own old-style font strings have
+// them; values between are interpolated, so the named ones survive a round
+// trip exactly. Stored values above Black's 87 read as Black.
 constexpr std::array<WeightPair, 9> weightTable{{
     {0, QFont::Thin},
     {12, QFont::ExtraLight},
@@ -23,7 +24,7 @@ constexpr std::array<WeightPair, 9> weightTable{{
     {63, QFont::DemiBold},
     {75, QFont::Bold},
     {81, QFont::ExtraBold},
-    {99, QFont::Black},
+    {87, QFont::Black},
 }};
 
 // Linear interpolation along the table from one scale (`from`) to the other.
@@ -89,13 +90,15 @@ bool applyFontMember(QFont &font, QStringView member, const QVariant &value, Poi
     if (member == fontName) {
         font.setFamily(value.toString());
     } else if (member == fontSize) {
-        // Hostile rows carry 0, -5 or 1e300.
+        // Hostile rows carry 0, -5 or 1e300. Below one point there is no
+        // size: the font keeps its own, as Qt's setters do for 0.
         const double size = finiteReal(value);
+        if (size < PaintLimits::minFontPointSize)
+            return true;
         if (sizes == PointSizes::Whole)
             font.setPointSize(clampFontPointSize(size));
         else
-            font.setPointSizeF(std::clamp(size, double(PaintLimits::minFontPointSize),
-                                          double(PaintLimits::maxFontPointSize)));
+            font.setPointSizeF(std::min(size, double(PaintLimits::maxFontPointSize)));
     } else if (member == fontWeight) {
         font.setWeight(QFont::Weight(qtFontWeightFromStored(value)));
     } else if (member == fontItalic) {

@@ -13,11 +13,20 @@
 #       250,150 (where the Edit menu was) through "Paste a new capture", then
 #       quits;
 #   smoke-session.sh PROGRAM FOLDER dismiss
-#       presses Enter on the first window (a start-up message).
+#       presses Enter on the first window (a start-up message);
+#   smoke-session.sh PROGRAM FOLDER signal NAME TITLE
+#       captures the region of 300x200 at 100,100, types TITLE into the title
+#       prompt with Return, and sends the program the signal NAME (TERM, HUP)
+#       right after.
 set -euo pipefail
 program=$1
 folder=$2
 mode=${3:-capture}
+if [ "$mode" = signal ]; then
+  signal=$4
+  title=$5
+  set -- "$1" "$2" "$3"
+fi
 width=${4:-300}
 height=${5:-200}
 x=${6:-100}
@@ -107,6 +116,18 @@ if [ "$mode" = dismiss ]; then
 fi
 open_overlay keys ctrl+shift+s
 drag_region "$x" "$y" "$width" "$height"
+
+if [ "$mode" = signal ]; then
+  keys
+  xdotool type --delay 20 "$title"
+  xdotool key Return
+  # Time for a busy program to take the keys; the store's write behind may
+  # or may not have written the title by then.
+  sleep 0.3
+  kill -s "$signal" "$pid"
+  wait "$pid"
+  exit
+fi
 
 if [ "$mode" = edit ]; then
   # xclip keeps serving the clipboard in the background until the session ends.

@@ -3,7 +3,9 @@
 #include "database.h"
 #include "enginestart.h"
 #include "engine.h"
+#include "heapmemory.h"
 #include "mainwindow.h"
+#include "quitrequests.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -15,6 +17,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any thread: the pool's threads share one heap, so that what one
+    // frees serves the next instead of staying with the process.
+    limitHeapArenas(programHeapArenas);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellimore"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/rc/icon.png")));
@@ -35,7 +40,10 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // A logout, a shutdown or `kill` ends the program as its Quit does.
+    QuitRequests quitRequests;
     MainWindow window;
+    QObject::connect(&quitRequests, &QuitRequests::requested, &window, &MainWindow::quitOnRequest);
     QObject::connect(&window, &MainWindow::firstPainted, &window, [] { Database::startOrphanSweep(); });
     // For start-up measurements: the moment of the first paint on stdout, and
     // the window closed the given milliseconds after it.

@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QGraphicsTextItem>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QMessageBox>
@@ -230,6 +231,28 @@ private slots:
             QCOMPARE(prompt->findChildren<CustomLabel *>().last()->isVisibleTo(prompt), copied);
             prompt->save();
         }
+    }
+
+    // A title typed but not yet confirmed goes with the screenshot the
+    // window leaves: for the next capture, or at the quit.
+    void unconfirmedTitleIsKept()
+    {
+        MainWindow window;
+        window.show();
+        SkrinDone *prompt = window.editorOverlays()->prompt();
+        auto *title = prompt->findChild<QLineEdit *>();
+        QVERIFY(title);
+        window.onShoot(QPixmap::fromImage(filledImage(QSize(30, 20), Qt::darkCyan)));
+        const Id first = window.currentSkrinId();
+        QTest::keyClicks(title, QStringLiteral("Draft"));
+        window.onShoot(QPixmap::fromImage(filledImage(QSize(30, 20), Qt::darkRed)));
+        const Id second = window.currentSkrinId();
+        QCOMPARE(getMember(first, "title").toString(), QStringLiteral("Draft"));
+        QVERIFY(prompt->isVisibleTo(&window));
+        QCOMPARE(title->text(), QString());
+        QTest::keyClicks(title, QStringLiteral("Second"));
+        window.openSkrin(0);
+        QCOMPARE(getMember(second, "title").toString(), QStringLiteral("Second"));
     }
 
     // Leaving a screenshot renders it with the change drawn last; one left

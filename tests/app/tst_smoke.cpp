@@ -77,6 +77,22 @@ private slots:
         }
     }
 
+    // A logout or `kill` right after the user named a capture: the program
+    // quits as with Ctrl+Q, so the title is in the file and the folder is
+    // free for the next start.
+    void signalQuitsNormally()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QDir dir(folder.path());
+        const QString title = QStringLiteral("Quarterly figures");
+        const int status = runSession(folder.path(), {QStringLiteral("signal"), QStringLiteral("TERM"), title});
+        QVERIFY2(status == 0, qPrintable(output));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("database.db.lock"))));
+        RawDb db(dir.filePath(QStringLiteral("database.db")));
+        QCOMPARE(db.text(QStringLiteral("SELECT title FROM skrin")), title);
+    }
+
     void unopenableStoreIsReported()
     {
         // A folder where the database file should be: the user is told why, the

@@ -4,6 +4,9 @@
 #include "renderfixture.h"
 #include "rowpainting.h"
 #include "skrin.h"
+#include "skrinitem.h"
+
+#include <QGraphicsTextItem>
 
 #include <QDateTime>
 #include <QPainter>
@@ -116,6 +119,51 @@ private slots:
                 drifted << QStringLiteral("%1 %2%").arg(row["type"].toString()).arg(agree * 100, 0, 'f', 1);
         }
         QVERIFY2(drifted.isEmpty(), qPrintable(drifted.join(", ")));
+    }
+
+    // Fonts stored by another client: the editor's item, its font reader
+    // and the renderer read them alike, and a font written goes back on the
+    // same scale.
+    void storedFontsReadAlike_data()
+    {
+        QTest::addColumn<QVariant>("weight");
+        QTest::addColumn<QVariant>("size");
+        QTest::addColumn<int>("qtWeight");
+        QTest::addColumn<int>("pointSize");
+        const int usual = QFont().pointSize();
+        QTest::newRow("black") << QVariant(87) << QVariant(20) << int(QFont::Black) << 20;
+        QTest::newRow("beyond black") << QVariant(99) << QVariant(20) << int(QFont::Black) << 20;
+        QTest::newRow("extra bold") << QVariant(81) << QVariant(20) << int(QFont::ExtraBold) << 20;
+        QTest::newRow("no size") << QVariant(50) << QVariant(0.5) << int(QFont::Normal) << usual;
+        QTest::newRow("negative size") << QVariant(75) << QVariant(-3) << int(QFont::Bold) << usual;
+    }
+
+    void storedFontsReadAlike()
+    {
+        QFETCH(QVariant, weight);
+        QFETCH(QVariant, size);
+        QFETCH(int, qtWeight);
+        QFETCH(int, pointSize);
+        OpenStore store;
+        QVERIFY(store.opened);
+        const Id skrin = createItem("skrin");
+        const Id text = addRow("skrin_text", skrin, {{"x", 0}, {"y", 0}, {"z", 1}, {"data", "Heavy"},
+                                                     {"font_name", "DejaVu Sans"}, {"font_size", size},
+                                                     {"font_weight", weight}, {"font_italic", 0},
+                                                     {"font_underline", 0}, {"font_strikeout", 0},
+                                                     {"color", "#000000"}});
+        QVariantMap row = readItem(text);
+        row.insert("type", "skrin_text");
+        Skrin scene(skrin);
+        auto *item = dynamic_cast<QGraphicsTextItem *>(scene.skrinItem(text)->graphicsItem());
+        QVERIFY(item);
+        for (const QFont &font : {item->font(), Skrin::readFont(text), textFontFromRow(row)}) {
+            QCOMPARE(font.weight(), qtWeight);
+            QCOMPARE(qRound(font.pointSizeF()), pointSize);
+        }
+
+        scene.writeFont(text, Skrin::readFont(text));
+        QCOMPARE(getMember(text, "font_weight").toInt(), std::min(weight.toInt(), 87));
     }
 };
 
