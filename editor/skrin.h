@@ -170,6 +170,7 @@ private:
     void startDrawing(const QPointF &scenePos);
     void endDrawingBy(QGraphicsSceneMouseEvent *event);
     bool drawDragged(const QPointF &scenePos);
+    static bool isDraggedShapeTool(int tool);
     // Members in the order written; "parent" follows them.
     using Members = QList<std::pair<QString, QVariant>>;
     Id createRow(const QString &table, const Members &members, bool selectWhenBuilt = false,

@@ -568,6 +568,53 @@ private slots:
         QVERIFY(editor.scene->isModified());
     }
 
+    void quickDragEndsAtThePointer_data()
+    {
+        QTest::addColumn<int>("tool");
+        QTest::addColumn<QPointF>("moved"); // the one move Qt delivers of a fast drag
+        QTest::addColumn<QPointF>("released");
+        const QPointF downRight(220, 160), upLeft(40, 70), beyond(250, 185);
+        for (const auto &[name, tool] : {std::pair{"rectangle", Skrin::ToolRectangle},
+                                         {"rectangle frame", Skrin::ToolRectangleFrame},
+                                         {"ellipse", Skrin::ToolEllipse},
+                                         {"ellipse frame", Skrin::ToolEllipseFrame},
+                                         {"line", Skrin::ToolLine}}) {
+            QTest::addRow("%s, one move", name) << int(tool) << downRight << downRight;
+            QTest::addRow("%s, up and left", name) << int(tool) << upLeft << upLeft;
+            QTest::addRow("%s, released further", name) << int(tool) << downRight << beyond;
+        }
+    }
+    // However Qt merges a fast drag's moves, the drawn shape reaches from the
+    // press to where the pointer is: a 120 x 60 drag is no 134 x 134 square.
+    void quickDragEndsAtThePointer()
+    {
+        QFETCH(int, tool);
+        QFETCH(QPointF, moved);
+        QFETCH(QPointF, released);
+        const QPointF pressed(100, 100);
+        EditorScene editor;
+        editor.scene->setTool(tool);
+        editor.press(pressed);
+        editor.moveTo(moved);
+        editor.release(released);
+
+        const QList<Id> drawn = editor.allRows();
+        QCOMPARE(drawn.size(), 1);
+        const QVariantMap row = readItem(drawn.first());
+        const QPointF at(row.value("x").toDouble(), row.value("y").toDouble());
+        if (tool == Skrin::ToolLine) {
+            QCOMPARE(at + QPointF(row.value("end_x").toDouble(), row.value("end_y").toDouble()), released);
+            return;
+        }
+        // Painted bounds, a frame's pen included: the far corner under the
+        // pointer, the near one at the press (a frame's pen above and left of
+        // it, as in a slow drag).
+        const QRectF shown = editor.scene->skrinItem(drawn.first())->graphicsItem()->sceneBoundingRect();
+        const bool framed = tool == Skrin::ToolRectangleFrame || tool == Skrin::ToolEllipseFrame;
+        const double pen = framed ? row.value("pen_size").toDouble() : 0.0;
+        QCOMPARE(shown, QRectF(pressed - QPointF(pen, pen), released).normalized());
+    }
+
     // Text and pin rows appear at the click, selected; the select tool follows.
     void clickPlacesTextAndPin()
     {
