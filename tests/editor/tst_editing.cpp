@@ -20,6 +20,7 @@
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -483,6 +484,11 @@ private slots:
         QCOMPARE(drop(editor, SkrinsMimeData(list), QPoint(100, 100)), Qt::CopyAction);
         const QList<Id> images = editor.rows(QStringLiteral("skrin_image"));
         QCOMPARE(images.size(), 2);
+        // The file that is no picture is told; the addresses that are no
+        // files are not.
+        const QList<QMessageBox *> told = editor.view->findChildren<QMessageBox *>();
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told.first()->text().contains(text.fileName()) && !told.first()->text().contains("example.com"));
         QCOMPARE(editor.selectedIds(), images);
         QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
     }
