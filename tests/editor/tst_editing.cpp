@@ -16,7 +16,6 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDataStream>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QImageReader>
@@ -47,23 +46,6 @@ Id addImageRow(EditorScene &editor, double z, const QSize &size = QSize(40, 30))
         auto *item = dynamic_cast<SkrinImage *>(editor.scene->skrinItem(id));
         return item && item->loadPicture() && item->scene();
     }) ? id : 0;
-}
-
-QByteArray pngChunk(const char *type, const QByteArray &data)
-{
-    const QByteArray body = QByteArray(type) + data;
-    quint32 crc = 0xffffffffu;
-    for (const char byte : body) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    QByteArray chunk;
-    QDataStream out(&chunk, QIODevice::WriteOnly);
-    out << quint32(data.size());
-    out.writeRawData(body.constData(), int(body.size()));
-    out << ~crc;
-    return chunk;
 }
 
 // A pen stroke with every member its item waits for.

@@ -17,23 +17,6 @@
 
 namespace {
 
-QByteArray pngChunk(const char *type, const QByteArray &data)
-{
-    const QByteArray body = QByteArray(type) + data;
-    quint32 crc = 0xffffffffu;
-    for (const char byte : body) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    QByteArray chunk;
-    QDataStream out(&chunk, QIODevice::WriteOnly);
-    out << quint32(data.size());
-    out.writeRawData(body.constData(), int(body.size()));
-    out << ~crc;
-    return chunk;
-}
-
 // A grey or black-and-white PNG of one colour: a few kB for any size. With
 // no rows at all, only its header.
 QByteArray plainPng(int width, int height, int bitDepth, bool withRows = true)
