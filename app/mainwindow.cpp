@@ -29,6 +29,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -75,6 +76,7 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(std::make_unique<Ui::MainWindow>())
 {
     ui->setupUi(this);
+    fitIntoScreen();
     theWindow = this;
     // Registered before the panels are built: the tool bar's menus take the
     // window's own actions.
@@ -204,6 +206,19 @@ void MainWindow::connectEditActions()
         };
         connect(action, &QAction::triggered, this, call);
     }
+}
+
+void MainWindow::fitIntoScreen()
+{
+    const QScreen *shownOn = screen();
+    if (!shownOn)
+        return;
+    const QRect area = shownOn->availableGeometry();
+    // A tenth of the free area is left to the window manager's frame and
+    // title bar, whose size is not known before the window is shown.
+    const QSize room = (QSizeF(area.size()) * 0.9).toSize();
+    resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
+    move(area.center() - QPoint(width() / 2, height() / 2));
 }
 
 Id MainWindow::currentSkrinId() const

@@ -103,6 +103,9 @@ private:
     void applyFont(const QFont &font);
     // Shows why the store cannot write, or hides the notice for "".
     void showWriteFailure(const QString &failure);
+    // The form's size where the screen's free area allows it, else less;
+    // centred on that area.
+    void fitIntoScreen();
     // Stops background work and writes the store a last time; false when
     // that write failed.
     bool shutDownEngine();

@@ -5,9 +5,20 @@
 
 #include "customwidget.h"
 
+#include <QAbstractScrollArea>
 #include <QCursor>
 #include <QPoint>
 #include <QWidget>
+
+// Where a panel over a view stands: the view's viewport, clear of its
+// scroll bars and frame; over any other parent, the parent's whole area.
+inline QRect overlayArea(const QWidget *overlay)
+{
+    const QWidget *parent = overlay->parentWidget();
+    if (const auto *area = qobject_cast<const QAbstractScrollArea *>(parent))
+        return area->viewport()->geometry();
+    return parent ? parent->rect() : QRect();
+}
 
 // Anywhere, as long as 15 px of the overlay stay inside its parent on every
 // side (a 100 x 100 area without a parent). When the parent is too small for

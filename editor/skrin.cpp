@@ -3,14 +3,11 @@
 #include "capture.h"
 #include "dirtyskrins.h"
 #include "editorlog.h"
-#include "options.h"
 #include "skrinblur.h"
 #include "skrinitem.h"
 #include "skrinitemfactory.h"
 
-#include <QClipboard>
 #include <QDateTime>
-#include <QGuiApplication>
 #include <QGraphicsItem>
 #include <QGraphicsView>
 #include <QKeyEvent>
@@ -354,12 +351,7 @@ void Skrin::setTool(int tool)
         pasteFile();
     } else if (tool == ToolPasteClipboard) {
         setTool(ToolSelect);
-        const QClipboard *clipboard = QGuiApplication::clipboard();
-        const QPixmap picture = clipboard ? clipboard->pixmap() : QPixmap();
-        if (picture.isNull())
-            qCInfo(lcEditor) << "the clipboard holds no picture to paste";
-        else
-            addImage(picture, Options::ext());
+        pasteClipboard();
     } else if (tool == ToolPasteCapture) {
         setTool(ToolSelect);
         if (!shootPrecise(this, &Skrin::onShoot, true))

@@ -170,6 +170,7 @@ private:
     void startDrawing(const QPointF &scenePos);
     void endDrawingBy(QGraphicsSceneMouseEvent *event);
     bool drawDragged(const QPointF &scenePos);
+    static bool isDraggedShapeTool(int tool);
     // Members in the order written; "parent" follows them.
     using Members = QList<std::pair<QString, QVariant>>;
     Id createRow(const QString &table, const Members &members, bool selectWhenBuilt = false,
@@ -177,6 +178,9 @@ private:
     // The copy of the copier's source `row`, placed anew; it ends selected.
     Id copyRow(const ItemCopier &copier, qsizetype row, const Members &placement);
     void pasteFile();
+    void pasteClipboard();
+    // One message box, not waited for, with every reason a picture was refused.
+    void tellNotPasted(const QString &title, const QStringList &reasons);
     void copyDroppedSkrin(Id source, const QPointF &dropPoint);
     void afterDrop();
     void recordModified();

@@ -77,11 +77,16 @@ void Skrin::viewDropEvent(QDropEvent *event)
     if (ids.isEmpty()) {
         setTool(ToolSelect);
         clearSelection();
-        // Other addresses give no local path and are passed over.
+        // Other addresses give no local path and are passed over; files
+        // that are refused are told, all in one message.
         QList<Id> imported;
+        QStringList refused;
         for (const QByteArray &line : lines) {
-            if (const Id image = addImageFile(QUrl::fromEncoded(line).toLocalFile()))
+            QString why;
+            if (const Id image = addImageFile(QUrl::fromEncoded(line).toLocalFile(), &why))
                 imported.append(image);
+            else if (!why.isEmpty())
+                refused.append(why);
         }
         // Every picture that arrived ends selected, not only the last.
         for (const Id image : std::as_const(imported)) {
@@ -89,6 +94,8 @@ void Skrin::viewDropEvent(QDropEvent *event)
                 item->graphicsItem()->setSelected(true);
         }
         afterDrop();
+        if (!refused.isEmpty())
+            tellNotPasted(tr("Paste file"), refused);
         return;
     }
 

@@ -131,27 +131,39 @@ bool Skrin::drawDragged(const QPointF &scenePos)
                         {QStringLiteral("z"), maxZ() + 1.0}};
     const Members pen{{QStringLiteral("pen_size"), options.penSize}, {QStringLiteral("color"), options.color}};
 
+    Id drawn = 0;
     switch (currentTool) {
     case ToolArrow:
     case ToolLine:
         if (d <= dragThreshold)
             return false;
-        createRow(table, start + Members{{QStringLiteral("begin_x"), 0},
-                                         {QStringLiteral("begin_y"), 0},
-                                         {QStringLiteral("end_x"), dx},
-                                         {QStringLiteral("end_y"), dy}} + pen);
-        return true;
+        drawn = createRow(table, start + Members{{QStringLiteral("begin_x"), 0},
+                                                 {QStringLiteral("begin_y"), 0},
+                                                 {QStringLiteral("end_x"), dx},
+                                                 {QStringLiteral("end_y"), dy}} + pen);
+        break;
     case ToolEllipse:
     case ToolEllipseFrame:
     case ToolRectangle:
     case ToolRectangleFrame:
         if (std::abs(dx) <= dragThreshold || std::abs(dy) <= dragThreshold)
             return false;
-        createRow(table, start + Members{{QStringLiteral("w"), d}, {QStringLiteral("h"), d}} + pen);
-        return true;
+        drawn = createRow(table, start + Members{{QStringLiteral("w"), d}, {QStringLiteral("h"), d}} + pen);
+        break;
     default:
         return false;
     }
+    // A fast drag may arrive as one move: the new shape reaches the pointer
+    // at once, as it would after any later move.
+    if (SkrinItem *item = skrinItems.value(drawn))
+        item->drawTo(scenePos);
+    return true;
+}
+
+bool Skrin::isDraggedShapeTool(int tool)
+{
+    return tool == ToolArrow || tool == ToolLine || tool == ToolEllipse || tool == ToolEllipseFrame
+           || tool == ToolRectangle || tool == ToolRectangleFrame;
 }
 
 // The right button (or any second button during a drag) ends drawing: the
@@ -250,6 +262,16 @@ void Skrin::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
         else
             CustomScene::mouseReleaseEvent(event);
         return;
+    }
+    // The release may lie beyond the last move Qt delivered: a line or shape
+    // ends where the pointer is.
+    if (event->button() == Qt::LeftButton && isDraggedShapeTool(currentTool)) {
+        if (creating) {
+            if (drawDragged(event->scenePos()))
+                modified = true;
+        } else if (SkrinItem *drawn = skrinItems.value(drawnItemId)) {
+            drawn->drawTo(event->scenePos());
+        }
     }
     CustomScene::mouseReleaseEvent(event);
     // Only the left button's release ends its gesture.

@@ -8,15 +8,52 @@
 #include "imagejobs.h"
 #include "options.h"
 #include "paintlimits.h"
+#include "pastedpicture_p.h"
 #include "skrinimage.h"
 
+#include <QBuffer>
+#include <QClipboard>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGraphicsView>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
+
+#include <algorithm>
+
+namespace {
+
+// Pasted pictures are never larger than the screen in its own pixels (twice
+// its logical size on a 2x screen).
+QSize pasteLimit()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return {PaintLimits::maxCanvasSide, PaintLimits::maxCanvasSide};
+    return (QSizeF(screen->geometry().size()) * screen->devicePixelRatio()).toSize();
+}
+
+// The encoded picture the clipboard's owner offers, PNG first; empty when
+// it offers none.
+QByteArray encodedPicture(const QMimeData *mime)
+{
+    QStringList formats = mime->formats();
+    std::stable_partition(formats.begin(), formats.end(),
+                          [](const QString &format) { return format == QLatin1String("image/png"); });
+    for (const QString &format : std::as_const(formats)) {
+        if (!format.startsWith(QLatin1String("image/")))
+            continue;
+        const QByteArray bytes = mime->data(format);
+        if (!bytes.isEmpty())
+            return bytes;
+    }
+    return {};
+}
+
+} // namespace
 
 Id Skrin::addImage(const QPixmap &given, const QString &givenSuffix)
 {
@@ -24,14 +61,11 @@ Id Skrin::addImage(const QPixmap &given, const QString &givenSuffix)
         qCInfo(lcEditor) << "no picture to paste";
         return 0;
     }
-    // Never larger than the screen in its own pixels (twice its logical size
-    // on a 2x screen); never enlarged.
+    // Never larger than the screen in its own pixels; never enlarged.
     QPixmap picture = given;
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QSize limit = (QSizeF(screen->geometry().size()) * screen->devicePixelRatio()).toSize();
-        if (picture.width() > limit.width() || picture.height() > limit.height())
-            picture = picture.scaled(limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    }
+    const QSize limit = pasteLimit();
+    if (picture.width() > limit.width() || picture.height() > limit.height())
+        picture = picture.scaled(limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     const QString suffix = givenSuffix.isEmpty() ? Options::ext() : givenSuffix;
     const QString file = Database::newFileName(suffix);
     if (file.isEmpty()) {
@@ -88,26 +122,68 @@ Id Skrin::addImageFile(const QString &path, QString *error)
         return fail(tr("The file %1 does not exist.").arg(path));
     if (!info.isFile())
         return fail(tr("%1 is not a file.").arg(path));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(tr("The file %1 could not be opened: %2").arg(path, file.errorString()));
 
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
-    if (!reader.canRead())
+    const PastedPicture picture = PastedPicture::read(&file, pasteLimit());
+    switch (picture.failure) {
+    case PastedPicture::None:
+        break;
+    case PastedPicture::NotPicture:
         return fail(tr("%1 is not a picture.").arg(path));
-    // Known from the header: an enormous picture is refused before it is
-    // decoded.
-    const QSize size = reader.size();
-    if (size.isValid() && !isCanvasSizeAllowed(size))
-        return fail(tr("The picture %1 is too large (%2 x %3 pixels).").arg(path).arg(size.width()).arg(size.height()));
-    raiseImageAllocationLimit();
-    const QImage image = reader.read();
-    if (image.isNull())
-        return fail(tr("The picture %1 could not be read: %2").arg(path, reader.errorString()));
-
+    case PastedPicture::TooLarge:
+        return fail(tr("The picture %1 is too large (%2 x %3 pixels).")
+                        .arg(path)
+                        .arg(picture.size.width())
+                        .arg(picture.size.height()));
+    case PastedPicture::Unreadable:
+        return fail(tr("The picture %1 could not be read: %2").arg(path, picture.reason));
+    }
     // PNG stays PNG; every other picture is stored as JPEG.
     const int dot = path.lastIndexOf(QLatin1Char('.'));
     const QString suffix = dot >= 0 ? path.mid(dot).toLower() : QString();
-    return addImage(QPixmap::fromImage(image), suffix == QLatin1String(".png") ? suffix : QStringLiteral(".jpg"));
+    return addImage(QPixmap::fromImage(picture.image), suffix == QLatin1String(".png") ? suffix : QStringLiteral(".jpg"));
+}
+
+void Skrin::pasteClipboard()
+{
+    const QClipboard *clipboard = QGuiApplication::clipboard();
+    const QMimeData *mime = clipboard ? clipboard->mimeData() : nullptr;
+    // An encoded picture is decoded at the size it is stored at; one that
+    // this process put there is decoded already and only brought within the
+    // limit.
+    const QByteArray bytes = mime ? encodedPicture(mime) : QByteArray();
+    PastedPicture picture;
+    if (!bytes.isEmpty()) {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        picture = PastedPicture::read(&buffer, pasteLimit());
+    } else if (mime && mime->hasImage()) {
+        picture = PastedPicture::fromImage(qvariant_cast<QImage>(mime->imageData()), pasteLimit());
+    } else {
+        qCInfo(lcEditor) << "the clipboard holds no picture to paste";
+        return;
+    }
+    QString why;
+    switch (picture.failure) {
+    case PastedPicture::None:
+        addImage(QPixmap::fromImage(picture.image), Options::ext());
+        return;
+    case PastedPicture::TooLarge:
+        why = tr("The picture on the clipboard is too large (%1 x %2 pixels).")
+                  .arg(picture.size.width())
+                  .arg(picture.size.height());
+        break;
+    case PastedPicture::NotPicture:
+    case PastedPicture::Unreadable:
+        why = tr("The picture on the clipboard could not be read: %1")
+                  .arg(picture.reason.isEmpty() ? tr("unknown format") : picture.reason);
+        break;
+    }
+    qCWarning(lcEditor).noquote() << "not pasted:" << why;
+    tellNotPasted(tr("Paste"), {why});
 }
 
 void Skrin::pasteFile()
@@ -116,7 +192,15 @@ void Skrin::pasteFile()
         QFileDialog::getOpenFileName(view(), tr("Paste file"), QString(), tr("Images *.jpg *.png *.jpeg"));
     QString error;
     if (addImageFile(path, &error) == 0 && !error.isEmpty())
-        QMessageBox::warning(view(), tr("Paste file"), error);
+        tellNotPasted(tr("Paste file"), {error});
+}
+
+void Skrin::tellNotPasted(const QString &title, const QStringList &reasons)
+{
+    // Not waited for: a drop's source is still waiting for its answer.
+    auto *box = new QMessageBox(QMessageBox::Warning, title, reasons.join(QLatin1Char('\n')), QMessageBox::Ok, view());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void Skrin::onShoot(const QPixmap &picture)

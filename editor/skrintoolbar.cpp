@@ -218,11 +218,12 @@ void SkrinToolBar::updateSeparator()
 
 void SkrinToolBar::reposition()
 {
-    QWidget *parent = parentWidget();
-    if (!parent || !autoPlace)
+    if (!parentWidget() || !autoPlace)
         return;
+    // Centred at the bottom of the picture's area, above any scroll bar.
+    const QRect area = overlayArea(this);
     const QSize hint = sizeHint();
-    move((parent->width() - 1) / 2 - hint.width() / 2, parent->height() - hint.height());
+    move(area.x() + (area.width() - 1) / 2 - hint.width() / 2, area.bottom() + 1 - hint.height());
 }
 
 void SkrinToolBar::setAutoPlace(bool on)

@@ -5,6 +5,33 @@
 SkrinView::SkrinView(QWidget *parent)
     : CustomView(parent)
 {
+    followPixelRatio();
+}
+
+bool SkrinView::event(QEvent *event)
+{
+    // A window moved to another screen, or shown on one, may change density.
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::ScreenChangeInternal:
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    case QEvent::DevicePixelRatioChange:
+#endif
+        followPixelRatio();
+        break;
+    default:
+        break;
+    }
+    return CustomView::event(event);
+}
+
+void SkrinView::followPixelRatio()
+{
+    const qreal ratio = devicePixelRatioF();
+    if (ratio <= 0.0 || qFuzzyCompare(ratio, shownRatio))
+        return;
+    shownRatio = ratio;
+    setTransform(QTransform::fromScale(1.0 / ratio, 1.0 / ratio));
 }
 
 void SkrinView::keyPressEvent(QKeyEvent *event)

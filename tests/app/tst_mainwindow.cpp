@@ -49,6 +49,22 @@ private slots:
         QVERIFY(!QImage(QStringLiteral(":/rc/icon.png")).isNull());
     }
 
+    // However small or dense the screen (also run at twice the density), the
+    // window opens on it whole.
+    void opensWithinTheScreen()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QRect area = window.screen()->availableGeometry();
+        QVERIFY2(area.contains(window.frameGeometry()),
+                 qPrintable(QStringLiteral("%1 x %2 at %3, %4 on a screen of %5 x %6")
+                                .arg(window.frameGeometry().width()).arg(window.frameGeometry().height())
+                                .arg(window.x()).arg(window.y()).arg(area.width()).arg(area.height())));
+        // Still a window to work in, not a sliver.
+        QVERIFY(window.width() * 2 > area.width() && window.height() * 2 > area.height());
+    }
+
     void captureBecomesScreenshot_data()
     {
         QTest::addColumn<QString>("ext");

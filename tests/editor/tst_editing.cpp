@@ -16,10 +16,10 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDataStream>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -46,23 +46,6 @@ Id addImageRow(EditorScene &editor, double z, const QSize &size = QSize(40, 30))
         auto *item = dynamic_cast<SkrinImage *>(editor.scene->skrinItem(id));
         return item && item->loadPicture() && item->scene();
     }) ? id : 0;
-}
-
-QByteArray pngChunk(const char *type, const QByteArray &data)
-{
-    const QByteArray body = QByteArray(type) + data;
-    quint32 crc = 0xffffffffu;
-    for (const char byte : body) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    QByteArray chunk;
-    QDataStream out(&chunk, QIODevice::WriteOnly);
-    out << quint32(data.size());
-    out.writeRawData(body.constData(), int(body.size()));
-    out << ~crc;
-    return chunk;
 }
 
 // A pen stroke with every member its item waits for.
@@ -483,6 +466,11 @@ private slots:
         QCOMPARE(drop(editor, SkrinsMimeData(list), QPoint(100, 100)), Qt::CopyAction);
         const QList<Id> images = editor.rows(QStringLiteral("skrin_image"));
         QCOMPARE(images.size(), 2);
+        // The file that is no picture is told; the addresses that are no
+        // files are not.
+        const QList<QMessageBox *> told = editor.view->findChildren<QMessageBox *>();
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told.first()->text().contains(text.fileName()) && !told.first()->text().contains("example.com"));
         QCOMPARE(editor.selectedIds(), images);
         QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
     }
@@ -566,6 +554,53 @@ private slots:
         if (tool == Skrin::ToolRectangle) // the far corner followed it
             QCOMPARE(editor.scene->skrinItem(added.first())->graphicsItem()->sceneBoundingRect().bottomRight(), to);
         QVERIFY(editor.scene->isModified());
+    }
+
+    void quickDragEndsAtThePointer_data()
+    {
+        QTest::addColumn<int>("tool");
+        QTest::addColumn<QPointF>("moved"); // the one move Qt delivers of a fast drag
+        QTest::addColumn<QPointF>("released");
+        const QPointF downRight(220, 160), upLeft(40, 70), beyond(250, 185);
+        for (const auto &[name, tool] : {std::pair{"rectangle", Skrin::ToolRectangle},
+                                         {"rectangle frame", Skrin::ToolRectangleFrame},
+                                         {"ellipse", Skrin::ToolEllipse},
+                                         {"ellipse frame", Skrin::ToolEllipseFrame},
+                                         {"line", Skrin::ToolLine}}) {
+            QTest::addRow("%s, one move", name) << int(tool) << downRight << downRight;
+            QTest::addRow("%s, up and left", name) << int(tool) << upLeft << upLeft;
+            QTest::addRow("%s, released further", name) << int(tool) << downRight << beyond;
+        }
+    }
+    // However Qt merges a fast drag's moves, the drawn shape reaches from the
+    // press to where the pointer is: a 120 x 60 drag is no 134 x 134 square.
+    void quickDragEndsAtThePointer()
+    {
+        QFETCH(int, tool);
+        QFETCH(QPointF, moved);
+        QFETCH(QPointF, released);
+        const QPointF pressed(100, 100);
+        EditorScene editor;
+        editor.scene->setTool(tool);
+        editor.press(pressed);
+        editor.moveTo(moved);
+        editor.release(released);
+
+        const QList<Id> drawn = editor.allRows();
+        QCOMPARE(drawn.size(), 1);
+        const QVariantMap row = readItem(drawn.first());
+        const QPointF at(row.value("x").toDouble(), row.value("y").toDouble());
+        if (tool == Skrin::ToolLine) {
+            QCOMPARE(at + QPointF(row.value("end_x").toDouble(), row.value("end_y").toDouble()), released);
+            return;
+        }
+        // Painted bounds, a frame's pen included: the far corner under the
+        // pointer, the near one at the press (a frame's pen above and left of
+        // it, as in a slow drag).
+        const QRectF shown = editor.scene->skrinItem(drawn.first())->graphicsItem()->sceneBoundingRect();
+        const bool framed = tool == Skrin::ToolRectangleFrame || tool == Skrin::ToolEllipseFrame;
+        const double pen = framed ? row.value("pen_size").toDouble() : 0.0;
+        QCOMPARE(shown, QRectF(pressed - QPointF(pen, pen), released).normalized());
     }
 
     // Text and pin rows appear at the click, selected; the select tool follows.

@@ -28,6 +28,7 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSignalSpy>
 
 namespace {
@@ -236,7 +237,7 @@ private slots:
         QCOMPARE(overlays->infoBar()->pos(), QPoint(20, 20));
         SkrinToolBar *bar = overlays->toolBar();
         view->resize(600, 400);
-        QCOMPARE(bar->geometry().bottom(), view->height() - 1);
+        QCOMPARE(bar->geometry().bottom(), view->viewport()->geometry().bottom()); // inside the view's frame
         // In view mode the pointer over the view decides; leaving it fades them.
         QCursor::setPos(view->mapToGlobal(QPoint(300, 200)));
         emit view->mouseMoved(QPoint(300, 200));
@@ -250,6 +251,30 @@ private slots:
         QSignalSpy info(getInfo, &QAction::triggered);
         QTest::mousePress(overlays->infoBar(), Qt::LeftButton);
         QCOMPARE(info.count(), 1);
+    }
+
+    // A picture larger than the view brings scroll bars; the tool bar stands
+    // on the picture's area above them, and goes back down when they go.
+    void toolBarStandsAboveTheScrollBar()
+    {
+        Skrin scene(skrin);
+        view->setScene(&scene);
+        SkrinToolBar *bar = overlays->toolBar();
+        overlays->toolChanged(3);
+        QTRY_VERIFY(bar->isVisible());
+        for (const QSize picture : {QSize(3000, 2000), QSize(300, 200)}) {
+            view->setSceneRect(QRectF(QPointF(0, 0), picture));
+            QCoreApplication::processEvents();
+            const bool scrolled = picture.width() > view->width();
+            const QScrollBar *scrollBar = view->horizontalScrollBar();
+            QCOMPARE(scrollBar->isVisible(), scrolled);
+            const QRect port = view->viewport()->geometry();
+            QCOMPARE(bar->geometry().bottom(), port.bottom());
+            QVERIFY(qAbs(bar->geometry().center().x() - port.center().x()) <= 1);
+            if (scrolled)
+                QVERIFY(!bar->geometry().intersects(QRect(scrollBar->mapTo(view, QPoint()), scrollBar->size())));
+        }
+        view->setScene(nullptr);
     }
 
     void promptAndInfoBarFollowTheTitle()

@@ -3,6 +3,7 @@
 // Pictures as the tests make, store and send them.
 
 #include <QBuffer>
+#include <QDataStream>
 #include <QImage>
 
 // A picture of one colour.
@@ -35,4 +36,22 @@ inline double differingShare(const QImage &a, const QImage &b, int tolerance)
         }
     }
     return double(differing) / (qint64(a.width()) * a.height());
+}
+
+// One chunk of a PNG file, its checksum included: for files made by hand.
+inline QByteArray pngChunk(const char *type, const QByteArray &data)
+{
+    const QByteArray body = QByteArray(type) + data;
+    quint32 crc = 0xffffffffu;
+    for (const char byte : body) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    QByteArray chunk;
+    QDataStream out(&chunk, QIODevice::WriteOnly);
+    out << quint32(data.size());
+    out.writeRawData(body.constData(), int(body.size()));
+    out << ~crc;
+    return chunk;
 }
