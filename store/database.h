@@ -220,6 +220,8 @@ public:
     // started again; closing the store stops it.
     static void setOrphanSweepAtOpen(bool atOpen);
     static void startOrphanSweep();
+    // The bytes reach the disk with the next flush, whole or not at all:
+    // rows that name a file wait for it until every byte is written.
     static QString setFileData(const QString &name, const QByteArray &bytes);
     static QString storeNewFile(const QByteArray &bytes, const QString &suffix = QString());
     static QByteArray fileData(const QString &name);

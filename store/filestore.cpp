@@ -3,6 +3,7 @@
 
 #include "writer_p.h"
 
+#include "fileledger_p.h"
 #include "storelog.h"
 
 #include <QDebug>
@@ -10,10 +11,17 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QThread>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace store_internal {
 
@@ -65,6 +73,81 @@ FileEntry &entryOf(const QString &name)
         it = fileCache.insert(name, entry);
     }
     return *it;
+}
+
+// A name of 8 letters from "a" to "y" and `tail` that is neither reserved,
+// cached nor in the folder; the caller holds fileMutex.
+QString freshNameLocked(const QString &tail)
+{
+    for (;;) {
+        QString name;
+        name.reserve(nameLetters + tail.size());
+        for (int i = 0; i < nameLetters; ++i)
+            name.append(QChar(u'a' + QRandomGenerator::global()->bounded(25)));
+        name.append(tail);
+        if (reservedNames.contains(name) || fileCache.contains(name))
+            continue;
+        if (haveFolder() && QFileInfo::exists(filesDir.absoluteFilePath(name)))
+            continue;
+        return name;
+    }
+}
+
+std::filesystem::path nativePath(const QString &path)
+{
+    return std::filesystem::path(path.toStdU16String());
+}
+
+bool syncToDisk(const QFile &file)
+{
+#ifdef Q_OS_WIN
+    return _commit(file.handle()) == 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+// Writes `bytes` to `path` through the new file `temporary`, which then
+// replaces it: `path` holds its old bytes or all of the new ones, never a
+// part. True only when every byte is known to be on disk: written
+// unbuffered (a buffered write can fail unseen when a full disk refuses the
+// buffer), synced, and the size checked.
+bool writeWhole(const QString &temporary, const QString &path, const QByteArray &bytes, QString *error)
+{
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        *error = file.errorString();
+        return false;
+    }
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            break;
+        done += written;
+    }
+    bool ok = done == bytes.size();
+    if (!ok)
+        *error = file.errorString();
+    else if (!(ok = syncToDisk(file)))
+        *error = QStringLiteral("cannot sync %1 to the disk").arg(temporary);
+    file.close();
+    if (ok && QFileInfo(temporary).size() != bytes.size()) {
+        ok = false;
+        *error = QStringLiteral("%1 holds fewer bytes than were written").arg(temporary);
+    }
+    if (ok) {
+        // A link in the file's place is replaced, never written through.
+        std::error_code code;
+        std::filesystem::rename(nativePath(temporary), nativePath(path), code);
+        if (code) {
+            ok = false;
+            *error = QString::fromStdString(code.message());
+        }
+    }
+    if (!ok)
+        QFile::remove(temporary);
+    return ok;
 }
 
 } // namespace
@@ -248,19 +331,9 @@ QString Database::newFileName(const QString &suffix)
     }
 
     QMutexLocker locker(&fileMutex);
-    for (;;) {
-        QString name;
-        name.reserve(nameLetters + tail.size());
-        for (int i = 0; i < nameLetters; ++i)
-            name.append(QChar(u'a' + QRandomGenerator::global()->bounded(25)));
-        name.append(tail);
-        if (reservedNames.contains(name) || fileCache.contains(name))
-            continue;
-        if (haveFolder() && QFileInfo::exists(filesDir.absoluteFilePath(name)))
-            continue;
-        reservedNames.insert(name);
-        return name;
-    }
+    const QString name = freshNameLocked(tail);
+    reservedNames.insert(name);
+    return name;
 }
 
 QString Database::fileExtension(const QString &fileName)
@@ -289,30 +362,43 @@ void takeFileSnapshot(FilePass &pass)
     if (pass.folder.isEmpty())
         return;
     pass.entries = fileCache;
+    // Each file is written through a new file of its own, reserved meanwhile.
+    for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
+        if (!it->onDisk && !it->removed) {
+            const QString temporary = freshNameLocked(QStringLiteral(".part"));
+            reservedNames.insert(temporary);
+            pass.temporaries.insert(it.key(), temporary);
+        }
+    }
 }
 
-bool writeFiles(FilePass &pass)
+bool writeFiles(FilePass &pass, FileLedger &ledger)
 {
-    bool folderReady = false;
+    if (pass.temporaries.isEmpty())
+        return true;
     QString firstError;
-    for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
-        if (it->onDisk || it->removed)
-            continue;
-        // The folder may have been deleted while the program ran.
-        if (!folderReady)
-            folderReady = QDir().mkpath(pass.folder);
-        const QString path = pass.folder + QLatin1Char('/') + it.key();
-        // QSaveFile would write through a link; a stored file is never one.
-        if (QFileInfo(path).isSymLink())
-            QFile::remove(path);
-        QSaveFile file(path);
-        if (folderReady && file.open(QIODevice::WriteOnly) && file.write(it->data) == it->data.size()
-            && file.commit()) {
-            pass.written.insert(it.key());
-        } else {
+    // Recorded before written: whatever a crash leaves in the folder from
+    // here on, the store can tell as its own.
+    if (!ledger.commit(pass.temporaries.keys() + pass.temporaries.values(), &firstError)) {
+        for (auto it = pass.temporaries.cbegin(); it != pass.temporaries.cend(); ++it)
             pass.failed.insert(it.key());
-            if (firstError.isEmpty())
-                firstError = folderReady ? file.errorString() : QStringLiteral("cannot create %1").arg(pass.folder);
+    } else {
+        // The folder may have been deleted while the program ran.
+        const bool folderReady = QDir().mkpath(pass.folder);
+        for (auto it = pass.temporaries.cbegin(); it != pass.temporaries.cend(); ++it) {
+            const QString temporary = pass.folder + QLatin1Char('/') + it.value();
+            QString error = QStringLiteral("cannot create %1").arg(pass.folder);
+            if (folderReady
+                && writeWhole(temporary, pass.folder + QLatin1Char('/') + it.key(), pass.entries.value(it.key()).data,
+                              &error)) {
+                pass.written.insert(it.key());
+            } else {
+                pass.failed.insert(it.key());
+                if (firstError.isEmpty())
+                    firstError = error;
+            }
+            if (!QFileInfo::exists(temporary))
+                ledger.forget(it.value());
         }
     }
     pass.error = firstError;
@@ -491,6 +577,7 @@ void finishFilePass(const FilePass &pass)
         const QString &name = snap.key();
         if (pass.written.contains(name))
             reservedNames.remove(name);
+        reservedNames.remove(pass.temporaries.value(name));
         const auto it = fileCache.find(name);
         if (it == fileCache.end())
             continue;

@@ -4,6 +4,7 @@
 
 #include "flushwriter_p.h"
 
+#include "fileledger_p.h"
 #include "storelog.h"
 #include "writer_p.h"
 
@@ -203,6 +204,7 @@ class Writer
 public:
     explicit Writer(const QString &connectionName)
         : connectionName(connectionName)
+        , ledger(connectionName)
     {
     }
 
@@ -235,6 +237,7 @@ private:
     QSqlQuery *updateQuery(const TableWork &work, const QList<int> &columns, QString *error);
 
     QString connectionName;
+    FileLedger ledger;
     qint64 longestHold = 0;
     bool failing = false;
     QSet<QString> fileTables;
@@ -687,7 +690,7 @@ bool Writer::flushLocked(QString *failure)
     takeFileSnapshot(files);
 
     // New files go to disk before the rows that name them are committed.
-    const bool filesOk = writeFiles(files);
+    const bool filesOk = writeFiles(files, ledger);
     if (!filesOk)
         *failure = files.error;
 
@@ -733,6 +736,9 @@ bool Writer::flushLocked(QString *failure)
 
     if (tablesOk)
         deleteRemovedFiles(files);
+    // The records of the temporary files, gone now.
+    QString ledgerError;
+    ledger.commit({}, &ledgerError);
     finishFilePass(files);
     spent = std::move(work);
     return filesOk && tablesOk;

@@ -1,5 +1,6 @@
 // Opening, migrating, loading, closing and resetting the store.
 
+#include "fileledger_p.h"
 #include "migration_p.h"
 #include "tableload_p.h"
 #include "writer_p.h"
@@ -232,7 +233,8 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
     sqlite3 *handle = sqliteHandle(db);
     const qint64 schemaBefore = pragmaNumber(db, QStringLiteral("schema_version"));
     const qint64 changesBefore = handle ? sqlite3_total_changes64(handle) : -1;
-    bool ok = migrate(db, beforeRebuild, &changed, error);
+    bool ok = migrate(db, beforeRebuild, &changed, error)
+              && ensureFileLedger(db, QFileInfo(path).absolutePath() + QStringLiteral("/files"), error);
     QStringList names;
     if (ok)
         ok = userTables(db, &names, error);

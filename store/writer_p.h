@@ -26,6 +26,8 @@ bool startWriter(const QString &path, QString *error);
 bool stopWriter();
 bool writerAccepting();
 
+class FileLedger;
+
 // One flush's work on the file store. The removed names are taken before the
 // table snapshot (a file is deleted only once the removal of every row that
 // named it is committed) and the rest after it (a row in the snapshot names
@@ -35,6 +37,7 @@ struct FilePass
     QString folder;                        // absolute "files" path; empty: no folder open
     QHash<QString, quint64> removedBefore; // name -> version of entries marked removed
     QMap<QString, FileEntry> entries;
+    QMap<QString, QString> temporaries; // name to write -> the new file it is written through
     QSet<QString> written;
     QSet<QString> failed;
     QSet<QString> deleted;
@@ -44,7 +47,9 @@ struct FilePass
 
 void takeRemovedFiles(FilePass &pass);
 void takeFileSnapshot(FilePass &pass);
-bool writeFiles(FilePass &pass);         // false when a file could not be written
+// Records the names in the ledger, then writes the files; false when a file
+// could not be written.
+bool writeFiles(FilePass &pass, FileLedger &ledger);
 void deleteRemovedFiles(FilePass &pass); // only after the tables were committed
 void finishFilePass(const FilePass &pass);
 // Whether a name has the form of those Database::newFileName makes (with an
