@@ -6,8 +6,11 @@
 #include "migration_p.h"
 #include "storelog.h"
 
+#include <QAtomicInt>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -19,6 +22,13 @@ QString ledgerDefinition()
 {
     return QStringLiteral("CREATE TABLE `store_files` (`name` TEXT NOT NULL PRIMARY KEY, `recorded` INTEGER) "
                           "WITHOUT ROWID");
+}
+
+// `names` as one JSON array, which a statement takes apart with json_each:
+// any number of names in one bound value.
+QString jsonList(const QStringList &names)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(names)).toJson(QJsonDocument::Compact));
 }
 
 // The file columns (Database::isFileColumn) of every table of the file, the
@@ -78,6 +88,8 @@ bool recordNamedFiles(const QSqlDatabase &db, const QString &filesFolder, QStrin
     return true;
 }
 
+QAtomicInt readerCounter;
+
 } // namespace
 
 QString fileLedgerName()
@@ -109,8 +121,33 @@ bool ensureFileLedger(const QSqlDatabase &db, const QString &filesFolder, QStrin
     return run(db, ledgerDefinition(), error) && recordNamedFiles(db, filesFolder, error);
 }
 
+bool visitRecordedNames(const QString &path, const std::function<void(const QString &)> &visit)
+{
+    if (!QFileInfo(path).isFile())
+        return false;
+    const QString name = QStringLiteral("pellimore-ledger-%1").arg(readerCounter.fetchAndAddRelaxed(1));
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            ok = query.exec(QStringLiteral("SELECT `name` FROM `store_files`"));
+            while (ok && query.next())
+                visit(query.value(0).toString());
+            ok = ok && !query.lastError().isValid();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
 FileLedger::FileLedger(const QString &connectionName)
     : connectionName(connectionName)
+    , writerStart(QDateTime::currentMSecsSinceEpoch())
 {
 }
 
@@ -158,6 +195,98 @@ bool FileLedger::commit(const QStringList &names, QString *error)
         why = connection.lastError().databaseText();
     connection.rollback();
     return fail(error, QStringLiteral("cannot record the files to write: %1").arg(why));
+}
+
+bool FileLedger::recordedAmong(const QStringList &names, QSet<QString> *recorded) const
+{
+    if (names.isEmpty())
+        return true;
+    QSqlQuery query(db());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT `name` FROM `store_files` WHERE `name` IN (SELECT value FROM json_each(?))"));
+    query.addBindValue(jsonList(names));
+    if (!query.exec())
+        return false;
+    while (query.next())
+        recorded->insert(query.value(0).toString());
+    return !query.lastError().isValid();
+}
+
+bool FileLedger::namedInFile(const QStringList &names, QSet<QString> *named) const
+{
+    if (names.isEmpty())
+        return true;
+    const QSqlDatabase connection = db();
+    QMap<QString, QStringList> columns;
+    if (!fileColumnsInFile(connection, &columns, nullptr))
+        return false;
+    const QSet<QString> wanted(names.cbegin(), names.cend());
+    const QString list = jsonList(names);
+    // One pass over each table, whatever the number of its file columns.
+    for (auto it = columns.cbegin(); it != columns.cend(); ++it) {
+        QStringList selected;
+        QStringList conditions;
+        for (const QString &column : it.value()) {
+            selected.append(quoteIdentifier(column));
+            conditions.append(quoteIdentifier(column) + QStringLiteral(" IN (SELECT value FROM wanted)"));
+        }
+        QSqlQuery query(connection);
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral("WITH wanted(value) AS (SELECT value FROM json_each(?)) SELECT %1 FROM %2 WHERE %3")
+                          .arg(selected.join(QStringLiteral(", ")), quoteIdentifier(it.key()),
+                               conditions.join(QStringLiteral(" OR "))));
+        query.addBindValue(list);
+        if (!query.exec())
+            return false;
+        while (query.next()) {
+            for (int i = 0; i < selected.size(); ++i) {
+                const QString name = query.value(i).toString();
+                if (wanted.contains(name))
+                    named->insert(name);
+            }
+        }
+        if (query.lastError().isValid())
+            return false;
+    }
+    return true;
+}
+
+void FileLedger::startSweep()
+{
+    sweepActive = true;
+    sweepAfter.clear();
+}
+
+QStringList FileLedger::nextSweepNames(int count)
+{
+    QStringList names;
+    if (!sweepActive)
+        return names;
+    QSqlQuery query(db());
+    query.setForwardOnly(true);
+    const bool first = sweepAfter.isEmpty();
+    query.prepare(QStringLiteral("SELECT `name`, `recorded` FROM `store_files` %1 ORDER BY `name` LIMIT ?")
+                      .arg(first ? QString() : QStringLiteral("WHERE `name` > ?")));
+    if (!first)
+        query.addBindValue(sweepAfter);
+    query.addBindValue(count);
+    int seen = 0;
+    if (query.exec()) {
+        while (query.next()) {
+            ++seen;
+            sweepAfter = query.value(0).toString();
+            // This session's own names are freed by the removals that free them.
+            if (query.value(1).toLongLong() < writerStart)
+                names.append(sweepAfter);
+        }
+    }
+    if (query.lastError().isValid()) {
+        qCWarning(lcStore).noquote() << "Database: the sweep of unnamed files stopped:" << query.lastError().text();
+        seen = 0;
+    }
+    if (seen < count)
+        sweepActive = false;
+    return names;
 }
 
 } // namespace store_internal

@@ -208,7 +208,7 @@ public:
     {
     }
 
-    bool flushLocked(QString *failure);
+    bool flushLocked(QString *failure, FlushKind kind);
     void releaseWork() { spent.clear(); }
     bool runStatement(const QString &sql, QVariant *firstValue);
     void dropStatements()
@@ -677,7 +677,7 @@ void Writer::putBack(const QVector<TableWork> &work)
     }
 }
 
-bool Writer::flushLocked(QString *failure)
+bool Writer::flushLocked(QString *failure, FlushKind kind)
 {
     QElapsedTimer timer;
     timer.start();
@@ -734,12 +734,7 @@ bool Writer::flushLocked(QString *failure)
         lastLongestHoldNs.storeRelaxed(longestHold);
     }
 
-    if (tablesOk)
-        deleteRemovedFiles(files);
-    // The records of the temporary files, gone now.
-    QString ledgerError;
-    ledger.commit({}, &ledgerError);
-    finishFilePass(files);
+    finishFilePass(files, ledger, tablesOk, kind == FlushKind::Closing);
     spent = std::move(work);
     return filesOk && tablesOk;
 }
@@ -770,9 +765,9 @@ FlushWriter::FlushWriter(const QString &connectionName)
 
 FlushWriter::~FlushWriter() = default;
 
-bool FlushWriter::flushLocked(QString *failure)
+bool FlushWriter::flushLocked(QString *failure, FlushKind kind)
 {
-    return d->flushLocked(failure);
+    return d->flushLocked(failure, kind);
 }
 
 void FlushWriter::releaseWork()
