@@ -197,6 +197,8 @@ public:
     // lost with the process, which the caller should tell the user.
     static bool close();
     static bool isOpen();
+    // Both delete "database.db" and the files the store recorded as its
+    // own; "files" goes only when nothing else is left in it.
     static bool reset(QString *error = nullptr);
     static void deleteDatabaseFiles();
     static void removeDirRecursive(const QString &path);
@@ -213,13 +215,21 @@ public:
     static void startSingleFlush();
 
     // --- File store ---------------------------------------------------------
-    // Files in "files" that no row names (a crash leaves such) are removed
-    // on a thread of its own at idle priority. Each open starts that sweep
-    // unless it is turned off here; a program that wants its window first
-    // starts it itself once the window is shown. A running sweep is not
-    // started again; closing the store stops it.
+    // The store records in "database.db" the name of every file it writes,
+    // before it writes it, and deletes only files so recorded: nothing else
+    // in "files" (a user's own documents, whatever their names) is ever
+    // touched. A recorded file goes once no row names it, neither committed
+    // in the file nor pending in memory: after removeFile, or when a crash
+    // left it behind (written for rows that never committed, or the file of
+    // a row whose removal committed), through the sweep. The sweep reads
+    // only the recorded names, a few per flush; it never lists the folder,
+    // and closing the store never waits for it. Each open starts it unless
+    // it is turned off here; a program that wants its window first starts it
+    // itself once the window is shown.
     static void setOrphanSweepAtOpen(bool atOpen);
     static void startOrphanSweep();
+    // The bytes reach the disk with the next flush, whole or not at all:
+    // rows that name a file wait for it until every byte is written.
     static QString setFileData(const QString &name, const QByteArray &bytes);
     static QString storeNewFile(const QByteArray &bytes, const QString &suffix = QString());
     static QByteArray fileData(const QString &name);
@@ -232,8 +242,5 @@ public:
     // control characters, not "." or "..".
     static bool isValidFileName(const QString &name);
     // Cells of a column named "file" or ending in "_file" name stored files.
-    // After open the files that no such cell names (and no pending write has
-    // reserved) are removed in the background; a removed file is deleted only
-    // if no such cell names it at that moment.
     static bool isFileColumn(const QString &column);
 };

@@ -1,8 +1,11 @@
 // The file store: blobs in the "files" folder next to "database.db", served
-// from an in-memory cache that the flush writes back and trims.
+// from an in-memory cache that the flush writes back and trims. The store
+// deletes only files whose names its ledger holds (fileledger_p.h), and only
+// once no row names them, neither in memory nor committed in the file.
 
 #include "writer_p.h"
 
+#include "fileledger_p.h"
 #include "storelog.h"
 
 #include <QDebug>
@@ -10,10 +13,16 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
-#include <QThread>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace store_internal {
 
@@ -23,7 +32,6 @@ QString dataDirPath;
 QString databasePath;
 QMap<QString, FileEntry> fileCache;
 QSet<QString> reservedNames;
-bool sweepOrphans = false;
 
 } // namespace store_internal
 
@@ -37,12 +45,15 @@ constexpr int nameLetters = 8;
 constexpr int maxNameBytes = 255;
 // Files checked against the rows per hold of fileMutex and tableMutex.
 constexpr int filesPerHold = 64;
+// Recorded names the sweep looks at per flush: a small step, so that no
+// flush, and no quit waiting for one, takes long.
+constexpr int sweepNamesPerFlush = 512;
 
-// The running or finished sweep; the mutex is taken alone.
-QMutex sweepMutex;
-QThread *sweeper = nullptr;
-QAtomicInt sweepStopping;
-bool sweepAtOpen = true;
+// The sweep of files that no row names: asked for by an open or
+// Database::startOrphanSweep, done by the flushes in steps.
+QAtomicInt sweepAtOpen = 1;
+QAtomicInt sweepRequested;
+QAtomicInt sweepUnderWay;
 
 // Guarded by fileMutex; every change of an entry gets a new one.
 quint64 lastVersion = 0;
@@ -65,6 +76,90 @@ FileEntry &entryOf(const QString &name)
         it = fileCache.insert(name, entry);
     }
     return *it;
+}
+
+// A name of 8 letters from "a" to "y" and `tail` that is neither reserved,
+// cached nor in the folder; the caller holds fileMutex.
+QString freshNameLocked(const QString &tail)
+{
+    for (;;) {
+        QString name;
+        name.reserve(nameLetters + tail.size());
+        for (int i = 0; i < nameLetters; ++i)
+            name.append(QChar(u'a' + QRandomGenerator::global()->bounded(25)));
+        name.append(tail);
+        if (reservedNames.contains(name) || fileCache.contains(name))
+            continue;
+        if (haveFolder() && QFileInfo::exists(filesDir.absoluteFilePath(name)))
+            continue;
+        return name;
+    }
+}
+
+std::filesystem::path nativePath(const QString &path)
+{
+    return std::filesystem::path(path.toStdU16String());
+}
+
+bool syncToDisk(const QFile &file)
+{
+#ifdef Q_OS_WIN
+    return _commit(file.handle()) == 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+// Writes `bytes` to `path` through the new file `temporary`, which then
+// replaces it: `path` holds its old bytes or all of the new ones, never a
+// part. True only when every byte is known to be on disk: written
+// unbuffered (a buffered write can fail unseen when a full disk refuses the
+// buffer), synced, and the size checked.
+bool writeWhole(const QString &temporary, const QString &path, const QByteArray &bytes, QString *error)
+{
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        *error = file.errorString();
+        return false;
+    }
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            break;
+        done += written;
+    }
+    bool ok = done == bytes.size();
+    if (!ok)
+        *error = file.errorString();
+    else if (!(ok = syncToDisk(file)))
+        *error = QStringLiteral("cannot sync %1 to the disk").arg(temporary);
+    file.close();
+    if (ok && QFileInfo(temporary).size() != bytes.size()) {
+        ok = false;
+        *error = QStringLiteral("%1 holds fewer bytes than were written").arg(temporary);
+    }
+    if (ok) {
+        // A link in the file's place is replaced, never written through.
+        std::error_code code;
+        std::filesystem::rename(nativePath(temporary), nativePath(path), code);
+        if (code) {
+            ok = false;
+            *error = QString::fromStdString(code.message());
+        }
+    }
+    if (!ok)
+        QFile::remove(temporary);
+    return ok;
+}
+
+// A stored file is a plain file: a link or a folder in its place was put
+// there by somebody else, and stays.
+void removeOwnFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink() && !info.isDir())
+        QFile::remove(path);
 }
 
 } // namespace
@@ -131,8 +226,7 @@ bool fileNamedLocked(const FileColumns &columns, const QString &name)
 
 void Database::setOrphanSweepAtOpen(bool atOpen)
 {
-    QMutexLocker locker(&sweepMutex);
-    sweepAtOpen = atOpen;
+    sweepAtOpen.storeRelaxed(atOpen ? 1 : 0);
 }
 
 void Database::startOrphanSweep()
@@ -248,19 +342,9 @@ QString Database::newFileName(const QString &suffix)
     }
 
     QMutexLocker locker(&fileMutex);
-    for (;;) {
-        QString name;
-        name.reserve(nameLetters + tail.size());
-        for (int i = 0; i < nameLetters; ++i)
-            name.append(QChar(u'a' + QRandomGenerator::global()->bounded(25)));
-        name.append(tail);
-        if (reservedNames.contains(name) || fileCache.contains(name))
-            continue;
-        if (haveFolder() && QFileInfo::exists(filesDir.absoluteFilePath(name)))
-            continue;
-        reservedNames.insert(name);
-        return name;
-    }
+    const QString name = freshNameLocked(tail);
+    reservedNames.insert(name);
+    return name;
 }
 
 QString Database::fileExtension(const QString &fileName)
@@ -289,30 +373,43 @@ void takeFileSnapshot(FilePass &pass)
     if (pass.folder.isEmpty())
         return;
     pass.entries = fileCache;
+    // Each file is written through a new file of its own, reserved meanwhile.
+    for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
+        if (!it->onDisk && !it->removed) {
+            const QString temporary = freshNameLocked(QStringLiteral(".part"));
+            reservedNames.insert(temporary);
+            pass.temporaries.insert(it.key(), temporary);
+        }
+    }
 }
 
-bool writeFiles(FilePass &pass)
+bool writeFiles(FilePass &pass, FileLedger &ledger)
 {
-    bool folderReady = false;
+    if (pass.temporaries.isEmpty())
+        return true;
     QString firstError;
-    for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
-        if (it->onDisk || it->removed)
-            continue;
-        // The folder may have been deleted while the program ran.
-        if (!folderReady)
-            folderReady = QDir().mkpath(pass.folder);
-        const QString path = pass.folder + QLatin1Char('/') + it.key();
-        // QSaveFile would write through a link; a stored file is never one.
-        if (QFileInfo(path).isSymLink())
-            QFile::remove(path);
-        QSaveFile file(path);
-        if (folderReady && file.open(QIODevice::WriteOnly) && file.write(it->data) == it->data.size()
-            && file.commit()) {
-            pass.written.insert(it.key());
-        } else {
+    // Recorded before written: whatever a crash leaves in the folder from
+    // here on, the store can tell as its own.
+    if (!ledger.commit(pass.temporaries.keys() + pass.temporaries.values(), &firstError)) {
+        for (auto it = pass.temporaries.cbegin(); it != pass.temporaries.cend(); ++it)
             pass.failed.insert(it.key());
-            if (firstError.isEmpty())
-                firstError = folderReady ? file.errorString() : QStringLiteral("cannot create %1").arg(pass.folder);
+    } else {
+        // The folder may have been deleted while the program ran.
+        const bool folderReady = QDir().mkpath(pass.folder);
+        for (auto it = pass.temporaries.cbegin(); it != pass.temporaries.cend(); ++it) {
+            const QString temporary = pass.folder + QLatin1Char('/') + it.value();
+            QString error = QStringLiteral("cannot create %1").arg(pass.folder);
+            if (folderReady
+                && writeWhole(temporary, pass.folder + QLatin1Char('/') + it.key(), pass.entries.value(it.key()).data,
+                              &error)) {
+                pass.written.insert(it.key());
+            } else {
+                pass.failed.insert(it.key());
+                if (firstError.isEmpty())
+                    firstError = error;
+            }
+            if (!QFileInfo::exists(temporary))
+                ledger.forget(it.value());
         }
     }
     pass.error = firstError;
@@ -327,153 +424,147 @@ bool writeFiles(FilePass &pass)
     return pass.failed.isEmpty();
 }
 
-void deleteRemovedFiles(FilePass &pass)
+namespace {
+
+// What became of names offered for deletion. Names in none of these wait:
+// a committed row still names them, or the file could not tell.
+struct Deletions
+{
+    QSet<QString> deleted;
+    QSet<QString> named;   // a row in memory names them: kept
+    QSet<QString> foreign; // not recorded as the store's: never deleted
+};
+
+// Deletes those of `names` that the store recorded as its own and that no
+// row names: no committed one (the file is asked; flushMutex, which the
+// caller holds, keeps it as it is) and no pending one (memory is asked, and
+// the file deleted, under one hold, so no row can come to name it in
+// between). With `untouched`, names that the cache or a reservation holds
+// are left alone as well.
+void deleteUnreferenced(const QStringList &names, const QString &folder, FileLedger &ledger, bool untouched,
+                        Deletions &out)
+{
+    if (names.isEmpty())
+        return;
+    QSet<QString> recorded;
+    if (!ledger.recordedAmong(names, &recorded))
+        return;
+    QStringList ours;
+    for (const QString &name : names) {
+        if (recorded.contains(name))
+            ours.append(name);
+        else
+            out.foreign.insert(name);
+    }
+    QSet<QString> committed;
+    if (!ledger.namedInFile(ours, &committed))
+        return;
+    for (qsizetype from = 0; from < ours.size(); from += filesPerHold) {
+        QMutexLocker files(&fileMutex);
+        QMutexLocker locker(&tableMutex);
+        const FileColumns columns = fileColumnsLocked();
+        for (const QString &name : ours.mid(from, filesPerHold)) {
+            if (untouched && (fileCache.contains(name) || reservedNames.contains(name)))
+                continue;
+            if (fileNamedLocked(columns, name)) {
+                out.named.insert(name);
+                continue;
+            }
+            // Removed in memory, but not yet in the file.
+            if (committed.contains(name))
+                continue;
+            removeOwnFile(folder + QLatin1Char('/') + name);
+            out.deleted.insert(name);
+            ledger.forget(name);
+        }
+    }
+}
+
+void deleteRemovedFiles(FilePass &pass, FileLedger &ledger)
 {
     QStringList names;
     for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
         // Only what was removed before the tables were taken: a row removed
-        // after that may still name the file in the committed tables.
+        // after that still names the file in the committed tables.
         if (it->removed && pass.removedBefore.value(it.key(), 0) == it->version)
             names.append(it.key());
     }
-    // A file freed and then named again (A -> B -> A) stays. The check and
-    // the deletion happen under one hold, so no row can come to name the
-    // file in between.
+    Deletions outcome;
+    deleteUnreferenced(names, pass.folder, ledger, false, outcome);
+    pass.deleted = outcome.deleted;
+    pass.named = outcome.named;
+    pass.foreign = outcome.foreign;
+}
+
+void sweepStep(const FilePass &pass, FileLedger &ledger)
+{
+    if (sweepRequested.loadAcquire() && !ledger.sweeping()) {
+        sweepUnderWay.storeRelease(1);
+        sweepRequested.storeRelease(0);
+        ledger.startSweep();
+    }
+    if (!ledger.sweeping() || pass.folder.isEmpty()) {
+        sweepUnderWay.storeRelease(0);
+        return;
+    }
+    // Files written for rows that a crash kept from committing, and files of
+    // removed rows that a crash kept from going: recorded, and named by no
+    // row. Most names are named, which memory tells at once; only the rest
+    // are asked of the file.
+    const QStringList names = ledger.nextSweepNames(sweepNamesPerFlush);
+    QStringList unnamed;
     for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
         QMutexLocker files(&fileMutex);
         QMutexLocker locker(&tableMutex);
         const FileColumns columns = fileColumnsLocked();
         for (const QString &name : names.mid(from, filesPerHold)) {
-            if (fileNamedLocked(columns, name)) {
-                pass.named.insert(name);
-                continue;
-            }
-            // A file that is already gone is no error.
-            QFile::remove(pass.folder + QLatin1Char('/') + name);
-            pass.deleted.insert(name);
+            if (!fileCache.contains(name) && !reservedNames.contains(name) && !fileNamedLocked(columns, name))
+                unnamed.append(name);
         }
     }
-}
-
-bool isStoreFileName(const QString &name)
-{
-    // Eight letters from "a" to "y", an extension as the program asks for
-    // (".png", ".jpg", what a download's address ends in), and the tail that
-    // QSaveFile gives the temporary it writes such a file through.
-    static const QRegularExpression form(QRegularExpression::anchoredPattern(
-        QStringLiteral("[a-y]{%1}(\\.[A-Za-z0-9]{1,10})?(\\.[A-Za-z0-9]{6})?").arg(nameLetters)));
-    return form.match(name).hasMatch();
-}
-
-namespace {
-
-// "files" is a real folder of its own inside the data folder, not a link
-// to somebody's pictures or a folder reached through one.
-bool isOwnFilesFolder(const QString &folder, const QString &dataFolder)
-{
-    const QFileInfo info(folder);
-    if (info.isSymLink() || info.isJunction() || !info.isDir())
-        return false;
-    const QString data = QFileInfo(dataFolder).canonicalFilePath();
-    return !data.isEmpty() && info.canonicalFilePath() == QDir(data).filePath(QStringLiteral("files"));
+    Deletions outcome;
+    deleteUnreferenced(unnamed, pass.folder, ledger, true, outcome);
+    if (!outcome.deleted.isEmpty()) {
+        qCInfo(lcStore) << "Database: removed" << outcome.deleted.size() << "file(s) of the store that no row names";
+        QMutexLocker locker(&fileMutex);
+        filesDir.refresh();
+    }
+    if (!ledger.sweeping())
+        sweepUnderWay.storeRelease(0);
 }
 
 } // namespace
 
-// Safe beside flushes: a file is checked and deleted under one hold of
-// fileMutex and tableMutex, so no row can come to name it in between, and a
-// file on its way to the disk or away from it has its cache entry.
-void removeOrphanedFiles()
-{
-    QString folder;
-    QString dataFolder;
-    {
-        QMutexLocker locker(&fileMutex);
-        if (!haveFolder() || !sweepOrphans)
-            return;
-        folder = filesDir.absolutePath();
-        dataFolder = dataDirPath;
-    }
-    if (!isOwnFilesFolder(folder, dataFolder)) {
-        qCInfo(lcStore).noquote() << "Database:" << folder
-                                  << "is not a folder of the data folder's own; files that no row names stay";
-        return;
-    }
-    // Files written by a flush whose tables never committed, and removals
-    // whose commit never came, are left behind by a crash. Only what the
-    // store writes goes: regular files under its own names. Anything else
-    // (a user's document in a portable folder, a link, a folder) stays.
-    const QStringList entries =
-        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    QStringList names;
-    for (const QString &name : entries) {
-        if (!isStoreFileName(name))
-            continue;
-        const QFileInfo info(folder + QLatin1Char('/') + name);
-        if (info.isFile() && !info.isSymLink())
-            names.append(name);
-    }
-    qsizetype removed = 0;
-    for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
-        if (!isOwnFilesFolder(folder, dataFolder))
-            break;
-        if (sweepStopping.loadRelaxed())
-            return;
-        QMutexLocker files(&fileMutex);
-        QMutexLocker locker(&tableMutex);
-        if (filesDir.absolutePath() != folder)
-            return;
-        const FileColumns columns = fileColumnsLocked();
-        for (const QString &name : names.mid(from, filesPerHold)) {
-            if (fileCache.contains(name) || reservedNames.contains(name) || fileNamedLocked(columns, name))
-                continue;
-            if (QFile::remove(folder + QLatin1Char('/') + name))
-                ++removed;
-        }
-    }
-    if (removed > 0) {
-        QMutexLocker locker(&fileMutex);
-        filesDir.refresh();
-    }
-    const qsizetype foreign = entries.size() - names.size();
-    if (foreign > 0)
-        qCInfo(lcStore).noquote() << "Database: removed" << removed << "file(s) that no row names;" << foreign
-                                  << "entries of" << folder << "that the store did not write stay";
-    else if (removed > 0)
-        qCInfo(lcStore) << "Database: removed" << removed << "file(s) that no row names";
-}
-
 void startOrphanSweep(bool atOpen)
 {
-    QMutexLocker locker(&sweepMutex);
-    if ((atOpen && !sweepAtOpen) || (sweeper && !sweeper->isFinished()))
-        return;
-    delete std::exchange(sweeper, nullptr);
-    sweepStopping.storeRelaxed(0);
-    sweeper = QThread::create(removeOrphanedFiles);
-    // Idle: the sweep never takes time from the window or the writer.
-    sweeper->start(QThread::IdlePriority);
-}
-
-void stopOrphanSweep()
-{
-    QMutexLocker locker(&sweepMutex);
-    if (!sweeper)
-        return;
-    sweepStopping.storeRelaxed(1);
-    sweeper->wait();
-    delete std::exchange(sweeper, nullptr);
+    if (atOpen) {
+        sweepUnderWay.storeRelease(0);
+        sweepRequested.storeRelease(sweepAtOpen.loadRelaxed());
+    } else {
+        sweepRequested.storeRelease(1);
+    }
 }
 
 void waitForOrphanSweep()
 {
-    QMutexLocker locker(&sweepMutex);
-    if (sweeper)
-        sweeper->wait();
+    while (sweepRequested.loadAcquire() || sweepUnderWay.loadAcquire()) {
+        if (!Database::flush())
+            return;
+    }
 }
 
-void finishFilePass(const FilePass &pass)
+void finishFilePass(FilePass &pass, FileLedger &ledger, bool tablesCommitted, bool closing)
 {
+    if (tablesCommitted) {
+        deleteRemovedFiles(pass, ledger);
+        if (!closing)
+            sweepStep(pass, ledger);
+    }
+    // Records of files gone ride on the next flush that records names; the
+    // last flush settles them itself.
+    QString error;
+    if (closing)
+        ledger.commit({}, &error);
     if (pass.entries.isEmpty())
         return;
     struct Candidate
@@ -491,6 +582,7 @@ void finishFilePass(const FilePass &pass)
         const QString &name = snap.key();
         if (pass.written.contains(name))
             reservedNames.remove(name);
+        reservedNames.remove(pass.temporaries.value(name));
         const auto it = fileCache.find(name);
         if (it == fileCache.end())
             continue;
@@ -505,7 +597,9 @@ void finishFilePass(const FilePass &pass)
             continue;
         }
         if (snap->removed) {
-            if (pass.deleted.contains(name)) {
+            // A name the store never wrote: its mark goes, and any file of
+            // that name stays.
+            if (pass.deleted.contains(name) || pass.foreign.contains(name)) {
                 reservedNames.remove(name);
                 fileCache.erase(it);
             } else if (pass.named.contains(name)) {

@@ -4,6 +4,7 @@
 
 #include "flushwriter_p.h"
 
+#include "fileledger_p.h"
 #include "storelog.h"
 #include "writer_p.h"
 
@@ -203,10 +204,11 @@ class Writer
 public:
     explicit Writer(const QString &connectionName)
         : connectionName(connectionName)
+        , ledger(connectionName)
     {
     }
 
-    bool flushLocked(QString *failure);
+    bool flushLocked(QString *failure, FlushKind kind);
     void releaseWork() { spent.clear(); }
     bool runStatement(const QString &sql, QVariant *firstValue);
     void dropStatements()
@@ -235,6 +237,7 @@ private:
     QSqlQuery *updateQuery(const TableWork &work, const QList<int> &columns, QString *error);
 
     QString connectionName;
+    FileLedger ledger;
     qint64 longestHold = 0;
     bool failing = false;
     QSet<QString> fileTables;
@@ -674,7 +677,7 @@ void Writer::putBack(const QVector<TableWork> &work)
     }
 }
 
-bool Writer::flushLocked(QString *failure)
+bool Writer::flushLocked(QString *failure, FlushKind kind)
 {
     QElapsedTimer timer;
     timer.start();
@@ -687,7 +690,7 @@ bool Writer::flushLocked(QString *failure)
     takeFileSnapshot(files);
 
     // New files go to disk before the rows that name them are committed.
-    const bool filesOk = writeFiles(files);
+    const bool filesOk = writeFiles(files, ledger);
     if (!filesOk)
         *failure = files.error;
 
@@ -731,9 +734,7 @@ bool Writer::flushLocked(QString *failure)
         lastLongestHoldNs.storeRelaxed(longestHold);
     }
 
-    if (tablesOk)
-        deleteRemovedFiles(files);
-    finishFilePass(files);
+    finishFilePass(files, ledger, tablesOk, kind == FlushKind::Closing);
     spent = std::move(work);
     return filesOk && tablesOk;
 }
@@ -764,9 +765,9 @@ FlushWriter::FlushWriter(const QString &connectionName)
 
 FlushWriter::~FlushWriter() = default;
 
-bool FlushWriter::flushLocked(QString *failure)
+bool FlushWriter::flushLocked(QString *failure, FlushKind kind)
 {
-    return d->flushLocked(failure);
+    return d->flushLocked(failure, kind);
 }
 
 void FlushWriter::releaseWork()

@@ -10,6 +10,10 @@ namespace store_internal {
 
 class FlushWriterPrivate;
 
+// The last flush before the store closes leaves out what can wait (the
+// sweep of unnamed files), so that a quit never waits for it.
+enum class FlushKind { Regular, Closing };
+
 class FlushWriter
 {
 public:
@@ -20,7 +24,7 @@ public:
 
     // The body of one flush; the caller holds flushMutex. True when every
     // change and file was written; otherwise `failure` says why not.
-    bool flushLocked(QString *failure);
+    bool flushLocked(QString *failure, FlushKind kind = FlushKind::Regular);
     // Frees the work the last flush took; called once its waiting callers
     // were answered, outside every lock.
     void releaseWork();

@@ -1,5 +1,6 @@
 // Opening, migrating, loading, closing and resetting the store.
 
+#include "fileledger_p.h"
 #include "migration_p.h"
 #include "tableload_p.h"
 #include "writer_p.h"
@@ -232,7 +233,8 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
     sqlite3 *handle = sqliteHandle(db);
     const qint64 schemaBefore = pragmaNumber(db, QStringLiteral("schema_version"));
     const qint64 changesBefore = handle ? sqlite3_total_changes64(handle) : -1;
-    bool ok = migrate(db, beforeRebuild, &changed, error);
+    bool ok = migrate(db, beforeRebuild, &changed, error)
+              && ensureFileLedger(db, QFileInfo(path).absolutePath() + QStringLiteral("/files"), error);
     QStringList names;
     if (ok)
         ok = userTables(db, &names, error);
@@ -272,7 +274,6 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
 
 bool closeLocked()
 {
-    stopOrphanSweep();
     const bool written = stopWriter();
     {
         QMutexLocker locker(&flushMutex);
@@ -333,7 +334,6 @@ bool openLocked(const QString &folder, QString *error)
     std::unique_ptr<QLockFile> lock = lockFolder(dir, error);
     if (!lock)
         return false;
-    const bool storeBefore = pathInfo.size() > 0;
     QVector<Table> loaded;
     if (!migrateAndLoad(path, &loaded, error))
         return false;
@@ -351,7 +351,6 @@ bool openLocked(const QString &folder, QString *error)
         filesDir = QDir(files);
         dataDirPath = dir.absolutePath();
         databasePath = path;
-        sweepOrphans = storeBefore;
     }
     // The key columns are declared one at a time; each index is built when
     // it is first used.
@@ -403,25 +402,23 @@ void deleteFilesLocked()
         // The cached entries stood for the files about to go.
         fileCache.clear();
     }
+    // Only what the store wrote goes: the names its ledger holds. A portable
+    // data folder is any folder the user chose, so its "files" may hold
+    // their own documents, links and folders, whatever their names: those
+    // stay, and the folder with them. A ledger that cannot be read proves
+    // nothing, and every file stays.
+    if (!visitRecordedNames(path, [&files](const QString &name) {
+            const QFileInfo info(files + QLatin1Char('/') + name);
+            if (Database::isValidFileName(name) && !info.isSymLink() && !info.isDir())
+                QFile::remove(info.filePath());
+        }))
+        qCWarning(lcStore).noquote() << "Database: cannot read which files in" << files
+                                     << "the store wrote; they stay";
     QFile::remove(path);
     // A journal left beside a deleted database would be played into the next one.
     for (const char *suffix : {"-journal", "-wal", "-shm"})
         QFile::remove(path + QLatin1String(suffix));
-    // Only what the store wrote goes. A portable data folder is any folder
-    // the user chose, so its "files" may hold their own documents, links and
-    // folders: those stay, and the folder with them.
-    const QFileInfo info(files);
-    if (info.isSymLink() || info.isJunction() || !info.isDir()) {
-        Database::removeDirRecursive(files);
-        return;
-    }
-    QDir folder(files);
-    const QFileInfoList entries = folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo &entry : entries) {
-        if (!entry.isSymLink() && isStoreFileName(entry.fileName()))
-            QFile::remove(entry.filePath());
-    }
-    folder.rmdir(files);
+    QDir().rmdir(files);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "migration_p.h"
 
+#include "fileledger_p.h"
 #include "storelog.h"
 
 #include <QSqlError>
@@ -34,7 +35,8 @@ bool userTables(const QSqlDatabase &db, QStringList *names, QString *error)
         return fail(error, QStringLiteral("cannot list the tables: %1").arg(query.lastError().text()));
     while (query.next()) {
         const QString name = query.value(0).toString();
-        if (!name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive))
+        if (!name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive)
+            && name.compare(fileLedgerName(), Qt::CaseInsensitive) != 0)
             names->append(name);
     }
     if (query.lastError().isValid())

@@ -16,7 +16,8 @@ bool fail(QString *error, const QString &text);
 // Runs one statement; false with the statement and SQLite's reason when it fails.
 bool run(const QSqlDatabase &db, const QString &sql, QString *error);
 
-// The tables of the file in the order SQLite lists them, SQLite's own left out.
+// The tables of the file in the order SQLite lists them, SQLite's own and
+// the file store's ledger left out.
 bool userTables(const QSqlDatabase &db, QStringList *names, QString *error);
 
 struct Column

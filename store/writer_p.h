@@ -26,6 +26,8 @@ bool startWriter(const QString &path, QString *error);
 bool stopWriter();
 bool writerAccepting();
 
+class FileLedger;
+
 // One flush's work on the file store. The removed names are taken before the
 // table snapshot (a file is deleted only once the removal of every row that
 // named it is committed) and the rest after it (a row in the snapshot names
@@ -35,30 +37,26 @@ struct FilePass
     QString folder;                        // absolute "files" path; empty: no folder open
     QHash<QString, quint64> removedBefore; // name -> version of entries marked removed
     QMap<QString, FileEntry> entries;
+    QMap<QString, QString> temporaries; // name to write -> the new file it is written through
     QSet<QString> written;
     QSet<QString> failed;
     QSet<QString> deleted;
-    QSet<QString> named; // removed, but a row names them again: kept
-    QString error;       // why the first failed file could not be written
+    QSet<QString> named;   // removed, but a row names them again: kept
+    QSet<QString> foreign; // removed, but not the store's own: the file stays
+    QString error;         // why the first failed file could not be written
 };
 
 void takeRemovedFiles(FilePass &pass);
 void takeFileSnapshot(FilePass &pass);
-bool writeFiles(FilePass &pass);         // false when a file could not be written
-void deleteRemovedFiles(FilePass &pass); // only after the tables were committed
-void finishFilePass(const FilePass &pass);
-// Whether a name has the form of those Database::newFileName makes (with an
-// extension as suffix), or of the temporary a file is written through.
-bool isStoreFileName(const QString &name);
-// Set by open when the database file held a store before: a new store has
-// written no file yet, so it removes none. Guarded by fileMutex.
-extern bool sweepOrphans;
-// The sweep of the files of the "files" folder that no row names and no
-// cache entry or reservation holds, on a thread of its own at idle priority:
-// a large folder takes a while to list. Stopping asks a running sweep to end
-// and waits for it; neither is called with a lock of the store held. An open
-// starts one unless Database::setOrphanSweepAtOpen turned that off.
+// Records the names in the ledger, then writes the files; false when a file
+// could not be written.
+bool writeFiles(FilePass &pass, FileLedger &ledger);
+// After the tables: deletes the removed files when every table was
+// committed, and then takes a step of the sweep unless the store is
+// closing (a quit never waits for it); then updates the cache.
+void finishFilePass(FilePass &pass, FileLedger &ledger, bool tablesCommitted, bool closing);
+// Asks the flushes for a sweep. An open starts one unless
+// Database::setOrphanSweepAtOpen turned that off.
 void startOrphanSweep(bool atOpen = false);
-void stopOrphanSweep();
 
 } // namespace store_internal

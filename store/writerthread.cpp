@@ -141,7 +141,7 @@ void DataThread::serve(FlushWriter &writer)
     {
         QMutexLocker flushLocker(&flushMutex);
         QString failure;
-        ok = !closed && writer.flushLocked(&failure);
+        ok = !closed && writer.flushLocked(&failure, FlushKind::Closing);
         if (!closed && !ok)
             qCWarning(lcStore) << "Database: the last changes could not be written before closing";
         closed = true;

@@ -8,9 +8,32 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <csignal>
 #include <memory>
 
+#include <sys/resource.h>
+
 namespace {
+
+// While it lives, no file of the process can grow past `bytes`: writes fail
+// as on a full disk, for root too.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limit = before;
+        limit.rlim_cur = rlim_t(bytes);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
+    Q_DISABLE_COPY(FileSizeLimit)
+
+private:
+    rlimit before{};
+};
 
 qint64 cachedBytes()
 {
@@ -229,6 +252,38 @@ private slots:
         writer->wait();
         QVERIFY(Database::flush());
         QCOMPARE(readFile(onDisk(name)), QByteArray::number(400).repeated(1000));
+    }
+
+    void fullDiskHoldsTheRowsBack_data()
+    {
+        QTest::addColumn<bool>("databaseToo");
+        QTest::newRow("small file, the database full too") << true;
+        QTest::newRow("large file alone") << false;
+    }
+
+    // A file counts as written only once every byte is on disk. Until then
+    // the rows that name it wait, the failure is told, and no part of it
+    // stands under its name.
+    void fullDiskHoldsTheRowsBack()
+    {
+        QFETCH(bool, databaseToo);
+        const qint64 limit = databaseToo ? 1024 : QFileInfo(databaseFile(folder)).size() + 256 * 1024;
+        const QByteArray bytes(int(databaseToo ? 4000 : limit + 64 * 1024), 'p');
+        const QString name = Database::storeNewFile(bytes, ".png");
+        const int skrin = Database::tableId("skrin");
+        Database::insertRow(skrin, {{0, 1}, {Database::columnId(skrin, "file"), name}});
+        {
+            const FileSizeLimit full(limit);
+            QVERIFY(!Database::flush());
+        }
+        QVERIFY(!StoreStatus::instance()->writeFailure().isEmpty());
+        QVERIFY(!QFile::exists(onDisk(name)));
+        QCOMPARE(RawDb(databaseFile(folder)).text("SELECT count(*) FROM skrin"), QStringLiteral("0"));
+        QVERIFY(Database::flush());
+        QCOMPARE(readFile(onDisk(name)), bytes);
+        QCOMPARE(RawDb(databaseFile(folder)).text("SELECT file FROM skrin"), name);
+        QVERIFY(StoreStatus::instance()->writeFailure().isEmpty());
+        QCOMPARE(QDir(folder + QStringLiteral("/files")).entryList(QDir::Files), QStringList{name});
     }
 
     void linkInFilesIsNotWrittenThrough()

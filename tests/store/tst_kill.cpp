@@ -15,6 +15,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -98,6 +99,22 @@ int runWriterChild(const QString &folder, quint32 seed)
     }
 }
 
+// Removes the row with id 1, gives the row with id 2 a new file, sweeps, and
+// ends at once, as a crash would: nothing is flushed after the sweep.
+int runSweepChild(const QString &folder)
+{
+    Database::setOrphanSweepAtOpen(false);
+    if (!Database::open(folder))
+        return 2;
+    store_internal::pausePeriodicFlush(true);
+    const Columns c;
+    Database::removeRow(c.table, Database::findRow(c.table, c.id, 1));
+    Database::setValue(c.table, Database::findRow(c.table, c.id, 2), c.file, Database::storeNewFile("new", ".png"));
+    Database::startOrphanSweep();
+    store_internal::waitForOrphanSweep();
+    std::_Exit(0);
+}
+
 // Starts this executable as a writer on `folder` and waits until it works.
 void startWriterChild(QProcess &child, const QString &folder, quint32 seed, QByteArray &output)
 {
@@ -169,6 +186,39 @@ private slots:
         QVERIFY(rowsSeen > 0);
     }
 
+    // The sweep deletes a file only once the change that frees it is
+    // committed: a crash right after it leaves every file that the
+    // committed rows name.
+    void sweepWaitsForTheCommit()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        const Columns c;
+        QStringList before;
+        for (const qint64 id : {1, 2}) {
+            before.append(Database::storeNewFile(QByteArray::number(id), QStringLiteral(".png")));
+            Database::insertRow(c.table, {{c.id, id}, {c.file, before.last()}});
+        }
+        QVERIFY(Database::close());
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--sweep-child"), store.path()});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitCode(), 0);
+
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(Database::rowCount(c.table) > 0);
+        for (RowCursor rows = Database::allRows(c.table); rows.next();) {
+            const QString file = Database::value(rows, c.file).toString();
+            QVERIFY2(QFile::exists(Database::filePath(file)), qPrintable(file));
+            before.removeAll(file);
+        }
+        // Those freed by the committed change went.
+        for (const QString &file : std::as_const(before))
+            QVERIFY2(!QFile::exists(Database::filePath(file)), qPrintable(file));
+        Database::close();
+    }
+
     // One process at a time per data folder: a second open is refused with
     // the reason while the first lives, and succeeds once it has died.
     void secondProcessIsRefused()
@@ -193,6 +243,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     if (argc >= 4 && qstrcmp(argv[1], "--writer-child") == 0)
         return runWriterChild(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toUInt());
+    if (argc >= 3 && qstrcmp(argv[1], "--sweep-child") == 0)
+        return runSweepChild(QString::fromLocal8Bit(argv[2]));
     TestKill test;
     return QTest::qExec(&test, argc, argv);
 }
