@@ -23,11 +23,29 @@ using namespace sync_internal;
 
 namespace sync_internal {
 
+bool wholeNumberOf(const QVariant &value, Id *out)
+{
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+        break;
+    default:
+        return false; // a text is no number, whatever it holds
+    }
+    bool ok = false;
+    const Id id = idFromVariant(value, &ok);
+    if (ok)
+        *out = id;
+    return ok;
+}
+
 bool serverIdOf(const QVariant &value, Id *out)
 {
-    bool ok = false;
-    const Id id = isNullValue(value) ? 0 : idFromVariant(value, &ok);
-    if (!ok || id <= 0)
+    Id id = 0;
+    if (!wholeNumberOf(value, &id) || id <= 0)
         return false;
     *out = id;
     return true;
@@ -140,7 +158,14 @@ std::vector<std::pair<Id, Id>> validTranslations(const StoreLock &lock, const QV
         return result;
     }
     const QVariantMap map = entry.toMap();
-    QSet<Id> taken;
+    // A server id that two keys take belongs to neither for sure: both
+    // creates go again, and the service tells each its own by its token.
+    QHash<Id, int> takers;
+    for (const QVariant &value : map) {
+        Id server = 0;
+        if (serverIdOf(value, &server))
+            ++takers[server];
+    }
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         bool keyOk = false;
         const Id local = it.key().trimmed().toLongLong(&keyOk);
@@ -152,16 +177,15 @@ std::vector<std::pair<Id, Id>> validTranslations(const StoreLock &lock, const QV
         Id server = 0;
         // An id whose removal waits here is taken too: that removal would
         // strike the new item.
-        if (!serverIdOf(it.value(), &server) || taken.contains(server) || serverToLocalIds(lock).contains(server)
+        if (!serverIdOf(it.value(), &server) || takers.value(server) > 1 || serverToLocalIds(lock).contains(server)
             || Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(server)) > 0
             || Database::findRow(
                    storeTables().uncommittedRemoveTable, storeTables().uncommittedRemoveIdColumn, QVariant(server))
                 > 0) {
             qCWarning(lcSync) << "Commit answer: ignored the translation" << local << "->" << shortText(it.value())
-                       << ": not a new positive id";
+                       << ": not a new positive id of its own";
             continue;
         }
-        taken.insert(server);
         result.emplace_back(local, server);
     }
     std::sort(result.begin(), result.end());
@@ -522,9 +546,8 @@ void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notic
     }
     QVariant toStore = value;
     if (info.id) {
-        bool ok = false;
-        const Id targetId = idFromVariant(value, &ok);
-        if (!ok || targetId < 0) {
+        Id targetId = 0;
+        if (!isNullValue(value) && (!wholeNumberOf(value, &targetId) || targetId < 0)) {
             qCWarning(lcSync) << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
                        << ": not a server id";
             return;

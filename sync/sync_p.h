@@ -63,10 +63,12 @@ extern quint64 sentGeneration;
 extern QString sentSession;
 // The "state" the commit in flight was sent with.
 extern QString sentState;
-// The last commit was sent again at once because the answer brought a new
-// session or a store id clash; a second renewal in a row waits for the timer
-// instead.
-extern bool renewalRetry;
+// The commits sent again at once in this round, each kind once: after an
+// answer that brought a new session while changes wait, and after a store id
+// clash. A second one of a kind waits for the timer; the round ends with a
+// commit that sets off nothing at once.
+enum RetryKind { SessionRetry = 1, ClashRetry = 2 };
+extern int retriedAtOnce;
 // Set by stopSync: nothing commits until the engine starts again.
 extern bool syncStopped;
 // The lowest local id whose counter is known to be on disk: a create below
@@ -90,7 +92,10 @@ extern const QString downloadingPlaceholder;
 // the session alone names the user.
 void addCredentials(MultipartFormData &form);
 
-// An id of an answer entry: a whole number (or its text) above 0.
+// A whole number as an answer gives it: a JSON number without a fraction, in
+// range. A text is none, even one of digits.
+bool wholeNumberOf(const QVariant &value, Id *out);
+// An id of an answer entry: a whole number above 0.
 bool serverIdOf(const QVariant &value, Id *out);
 // A value as a log line shows it.
 QString shortText(const QVariant &value);

@@ -33,7 +33,7 @@ quint64 commitGeneration = 0;
 quint64 sentGeneration = 0;
 QString sentSession;
 QString sentState;
-bool renewalRetry = false;
+int retriedAtOnce = 0;
 bool syncStopped = false;
 bool answerBusy = false;
 Id counterOnDisk = 0;
@@ -533,14 +533,19 @@ void TavrinConnector::endCommit(int code)
     if (code == 4)
         emitWrongVersion();
 
-    // A new session (a log-in) lets the waiting changes go at once, once; so
-    // does a paged answer: the next page is fetched at once.
-    // So does a clash of the store id, under the new one.
+    // A paged answer fetches the next page at once. A new session (a log-in)
+    // while changes wait, and a clash of the store id (under the new one),
+    // send the commit again at once: each kind once in a round.
     const bool again = code == 0 && (commitAgain || more);
     if (code == 5)
         renewStoreId();
-    const bool retry = !renewalRetry && (code == 5 || (applyingRenewed && changesPending()));
-    renewalRetry = retry;
+    const bool clashRetry = code == 5 && !(retriedAtOnce & ClashRetry);
+    const bool sessionRetry =
+        code != 5 && applyingRenewed && !(retriedAtOnce & SessionRetry) && changesPending();
+    retriedAtOnce |= (clashRetry ? ClashRetry : 0) | (sessionRetry ? SessionRetry : 0);
+    const bool retry = clashRetry || sessionRetry;
+    if (!retry && !again)
+        retriedAtOnce = 0;
     commitAgain = false;
     // Only now: a receiver may commit, reset or read the commit state, and
     // must find this answer wholly applied and its records settled.

@@ -217,7 +217,7 @@ void TavrinConnector::forgetCommitInFlight()
         transfersByConnection.remove(commitConnection);
     commitConnection = 0;
     commitAgain = false;
-    renewalRetry = false;
+    retriedAtOnce = 0;
     StoreLock lock;
     sentRows(lock).clear();
     sentCreates.clear();
