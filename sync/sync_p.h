@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QList>
 #include <QMap>
 #include <QPair>
 #include <QSet>
@@ -18,7 +19,6 @@
 
 #include <functional>
 
-class MultipartFormData;
 class QObject;
 class QTimer;
 class TavrinConnector;
@@ -35,6 +35,8 @@ struct ExecRequest
 // --- Commit state (GUI thread only) --------------------------------------------
 extern QDateTime commitScheduledAt;
 extern ConnectionId commitConnection; // request of the commit in flight, 0 when none
+// commitConnection while the commit's request is built on the thread pool.
+constexpr ConnectionId commitBeingBuilt = -1;
 extern QTimer *commitTimer;
 extern bool commitAgain;              // a commit was asked for while one was in flight
 extern int commitDelayMs;             // delay commitTimer was last started with, 0: none scheduled
@@ -71,14 +73,11 @@ enum RetryKind { SessionRetry = 1, ClashRetry = 2 };
 extern int retriedAtOnce;
 // Set by stopSync: nothing commits until the engine starts again.
 extern bool syncStopped;
-// The lowest local id whose counter is known to be on disk: a create below
-// it waits until a flush has written the counter, so that a crash can never
-// hand the same local id to another item. 0 before the first flush.
+// The lowest local id whose counter is known to be on disk. Every commit
+// flushes the store before it leaves; when that flush fails, the creates
+// below this id stay behind, so that a crash can never hand the same local id
+// to another item. 0 before the first flush.
 extern Id counterOnDisk;
-// A flush for the counter is under way on the thread pool; one has ended
-// and runs its commit.
-extern bool counterFlushing;
-extern bool counterFlushEnded;
 // Uncommitted set rows whose file cannot go yet (too big, unreadable), with
 // the file they held: they keep no fast commit mode until the member changes.
 extern QHash<QPair<int, int>, QString> heldBackFiles;
@@ -89,8 +88,8 @@ constexpr int maxFileAddressLength = 1024;
 extern const QString downloadingPlaceholder;
 
 // The password hash goes only with a log-in (no session held); afterwards
-// the session alone names the user.
-void addCredentials(MultipartFormData &form);
+// the session alone names the user. The fields, in the order they are sent.
+QList<QPair<QString, QString>> credentialFields();
 
 // A whole number as an answer gives it: a JSON number without a fraction, in
 // range. A text is none, even one of digits.
@@ -114,8 +113,9 @@ QUrl engineEndpoint();
 // Whether any local change waits for a commit and can go with it (held-back
 // files do not count).
 bool changesPending();
-// This store's random, persistent id, made and flushed on first use; the
-// service keys the local ids of creates by it.
+// This store's random, persistent id, made on first use (the flush before
+// every commit writes it to disk); the service keys the local ids of creates
+// and the commits' serial numbers by it.
 QString storeId();
 // Takes a new store id, written to disk at once: the service found the old
 // one naming other creates (a copied or restored data folder). The creates
@@ -130,11 +130,6 @@ void renewStoreId();
 // token.
 extern bool oldCreatesTokened;
 void tokenOldCreates();
-// Whether a commit may go now: true when no create waits below
-// counterOnDisk. Otherwise it has the local id counter written to disk
-// without waiting for the writer (a pool thread does), and false: once the
-// writer is done, counterOnDisk follows and the commit runs.
-bool persistIdCounter();
 // A file address the client may fetch: http or https, with a host, at most
 // maxFileAddressLength characters.
 bool isAcceptableFileAddress(const QString &text);
