@@ -85,7 +85,10 @@ CommitBatch::CommitBatch()
 {
     fields = {{QStringLiteral("action"), QStringLiteral("commit")}, {QStringLiteral("version"), engineVersion()}};
     fields += credentialFields();
-    fields += {{QStringLiteral("store"), storeId()}, {QStringLiteral("state"), state}};
+    const CommitSerial next = commitSerial();
+    serial = next.number;
+    fields += {{QStringLiteral("store"), storeId()}, {QStringLiteral("state"), state},
+               {QStringLiteral("serial"), QString::number(serial)}, {QStringLiteral("serial_key"), next.key}};
 }
 
 bool CommitBatch::collect(int budgetMs)
@@ -215,7 +218,8 @@ void CommitBatch::build()
 {
     // Everything the commit names reaches the disk before it leaves: the
     // tokens and local ids of its creates (with the id counter, so that a
-    // crash never hands one to another item) and the store id.
+    // crash never hands one to another item), the store id and the serial's
+    // key (so that a commit sent again after a crash is the same one).
     flushed = Database::flush();
     if (!flushed) {
         // Sent with a counter that is not on disk, a local id could come back

@@ -21,8 +21,8 @@
 class CommitBatch
 {
 public:
-    // The head of the request: credentials, store id and sync state as they
-    // are now. GUI thread.
+    // The head of the request: credentials, store id, sync state and serial
+    // as they are now. GUI thread.
     CommitBatch();
 
     // Collects the next part of the commit from the uncommitted tables under
@@ -41,9 +41,11 @@ public:
     // and holds back the files that could not be read.
     void settle(const StoreLock &lock);
 
-    // The session and the sync state the commit is sent with.
+    // The session, the sync state and the serial number the commit is sent
+    // with.
     QString session;
     QString state;
+    qint64 serial = 0;
     MultipartFormData form;
     bool flushed = false;
     // Items whose files the request carries, as callers know their ids.

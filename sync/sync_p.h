@@ -63,8 +63,9 @@ extern quint64 commitGeneration;
 extern quint64 sentGeneration;
 // The session the commit in flight was sent with ("" for a log-in).
 extern QString sentSession;
-// The "state" the commit in flight was sent with.
+// The "state" and the "serial" the commit in flight was sent with.
 extern QString sentState;
+extern qint64 sentSerial;
 // The commits sent again at once in this round, each kind once: after an
 // answer that brought a new session while changes wait, and after a store id
 // clash. A second one of a kind waits for the timer; the round ends with a
@@ -117,11 +118,24 @@ bool changesPending();
 // every commit writes it to disk); the service keys the local ids of creates
 // and the commits' serial numbers by it.
 QString storeId();
-// Takes a new store id, written to disk at once: the service found the old
-// one naming other creates (a copied or restored data folder). The creates
-// still waiting go again under the new id (their tokens keep the ones the
-// service made already from being made twice), and the next answer brings
-// the whole account.
+// The serial number of the next commit and its key: the number after the
+// last one the service acknowledged, and a random key drawn when the number
+// is first sent. A commit that got no answer, or another result than 0, is
+// sent again under the same number and key, which the service takes as the
+// same commit.
+struct CommitSerial
+{
+    qint64 number = 0;
+    QString key;
+};
+CommitSerial commitSerial();
+// The service applied the commit of `number` (result 0).
+void acknowledgeSerial(qint64 number);
+// Takes a new store id, and starts its serials anew: the service found the
+// old one in use by another copy of the data folder, or by an older one (a
+// backup). What still waits goes again under the new id (their tokens keep
+// the creates the service made already from being made twice), and the next
+// answer brings the whole account.
 void renewStoreId();
 // Create records written before creates carried tokens get one, written to
 // disk before any of them is sent (a record whose token is not on disk

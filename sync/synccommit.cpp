@@ -34,6 +34,7 @@ quint64 commitGeneration = 0;
 quint64 sentGeneration = 0;
 QString sentSession;
 QString sentState;
+qint64 sentSerial = 0;
 int retriedAtOnce = 0;
 bool syncStopped = false;
 bool answerBusy = false;
@@ -69,25 +70,58 @@ bool changesPending()
     return false;
 }
 
+namespace {
+
+const QString serialName = QStringLiteral("commit_serial");
+const QString serialKeyName = QStringLiteral("commit_serial_key");
+
+// Random bytes as lower-case hex digits.
+QString randomHex(int words)
+{
+    QList<quint32> raw(words);
+    QRandomGenerator::system()->fillRange(raw.data(), words);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(raw.constData()), words * 4).toHex());
+}
+
+} // namespace
+
 QString storeId()
 {
     const QString name = QStringLiteral("store_id");
     const QString known = optionValue(name).toString();
     if (!known.isEmpty())
         return known;
-    QByteArray raw(16, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(raw.data()), int(raw.size() / 4));
-    const QString made = QString::fromLatin1(raw.toHex());
+    const QString made = randomHex(4);
     // The flush before the first commit that carries it writes it to disk.
     setOption(name, made);
     return made;
 }
 
+CommitSerial commitSerial()
+{
+    QString key = optionValue(serialKeyName).toString();
+    if (key.isEmpty()) {
+        // Drawn now, not before: copies of a data folder at rest each draw
+        // their own. The flush before the commit writes it to disk.
+        key = randomHex(2);
+        setOption(serialKeyName, key);
+    }
+    return {optionValue(serialName, 0).toLongLong() + 1, key};
+}
+
+void acknowledgeSerial(qint64 number)
+{
+    setOption(serialName, QVariant(number));
+    setOption(serialKeyName, QString());
+}
+
 void renewStoreId()
 {
-    qCWarning(lcSync) << "Commit: the service knows this store id from another copy of the data folder;"
-                      << "taking a new one, sending the waiting creates again and reading the whole account";
+    qCWarning(lcSync) << "Commit: the service found this store id in use by another copy of the data folder (or an"
+                      << "older one); taking a new one, sending what waits again and reading the whole account";
     setOption(QStringLiteral("store_id"), QString());
+    setOption(serialName, QVariant(qint64(0)));
+    setOption(serialKeyName, QString());
     // Answers left out what the other copy sent under the old id, as this
     // store's own: the next answer brings the whole account.
     setOption(QStringLiteral("state"), QVariant(qint64(0)));
@@ -217,6 +251,7 @@ void postCommit(const std::shared_ptr<CommitBatch> &batch, quint64 generation)
         transfersByConnection.insert(id, batch->uploads);
     sentSession = batch->session;
     sentState = batch->state;
+    sentSerial = batch->serial;
     sentGeneration = generation;
     commitConnection = id;
 }
@@ -282,17 +317,10 @@ void TavrinConnector::finishCommit(bool error)
     applyingRenewed = answer && code != 2 && takeSession(answer->head());
     if (code != 0) {
         // Nothing of a failed commit was applied: every record stays.
-        bool carriedCreates = false;
         {
             StoreLock lock;
-            carriedCreates = !sentCreates.isEmpty();
             sentRows(lock).clear();
             sentCreates.clear();
-        }
-        // Only a create can clash with the store id.
-        if (code == 5 && !carriedCreates) {
-            qCWarning(lcSync) << "Commit answer: a store id clash for a commit without creates; counted as an error";
-            code = 1;
         }
         applying.reset();
         endCommit(code);
@@ -357,6 +385,10 @@ void TavrinConnector::endCommit(int code)
     // while changes wait, and a clash of the store id (under the new one),
     // send the commit again at once: each kind once in a round.
     const bool again = code == 0 && (commitAgain || more);
+    // The service has the serial: the next commit takes the next one. After
+    // any other answer (or none) the next commit sends this one again.
+    if (code == 0)
+        acknowledgeSerial(sentSerial);
     if (code == 5)
         renewStoreId();
     const bool clashRetry = code == 5 && !(retriedAtOnce & ClashRetry);

@@ -34,7 +34,7 @@ private slots:
     void cleanup() { stopClient(); }
     void cleanupTestCase() { shutdownBackground(); }
 
-    // Each clash answer to a commit with a create takes a new store id; the
+    // Each clash answer takes a new store id, whose serials start at 1; the
     // first is retried at once, a second in a row waits. The create keeps its
     // records and its token.
     void clashesRenewTheStoreId()
@@ -45,18 +45,22 @@ private slots:
         QCOMPARE(server->requests().size(), sent + 2);
         QVERIFY(syncAll());
         QSet<QString> stores, tokens;
+        QStringList serials;
         for (const TestServer::Request &request : server->requests().mid(sent)) {
             stores.insert(request.fields.value("store"));
             tokens.insert(QJsonDocument::fromJson(request.fields.value("create").toUtf8())[0]["token"].toString());
+            serials.append(request.fields.value("serial"));
         }
         QCOMPARE(stores.size(), 3);
         QVERIFY(stores.contains(optionValue("store_id").toString()));
+        QCOMPARE(serials.mid(1), (QStringList{"1", "1"}));
         QCOMPARE(tokens.size(), 1);
         QCOMPARE(server->itemIds("skrin_text").size(), 1);
-        // Only a create can clash: an answer of 5 to a poll changes nothing.
+        // A poll can clash too: it goes again at once under a new id.
         server->setForcedResult(5, 1);
-        QVERIFY(!commitOnce());
-        QVERIFY(stores.contains(optionValue("store_id").toString()));
+        QVERIFY(commitOnce());
+        QVERIFY(!stores.contains(optionValue("store_id").toString()));
+        QCOMPARE(server->requests().constLast().fields.value("serial"), "1");
     }
 
     void badTranslationsAreSkipped_data()
