@@ -14,6 +14,8 @@
 #include <QElapsedTimer>
 #include <QMutexLocker>
 
+#include <algorithm>
+
 using namespace locked;
 using namespace sync_internal;
 
@@ -87,6 +89,7 @@ CommitBatch::CommitBatch()
     fields += credentialFields();
     const CommitSerial next = commitSerial();
     serial = next.number;
+    freshKey = next.fresh;
     fields += {{QStringLiteral("store"), storeId()}, {QStringLiteral("state"), state},
                {QStringLiteral("serial"), QString::number(serial)}, {QStringLiteral("serial_key"), next.key}};
 }
@@ -216,12 +219,18 @@ void CommitBatch::collectRemove(const StoreLock &lock, int row)
 
 void CommitBatch::build()
 {
-    // Everything the commit names reaches the disk before it leaves: the
-    // tokens and local ids of its creates (with the id counter, so that a
-    // crash never hands one to another item), the store id and the serial's
-    // key (so that a commit sent again after a crash is the same one).
-    flushed = Database::flush();
-    if (!flushed) {
+    // What must be on disk before the commit leaves: the local id counter
+    // of its creates (so that a crash never hands one of their ids to
+    // another item), and a serial key drawn for it (so that, sent again after
+    // a crash, it is the same commit). Its other records need not be: sent
+    // again after a crash, the commit's answer brings back what it brought
+    // the service before.
+    const bool counterWanted = std::any_of(creates.begin(), creates.end(), [](const Create &create) {
+        return create.waitsForCounter;
+    });
+    const bool flushWanted = counterWanted || freshKey;
+    counterWritten = flushWanted && Database::flush();
+    if (flushWanted && !counterWritten) {
         // Sent with a counter that is not on disk, a local id could come back
         // from a crash on another item: such creates (and their sets) wait.
         for (const Create &create : creates) {
@@ -235,8 +244,8 @@ void CommitBatch::build()
     QVariantList createList, setList, removeList;
     for (const Create &create : creates) {
         if (!leftOutCreates.contains(create.id))
-            createList.append(QVariantMap {
-                {idName, QVariant(create.id)}, {QStringLiteral("type"), create.type}, {QStringLiteral("token"), create.token}});
+            createList.append(QVariantMap {{idName, QVariant(create.id)}, {QStringLiteral("type"), create.type},
+                {QStringLiteral("token"), create.token}});
     }
     struct FilePart
     {
@@ -283,7 +292,7 @@ void CommitBatch::build()
 
 void CommitBatch::settle(const StoreLock &lock)
 {
-    if (!flushed && !leftOutCreates.isEmpty())
+    if (!leftOutCreates.isEmpty())
         qCWarning(lcSync) << "Commit: the local id counter could not be written to disk;" << leftOutCreates.size()
                           << "creates wait";
     for (const TableRow &row : std::as_const(leftOut))

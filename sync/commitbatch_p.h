@@ -2,9 +2,9 @@
 
 // One commit on its way out: what it carries, collected from the uncommitted
 // tables on the GUI thread as plain values, in slices between the window's
-// events; then, on the thread pool, the store flushed (so that everything the
-// commit names is on disk before it leaves) and the request built. The GUI
-// thread only posts it. Internal to the sync engine.
+// events; then, on the thread pool, the store flushed where the commit needs
+// it and the request built. The GUI thread only posts it. Internal to the
+// sync engine.
 
 #include "engine.h"
 #include "multipartformdata.h"
@@ -33,9 +33,11 @@ public:
     // carries no changes. GUI thread.
     bool collect(int budgetMs);
 
-    // Flushes the store, then builds the form; creates whose local id counter
-    // could not be written are left out, and so are files that cannot be
-    // read. Any thread; it touches no state of the sync engine.
+    // Flushes the store when the commit needs it (creates whose local id
+    // counter may not be on disk, a serial key drawn for this commit), then
+    // builds the form; when that flush fails, such creates are left out.
+    // Files that cannot be read are left out too. Any thread; it touches no
+    // state of the sync engine.
     void build();
     // After build(), on the GUI thread: unmarks the rows the form left out
     // and holds back the files that could not be read.
@@ -47,7 +49,9 @@ public:
     QString state;
     qint64 serial = 0;
     MultipartFormData form;
-    bool flushed = false;
+    // A flush ran and wrote everything made before the commit began, the
+    // local id counter among it.
+    bool counterWritten = false;
     // Items whose files the request carries, as callers know their ids.
     QSet<Id> uploads;
     // The local id counter when the commit began.
@@ -81,6 +85,7 @@ private:
     QList<QPair<QString, QString>> fields;
     qint64 largestFile = 0; // the account's file limit
     Id counterKnownOnDisk = 0;
+    bool freshKey = false;
 
     enum class Phase { Start, Creates, Sets, Removes, Done };
     Phase phase = Phase::Start;

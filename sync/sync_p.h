@@ -119,18 +119,26 @@ bool changesPending();
 // and the commits' serial numbers by it.
 QString storeId();
 // The serial number of the next commit and its key: the number after the
-// last one the service acknowledged, and a random key drawn when the number
-// is first sent. A commit that got no answer, or another result than 0, is
-// sent again under the same number and key, which the service takes as the
-// same commit.
+// last one the service acknowledged, with the key reserved for it. A commit
+// that got no answer, or another result than 0, goes again under the same
+// number and key, which the service takes as the same commit. When no key is
+// reserved (the first commit of a run, of a new store id) one is drawn now:
+// `fresh`, it must reach the disk before the commit leaves.
 struct CommitSerial
 {
     qint64 number = 0;
     QString key;
+    bool fresh = false;
 };
 CommitSerial commitSerial();
-// The service applied the commit of `number` (result 0).
+// The commit with the reserved key went out.
+void serialSent();
+// The service applied the commit of `number` (result 0): the key of the next
+// number is reserved in the same write.
 void acknowledgeSerial(qint64 number);
+// At shutdown: a key reserved in this run that never went out is dropped, so
+// that copies of the data folder at rest draw keys of their own.
+void dropUnsentSerialKey();
 // Takes a new store id, and starts its serials anew: the service found the
 // old one in use by another copy of the data folder, or by an older one (a
 // backup). What still waits goes again under the new id (their tokens keep

@@ -20,7 +20,6 @@
 #include <QDebug>
 #include <QHash>
 #include <QMutexLocker>
-#include <QRandomGenerator>
 #include <QThreadPool>
 
 #include <limits>
@@ -68,64 +67,6 @@ bool changesPending()
             return true;
     }
     return false;
-}
-
-namespace {
-
-const QString serialName = QStringLiteral("commit_serial");
-const QString serialKeyName = QStringLiteral("commit_serial_key");
-
-// Random bytes as lower-case hex digits.
-QString randomHex(int words)
-{
-    QList<quint32> raw(words);
-    QRandomGenerator::system()->fillRange(raw.data(), words);
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(raw.constData()), words * 4).toHex());
-}
-
-} // namespace
-
-QString storeId()
-{
-    const QString name = QStringLiteral("store_id");
-    const QString known = optionValue(name).toString();
-    if (!known.isEmpty())
-        return known;
-    const QString made = randomHex(4);
-    // The flush before the first commit that carries it writes it to disk.
-    setOption(name, made);
-    return made;
-}
-
-CommitSerial commitSerial()
-{
-    QString key = optionValue(serialKeyName).toString();
-    if (key.isEmpty()) {
-        // Drawn now, not before: copies of a data folder at rest each draw
-        // their own. The flush before the commit writes it to disk.
-        key = randomHex(2);
-        setOption(serialKeyName, key);
-    }
-    return {optionValue(serialName, 0).toLongLong() + 1, key};
-}
-
-void acknowledgeSerial(qint64 number)
-{
-    setOption(serialName, QVariant(number));
-    setOption(serialKeyName, QString());
-}
-
-void renewStoreId()
-{
-    qCWarning(lcSync) << "Commit: the service found this store id in use by another copy of the data folder (or an"
-                      << "older one); taking a new one, sending what waits again and reading the whole account";
-    setOption(QStringLiteral("store_id"), QString());
-    setOption(serialName, QVariant(qint64(0)));
-    setOption(serialKeyName, QString());
-    // Answers left out what the other copy sent under the old id, as this
-    // store's own: the next answer brings the whole account.
-    setOption(QStringLiteral("state"), QVariant(qint64(0)));
-    storeId();
 }
 
 bool oldCreatesTokened = false;
@@ -244,8 +185,9 @@ void postCommit(const std::shared_ptr<CommitBatch> &batch, quint64 generation)
         StoreLock lock;
         batch->settle(lock);
     }
-    if (batch->flushed)
+    if (batch->counterWritten)
         counterOnDisk = qMin(counterOnDisk, batch->counter);
+    serialSent();
     const ConnectionId id = NetworkConnector::instance()->post(engineEndpoint(), batch->form);
     if (!batch->uploads.isEmpty())
         transfersByConnection.insert(id, batch->uploads);
@@ -385,10 +327,15 @@ void TavrinConnector::endCommit(int code)
     // while changes wait, and a clash of the store id (under the new one),
     // send the commit again at once: each kind once in a round.
     const bool again = code == 0 && (commitAgain || more);
-    // The service has the serial: the next commit takes the next one. After
-    // any other answer (or none) the next commit sends this one again.
-    if (code == 0)
-        acknowledgeSerial(sentSerial);
+    // The service has the serial: the next commit takes the next one, or
+    // the one after the last the service took of this store when that is
+    // later (this commit was one sent again after a crash). After any other
+    // answer (or none) the next commit sends this one again.
+    if (code == 0) {
+        Id last = 0;
+        const bool told = applying && wholeNumberOf(applying->head().value(QStringLiteral("serial")), &last);
+        acknowledgeSerial(told && last > sentSerial ? last : sentSerial);
+    }
     if (code == 5)
         renewStoreId();
     const bool clashRetry = code == 5 && !(retriedAtOnce & ClashRetry);

@@ -222,6 +222,7 @@ void TavrinConnector::forgetCommitInFlight()
 
 void TavrinConnector::stopSync()
 {
+    dropUnsentSerialKey();
     syncStopped = true;
     for (QTimer *timer : {commitTimer, commitModeTimer, brokenDownloadsTimer})
         if (timer)

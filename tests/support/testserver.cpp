@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -436,7 +437,8 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     const qint64 since = field("state").toLongLong();
     if (origin.isEmpty() && !(creates.isEmpty() && sets.isEmpty() && removes.isEmpty() && request.files.isEmpty()))
         return {{QStringLiteral("result"), 1}};
-    if (const int refused = checkSerial(request, origin))
+    qint64 ownAfter = std::numeric_limits<qint64>::max();
+    if (const int refused = checkSerial(request, origin, &ownAfter))
         return {{QStringLiteral("result"), refused}};
 
     // Creates first, so that sets and removes of this commit can name them.
@@ -514,7 +516,9 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     for (auto it = injectedTranslations.begin(); it != injectedTranslations.end(); ++it)
         translate.insert(it.key(), it.value());
     QJsonObject result{{QStringLiteral("result"), 0}, {QStringLiteral("translate"), translate}};
-    addChanges(result, since, origin, session.user, corrections);
+    if (serials.contains(origin))
+        result.insert(QStringLiteral("serial"), serials[origin].last);
+    addChanges(result, since, origin, ownAfter, session.user, corrections);
     for (auto it = injectedMembers.begin(); it != injectedMembers.end(); ++it)
         result.insert(it.key(), it.value());
     injectedTranslations = injectedMembers = {};
@@ -556,7 +560,7 @@ qint64 TestServer::createdItem(const QJsonValue &entry, QHash<qint64, Create> &k
     return made.item;
 }
 
-int TestServer::checkSerial(const Request &request, const QString &origin)
+int TestServer::checkSerial(const Request &request, const QString &origin, qint64 *ownAfter)
 {
     const auto field = request.fields.constFind(QStringLiteral("serial"));
     if (field == request.fields.cend() || origin.isEmpty())
@@ -566,18 +570,24 @@ int TestServer::checkSerial(const Request &request, const QString &origin)
     if (!ok || number <= 0)
         return 1;
     const QString key = request.fields.value(QStringLiteral("serial_key"));
-    Serial &last = serials[origin];
-    // The first serial the service sees of a store, the next one, or the
-    // same commit again (its answer was lost) go on; anything else comes
-    // from another copy of the store's data folder, or an older one.
-    if (!last.retired && (last.number == 0 || number == last.number + 1)) {
-        last.number = number;
-        last.key = key;
-        return 0;
+    Serials &store = serials[origin];
+    if (!store.retired) {
+        // The first serial the service sees of a store, or the next one.
+        if (store.taken.isEmpty() || number == store.last + 1) {
+            store.last = number;
+            store.taken.insert(number, {key, sequence});
+            return 0;
+        }
+        // One taken before, with its key: that commit again, after a lost
+        // answer or a crash. Its answer brings back what it did before.
+        const auto before = store.taken.constFind(number);
+        if (before != store.taken.cend() && before->key == key) {
+            *ownAfter = before->sequence;
+            return 0;
+        }
     }
-    if (!last.retired && number == last.number && key == last.key)
-        return 0;
-    last.retired = true;
+    // Another copy of the store's data folder, or an older one.
+    store.retired = true;
     ++clashCount;
     return 5;
 }
@@ -588,19 +598,23 @@ const TestServer::Item *TestServer::userItem(qint64 id, qint64 user) const
     return it != items.cend() && it->user == user ? &*it : nullptr;
 }
 
-void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &origin, qint64 user,
+void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &origin, qint64 ownAfter, qint64 user,
                             const Corrections &corrections)
 {
+    // The client store's own changes it has (all, unless it sent a commit
+    // again: then the ones made before that commit was first applied).
+    const auto own = [&origin, ownAfter](const QString &by, qint64 at) { return by == origin && at <= ownAfter; };
     std::vector<Change> changes;
     for (auto item = items.cbegin(); item != items.cend(); ++item) {
         if (item->user != user)
             continue;
         // What the asking session can know of: items that existed at its
-        // state, and the ones it created itself. Reading the whole account,
-        // it may hold any (a restored or copied data folder).
+        // state, and the ones it created itself (a create reaches the client's
+        // disk before it is sent). Reading the whole account, it may hold any
+        // (a restored or copied data folder).
         const bool known = item->createdSequence <= since || item->createdBy == origin;
         if (item->removedSequence != 0) {
-            if (item->removedSequence > since && item->removedBy != origin && (known || since == 0)
+            if (item->removedSequence > since && !own(item->removedBy, item->removedSequence) && (known || since == 0)
                 && !corrections.removes.contains(item.key()))
                 changes.push_back({item->removedSequence, "remove", item.key()});
             continue;
@@ -608,7 +622,7 @@ void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &or
         if (!known)
             changes.push_back({item->createdSequence, "create", item.key()});
         for (auto it = item->members.cbegin(); it != item->members.cend(); ++it) {
-            if (known && (it->sequence <= since || it->origin == origin))
+            if (known && (it->sequence <= since || own(it->origin, it->sequence)))
                 continue;
             changes.push_back({it->sequence, "set", item.key(), &it.key()});
         }

@@ -211,12 +211,18 @@ private:
         qint64 item = 0;
         QString token;
     };
-    // The last serial a client store sent, with its key; a store found in
+    // The serials a client store sent: the last one, and the key of each
+    // with the sequence number before it was first applied. A store found in
     // use by two copies is retired.
-    struct Serial
+    struct Taken
     {
-        qint64 number = 0;
         QString key;
+        qint64 sequence = 0;
+    };
+    struct Serials
+    {
+        qint64 last = 0;
+        QHash<qint64, Taken> taken;
         bool retired = false;
     };
     using Responder = std::unique_ptr<QHttpServerResponder>;
@@ -226,10 +232,12 @@ private:
     Request record(const QHttpServerRequest &request);
     QJsonObject process(const Request &request);
     QJsonObject processCommit(const Request &request, Session &session);
-    // Whether the commit's "serial" follows the last one of its store (or is
-    // that one again, with its key); a serial that does not retires the store.
-    // 1 for a serial that is no whole number above 0, else 0 or 5.
-    int checkSerial(const Request &request, const QString &origin);
+    // Whether the commit's "serial" follows the last one of its store, or is
+    // one taken before with its key (a commit sent again: `ownAfter` is then
+    // the sequence number before it was first applied); a serial that does
+    // neither retires the store. 1 for a serial that is no whole number above
+    // 0, else 0 or 5.
+    int checkSerial(const Request &request, const QString &origin, qint64 *ownAfter);
     // What an answer carries besides the changes: sets of the values the
     // service holds for sets it refused, and removals of items a commit named
     // that are gone.
@@ -239,9 +247,10 @@ private:
         QList<qint64> removes;
     };
     // The changes after `since` in the account of `user` that the client
-    // store has not made, at most a page of them; the answer's "state" is the
-    // last one sent. From state 0 (the whole account) every removal counts.
-    void addChanges(QJsonObject &answer, qint64 since, const QString &origin, qint64 user,
+    // store has not made up to the sequence number `ownAfter`, at most a page
+    // of them; the answer's "state" is the last one sent. From state 0 (the
+    // whole account) every removal counts.
+    void addChanges(QJsonObject &answer, qint64 since, const QString &origin, qint64 ownAfter, qint64 user,
                     const Corrections &corrections);
     // The item a create names: the one made before for its token or its
     // local id (which may be gone since), a new one, 0 when refused, -1 when
@@ -274,7 +283,7 @@ private:
     // token -> item.
     QHash<QString, QHash<qint64, Create>> translations;
     QHash<QString, qint64> tokens;
-    QHash<QString, Serial> serials;
+    QHash<QString, Serials> serials;
     int clashCount = 0;
     QHash<QString, QByteArray> files;
     QHash<QString, ExecHandler> execHandlers;

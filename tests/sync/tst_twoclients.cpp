@@ -100,7 +100,7 @@ bool runActions(const QStringList &actions)
 
 // Client B: this executable started with "--client <endpoint> <folder> <step>
 // [<id>]". Steps: "sync", "edit <id>", "pen", "shot <title>", "dump" (each
-// after a log-in and poll), "commit", and "run <action>..." (runActions, with
+// after a log-in and poll), "commit [<id>]", and "run <action>..." (runActions, with
 // no poll first). B then ends, with exit code 0 when all went well.
 int runClient(int argc, char *argv[])
 {
@@ -119,7 +119,9 @@ int runClient(int argc, char *argv[])
         return ok ? 0 : 2;
     }
     if (step == "commit") { // its first request: the test holds the answer back and kills B
-        setMember(createItem("skrin"), "title", "survives");
+        // A new screenshot, or with an <id> an edit of that one alone.
+        const Id edited = arguments.value(5).toLongLong();
+        setMember(edited != 0 ? edited : createItem("skrin"), "title", "survives");
         TavrinConnector::instance()->commit();
         return app.exec();
     }
@@ -248,6 +250,57 @@ private slots:
         // Its items now go by the service's ids.
         QCOMPARE(theirs.keys(), (QStringList{QString::number(skrins.first()), QString::number(pens.first())}));
         QCOMPARE(theirs.first().toMap().value("title").toString(), "survives");
+
+        // Killed again with the first commit of its run carrying an edit
+        // alone: the key drawn for its serial was on disk before it left.
+        server->setMember(skrins.first(), "title", "changed");
+        QVERIFY(runOther(folder.path(), {"sync"}));
+        server->setHoldAnswers(true);
+        startOther(folder.path(), {"commit", QString::number(skrins.first())});
+        QTRY_COMPARE(server->heldAnswerCount(), 1);
+        other.kill();
+        other.waitForFinished(10000);
+        server->releaseHeldAnswers();
+        QVERIFY(runOther(folder.path(), {"sync"}));
+        QCOMPARE(server->clashes(), 0);
+        QCOMPARE(server->member(skrins.first(), "title").toString(), "survives");
+    }
+
+    // A client started again on a disk that lags behind the commits it sent
+    // (a crash before the writer caught up) sends again the first one the
+    // disk does not know as acknowledged, with its key: the service takes it
+    // as that commit, its answer brings back what the later ones did, and the
+    // serials go on after the service's last.
+    void restartOnALaggingDiskIsNoClash()
+    {
+        const Id skrin = createItem("skrin");
+        setMember(skrin, "title", "first");
+        QVERIFY(syncAll());
+        setMember(skrin, "title", "second");
+        QVERIFY(commitOnce());
+        const TestServer::Request second = server->requests().constLast();
+        setMember(skrin, "title", "third");
+        server->setFault(TestServer::Fault::Http500, 1, true);
+        QVERIFY(!commitOnce());
+        // What the disk held before the commit of "second" was answered.
+        setOption("commit_serial", second.fields.value("serial").toLongLong() - 1);
+        setOption("commit_serial_key", second.fields.value("serial_key"));
+        const Id onServer = localToServer().value(skrin);
+        const int table = Database::tableId("skrin");
+        Database::setValue(table, Database::findRow(table, Database::columnId(table, "id"), onServer),
+                           Database::columnId(table, "title"), "first");
+        const int records = storeTables().uncommittedSetTable;
+        Database::removeRow(records, Database::allRows(records).rows.value(0));
+        QVERIFY(nothingPending());
+
+        QVERIFY(commitOnce());
+        QCOMPARE(server->requests().constLast().fields.value("serial"), second.fields.value("serial"));
+        QCOMPARE(getMember(skrin, "title").toString(), "third");
+        QVERIFY(commitOnce());
+        QCOMPARE(server->requests().constLast().fields.value("serial").toLongLong(),
+                 second.fields.value("serial").toLongLong() + 2);
+        QCOMPARE(server->clashes(), 0);
+        QCOMPARE(server->member(onServer, "title").toString(), "third");
     }
 
     // A data folder copied to a second machine, and one restored from a
