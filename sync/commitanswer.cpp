@@ -23,11 +23,29 @@ using namespace sync_internal;
 
 namespace sync_internal {
 
+bool wholeNumberOf(const QVariant &value, Id *out)
+{
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+        break;
+    default:
+        return false; // a text is no number, whatever it holds
+    }
+    bool ok = false;
+    const Id id = idFromVariant(value, &ok);
+    if (ok)
+        *out = id;
+    return ok;
+}
+
 bool serverIdOf(const QVariant &value, Id *out)
 {
-    bool ok = false;
-    const Id id = isNullValue(value) ? 0 : idFromVariant(value, &ok);
-    if (!ok || id <= 0)
+    Id id = 0;
+    if (!wholeNumberOf(value, &id) || id <= 0)
         return false;
     *out = id;
     return true;
@@ -128,46 +146,6 @@ void rewriteIds(const StoreLock &lock, const QHash<Id, Id> &translation, const Q
     thumbnailClaims(lock) = claims;
 }
 
-// The translations of the answer that are sound: a local id of a create in
-// flight, not translated before, to a positive id that no item has yet.
-std::vector<std::pair<Id, Id>> validTranslations(const StoreLock &lock, const QVariant &entry)
-{
-    std::vector<std::pair<Id, Id>> result;
-    if (isNullValue(entry))
-        return result;
-    if (entry.typeId() != QMetaType::QVariantMap) {
-        qCWarning(lcSync) << "Commit answer: ignored a \"translate\" that is not an object";
-        return result;
-    }
-    const QVariantMap map = entry.toMap();
-    QSet<Id> taken;
-    for (auto it = map.cbegin(); it != map.cend(); ++it) {
-        bool keyOk = false;
-        const Id local = it.key().trimmed().toLongLong(&keyOk);
-        if (!keyOk || !sentCreates.contains(local) || localToServerIds(lock).contains(local)) {
-            qCWarning(lcSync) << "Commit answer: ignored the translation of" << it.key().left(60)
-                       << ": not a local id this commit created";
-            continue;
-        }
-        Id server = 0;
-        // An id whose removal waits here is taken too: that removal would
-        // strike the new item.
-        if (!serverIdOf(it.value(), &server) || taken.contains(server) || serverToLocalIds(lock).contains(server)
-            || Database::findRow(storeTables().itemsTable, storeTables().itemsIdColumn, QVariant(server)) > 0
-            || Database::findRow(
-                   storeTables().uncommittedRemoveTable, storeTables().uncommittedRemoveIdColumn, QVariant(server))
-                > 0) {
-            qCWarning(lcSync) << "Commit answer: ignored the translation" << local << "->" << shortText(it.value())
-                       << ": not a new positive id";
-            continue;
-        }
-        taken.insert(server);
-        result.emplace_back(local, server);
-    }
-    std::sort(result.begin(), result.end());
-    return result;
-}
-
 // The sync state marker is kept as sent: a number or a short text.
 bool isPlainState(const QVariant &state)
 {
@@ -210,12 +188,40 @@ std::shared_ptr<CommitAnswer> CommitAnswer::read(const QByteArray &body)
     answer->object = ok && top.typeId() == QMetaType::QVariantMap;
     if (answer->object) {
         answer->members = top.toMap();
+        answer->readTranslations();
     } else {
         answer->creates.clear();
         answer->sets.clear();
         answer->removes.clear();
     }
     return answer;
+}
+
+void CommitAnswer::readTranslations()
+{
+    const QVariant entry = members.value(QStringLiteral("translate"));
+    if (isNullValue(entry))
+        return;
+    if (entry.typeId() != QMetaType::QVariantMap) {
+        translateNotObject = true;
+        return;
+    }
+    const QVariantMap map = entry.toMap();
+    // A server id that two keys take belongs to neither for sure: both
+    // creates go again, and the service tells each its own by its token.
+    QHash<Id, int> takers;
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        Candidate candidate{it.key(), 0, false, it.value(), 0, false};
+        candidate.local = it.key().trimmed().toLongLong(&candidate.localOk);
+        candidate.serverOk = serverIdOf(it.value(), &candidate.server);
+        if (candidate.serverOk)
+            ++takers[candidate.server];
+        candidates.push_back(std::move(candidate));
+    }
+    for (Candidate &candidate : candidates) {
+        if (candidate.serverOk && takers.value(candidate.server) > 1)
+            candidate.serverOk = false;
+    }
 }
 
 void CommitAnswer::take(const QString &key, JsonCodec::StreamedElement &entry)
@@ -373,7 +379,39 @@ bool CommitAnswer::applyTranslations(const StoreLock &lock, const std::function<
             if (!isNullValue(members.value(QLatin1String(list))))
                 qCWarning(lcSync) << "Commit answer: ignored" << list << ": not a list";
         }
-        translations = validTranslations(lock, members.value(QStringLiteral("translate")));
+        if (translateNotObject)
+            qCWarning(lcSync) << "Commit answer: ignored a \"translate\" that is not an object";
+    }
+    // The sound translations: a local id of a create in flight, not
+    // translated before, to a positive id that no other key takes and no
+    // item has yet (nor one whose removal waits here: that removal would
+    // strike the new item). Checked a part per slice, as a long answer
+    // brings many.
+    const StoreTables &tables = storeTables();
+    for (; checked < candidates.size(); ++checked) {
+        if (!goOn())
+            return false;
+        const Candidate &candidate = candidates[checked];
+        if (!candidate.localOk || !sentCreates.contains(candidate.local)
+            || localToServerIds(lock).contains(candidate.local)) {
+            qCWarning(lcSync) << "Commit answer: ignored the translation of" << candidate.key.left(60)
+                              << ": not a local id this commit created";
+            continue;
+        }
+        const QVariant server(candidate.server);
+        if (!candidate.serverOk || serverToLocalIds(lock).contains(candidate.server)
+            || Database::findRow(tables.itemsTable, tables.itemsIdColumn, server) > 0
+            || Database::findRow(tables.uncommittedRemoveTable, tables.uncommittedRemoveIdColumn, server) > 0) {
+            qCWarning(lcSync) << "Commit answer: ignored the translation" << candidate.local << "->"
+                              << shortText(candidate.value) << ": not a new positive id of its own";
+            continue;
+        }
+        translations.emplace_back(candidate.local, candidate.server);
+    }
+    if (!translationsChecked) {
+        translationsChecked = true;
+        candidates = {};
+        std::sort(translations.begin(), translations.end());
         untranslated = sentCreates;
         for (const auto &[local, server] : translations)
             untranslated.remove(local);
@@ -522,9 +560,8 @@ void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notic
     }
     QVariant toStore = value;
     if (info.id) {
-        bool ok = false;
-        const Id targetId = idFromVariant(value, &ok);
-        if (!ok || targetId < 0) {
+        Id targetId = 0;
+        if (!isNullValue(value) && (!wholeNumberOf(value, &targetId) || targetId < 0)) {
             qCWarning(lcSync) << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
                        << ": not a server id";
             return;

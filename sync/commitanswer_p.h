@@ -76,6 +76,8 @@ private:
     };
 
     void take(const QString &key, JsonCodec::StreamedElement &entry);
+    // Reads "translate" into candidates (any thread).
+    void readTranslations();
     // Each translates or drops entries until `more` says stop; true when done.
     bool applyTranslations(const StoreLock &lock, const std::function<bool()> &more);
     bool dropSentRows(const StoreLock &lock, const std::function<bool()> &more);
@@ -110,12 +112,28 @@ private:
     bool localRemoves = false; // any removal waits to be sent (this slice)
     QHash<QPair<int, const void *>, MemberInfo> memberInfo;
 
+    // The entries of "translate" as read, each with its ids; a server id
+    // that two keys take counts as none for either. They are checked against
+    // the store in slices.
+    struct Candidate
+    {
+        QString key;
+        Id local;
+        bool localOk;
+        QVariant value;
+        Id server;
+        bool serverOk;
+    };
+    std::vector<Candidate> candidates;
+    size_t checked = 0;
+    bool translateNotObject = false;
     // The sound translations, by local id (each slice takes a run of them,
     // so that the ids it rewrites lie in one span), and the creates of the
     // commit that got none: their records stay.
     std::vector<std::pair<Id, Id>> translations;
     size_t translated = 0;
     bool translationsRead = false;
+    bool translationsChecked = false;
     QSet<Id> untranslated;
 
     enum class Phase { Translations, SentRows, Changes, State, Done };

@@ -68,7 +68,7 @@ bool engineStartInFolder(const QString &folder, QString *error)
         brokenDownloadsTimer = makeTimer(connector, 1000, &TavrinConnector::brokenDownloadsCheck);
         commitModeTimer = makeTimer(connector, 1000, &TavrinConnector::commitModeCheck);
     }
-    // What was loaded is on disk; the store id is made (and flushed) now.
+    // What was loaded is on disk; the store id is made now.
     sync_internal::counterOnDisk = idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0));
     sync_internal::storeId();
     // Create records of an older version get their tokens now, while the

@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QList>
 #include <QMap>
 #include <QPair>
 #include <QSet>
@@ -18,7 +19,6 @@
 
 #include <functional>
 
-class MultipartFormData;
 class QObject;
 class QTimer;
 class TavrinConnector;
@@ -35,6 +35,8 @@ struct ExecRequest
 // --- Commit state (GUI thread only) --------------------------------------------
 extern QDateTime commitScheduledAt;
 extern ConnectionId commitConnection; // request of the commit in flight, 0 when none
+// commitConnection while the commit's request is built on the thread pool.
+constexpr ConnectionId commitBeingBuilt = -1;
 extern QTimer *commitTimer;
 extern bool commitAgain;              // a commit was asked for while one was in flight
 extern int commitDelayMs;             // delay commitTimer was last started with, 0: none scheduled
@@ -61,22 +63,22 @@ extern quint64 commitGeneration;
 extern quint64 sentGeneration;
 // The session the commit in flight was sent with ("" for a log-in).
 extern QString sentSession;
-// The "state" the commit in flight was sent with.
+// The "state" and the "serial" the commit in flight was sent with.
 extern QString sentState;
-// The last commit was sent again at once because the answer brought a new
-// session or a store id clash; a second renewal in a row waits for the timer
-// instead.
-extern bool renewalRetry;
+extern qint64 sentSerial;
+// The commits sent again at once in this round, each kind once: after an
+// answer that brought a new session while changes wait, and after a store id
+// clash. A second one of a kind waits for the timer; the round ends with a
+// commit that sets off nothing at once.
+enum RetryKind { SessionRetry = 1, ClashRetry = 2 };
+extern int retriedAtOnce;
 // Set by stopSync: nothing commits until the engine starts again.
 extern bool syncStopped;
-// The lowest local id whose counter is known to be on disk: a create below
-// it waits until a flush has written the counter, so that a crash can never
-// hand the same local id to another item. 0 before the first flush.
+// The lowest local id whose counter is known to be on disk. Every commit
+// flushes the store before it leaves; when that flush fails, the creates
+// below this id stay behind, so that a crash can never hand the same local id
+// to another item. 0 before the first flush.
 extern Id counterOnDisk;
-// A flush for the counter is under way on the thread pool; one has ended
-// and runs its commit.
-extern bool counterFlushing;
-extern bool counterFlushEnded;
 // Uncommitted set rows whose file cannot go yet (too big, unreadable), with
 // the file they held: they keep no fast commit mode until the member changes.
 extern QHash<QPair<int, int>, QString> heldBackFiles;
@@ -87,10 +89,13 @@ constexpr int maxFileAddressLength = 1024;
 extern const QString downloadingPlaceholder;
 
 // The password hash goes only with a log-in (no session held); afterwards
-// the session alone names the user.
-void addCredentials(MultipartFormData &form);
+// the session alone names the user. The fields, in the order they are sent.
+QList<QPair<QString, QString>> credentialFields();
 
-// An id of an answer entry: a whole number (or its text) above 0.
+// A whole number as an answer gives it: a JSON number without a fraction, in
+// range. A text is none, even one of digits.
+bool wholeNumberOf(const QVariant &value, Id *out);
+// An id of an answer entry: a whole number above 0.
 bool serverIdOf(const QVariant &value, Id *out);
 // A value as a log line shows it.
 QString shortText(const QVariant &value);
@@ -109,14 +114,36 @@ QUrl engineEndpoint();
 // Whether any local change waits for a commit and can go with it (held-back
 // files do not count).
 bool changesPending();
-// This store's random, persistent id, made and flushed on first use; the
-// service keys the local ids of creates by it.
+// This store's random, persistent id, made on first use (the flush before
+// every commit writes it to disk); the service keys the local ids of creates
+// and the commits' serial numbers by it.
 QString storeId();
-// Takes a new store id, written to disk at once: the service found the old
-// one naming other creates (a copied or restored data folder). The creates
-// still waiting go again under the new id (their tokens keep the ones the
-// service made already from being made twice), and the next answer brings
-// the whole account.
+// The serial number of the next commit and its key: the number after the
+// last one the service acknowledged, with the key reserved for it. A commit
+// that got no answer, or another result than 0, goes again under the same
+// number and key, which the service takes as the same commit. When no key is
+// reserved (the first commit of a run, of a new store id) one is drawn now:
+// `fresh`, it must reach the disk before the commit leaves.
+struct CommitSerial
+{
+    qint64 number = 0;
+    QString key;
+    bool fresh = false;
+};
+CommitSerial commitSerial();
+// The commit with the reserved key went out.
+void serialSent();
+// The service applied the commit of `number` (result 0): the key of the next
+// number is reserved in the same write.
+void acknowledgeSerial(qint64 number);
+// At shutdown: a key reserved in this run that never went out is dropped, so
+// that copies of the data folder at rest draw keys of their own.
+void dropUnsentSerialKey();
+// Takes a new store id, and starts its serials anew: the service found the
+// old one in use by another copy of the data folder, or by an older one (a
+// backup). What still waits goes again under the new id (their tokens keep
+// the creates the service made already from being made twice), and the next
+// answer brings the whole account.
 void renewStoreId();
 // Create records written before creates carried tokens get one, written to
 // disk before any of them is sent (a record whose token is not on disk
@@ -125,11 +152,6 @@ void renewStoreId();
 // token.
 extern bool oldCreatesTokened;
 void tokenOldCreates();
-// Whether a commit may go now: true when no create waits below
-// counterOnDisk. Otherwise it has the local id counter written to disk
-// without waiting for the writer (a pool thread does), and false: once the
-// writer is done, counterOnDisk follows and the commit runs.
-bool persistIdCounter();
 // A file address the client may fetch: http or https, with a host, at most
 // maxFileAddressLength characters.
 bool isAcceptableFileAddress(const QString &text);

@@ -1,6 +1,6 @@
-// The commit: building the request from the uncommitted tables, and the
-// course of its answer (read on the thread pool, applied in slices by
-// CommitAnswer, then the end of the commit).
+// The commit: its course from the uncommitted tables (collected and built by
+// CommitBatch) to its answer (read on the thread pool, applied in slices by
+// CommitAnswer), then the end of the commit.
 
 #include "sync_p.h"
 
@@ -8,6 +8,7 @@
 #include "tavrinconnector.h"
 
 #include "commitanswer_p.h"
+#include "commitbatch_p.h"
 
 #include "jsoncodec.h"
 #include "multipartformdata.h"
@@ -19,7 +20,6 @@
 #include <QDebug>
 #include <QHash>
 #include <QMutexLocker>
-#include <QRandomGenerator>
 #include <QThreadPool>
 
 #include <limits>
@@ -33,12 +33,11 @@ quint64 commitGeneration = 0;
 quint64 sentGeneration = 0;
 QString sentSession;
 QString sentState;
-bool renewalRetry = false;
+qint64 sentSerial = 0;
+int retriedAtOnce = 0;
 bool syncStopped = false;
 bool answerBusy = false;
 Id counterOnDisk = 0;
-bool counterFlushing = false;
-bool counterFlushEnded = false;
 QHash<QPair<int, int>, QString> heldBackFiles;
 const QString downloadingPlaceholder = QStringLiteral("%downloading%");
 
@@ -70,32 +69,6 @@ bool changesPending()
     return false;
 }
 
-QString storeId()
-{
-    const QString name = QStringLiteral("store_id");
-    const QString known = optionValue(name).toString();
-    if (!known.isEmpty())
-        return known;
-    QByteArray raw(16, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(raw.data()), int(raw.size() / 4));
-    const QString made = QString::fromLatin1(raw.toHex());
-    setOption(name, made);
-    if (!Database::flush())
-        qCWarning(lcSync) << "The store id could not be written to disk yet";
-    return made;
-}
-
-void renewStoreId()
-{
-    qCWarning(lcSync) << "Commit: the service knows this store id from another copy of the data folder;"
-                      << "taking a new one, sending the waiting creates again and reading the whole account";
-    setOption(QStringLiteral("store_id"), QString());
-    // Answers left out what the other copy sent under the old id, as this
-    // store's own: the next answer brings the whole account.
-    setOption(QStringLiteral("state"), QVariant(qint64(0)));
-    storeId();
-}
-
 bool oldCreatesTokened = false;
 
 void tokenOldCreates()
@@ -122,44 +95,6 @@ void tokenOldCreates()
     StoreLock lock;
     for (const int row : std::as_const(made))
         Database::setValue(table, row, tokenColumn, QVariant());
-}
-
-bool persistIdCounter()
-{
-    const Id counter = idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0));
-    if (counter >= counterOnDisk || Database::isEmpty(storeTables().uncommittedCreateTable))
-        return true;
-    if (counterFlushing)
-        return false;
-    // The commit that follows a counter's flush goes whatever was created
-    // meanwhile (those creates wait for the next one), and so does the one
-    // after a failed flush, so that a store that cannot write still polls.
-    if (counterFlushEnded)
-        return true;
-    // The flush takes every change made before it was asked for, the counter
-    // among them. A pool thread waits for the writer, never the GUI thread;
-    // the commit follows once the counter is on disk.
-    counterFlushing = true;
-    const quint64 generation = commitGeneration;
-    QThreadPool::globalInstance()->start([counter, generation] {
-        const bool written = Database::flush();
-        QMetaObject::invokeMethod(
-            TavrinConnector::instance(),
-            [counter, generation, written] {
-                counterFlushing = false;
-                if (generation != commitGeneration)
-                    return; // another store, or the engine stopped: its own flush counts
-                if (written)
-                    counterOnDisk = qMin(counterOnDisk, counter);
-                else
-                    qCWarning(lcSync) << "Commit: the local id counter could not be written to disk; creates wait";
-                counterFlushEnded = true;
-                TavrinConnector::instance()->commit();
-                counterFlushEnded = false;
-            },
-            Qt::QueuedConnection);
-    });
-    return false;
 }
 
 bool isAcceptableFileAddress(const QString &text)
@@ -196,23 +131,19 @@ QVariant withUtcTimes(const QVariant &value)
     }
 }
 
-void addCredentials(MultipartFormData &form)
+QList<QPair<QString, QString>> credentialFields()
 {
     const QString session = optionValue(QStringLiteral("session")).toString();
-    if (session.isEmpty()) {
-        form.addField(QStringLiteral("mail"), optionValue(QStringLiteral("mail")).toString());
-        form.addField(QStringLiteral("hash"), optionValue(QStringLiteral("hash")).toString());
-    } else {
-        form.addField(QStringLiteral("session"), session);
-        form.addField(QStringLiteral("session_key"), optionValue(QStringLiteral("session_key")).toString());
-    }
+    if (session.isEmpty())
+        return {{QStringLiteral("mail"), optionValue(QStringLiteral("mail")).toString()},
+                {QStringLiteral("hash"), optionValue(QStringLiteral("hash")).toString()}};
+    return {{QStringLiteral("session"), session},
+            {QStringLiteral("session_key"), optionValue(QStringLiteral("session_key")).toString()}};
 }
 
 } // namespace sync_internal
 
 namespace {
-
-const QString idName = QStringLiteral("id");
 
 // The answer being applied, the commit generation it belongs to, and whether
 // it brought a new session; null while none is.
@@ -227,45 +158,6 @@ constexpr int sliceBudgetMs = 10;
 // And at most this many entries (translations, records, changes), so that
 // other work gets its turns between slices however fast the machine is.
 constexpr int sliceMaxEntries = 2000;
-
-// A stored date-time, whichever form the store holds it in: a QDateTime as
-// written, or the ISO text it reads back after a restart (with an offset, or
-// without one for local time). Invalid when it is neither.
-QDateTime storedTime(const QVariant &stored)
-{
-    if (stored.typeId() == QMetaType::QDateTime)
-        return stored.toDateTime();
-    if (stored.typeId() == QMetaType::QString)
-        return QDateTime::fromString(stored.toString().trimmed(), Qt::ISODateWithMs);
-    return QDateTime();
-}
-
-// A time as the service reads it: ISO 8601 in UTC with milliseconds.
-QString wireTime(const QVariant &stored)
-{
-    QDateTime time = storedTime(stored);
-    if (!time.isValid())
-        time = QDateTime::currentDateTime();
-    return time.toUTC().toString(Qt::ISODateWithMs);
-}
-
-// A member's stored value as it travels: ids as integers, times in UTC with
-// milliseconds and their offset (the JSON writer would drop both).
-QVariant wireValue(int table, const QString &member, const QVariant &cell)
-{
-    if (isNullValue(cell))
-        return QVariant();
-    if (isIdMember(member))
-        return QVariant(idFromVariant(cell));
-    if (isDateTimeColumn(table, member)) {
-        const QDateTime time = storedTime(cell);
-        if (time.isValid())
-            return time.toUTC().toString(Qt::ISODateWithMs);
-        if (!cell.toString().isEmpty())
-            qCWarning(lcSync) << "Commit:" << member << "holds" << shortText(cell) << ", not a date-time; sent as stored";
-    }
-    return withUtcTimes(cell);
-}
 
 // "user", "session" and "session_key" of any answer that carries them.
 // True when the answer brought a session other than the one sent.
@@ -283,151 +175,56 @@ bool takeSession(const QVariantMap &answer)
     return session != sentSession;
 }
 
-// The file name a file part carries: the stored name, with the characters a
-// form header cannot hold replaced, so that a name from an older or foreign
-// data folder does not keep its file from being sent (the service takes only
-// the extension from it).
-QString partFileName(const QString &stored)
+// The commit's request, built, goes out, unless the commit was forgotten
+// meanwhile (the flush did no harm then).
+void postCommit(const std::shared_ptr<CommitBatch> &batch, quint64 generation)
 {
-    QString name = stored;
-    for (QChar &c : name) {
-        if (c == u'"' || c == u'\r' || c == u'\n' || c == QChar(0))
-            c = u'_';
+    if (generation != commitGeneration || syncStopped || !Database::isOpen() || commitConnection != commitBeingBuilt)
+        return;
+    {
+        StoreLock lock;
+        batch->settle(lock);
     }
-    return name;
+    if (batch->counterWritten)
+        counterOnDisk = qMin(counterOnDisk, batch->counter);
+    serialSent();
+    const ConnectionId id = NetworkConnector::instance()->post(engineEndpoint(), batch->form);
+    if (!batch->uploads.isEmpty())
+        transfersByConnection.insert(id, batch->uploads);
+    sentSession = batch->session;
+    sentState = batch->state;
+    sentSerial = batch->serial;
+    sentGeneration = generation;
+    commitConnection = id;
+}
+
+// Collects the commit a slice at a time, back to the event loop in between;
+// then the thread pool flushes the store and builds the request (its JSON and
+// the files' bytes), and the GUI thread posts it.
+void collectCommit(const std::shared_ptr<CommitBatch> &batch, quint64 generation)
+{
+    if (generation != commitGeneration || syncStopped || !Database::isOpen() || commitConnection != commitBeingBuilt)
+        return;
+    if (!batch->collect(sliceBudgetMs)) {
+        QMetaObject::invokeMethod(
+            TavrinConnector::instance(), [batch, generation] { collectCommit(batch, generation); },
+            Qt::QueuedConnection);
+        return;
+    }
+    QThreadPool::globalInstance()->start([batch, generation] {
+        batch->build();
+        QMetaObject::invokeMethod(
+            TavrinConnector::instance(), [batch, generation] { postCommit(batch, generation); },
+            Qt::QueuedConnection);
+    });
 }
 
 } // namespace
 
-ConnectionId TavrinConnector::sendCommit()
+void TavrinConnector::startCommit()
 {
-    const QString session = optionValue(QStringLiteral("session")).toString();
-
-    MultipartFormData form;
-    form.addField(QStringLiteral("action"), QStringLiteral("commit"));
-    form.addField(QStringLiteral("version"), engineVersion());
-    addCredentials(form);
-    form.addField(QStringLiteral("store"), storeId());
-    const QString state = optionValue(QStringLiteral("state"), 0).toString();
-    form.addField(QStringLiteral("state"), state);
-
-    QVariantList creates, sets, removes;
-    QSet<Id> uploads;
-    struct FilePart
-    {
-        QString field, name;
-        QByteArray data;
-    };
-    QList<FilePart> files;
-    {
-        StoreLock lock;
-        sentRows(lock).clear();
-        sentCreates.clear();
-        heldBackFiles.clear();
-        // Without a session the commit is the log-in and carries nothing: the
-        // service keys the creates by session.
-        if (!session.isEmpty()) {
-            RowCursor cursor = Database::allRows(storeTables().uncommittedCreateTable);
-            while (cursor.next()) {
-                const Id id = idFromVariant(Database::value(cursor, storeTables().uncommittedCreateIdColumn));
-                // A local id whose counter has not reached the disk yet waits.
-                if (id < 0 && id < counterOnDisk)
-                    continue;
-                // So does one whose token has not reached the disk.
-                const QString token =
-                    Database::value(cursor, storeTables().uncommittedCreateTokenColumn).toString();
-                if (id < 0 && token.isEmpty())
-                    continue;
-                sentRows(lock).insert({storeTables().uncommittedCreateTable, cursor.row});
-                // A positive id is known to the service already (translated
-                // while this record waited): only the record goes.
-                const QString type = id < 0 ? storedItemType(lock, id) : QString();
-                if (type.isEmpty())
-                    continue;
-                creates.append(QVariantMap {
-                    {idName, QVariant(id)}, {QStringLiteral("type"), type}, {QStringLiteral("token"), token}});
-                sentCreates.insert(id);
-            }
-
-            const qint64 limit = fileLimit();
-            cursor = Database::allRows(storeTables().uncommittedSetTable);
-            while (cursor.next()) {
-                const Id id = idFromVariant(Database::value(cursor, storeTables().uncommittedSetIdColumn));
-                const QString member = Database::value(cursor, storeTables().uncommittedSetMemberColumn).toString();
-                const int table = tableOfType(lock, storedItemType(lock, id));
-                const int column = columnOf(lock, table, member);
-                const int row = rowOfItem(lock, table, id);
-                if (column < 0 || row <= 0 || member == idName) {
-                    sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row}); // stale record
-                    continue;
-                }
-                if (id < 0 && !sentCreates.contains(id))
-                    continue; // its item is not created yet: the set goes with the create
-                const QVariant cell = Database::value(table, row, column);
-                if (isFileMember(member)) {
-                    const QString name = cell.toString();
-                    if (name == downloadingPlaceholder) {
-                        sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
-                        continue;
-                    }
-                    if (!name.isEmpty()) {
-                        if (!Database::fileExists(name)) {
-                            qCWarning(lcSync) << "Commit: the file" << name << "of item" << id << "is gone; not sent";
-                            sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
-                            continue;
-                        }
-                        if (Database::fileSize(name) > limit) {
-                            // Held back (the record stays) until the account allows it.
-                            Database::insertUnique(storeTables().tooBigFilesTable,
-                                Conditions {{storeTables().tooBigFilesIdColumn, QVariant(id)},
-                                    {storeTables().tooBigFilesMemberColumn, member},
-                                    {storeTables().tooBigFilesFileColumn, name}});
-                            heldBackFiles.insert({storeTables().uncommittedSetTable, cursor.row}, name);
-                            continue;
-                        }
-                        const QByteArray bytes = Database::fileData(name);
-                        if (bytes.isEmpty()) {
-                            // Unreadable for now: an empty upload would replace
-                            // the service's copy, so the record waits.
-                            qCWarning(lcSync) << "Commit: the file" << name << "of item" << id
-                                       << "cannot be read; kept for a later commit";
-                            heldBackFiles.insert({storeTables().uncommittedSetTable, cursor.row}, name);
-                            continue;
-                        }
-                        files.append({QStringLiteral("file:%1:%2").arg(id).arg(member), partFileName(name), bytes});
-                        uploads.insert(toLocalId(lock, id));
-                    }
-                }
-                sets.append(QVariantMap {{idName, QVariant(id)}, {QStringLiteral("member"), member},
-                    {QStringLiteral("value"), wireValue(table, member, cell)},
-                    {QStringLiteral("modified"),
-                        wireTime(Database::value(cursor, storeTables().uncommittedSetModifiedColumn))}});
-                sentRows(lock).insert({storeTables().uncommittedSetTable, cursor.row});
-            }
-
-            cursor = Database::allRows(storeTables().uncommittedRemoveTable);
-            while (cursor.next()) {
-                removes.append(
-                    QVariant(idFromVariant(Database::value(cursor, storeTables().uncommittedRemoveIdColumn))));
-                sentRows(lock).insert({storeTables().uncommittedRemoveTable, cursor.row});
-            }
-        }
-    }
-    form.addField(QStringLiteral("create"), JsonCodec::serialize(creates));
-    form.addField(QStringLiteral("set"), JsonCodec::serialize(sets));
-    form.addField(QStringLiteral("remove"), JsonCodec::serialize(removes));
-    for (const FilePart &file : std::as_const(files)) {
-        if (!form.addFile(file.field, file.name, file.data))
-            qCWarning(lcSync) << "Commit: the file part" << file.field << "could not be added";
-    }
-
-    const ConnectionId id = NetworkConnector::instance()->post(engineEndpoint(), form);
-    if (!uploads.isEmpty())
-        transfersByConnection.insert(id, uploads);
-    sentSession = session;
-    sentState = state;
-    sentGeneration = commitGeneration;
-    return id;
+    commitConnection = commitBeingBuilt;
+    collectCommit(std::make_shared<CommitBatch>(), commitGeneration);
 }
 
 void TavrinConnector::readAnswer(const QByteArray &answer, std::function<void()> done)
@@ -462,17 +259,10 @@ void TavrinConnector::finishCommit(bool error)
     applyingRenewed = answer && code != 2 && takeSession(answer->head());
     if (code != 0) {
         // Nothing of a failed commit was applied: every record stays.
-        bool carriedCreates = false;
         {
             StoreLock lock;
-            carriedCreates = !sentCreates.isEmpty();
             sentRows(lock).clear();
             sentCreates.clear();
-        }
-        // Only a create can clash with the store id.
-        if (code == 5 && !carriedCreates) {
-            qCWarning(lcSync) << "Commit answer: a store id clash for a commit without creates; counted as an error";
-            code = 1;
         }
         applying.reset();
         endCommit(code);
@@ -533,14 +323,28 @@ void TavrinConnector::endCommit(int code)
     if (code == 4)
         emitWrongVersion();
 
-    // A new session (a log-in) lets the waiting changes go at once, once; so
-    // does a paged answer: the next page is fetched at once.
-    // So does a clash of the store id, under the new one.
+    // A paged answer fetches the next page at once. A new session (a log-in)
+    // while changes wait, and a clash of the store id (under the new one),
+    // send the commit again at once: each kind once in a round.
     const bool again = code == 0 && (commitAgain || more);
+    // The service has the serial: the next commit takes the next one, or
+    // the one after the last the service took of this store when that is
+    // later (this commit was one sent again after a crash). After any other
+    // answer (or none) the next commit sends this one again.
+    if (code == 0) {
+        Id last = 0;
+        const bool told = applying && wholeNumberOf(applying->head().value(QStringLiteral("serial")), &last);
+        acknowledgeSerial(told && last > sentSerial ? last : sentSerial);
+    }
     if (code == 5)
         renewStoreId();
-    const bool retry = !renewalRetry && (code == 5 || (applyingRenewed && changesPending()));
-    renewalRetry = retry;
+    const bool clashRetry = code == 5 && !(retriedAtOnce & ClashRetry);
+    const bool sessionRetry =
+        code != 5 && applyingRenewed && !(retriedAtOnce & SessionRetry) && changesPending();
+    retriedAtOnce |= (clashRetry ? ClashRetry : 0) | (sessionRetry ? SessionRetry : 0);
+    const bool retry = clashRetry || sessionRetry;
+    if (!retry && !again)
+        retriedAtOnce = 0;
     commitAgain = false;
     // Only now: a receiver may commit, reset or read the commit state, and
     // must find this answer wholly applied and its records settled.

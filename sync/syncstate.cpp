@@ -25,7 +25,7 @@ QMap<ConnectionId, QSet<Id>> transfersByConnection;
 
 bool isCommitRunning()
 {
-    return commitConnection > 0;
+    return commitConnection != 0;
 }
 
 bool isLastCommitOk()

@@ -133,13 +133,9 @@ void TavrinConnector::commit()
         commitAgain = true;
         return;
     }
-    // Creates leave only once their tokens are on disk, and their ids can
-    // never be handed out again: the counter's flush runs the commit when it
-    // is done.
+    // Creates leave only once their tokens are on disk.
     if (!oldCreatesTokened)
         tokenOldCreates();
-    if (!persistIdCounter())
-        return;
     if (commitTimer)
         commitTimer->stop();
     commitAgain = false;
@@ -164,7 +160,7 @@ void TavrinConnector::commit()
         }
     }
 
-    commitConnection = sendCommit();
+    startCommit();
 }
 
 void TavrinConnector::scheduleCommit(int ms)
@@ -217,7 +213,7 @@ void TavrinConnector::forgetCommitInFlight()
         transfersByConnection.remove(commitConnection);
     commitConnection = 0;
     commitAgain = false;
-    renewalRetry = false;
+    retriedAtOnce = 0;
     StoreLock lock;
     sentRows(lock).clear();
     sentCreates.clear();
@@ -226,6 +222,7 @@ void TavrinConnector::forgetCommitInFlight()
 
 void TavrinConnector::stopSync()
 {
+    dropUnsentSerialKey();
     syncStopped = true;
     for (QTimer *timer : {commitTimer, commitModeTimer, brokenDownloadsTimer})
         if (timer)
@@ -411,7 +408,8 @@ ConnectionId TavrinConnector::sendExec(ExecRequest request, const QString &metho
     MultipartFormData form;
     bool ok = form.addField(QStringLiteral("action"), QStringLiteral("exec"));
     form.addField(QStringLiteral("version"), engineVersion());
-    addCredentials(form);
+    for (const auto &[name, value] : credentialFields())
+        form.addField(name, value);
     ok = ok && form.addField(QStringLiteral("method"), method);
     for (auto it = parameters.cbegin(); ok && it != parameters.cend(); ++it) {
         if (reserved.contains(it.key())) {

@@ -142,7 +142,9 @@ private:
 
     ConnectionId sendExec(ExecRequest request, const QString &method, const QVariantMap &parameters);
 
-    ConnectionId sendCommit();
+    // Collects the commit, has its request built on the thread pool, and
+    // posts it; commitConnection is commitBeingBuilt meanwhile.
+    void startCommit();
     // The answer of the commit in flight: read, then applied in slices;
     // commitConnection stays set until endCommit, so no commit interleaves.
     void readAnswer(const QByteArray &answer, std::function<void()> done);

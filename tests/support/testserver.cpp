@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -436,20 +437,31 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     const qint64 since = field("state").toLongLong();
     if (origin.isEmpty() && !(creates.isEmpty() && sets.isEmpty() && removes.isEmpty() && request.files.isEmpty()))
         return {{QStringLiteral("result"), 1}};
+    qint64 ownAfter = std::numeric_limits<qint64>::max();
+    if (const int refused = checkSerial(request, origin, &ownAfter))
+        return {{QStringLiteral("result"), refused}};
 
     // Creates first, so that sets and removes of this commit can name them.
     // A create sent again (its answer was lost) gets the item made before; a
     // commit with a create that reuses a local id of the store for another
-    // one changes nothing.
+    // one changes nothing, and retires the store.
     QHash<qint64, Create> &known = translations[origin];
     for (const QJsonValue &entry : creates) {
-        if (createdItem(entry, known, session.user, origin, false) < 0)
+        if (createdItem(entry, known, session.user, origin, false) < 0) {
+            serials[origin].retired = true;
+            ++clashCount;
             return {{QStringLiteral("result"), 5}};
+        }
     }
     QJsonObject translate;
+    Corrections corrections;
     for (const QJsonValue &entry : creates) {
-        if (const qint64 serverId = createdItem(entry, known, session.user, origin, true))
+        if (const qint64 serverId = createdItem(entry, known, session.user, origin, true)) {
             translate.insert(QString::number(jsonId(entry[QLatin1String("id")])), serverId);
+            // Made before and removed since: the client hears that it is gone.
+            if (!liveItem(serverId))
+                corrections.removes.append(serverId);
+        }
     }
 
     // Ids as the client sent them: its local ids map through its store.
@@ -458,12 +470,19 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
         Item *item = liveItem(id);
         return item && item->user == session.user ? item : nullptr;
     };
-    QJsonArray held;
+    // A change of an item removed since is one the client makes to an item
+    // it should not hold any more.
+    const auto gone = [this, &session, &corrections](qint64 id) {
+        if (userItem(id, session.user) && !corrections.removes.contains(id))
+            corrections.removes.append(id);
+    };
     for (const QJsonValue &set : sets) {
         const qint64 sentId = jsonId(set[QLatin1String("id")]);
         const QString member = set[QLatin1String("member")].toString();
         const qint64 id = resolve(sentId);
         Item *item = ownItem(id);
+        if (!item)
+            gone(id);
         if (!item || member == QLatin1String("id"))
             continue;
         QJsonValue value = set[QLatin1String("value")];
@@ -484,7 +503,7 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
         if (!refused)
             applySet(*item, member, value, parseTime(set[QLatin1String("modified")].toString()), origin);
         else // the client learns what the service holds instead
-            held.append(setEntry(id, member, item->members.value(member)));
+            corrections.sets.append(setEntry(id, member, item->members.value(member)));
     }
     for (const QJsonValue &entry : removes) {
         if (Item *item = ownItem(resolve(jsonId(entry)))) {
@@ -497,7 +516,9 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     for (auto it = injectedTranslations.begin(); it != injectedTranslations.end(); ++it)
         translate.insert(it.key(), it.value());
     QJsonObject result{{QStringLiteral("result"), 0}, {QStringLiteral("translate"), translate}};
-    addChanges(result, since, origin, held);
+    if (serials.contains(origin))
+        result.insert(QStringLiteral("serial"), serials[origin].last);
+    addChanges(result, since, origin, ownAfter, session.user, corrections);
     for (auto it = injectedMembers.begin(); it != injectedMembers.end(); ++it)
         result.insert(it.key(), it.value());
     injectedTranslations = injectedMembers = {};
@@ -511,8 +532,8 @@ qint64 TestServer::createdItem(const QJsonValue &entry, QHash<qint64, Create> &k
     const QString type = entry[QLatin1String("type")].toString();
     const QString token = entry[QLatin1String("token")].toString();
     const auto sameType = [this, &type, user](qint64 id) {
-        const Item *item = liveItem(id);
-        return item && item->user == user && item->type == type ? id : 0;
+        const Item *item = userItem(id, user);
+        return item && item->type == type ? id : 0;
     };
     Create &made = known[local];
     if (const qint64 id = token.isEmpty() ? 0 : tokens.value(token)) {
@@ -539,22 +560,69 @@ qint64 TestServer::createdItem(const QJsonValue &entry, QHash<qint64, Create> &k
     return made.item;
 }
 
-void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &origin, const QJsonArray &refused)
+int TestServer::checkSerial(const Request &request, const QString &origin, qint64 *ownAfter)
 {
+    const auto field = request.fields.constFind(QStringLiteral("serial"));
+    if (field == request.fields.cend() || origin.isEmpty())
+        return 0; // a client before serials
+    bool ok = false;
+    const qint64 number = field->toLongLong(&ok);
+    if (!ok || number <= 0)
+        return 1;
+    const QString key = request.fields.value(QStringLiteral("serial_key"));
+    Serials &store = serials[origin];
+    if (!store.retired) {
+        // The first serial the service sees of a store, or the next one.
+        if (store.taken.isEmpty() || number == store.last + 1) {
+            store.last = number;
+            store.taken.insert(number, {key, sequence});
+            return 0;
+        }
+        // One taken before, with its key: that commit again, after a lost
+        // answer or a crash. Its answer brings back what it did before.
+        const auto before = store.taken.constFind(number);
+        if (before != store.taken.cend() && before->key == key) {
+            *ownAfter = before->sequence;
+            return 0;
+        }
+    }
+    // Another copy of the store's data folder, or an older one.
+    store.retired = true;
+    ++clashCount;
+    return 5;
+}
+
+const TestServer::Item *TestServer::userItem(qint64 id, qint64 user) const
+{
+    const auto it = items.constFind(id);
+    return it != items.cend() && it->user == user ? &*it : nullptr;
+}
+
+void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &origin, qint64 ownAfter, qint64 user,
+                            const Corrections &corrections)
+{
+    // The client store's own changes it has (all, unless it sent a commit
+    // again: then the ones made before that commit was first applied).
+    const auto own = [&origin, ownAfter](const QString &by, qint64 at) { return by == origin && at <= ownAfter; };
     std::vector<Change> changes;
     for (auto item = items.cbegin(); item != items.cend(); ++item) {
+        if (item->user != user)
+            continue;
         // What the asking session can know of: items that existed at its
-        // state, and the ones it created itself.
+        // state, and the ones it created itself (a create reaches the client's
+        // disk before it is sent). Reading the whole account, it may hold any
+        // (a restored or copied data folder).
         const bool known = item->createdSequence <= since || item->createdBy == origin;
         if (item->removedSequence != 0) {
-            if (item->removedSequence > since && item->removedBy != origin && known)
+            if (item->removedSequence > since && !own(item->removedBy, item->removedSequence) && (known || since == 0)
+                && !corrections.removes.contains(item.key()))
                 changes.push_back({item->removedSequence, "remove", item.key()});
             continue;
         }
         if (!known)
             changes.push_back({item->createdSequence, "create", item.key()});
         for (auto it = item->members.cbegin(); it != item->members.cend(); ++it) {
-            if (known && (it->sequence <= since || it->origin == origin))
+            if (known && (it->sequence <= since || own(it->origin, it->sequence)))
                 continue;
             changes.push_back({it->sequence, "set", item.key(), &it.key()});
         }
@@ -598,10 +666,12 @@ void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &or
     }
     for (const QJsonValue &entry : std::exchange(injectedCreates, {}))
         append("create", textOf(entry));
-    for (const QJsonArray &more : {refused, std::exchange(injectedSets, {})}) {
+    for (const QJsonArray &more : {corrections.sets, std::exchange(injectedSets, {})}) {
         for (const QJsonValue &entry : more)
             append("set", textOf(entry));
     }
+    for (const qint64 id : corrections.removes)
+        append("remove", textOf(id));
     for (const char *list : {"create", "set", "remove"}) {
         const QByteArray text = lists.value(QLatin1String(list));
         const QString token = QChar(1) + QStringLiteral("list:%1").arg(++listCount);

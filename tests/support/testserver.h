@@ -25,7 +25,10 @@ class QHttpServerResponder;
 // A loopback web service for the sync engine's tests, speaking the protocol of
 // docs/sync-protocol.md on 127.0.0.1 (a free port). It keeps accounts,
 // sessions, items and files in memory, numbers server ids from 1000 and counts
-// every applied change in a sequence number that it answers as "state".
+// every applied change in a sequence number that it answers as "state". It
+// keeps the last commit serial of each client store, and answers a store
+// clash (result 5) to a serial that does not follow, and to every later
+// commit of that store.
 //
 // Tests change items "on the server" as another client would (createItem,
 // setMember, setFileMember, removeItem), read them back for assertions, and
@@ -96,6 +99,8 @@ public:
     // starting with `prefix`.
     const QList<Request> &requests() const { return received; }
     int requestCount(const QString &prefix) const;
+    // Commits answered with a store clash so far.
+    int clashes() const { return clashCount; }
 
     // Faults of the engine endpoint. Each applies to the next `times` engine
     // requests (-1: until switched off). Http500 and Hang apply nothing
@@ -206,6 +211,20 @@ private:
         qint64 item = 0;
         QString token;
     };
+    // The serials a client store sent: the last one, and the key of each
+    // with the sequence number before it was first applied. A store found in
+    // use by two copies is retired.
+    struct Taken
+    {
+        QString key;
+        qint64 sequence = 0;
+    };
+    struct Serials
+    {
+        qint64 last = 0;
+        QHash<qint64, Taken> taken;
+        bool retired = false;
+    };
     using Responder = std::unique_ptr<QHttpServerResponder>;
 
     void handleEngine(const QHttpServerRequest &request, QHttpServerResponder &&responder);
@@ -213,14 +232,33 @@ private:
     Request record(const QHttpServerRequest &request);
     QJsonObject process(const Request &request);
     QJsonObject processCommit(const Request &request, Session &session);
-    // The changes after `since` that the client store has not made, at most a
-    // page of them; the answer's "state" is the last one sent.
-    void addChanges(QJsonObject &answer, qint64 since, const QString &origin, const QJsonArray &refused);
+    // Whether the commit's "serial" follows the last one of its store, or is
+    // one taken before with its key (a commit sent again: `ownAfter` is then
+    // the sequence number before it was first applied); a serial that does
+    // neither retires the store. 1 for a serial that is no whole number above
+    // 0, else 0 or 5.
+    int checkSerial(const Request &request, const QString &origin, qint64 *ownAfter);
+    // What an answer carries besides the changes: sets of the values the
+    // service holds for sets it refused, and removals of items a commit named
+    // that are gone.
+    struct Corrections
+    {
+        QJsonArray sets;
+        QList<qint64> removes;
+    };
+    // The changes after `since` in the account of `user` that the client
+    // store has not made up to the sequence number `ownAfter`, at most a page
+    // of them; the answer's "state" is the last one sent. From state 0 (the
+    // whole account) every removal counts.
+    void addChanges(QJsonObject &answer, qint64 since, const QString &origin, qint64 ownAfter, qint64 user,
+                    const Corrections &corrections);
     // The item a create names: the one made before for its token or its
-    // local id, a new one, 0 when refused, -1 when its local id names
-    // another create of the store (a clash).
+    // local id (which may be gone since), a new one, 0 when refused, -1 when
+    // its local id names another create of the store (a clash).
     qint64 createdItem(const QJsonValue &entry, QHash<qint64, Create> &known, qint64 user, const QString &origin,
                        bool make);
+    // An item of the user, alive or removed; null when none.
+    const Item *userItem(qint64 id, qint64 user) const;
 
     // The text of an answer, its change lists put in from listTexts.
     QByteArray answerText(const QJsonObject &answer);
@@ -245,6 +283,8 @@ private:
     // token -> item.
     QHash<QString, QHash<qint64, Create>> translations;
     QHash<QString, qint64> tokens;
+    QHash<QString, Serials> serials;
+    int clashCount = 0;
     QHash<QString, QByteArray> files;
     QHash<QString, ExecHandler> execHandlers;
     qint64 nextItemId = 1000;

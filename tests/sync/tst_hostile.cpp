@@ -34,7 +34,7 @@ private slots:
     void cleanup() { stopClient(); }
     void cleanupTestCase() { shutdownBackground(); }
 
-    // Each clash answer to a commit with a create takes a new store id; the
+    // Each clash answer takes a new store id, whose serials start at 1; the
     // first is retried at once, a second in a row waits. The create keeps its
     // records and its token.
     void clashesRenewTheStoreId()
@@ -45,18 +45,22 @@ private slots:
         QCOMPARE(server->requests().size(), sent + 2);
         QVERIFY(syncAll());
         QSet<QString> stores, tokens;
+        QStringList serials;
         for (const TestServer::Request &request : server->requests().mid(sent)) {
             stores.insert(request.fields.value("store"));
             tokens.insert(QJsonDocument::fromJson(request.fields.value("create").toUtf8())[0]["token"].toString());
+            serials.append(request.fields.value("serial"));
         }
         QCOMPARE(stores.size(), 3);
         QVERIFY(stores.contains(optionValue("store_id").toString()));
+        QCOMPARE(serials.mid(1), (QStringList{"1", "1"}));
         QCOMPARE(tokens.size(), 1);
         QCOMPARE(server->itemIds("skrin_text").size(), 1);
-        // Only a create can clash: an answer of 5 to a poll changes nothing.
+        // A poll can clash too: it goes again at once under a new id.
         server->setForcedResult(5, 1);
-        QVERIFY(!commitOnce());
-        QVERIFY(stores.contains(optionValue("store_id").toString()));
+        QVERIFY(commitOnce());
+        QVERIFY(!stores.contains(optionValue("store_id").toString()));
+        QCOMPARE(server->requests().constLast().fields.value("serial"), "1");
     }
 
     void badTranslationsAreSkipped_data()
@@ -65,6 +69,7 @@ private slots:
         QTest::newRow("negative") << QJsonValue(-5);
         QTest::newRow("zero") << QJsonValue(0);
         QTest::newRow("text") << QJsonValue("abc");
+        QTest::newRow("number as text") << QJsonValue("1500");
         QTest::newRow("fraction") << QJsonValue(1500.5);
         QTest::newRow("list") << QJsonValue(QJsonArray{1500});
         QTest::newRow("null") << QJsonValue();
@@ -100,6 +105,40 @@ private slots:
         QCOMPARE(getMember(pending, "parent").toLongLong(), skrin);
     }
 
+    // Two creates translated to one id: neither is taken, and the next
+    // commit gets each its own by its token.
+    void translationsSharingAnIdAreAllRefused()
+    {
+        const Id second = createItem("skrin_text");
+        server->injectTranslation(QString::number(pending), 5000);
+        server->injectTranslation(QString::number(second), 5000);
+        QVERIFY(commitOnce());
+        QVERIFY(!localToServer().contains(pending) && !localToServer().contains(second));
+        QVERIFY(syncAll());
+        const QList<qint64> texts = server->itemIds("skrin_text");
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE((QSet<qint64>{localToServer().value(pending), localToServer().value(second)}),
+                 QSet<qint64>(texts.begin(), texts.end()));
+    }
+
+    // A log-in whose answer brings the session is followed at once by the
+    // commit of the waiting changes, and a clash of that one is sent again at
+    // once under a new store id.
+    void clashAfterALogInIsSentAgainAtOnce()
+    {
+        setOption("session", QString());
+        int ends = 0;
+        QObject scope;
+        connect(TavrinConnector::instance(), &TavrinConnector::commitFinishedSignal, &scope, [&] {
+            if (++ends == 1)
+                server->setForcedResult(5, 1);
+        });
+        TavrinConnector::instance()->commit();
+        QTRY_VERIFY(localToServer().contains(pending));
+        QCOMPARE(ends, 3);
+        QCOMPARE(server->itemIds("skrin_text").size(), 1);
+    }
+
     // An id removed here and not yet committed is not free: the removal would
     // hit the new item on the service.
     void translationToAnIdRemovedHereIsSkipped()
@@ -132,6 +171,7 @@ private slots:
             {5000, "items"}, {5001, "options"},  {5002, "uncommitted_set"}, {5003, "Skrin"},
             {5004, "../skrin"}, {5005, QJsonValue()}, {-5, "skrin"}, {0, "skrin"},
             {"abc", "skrin"}, {1.5, "skrin"}, {QJsonArray{7}, "skrin"}, {onServer, "skrin_pen"},
+            {"5006", "skrin"},
         };
         for (const auto &[id, type] : badCreates)
             server->injectCreate(id, type);
@@ -158,6 +198,7 @@ private slots:
         // The good ones; the file address is on the service itself.
         server->injectCreate(6000, "skrin_pin");
         server->injectSet(onServer, "title", "good");
+        server->injectSet(QString::number(onServer), "title", "an id as text");
         const qint64 other = server->createItem(mail, "skrin_image", {{"parent", onServer}});
         const QString good = server->setFileMember(other, "file", pngBytes(3));
 
@@ -165,7 +206,7 @@ private slots:
         QCOMPARE(rowsOf("items"), items + 2);
         QCOMPARE(itemType(6000), "skrin_pin");
         QCOMPARE(itemType(skrin), "skrin");
-        for (const Id id : {5000, 5001, 5002, 5003, 5004, 5005, -5, 0, 99999})
+        for (const Id id : {5000, 5001, 5002, 5003, 5004, 5005, 5006, -5, 0, 99999})
             QVERIFY(itemType(id).isEmpty());
         QVariantMap after = readItem(skrin);
         QCOMPARE(after.value("title").toString(), "good");

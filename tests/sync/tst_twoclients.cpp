@@ -1,6 +1,8 @@
 // Two clients, each a process with its own data folder, on one loopback
-// service: they converge, and a client killed with a commit in flight loses
-// nothing and duplicates nothing when it starts again.
+// service: they converge, a client killed with a commit in flight loses
+// nothing and duplicates nothing when it starts again, and copies of one data
+// folder, or a folder restored from a backup, converge with the service
+// whatever each of them creates, changes or removes.
 
 #include "syncfixture.h"
 
@@ -31,7 +33,7 @@ QVariantMap snapshot()
     const QMap<Id, Id> onServer = localToServer();
     QVariantMap result;
     for (const Id stored : std::as_const(ids)) {
-        if (stored < 0)
+        if (stored < 0 && itemType(stored) == "server_option")
             continue; // local only (the test's own server option)
         QVariantMap item = readItem(stored);
         for (auto it = item.begin(); it != item.end(); ++it) {
@@ -63,9 +65,43 @@ bool copyFolder(const QString &from, const QString &to)
 
 // ---- client B --------------------------------------------------------------------------
 
+// The screenshot titled `title` in this client's store; 0 when none.
+Id shotTitled(const QString &title)
+{
+    return findFirstItem({{"type", "skrin"}, {"title", title}});
+}
+
+// Runs the actions of a "run" step in order: "sync", "dump", "shot:<title>",
+// "set:@<title>:<member>:<value>" and "remove:@<title>" (the screenshot of that
+// title). False when one failed.
+bool runActions(const QStringList &actions)
+{
+    for (const QString &action : actions) {
+        const QStringList words = action.split(':');
+        const Id target = words.value(1).startsWith('@') ? shotTitled(words.value(1).mid(1)) : 0;
+        if (action == "sync") {
+            if (!syncAll())
+                return false;
+        } else if (action == "dump") {
+            std::puts(QJsonDocument::fromVariant(snapshot()).toJson(QJsonDocument::Compact).constData());
+        } else if (words.first() == "shot") {
+            setMember(createItem("skrin"), "title", words.value(1));
+        } else if (words.first() == "set" && target != 0) {
+            setMember(target, words.value(2), words.mid(3).join(':'));
+        } else if (words.first() == "remove" && target != 0) {
+            removeItem(target);
+        } else {
+            std::fprintf(stderr, "cannot run %s\n", qPrintable(action));
+            return false;
+        }
+    }
+    return true;
+}
+
 // Client B: this executable started with "--client <endpoint> <folder> <step>
 // [<id>]". Steps: "sync", "edit <id>", "pen", "shot <title>", "dump" (each
-// after a log-in and poll) and "commit". B then ends, with exit code 0 when all went well.
+// after a log-in and poll), "commit [<id>]", and "run <action>..." (runActions, with
+// no poll first). B then ends, with exit code 0 when all went well.
 int runClient(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
@@ -77,8 +113,15 @@ int runClient(int argc, char *argv[])
     setOption("mail", mail);
     setOption("hash", hash);
     const QString step = arguments.value(4);
+    if (step == "run") {
+        const bool ok = runActions(arguments.mid(5));
+        shutdownBackground();
+        return ok ? 0 : 2;
+    }
     if (step == "commit") { // its first request: the test holds the answer back and kills B
-        setMember(createItem("skrin"), "title", "survives");
+        // A new screenshot, or with an <id> an edit of that one alone.
+        const Id edited = arguments.value(5).toLongLong();
+        setMember(edited != 0 ? edited : createItem("skrin"), "title", "survives");
         TavrinConnector::instance()->commit();
         return app.exec();
     }
@@ -193,6 +236,9 @@ private slots:
         // twin. Nothing it did before the crash was flushed by hand, yet its
         // next item gets a local id of its own, so a new server item.
         QVERIFY(runOther(folder.path(), {"pen"}));
+        // It sent the lost commit again under the serial and key it was first
+        // sent with: the service took it for that commit, not for a copy's.
+        QCOMPARE(server->clashes(), 0);
         const QVariantMap theirs = dumpOther(folder.path());
         const QList<qint64> skrins = server->itemIds("skrin");
         const QList<qint64> pens = server->itemIds("skrin_pen");
@@ -204,6 +250,57 @@ private slots:
         // Its items now go by the service's ids.
         QCOMPARE(theirs.keys(), (QStringList{QString::number(skrins.first()), QString::number(pens.first())}));
         QCOMPARE(theirs.first().toMap().value("title").toString(), "survives");
+
+        // Killed again with the first commit of its run carrying an edit
+        // alone: the key drawn for its serial was on disk before it left.
+        server->setMember(skrins.first(), "title", "changed");
+        QVERIFY(runOther(folder.path(), {"sync"}));
+        server->setHoldAnswers(true);
+        startOther(folder.path(), {"commit", QString::number(skrins.first())});
+        QTRY_COMPARE(server->heldAnswerCount(), 1);
+        other.kill();
+        other.waitForFinished(10000);
+        server->releaseHeldAnswers();
+        QVERIFY(runOther(folder.path(), {"sync"}));
+        QCOMPARE(server->clashes(), 0);
+        QCOMPARE(server->member(skrins.first(), "title").toString(), "survives");
+    }
+
+    // A client started again on a disk that lags behind the commits it sent
+    // (a crash before the writer caught up) sends again the first one the
+    // disk does not know as acknowledged, with its key: the service takes it
+    // as that commit, its answer brings back what the later ones did, and the
+    // serials go on after the service's last.
+    void restartOnALaggingDiskIsNoClash()
+    {
+        const Id skrin = createItem("skrin");
+        setMember(skrin, "title", "first");
+        QVERIFY(syncAll());
+        setMember(skrin, "title", "second");
+        QVERIFY(commitOnce());
+        const TestServer::Request second = server->requests().constLast();
+        setMember(skrin, "title", "third");
+        server->setFault(TestServer::Fault::Http500, 1, true);
+        QVERIFY(!commitOnce());
+        // What the disk held before the commit of "second" was answered.
+        setOption("commit_serial", second.fields.value("serial").toLongLong() - 1);
+        setOption("commit_serial_key", second.fields.value("serial_key"));
+        const Id onServer = localToServer().value(skrin);
+        const int table = Database::tableId("skrin");
+        Database::setValue(table, Database::findRow(table, Database::columnId(table, "id"), onServer),
+                           Database::columnId(table, "title"), "first");
+        const int records = storeTables().uncommittedSetTable;
+        Database::removeRow(records, Database::allRows(records).rows.value(0));
+        QVERIFY(nothingPending());
+
+        QVERIFY(commitOnce());
+        QCOMPARE(server->requests().constLast().fields.value("serial"), second.fields.value("serial"));
+        QCOMPARE(getMember(skrin, "title").toString(), "third");
+        QVERIFY(commitOnce());
+        QCOMPARE(server->requests().constLast().fields.value("serial").toLongLong(),
+                 second.fields.value("serial").toLongLong() + 2);
+        QCOMPARE(server->clashes(), 0);
+        QCOMPARE(server->member(onServer, "title").toString(), "third");
     }
 
     // A data folder copied to a second machine, and one restored from a
@@ -230,6 +327,80 @@ private slots:
         const QByteArray mine = QJsonDocument::fromVariant(own).toJson();
         QCOMPARE(QJsonDocument::fromVariant(dumpOther(folder.path())).toJson(), mine);
         QCOMPARE(QJsonDocument::fromVariant(dumpOther(copy.path())).toJson(), mine);
+    }
+
+    // Copies of one data folder ("one", "two"), and "one" restored from a
+    // backup. A step runs the actions of one client ("one: <action> ...") or
+    // copies a folder at rest: "copy" one to two, "backup" one aside,
+    // "restore" the backup over one. The service's screenshots end as
+    // expected ("title|desc" by id: nothing merged, nothing dropped), and
+    // every client holds what the service holds.
+    void copiesAndRestoresConverge_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("shots");
+        const auto row = [](const char *name, const QStringList &steps, const QStringList &shots) {
+            QTest::newRow(name) << steps << shots;
+        };
+        row("copies edit one screenshot", {"copy", "one: set:@base:title:x sync", "two: set:@base:desc:y sync"},
+            {"x|y"});
+        row("one edits, the copy removes", {"copy", "one: set:@base:desc:x sync", "two: remove:@base sync"}, {});
+        row("one removes, the copy edits", {"copy", "one: remove:@base sync", "two: set:@base:desc:y sync"}, {});
+        row("one creates, the copy polls", {"copy", "one: shot:n1 sync", "two: sync"}, {"base|", "n1|"});
+        row("one polls, the copy edits", {"copy", "one: sync", "two: set:@base:desc:y sync"}, {"base|y"});
+        row("both create", {"copy", "one: shot:n1 sync", "two: shot:n2 sync"}, {"base|", "n1|", "n2|"});
+        row("one edits, the copy creates", {"copy", "one: set:@base:desc:x sync", "two: shot:n2 sync"},
+            {"base|x", "n2|"});
+        row("the copy edits offline while one creates",
+            {"copy", "two: set:@base:desc:y", "one: shot:n1 sync", "two: sync"}, {"base|y", "n1|"});
+        row("restored after an edit", {"backup", "one: set:@base:desc:new sync", "restore", "one: sync"},
+            {"base|new"});
+        row("restored after a removal", {"backup", "one: remove:@base sync", "restore", "one: sync"}, {});
+        row("restored after an edit, edits", {"backup", "one: set:@base:title:new sync", "restore",
+            "one: set:@base:desc:d sync"}, {"new|d"});
+        row("restored after a create, creates", {"backup", "one: shot:n1 sync", "restore", "one: shot:n2 sync"},
+            {"base|", "n1|", "n2|"});
+        row("restored after a removal, creates", {"backup", "one: remove:@base sync", "restore", "one: shot:n2 sync"},
+            {"n2|"});
+        row("restored, edits what was removed", {"backup", "one: remove:@base sync", "restore",
+            "one: set:@base:desc:late sync"}, {});
+        row("restored with an offline screenshot removed since",
+            {"one: shot:offline", "backup", "one: sync remove:@offline sync", "restore", "one: sync"}, {"base|"});
+    }
+    void copiesAndRestoresConverge()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, shots);
+        QTemporaryDir one, two, backup;
+        QVERIFY(runOther(one.path(), {"run", "shot:base", "sync"}));
+        QStringList used{one.path()};
+        for (const QString &step : std::as_const(steps)) {
+            QStringList words = step.split(' ');
+            const QString what = words.takeFirst();
+            if (what == "copy") {
+                QVERIFY(copyFolder(one.path(), two.path()));
+                used.append(two.path());
+            } else if (what == "backup") {
+                QVERIFY(copyFolder(one.path(), backup.path()));
+            } else if (what == "restore") {
+                QVERIFY(copyFolder(backup.path(), one.path()));
+            } else {
+                QVERIFY2(runOther((what == "one:" ? one : two).path(), QStringList{"run"} + words), qPrintable(step));
+            }
+        }
+        for (const QString &folder : std::as_const(used))
+            QVERIFY(runOther(folder, {"run", "sync"}));
+
+        QStringList onService;
+        for (const qint64 id : server->itemIds("skrin"))
+            onService.append(server->member(id, "title").toString() + '|' + server->member(id, "desc").toString());
+        QCOMPARE(onService, shots);
+        QVERIFY(commitOnce());
+        const QVariantMap own = snapshot();
+        QCOMPARE(findItems({{"type", "skrin"}}).size(), shots.size());
+        const QByteArray mine = QJsonDocument::fromVariant(own).toJson();
+        for (const QString &folder : std::as_const(used))
+            QCOMPARE(QJsonDocument::fromVariant(dumpOther(folder)).toJson(), mine);
     }
 };
 
