@@ -110,6 +110,25 @@ struct FileEntry
     bool writeFailed = false;
 };
 
+// The lock that keeps a data folder to one program at a time:
+// "database.db.lock" beside the database, taken by open and given back by
+// close.
+struct FolderLock
+{
+    enum State {
+        Free,          // no lock
+        Stale,         // its program has ended, or it cannot be read: open takes it over
+        Held,          // a running program on this computer holds it
+        OtherComputer, // a program on another computer wrote it; whether that one still runs cannot be seen here
+    };
+    State state = Free;
+    QString path; // the lock file
+    // The holder as the lock says: process id, program and host name.
+    qint64 process = 0;
+    QString program;
+    QString host;
+};
+
 class Database
 {
 public:
@@ -191,7 +210,16 @@ public:
     // (unreadable, corrupt, not a database, a folder in its place, a failed
     // migration or load) it returns false with a reason in `error`, leaves the
     // store closed and the file untouched.
+    // A folder whose lock another program holds is refused: one on this
+    // computer while it runs, one on another computer until the user has it
+    // taken over (folderLock tells which, takeOverLock takes it over).
     static bool open(const QString &dataFolder, QString *error = nullptr);
+    // The lock of `dataFolder` as it stands; nothing is taken.
+    static FolderLock folderLock(const QString &dataFolder);
+    // Removes the lock of a program on another computer that the user says
+    // no longer runs there, so that open can take the folder; only while the
+    // lock is still the one `seen`. False, with the reason, otherwise.
+    static bool takeOverLock(const FolderLock &seen, QString *error = nullptr);
     // Stops the flush thread after a last flush. True when every change and
     // file reached the disk (or nothing was open); false when something is
     // lost with the process, which the caller should tell the user.

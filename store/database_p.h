@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+class QSqlError;
+
 // Row number -> the SQLite rowid of the row in "database.db"; -1 where none
 // is known. Row numbers are dense from 1, so a vector indexed by them serves
 // instead of a hash (a fraction of its memory).
@@ -121,6 +123,9 @@ bool fileNamedLocked(const FileColumns &columns, const QString &name);
 
 // Quotes an SQL identifier, doubling any backtick inside it.
 QString quoteIdentifier(const QString &name);
+// Why a statement failed: SQLite's own words ("database or disk is full")
+// where it gave some, else the driver's ("Unable to fetch row").
+QString sqlReason(const QSqlError &error);
 
 // Hooks for tests and benchmarks.
 // Runs one statement on the writer thread's connection (for example a PRAGMA

@@ -251,7 +251,7 @@ private:
 
 QString statementError(const QSqlQuery &query, const QString &what)
 {
-    return QStringLiteral("%1 failed: %2").arg(what, query.lastError().text());
+    return QStringLiteral("%1 failed: %2").arg(what, sqlReason(query.lastError()));
 }
 
 bool Writer::snapshotTableLocked(int table, TableWork &work)
@@ -578,7 +578,7 @@ bool Writer::writeTables(QVector<TableWork> &work, QString *error)
 {
     QSqlDatabase connection = db();
     if (!connection.transaction()) {
-        *error = QStringLiteral("BEGIN failed: %1").arg(connection.lastError().text());
+        *error = QStringLiteral("BEGIN failed: %1").arg(sqlReason(connection.lastError()));
         // A transaction left open by an earlier failure blocks every later one.
         rollback();
         return false;
@@ -613,7 +613,7 @@ bool Writer::writeTables(QVector<TableWork> &work, QString *error)
         }
     }
     if (!connection.commit()) {
-        *error = QStringLiteral("COMMIT failed: %1").arg(connection.lastError().text());
+        *error = QStringLiteral("COMMIT failed: %1").arg(sqlReason(connection.lastError()));
         rollback();
         return false;
     }
@@ -636,7 +636,7 @@ void Writer::rollback()
     connection.close();
     if (!connection.open())
         qCWarning(lcStore).noquote() << "Database: could not reopen the database connection:"
-                                     << connection.lastError().text();
+                                     << sqlReason(connection.lastError());
 }
 
 void Writer::applyCommitted(const QVector<TableWork> &work)

@@ -182,7 +182,7 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
         QSqlQuery bounds(db);
         if (!bounds.exec(QStringLiteral("SELECT min(rowid), max(rowid) FROM %1").arg(quoteIdentifier(names.at(i))))
             || !bounds.next())
-            return fail(error, QStringLiteral("cannot load %1: %2").arg(names.at(i), bounds.lastError().text()));
+            return fail(error, QStringLiteral("cannot load %1: %2").arg(names.at(i), sqlReason(bounds.lastError())));
         firstPart.push_back(parts.size());
         if (bounds.value(0).isNull())
             continue; // no rows
