@@ -506,7 +506,8 @@ bool addNewItemCell(const StoreLock &lock, NewRow *row, QStringList *written, in
     }
     if (cellEquals(QVariant(), toStore))
         return false;
-    row->cells.append({column, std::move(toStore)});
+    // As the row will hold it: watchers hear what a restart would read.
+    row->cells.append({column, Database::storedValue(row->table, column, toStore)});
     written->append(member);
     return true;
 }
@@ -539,7 +540,8 @@ Id writeNewItem(const StoreLock &lock, const QString &type, NewRow typeRow, cons
 
     // What watchers match against: the item as readItem gives it, built in
     // name order so that each member goes in at the end.
-    static const QVariant unset;
+    // A member never set reads as the NULL its cell holds.
+    static const QVariant unset(QMetaType::fromType<QString>());
     const auto cellsOf = [](const NewRow &row, qsizetype count) {
         QVarLengthArray<const QVariant *, 32> values(count, &unset);
         for (const auto &[column, value] : row.cells) {
@@ -666,8 +668,11 @@ void setMember(Id id, const QString &member, const QVariant &value)
         const int column = columnOf(table, member);
         if (row > 0 && column >= 0)
             changed = Database::setValue(table, row, column, toStore);
-        if (changed)
+        if (changed) {
+            // Watchers hear what the store holds, as they would after a restart.
+            toStore = Database::value(table, row, column);
             markMemberModified(lock, storedId, member);
+        }
         if (isFileMember(member)) {
             dropPendingDownloads(lock, storedId, member);
             removeFileIfUnreferenced(lock, before.value(member).toString());

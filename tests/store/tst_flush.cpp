@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -41,6 +42,16 @@ QVariant randomValue(QRandomGenerator &random, int type)
             text.append(QChar(char16_t(u' ' + random.bounded(90))));
         return random.bounded(10) == 0 ? text + QStringLiteral("ł€`'\"") : text;
     }
+}
+
+// A cell's value in full: bytes in hex, numbers to the last digit.
+QString exactly(const QVariant &cell)
+{
+    if (isNullValue(cell))
+        return QStringLiteral("NULL");
+    if (cell.typeId() == QMetaType::QByteArray)
+        return QString::fromLatin1(cell.toByteArray().toHex());
+    return cell.toString();
 }
 
 // Files stored during a run: name -> bytes, or a null array once removed.
@@ -303,6 +314,71 @@ private slots:
         reopenAndCompare(store.path());
         QCOMPARE(unset(), QList<qint64>({3, 3}));
         QCOMPARE(Database::lookupValue(skrin, 0, 2, title).toString(), QStringLiteral("x\U0001F600\u00e9"));
+    }
+
+    // Every kind of value in every kind of column answers alike before a
+    // reopen and after it: what the cell holds, which conditions it meets,
+    // and that writing the value again changes nothing. Only writes that
+    // change what the file holds count as changes.
+    void valuesAnswerAlikeAcrossAReopen()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        const int skrin = Database::tableId("skrin");
+        const QList<int> columns{Database::columnId(skrin, "password_length"), Database::columnId(skrin, "x"),
+                                 Database::columnId(skrin, "title"), Database::columnId(skrin, "created")};
+        const QVariantList values{
+            QVariant(), QVariant(QString()), QString(""), QByteArray(""), QByteArray("b\0b", 3), 0, -5, true, false,
+            std::numeric_limits<qint64>::max(), std::numeric_limits<quint64>::max(), 2.5, 3.0, -0.0,
+            3.0000000000000004, 1e20, qQNaN(), qInf(), 5.5f, "5", " 5 ", "05", "5.0", "1e3", "-2.5e-3", "abc", "1-2",
+            "0x10", "9223372036854775808", "2024-05-01T10:00:00", QDate(2024, 3, 1)};
+        const QVariantList wanted{QVariant(), "", false, true, 0, 1, 5, "5", 2.5, "abc"};
+        QMap<std::pair<int, int>, QVariant> given; // (row, column) -> value
+        for (const QVariant &value : values) {
+            Conditions cells{{0, Database::rowCount(skrin) + 1}};
+            for (const int column : columns)
+                cells.insert(column, value);
+            const int row = Database::insertRow(skrin, cells);
+            for (const int column : columns)
+                given.insert({row, column}, value);
+        }
+        const auto answers = [&] {
+            QStringList lines;
+            for (auto it = given.cbegin(); it != given.cend(); ++it) {
+                const auto [row, column] = it.key();
+                const QVariant cell = Database::value(skrin, row, column);
+                QString line = QStringLiteral("%1 %2 <- %3: %4 %5 |").arg(Database::columnName(skrin, column)).arg(row)
+                                   .arg(QDebug::toString(*it), cell.typeName(), exactly(cell));
+                for (const QVariant &condition : wanted)
+                    line += Database::rowMatches(skrin, row, {{column, condition}}) ? u'1' : u'0';
+                if (Database::setValue(skrin, row, column, *it)) // writing it again is no change
+                    line += QStringLiteral(" changed again");
+                lines.append(line);
+            }
+            return lines;
+        };
+        const QStringList before = answers();
+        reopenAndCompare(store.path());
+        const QStringList after = answers();
+        for (qsizetype i = 0; i < before.size(); ++i) {
+            QCOMPARE(after.at(i), before.at(i));
+            QVERIFY2(!before.at(i).endsWith(QLatin1String("changed again")), qPrintable(before.at(i)));
+        }
+
+        // A write is dropped only where it changes nothing in the file.
+        const int title = columns.at(2), length = columns.at(0);
+        const int row = Database::insertRow(skrin, {{0, 1000}, {title, "abc"}, {length, "abc"}});
+        QVERIFY(Database::setValue(skrin, row, title, true));
+        QCOMPARE(Database::value(skrin, row, title), QVariant("1"));
+        QVERIFY(!Database::setValue(skrin, row, title, 1));
+        QVERIFY(!Database::setValue(skrin, row, title, "1"));
+        QVERIFY(Database::setValue(skrin, row, title, "01"));
+        QVERIFY(Database::setValue(skrin, row, length, true));
+        QVERIFY(!Database::setValue(skrin, row, length, "1"));
+        QVERIFY(!Database::setValue(skrin, row, length, 1.0));
+        QVERIFY(Database::setValue(skrin, row, length, QString()));
+        QVERIFY(!Database::setValue(skrin, row, length, QByteArray()));
+        QVERIFY(Database::setValue(skrin, row, length, "")); // set, where NULL is not
     }
 
     // Tables added in memory beside the declared ones: one whose names need
