@@ -415,19 +415,11 @@ NewRow createRecord(Id id)
 
 } // namespace
 
-// Each read asks the C library for the time zone (a file check); records
-// made within one millisecond share the first one's reading, the value a
-// fresh read would give them.
+// In UTC, as the store holds date-times: no time zone to look up (the C
+// library checks its file on every local reading).
 QDateTime engine_internal::changeTime()
 {
-    thread_local qint64 readAt = std::numeric_limits<qint64>::min();
-    thread_local QDateTime time;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now != readAt) {
-        time = QDateTime::fromMSecsSinceEpoch(now, Qt::LocalTime);
-        readAt = now;
-    }
-    return time;
+    return QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch(), Qt::UTC);
 }
 
 QString newCreateToken()

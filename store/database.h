@@ -155,10 +155,12 @@ public:
     //   a number as that number;
     // - in a text column, numbers as their exact shortest text
     //   (3.0000000000000004 stays "3.0000000000000004", a flag is "1" or
-    //   "0");
-    // - texts and byte arrays as they are (an empty one is not null); a
-    //   date-time as given, which the file gives back as ISO 8601 text with
-    //   milliseconds; any other type as its text.
+    //   "0") and date-times as ISO 8601 UTC text with "Z";
+    // - in a DATETIME column, date-times, and texts that carry an offset, as
+    //   a QDateTime in UTC, written as that text; a text without an offset
+    //   (local time, as older files hold) stays text;
+    // - texts and byte arrays as they are (an empty one is not null); any
+    //   other type as its text.
     // A table added with addTable keeps what it is given. A text
     // with an unpaired UTF-16 surrogate, which the file could not keep
     // unchanged, is refused (with a warning) by every operation that stores

@@ -464,6 +464,16 @@ QSqlQuery *Writer::updateQuery(const TableWork &work, const QList<int> &columns,
     return &*it;
 }
 
+// A cell as it is bound: date-times as their UTC text, which the driver
+// would otherwise write in local time without an offset.
+QVariant bound(const QVariant &cell)
+{
+    if (cell.typeId() != QMetaType::QDateTime)
+        return cell;
+    const QString text = utcText(*static_cast<const QDateTime *>(cell.constData()));
+    return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
+}
+
 bool Writer::insertRow(const TableWork &work, InsertItem &item, QString *error)
 {
     QSqlQuery *insert = insertQuery(work, error);
@@ -471,7 +481,7 @@ bool Writer::insertRow(const TableWork &work, InsertItem &item, QString *error)
         return false;
     QSqlQuery &query = *insert;
     for (int column = 0; column < work.columnCount; ++column)
-        query.bindValue(column, item.values.at(column));
+        query.bindValue(column, bound(item.values.at(column)));
     // The rowid comes from this very INSERT, and only when it succeeded.
     if (!query.exec()) {
         *error = statementError(query, QStringLiteral("INSERT INTO %1").arg(quoteIdentifier(work.name)));
@@ -507,7 +517,7 @@ bool Writer::writeTable(TableWork &work, QString *error)
         const int rowidPosition = int(group.columns.size());
         for (const UpdateItem &item : group.items) {
             for (int i = 0; i < rowidPosition; ++i)
-                query.bindValue(i, item.values.at(group.columns.at(i)));
+                query.bindValue(i, bound(item.values.at(group.columns.at(i))));
             query.bindValue(rowidPosition, item.rowid);
             if (!query.exec()) {
                 *error = statementError(query, QStringLiteral("UPDATE %1").arg(quoteIdentifier(work.name)));

@@ -185,7 +185,8 @@ bool isStoredForm(const QVariant &value, ColumnKind kind)
     case QMetaType::QString:
         return kind == ColumnKind::Text && !held<QString>(value).isNull();
     case QMetaType::LongLong:
-        return (kind == ColumnKind::Integer || kind == ColumnKind::Numeric) && !value.isNull();
+        return (kind == ColumnKind::Integer || kind == ColumnKind::Numeric || kind == ColumnKind::DateTime)
+               && !value.isNull();
     case QMetaType::Double: {
         const double d = held<double>(value);
         return kind == ColumnKind::Real && !value.isNull() && d != 0 && !std::isnan(d);
@@ -200,6 +201,8 @@ bool isStoredForm(const QVariant &value, ColumnKind kind)
 ColumnKind columnKindOf(QStringView type)
 {
     const QString upper = type.toString().toUpper();
+    if (upper.trimmed() == QLatin1String("DATETIME"))
+        return ColumnKind::DateTime;
     if (upper.contains(QLatin1String("INT")))
         return ColumnKind::Integer;
     if (upper.contains(QLatin1String("CHAR")) || upper.contains(QLatin1String("CLOB"))
@@ -223,13 +226,19 @@ QVariant storedForm(const QVariant &value, ColumnKind kind)
     if (type == Class::Null)
         return typedNull();
 
-    if (type == Class::DateTime)
-        return value;
-    // Types of their own are written as their text; what follows treats
-    // them as texts.
+    // Texts of their own, and date-times outside a date-time column, are
+    // written as text; what follows treats them as texts.
     QString text;
     if (type == Class::Other) {
         text = value.toString();
+        type = Class::Text;
+    } else if (type == Class::DateTime) {
+        const QDateTime utc = held<QDateTime>(value).toUTC();
+        // ISO 8601 text has four digits of year.
+        const int year = utc.date().year();
+        if (kind == ColumnKind::DateTime && year >= 1 && year <= 9999)
+            return QVariant(utc);
+        text = utcText(utc);
         type = Class::Text;
     } else if (type == Class::Text) {
         text = held<QString>(value);
@@ -238,13 +247,21 @@ QVariant storedForm(const QVariant &value, ColumnKind kind)
     switch (kind) {
     case ColumnKind::Integer:
     case ColumnKind::Numeric:
+    case ColumnKind::DateTime:
         switch (type) {
         case Class::Integer:
             return QVariant(integer);
         case Class::Real:
             return numericReal(real);
-        case Class::Text:
-            return numericText(text, false);
+        case Class::Text: {
+            QVariant number = numericText(text, false);
+            if (number.typeId() != QMetaType::QString || kind != ColumnKind::DateTime)
+                return number;
+            qint64 msecs = 0;
+            if (utcFromText(text, &msecs))
+                return QVariant(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC));
+            return number;
+        }
         default:
             return value;
         }
@@ -310,4 +327,109 @@ bool sameStoredValue(const QVariant &cell, const QVariant &form)
     default:
         return cell == form;
     }
+}
+
+namespace {
+
+// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
+qint64 daysFromCivil(int year, int month, int day)
+{
+    year -= month <= 2 ? 1 : 0;
+    const int era = (year >= 0 ? year : year - 399) / 400;
+    const int yearOfEra = year - era * 400;
+    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return qint64(era) * 146097 + dayOfEra - 719468;
+}
+
+int daysInMonth(int year, int month)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+// The form this store writes, "yyyy-MM-ddTHH:mm:ss.zzzZ", read without
+// Qt's general parser: a store reads thousands of them at open.
+template<typename Text>
+bool utcFromWrittenForm(const Text &text, qint64 *msecs)
+{
+    if (text.size() != 24)
+        return false;
+    const auto digits = [&text](int from, int count, int *result) {
+        int value = 0;
+        for (int i = from; i < from + count; ++i) {
+            const char16_t c = text.at(i).unicode();
+            if (c < u'0' || c > u'9')
+                return false;
+            value = value * 10 + (c - u'0');
+        }
+        *result = value;
+        return true;
+    };
+    const auto is = [&text](int at, char16_t c) { return text.at(at).unicode() == c; };
+    int year, month, day, hour, minute, second, milli;
+    if (!digits(0, 4, &year) || !is(4, u'-') || !digits(5, 2, &month) || !is(7, u'-') || !digits(8, 2, &day)
+        || !is(10, u'T') || !digits(11, 2, &hour) || !is(13, u':') || !digits(14, 2, &minute) || !is(16, u':')
+        || !digits(17, 2, &second) || !is(19, u'.') || !digits(20, 3, &milli) || !is(23, u'Z'))
+        return false;
+    if (year < 1 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59
+        || second > 59)
+        return false;
+    *msecs = ((daysFromCivil(year, month, day) * 24 + hour) * 60 + minute) * 60000 + second * 1000 + milli;
+    return true;
+}
+
+bool utcFromAnyForm(const QString &text, qint64 *msecs)
+{
+    // Qt's reading, as every reader of these texts uses; a text without an
+    // offset is local time, which this store does not convert.
+    const QDateTime parsed = QDateTime::fromString(text.trimmed(), Qt::ISODateWithMs);
+    if (!parsed.isValid() || parsed.timeSpec() == Qt::LocalTime)
+        return false;
+    *msecs = parsed.toMSecsSinceEpoch();
+    return true;
+}
+
+// Only a text that ends in "Z" or an offset can name an instant; most texts
+// (and every local one) are told apart by their end alone.
+template<typename Text>
+bool mayCarryOffset(const Text &text)
+{
+    const qsizetype size = text.size();
+    if (size < 11)
+        return false;
+    const char16_t last = text.at(size - 1).unicode();
+    if (last == u'Z' || last == u'z')
+        return true;
+    if (last < u'0' || last > u'9')
+        return false;
+    // "+hh", "+hhmm" or "+hh:mm" at the end.
+    for (qsizetype back = 3; back <= 6 && back <= size; ++back) {
+        const char16_t c = text.at(size - back).unicode();
+        if (c == u'+' || c == u'-')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool utcFromText(QStringView text, qint64 *msecs)
+{
+    if (utcFromWrittenForm(text, msecs))
+        return true;
+    return mayCarryOffset(text.trimmed()) && utcFromAnyForm(text.toString(), msecs);
+}
+
+bool utcFromText(QLatin1String text, qint64 *msecs)
+{
+    if (utcFromWrittenForm(text, msecs))
+        return true;
+    return mayCarryOffset(text.trimmed()) && utcFromAnyForm(QString(text), msecs);
+}
+
+QString utcText(const QDateTime &dateTime)
+{
+    return dateTime.isValid() ? dateTime.toUTC().toString(Qt::ISODateWithMs) : QString();
 }

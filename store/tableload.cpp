@@ -41,6 +41,23 @@ Cell columnText(sqlite3_stmt *statement, int column)
         QString(static_cast<const QChar *>(text), sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar))));
 }
 
+// A date-time column's text that carries its offset, as the date-time it
+// names: what storing the text would make of it.
+bool columnDateTime(sqlite3_stmt *statement, int column, Cell *cell)
+{
+    const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    const int size = sqlite3_column_bytes(statement, column);
+    bool ascii = true;
+    for (int i = 0; i < size; ++i)
+        ascii &= uchar(utf8[i]) < 0x80;
+    qint64 msecs = 0;
+    if (!(ascii ? utcFromText(QLatin1String(utf8, size), &msecs)
+                : utcFromText(QString::fromUtf8(utf8, size), &msecs)))
+        return false;
+    *cell = Cell::utcDateTime(msecs);
+    return true;
+}
+
 // Rows as one SELECT gives them, in its order, with their rowids.
 struct ReadRows
 {
@@ -52,7 +69,8 @@ struct ReadRows
 // parameters when it has them) and makes each row's cells in place. Read
 // straight from SQLite: a QSqlQuery would build every row once more and copy
 // it cell by cell. The values are those QSqlQuery gives (text as QString,
-// NULL as a null QString). "" or what went wrong.
+// NULL as a null QString), except that a date-time column's texts with an
+// offset become UTC date-times. "" or what went wrong.
 QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<ColumnKind> &kinds, qint64 from, qint64 to,
                  ReadRows *rows)
 {
@@ -85,9 +103,14 @@ QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<Colum
             case SQLITE_NULL:
                 cells.set(i - 1, Cell::typedNullText());
                 break;
-            default:
-                cells.set(i - 1, columnText(statement, i));
+            default: {
+                Cell dateTime;
+                if (kinds.at(i - 1) == ColumnKind::DateTime && columnDateTime(statement, i, &dateTime))
+                    cells.set(i - 1, std::move(dateTime));
+                else
+                    cells.set(i - 1, columnText(statement, i));
                 break;
+            }
             }
         }
         rows->cells.push_back(std::move(cells));
