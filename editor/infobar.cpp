@@ -64,7 +64,8 @@ void InfoBar::refresh()
         font.setStyle(QFont::StyleNormal);
     }
     titleLabel->setFont(font);
-    dateLabel->setText(modified.toString(Qt::TextDate));
+    // The store holds times in UTC; the user reads local time.
+    dateLabel->setText(modified.toLocalTime().toString(Qt::TextDate));
     // The bar is placed by its corner: it grows to the right, never past the
     // view's left edge.
     resizeToHint(pos(), false);

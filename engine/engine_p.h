@@ -69,7 +69,7 @@ bool addNewItemCell(const StoreLock &, NewRow *row, QStringList *written, int co
                     const QString &type);
 Id writeNewItem(const StoreLock &, const QString &type, NewRow typeRow, const QStringList &written, const QVariant &modified,
                 QVariantMap *arrived);
-// The local time a change record made now carries.
+// The time (in UTC) a change record made now carries.
 QDateTime changeTime();
 
 // Whether the thread calling is the one the watch registry lives on.

@@ -415,19 +415,11 @@ NewRow createRecord(Id id)
 
 } // namespace
 
-// Each read asks the C library for the time zone (a file check); records
-// made within one millisecond share the first one's reading, the value a
-// fresh read would give them.
+// In UTC, as the store holds date-times: no time zone to look up (the C
+// library checks its file on every local reading).
 QDateTime engine_internal::changeTime()
 {
-    thread_local qint64 readAt = std::numeric_limits<qint64>::min();
-    thread_local QDateTime time;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now != readAt) {
-        time = QDateTime::fromMSecsSinceEpoch(now, Qt::LocalTime);
-        readAt = now;
-    }
-    return time;
+    return QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch(), Qt::UTC);
 }
 
 QString newCreateToken()
@@ -506,7 +498,8 @@ bool addNewItemCell(const StoreLock &lock, NewRow *row, QStringList *written, in
     }
     if (cellEquals(QVariant(), toStore))
         return false;
-    row->cells.append({column, std::move(toStore)});
+    // As the row will hold it: watchers hear what a restart would read.
+    row->cells.append({column, Database::storedValue(row->table, column, toStore)});
     written->append(member);
     return true;
 }
@@ -539,7 +532,8 @@ Id writeNewItem(const StoreLock &lock, const QString &type, NewRow typeRow, cons
 
     // What watchers match against: the item as readItem gives it, built in
     // name order so that each member goes in at the end.
-    static const QVariant unset;
+    // A member never set reads as the NULL its cell holds.
+    static const QVariant unset(QMetaType::fromType<QString>());
     const auto cellsOf = [](const NewRow &row, qsizetype count) {
         QVarLengthArray<const QVariant *, 32> values(count, &unset);
         for (const auto &[column, value] : row.cells) {
@@ -666,8 +660,11 @@ void setMember(Id id, const QString &member, const QVariant &value)
         const int column = columnOf(table, member);
         if (row > 0 && column >= 0)
             changed = Database::setValue(table, row, column, toStore);
-        if (changed)
+        if (changed) {
+            // Watchers hear what the store holds, as they would after a restart.
+            toStore = Database::value(table, row, column);
             markMemberModified(lock, storedId, member);
+        }
         if (isFileMember(member)) {
             dropPendingDownloads(lock, storedId, member);
             removeFileIfUnreferenced(lock, before.value(member).toString());

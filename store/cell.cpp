@@ -2,6 +2,8 @@
 
 #include "cell_p.h"
 
+#include <QDateTime>
+
 #include <limits>
 
 namespace {
@@ -54,6 +56,14 @@ Cell::Cell(const QVariant &value)
             return;
         }
         break;
+    case QMetaType::QDateTime: {
+        const auto *dateTime = static_cast<const QDateTime *>(value.constData());
+        if (dateTime->isValid() && dateTime->timeSpec() == Qt::UTC) {
+            store(UtcDateTime, dateTime->toMSecsSinceEpoch());
+            return;
+        }
+        break;
+    }
     default:
         break;
     }
@@ -99,6 +109,13 @@ Cell Cell::typedNullText()
 {
     Cell cell;
     cell.tag = TypedNull;
+    return cell;
+}
+
+Cell Cell::utcDateTime(qint64 msecsSinceEpoch)
+{
+    Cell cell;
+    cell.store(UtcDateTime, msecsSinceEpoch);
     return cell;
 }
 
@@ -201,6 +218,8 @@ QVariant Cell::value() const
         return QVariant(load<bool>());
     case Latin1:
         return QVariant(QString::fromLatin1(reinterpret_cast<const char *>(raw), inlineLength()));
+    case UtcDateTime:
+        return QVariant(QDateTime::fromMSecsSinceEpoch(load<qint64>(), Qt::UTC));
     case Text: {
         auto *block = static_cast<TextData *>(load<QArrayData *>());
         quint32 length;

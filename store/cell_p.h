@@ -3,9 +3,10 @@
 // One stored cell in 16 bytes, half of a QVariant: a store holds millions of
 // them. Numbers, nulls and texts are kept in place; a short Latin-1 text
 // (most names, handles and file names) needs no allocation of its own, a
-// longer one keeps the text block of its QString, shared with every copy;
-// any other value is boxed in a QVariant. value() gives back exactly the
-// QVariant the cell was made from: its type, and whether it was a typed null.
+// longer one keeps the text block of its QString, shared with every copy; a
+// date-time in UTC is kept as its milliseconds; any other value is boxed in
+// a QVariant. value() gives back exactly the QVariant the cell was made
+// from: its type, and whether it was a typed null.
 
 #include <QString>
 #include <QVariant>
@@ -49,6 +50,7 @@ public:
     static Cell typedNullText(); // NULL as it comes from SQLite
     static Cell latin1(const char *text, qsizetype size);
     static Cell text(const QString &text);
+    static Cell utcDateTime(qint64 msecsSinceEpoch);
 
     QVariant value() const;
     // The address of a text's characters, for prefetching; nullptr if none.
@@ -72,6 +74,7 @@ private:
         Double,
         Bool,
         Latin1, // up to inlineSize characters in place
+        UtcDateTime, // milliseconds since the epoch
         // Kinds that own something:
         Text,  // a QString's text block and its size
         Boxed, // a QVariant of its own

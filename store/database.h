@@ -44,7 +44,8 @@ bool isNullValue(const QVariant &value);
 
 // Equality of a stored cell (left) with a value (right): two numbers compare
 // as numbers (exactly: 2.5 is not 3), and so do a number and a text that
-// converts to it; a date-time compares with ISO text as date-times; otherwise
+// converts to it (a flag is the number 1 or 0: true equals "1", not "abc",
+// and false is not ""); a date-time compares with ISO text as date-times; otherwise
 // the right value is converted to the left value's type, and a failed
 // conversion is unequal. A value without a type equals only a value without a
 // type; otherwise two nulls (isNullValue) are equal, a null equals an empty
@@ -110,6 +111,25 @@ struct FileEntry
     bool writeFailed = false;
 };
 
+// The lock that keeps a data folder to one program at a time:
+// "database.db.lock" beside the database, taken by open and given back by
+// close.
+struct FolderLock
+{
+    enum State {
+        Free,          // no lock
+        Stale,         // its program has ended, or it cannot be read: open takes it over
+        Held,          // a running program on this computer holds it
+        OtherComputer, // a program on another computer wrote it; whether that one still runs cannot be seen here
+    };
+    State state = Free;
+    QString path; // the lock file
+    // The holder as the lock says: process id, program and host name.
+    qint64 process = 0;
+    QString program;
+    QString host;
+};
+
 class Database
 {
 public:
@@ -125,11 +145,26 @@ public:
     static Conditions columnIds(int table, const QVariantMap &byName);
     static int tableCount();
 
-    // Values keep their type and value through the file, with these
-    // exceptions: a NaN reads back as null, a date-time as ISO text with
-    // milliseconds, and a text with an unpaired UTF-16 surrogate, which the
-    // file could not keep unchanged, is refused (with a warning) by every
-    // operation that stores cells.
+    // A cell holds what "database.db" gives back after a restart, so the
+    // store answers alike before and after one. A value is stored as its
+    // column in the file keeps it (by SQLite's column affinity):
+    // - a null of any type, and a NaN, as a null (a null QString);
+    // - in a numeric column (INT..., REAL, DATETIME), whole numbers and flags
+    //   as qint64, and whole reals that fit as well; other reals as double;
+    //   in a REAL column every number as double; a text that SQLite reads as
+    //   a number as that number;
+    // - in a text column, numbers as their exact shortest text
+    //   (3.0000000000000004 stays "3.0000000000000004", a flag is "1" or
+    //   "0") and date-times as ISO 8601 UTC text with "Z";
+    // - in a DATETIME column, date-times, and texts that carry an offset, as
+    //   a QDateTime in UTC, written as that text; a text without an offset
+    //   (local time, as older files hold) stays text;
+    // - texts and byte arrays as they are (an empty one is not null); any
+    //   other type as its text.
+    // A table added with addTable keeps what it is given. A text
+    // with an unpaired UTF-16 surrogate, which the file could not keep
+    // unchanged, is refused (with a warning) by every operation that stores
+    // cells.
     static int newRow(int table);
     // A new row with the given cells, which a flush takes whole or not at
     // all; -1 (nothing inserted) for an unknown table or a refused text.
@@ -138,8 +173,13 @@ public:
     // together or not at all. False (and nothing inserted) when a table is
     // unknown or a text is refused.
     static bool insertRows(std::span<const NewRow> rows);
-    // True when the cell changed; false for an equal value or a refused text.
+    // True when the cell changed. False when the cell holds the value as it
+    // would store it already (two nulls, or the same type and value, so that
+    // the file would not change), or for a refused text. In a table in
+    // memory only a value that cellEquals() the cell is no change.
     static bool setValue(int table, int row, int column, const QVariant &value);
+    // The value as setValue would store it in that column.
+    static QVariant storedValue(int table, int column, const QVariant &value);
     static bool removeRow(int table, int row);
     static QVariant value(int table, int row, int column);
     static QVector<QVariant> rowValues(int table, int row);
@@ -191,7 +231,16 @@ public:
     // (unreadable, corrupt, not a database, a folder in its place, a failed
     // migration or load) it returns false with a reason in `error`, leaves the
     // store closed and the file untouched.
+    // A folder whose lock another program holds is refused: one on this
+    // computer while it runs, one on another computer until the user has it
+    // taken over (folderLock tells which, takeOverLock takes it over).
     static bool open(const QString &dataFolder, QString *error = nullptr);
+    // The lock of `dataFolder` as it stands; nothing is taken.
+    static FolderLock folderLock(const QString &dataFolder);
+    // Removes the lock of a program on another computer that the user says
+    // no longer runs there, so that open can take the folder; only while the
+    // lock is still the one `seen`. False, with the reason, otherwise.
+    static bool takeOverLock(const FolderLock &seen, QString *error = nullptr);
     // Stops the flush thread after a last flush. True when every change and
     // file reached the disk (or nothing was open); false when something is
     // lost with the process, which the caller should tell the user.

@@ -4,6 +4,7 @@
 
 #include "database.h"
 #include "indexkey_p.h"
+#include "storedform_p.h"
 #include "tablerows_p.h"
 #include "valueindex_p.h"
 
@@ -15,6 +16,8 @@
 #include <functional>
 #include <utility>
 #include <vector>
+
+class QSqlError;
 
 // Row number -> the SQLite rowid of the row in "database.db"; -1 where none
 // is known. Row numbers are dense from 1, so a vector indexed by them serves
@@ -53,6 +56,8 @@ struct Table
     int nextRowNumber = 1;
     QHash<QString, int> columnIds;
     QVector<QString> columnNames;
+    // As the file declares the columns; empty for a table in memory only.
+    QVector<ColumnKind> columnKinds;
     TableRows rows;
     RowIds rowIds;
 
@@ -74,6 +79,13 @@ struct Table
     const ValueIndex *index(int column) const;
 
     ColumnCells cellsOf(int column) const { return ColumnCells{rows, column}; }
+    ColumnKind kindOf(int column) const { return columnKinds.value(column, ColumnKind::Unbound); }
+    // The cells of a new row: no value, or NULL in a table of the file.
+    RowCells newCells() const;
+    // Whether writing `value` over `cell` of the column changes what it
+    // holds; `stored` receives what the cell is to hold: the value as the
+    // file will give it back.
+    bool changes(int column, const QVariant &cell, const QVariant &value, QVariant *stored) const;
     // Adds a row with its cells and enters it in every value index; the
     // caller holds tableMutex.
     void addRow(int row, RowCells &&cells);
@@ -119,8 +131,14 @@ using FileColumns = QList<QPair<int, int>>;
 FileColumns fileColumnsLocked();
 bool fileNamedLocked(const FileColumns &columns, const QString &name);
 
+// Whether values of the type are whole numbers (flags and characters too).
+bool isWholeNumberType(int typeId);
+
 // Quotes an SQL identifier, doubling any backtick inside it.
 QString quoteIdentifier(const QString &name);
+// Why a statement failed: SQLite's own words ("database or disk is full")
+// where it gave some, else the driver's ("Unable to fetch row").
+QString sqlReason(const QSqlError &error);
 
 // Hooks for tests and benchmarks.
 // Runs one statement on the writer thread's connection (for example a PRAGMA

@@ -270,10 +270,11 @@ QByteArray Database::fileData(const QString &name)
     }
     if (!haveFolder())
         return QByteArray();
-    QByteArray data;
+    // Only a file that is there is cached: an entry stands for a file.
     QFile file(filesDir.absoluteFilePath(name));
-    if (file.open(QIODevice::ReadOnly))
-        data = file.readAll();
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray data = file.readAll();
     FileEntry &entry = entryOf(name);
     entry.onDisk = true;
     entry.data = data;

@@ -254,7 +254,7 @@ private:
 
 QString statementError(const QSqlQuery &query, const QString &what)
 {
-    return QStringLiteral("%1 failed: %2").arg(what, query.lastError().text());
+    return QStringLiteral("%1 failed: %2").arg(what, sqlReason(query.lastError()));
 }
 
 bool Writer::snapshotTableLocked(int table, TableWork &work)
@@ -467,6 +467,16 @@ QSqlQuery *Writer::updateQuery(const TableWork &work, const QList<int> &columns,
     return &*it;
 }
 
+// A cell as it is bound: date-times as their UTC text, which the driver
+// would otherwise write in local time without an offset.
+QVariant bound(const QVariant &cell)
+{
+    if (cell.typeId() != QMetaType::QDateTime)
+        return cell;
+    const QString text = utcText(*static_cast<const QDateTime *>(cell.constData()));
+    return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
+}
+
 bool Writer::insertRow(const TableWork &work, InsertItem &item, QString *error)
 {
     QSqlQuery *insert = insertQuery(work, error);
@@ -474,7 +484,7 @@ bool Writer::insertRow(const TableWork &work, InsertItem &item, QString *error)
         return false;
     QSqlQuery &query = *insert;
     for (int column = 0; column < work.columnCount; ++column)
-        query.bindValue(column, item.values.at(column));
+        query.bindValue(column, bound(item.values.at(column)));
     // The rowid comes from this very INSERT, and only when it succeeded.
     if (!query.exec()) {
         *error = statementError(query, QStringLiteral("INSERT INTO %1").arg(quoteIdentifier(work.name)));
@@ -510,7 +520,7 @@ bool Writer::writeTable(TableWork &work, QString *error)
         const int rowidPosition = int(group.columns.size());
         for (const UpdateItem &item : group.items) {
             for (int i = 0; i < rowidPosition; ++i)
-                query.bindValue(i, item.values.at(group.columns.at(i)));
+                query.bindValue(i, bound(item.values.at(group.columns.at(i))));
             query.bindValue(rowidPosition, item.rowid);
             if (!query.exec()) {
                 *error = statementError(query, QStringLiteral("UPDATE %1").arg(quoteIdentifier(work.name)));
@@ -581,7 +591,7 @@ bool Writer::writeTables(QVector<TableWork> &work, QString *error)
 {
     QSqlDatabase connection = db();
     if (!connection.transaction()) {
-        *error = QStringLiteral("BEGIN failed: %1").arg(connection.lastError().text());
+        *error = QStringLiteral("BEGIN failed: %1").arg(sqlReason(connection.lastError()));
         // A transaction left open by an earlier failure blocks every later one.
         rollback();
         return false;
@@ -616,7 +626,7 @@ bool Writer::writeTables(QVector<TableWork> &work, QString *error)
         }
     }
     if (!connection.commit()) {
-        *error = QStringLiteral("COMMIT failed: %1").arg(connection.lastError().text());
+        *error = QStringLiteral("COMMIT failed: %1").arg(sqlReason(connection.lastError()));
         rollback();
         return false;
     }
@@ -639,7 +649,7 @@ void Writer::rollback()
     connection.close();
     if (!connection.open())
         qCWarning(lcStore).noquote() << "Database: could not reopen the database connection:"
-                                     << connection.lastError().text();
+                                     << sqlReason(connection.lastError());
 }
 
 void Writer::applyCommitted(const QVector<TableWork> &work)

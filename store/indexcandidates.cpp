@@ -7,8 +7,9 @@
 //   ("05", " +5") has that integer as its key's number; any other ("5.0",
 //   "1e6") has the number 0, and begins with a space, a sign, a point, a
 //   digit or the "i" of "inf";
-// - a text equals the same text, the same bytes, the numbers and the flag it
-//   converts to, and the date-times it reads as (whose key is the null's).
+// - a text equals the same text, the same bytes, the numbers it converts to
+//   (a flag where it reads as the whole number 1 or 0), and the date-times it
+//   reads as (whose key is the null's).
 // Whatever falls outside these rules (flags and date-times wanted, integers
 // beyond the doubles' exact range, unusual cell types) is left to a scan.
 
@@ -163,12 +164,13 @@ bool collectText(Collector &collect, const QVariant &text)
     // Bytes that are not UTF-8 read as U+FFFD; their keys lie elsewhere.
     if (text.typeId() == QMetaType::QString && text.toString().contains(QChar::ReplacementCharacter))
         return false;
-    bool flag = false;
-    if (converted(text, &flag))
-        collect.exact(QVariant(flag));
     qint64 integer = 0;
-    if (converted(text, &integer))
+    if (converted(text, &integer)) {
         collect.exact(QVariant(integer));
+        // A flag is the whole number 1 or 0.
+        if (integer == 0 || integer == 1)
+            collect.exact(QVariant(integer == 1));
+    }
     quint64 unsignedInteger = 0;
     if (converted(text, &unsignedInteger) && unsignedInteger > quint64(std::numeric_limits<qint64>::max()))
         collect.exact(QVariant(unsignedInteger));

@@ -1,6 +1,7 @@
 // Opening, migrating, loading, closing and resetting the store.
 
 #include "fileledger_p.h"
+#include "folderlock_p.h"
 #include "migration_p.h"
 #include "tableload_p.h"
 #include "writer_p.h"
@@ -11,7 +12,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -38,6 +38,12 @@ QString quoteIdentifier(const QString &name)
     QString quoted = name;
     quoted.replace(QLatin1Char('`'), QStringLiteral("``"));
     return QLatin1Char('`') + quoted + QLatin1Char('`');
+}
+
+QString sqlReason(const QSqlError &error)
+{
+    const QString database = error.databaseText().trimmed();
+    return database.isEmpty() ? error.driverText().trimmed() : database;
 }
 
 } // namespace store_internal
@@ -119,7 +125,7 @@ bool giveBackFreePages(const QSqlDatabase &db, QVector<Table> *loaded, QString *
     QSqlQuery vacuum(db);
     if (!run(db, QStringLiteral("PRAGMA cache_spill = ON"), error) || !vacuum.exec(QStringLiteral("VACUUM"))) {
         qCWarning(lcStore).noquote() << "Database: cannot give back the free pages of" << db.databaseName() << ":"
-                                     << vacuum.lastError().text();
+                                     << sqlReason(vacuum.lastError());
         return true;
     }
     for (Table &table : *loaded) {
@@ -132,7 +138,7 @@ bool giveBackFreePages(const QSqlDatabase &db, QVector<Table> *loaded, QString *
         }
         if (query.lastError().isValid() || qsizetype(rowIds.size()) != qsizetype(table.nextRowNumber))
             return fail(error, QStringLiteral("cannot read the rows of %1 again after VACUUM: %2")
-                                   .arg(table.name, query.lastError().text()));
+                                   .arg(table.name, sqlReason(query.lastError())));
         table.rowIds = RowIds(std::move(rowIds));
     }
     return true;
@@ -146,7 +152,7 @@ bool probeWrite(const QSqlDatabase &db, const QString &path, QString *error)
     QSqlQuery query(db);
     const bool ok = query.exec(QStringLiteral("BEGIN IMMEDIATE"))
                     && query.exec(QStringLiteral("CREATE TABLE `pellimore_write_probe` (`x` TEXT)"));
-    const QString reason = query.lastError().text();
+    const QString reason = sqlReason(query.lastError());
     query.exec(QStringLiteral("ROLLBACK"));
     return ok || fail(error, QStringLiteral("%1 cannot be written: %2").arg(path, reason));
 }
@@ -160,32 +166,6 @@ bool probeFilesFolder(const QString &files, QString *error)
     return fail(error, QStringLiteral("%1 cannot be written: %2").arg(files, probe.errorString()));
 }
 
-// One process at a time per data folder: two would each keep their own
-// rows and id counters and overwrite each other's. A lock left by a process
-// that has died is taken over.
-std::unique_ptr<QLockFile> lockFolder(const QDir &dir, QString *error)
-{
-    auto lock = std::make_unique<QLockFile>(dir.absoluteFilePath(Database::databaseFileName() + QStringLiteral(".lock")));
-    // However long the owner has run, its lock holds while it lives.
-    lock->setStaleLockTime(0);
-    if (lock->tryLock(0))
-        return lock;
-    if (lock->error() == QLockFile::LockFailedError) {
-        qint64 pid = 0;
-        QString host;
-        QString application;
-        lock->getLockInfo(&pid, &host, &application);
-        fail(error, QStringLiteral("%1 is in use by another program (%2, process %3%4); only one can use a data "
-                                   "folder at a time")
-                        .arg(dir.absolutePath(), application.isEmpty() ? QStringLiteral("unknown") : application,
-                             QString::number(pid), host.isEmpty() ? QString() : QStringLiteral(" on ") + host));
-    } else {
-        fail(error, QStringLiteral("cannot lock %1: the folder cannot be written")
-                        .arg(dir.absoluteFilePath(Database::databaseFileName() + QStringLiteral(".lock"))));
-    }
-    return nullptr;
-}
-
 // Everything that touches the file, in one transaction that is committed
 // only when the whole file has been migrated and read: any failure leaves
 // the file as it was.
@@ -194,7 +174,7 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
     OpenConnection connection(path);
     QSqlDatabase db = connection.db();
     if (!db.open())
-        return fail(error, QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text()));
+        return fail(error, QStringLiteral("cannot open %1: %2").arg(path, sqlReason(db.lastError())));
     if (!probeWrite(db, path, error)) {
         // A damaged file explains the failure best.
         const QString damage = QFileInfo(path).size() > 0 ? checkDatabase(path) : QString();

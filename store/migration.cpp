@@ -24,7 +24,7 @@ bool run(const QSqlDatabase &db, const QString &sql, QString *error)
     QSqlQuery query(db);
     if (query.exec(sql))
         return true;
-    return fail(error, QStringLiteral("%1: %2").arg(sql, query.lastError().text()));
+    return fail(error, QStringLiteral("%1: %2").arg(sql, sqlReason(query.lastError())));
 }
 
 bool userTables(const QSqlDatabase &db, QStringList *names, QString *error)
@@ -32,7 +32,7 @@ bool userTables(const QSqlDatabase &db, QStringList *names, QString *error)
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY rowid")))
-        return fail(error, QStringLiteral("cannot list the tables: %1").arg(query.lastError().text()));
+        return fail(error, QStringLiteral("cannot list the tables: %1").arg(sqlReason(query.lastError())));
     while (query.next()) {
         const QString name = query.value(0).toString();
         if (!name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive)
@@ -40,7 +40,7 @@ bool userTables(const QSqlDatabase &db, QStringList *names, QString *error)
             names->append(name);
     }
     if (query.lastError().isValid())
-        return fail(error, QStringLiteral("cannot list the tables: %1").arg(query.lastError().text()));
+        return fail(error, QStringLiteral("cannot list the tables: %1").arg(sqlReason(query.lastError())));
     return true;
 }
 
@@ -51,11 +51,13 @@ bool tableColumns(const QSqlDatabase &db, const QString &table, QList<Column> *c
     query.prepare(QStringLiteral("SELECT name, type FROM pragma_table_info(?) ORDER BY cid"));
     query.addBindValue(table);
     if (!query.exec())
-        return fail(error, QStringLiteral("cannot read the columns of %1: %2").arg(table, query.lastError().text()));
+        return fail(error,
+                    QStringLiteral("cannot read the columns of %1: %2").arg(table, sqlReason(query.lastError())));
     while (query.next())
         columns->append(Column{query.value(0).toString(), query.value(1).toString()});
     if (query.lastError().isValid())
-        return fail(error, QStringLiteral("cannot read the columns of %1: %2").arg(table, query.lastError().text()));
+        return fail(error,
+                    QStringLiteral("cannot read the columns of %1: %2").arg(table, sqlReason(query.lastError())));
     return true;
 }
 
@@ -170,7 +172,8 @@ bool tableDefinition(const QSqlDatabase &db, const QString &table, QString *sql,
     query.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"));
     query.addBindValue(table);
     if (!query.exec())
-        return fail(error, QStringLiteral("cannot read the definition of %1: %2").arg(table, query.lastError().text()));
+        return fail(error,
+                    QStringLiteral("cannot read the definition of %1: %2").arg(table, sqlReason(query.lastError())));
     if (query.next())
         *sql = query.value(0).toString();
     return true;
@@ -270,7 +273,8 @@ bool dropForeignObjects(const QSqlDatabase &db, QString *error)
         query.setForwardOnly(true);
         if (!query.exec(QStringLiteral("SELECT type, name FROM sqlite_master WHERE type IN ('trigger', 'view', 'index') "
                                        "AND sql IS NOT NULL")))
-            return fail(error, QStringLiteral("cannot list triggers, views and indexes: %1").arg(query.lastError().text()));
+            return fail(error, QStringLiteral("cannot list triggers, views and indexes: %1")
+                                   .arg(sqlReason(query.lastError())));
         while (query.next())
             objects.append({query.value(0).toString(), query.value(1).toString()});
     }
@@ -290,7 +294,7 @@ bool writeStamp(const QSqlDatabase &db, QString *error)
     insert.prepare(QStringLiteral("INSERT INTO `database_stamp` VALUES (?)"));
     insert.addBindValue(Database::stampVersion());
     if (!insert.exec())
-        return fail(error, QStringLiteral("cannot write the schema stamp: %1").arg(insert.lastError().text()));
+        return fail(error, QStringLiteral("cannot write the schema stamp: %1").arg(sqlReason(insert.lastError())));
     return true;
 }
 
@@ -300,7 +304,7 @@ bool stampIsCurrent(const QSqlDatabase &db, bool *current, QString *error)
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("SELECT * FROM `database_stamp`")))
-        return fail(error, QStringLiteral("cannot read the schema stamp: %1").arg(query.lastError().text()));
+        return fail(error, QStringLiteral("cannot read the schema stamp: %1").arg(sqlReason(query.lastError())));
     *current = !query.next() || query.value(0).toString() == Database::stampVersion();
     return true;
 }

@@ -14,13 +14,13 @@ void *allocateBlock(size_t header, int count)
 
 } // namespace
 
-RowCells::RowCells(int count)
+RowCells::RowCells(int count, const Cell &fill)
 {
     count = std::max(count, 0);
     block = new (allocateBlock(sizeof(Block), count)) Block{QAtomicInt(1), count};
     Cell *first = cells();
     for (int i = 0; i < count; ++i)
-        new (first + i) Cell();
+        new (first + i) Cell(fill);
 }
 
 RowCells::~RowCells()

@@ -16,8 +16,8 @@ class RowCells
 {
 public:
     RowCells() = default;
-    // `count` cells without a value.
-    explicit RowCells(int count);
+    // `count` cells without a value, or each a copy of `fill`.
+    explicit RowCells(int count, const Cell &fill = Cell());
     RowCells(const RowCells &other)
         : block(other.block)
     {

@@ -38,6 +38,23 @@ void Table::setCell(int row, int column, const QVariant &value)
         index->insert(row, cellsOf(column));
 }
 
+RowCells Table::newCells() const
+{
+    // A column of the file holds NULL where nothing was set, as it reads back.
+    return columnKinds.isEmpty() ? RowCells(columnCount) : RowCells(columnCount, Cell::typedNullText());
+}
+
+bool Table::changes(int column, const QVariant &cell, const QVariant &value, QVariant *stored) const
+{
+    const ColumnKind kind = kindOf(column);
+    if (kind == ColumnKind::Unbound) {
+        *stored = value;
+        return !cellEquals(cell, value);
+    }
+    *stored = storedForm(value, kind);
+    return !sameStoredValue(cell, *stored);
+}
+
 void Table::removeRow(int row)
 {
     for (auto index = valueIndexes.begin(); index != valueIndexes.end(); ++index)
@@ -131,7 +148,7 @@ int Database::newRow(int table)
         return -1;
     Table &t = tables[table];
     const int row = t.nextRowNumber++;
-    t.addRow(row, RowCells(t.columnCount));
+    t.addRow(row, t.newCells());
     t.insertedRows.append(row);
     return row;
 }
@@ -182,10 +199,11 @@ template <typename ForEachCell>
 int insertRowLocked(Table &t, ForEachCell forEachCell)
 {
     const int row = t.nextRowNumber++;
-    RowCells cells(t.columnCount);
+    RowCells cells = t.newCells();
     forEachCell([&](int column, const QVariant &value) {
-        if (column >= 0 && column < t.columnCount && !cellEquals(cells.at(column), value))
-            cells.set(column, value);
+        QVariant stored;
+        if (column >= 0 && column < t.columnCount && t.changes(column, cells.at(column), value, &stored))
+            cells.set(column, stored);
     });
     t.addRow(row, std::move(cells));
     t.insertedRows.append(row);
@@ -268,11 +286,23 @@ bool Database::setValue(int table, int row, int column, const QVariant &value)
     if (column >= t.columnCount)
         return false;
     const RowCells *cells = t.rows.find(row);
-    if (!cells || cellEquals(cells->at(column), value) || !storable(t, column, value))
+    QVariant stored;
+    if (!cells || !t.changes(column, cells->at(column), value, &stored) || !storable(t, column, value))
         return false;
-    t.setCell(row, column, value);
+    t.setCell(row, column, stored);
     t.dirtyCells[row].insert(column);
     return true;
+}
+
+QVariant Database::storedValue(int table, int column, const QVariant &value)
+{
+    ColumnKind kind = ColumnKind::Unbound;
+    {
+        QMutexLocker locker(&tableMutex);
+        if (validTable(table))
+            kind = tables.at(table).kindOf(column);
+    }
+    return storedForm(value, kind);
 }
 
 bool Database::removeRow(int table, int row)

@@ -41,6 +41,23 @@ Cell columnText(sqlite3_stmt *statement, int column)
         QString(static_cast<const QChar *>(text), sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar))));
 }
 
+// A date-time column's text that carries its offset, as the date-time it
+// names: what storing the text would make of it.
+bool columnDateTime(sqlite3_stmt *statement, int column, Cell *cell)
+{
+    const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    const int size = sqlite3_column_bytes(statement, column);
+    bool ascii = true;
+    for (int i = 0; i < size; ++i)
+        ascii &= uchar(utf8[i]) < 0x80;
+    qint64 msecs = 0;
+    if (!(ascii ? utcFromText(QLatin1String(utf8, size), &msecs)
+                : utcFromText(QString::fromUtf8(utf8, size), &msecs)))
+        return false;
+    *cell = Cell::utcDateTime(msecs);
+    return true;
+}
+
 // Rows as one SELECT gives them, in its order, with their rowids.
 struct ReadRows
 {
@@ -48,12 +65,14 @@ struct ReadRows
     std::vector<qint64> rowIds;
 };
 
-// Runs `sql` (rowid first, then `count` columns; `from` and `to` bound to its
+// Runs `sql` (rowid first, then one column per kind; `from` and `to` bound to its
 // parameters when it has them) and makes each row's cells in place. Read
 // straight from SQLite: a QSqlQuery would build every row once more and copy
 // it cell by cell. The values are those QSqlQuery gives (text as QString,
-// NULL as a null QString). "" or what went wrong.
-QString readRows(sqlite3 *connection, const QByteArray &sql, int count, qint64 from, qint64 to, ReadRows *rows)
+// NULL as a null QString), except that a date-time column's texts with an
+// offset become UTC date-times. "" or what went wrong.
+QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<ColumnKind> &kinds, qint64 from, qint64 to,
+                 ReadRows *rows)
 {
     sqlite3_stmt *statement = nullptr;
     if (sqlite3_prepare_v2(connection, sql.constData(), int(sql.size()), &statement, nullptr) != SQLITE_OK)
@@ -63,6 +82,7 @@ QString readRows(sqlite3 *connection, const QByteArray &sql, int count, qint64 f
         sqlite3_bind_int64(statement, 1, from);
         sqlite3_bind_int64(statement, 2, to);
     }
+    const int count = int(kinds.size());
     int step;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
         RowCells cells(count);
@@ -75,16 +95,22 @@ QString readRows(sqlite3 *connection, const QByteArray &sql, int count, qint64 f
                 cells.set(i - 1, Cell::real(sqlite3_column_double(statement, i)));
                 break;
             case SQLITE_BLOB: {
+                // An empty blob comes without bytes; it is still no NULL.
                 const char *bytes = static_cast<const char *>(sqlite3_column_blob(statement, i));
-                cells.set(i - 1, QVariant(QByteArray(bytes, sqlite3_column_bytes(statement, i))));
+                cells.set(i - 1, QVariant(QByteArray(bytes ? bytes : "", sqlite3_column_bytes(statement, i))));
                 break;
             }
             case SQLITE_NULL:
                 cells.set(i - 1, Cell::typedNullText());
                 break;
-            default:
-                cells.set(i - 1, columnText(statement, i));
+            default: {
+                Cell dateTime;
+                if (kinds.at(i - 1) == ColumnKind::DateTime && columnDateTime(statement, i, &dateTime))
+                    cells.set(i - 1, std::move(dateTime));
+                else
+                    cells.set(i - 1, columnText(statement, i));
                 break;
+            }
             }
         }
         rows->cells.push_back(std::move(cells));
@@ -104,6 +130,7 @@ bool prepareTable(const QSqlDatabase &db, const QString &name, Table *table, QSt
     QStringList names{QStringLiteral("rowid")};
     for (int i = 0; i < columns.size(); ++i) {
         table->columnNames.append(columns.at(i).name);
+        table->columnKinds.append(columnKindOf(columns.at(i).type));
         table->columnIds.insert(columns.at(i).name, i);
         names.append(quoteIdentifier(columns.at(i).name));
     }
@@ -148,7 +175,7 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
     if (!connection)
         return fail(error, QStringLiteral("cannot load %1: no SQLite connection").arg(name));
     std::vector<ReadRows> parts(1);
-    const QString failure = readRows(connection, select.toUtf8(), table->columnCount, 0, 0, &parts[0]);
+    const QString failure = readRows(connection, select.toUtf8(), table->columnKinds, 0, 0, &parts[0]);
     if (!failure.isEmpty())
         return fail(error, QStringLiteral("cannot load %1: %2").arg(name, failure));
     takeRows(table, parts);
@@ -182,7 +209,7 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
         QSqlQuery bounds(db);
         if (!bounds.exec(QStringLiteral("SELECT min(rowid), max(rowid) FROM %1").arg(quoteIdentifier(names.at(i))))
             || !bounds.next())
-            return fail(error, QStringLiteral("cannot load %1: %2").arg(names.at(i), bounds.lastError().text()));
+            return fail(error, QStringLiteral("cannot load %1: %2").arg(names.at(i), sqlReason(bounds.lastError())));
         firstPart.push_back(parts.size());
         if (bounds.value(0).isNull())
             continue; // no rows
@@ -219,7 +246,7 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
         }
         for (int at; (at = nextPart.fetchAndAddRelaxed(1)) < int(parts.size());) {
             const Part &part = parts[size_t(at)];
-            failures[size_t(at)] = opened ? readRows(connection, part.sql, read.at(part.table).columnCount, part.from,
+            failures[size_t(at)] = opened ? readRows(connection, part.sql, read.at(part.table).columnKinds, part.from,
                                                      part.to, &rows[size_t(at)])
                                           : QString::fromUtf8(sqlite3_errmsg(connection));
         }

@@ -25,6 +25,31 @@ const T &held(const QVariant &value)
 
 } // namespace
 
+namespace store_internal {
+
+bool isWholeNumberType(int typeId)
+{
+    switch (typeId) {
+    case QMetaType::Bool:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace store_internal
+
 bool isNullValue(const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
@@ -59,25 +84,7 @@ struct Number
 
 bool isNumeric(int typeId)
 {
-    switch (typeId) {
-    case QMetaType::Bool:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Float:
-    case QMetaType::Double:
-        return true;
-    default:
-        return false;
-    }
+    return store_internal::isWholeNumberType(typeId) || typeId == QMetaType::Float || typeId == QMetaType::Double;
 }
 
 Number numberOf(const QVariant &value)
@@ -137,12 +144,14 @@ bool numbersEqual(const QVariant &a, const QVariant &b)
 
 // A text against a number: the text read as the number's kind. Whole
 // numbers read it at full width, where Qt's conversion to a narrower type
-// would wrap ("9223372036854775807" would equal the int -1).
+// would wrap ("9223372036854775807" would equal the int -1). A flag is the
+// whole number the file holds for it, 1 or 0: Qt would read any text but
+// "0" and "false" as true, and "" as false.
 bool numberEqualsText(const QVariant &number, const QVariant &text)
 {
     QVariant converted = text;
     const int type = number.typeId();
-    if (type == QMetaType::Float || type == QMetaType::Double || type == QMetaType::Bool)
+    if (type == QMetaType::Float || type == QMetaType::Double)
         return converted.convert(number.metaType()) && numbersEqual(number, converted);
     if (converted.convert(QMetaType::fromType<qlonglong>()))
         return numbersEqual(number, converted);

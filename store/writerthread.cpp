@@ -166,7 +166,7 @@ void DataThread::run()
             QMutexLocker locker(&control.mutex);
             control.started = true;
             control.startedOk = ok;
-            control.startError = ok ? QString() : db.lastError().text();
+            control.startError = ok ? QString() : sqlReason(db.lastError());
             control.done.wakeAll();
         }
         if (ok) {

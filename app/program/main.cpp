@@ -1,7 +1,7 @@
 // The program: one window over the local store in the data folder.
 
 #include "database.h"
-#include "enginestart.h"
+#include "datafolder.h"
 #include "engine.h"
 #include "heapmemory.h"
 #include "mainwindow.h"
@@ -31,10 +31,15 @@ int main(int argc, char *argv[])
     // The files no row names are swept once the window is shown.
     Database::setOrphanSweepAtOpen(false);
     const bool portable = QApplication::arguments().contains(QStringLiteral("--portable"));
+    const QString folder = dataDirectory(portable);
     QString error;
-    if (!engineStart(portable, &error)) {
-        const QString text = QApplication::translate("main", "Pellimore cannot open its data in %1:\n%2")
-                                 .arg(dataDirectory(portable), error);
+    const FolderStart started
+        = startOnDataFolder(folder, [](const FolderLock &lock) { return askToOpenAnyway(lock); }, &error);
+    if (started == FolderStart::Declined)
+        return 1;
+    if (started == FolderStart::Failed) {
+        const QString text =
+            QApplication::translate("main", "Pellimore cannot open its data in %1:\n%2").arg(folder, error);
         std::fprintf(stderr, "%s\n", qPrintable(text));
         QMessageBox::critical(nullptr, QApplication::translate("main", "Pellimore"), text);
         return 1;

@@ -336,13 +336,14 @@ private slots:
         QVERIFY(beginSkrinThumbnail(resting, nullptr).isValid()); // the claim's flag is optional
     }
 
-    // The file gives the marks back as text; they are compared as date-times.
+    // The file gives the marks back as the date-times they were (in UTC);
+    // they are compared as date-times.
     void marksSurviveARestartAndClearAfterIt()
     {
         const Id first = markedSkrin(20123), second = markedSkrin(10456);
         const QDateTime firstMark = markCell(first).toDateTime();
         QVERIFY(store->restart());
-        QCOMPARE(markCell(first).typeId(), int(QMetaType::QString));
+        QCOMPARE(markCell(first).typeId(), int(QMetaType::QDateTime));
         QVERIFY(isSkrinDirty(first));
         QCOMPARE(dueDirtySkrins(), (QList<Id>{first, second}));
         // A mark made in this run (a date-time in memory) sorts among them by time.

@@ -495,8 +495,15 @@ private slots:
         }
         shown->setSelected(true);
         shot.render();
-        if (!kept.isEmpty()) // what is only shown tamed stays stored as it was
-            QCOMPARE(getMember(id, kept).toString(), row.value(kept).toString());
+        // What is only shown tamed stays stored as it was, in the column's
+        // type (a NaN as the null the file makes of it).
+        if (!kept.isEmpty()) {
+            const QVariant given = row.value(kept), stored = getMember(id, kept);
+            if (given.typeId() == QMetaType::Double && std::isnan(given.toDouble()))
+                QVERIFY(isNullValue(stored));
+            else
+                QVERIFY2(cellEquals(stored, given), qPrintable(stored.toString()));
+        }
     }
 
 };

@@ -130,6 +130,17 @@ private slots:
         QVERIFY(Database::isValidFileName(QStringLiteral("ünïcode name.jpg")));
     }
 
+    // Asking for a file that is not there leaves no trace of it.
+    void missingFileStaysMissing()
+    {
+        const QString name = QStringLiteral("abcdefgh.png");
+        QVERIFY(Database::fileData(name).isNull());
+        QVERIFY(!Database::fileExists(name));
+        QCOMPARE(Database::fileSize(name), 0);
+        QVERIFY(writeFile(onDisk(name), "late"));
+        QCOMPARE(Database::fileData(name), QByteArray("late"));
+    }
+
     void filesFolderGoneOrBlocked()
     {
         const QString files = folder + QStringLiteral("/files");

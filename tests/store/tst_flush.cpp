@@ -4,9 +4,12 @@
 #include "storetest.h"
 
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QThread>
 
+#include <ctime>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -40,6 +43,22 @@ QVariant randomValue(QRandomGenerator &random, int type)
         for (int i = 0; i < length; ++i)
             text.append(QChar(char16_t(u' ' + random.bounded(90))));
         return random.bounded(10) == 0 ? text + QStringLiteral("ł€`'\"") : text;
+    }
+}
+
+// A cell's value in full: bytes in hex, numbers to the last digit,
+// date-times with their offset.
+QString exactly(const QVariant &cell)
+{
+    if (isNullValue(cell))
+        return QStringLiteral("NULL");
+    switch (cell.typeId()) {
+    case QMetaType::QByteArray:
+        return QString::fromLatin1(cell.toByteArray().toHex());
+    case QMetaType::QDateTime:
+        return cell.toDateTime().toString(Qt::ISODateWithMs);
+    default:
+        return cell.toString();
     }
 }
 
@@ -303,6 +322,149 @@ private slots:
         reopenAndCompare(store.path());
         QCOMPARE(unset(), QList<qint64>({3, 3}));
         QCOMPARE(Database::lookupValue(skrin, 0, 2, title).toString(), QStringLiteral("x\U0001F600\u00e9"));
+    }
+
+    // Every kind of value in every kind of column answers alike before a
+    // reopen and after it: what the cell holds, which conditions it meets,
+    // and that writing the value again changes nothing. Only writes that
+    // change what the file holds count as changes.
+    void valuesAnswerAlikeAcrossAReopen()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        const int skrin = Database::tableId("skrin");
+        const QList<int> columns{Database::columnId(skrin, "password_length"), Database::columnId(skrin, "x"),
+                                 Database::columnId(skrin, "title"), Database::columnId(skrin, "created")};
+        const QDateTime when(QDate(2024, 5, 1), QTime(10, 0, 0, 250));
+        const QVariantList values{
+            QVariant(), QVariant(QString()), QString(""), QByteArray(""), QByteArray("b\0b", 3), 0, -5, true, false,
+            std::numeric_limits<qint64>::max(), std::numeric_limits<quint64>::max(), 2.5, 3.0, -0.0,
+            3.0000000000000004, 1e20, qQNaN(), qInf(), 5.5f, "5", " 5 ", "05", "5.0", "1e3", "-2.5e-3", "abc", "1-2",
+            "0x10", "9223372036854775808", when, when.toUTC(), when.toOffsetFromUtc(19800),
+            "2024-05-01T08:00:00.000Z", "2024-05-01T10:00:00+02:00", "2024-05-01T10:00:00", QDate(2024, 3, 1)};
+        const QVariantList wanted{QVariant(), "", false, true, 0, 1, 5, "5", 2.5, "abc", when};
+        QMap<std::pair<int, int>, QVariant> given; // (row, column) -> value
+        for (const QVariant &value : values) {
+            Conditions cells{{0, Database::rowCount(skrin) + 1}};
+            for (const int column : columns)
+                cells.insert(column, value);
+            const int row = Database::insertRow(skrin, cells);
+            for (const int column : columns)
+                given.insert({row, column}, value);
+        }
+        const auto answers = [&] {
+            QStringList lines;
+            for (auto it = given.cbegin(); it != given.cend(); ++it) {
+                const auto [row, column] = it.key();
+                const QVariant cell = Database::value(skrin, row, column);
+                QString line = QStringLiteral("%1 %2 <- %3: %4 %5 |").arg(Database::columnName(skrin, column)).arg(row)
+                                   .arg(QDebug::toString(*it), cell.typeName(), exactly(cell));
+                for (const QVariant &condition : wanted)
+                    line += Database::rowMatches(skrin, row, {{column, condition}}) ? u'1' : u'0';
+                if (Database::setValue(skrin, row, column, *it)) // writing it again is no change
+                    line += QStringLiteral(" changed again");
+                lines.append(line);
+            }
+            return lines;
+        };
+        const QStringList before = answers();
+        reopenAndCompare(store.path());
+        const QStringList after = answers();
+        for (qsizetype i = 0; i < before.size(); ++i) {
+            QCOMPARE(after.at(i), before.at(i));
+            QVERIFY2(!before.at(i).endsWith(QLatin1String("changed again")), qPrintable(before.at(i)));
+        }
+
+        // A write is dropped only where it changes nothing in the file.
+        const int title = columns.at(2), length = columns.at(0);
+        const int row = Database::insertRow(skrin, {{0, 1000}, {title, "abc"}, {length, "abc"}});
+        QVERIFY(Database::setValue(skrin, row, title, true));
+        QCOMPARE(Database::value(skrin, row, title), QVariant("1"));
+        QVERIFY(!Database::setValue(skrin, row, title, 1));
+        QVERIFY(!Database::setValue(skrin, row, title, "1"));
+        QVERIFY(Database::setValue(skrin, row, title, "01"));
+        QVERIFY(Database::setValue(skrin, row, length, true));
+        QVERIFY(!Database::setValue(skrin, row, length, "1"));
+        QVERIFY(!Database::setValue(skrin, row, length, 1.0));
+        QVERIFY(Database::setValue(skrin, row, length, QString()));
+        QVERIFY(!Database::setValue(skrin, row, length, QByteArray()));
+        QVERIFY(Database::setValue(skrin, row, length, "")); // set, where NULL is not
+    }
+
+    // A date-time names one instant, whichever zone wrote it and whichever
+    // reads it: the file holds UTC with its "Z", which SQLite's own date
+    // functions read too. Written in Kolkata and read in New York, and in
+    // New York's repeated hour when the clocks go back.
+    void dateTimesKeepTheirInstantAcrossZones()
+    {
+        const QByteArray zoneBefore = qgetenv("TZ");
+        const auto inZone = [](const char *zone) {
+            qputenv("TZ", zone);
+            tzset();
+        };
+        const auto restoreZone = qScopeGuard([&] {
+            if (zoneBefore.isNull())
+                qunsetenv("TZ");
+            else
+                qputenv("TZ", zoneBefore);
+            tzset();
+        });
+        TempStore store;
+        const qint64 kolkata = QDateTime(QDate(2024, 5, 1), QTime(8, 0), Qt::UTC).toMSecsSinceEpoch();
+        // 1:30 in New York, first in summer time, then an hour later again.
+        const qint64 repeated[] = {QDateTime(QDate(2024, 11, 3), QTime(5, 30), Qt::UTC).toMSecsSinceEpoch(),
+                                   QDateTime(QDate(2024, 11, 3), QTime(6, 30), Qt::UTC).toMSecsSinceEpoch()};
+        inZone("Asia/Kolkata");
+        QVERIFY(Database::open(store.path()));
+        const int skrin = Database::tableId("skrin");
+        const int created = Database::columnId(skrin, "created");
+        QCOMPARE(QDateTime::fromMSecsSinceEpoch(kolkata).time(), QTime(13, 30));
+        Database::insertRow(skrin, {{0, 1}, {created, QDateTime::fromMSecsSinceEpoch(kolkata)}});
+        QVERIFY(Database::close());
+        inZone("America/New_York");
+        QVERIFY(Database::open(store.path()));
+        for (const qint64 at : repeated) {
+            const QDateTime local = QDateTime::fromMSecsSinceEpoch(at);
+            QCOMPARE(local.time(), QTime(1, 30));
+            Database::insertRow(skrin, {{0, Database::rowCount(skrin) + 1}, {created, local}});
+        }
+        QVERIFY(Database::close());
+        QVERIFY(Database::open(store.path()));
+        const qint64 expected[] = {kolkata, repeated[0], repeated[1]};
+        for (int id = 1; id <= 3; ++id)
+            QCOMPARE(Database::lookupValue(skrin, 0, id, created).toDateTime().toMSecsSinceEpoch(), expected[id - 1]);
+        QVERIFY(Database::close());
+        RawDb db(databaseFile(store.path()));
+        QCOMPARE(db.text("SELECT created, strftime('%s', created) * 1000 FROM skrin ORDER BY id"),
+                 QStringLiteral("2024-05-01T08:00:00.000Z|%1;2024-11-03T05:30:00.000Z|%2;2024-11-03T06:30:00.000Z|%3")
+                     .arg(kolkata)
+                     .arg(repeated[0])
+                     .arg(repeated[1]));
+    }
+
+    // A text without an offset, as older files hold, is local time as it
+    // always was, and stays as it is until it is written anew.
+    void offsetlessDateTimesStayLocal()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(Database::close());
+        {
+            RawDb db(databaseFile(store.path()));
+            QVERIFY(db.exec("INSERT INTO skrin (id, created) VALUES (1, '2024-05-01T13:30:00.000')"));
+        }
+        QVERIFY(Database::open(store.path()));
+        const int skrin = Database::tableId("skrin");
+        const int created = Database::columnId(skrin, "created");
+        const QVariant cell = Database::lookupValue(skrin, 0, 1, created);
+        QCOMPARE(cell, QVariant("2024-05-01T13:30:00.000"));
+        const QDateTime local(QDate(2024, 5, 1), QTime(13, 30));
+        QVERIFY(Database::findRow(skrin, {{created, local}}) > 0);
+        QVERIFY(!Database::setValue(skrin, Database::findRow(skrin, 0, 1), created, cell));
+        QVERIFY(Database::setValue(skrin, Database::findRow(skrin, 0, 1), created, local));
+        QVERIFY(Database::close());
+        QCOMPARE(RawDb(databaseFile(store.path())).text("SELECT created FROM skrin"),
+                 local.toUTC().toString(Qt::ISODateWithMs));
     }
 
     // Tables added in memory beside the declared ones: one whose names need

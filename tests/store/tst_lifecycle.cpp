@@ -9,10 +9,15 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QSysInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <tuple>
 
 #include <sys/resource.h>
 #ifdef Q_OS_LINUX
@@ -60,6 +65,33 @@ void damageFile(const QString &folder, const QString &table, const QString &from
     for (const QString &sql : statements)
         QVERIFY2(db.exec(sql), qPrintable(db.lastError));
 }
+
+// While it lives, no file of this process grows beyond `bytes`: a file
+// size limit fails writes as a full disk does, for root too.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        if (getrlimit(RLIMIT_FSIZE, &before) != 0)
+            return;
+        rlimit limit = before;
+        limit.rlim_cur = bytes;
+        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (active)
+            setrlimit(RLIMIT_FSIZE, &before);
+    }
+    Q_DISABLE_COPY(FileSizeLimit)
+
+    bool active = false;
+
+private:
+    rlimit before{};
+};
 
 int column(int table, const char *name)
 {
@@ -256,17 +288,77 @@ private slots:
         TempStore store;
         QVERIFY(Database::open(store.path()));
         QVERIFY(Database::close());
-        rlimit limit{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
-        const rlimit unlimited = limit;
-        limit.rlim_cur = 1024;
-        std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
         QString error;
-        const bool opened = Database::open(store.path(), &error);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        bool opened = false;
+        {
+            const FileSizeLimit limit(1024);
+            QVERIFY(limit.active);
+            opened = Database::open(store.path(), &error);
+        }
         QVERIFY(!opened && !Database::isOpen());
         QVERIFY2(error.contains("database.db cannot be written"), qPrintable(error));
+        QVERIFY2(!error.contains("Unable to fetch row"), qPrintable(error)); // SQLite's reason, not the driver's
+        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+    }
+
+    // The folder's lock. One that cannot be read (empty after a power loss,
+    // or garbage) or whose program has ended is taken over. One written on
+    // another computer is told as such, with its lock file, and taken over
+    // only when asked. A lock that cannot be written is refused with the
+    // reason, and a stale one never blames its ended program.
+    void folderLockIsCheckedAndTold()
+    {
+        TempStore store;
+        const QString lockFile = store.path() + QStringLiteral("/database.db.lock");
+        QProcess ended;
+        ended.start(QStringLiteral("true"), QStringList());
+        QVERIFY(ended.waitForStarted());
+        const QByteArray endedPid = QByteArray::number(ended.processId());
+        QVERIFY(ended.waitForFinished());
+        const QByteArray here = QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + '\n';
+        const QByteArray ownPid = QByteArray::number(QCoreApplication::applicationPid());
+        QString error;
+        const QByteArray staleLocks[] = {QByteArray(), QByteArray("\0\xffgarbage\n", 10), endedPid + "\npellimore\n" + here};
+        for (const QByteArray &stale : staleLocks) {
+            QVERIFY(writeFile(lockFile, stale));
+            QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+            QVERIFY(readFile(lockFile).startsWith(ownPid + '\n'));
+            QCOMPARE(Database::folderLock(store.path()).state, FolderLock::Held);
+            QVERIFY(Database::close());
+            QVERIFY(!QFile::exists(lockFile));
+        }
+
+        QVERIFY(writeFile(lockFile, "4242\npellimore\nelsewhere\nanother-machine\n"));
+        QVERIFY(!Database::open(store.path(), &error));
+        QVERIFY2(error.contains(QStringLiteral("another computer")) && error.contains(lockFile), qPrintable(error));
+        FolderLock lock = Database::folderLock(store.path());
+        QCOMPARE(lock.state, FolderLock::OtherComputer);
+        QCOMPARE(lock.path, lockFile);
+        QCOMPARE(std::tuple(lock.process, lock.program, lock.host), std::tuple(4242, QStringLiteral("pellimore"),
+                                                                               QStringLiteral("elsewhere")));
+        FolderLock older = lock;
+        older.process = 4241;
+        QVERIFY(!Database::takeOverLock(older, &error)); // not the lock the user was shown
+        QVERIFY(Database::takeOverLock(lock, &error));
+        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+        QVERIFY(Database::close());
+
+        // A disk that takes no byte more.
+        const QString full = QString::fromLocal8Bit(std::strerror(EFBIG));
+        for (const bool staleLock : {true, false}) {
+            if (staleLock)
+                QVERIFY(writeFile(lockFile, endedPid + "\npellimore\n" + here));
+            bool opened = false;
+            {
+                const FileSizeLimit limit(0);
+                QVERIFY(limit.active);
+                opened = Database::open(store.path(), &error);
+            }
+            QVERIFY(!opened);
+            QVERIFY2(error.contains(QStringLiteral("cannot write the lock file")) && error.contains(full)
+                         && !error.contains(QStringLiteral("in use")) && !error.contains(QString::fromLatin1(endedPid)),
+                     qPrintable(error));
+        }
         QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
     }
 

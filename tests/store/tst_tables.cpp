@@ -259,6 +259,10 @@ private slots:
         QTest::newRow("3, text 2.5") << QVariant(3) << QVariant("2.5") << false;
         QTest::newRow("-1, text 2^63-1") << QVariant(-1) << QVariant("9223372036854775807") << false; // no wrap
         QTest::newRow("1.0, text 1e400") << QVariant(1.0) << QVariant("1e400") << false;
+        // A flag is the whole number 1 or 0, as the file holds it.
+        QTest::newRow("text abc, true") << QVariant("abc") << QVariant(true) << false;
+        QTest::newRow("false, empty") << QVariant(false) << QVariant("") << false;
+        QTest::newRow("true, text 01") << QVariant(true) << QVariant("01") << true;
         QTest::newRow("text, same bytes") << QVariant("abc") << QVariant(QByteArray("abc")) << true;
         QTest::newRow("date-time, ISO text") << QVariant(when) << QVariant(iso) << true;
         QTest::newRow("ISO text, date-time") << QVariant(iso) << QVariant(when) << true;
