@@ -601,7 +601,8 @@ void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notic
     if (info.file) {
         setFileMember(lock, id, table, row, column, member, toStore, old, notices);
     } else if (Database::setValue(table, row, column, toStore)) {
-        notices.append({Notice::Changed, id, member, target.watchedBefore, toStore, old});
+        // Watchers hear the value as the store now holds it, as for a local change.
+        notices.append({Notice::Changed, id, member, target.watchedBefore, Database::value(table, row, column), old});
         ++applied;
     }
     if (info.watched)

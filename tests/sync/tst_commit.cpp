@@ -183,6 +183,18 @@ private slots:
         QCOMPARE(getMember(text, "data").toString(), "hello");
         QCOMPARE(getMember(text, "parent").toLongLong(), skrin);
 
+        // Watchers hear what the store holds, as for a local change, not the
+        // answer's own form of it.
+        skrins.events.clear();
+        server->setMember(onServer, "published", false);
+        server->setMember(onServer, "created", "2024-05-01T10:00:00.000+02:00");
+        QVERIFY(commitOnce());
+        settle();
+        for (const char *member : {"published", "created"}) {
+            const QString heard = QStringLiteral("set %1 %2=%3").arg(skrin).arg(member, getMember(skrin, member).toString());
+            QVERIFY2(skrins.events.contains(heard), qPrintable(skrins.events.join(" | ")));
+        }
+
         // Remote changes are not local edits: nothing goes back.
         QVERIFY(nothingPending());
         const qsizetype before = server->requests().size();
