@@ -163,7 +163,9 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
 bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QStringList &names,
                           QVector<Table> *loaded, QString *error)
 {
-    constexpr quint64 rowidsPerPart = 16384;
+    // Parts small enough that one table of long rows (drawn strokes) is
+    // shared out among the readers rather than left to one of them.
+    constexpr quint64 rowidsPerPart = 1024;
     constexpr quint64 maxParts = 64;
     struct Part
     {
@@ -179,8 +181,12 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
         QString select;
         if (!prepareTable(db, names.at(i), &read[i], &select, error))
             return false;
+        // Each bound in a query of its own: SQLite looks up a lone min() or
+        // max() of the rowid in the b-tree, but reads the whole table for
+        // both together.
         QSqlQuery bounds(db);
-        if (!bounds.exec(QStringLiteral("SELECT min(rowid), max(rowid) FROM %1").arg(quoteIdentifier(names.at(i))))
+        const QString table = quoteIdentifier(names.at(i));
+        if (!bounds.exec(QStringLiteral("SELECT (SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)").arg(table))
             || !bounds.next())
             return fail(error, QStringLiteral("cannot load %1: %2").arg(names.at(i), bounds.lastError().text()));
         firstPart.push_back(parts.size());
