@@ -7,12 +7,18 @@
 namespace {
 
 using TextData = QTypedArrayData<char16_t>;
+using Latin1Data = QTypedArrayData<char>;
 
 // Where a text block's characters begin when nothing was taken off its
 // front: a QString whose characters begin there is kept by its block alone.
 char16_t *charactersOf(QArrayData *block)
 {
     return TextData::dataStart(block, alignof(TextData::AlignmentDummy));
+}
+
+char *bytesOf(QArrayData *block)
+{
+    return Latin1Data::dataStart(block, alignof(Latin1Data::AlignmentDummy));
 }
 
 } // namespace
@@ -63,7 +69,7 @@ Cell::Cell(const QVariant &value)
 Cell::Cell(const Cell &other)
 {
     std::memcpy(static_cast<void *>(this), static_cast<const void *>(&other), sizeof(Cell));
-    if (kind() == Text)
+    if (kind() == Text || kind() == Latin1Text)
         load<QArrayData *>()->ref();
     else if (kind() == Boxed)
         store(Boxed, new QVariant(*other.load<QVariant *>()));
@@ -75,6 +81,10 @@ void Cell::release()
         QArrayData *block = load<QArrayData *>();
         if (!block->deref())
             TextData::deallocate(block);
+    } else if (kind() == Latin1Text) {
+        QArrayData *block = load<QArrayData *>();
+        if (!block->deref())
+            Latin1Data::deallocate(block);
     } else {
         delete load<QVariant *>();
     }
@@ -114,18 +124,16 @@ Cell Cell::latin1(const char *text, qsizetype size)
         cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
         return cell;
     }
-    // Widened straight into a block of its own, as QString::fromLatin1
-    // would, with room for the terminating null.
-    auto [block, characters] = TextData::allocate(size + 1);
-    for (qsizetype i = 0; i < size; ++i)
-        characters[i] = uchar(text[i]);
-    characters[size] = 0;
-    if (characters != charactersOf(block)) { // never, with Qt's allocator
-        TextData::deallocate(block);
+    // The bytes as they are, with room for a terminating null.
+    auto [block, bytes] = Latin1Data::allocate(size + 1);
+    std::memcpy(bytes, text, size_t(size));
+    bytes[size] = 0;
+    if (bytes != bytesOf(block)) { // never, with Qt's allocator
+        Latin1Data::deallocate(block);
         cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
         return cell;
     }
-    cell.setBlock(block, size);
+    cell.setBlock(Latin1Text, block, size);
     return cell;
 }
 
@@ -172,14 +180,21 @@ void Cell::setText(const QString &text)
     }
     QArrayData *block = shared.data_ptr().d_ptr();
     block->ref();
-    setBlock(block, size);
+    setBlock(Text, block, size);
 }
 
-void Cell::setBlock(QArrayData *block, qsizetype size)
+void Cell::setBlock(Kind blockKind, QArrayData *block, qsizetype size)
 {
-    store(Text, block);
+    store(blockKind, block);
     const quint32 length = quint32(size);
     std::memcpy(raw + 8, &length, sizeof(length));
+}
+
+quint32 Cell::blockSize() const
+{
+    quint32 length;
+    std::memcpy(&length, raw + 8, sizeof(length));
+    return length;
 }
 
 QVariant Cell::value() const
@@ -203,11 +218,11 @@ QVariant Cell::value() const
         return QVariant(QString::fromLatin1(reinterpret_cast<const char *>(raw), inlineLength()));
     case Text: {
         auto *block = static_cast<TextData *>(load<QArrayData *>());
-        quint32 length;
-        std::memcpy(&length, raw + 8, sizeof(length));
         block->ref();
-        return QVariant(QString(QStringPrivate(block, charactersOf(block), qsizetype(length))));
+        return QVariant(QString(QStringPrivate(block, charactersOf(block), qsizetype(blockSize()))));
     }
+    case Latin1Text:
+        return QVariant(QString::fromLatin1(bytesOf(load<QArrayData *>()), qsizetype(blockSize())));
     case Boxed:
         return *load<QVariant *>();
     }
@@ -216,5 +231,7 @@ QVariant Cell::value() const
 
 const void *Cell::textData() const
 {
-    return kind() == Text ? static_cast<const void *>(charactersOf(load<QArrayData *>())) : nullptr;
+    if (kind() == Text)
+        return charactersOf(load<QArrayData *>());
+    return kind() == Latin1Text ? bytesOf(load<QArrayData *>()) : nullptr;
 }

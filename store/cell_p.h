@@ -6,6 +6,9 @@
 // longer one keeps the text block of its QString, shared with every copy;
 // any other value is boxed in a QVariant. value() gives back exactly the
 // QVariant the cell was made from: its type, and whether it was a typed null.
+// A long Latin-1 text read from the file (drawn strokes as JSON) keeps its
+// bytes, half the memory of UTF-16, shared with every copy; value() widens
+// it each time.
 
 #include <QString>
 #include <QVariant>
@@ -73,8 +76,9 @@ private:
         Bool,
         Latin1, // up to inlineSize characters in place
         // Kinds that own something:
-        Text,  // a QString's text block and its size
-        Boxed, // a QVariant of its own
+        Text,       // a QString's text block and its size
+        Latin1Text, // a block of Latin-1 bytes and its size
+        Boxed,      // a QVariant of its own
     };
     static constexpr qsizetype inlineSize = 15;
     static constexpr int kindBits = 4;
@@ -95,11 +99,12 @@ private:
         tag = newKind;
     }
     void setText(const QString &text);
-    void setBlock(QArrayData *block, qsizetype size);
+    void setBlock(Kind blockKind, QArrayData *block, qsizetype size);
+    quint32 blockSize() const;
     void release();
 
-    // The value, or for Text the block then its size (quint32) at byte 8;
-    // for Latin1 the characters.
+    // The value, or for Text and Latin1Text the block then its size
+    // (quint32) at byte 8; for Latin1 the characters.
     alignas(8) unsigned char raw[15] = {};
     // The kind in the low bits; a Latin1 text's length above them.
     quint8 tag = Untyped;
