@@ -273,6 +273,7 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
 bool closeLocked()
 {
     stopOrphanSweep();
+    stopIndexBuilder();
     const bool written = stopWriter();
     {
         QMutexLocker locker(&flushMutex);

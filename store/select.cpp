@@ -6,6 +6,7 @@
 
 #include <QScopeGuard>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <algorithm>
 #include <atomic>
@@ -672,6 +673,73 @@ void Database::dropColumnIndex(int table, int column)
     Table &t = tables[table];
     t.valueIndexes.remove(column);
     t.pendingIndexes.removeAll(column);
+}
+
+namespace {
+
+// The thread of buildDeclaredIndexesSoon and what it has yet to build; the
+// mutex is taken alone, or before tableMutex.
+QMutex builderMutex;
+QWaitCondition builderIdle;
+QThread *builder = nullptr;
+bool builderRunning = false;
+bool builderStopping = false;
+QList<std::pair<int, int>> toBuild;
+
+void buildQueuedIndexes()
+{
+    QMutexLocker queue(&builderMutex);
+    while (!builderStopping && !toBuild.isEmpty()) {
+        const auto [table, column] = toBuild.takeFirst();
+        {
+            // Taken before the list is let go: stopping waits for this index.
+            QMutexLocker locker(&tableMutex);
+            queue.unlock();
+            if (validTable(table))
+                tables.at(table).index(column);
+        }
+        queue.relock();
+    }
+    builderRunning = false;
+    builderIdle.wakeAll();
+}
+
+} // namespace
+
+void Database::buildDeclaredIndexesSoon(const QList<QPair<int, int>> &columns)
+{
+    QMutexLocker locker(&builderMutex);
+    for (const auto &[table, column] : columns)
+        toBuild.append({table, column});
+    if (builderRunning || toBuild.isEmpty())
+        return;
+    // One that ran out of work is on its way out, if not gone.
+    if (builder)
+        builder->wait();
+    delete std::exchange(builder, nullptr);
+    builderStopping = false;
+    builderRunning = true;
+    builder = QThread::create(buildQueuedIndexes);
+    builder->start();
+}
+
+void store_internal::stopIndexBuilder()
+{
+    QMutexLocker locker(&builderMutex);
+    builderStopping = true;
+    toBuild.clear();
+    while (builderRunning)
+        builderIdle.wait(&builderMutex);
+    if (builder)
+        builder->wait();
+    delete std::exchange(builder, nullptr);
+}
+
+void store_internal::waitForIndexBuilder()
+{
+    QMutexLocker locker(&builderMutex);
+    while (builderRunning)
+        builderIdle.wait(&builderMutex);
 }
 
 bool Database::hasColumnIndex(int table, int column)
