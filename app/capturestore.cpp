@@ -4,10 +4,12 @@
 #include "database.h"
 #include "imagejobs.h"
 #include "shareaddress.h"
+#include "storedtime.h"
 
 #include <QDateTime>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -111,10 +113,41 @@ QList<Id> screenshotsByCreation()
 
 Id newestScreenshot()
 {
-    // No sort: one pass finds the last of that order.
-    const QList<Created> entries = liveScreenshots();
-    const auto newest = std::max_element(entries.cbegin(), entries.cend(), createdBefore);
-    return newest == entries.cend() ? 0 : newest->id;
+    // Converting a local time asks the time zone, which costs microseconds a
+    // row: the times are read without it first, and only those that may be
+    // the newest are converted. The rest lie further back than the margin a
+    // local time leaves.
+    const QList<ItemCells> items = readMembersOfType(skrinType, {QStringLiteral("trashed"), QStringLiteral("created")});
+    QList<std::pair<const ItemCells *, StoredTime>> live;
+    live.reserve(items.size());
+    qint64 newestEarliest = std::numeric_limits<qint64>::min();
+    for (const ItemCells &item : items) {
+        if (item.cells.at(0).toInt() != 0)
+            continue;
+        const StoredTime time = StoredTime::of(item.cells.at(1));
+        if (time.kind == StoredTime::Instant || time.kind == StoredTime::Local)
+            newestEarliest = std::max(newestEarliest, time.earliest());
+        live.append({&item, time});
+    }
+    const auto newestOf = [](const QList<Created> &entries) {
+        const auto newest = std::max_element(entries.cbegin(), entries.cend(), createdBefore);
+        return newest == entries.cend() ? Id(0) : newest->id;
+    };
+    QList<Created> candidates;
+    for (const auto &[item, time] : std::as_const(live)) {
+        const bool mayBeNewest = time.kind == StoredTime::Other
+                                 || (time.kind != StoredTime::None && time.latest() >= newestEarliest)
+                                 || newestEarliest == std::numeric_limits<qint64>::min();
+        if (mayBeNewest)
+            candidates.append({item->cells.at(1).toDateTime(), item->id});
+    }
+    const auto newest = std::max_element(candidates.cbegin(), candidates.cend(), createdBefore);
+    // The one that set the margin was no date-time after all (a local time
+    // in a change-over gap): the margin says nothing, so every time counts.
+    if (newest != candidates.cend()
+        && (!newest->created.isValid() || newest->created.toMSecsSinceEpoch() < newestEarliest))
+        return newestOf(liveScreenshots());
+    return newest == candidates.cend() ? 0 : newest->id;
 }
 
 Id neighbourScreenshot(Id current, int step)

@@ -286,9 +286,12 @@ QList<ItemCells> readMembersOfType(const QString &type, const QStringList &membe
     const RowCursor rows = Database::allRows(table);
     const QVector<QVariant> ids = Database::columnValues(rows, columnOf(table, idKey));
     QList<QVector<QVariant>> columns;
+    // Read raw, only ids are mapped: the rest is passed on as stored.
+    QVarLengthArray<bool, 8> idMembers;
     for (const QString &member : members) {
         const int column = columnOf(table, member);
         columns.append(column < 0 ? QVector<QVariant>(ids.size()) : Database::columnValues(rows, column));
+        idMembers.append(isIdMember(member));
     }
     result.reserve(ids.size());
     for (qsizetype i = 0; i < ids.size(); ++i) {
@@ -298,8 +301,10 @@ QList<ItemCells> readMembersOfType(const QString &type, const QStringList &membe
             continue;
         ItemCells item{toLocalId(lock, stored), {}};
         item.cells.reserve(members.size());
-        for (qsizetype m = 0; m < members.size(); ++m)
-            item.cells.append(resolveMemberImpl(lock, stored, members.at(m), columns.at(m).value(i), true, false));
+        for (qsizetype m = 0; m < members.size(); ++m) {
+            const QVariant &cell = columns.at(m).at(i);
+            item.cells.append(idMembers[m] ? resolveMemberImpl(lock, stored, members.at(m), cell, true, false) : cell);
+        }
         result.append(std::move(item));
     }
     return result;
