@@ -124,6 +124,21 @@ Cell Cell::latin1(const char *text, qsizetype size)
         cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
         return cell;
     }
+    if (size <= widenedLatin1Size) {
+        // Widened straight into a block of its own, as QString::fromLatin1
+        // would, with room for the terminating null: read back without a copy.
+        auto [block, characters] = TextData::allocate(size + 1);
+        for (qsizetype i = 0; i < size; ++i)
+            characters[i] = uchar(text[i]);
+        characters[size] = 0;
+        if (characters != charactersOf(block)) { // never, with Qt's allocator
+            TextData::deallocate(block);
+            cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
+            return cell;
+        }
+        cell.setBlock(Text, block, size);
+        return cell;
+    }
     // The bytes as they are, with room for a terminating null.
     auto [block, bytes] = Latin1Data::allocate(size + 1);
     std::memcpy(bytes, text, size_t(size));

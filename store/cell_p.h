@@ -6,9 +6,9 @@
 // longer one keeps the text block of its QString, shared with every copy;
 // any other value is boxed in a QVariant. value() gives back exactly the
 // QVariant the cell was made from: its type, and whether it was a typed null.
-// A long Latin-1 text read from the file (drawn strokes as JSON) keeps its
-// bytes, half the memory of UTF-16, shared with every copy; value() widens
-// it each time.
+// A long Latin-1 text read from the file (drawn strokes as JSON; longer than
+// dates and names, which are read often) keeps its bytes, half the memory of
+// UTF-16, shared with every copy; value() widens it each time.
 
 #include <QString>
 #include <QVariant>
@@ -81,6 +81,7 @@ private:
         Boxed,      // a QVariant of its own
     };
     static constexpr qsizetype inlineSize = 15;
+    static constexpr qsizetype widenedLatin1Size = 64; // longer Latin-1 texts stay Latin-1
     static constexpr int kindBits = 4;
 
     Kind kind() const { return Kind(tag & ((1 << kindBits) - 1)); }

@@ -589,9 +589,10 @@ private slots:
         for (int i = 0; i < 400; ++i)
             stroke += QStringLiteral("%1.25,%2.5,").arg(i).arg(i % 17);
         stroke += QStringLiteral("0]");
-        const QString longName = QStringLiteral("a name of more than fifteen characters");
+        const QString longName = QStringLiteral("a name longer than a date or a file name, and kept as it is in the file");
         const QMap<QString, QString> written{{"stroke", stroke},
                                              {"sixteen", "0123456789abcdef"},
+                                             {"date", "2024-03-01T10:00:00.000"},
                                              {"short", "abc"},
                                              {"accented", QStringLiteral("caf\u00e9 ").repeated(10)},
                                              {longName, "named"}};
