@@ -488,7 +488,9 @@ void sortEntries(std::vector<IndexEntry> &order, const ColumnCells &cells)
         // Keys that never rise from row to row (ids made here count down)
         // need only turning round: the entries come in row order, so equal
         // parts then come the higher row first.
-        const auto rises = [](const IndexEntry &a, const IndexEntry &b) { return !samePart(a, b) && partsBefore(a, b); };
+        const auto rises = [](const IndexEntry &a, const IndexEntry &b) {
+            return !samePart(a, b) && partsBefore(a, b);
+        };
         if (std::adjacent_find(order.cbegin(), order.cend(), rises) == order.cend())
             std::reverse(order.begin(), order.end());
         else
@@ -678,7 +680,7 @@ void Database::dropColumnIndex(int table, int column)
 namespace {
 
 // The thread of buildDeclaredIndexesSoon and what it has yet to build; the
-// mutex is taken alone, or before tableMutex.
+// mutex is taken alone.
 QMutex builderMutex;
 QWaitCondition builderIdle;
 QThread *builder = nullptr;
@@ -691,10 +693,9 @@ void buildQueuedIndexes()
     QMutexLocker queue(&builderMutex);
     while (!builderStopping && !toBuild.isEmpty()) {
         const auto [table, column] = toBuild.takeFirst();
+        queue.unlock();
         {
-            // Taken before the list is let go: stopping waits for this index.
             QMutexLocker locker(&tableMutex);
-            queue.unlock();
             if (validTable(table))
                 tables.at(table).index(column);
         }

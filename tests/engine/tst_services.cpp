@@ -629,10 +629,12 @@ private slots:
         QRandomGenerator random(20241103);
         for (int i = 0; i < 1500; ++i) {
             // 1900 to 2100
-            const qint64 ms = (qint64(-2208988800) + qint64(random.bounded(6311433600.0))) * 1000 + random.bounded(1000);
-            const int offset = (int(random.bounded(-14 * 4, 14 * 4 + 1))) * 15 * 60;
-            for (const QDateTime &time : {QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC), QDateTime::fromMSecsSinceEpoch(ms),
-                                          QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offset)}) {
+            const qint64 ms = (qint64(-2208988800) + qint64(random.bounded(6311433600.0))) * 1000
+                              + random.bounded(1000);
+            const int offset = int(random.bounded(-14 * 4, 14 * 4 + 1)) * 15 * 60;
+            for (const QDateTime &time :
+                 {QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC), QDateTime::fromMSecsSinceEpoch(ms),
+                  QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offset)}) {
                 cells << time << time.toString(Qt::ISODateWithMs) << time.toString(Qt::ISODate);
             }
         }

@@ -589,7 +589,8 @@ private slots:
         for (int i = 0; i < 400; ++i)
             stroke += QStringLiteral("%1.25,%2.5,").arg(i).arg(i % 17);
         stroke += QStringLiteral("0]");
-        const QString longName = QStringLiteral("a name longer than a date or a file name, and kept as it is in the file");
+        const QString longName =
+            QStringLiteral("a name longer than a date or a file name, and kept as it is in the file");
         const QMap<QString, QString> written{{"stroke", stroke},
                                              {"sixteen", "0123456789abcdef"},
                                              {"date", "2024-03-01T10:00:00.000"},
@@ -598,9 +599,10 @@ private slots:
                                              {longName, "named"}};
         {
             RawDb db(databaseFile(store.path()));
-            for (auto it = written.cbegin(); it != written.cend(); ++it)
-                QVERIFY2(db.exec(QStringLiteral("INSERT INTO options (name, value) VALUES ('%1', '%2')").arg(it.key(), it.value())),
-                         qPrintable(db.lastError));
+            for (auto it = written.cbegin(); it != written.cend(); ++it) {
+                const QString insert = QStringLiteral("INSERT INTO options (name, value) VALUES ('%1', '%2')");
+                QVERIFY2(db.exec(insert.arg(it.key(), it.value())), qPrintable(db.lastError));
+            }
         }
         QVERIFY(Database::open(store.path()));
         const int options = Database::tableId("options");
