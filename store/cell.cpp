@@ -21,6 +21,22 @@ char *bytesOf(QArrayData *block)
     return Latin1Data::dataStart(block, alignof(Latin1Data::AlignmentDummy));
 }
 
+// A block of `size` characters, which `fill` writes, and a terminating null;
+// nullptr (and nothing kept) if its characters do not begin where the block
+// alone can find them again (never, with Qt's allocator).
+template <typename Data, typename Fill>
+QArrayData *filledBlock(qsizetype size, Fill fill)
+{
+    auto [block, characters] = Data::allocate(size + 1);
+    fill(characters);
+    characters[size] = 0;
+    if (characters != Data::dataStart(block, alignof(typename Data::AlignmentDummy))) {
+        Data::deallocate(block);
+        return nullptr;
+    }
+    return block;
+}
+
 } // namespace
 
 Cell::Cell(const QVariant &value)
@@ -124,31 +140,21 @@ Cell Cell::latin1(const char *text, qsizetype size)
         cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
         return cell;
     }
-    if (size <= widenedLatin1Size) {
-        // Widened straight into a block of its own, as QString::fromLatin1
-        // would, with room for the terminating null: read back without a copy.
-        auto [block, characters] = TextData::allocate(size + 1);
+    // Short texts are widened straight into a block of their own, as
+    // QString::fromLatin1 would, and read back without a copy; longer ones
+    // keep their bytes.
+    const bool widened = size <= widenedLatin1Size;
+    const auto widen = [text, size](char16_t *characters) {
         for (qsizetype i = 0; i < size; ++i)
             characters[i] = uchar(text[i]);
-        characters[size] = 0;
-        if (characters != charactersOf(block)) { // never, with Qt's allocator
-            TextData::deallocate(block);
-            cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
-            return cell;
-        }
-        cell.setBlock(Text, block, size);
-        return cell;
-    }
-    // The bytes as they are, with room for a terminating null.
-    auto [block, bytes] = Latin1Data::allocate(size + 1);
-    std::memcpy(bytes, text, size_t(size));
-    bytes[size] = 0;
-    if (bytes != bytesOf(block)) { // never, with Qt's allocator
-        Latin1Data::deallocate(block);
+    };
+    const auto copy = [text, size](char *bytes) { std::memcpy(bytes, text, size_t(size)); };
+    QArrayData *block = widened ? filledBlock<TextData>(size, widen) : filledBlock<Latin1Data>(size, copy);
+    if (!block) {
         cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
         return cell;
     }
-    cell.setBlock(Latin1Text, block, size);
+    cell.setBlock(widened ? Text : Latin1Text, block, size);
     return cell;
 }
 

@@ -16,6 +16,7 @@
 #include "skrinview.h"
 #include "tavrinconnector.h"
 #include "tempstore.h"
+#include "zonescope.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -28,12 +29,10 @@
 #include <QMimeData>
 #include <QMessageBox>
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
 
-#include <ctime>
 
 class TestMainWindow : public QObject
 {
@@ -130,13 +129,7 @@ private slots:
     {
         for (const Id id : screenshotRows())
             removeItemTree(id);
-        const QByteArray zone = qgetenv("TZ");
-        const auto restore = qScopeGuard([zone] {
-            zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
-            tzset();
-        });
-        qputenv("TZ", "America/St_Johns");
-        tzset();
+        const ZoneScope zone("America/St_Johns");
         QCOMPARE(newestScreenshot(), Id(0));
         const auto add = [](const QVariant &created, int trashed) {
             createItemWithMembers(QStringLiteral("skrin"), {{QStringLiteral("created"), created},

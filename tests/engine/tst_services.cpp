@@ -11,17 +11,16 @@
 #include "serveroptions.h"
 #include "shareaddress.h"
 #include "storedtime.h"
+#include "zonescope.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QThread>
 #include <QThreadPool>
 
 #include <limits>
 
-#include <ctime>
 
 namespace {
 
@@ -614,13 +613,7 @@ private slots:
     // take the cheap readings. A zone with half-hour offsets and changes.
     void storedTimesAgreeWithToDateTime()
     {
-        const QByteArray zone = qgetenv("TZ");
-        const auto restore = qScopeGuard([zone] {
-            zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
-            tzset();
-        });
-        qputenv("TZ", "America/St_Johns");
-        tzset();
+        const ZoneScope zone("America/St_Johns");
         QVariantList cells{QVariant(), QVariant(QString()), QString(""), QDateTime(), 5, 2.5,
                            QByteArray("2024-03-01T10:00:00"), "2024-03-01 10:00:00", "2024-03-01T10:00:00.5",
                            "2024-03-01T24:00:00", "2023-02-29T10:00:00", "2024-03-01T10:00:00+15:00",
