@@ -4,10 +4,12 @@
 #include "database.h"
 #include "imagejobs.h"
 #include "shareaddress.h"
+#include "storedtime.h"
 
 #include <QDateTime>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -74,16 +76,27 @@ struct Created
     Id id;
 };
 
-// Screenshots not in the bin with their creation times, read from those two
+// Every screenshot's "trashed" and "created" cells, read from those two
 // columns alone.
+TypeColumns screenshotTimes()
+{
+    return readMembersOfType(skrinType, {QStringLiteral("trashed"), QStringLiteral("created")});
+}
+
+bool inBin(const TypeColumns &times, qsizetype i)
+{
+    return times.columns.at(0).at(i).toInt() != 0;
+}
+
+// Screenshots not in the bin with their creation times.
 QList<Created> liveScreenshots()
 {
+    const TypeColumns times = screenshotTimes();
     QList<Created> entries;
-    const QList<ItemCells> items = readMembersOfType(skrinType, {QStringLiteral("trashed"), QStringLiteral("created")});
-    entries.reserve(items.size());
-    for (const ItemCells &item : items) {
-        if (item.cells.at(0).toInt() == 0)
-            entries.append({item.cells.at(1).toDateTime(), item.id});
+    entries.reserve(times.ids.size());
+    for (qsizetype i = 0; i < times.ids.size(); ++i) {
+        if (!inBin(times, i))
+            entries.append({times.columns.at(1).at(i).toDateTime(), times.ids.at(i)});
     }
     return entries;
 }
@@ -111,10 +124,40 @@ QList<Id> screenshotsByCreation()
 
 Id newestScreenshot()
 {
-    // No sort: one pass finds the last of that order.
-    const QList<Created> entries = liveScreenshots();
-    const auto newest = std::max_element(entries.cbegin(), entries.cend(), createdBefore);
-    return newest == entries.cend() ? 0 : newest->id;
+    // Converting a local time asks the time zone, which costs microseconds a
+    // row: the times are read without it first, and only those that may be
+    // the newest are converted. The rest lie further back than the margin a
+    // local time leaves.
+    const TypeColumns times = screenshotTimes();
+    const QVector<QVariant> &created = times.columns.at(1);
+    QList<std::pair<qsizetype, StoredTime>> live;
+    live.reserve(times.ids.size());
+    qint64 newestEarliest = std::numeric_limits<qint64>::min();
+    for (qsizetype i = 0; i < times.ids.size(); ++i) {
+        if (inBin(times, i))
+            continue;
+        const StoredTime time = StoredTime::of(created.at(i));
+        if (time.kind == StoredTime::Instant || time.kind == StoredTime::Local)
+            newestEarliest = std::max(newestEarliest, time.earliest());
+        live.append({i, time});
+    }
+    QList<Created> candidates;
+    for (const auto &[i, time] : std::as_const(live)) {
+        const bool mayBeNewest = time.kind == StoredTime::Other
+                                 || (time.kind != StoredTime::None && time.latest() >= newestEarliest)
+                                 || newestEarliest == std::numeric_limits<qint64>::min();
+        if (mayBeNewest)
+            candidates.append({created.at(i).toDateTime(), times.ids.at(i)});
+    }
+    const auto newest = std::max_element(candidates.cbegin(), candidates.cend(), createdBefore);
+    // The one that set the margin was no date-time after all (a local time
+    // in a change-over gap): the margin says nothing, so every time counts.
+    if (newest != candidates.cend()
+        && (!newest->created.isValid() || newest->created.toMSecsSinceEpoch() < newestEarliest)) {
+        const QList<Created> all = liveScreenshots();
+        return std::max_element(all.cbegin(), all.cend(), createdBefore)->id;
+    }
+    return newest == candidates.cend() ? 0 : newest->id;
 }
 
 Id neighbourScreenshot(Id current, int step)

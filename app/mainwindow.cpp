@@ -75,6 +75,9 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::MainWindow>())
 {
+    // Built beside the window's widgets, which need no stored rows: the
+    // screenshot opened last finds its indexes made.
+    prepareItemLookups();
     ui->setupUi(this);
     fitIntoScreen();
     theWindow = this;

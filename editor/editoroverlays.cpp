@@ -114,12 +114,13 @@ void EditorOverlays::checkTooBig()
 {
     bool found = false;
     if (skrin != 0) {
+        // The few held items are asked for their parent, rather than the
+        // screenshot for its children in every table.
         const QSet<Id> held = tooBigItemIds();
-        found = held.contains(skrin);
-        for (Id child : childItems(skrin)) {
+        for (const Id id : held) {
+            found = id == skrin || idFromVariant(getMember(id, QStringLiteral("parent"))) == skrin;
             if (found)
                 break;
-            found = held.contains(child);
         }
     }
     tooBig->showNotice(found);

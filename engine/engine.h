@@ -49,6 +49,10 @@ QString dataDirectory(bool portable);
 // Looks up the table and column numbers the engine works with. GUI thread,
 // after the store was opened or reset, while no worker uses the store.
 void bindTables();
+// Has the store build in the background the indexes that finding items by
+// id and by parent use, so that a window's first lookups find them made
+// rather than build them. After bindTables.
+void prepareItemLookups();
 // Requests to the sync engine (syncservice.h); nothing while none is registered.
 void emitResetSignals();
 void requestCommit();
@@ -111,13 +115,14 @@ QList<Id> findItems(const WatchFilter &filter);
 // Every item of one type with the cells of `members` as stored (ids as the
 // program knows them; a member the type lacks gives null cells), from one
 // walk over the type's table: choosing among many items by a member or two
-// needs no item read whole.
-struct ItemCells
+// needs no item read whole. Column by column: `columns` holds one list per
+// member, in the order of `ids`.
+struct TypeColumns
 {
-    Id id = 0;
-    QVector<QVariant> cells;
+    QList<Id> ids;
+    QList<QVector<QVariant>> columns;
 };
-QList<ItemCells> readMembersOfType(const QString &type, const QStringList &members);
+TypeColumns readMembersOfType(const QString &type, const QStringList &members);
 Id findFirstItem(const WatchFilter &filter);
 QVariantMap readFirstItem(const WatchFilter &filter);
 QVariantList readItems(const WatchFilter &filter);

@@ -87,4 +87,9 @@ bool readItemCells(Id id, const QStringList &members, QStringList *names, QVecto
 // `members` is set in its row. Null otherwise.
 const QVariantMap *arrivingRow(Id id, const QStringList &members, bool *allSet);
 
+// Has the store build the file columns' indexes in the background, once
+// after each binding of the tables: the first picture loaded asks, and its
+// search for the rows naming it runs when the load ends.
+void prepareFileLookups();
+
 } // namespace engine_internal

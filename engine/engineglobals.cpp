@@ -51,6 +51,8 @@ StoreTables tables;
 
 namespace {
 std::atomic<SyncService *> registeredSync{nullptr};
+// Whether the file columns' indexes were asked for since the tables were bound.
+std::atomic<bool> fileLookupsAsked{false};
 } // namespace
 
 // --- Functions ---------------------------------------------------------------------------
@@ -103,6 +105,7 @@ QString dataDirectory(bool portable)
 void bindTables()
 {
     engine_internal::forgetTableNumbers();
+    fileLookupsAsked = false;
 
     tables.itemsTable = Database::tableId(QStringLiteral("items"));
     tables.optionsTable = Database::tableId(QStringLiteral("options"));
@@ -146,6 +149,43 @@ void bindTables()
 const StoreTables &storeTables()
 {
     return tables;
+}
+
+namespace {
+
+QPair<int, int> columnPair(int table, const QString &name)
+{
+    return {table, Database::columnId(table, name)};
+}
+
+} // namespace
+
+void prepareItemLookups()
+{
+    // In the order the first screenshot asks: itself by id, its annotations
+    // by parent and then by id.
+    QList<QPair<int, int>> columns{{tables.itemsTable, tables.itemsIdColumn}};
+    for (const QString &type : syncedTables) {
+        const int table = Database::tableId(type);
+        columns.append(columnPair(table, QStringLiteral("id")));
+        columns.append(columnPair(table, QStringLiteral("parent")));
+    }
+    Database::buildDeclaredIndexesSoon(columns);
+}
+
+void engine_internal::prepareFileLookups()
+{
+    if (fileLookupsAsked.exchange(true))
+        return;
+    QList<QPair<int, int>> columns;
+    for (const QString &type : syncedTables) {
+        const int table = Database::tableId(type);
+        for (const QString &name : Database::columnNames(table)) {
+            if (isFileMember(name))
+                columns.append(columnPair(table, name));
+        }
+    }
+    Database::buildDeclaredIndexesSoon(columns);
 }
 
 void registerSyncService(SyncService *service)

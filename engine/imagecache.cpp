@@ -250,6 +250,7 @@ void loadImageAsync(const QString &file)
             return;
         guarded(lock).loadingImages.insert(file);
     }
+    engine_internal::prepareFileLookups();
     QThreadPool::globalInstance()->start(new TavrinImageLoader(file));
 }
 

@@ -276,31 +276,37 @@ QVariantList readItems(const WatchFilter &filter)
     return result;
 }
 
-QList<ItemCells> readMembersOfType(const QString &type, const QStringList &members)
+TypeColumns readMembersOfType(const QString &type, const QStringList &members)
 {
     StoreLock lock;
-    QList<ItemCells> result;
+    TypeColumns result;
     if (!syncedTables.contains(type))
         return result;
     const int table = tableOfType(type);
     const RowCursor rows = Database::allRows(table);
     const QVector<QVariant> ids = Database::columnValues(rows, columnOf(table, idKey));
-    QList<QVector<QVariant>> columns;
+    QList<QVector<QVariant>> cells;
+    QVarLengthArray<bool, 8> idMembers;
     for (const QString &member : members) {
         const int column = columnOf(table, member);
-        columns.append(column < 0 ? QVector<QVariant>(ids.size()) : Database::columnValues(rows, column));
+        cells.append(column < 0 ? QVector<QVariant>(ids.size()) : Database::columnValues(rows, column));
+        idMembers.append(isIdMember(member));
+        result.columns.append(QVector<QVariant>());
+        result.columns.last().reserve(ids.size());
     }
-    result.reserve(ids.size());
+    result.ids.reserve(ids.size());
     for (qsizetype i = 0; i < ids.size(); ++i) {
         bool ok = false;
         const Id stored = idFromVariant(ids.at(i), &ok);
         if (!ok || stored == 0)
             continue;
-        ItemCells item{toLocalId(lock, stored), {}};
-        item.cells.reserve(members.size());
-        for (qsizetype m = 0; m < members.size(); ++m)
-            item.cells.append(resolveMemberImpl(lock, stored, members.at(m), columns.at(m).value(i), true, false));
-        result.append(std::move(item));
+        result.ids.append(toLocalId(lock, stored));
+        for (qsizetype m = 0; m < members.size(); ++m) {
+            // Read raw: only ids are mapped, the rest is passed on as stored.
+            QVariant &cell = cells[m][i];
+            result.columns[m].append(idMembers[m] ? resolveMemberImpl(lock, stored, members.at(m), cell, true, false)
+                                                  : std::move(cell));
+        }
     }
     return result;
 }

@@ -9,12 +9,34 @@
 namespace {
 
 using TextData = QTypedArrayData<char16_t>;
+using Latin1Data = QTypedArrayData<char>;
 
 // Where a text block's characters begin when nothing was taken off its
 // front: a QString whose characters begin there is kept by its block alone.
 char16_t *charactersOf(QArrayData *block)
 {
     return TextData::dataStart(block, alignof(TextData::AlignmentDummy));
+}
+
+char *bytesOf(QArrayData *block)
+{
+    return Latin1Data::dataStart(block, alignof(Latin1Data::AlignmentDummy));
+}
+
+// A block of `size` characters, which `fill` writes, and a terminating null;
+// nullptr (and nothing kept) if its characters do not begin where the block
+// alone can find them again (never, with Qt's allocator).
+template <typename Data, typename Fill>
+QArrayData *filledBlock(qsizetype size, Fill fill)
+{
+    auto [block, characters] = Data::allocate(size + 1);
+    fill(characters);
+    characters[size] = 0;
+    if (characters != Data::dataStart(block, alignof(typename Data::AlignmentDummy))) {
+        Data::deallocate(block);
+        return nullptr;
+    }
+    return block;
 }
 
 } // namespace
@@ -73,7 +95,7 @@ Cell::Cell(const QVariant &value)
 Cell::Cell(const Cell &other)
 {
     std::memcpy(static_cast<void *>(this), static_cast<const void *>(&other), sizeof(Cell));
-    if (kind() == Text)
+    if (kind() == Text || kind() == Latin1Text)
         load<QArrayData *>()->ref();
     else if (kind() == Boxed)
         store(Boxed, new QVariant(*other.load<QVariant *>()));
@@ -85,6 +107,10 @@ void Cell::release()
         QArrayData *block = load<QArrayData *>();
         if (!block->deref())
             TextData::deallocate(block);
+    } else if (kind() == Latin1Text) {
+        QArrayData *block = load<QArrayData *>();
+        if (!block->deref())
+            Latin1Data::deallocate(block);
     } else {
         delete load<QVariant *>();
     }
@@ -131,18 +157,21 @@ Cell Cell::latin1(const char *text, qsizetype size)
         cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
         return cell;
     }
-    // Widened straight into a block of its own, as QString::fromLatin1
-    // would, with room for the terminating null.
-    auto [block, characters] = TextData::allocate(size + 1);
-    for (qsizetype i = 0; i < size; ++i)
-        characters[i] = uchar(text[i]);
-    characters[size] = 0;
-    if (characters != charactersOf(block)) { // never, with Qt's allocator
-        TextData::deallocate(block);
+    // Short texts are widened straight into a block of their own, as
+    // QString::fromLatin1 would, and read back without a copy; longer ones
+    // keep their bytes.
+    const bool widened = size <= widenedLatin1Size;
+    const auto widen = [text, size](char16_t *characters) {
+        for (qsizetype i = 0; i < size; ++i)
+            characters[i] = uchar(text[i]);
+    };
+    const auto copy = [text, size](char *bytes) { std::memcpy(bytes, text, size_t(size)); };
+    QArrayData *block = widened ? filledBlock<TextData>(size, widen) : filledBlock<Latin1Data>(size, copy);
+    if (!block) {
         cell.store(Boxed, new QVariant(QString::fromLatin1(text, size)));
         return cell;
     }
-    cell.setBlock(block, size);
+    cell.setBlock(widened ? Text : Latin1Text, block, size);
     return cell;
 }
 
@@ -189,14 +218,21 @@ void Cell::setText(const QString &text)
     }
     QArrayData *block = shared.data_ptr().d_ptr();
     block->ref();
-    setBlock(block, size);
+    setBlock(Text, block, size);
 }
 
-void Cell::setBlock(QArrayData *block, qsizetype size)
+void Cell::setBlock(Kind blockKind, QArrayData *block, qsizetype size)
 {
-    store(Text, block);
+    store(blockKind, block);
     const quint32 length = quint32(size);
     std::memcpy(raw + 8, &length, sizeof(length));
+}
+
+quint32 Cell::blockSize() const
+{
+    quint32 length;
+    std::memcpy(&length, raw + 8, sizeof(length));
+    return length;
 }
 
 QVariant Cell::value() const
@@ -222,11 +258,11 @@ QVariant Cell::value() const
         return QVariant(QDateTime::fromMSecsSinceEpoch(load<qint64>(), Qt::UTC));
     case Text: {
         auto *block = static_cast<TextData *>(load<QArrayData *>());
-        quint32 length;
-        std::memcpy(&length, raw + 8, sizeof(length));
         block->ref();
-        return QVariant(QString(QStringPrivate(block, charactersOf(block), qsizetype(length))));
+        return QVariant(QString(QStringPrivate(block, charactersOf(block), qsizetype(blockSize()))));
     }
+    case Latin1Text:
+        return QVariant(QString::fromLatin1(bytesOf(load<QArrayData *>()), qsizetype(blockSize())));
     case Boxed:
         return *load<QVariant *>();
     }
@@ -235,5 +271,7 @@ QVariant Cell::value() const
 
 const void *Cell::textData() const
 {
-    return kind() == Text ? static_cast<const void *>(charactersOf(load<QArrayData *>())) : nullptr;
+    if (kind() == Text)
+        return charactersOf(load<QArrayData *>());
+    return kind() == Latin1Text ? bytesOf(load<QArrayData *>()) : nullptr;
 }

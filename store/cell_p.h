@@ -7,6 +7,9 @@
 // date-time in UTC is kept as its milliseconds; any other value is boxed in
 // a QVariant. value() gives back exactly the QVariant the cell was made
 // from: its type, and whether it was a typed null.
+// A long Latin-1 text read from the file (drawn strokes as JSON; longer than
+// dates and names, which are read often) keeps its bytes, half the memory of
+// UTF-16, shared with every copy; value() widens it each time.
 
 #include <QString>
 #include <QVariant>
@@ -76,10 +79,12 @@ private:
         Latin1, // up to inlineSize characters in place
         UtcDateTime, // milliseconds since the epoch
         // Kinds that own something:
-        Text,  // a QString's text block and its size
-        Boxed, // a QVariant of its own
+        Text,       // a QString's text block and its size
+        Latin1Text, // a block of Latin-1 bytes and its size
+        Boxed,      // a QVariant of its own
     };
     static constexpr qsizetype inlineSize = 15;
+    static constexpr qsizetype widenedLatin1Size = 64; // longer Latin-1 texts stay Latin-1
     static constexpr int kindBits = 4;
 
     Kind kind() const { return Kind(tag & ((1 << kindBits) - 1)); }
@@ -98,11 +103,12 @@ private:
         tag = newKind;
     }
     void setText(const QString &text);
-    void setBlock(QArrayData *block, qsizetype size);
+    void setBlock(Kind blockKind, QArrayData *block, qsizetype size);
+    quint32 blockSize() const;
     void release();
 
-    // The value, or for Text the block then its size (quint32) at byte 8;
-    // for Latin1 the characters.
+    // The value, or for Text and Latin1Text the block then its size
+    // (quint32) at byte 8; for Latin1 the characters.
     alignas(8) unsigned char raw[15] = {};
     // The kind in the low bits; a Latin1 text's length above them.
     quint8 tag = Untyped;

@@ -216,6 +216,12 @@ public:
     static RowCursor selectAtLeast(int table, int column, const QVariant &value);
     static RowCursor selectBetween(int table, int column, const QVariant &a, const QVariant &b);
     static void buildColumnIndex(int table, int column);
+    // Builds the declared indexes of these (table, column) pairs that are not
+    // built yet, in this order, on a thread of the store's own: for lookups
+    // sure to come soon, which then find them made (or wait for the one in
+    // the making) rather than build them themselves. Pairs without a
+    // declared index are passed over. Closing the store stops the building.
+    static void buildDeclaredIndexesSoon(const QList<QPair<int, int>> &columns);
     static void dropColumnIndex(int table, int column);
     static bool hasColumnIndex(int table, int column);
 

@@ -120,6 +120,12 @@ extern QSet<QString> reservedNames;         // guarded by fileMutex
 // tableMutex.
 int findRowLocked(const Table &t, const Conditions &conditions, bool mayScan);
 
+// Stops Database::buildDeclaredIndexesSoon's thread after the index in the
+// making, dropping the rest of its list.
+void stopIndexBuilder();
+// Waits until that thread has nothing more to build.
+void waitForIndexBuilder();
+
 // Runs `declare`, which asks for value indexes with Database::buildColumnIndex,
 // and records them as declared: each is built when it is first used
 // (Table::index).

@@ -254,6 +254,7 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
 
 bool closeLocked()
 {
+    stopIndexBuilder();
     const bool written = stopWriter();
     {
         QMutexLocker locker(&flushMutex);

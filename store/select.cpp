@@ -6,6 +6,7 @@
 
 #include <QScopeGuard>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <algorithm>
 #include <atomic>
@@ -433,20 +434,78 @@ struct IndexEntry
     bool plain;
 };
 
-// Ascending keys, and among index-equal keys the higher row number first, as
-// if the rows had been entered in ascending order, each before its equals.
-bool entryBefore(const IndexEntry &a, const IndexEntry &b, const ColumnCells &cells)
+// By the parts of the keys that the entries hold, and the higher row number
+// first where those are equal: the order of the finished index as far as
+// they decide it.
+bool partsBefore(const IndexEntry &a, const IndexEntry &b)
 {
     if (a.number != b.number)
         return a.number < b.number;
     if (a.head != b.head)
         return a.head < b.head;
-    if (!(a.decimal && b.decimal)) {
-        const int c = IndexKey::compareCells(cells.at(a.row), a.text, cells.at(b.row), b.text);
-        if (c != 0)
-            return c < 0;
-    }
     return a.row > b.row;
+}
+
+bool samePart(const IndexEntry &a, const IndexEntry &b)
+{
+    return a.number == b.number && a.head == b.head;
+}
+
+// Entries of equal parts, ordered by their whole keys read from the cells:
+// ascending, the higher row first among index-equal keys (as they come).
+// Each key is made once; a run of one value (nulls, a type name) is only
+// compared, not sorted.
+void orderRun(std::vector<IndexEntry>::iterator first, std::vector<IndexEntry>::iterator last,
+              const ColumnCells &cells)
+{
+    std::vector<IndexKey> keys;
+    keys.reserve(size_t(last - first));
+    bool allEqual = true;
+    for (auto it = first; it != last; ++it) {
+        keys.push_back(IndexKey::of(cells.at(it->row)));
+        allEqual = allEqual && IndexKey::compare(keys.front(), keys.back()) == 0;
+    }
+    if (allEqual)
+        return;
+    std::vector<size_t> order(keys.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](size_t a, size_t b) { return IndexKey::compare(keys[a], keys[b]) < 0; });
+    std::vector<IndexEntry> run(first, last);
+    for (size_t i = 0; i < order.size(); ++i)
+        first[qsizetype(i)] = run[order[i]];
+}
+
+// Ascending keys, and among index-equal keys the higher row number first, as
+// if the rows had been entered in ascending order, each before its equals;
+// `order` comes in row order. Sorted by the entries' own parts first, which
+// decide nearly every pair: only runs of equal parts that are not all
+// integers read their cells.
+void sortEntries(std::vector<IndexEntry> &order, const ColumnCells &cells)
+{
+    if (!std::is_sorted(order.cbegin(), order.cend(), partsBefore)) {
+        // Keys that never rise from row to row (ids made here count down)
+        // need only turning round: the entries come in row order, so equal
+        // parts then come the higher row first.
+        const auto rises = [](const IndexEntry &a, const IndexEntry &b) {
+            return !samePart(a, b) && partsBefore(a, b);
+        };
+        if (std::adjacent_find(order.cbegin(), order.cend(), rises) == order.cend())
+            std::reverse(order.begin(), order.end());
+        else
+            std::sort(order.begin(), order.end(), partsBefore);
+    }
+    for (auto from = order.begin(); from != order.end();) {
+        auto to = from + 1;
+        bool integers = from->decimal;
+        for (; to != order.end() && samePart(*from, *to); ++to)
+            integers = integers && to->decimal;
+        // Integers with equal numbers have equal keys.
+        if (to - from > 1 && !integers)
+            orderRun(from, to, cells);
+        from = to;
+    }
 }
 
 } // namespace
@@ -545,11 +604,7 @@ void Table::buildIndexes(const QList<int> &columns)
             order.insert(order.end(), range[c].cbegin(), range[c].cend());
             range[c] = std::vector<IndexEntry>();
         }
-        // Through a lambda the comparison is inlined into the sort.
-        const ColumnCells cells = cellsOf(wanted[c]);
-        const auto before = [&cells](const IndexEntry &a, const IndexEntry &b) { return entryBefore(a, b, cells); };
-        if (!std::is_sorted(order.cbegin(), order.cend(), before))
-            std::sort(order.begin(), order.end(), before);
+        sortEntries(order, cellsOf(wanted[c]));
         for (const IndexEntry &entry : order) {
             sorted[c].push_back(
                 ValueIndex::entryOf(entry.number, entry.head, entry.decimal, entry.text, entry.plain, entry.row));
@@ -620,6 +675,72 @@ void Database::dropColumnIndex(int table, int column)
     Table &t = tables[table];
     t.valueIndexes.remove(column);
     t.pendingIndexes.removeAll(column);
+}
+
+namespace {
+
+// The thread of buildDeclaredIndexesSoon and what it has yet to build; the
+// mutex is taken alone.
+QMutex builderMutex;
+QWaitCondition builderIdle;
+QThread *builder = nullptr;
+bool builderRunning = false;
+bool builderStopping = false;
+QList<std::pair<int, int>> toBuild;
+
+void buildQueuedIndexes()
+{
+    QMutexLocker queue(&builderMutex);
+    while (!builderStopping && !toBuild.isEmpty()) {
+        const auto [table, column] = toBuild.takeFirst();
+        queue.unlock();
+        {
+            QMutexLocker locker(&tableMutex);
+            if (validTable(table))
+                tables.at(table).index(column);
+        }
+        queue.relock();
+    }
+    builderRunning = false;
+    builderIdle.wakeAll();
+}
+
+} // namespace
+
+void Database::buildDeclaredIndexesSoon(const QList<QPair<int, int>> &columns)
+{
+    QMutexLocker locker(&builderMutex);
+    for (const auto &[table, column] : columns)
+        toBuild.append({table, column});
+    if (builderRunning || toBuild.isEmpty())
+        return;
+    // One that ran out of work is on its way out, if not gone.
+    if (builder)
+        builder->wait();
+    delete std::exchange(builder, nullptr);
+    builderStopping = false;
+    builderRunning = true;
+    builder = QThread::create(buildQueuedIndexes);
+    builder->start();
+}
+
+void store_internal::stopIndexBuilder()
+{
+    QMutexLocker locker(&builderMutex);
+    builderStopping = true;
+    toBuild.clear();
+    while (builderRunning)
+        builderIdle.wait(&builderMutex);
+    if (builder)
+        builder->wait();
+    delete std::exchange(builder, nullptr);
+}
+
+void store_internal::waitForIndexBuilder()
+{
+    QMutexLocker locker(&builderMutex);
+    while (builderRunning)
+        builderIdle.wait(&builderMutex);
 }
 
 bool Database::hasColumnIndex(int table, int column)

@@ -6,6 +6,7 @@
 #include "writer_p.h"
 
 #include <QFile>
+#include <QHash>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QSqlDriver>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 using namespace store_internal;
@@ -119,23 +121,90 @@ QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<Colum
     return step == SQLITE_DONE ? QString() : QString::fromUtf8(sqlite3_errmsg(connection));
 }
 
+// The SELECT of a table's rowid and `columns`.
+QString selectOf(const QString &table, const QList<Column> &columns)
+{
+    QStringList names{QStringLiteral("rowid")};
+    for (const Column &column : columns)
+        names.append(quoteIdentifier(column.name));
+    return QStringLiteral("SELECT %1 FROM %2").arg(names.join(QStringLiteral(", ")), quoteIdentifier(table));
+}
+
+// Gives the table its name and columns, with the kind of value each holds.
+void nameColumns(Table *table, const QString &name, const QList<Column> &columns)
+{
+    table->name = name;
+    table->columnCount = int(columns.size());
+    for (int i = 0; i < columns.size(); ++i) {
+        table->columnNames.append(columns.at(i).name);
+        table->columnKinds.append(columnKindOf(columns.at(i).type));
+        table->columnIds.insert(columns.at(i).name, i);
+    }
+}
+
 // A table's columns as the file has them, and the SELECT that reads its rows.
 bool prepareTable(const QSqlDatabase &db, const QString &name, Table *table, QString *select, QString *error)
 {
     QList<Column> columns;
     if (!tableColumns(db, name, &columns, error))
         return false;
-    table->name = name;
-    table->columnCount = int(columns.size());
-    QStringList names{QStringLiteral("rowid")};
-    for (int i = 0; i < columns.size(); ++i) {
-        table->columnNames.append(columns.at(i).name);
-        table->columnKinds.append(columnKindOf(columns.at(i).type));
-        table->columnIds.insert(columns.at(i).name, i);
-        names.append(quoteIdentifier(columns.at(i).name));
-    }
-    *select = QStringLiteral("SELECT %1 FROM %2").arg(names.join(QStringLiteral(", ")), quoteIdentifier(name));
+    nameColumns(table, name, columns);
+    *select = selectOf(name, columns);
     return true;
+}
+
+// Each table's columns in file order and the bounds of its rowids, found
+// with two statements for all the tables: one statement a table would cost
+// more than the reading of many a table. `first` is null for a table without
+// rows. "" or what went wrong.
+struct TableShape
+{
+    QList<Column> columns;
+    QVariant first;
+    qint64 last = 0;
+};
+
+QString shapesOf(sqlite3 *connection, const QStringList &names, QHash<QString, TableShape> *shapes)
+{
+    sqlite3_stmt *statement = nullptr;
+    const auto finalize = qScopeGuard([&statement] { sqlite3_finalize(statement); });
+    const auto prepare = [&](const QByteArray &sql) {
+        sqlite3_finalize(std::exchange(statement, nullptr));
+        return sqlite3_prepare_v2(connection, sql.constData(), int(sql.size()), &statement, nullptr) == SQLITE_OK;
+    };
+    const auto text = [&statement](int column) {
+        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, column)),
+                                 sqlite3_column_bytes(statement, column));
+    };
+    if (!prepare("SELECT m.name, p.name, p.type FROM sqlite_master AS m, pragma_table_info(m.name) AS p "
+                 "WHERE m.type = 'table' ORDER BY m.name, p.cid"))
+        return QString::fromUtf8(sqlite3_errmsg(connection));
+    int step;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW)
+        (*shapes)[text(0)].columns.append(Column{text(1), text(2)});
+    if (step != SQLITE_DONE)
+        return QString::fromUtf8(sqlite3_errmsg(connection));
+    // Each bound in a subquery of its own: SQLite looks up a lone min() or
+    // max() of the rowid in the b-tree, but reads the whole table for both
+    // together. (The tables are the declared ones, far fewer than SQLite's
+    // limit on result columns.)
+    if (names.isEmpty())
+        return QString();
+    QStringList bounds;
+    for (const QString &name : names) {
+        bounds.append(QStringLiteral("(SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)")
+                          .arg(quoteIdentifier(name)));
+    }
+    if (!prepare(QStringLiteral("SELECT %1").arg(bounds.join(QStringLiteral(", "))).toUtf8())
+        || sqlite3_step(statement) != SQLITE_ROW)
+        return QString::fromUtf8(sqlite3_errmsg(connection));
+    for (int i = 0; i < names.size(); ++i) {
+        TableShape &shape = (*shapes)[names.at(i)];
+        if (sqlite3_column_type(statement, 2 * i) != SQLITE_NULL)
+            shape.first = sqlite3_column_int64(statement, 2 * i);
+        shape.last = sqlite3_column_int64(statement, 2 * i + 1);
+    }
+    return QString();
 }
 
 // Rows are numbered from 1 in the order of the parts; they are neither new
@@ -190,7 +259,9 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
 bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QStringList &names,
                           QVector<Table> *loaded, QString *error)
 {
-    constexpr quint64 rowidsPerPart = 16384;
+    // Parts small enough that one table of long rows (drawn strokes) is
+    // shared out among the readers rather than left to one of them.
+    constexpr quint64 rowidsPerPart = 1024;
     constexpr quint64 maxParts = 64;
     struct Part
     {
@@ -202,23 +273,26 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
     QVector<Table> read(names.size());
     std::vector<Part> parts;
     std::vector<size_t> firstPart;
+    sqlite3 *connection = sqliteHandle(db);
+    if (!connection)
+        return fail(error, QStringLiteral("cannot load the tables: no SQLite connection"));
+    QHash<QString, TableShape> shapes;
+    const QString failure = shapesOf(connection, names, &shapes);
+    if (!failure.isEmpty())
+        return fail(error, QStringLiteral("cannot load the tables: %1").arg(failure));
     for (int i = 0; i < names.size(); ++i) {
-        QString select;
-        if (!prepareTable(db, names.at(i), &read[i], &select, error))
-            return false;
-        QSqlQuery bounds(db);
-        if (!bounds.exec(QStringLiteral("SELECT min(rowid), max(rowid) FROM %1").arg(quoteIdentifier(names.at(i))))
-            || !bounds.next())
-            return fail(error, QStringLiteral("cannot load %1: %2").arg(names.at(i), sqlReason(bounds.lastError())));
+        const TableShape shape = shapes.value(names.at(i));
+        nameColumns(&read[i], names.at(i), shape.columns);
         firstPart.push_back(parts.size());
-        if (bounds.value(0).isNull())
+        if (shape.first.isNull())
             continue; // no rows
         // Equal ranges of rowids, at most maxParts: rowids far apart make
         // uneven parts, never many. Offsets from the first rowid are counted
         // without sign, so that no range overflows.
-        const QByteArray sql = (select + QStringLiteral(" WHERE rowid BETWEEN ? AND ?")).toUtf8();
-        const qint64 first = bounds.value(0).toLongLong();
-        const quint64 span = quint64(bounds.value(1).toLongLong()) - quint64(first); // last offset
+        const QByteArray sql =
+            (selectOf(names.at(i), shape.columns) + QStringLiteral(" WHERE rowid BETWEEN ? AND ?")).toUtf8();
+        const qint64 first = shape.first.toLongLong();
+        const quint64 span = quint64(shape.last) - quint64(first); // last offset
         const quint64 count = std::min<quint64>(span / rowidsPerPart + 1, maxParts);
         const quint64 step = span / count + 1;
         for (quint64 k = 0; k < count; ++k) {
@@ -240,9 +314,10 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
             == SQLITE_OK;
         if (opened) {
             sqlite3_busy_timeout(connection, busyTimeoutMs);
-            // Each page is read once: a cache would only hold memory that
-            // this thread's heap keeps.
-            sqlite3_exec(connection, "PRAGMA cache_size = 0", nullptr, nullptr, nullptr);
+            // Each page is read once, so a few pages do: their buffers are
+            // used again rather than each page's bought and freed, under
+            // SQLite's one lock for all its allocations.
+            sqlite3_exec(connection, "PRAGMA cache_size = 16", nullptr, nullptr, nullptr);
         }
         for (int at; (at = nextPart.fetchAndAddRelaxed(1)) < int(parts.size());) {
             const Part &part = parts[size_t(at)];

@@ -16,6 +16,7 @@
 #include "skrinview.h"
 #include "tavrinconnector.h"
 #include "tempstore.h"
+#include "zonescope.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -28,9 +29,11 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMessageBox>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
+
 
 class TestMainWindow : public QObject
 {
@@ -133,6 +136,44 @@ private slots:
         QCOMPARE(QImage::fromData(Database::fileData(file), format.constData()).size(), QSize(200, 150));
 
         setServerOption(QStringLiteral("ext"), QStringLiteral(".jpg"));
+    }
+
+    // The newest screenshot is the one that sorting by creation time puts
+    // last, whatever form each time is stored in, however close the times
+    // lie, in a zone whose clocks change: a local time in the hour that does
+    // not exist, the latest of all, included.
+    void newestWhateverFormTheTimesTake()
+    {
+        for (const Id id : screenshotRows())
+            removeItemTree(id);
+        const ZoneScope zone("America/St_Johns");
+        QCOMPARE(newestScreenshot(), Id(0));
+        const auto add = [](const QVariant &created, int trashed) {
+            createItemWithMembers(QStringLiteral("skrin"), {{QStringLiteral("created"), created},
+                                                            {QStringLiteral("trashed"), trashed}});
+            const QList<Id> ordered = screenshotsByCreation();
+            return ordered.value(ordered.size() - 1, 0);
+        };
+        QCOMPARE(newestScreenshot(), add(QStringLiteral("2024-03-01T12:00:00.000"), 0));
+        QCOMPARE(newestScreenshot(), add(QStringLiteral("2024-03-10T02:30:00.000"), 0));
+        QRandomGenerator random(20240310);
+        const QDateTime change(QDate(2024, 3, 10), QTime(5, 30), Qt::UTC);
+        for (int i = 0; i < 150; ++i) {
+            // Most within hours of a moment that moves on past the change, so
+            // that the newest changes often; the rest days to a year before.
+            const qint64 seconds = random.bounded(4) == 0 ? -qint64(random.bounded(400.0 * 24 * 3600))
+                                                          : i * 240 + qint64(random.bounded(6.0 * 3600)) - 6 * 3600;
+            const QDateTime utc = change.addSecs(seconds).addMSecs(random.bounded(1000));
+            const QDateTime offset = utc.toOffsetFromUtc(int(random.bounded(-24, 25)) * 1800);
+            const QVariant forms[] = {
+                utc.toLocalTime(), utc, offset, utc.toLocalTime().toString(Qt::ISODateWithMs),
+                utc.toString(Qt::ISODateWithMs), offset.toString(Qt::ISODate),
+                utc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), QVariant(),
+                QStringLiteral("2024-03-10T02:%1:00").arg(random.bounded(60), 2, 10, QLatin1Char('0')),
+            };
+            const QVariant &created = forms[random.bounded(int(std::size(forms)))];
+            QCOMPARE(newestScreenshot(), add(created, random.bounded(5) == 0 ? 1 : 0));
+        }
     }
 
     void browseAndDelete()

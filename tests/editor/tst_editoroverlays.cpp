@@ -314,10 +314,18 @@ private slots:
     {
         InfoTooBig *notice = overlays->notice();
         QVERIFY(notice->isHidden());
+        const int tooBigFiles = Database::tableId(QStringLiteral("too_big_files"));
+        // Another screenshot's picture is not this one's.
+        const Id elsewhere = createItem(QStringLiteral("skrin_image"));
+        setMember(elsewhere, QStringLiteral("parent"), createItem(QStringLiteral("skrin")));
+        Database::insertUnique(tooBigFiles, QVariantMap{{QStringLiteral("id"), elsewhere},
+                                                        {QStringLiteral("file"), QStringLiteral("other.png")}});
+        overlays->checkTooBig();
+        QVERIFY(notice->isHidden());
         const Id picture = createItem(QStringLiteral("skrin_image"));
         setMember(picture, QStringLiteral("parent"), skrin);
-        Database::insertUnique(Database::tableId(QStringLiteral("too_big_files")),
-                               QVariantMap{{QStringLiteral("id"), picture}, {QStringLiteral("file"), QStringLiteral("big.png")}});
+        Database::insertUnique(tooBigFiles, QVariantMap{{QStringLiteral("id"), picture},
+                                                        {QStringLiteral("file"), QStringLiteral("big.png")}});
         view->hide(); // as when the window opens a screenshot before it shows
         overlays->checkTooBig();
         view->show();
@@ -327,6 +335,12 @@ private slots:
         QCOMPARE(notice->geometry().right(), 700 - 21 - 1);
         overlays->showSkrin(0);
         QVERIFY(notice->isHidden());
+        // The screenshot's own file counts too.
+        Database::removeRow(tooBigFiles, Database::findRow(tooBigFiles, {{QStringLiteral("id"), picture}}));
+        Database::insertUnique(tooBigFiles, QVariantMap{{QStringLiteral("id"), skrin},
+                                                        {QStringLiteral("file"), QStringLiteral("whole.png")}});
+        overlays->showSkrin(skrin);
+        QVERIFY(notice->isVisible());
     }
 
     void editorLooksAsBefore()

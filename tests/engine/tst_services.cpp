@@ -10,12 +10,17 @@
 #include "pictures.h"
 #include "serveroptions.h"
 #include "shareaddress.h"
+#include "storedtime.h"
+#include "zonescope.h"
 
 #include <QCryptographicHash>
+#include <QDebug>
+#include <QRandomGenerator>
 #include <QThread>
 #include <QThreadPool>
 
 #include <limits>
+
 
 namespace {
 
@@ -603,6 +608,59 @@ private slots:
         QCOMPARE(mail ? isValidMail(text) : isValidPassword(text), valid);
     }
 
+    // A stored date-time read without the time zone agrees with toDateTime():
+    // exactly where it claims the instant, within a day where it claims a
+    // local time, and not valid at all where it claims none. The usual forms
+    // take the cheap readings. A zone with half-hour offsets and changes.
+    void storedTimesAgreeWithToDateTime()
+    {
+        const ZoneScope zone("America/St_Johns");
+        QVariantList cells{QVariant(), QVariant(QString()), QString(""), QDateTime(), 5, 2.5,
+                           QByteArray("2024-03-01T10:00:00"), "2024-03-01 10:00:00", "2024-03-01T10:00:00.5",
+                           "2024-03-01T24:00:00", "2023-02-29T10:00:00", "2024-03-01T10:00:00+15:00",
+                           "2024-03-01T10:00:00+0530", "2024-03-01T10:00:00z", "2024-03-01", "garbage",
+                           "2024-03-10T02:30:00.000", "2024-11-03T01:30:00", "\uff12024-03-01T10:00:00"};
+        QRandomGenerator random(20241103);
+        for (int i = 0; i < 1500; ++i) {
+            // 1900 to 2100
+            const qint64 ms = (qint64(-2208988800) + qint64(random.bounded(6311433600.0))) * 1000
+                              + random.bounded(1000);
+            const int offset = int(random.bounded(-14 * 4, 14 * 4 + 1)) * 15 * 60;
+            for (const QDateTime &time :
+                 {QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC), QDateTime::fromMSecsSinceEpoch(ms),
+                  QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offset)}) {
+                cells << time << time.toString(Qt::ISODateWithMs) << time.toString(Qt::ISODate);
+            }
+        }
+        int cheap = 0;
+        for (const QVariant &cell : std::as_const(cells)) {
+            const StoredTime time = StoredTime::of(cell);
+            const QDateTime expected = cell.toDateTime();
+            const QString what = QDebug::toString(cell);
+            switch (time.kind) {
+            case StoredTime::None:
+                QVERIFY2(!expected.isValid(), qPrintable(what));
+                break;
+            case StoredTime::Instant:
+                QVERIFY2(expected.isValid(), qPrintable(what));
+                QCOMPARE(time.ms, expected.toMSecsSinceEpoch());
+                ++cheap;
+                break;
+            case StoredTime::Local:
+                QVERIFY2(!expected.isValid() || qAbs(expected.toMSecsSinceEpoch() - time.ms) < StoredTime::localSlackMs,
+                         qPrintable(what));
+                QCOMPARE(time.earliest(), time.ms - StoredTime::localSlackMs);
+                QCOMPARE(time.latest(), time.ms + StoredTime::localSlackMs);
+                ++cheap;
+                break;
+            case StoredTime::Other:
+                break;
+            }
+        }
+        QCOMPARE(cheap, 1500 * 9 + 2); // every date-time and its texts, and the two local texts above
+        QCOMPARE(StoredTime::of("2024-03-01T10:00:00.250-03:30").ms,
+                 QDateTime(QDate(2024, 3, 1), QTime(13, 30, 0, 250), Qt::UTC).toMSecsSinceEpoch());
+    }
 };
 
 QTEST_MAIN(TestServices)

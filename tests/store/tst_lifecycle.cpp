@@ -789,6 +789,55 @@ private slots:
         QCOMPARE(RawDb(databaseFile(store.path())).text("SELECT value FROM options WHERE rowid = 40000"),
                  QStringLiteral("changed"));
     }
+
+    // Texts read from the file, long and short, ASCII or not, give back the
+    // same strings; they compare, look up (through the name index too) and
+    // change as any text does, and the change is what the file then holds.
+    void textsReadFromTheFileKeepTheirValue()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(Database::close());
+        QString stroke = QStringLiteral("[");
+        for (int i = 0; i < 400; ++i)
+            stroke += QStringLiteral("%1.25,%2.5,").arg(i).arg(i % 17);
+        stroke += QStringLiteral("0]");
+        const QString longName =
+            QStringLiteral("a name longer than a date or a file name, and kept as it is in the file");
+        const QMap<QString, QString> written{{"stroke", stroke},
+                                             {"sixteen", "0123456789abcdef"},
+                                             {"date", "2024-03-01T10:00:00.000"},
+                                             {"short", "abc"},
+                                             {"accented", QStringLiteral("caf\u00e9 ").repeated(10)},
+                                             {longName, "named"}};
+        {
+            RawDb db(databaseFile(store.path()));
+            for (auto it = written.cbegin(); it != written.cend(); ++it) {
+                const QString insert = QStringLiteral("INSERT INTO options (name, value) VALUES ('%1', '%2')");
+                QVERIFY2(db.exec(insert.arg(it.key(), it.value())), qPrintable(db.lastError));
+            }
+        }
+        QVERIFY(Database::open(store.path()));
+        const int options = Database::tableId("options");
+        const int value = column(options, "value");
+        for (auto it = written.cbegin(); it != written.cend(); ++it) {
+            const int row = Database::findRow(options, column(options, "name"), it.key());
+            QVERIFY2(row > 0, qPrintable(it.key()));
+            const QVariant cell = Database::value(options, row, value);
+            QCOMPARE(cell.typeId(), int(QMetaType::QString));
+            QCOMPARE(cell.toString(), it.value());
+            QCOMPARE(Database::rowValues(options, row).value(value), cell);
+            QVERIFY(!Database::setValue(options, row, value, it.value())); // equal: no change
+            QCOMPARE(Database::findRow(options, value, it.value()), row);
+        }
+        const int strokeRow = Database::findRow(options, column(options, "name"), "stroke");
+        const QString changed = stroke + QStringLiteral(",1");
+        QVERIFY(Database::setValue(options, strokeRow, value, changed));
+        QVERIFY(Database::close());
+        QCOMPARE(RawDb(databaseFile(store.path())).text("SELECT value FROM options WHERE name = 'stroke'"), changed);
+        QVERIFY(Database::open(store.path()));
+        QCOMPARE(Database::valueWhere(options, {{column(options, "name"), "stroke"}}, value).toString(), changed);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLifecycle)
