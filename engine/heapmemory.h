@@ -15,9 +15,11 @@ void limitHeapArenas(int count);
 // thread where it can be.
 void releaseFreeHeapMemory();
 
-// The heaps the program allows itself: the GUI thread's and one that the
-// pool's threads share.
-inline constexpr int programHeapArenas = 2;
+// The heaps the program allows itself: the GUI thread's and three that the
+// pool's threads share. Fewer would make the store's readers at start-up
+// queue on each other's heap; more would let every pool thread keep freed
+// pictures in a heap of its own.
+inline constexpr int programHeapArenas = 4;
 // Frees of about this many bytes at once (a screen-sized picture) are worth
 // a release.
 inline constexpr long long largeFreeBytes = 4LL * 1024 * 1024;

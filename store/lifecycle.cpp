@@ -275,6 +275,12 @@ void forgetFolder()
 
 bool openLocked(const QString &folder, QString *error)
 {
+    // SQLite counts its memory under one lock for the whole process, where
+    // the side-by-side readers of an opening would queue. The setting takes
+    // only before SQLite's first use in the process; later it is refused and
+    // changes nothing.
+    static const bool uncounted = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    Q_UNUSED(uncounted);
     closeLocked();
     {
         QMutexLocker files(&fileMutex);

@@ -14,7 +14,31 @@
 
 class RowCells
 {
+    struct Slab;
+
 public:
+    // Makes the rows of one reading, `count` cells each, a few dozen to an
+    // allocation: threads reading tables side by side would otherwise queue
+    // on the allocator's lock for every row. A slab's memory goes back when
+    // the last of its rows has gone.
+    class Batch
+    {
+    public:
+        explicit Batch(int count);
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+        // A row of `count` cells without a value.
+        RowCells take();
+
+    private:
+        int count;
+        size_t blockBytes;
+        int perSlab;
+        int used = 0;
+        Slab *slab = nullptr;
+    };
+
     RowCells() = default;
     // `count` cells without a value, or each a copy of `fill`.
     explicit RowCells(int count, const Cell &fill = Cell());
@@ -49,6 +73,7 @@ private:
     {
         QAtomicInt ref;
         int count;
+        Slab *slab; // the batch's allocation it lives in, or null for its own
     };
     static_assert(sizeof(Block) % alignof(Cell) == 0);
     Cell *cells() const { return reinterpret_cast<Cell *>(block + 1); }

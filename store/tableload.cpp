@@ -85,9 +85,10 @@ QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<Colum
         sqlite3_bind_int64(statement, 2, to);
     }
     const int count = int(kinds.size());
+    RowCells::Batch batch(count);
     int step;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-        RowCells cells(count);
+        RowCells cells = batch.take();
         for (int i = 1; i <= count; ++i) {
             switch (sqlite3_column_type(statement, i)) {
             case SQLITE_INTEGER:
@@ -326,10 +327,13 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
                                           : QString::fromUtf8(sqlite3_errmsg(connection));
         }
     };
-    // Helpers only where the pool has a thread free now; this thread reads too.
+    // Helpers only where the pool has a thread free now; this thread reads
+    // too. Past four readers the reading gains nothing: they wait on page
+    // faults and on the allocator, whose heaps the program keeps few.
+    constexpr int maxReaders = 4;
     QSemaphore finished;
     int helpers = 0;
-    const int wanted = std::min(QThread::idealThreadCount(), int(parts.size())) - 1;
+    const int wanted = std::min({QThread::idealThreadCount(), maxReaders, int(parts.size())}) - 1;
     while (helpers < wanted && QThreadPool::globalInstance()->tryStart([&] {
         work();
         finished.release();

@@ -6,6 +6,7 @@
 
 #include "database.h"
 #include "database_p.h"
+#include "rowcells_p.h"
 
 #include <QDebug>
 #include <QRandomGenerator>
@@ -395,6 +396,40 @@ private slots:
     // changed: each index lists its rows in the expected order. Keys that
     // count down row by row, as local ids do, are built in order too, alone
     // and with ties.
+    // The rows of one reading share allocations; each still lives, changes
+    // and goes on its own, after the reading too.
+    void rowsReadTogetherStandAlone()
+    {
+        std::vector<RowCells> rows;
+        {
+            RowCells::Batch batch(3);
+            for (int i = 0; i < 500; ++i) {
+                RowCells row = batch.take();
+                row.set(0, QVariant(qint64(i)));
+                row.set(2, QVariant(QString(100, QChar(u'a' + i % 26))));
+                rows.push_back(std::move(row));
+            }
+            RowCells::Batch noColumns(0);
+            QCOMPARE(noColumns.take().size(), 0);
+        }
+        RowCells copy = rows[7];
+        copy.set(0, QVariant(qint64(-7)));
+        QCOMPARE(rows[7].at(0), QVariant(qint64(7)));
+        QCOMPARE(copy.at(0), QVariant(qint64(-7)));
+        // Freed in another order than made: every second one, then from the end.
+        for (size_t i = 0; i < rows.size(); i += 2)
+            rows[i] = RowCells();
+        for (; !rows.empty(); rows.pop_back()) {
+            if (rows.back().isNull())
+                continue;
+            const int i = int(rows.size()) - 1;
+            QCOMPARE(rows.back().at(0), QVariant(qint64(i)));
+            QVERIFY(!rows.back().at(1).isValid());
+            QCOMPARE(rows.back().at(2).toString(), QString(100, QChar(u'a' + i % 26)));
+        }
+        QCOMPARE(copy.at(2).toString(), QString(100, QChar(u'h')));
+    }
+
     void indexOrderAfterBuildAndChanges()
     {
         const int t = newTable({"key", "id", "name", "file", "down", "pairs"});
@@ -406,8 +441,10 @@ private slots:
         QMap<int, QVariant> cells[6];
         // Rows entered as opening the store enters them: texts as the file
         // gives them, unpaired surrogates included, which insertRow refuses.
-        const auto load = [t](const QVector<QVariant> &values) {
-            RowCells rowCells(int(values.size()));
+        // Rows made as a reading makes them, and changed and removed below.
+        RowCells::Batch batch(6);
+        const auto load = [t, &batch](const QVector<QVariant> &values) {
+            RowCells rowCells = batch.take();
             for (int column = 0; column < values.size(); ++column)
                 rowCells.set(column, values.at(column));
             QMutexLocker locker(&store_internal::tableMutex);
