@@ -102,6 +102,19 @@ inline QString downloadUrl(qint64 id)
         .toString();
 }
 
+// A client in a process of its own: the engine on `folder`, with the test
+// user's credentials, sending to `endpoint` when the test commits.
+inline bool startChildClient(const QString &folder, const QString &endpoint)
+{
+    if (!engineStartInFolder(folder))
+        return false;
+    commitModeTimer->stop();
+    pointAt(endpoint);
+    setOption("mail", mail);
+    setOption("hash", hash);
+    return true;
+}
+
 // What a test class of a client holds: its data folder and, for each test
 // function, a fresh server and the engine on an empty store, logged in to it.
 struct SyncCase

@@ -25,12 +25,8 @@ int runClient(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    if (!engineStartInFolder(arguments.value(3)))
+    if (!startChildClient(arguments.value(3), arguments.value(2)))
         return 1;
-    commitModeTimer->stop();
-    pointAt(arguments.value(2));
-    setOption("mail", mail);
-    setOption("hash", hash);
     const QString step = arguments.value(4);
     if (step == "shoot") {
         const Id skrin = createItem("skrin");
