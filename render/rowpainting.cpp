@@ -160,15 +160,27 @@ QImage loadRowImage(const QVariantMap &row, RowImageState *state)
     return image;
 }
 
+namespace {
+
+QRectF imageSourceRect(const QVariantMap &row)
+{
+    return QRectF(coordinate(row, "src_x"), coordinate(row, "src_y"), clampSize(real(row, "src_w")),
+                  clampSize(real(row, "src_h")));
+}
+
+} // namespace
+
+bool isImageRowAsItIs(const QVariantMap &row, const QImage &image)
+{
+    const QRectF whole(image.rect());
+    return whole == pictureRectFromRow(row) && whole == imageSourceRect(row);
+}
+
 bool paintImageRow(QPainter *painter, const QVariantMap &row, const QImage &image)
 {
-    const QRectF source(coordinate(row, "src_x"), coordinate(row, "src_y"), clampSize(real(row, "src_w")),
-                        clampSize(real(row, "src_h")));
-    const QRectF target = pictureRectFromRow(row);
     if (!image.isNull())
-        painter->drawImage(target, image, source);
-    const QRectF whole(image.rect());
-    return whole == target && whole == source;
+        painter->drawImage(pictureRectFromRow(row), image, imageSourceRect(row));
+    return isImageRowAsItIs(row, image);
 }
 
 bool paintImageRow(QPainter *painter, const QVariantMap &row)

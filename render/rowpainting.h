@@ -55,6 +55,8 @@ QImage loadRowImage(const QVariantMap &row, RowImageState *state = nullptr);
 // source rectangle the whole picture.
 bool paintImageRow(QPainter *painter, const QVariantMap &row, const QImage &image);
 bool paintImageRow(QPainter *painter, const QVariantMap &row);
+// True when the row shows `image` as it is (what paintImageRow answers).
+bool isImageRowAsItIs(const QVariantMap &row, const QImage &image);
 bool paintImageRow(QPainter *painter, const RowPaint &paint);
 
 // Paints a row by its type's kind; an image row's picture is not drawn (it

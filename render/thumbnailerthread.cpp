@@ -143,18 +143,40 @@ Gathered gather(Id skrinId)
     return result;
 }
 
-// Paints the rows; false when an image was not drawn as it is.
-bool paintRows(QImage *canvas, const Gathered &gathered)
+QPointF onCanvasOf(const Row &row, const Gathered &gathered)
+{
+    return QPointF(clampCoordinate(finiteReal(row.members.value(QStringLiteral("x")))) - gathered.bounds.left(),
+                   clampCoordinate(finiteReal(row.members.value(QStringLiteral("y")))) - gathered.bounds.top());
+}
+
+// The bottom row's picture when it covers the whole canvas as it is, opaque
+// (a capture under its annotations): the canvas can start as that picture,
+// without a fill with the page colour and a copy of every pixel over it.
+// Null otherwise.
+QImage coveringPicture(const Gathered &gathered, const QSize &size)
+{
+    if (gathered.rows.isEmpty())
+        return QImage();
+    const Row &bottom = gathered.rows.first();
+    const QImage &image = bottom.image;
+    if (QLatin1String(bottom.kind->table) != imageTable || image.isNull() || image.hasAlphaChannel()
+        || image.size() != size || onCanvasOf(bottom, gathered) != QPointF(0, 0)
+        || !isImageRowAsItIs(bottom.members, image))
+        return QImage();
+    return image;
+}
+
+// Paints the rows over the canvas, from `first` on (the rows below it are
+// the canvas already); false when an image was not drawn as it is.
+bool paintRows(QImage *canvas, const Gathered &gathered, qsizetype first)
 {
     bool natural = true;
     QPainter painter(canvas);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
-    painter.fillRect(canvas->rect(), pageColor());
-    for (const Row &row : gathered.rows) {
-        const QPointF onCanvas(clampCoordinate(finiteReal(row.members.value(QStringLiteral("x"))))
-                                   - gathered.bounds.left(),
-                               clampCoordinate(finiteReal(row.members.value(QStringLiteral("y"))))
-                                   - gathered.bounds.top());
+    if (first == 0)
+        painter.fillRect(canvas->rect(), pageColor());
+    for (const Row &row : gathered.rows.mid(first)) {
+        const QPointF onCanvas = onCanvasOf(row, gathered);
         painter.resetTransform();
         painter.translate(onCanvas);
         if (row.kind->paintRow && !row.kind->paintRow(&painter, RowPaint{row.members, *canvas, onCanvas, row.image}))
@@ -279,20 +301,25 @@ ThumbnailerThread::Outcome ThumbnailerThread::render(const QDateTime &mark, bool
 
     const QSize size(qRound(gathered.bounds.width()), qRound(gathered.bounds.height()));
     QImage canvas;
+    qsizetype paintedBelow = 0;
     if (!size.isEmpty()) {
         if (!isCanvasSizeAllowed(size)) {
             qCWarning(lcRender) << "screenshot" << skrinId << "asks for a canvas of" << size
                                 << "beyond the limits; its files are kept";
             return Outcome::Done;
         }
-        canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        canvas = coveringPicture(gathered, size);
+        if (!canvas.isNull())
+            paintedBelow = 1;
+        else
+            canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
         if (canvas.isNull()) {
             qCWarning(lcRender) << "no memory for a canvas of" << size << "for screenshot" << skrinId;
             return Outcome::EncodeFailed;
         }
     }
     bool soleImage = gathered.soleImage;
-    if (!canvas.isNull() && !paintRows(&canvas, gathered))
+    if (!canvas.isNull() && !paintRows(&canvas, gathered, paintedBelow))
         soleImage = false;
 
     // The thumbnails are made beside the picture's encode when the pool has

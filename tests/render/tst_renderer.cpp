@@ -22,6 +22,8 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -144,6 +146,44 @@ private slots:
         QVERIFY(near(picture.pixel(53, 40), qRgb(0, 255, 0)));
         QVERIFY(near(picture.pixel(95, 25), qRgb(0xeb, 0xeb, 0xeb))); // the page
         QVERIFY(near(picture.pixel(108, 30), qRgb(0, 0, 0)));         // the frame, outside its rectangle
+    }
+
+    // A capture under its annotations is the canvas the rest is painted on;
+    // a picture with see-through parts, or one beside the page, still lies
+    // on the page colour. The capture's own file is never changed.
+    void pictureUnderAnnotations_data()
+    {
+        QTest::addColumn<bool>("seeThrough");
+        QTest::addColumn<bool>("beside");
+        QTest::newRow("opaque, covering") << false << false;
+        QTest::newRow("see-through half") << true << false;
+        QTest::newRow("opaque, with a rectangle beside") << false << true;
+    }
+
+    void pictureUnderAnnotations()
+    {
+        QFETCH(bool, seeThrough);
+        QFETCH(bool, beside);
+        QImage capture(60, 40, seeThrough ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        capture.fill(QColor(0, 160, 0));
+        if (seeThrough) {
+            for (int row = 0; row < 40; ++row)
+                std::fill_n(reinterpret_cast<QRgb *>(capture.scanLine(row)) + 30, 30, qRgba(0, 0, 0, 0));
+        }
+        const QString file = storedPicture(capture);
+        const Id skrin = createItem("skrin");
+        addImage(skrin, file, capture.size(), capture.rect());
+        addRectangle(skrin, beside ? -20 : 5, 5, 10, 10, "#0000ff", 1);
+        markAndRender(skrin);
+        const QImage picture = storedImage(skrin, "file");
+        const int left = beside ? 20 : 0; // where the capture lies in the picture
+        QCOMPARE(picture.size(), QSize(60 + left, 40));
+        QVERIFY(near(picture.pixel(left + 10, 30), qRgb(0, 160, 0)));
+        QVERIFY(near(picture.pixel(beside ? 5 : 10, 10), qRgb(0, 0, 255)));
+        QVERIFY(near(picture.pixel(left + 50, 20), seeThrough ? qRgb(0xeb, 0xeb, 0xeb) : qRgb(0, 160, 0)));
+        if (beside)
+            QVERIFY(near(picture.pixel(5, 30), qRgb(0xeb, 0xeb, 0xeb)));
+        QCOMPARE(storedFile(file).pixel(50, 20), capture.pixel(50, 20));
     }
 
     void soleImageSharesItsFile_data()
