@@ -61,6 +61,10 @@ namespace sync_internal {
 // answer is applied only to the generation that sent its commit.
 extern quint64 commitGeneration;
 extern quint64 sentGeneration;
+// Whether what was begun in `generation` (a commit, an answer read or applied)
+// was forgotten since, or the engine stopped, or the store closed: it then
+// goes no further and changes nothing.
+bool forgotten(quint64 generation);
 // The session the commit in flight was sent with ("" for a log-in).
 extern QString sentSession;
 // The "state" and the "serial" the commit in flight was sent with.
