@@ -61,6 +61,10 @@ namespace sync_internal {
 // answer is applied only to the generation that sent its commit.
 extern quint64 commitGeneration;
 extern quint64 sentGeneration;
+// Whether what was begun in `generation` (a commit, an answer read or applied)
+// was forgotten since, or the engine stopped, or the store closed: it then
+// goes no further and changes nothing.
+bool forgotten(quint64 generation);
 // The session the commit in flight was sent with ("" for a log-in).
 extern QString sentSession;
 // The "state" and the "serial" the commit in flight was sent with.
@@ -74,10 +78,10 @@ enum RetryKind { SessionRetry = 1, ClashRetry = 2 };
 extern int retriedAtOnce;
 // Set by stopSync: nothing commits until the engine starts again.
 extern bool syncStopped;
-// The lowest local id whose counter is known to be on disk. Every commit
-// flushes the store before it leaves; when that flush fails, the creates
-// below this id stay behind, so that a crash can never hand the same local id
-// to another item. 0 before the first flush.
+// The lowest local id whose counter is known to be on disk. A commit that
+// carries a create below it flushes the store first, on the thread pool;
+// when that flush fails, those creates stay behind, so that a crash can never
+// hand the same local id to another item. 0 before the first flush.
 extern Id counterOnDisk;
 // Uncommitted set rows whose file cannot go yet (too big, unreadable), with
 // the file they held: they keep no fast commit mode until the member changes.
@@ -114,9 +118,10 @@ QUrl engineEndpoint();
 // Whether any local change waits for a commit and can go with it (held-back
 // files do not count).
 bool changesPending();
-// This store's random, persistent id, made on first use (the flush before
-// every commit writes it to disk); the service keys the local ids of creates
-// and the commits' serial numbers by it.
+// This store's random, persistent id, made on first use. A new id comes
+// with no serial key (a new or emptied store, renewStoreId), so the first
+// commit to carry it draws one and flushes both before it leaves. The service
+// keys the local ids of creates and the commits' serial numbers by it.
 QString storeId();
 // The serial number of the next commit and its key: the number after the
 // last one the service acknowledged, with the key reserved for it. A commit

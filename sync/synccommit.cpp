@@ -41,6 +41,11 @@ Id counterOnDisk = 0;
 QHash<QPair<int, int>, QString> heldBackFiles;
 const QString downloadingPlaceholder = QStringLiteral("%downloading%");
 
+bool forgotten(quint64 generation)
+{
+    return generation != commitGeneration || syncStopped || !Database::isOpen();
+}
+
 QUrl engineEndpoint()
 {
     const QString fallback = defaultServerUrl() + QStringLiteral("/tavrin-engine");
@@ -175,11 +180,17 @@ bool takeSession(const QVariantMap &answer)
     return session != sentSession;
 }
 
+// Whether the commit being built in `generation` still goes.
+bool stillBuilding(quint64 generation)
+{
+    return !forgotten(generation) && commitConnection == commitBeingBuilt;
+}
+
 // The commit's request, built, goes out, unless the commit was forgotten
 // meanwhile (the flush did no harm then).
 void postCommit(const std::shared_ptr<CommitBatch> &batch, quint64 generation)
 {
-    if (generation != commitGeneration || syncStopped || !Database::isOpen() || commitConnection != commitBeingBuilt)
+    if (!stillBuilding(generation))
         return;
     {
         StoreLock lock;
@@ -203,7 +214,7 @@ void postCommit(const std::shared_ptr<CommitBatch> &batch, quint64 generation)
 // the files' bytes), and the GUI thread posts it.
 void collectCommit(const std::shared_ptr<CommitBatch> &batch, quint64 generation)
 {
-    if (generation != commitGeneration || syncStopped || !Database::isOpen() || commitConnection != commitBeingBuilt)
+    if (!stillBuilding(generation))
         return;
     if (!batch->collect(sliceBudgetMs)) {
         QMetaObject::invokeMethod(
@@ -236,9 +247,9 @@ void TavrinConnector::readAnswer(const QByteArray &answer, std::function<void()>
         QMetaObject::invokeMethod(
             TavrinConnector::instance(),
             [read, generation, done = std::move(done)] {
-                if (generation != commitGeneration || syncStopped || !Database::isOpen()) {
+                if (forgotten(generation)) {
                     answerBusy = false;
-                    return; // the commit was forgotten meanwhile
+                    return;
                 }
                 applying = read;
                 applyingGeneration = generation;
@@ -275,7 +286,7 @@ void TavrinConnector::finishCommit(bool error)
 void TavrinConnector::applyNextSlice()
 {
     // A reset or a stop forgot the commit: the rest of its answer goes too.
-    if (!applying || applyingGeneration != commitGeneration || syncStopped || !Database::isOpen()) {
+    if (!applying || forgotten(applyingGeneration)) {
         applying.reset();
         answerBusy = false;
         return;

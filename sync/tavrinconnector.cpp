@@ -252,7 +252,7 @@ void TavrinConnector::networkFinished(ConnectionId id, bool error, const QByteAr
     finishDownload(id, error, answer);
     finishExec(id, error, answer);
     if (id == commitConnection && id != 0) {
-        if (syncStopped || sentGeneration != commitGeneration || !Database::isOpen()) {
+        if (forgotten(sentGeneration)) {
             commitConnection = 0;
             return;
         }

@@ -447,20 +447,22 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     // one changes nothing, and retires the store.
     QHash<qint64, Create> &known = translations[origin];
     for (const QJsonValue &entry : creates) {
-        if (createdItem(entry, known, session.user, origin, false) < 0) {
-            serials[origin].retired = true;
-            ++clashCount;
-            return {{QStringLiteral("result"), 5}};
-        }
+        if (createdItem(entry, known, session.user, origin, false) < 0)
+            return {{QStringLiteral("result"), retire(origin)}};
     }
-    QJsonObject translate;
+    // A create or a change of an item removed since is one the client makes
+    // to an item it should not hold any more: the answer tells it is gone.
     Corrections corrections;
+    const auto gone = [this, &session, &corrections](qint64 id) {
+        if (userItem(id, session.user) && !corrections.removes.contains(id))
+            corrections.removes.append(id);
+    };
+    QJsonObject translate;
     for (const QJsonValue &entry : creates) {
         if (const qint64 serverId = createdItem(entry, known, session.user, origin, true)) {
             translate.insert(QString::number(jsonId(entry[QLatin1String("id")])), serverId);
-            // Made before and removed since: the client hears that it is gone.
             if (!liveItem(serverId))
-                corrections.removes.append(serverId);
+                gone(serverId);
         }
     }
 
@@ -469,12 +471,6 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     const auto ownItem = [this, &session](qint64 id) {
         Item *item = liveItem(id);
         return item && item->user == session.user ? item : nullptr;
-    };
-    // A change of an item removed since is one the client makes to an item
-    // it should not hold any more.
-    const auto gone = [this, &session, &corrections](qint64 id) {
-        if (userItem(id, session.user) && !corrections.removes.contains(id))
-            corrections.removes.append(id);
     };
     for (const QJsonValue &set : sets) {
         const qint64 sentId = jsonId(set[QLatin1String("id")]);
@@ -587,7 +583,12 @@ int TestServer::checkSerial(const Request &request, const QString &origin, qint6
         }
     }
     // Another copy of the store's data folder, or an older one.
-    store.retired = true;
+    return retire(origin);
+}
+
+int TestServer::retire(const QString &origin)
+{
+    serials[origin].retired = true;
     ++clashCount;
     return 5;
 }

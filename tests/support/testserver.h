@@ -238,6 +238,10 @@ private:
     // neither retires the store. 1 for a serial that is no whole number above
     // 0, else 0 or 5.
     int checkSerial(const Request &request, const QString &origin, qint64 *ownAfter);
+    // The store was found in use by two copies of a data folder: every later
+    // commit of it that carries a serial clashes too. The result code of a
+    // clash, 5.
+    int retire(const QString &origin);
     // What an answer carries besides the changes: sets of the values the
     // service holds for sets it refused, and removals of items a commit named
     // that are gone.
