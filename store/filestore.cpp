@@ -153,15 +153,6 @@ bool writeWhole(const QString &temporary, const QString &path, const QByteArray 
     return ok;
 }
 
-// A stored file is a plain file: a link or a folder in its place was put
-// there by somebody else, and stays.
-void removeOwnFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.isSymLink() && !info.isDir())
-        QFile::remove(path);
-}
-
 } // namespace
 
 bool Database::isValidFileName(const QString &name)
@@ -356,6 +347,16 @@ QString Database::fileExtension(const QString &fileName)
 
 namespace store_internal {
 
+bool removeStoredFile(const QString &folder, const QString &name)
+{
+    if (!Database::isValidFileName(name))
+        return false;
+    const QFileInfo info(folder + QLatin1Char('/') + name);
+    if (!info.isSymLink() && !info.isDir())
+        QFile::remove(info.filePath());
+    return true;
+}
+
 void takeRemovedFiles(FilePass &pass)
 {
     QMutexLocker locker(&fileMutex);
@@ -433,7 +434,7 @@ struct Deletions
 {
     QSet<QString> deleted;
     QSet<QString> named;   // a row in memory names them: kept
-    QSet<QString> foreign; // not recorded as the store's: never deleted
+    QSet<QString> foreign; // unrecorded, or no bare file name: never deleted
 };
 
 // Deletes those of `names` that the store recorded as its own and that no
@@ -474,7 +475,10 @@ void deleteUnreferenced(const QStringList &names, const QString &folder, FileLed
             // Removed in memory, but not yet in the file.
             if (committed.contains(name))
                 continue;
-            removeOwnFile(folder + QLatin1Char('/') + name);
+            if (!removeStoredFile(folder, name)) {
+                out.foreign.insert(name);
+                continue;
+            }
             out.deleted.insert(name);
             ledger.forget(name);
         }

@@ -394,11 +394,7 @@ void deleteFilesLocked()
     // their own documents, links and folders, whatever their names: those
     // stay, and the folder with them. A ledger that cannot be read proves
     // nothing, and every file stays.
-    if (!visitRecordedNames(path, [&files](const QString &name) {
-            const QFileInfo info(files + QLatin1Char('/') + name);
-            if (Database::isValidFileName(name) && !info.isSymLink() && !info.isDir())
-                QFile::remove(info.filePath());
-        }))
+    if (!visitRecordedNames(path, [&files](const QString &name) { removeStoredFile(files, name); }))
         qCWarning(lcStore).noquote() << "Database: cannot read which files in" << files
                                      << "the store wrote; they stay";
     QFile::remove(path);
