@@ -31,8 +31,8 @@ QString jsonList(const QStringList &names)
     return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(names)).toJson(QJsonDocument::Compact));
 }
 
-// The file columns (Database::isFileColumn) of every table of the file, the
-// ledger and SQLite's own tables left out: table -> its file columns.
+// The file columns (Database::isFileColumn) of every table of the file that
+// isUserTable: table -> its file columns.
 bool fileColumnsInFile(const QSqlDatabase &db, QMap<QString, QStringList> *columns, QString *error)
 {
     QSqlQuery query(db);
@@ -43,8 +43,7 @@ bool fileColumnsInFile(const QSqlDatabase &db, QMap<QString, QStringList> *colum
     while (query.next()) {
         const QString table = query.value(0).toString();
         const QString column = query.value(1).toString();
-        if (Database::isFileColumn(column) && table.compare(fileLedgerName(), Qt::CaseInsensitive) != 0
-            && !table.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive))
+        if (Database::isFileColumn(column) && isUserTable(table))
             (*columns)[table].append(column);
     }
     return !query.lastError().isValid()
