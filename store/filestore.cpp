@@ -437,35 +437,23 @@ struct Deletions
     QSet<QString> foreign; // unrecorded, or no bare file name: never deleted
 };
 
-// Deletes those of `names` that the store recorded as its own and that no
-// row names: no committed one (the file is asked; flushMutex, which the
-// caller holds, keeps it as it is) and no pending one (memory is asked, and
-// the file deleted, under one hold, so no row can come to name it in
-// between). With `untouched`, names that the cache or a reservation holds
-// are left alone as well.
+// Deletes those of `names`, all recorded as the store's own, that no row
+// names: no committed one (the file is asked; flushMutex, which the caller
+// holds, keeps it as it is) and no pending one (memory is asked, and the
+// file deleted, under one hold, so no row can come to name it in between).
+// With `untouched`, names that the cache or a reservation holds are left
+// alone as well.
 void deleteUnreferenced(const QStringList &names, const QString &folder, FileLedger &ledger, bool untouched,
                         Deletions &out)
 {
-    if (names.isEmpty())
-        return;
-    QSet<QString> recorded;
-    if (!ledger.recordedAmong(names, &recorded))
-        return;
-    QStringList ours;
-    for (const QString &name : names) {
-        if (recorded.contains(name))
-            ours.append(name);
-        else
-            out.foreign.insert(name);
-    }
     QSet<QString> committed;
-    if (!ledger.namedInFile(ours, &committed))
+    if (names.isEmpty() || !ledger.namedInFile(names, &committed))
         return;
-    for (qsizetype from = 0; from < ours.size(); from += filesPerHold) {
+    for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
         QMutexLocker files(&fileMutex);
         QMutexLocker locker(&tableMutex);
         const FileColumns columns = fileColumnsLocked();
-        for (const QString &name : ours.mid(from, filesPerHold)) {
+        for (const QString &name : names.mid(from, filesPerHold)) {
             if (untouched && (fileCache.contains(name) || reservedNames.contains(name)))
                 continue;
             if (fileNamedLocked(columns, name)) {
@@ -487,18 +475,28 @@ void deleteUnreferenced(const QStringList &names, const QString &folder, FileLed
 
 void deleteRemovedFiles(FilePass &pass, FileLedger &ledger)
 {
-    QStringList names;
+    QStringList removed;
     for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
         // Only what was removed before the tables were taken: a row removed
         // after that still names the file in the committed tables.
         if (it->removed && pass.removedBefore.value(it.key(), 0) == it->version)
-            names.append(it.key());
+            removed.append(it.key());
     }
+    QSet<QString> recorded;
+    if (removed.isEmpty() || !ledger.recordedAmong(removed, &recorded))
+        return;
     Deletions outcome;
-    deleteUnreferenced(names, pass.folder, ledger, false, outcome);
-    pass.deleted = outcome.deleted;
-    pass.named = outcome.named;
-    pass.foreign = outcome.foreign;
+    QStringList ours;
+    for (const QString &name : std::as_const(removed)) {
+        if (recorded.contains(name))
+            ours.append(name);
+        else
+            outcome.foreign.insert(name);
+    }
+    deleteUnreferenced(ours, pass.folder, ledger, false, outcome);
+    pass.deleted = std::move(outcome.deleted);
+    pass.named = std::move(outcome.named);
+    pass.foreign = std::move(outcome.foreign);
 }
 
 void sweepStep(const FilePass &pass, FileLedger &ledger)
