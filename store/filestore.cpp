@@ -428,6 +428,21 @@ bool writeFiles(FilePass &pass, FileLedger &ledger)
 
 namespace {
 
+// Calls `visit` with the file columns and each of `names`, holding fileMutex
+// and tableMutex for filesPerHold names at a time, so that nobody waits long
+// for them.
+template<typename Visit>
+void visitInHolds(const QStringList &names, Visit visit)
+{
+    for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
+        QMutexLocker files(&fileMutex);
+        QMutexLocker locker(&tableMutex);
+        const FileColumns columns = fileColumnsLocked();
+        for (const QString &name : names.mid(from, filesPerHold))
+            visit(columns, name);
+    }
+}
+
 // What became of names offered for deletion. Names in none of these wait:
 // a committed row still names them, or the file could not tell.
 struct Deletions
@@ -449,28 +464,23 @@ void deleteUnreferenced(const QStringList &names, const QString &folder, FileLed
     QSet<QString> committed;
     if (names.isEmpty() || !ledger.namedInFile(names, &committed))
         return;
-    for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
-        QMutexLocker files(&fileMutex);
-        QMutexLocker locker(&tableMutex);
-        const FileColumns columns = fileColumnsLocked();
-        for (const QString &name : names.mid(from, filesPerHold)) {
-            if (untouched && (fileCache.contains(name) || reservedNames.contains(name)))
-                continue;
-            if (fileNamedLocked(columns, name)) {
-                out.named.insert(name);
-                continue;
-            }
-            // Removed in memory, but not yet in the file.
-            if (committed.contains(name))
-                continue;
-            if (!removeStoredFile(folder, name)) {
-                out.foreign.insert(name);
-                continue;
-            }
-            out.deleted.insert(name);
-            ledger.forget(name);
+    visitInHolds(names, [&](const FileColumns &columns, const QString &name) {
+        if (untouched && (fileCache.contains(name) || reservedNames.contains(name)))
+            return;
+        if (fileNamedLocked(columns, name)) {
+            out.named.insert(name);
+            return;
         }
-    }
+        // Removed in memory, but not yet in the file.
+        if (committed.contains(name))
+            return;
+        if (!removeStoredFile(folder, name)) {
+            out.foreign.insert(name);
+            return;
+        }
+        out.deleted.insert(name);
+        ledger.forget(name);
+    });
 }
 
 void deleteRemovedFiles(FilePass &pass, FileLedger &ledger)
@@ -516,15 +526,10 @@ void sweepStep(const FilePass &pass, FileLedger &ledger)
     // are asked of the file.
     const QStringList names = ledger.nextSweepNames(sweepNamesPerFlush);
     QStringList unnamed;
-    for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
-        QMutexLocker files(&fileMutex);
-        QMutexLocker locker(&tableMutex);
-        const FileColumns columns = fileColumnsLocked();
-        for (const QString &name : names.mid(from, filesPerHold)) {
-            if (!fileCache.contains(name) && !reservedNames.contains(name) && !fileNamedLocked(columns, name))
-                unnamed.append(name);
-        }
-    }
+    visitInHolds(names, [&unnamed](const FileColumns &columns, const QString &name) {
+        if (!fileCache.contains(name) && !reservedNames.contains(name) && !fileNamedLocked(columns, name))
+            unnamed.append(name);
+    });
     Deletions outcome;
     deleteUnreferenced(unnamed, pass.folder, ledger, true, outcome);
     if (!outcome.deleted.isEmpty()) {
@@ -565,9 +570,8 @@ void finishFilePass(FilePass &pass, FileLedger &ledger, bool tablesCommitted, bo
     }
     // Records of files gone ride on the next flush that records names; the
     // last flush settles them itself.
-    QString error;
     if (closing)
-        ledger.commit({}, &error);
+        ledger.commit({}, nullptr);
     if (pass.entries.isEmpty())
         return;
     struct Candidate
