@@ -401,16 +401,20 @@ bool writeFiles(FilePass &pass, FileLedger &ledger)
         for (auto it = pass.temporaries.cbegin(); it != pass.temporaries.cend(); ++it) {
             const QString temporary = pass.folder + QLatin1Char('/') + it.value();
             QString error = QStringLiteral("cannot create %1").arg(pass.folder);
-            if (folderReady
-                && writeWhole(temporary, pass.folder + QLatin1Char('/') + it.key(), pass.entries.value(it.key()).data,
-                              &error)) {
+            const bool written
+                = folderReady
+                  && writeWhole(temporary, pass.folder + QLatin1Char('/') + it.key(), pass.entries.value(it.key()).data,
+                                &error);
+            if (written) {
                 pass.written.insert(it.key());
             } else {
                 pass.failed.insert(it.key());
                 if (firstError.isEmpty())
                     firstError = error;
             }
-            if (!QFileInfo::exists(temporary))
+            // Gone into the file's place, or removed after a failure: its
+            // record is of no more use. One a failure left stays recorded.
+            if (written || !QFileInfo::exists(temporary))
                 ledger.forget(it.value());
         }
     }
