@@ -6,7 +6,6 @@
 #include "migration_p.h"
 #include "storelog.h"
 
-#include <QAtomicInt>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -89,8 +88,6 @@ bool recordNamedFiles(const QSqlDatabase &db, const QString &filesFolder, QStrin
     return true;
 }
 
-QAtomicInt readerCounter;
-
 } // namespace
 
 QString fileLedgerName()
@@ -122,28 +119,15 @@ bool ensureFileLedger(const QSqlDatabase &db, const QString &filesFolder, QStrin
     return run(db, ledgerDefinition(), error) && recordNamedFiles(db, filesFolder, error);
 }
 
-bool visitRecordedNames(const QString &path, const std::function<void(const QString &)> &visit)
+bool visitRecordedNames(const QSqlDatabase &db, const std::function<void(const QString &)> &visit)
 {
-    if (!QFileInfo(path).isFile())
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT `name` FROM `store_files`")))
         return false;
-    const QString name = QStringLiteral("pellimore-ledger-%1").arg(readerCounter.fetchAndAddRelaxed(1));
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (db.open()) {
-            QSqlQuery query(db);
-            query.setForwardOnly(true);
-            ok = query.exec(QStringLiteral("SELECT `name` FROM `store_files`"));
-            while (ok && query.next())
-                visit(query.value(0).toString());
-            ok = ok && !query.lastError().isValid();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+    while (query.next())
+        visit(query.value(0).toString());
+    return !query.lastError().isValid();
 }
 
 FileLedger::FileLedger(const QString &connectionName)
