@@ -97,7 +97,7 @@ QuitRequests::QuitRequests(QObject *parent)
             continue;
         installed[i] = ::sigaction(quitSignals[i], &action, nullptr) == 0;
     }
-    notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
+    const auto *notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &QuitRequests::readRequests);
     listening = true;
 }

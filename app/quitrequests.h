@@ -12,8 +12,6 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
 class QuitRequests : public QObject
 {
     Q_OBJECT
@@ -34,6 +32,5 @@ signals:
 private:
     void readRequests();
 
-    QSocketNotifier *notifier = nullptr;
     bool listening = false;
 };

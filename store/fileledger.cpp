@@ -6,7 +6,6 @@
 #include "migration_p.h"
 #include "storelog.h"
 
-#include <QAtomicInt>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -31,24 +30,23 @@ QString jsonList(const QStringList &names)
     return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(names)).toJson(QJsonDocument::Compact));
 }
 
-// The file columns (Database::isFileColumn) of every table of the file, the
-// ledger and SQLite's own tables left out: table -> its file columns.
+// The file columns (Database::isFileColumn) of every table of the file that
+// isUserTable: table -> its file columns.
 bool fileColumnsInFile(const QSqlDatabase &db, QMap<QString, QStringList> *columns, QString *error)
 {
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("SELECT m.name, p.name FROM sqlite_master AS m, pragma_table_info(m.name) AS p "
                                    "WHERE m.type = 'table'")))
-        return fail(error, QStringLiteral("cannot list the file columns: %1").arg(query.lastError().text()));
+        return fail(error, QStringLiteral("cannot list the file columns: %1").arg(sqlReason(query.lastError())));
     while (query.next()) {
         const QString table = query.value(0).toString();
         const QString column = query.value(1).toString();
-        if (Database::isFileColumn(column) && table.compare(fileLedgerName(), Qt::CaseInsensitive) != 0
-            && !table.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive))
+        if (Database::isFileColumn(column) && isUserTable(table))
             (*columns)[table].append(column);
     }
     return !query.lastError().isValid()
-           || fail(error, QStringLiteral("cannot list the file columns: %1").arg(query.lastError().text()));
+           || fail(error, QStringLiteral("cannot list the file columns: %1").arg(sqlReason(query.lastError())));
 }
 
 // Records the files in `filesFolder` that rows of the file name: an older
@@ -60,7 +58,7 @@ bool recordNamedFiles(const QSqlDatabase &db, const QString &filesFolder, QStrin
         return false;
     QSqlQuery insert(db);
     if (!insert.prepare(QStringLiteral("INSERT OR IGNORE INTO `store_files` (`name`, `recorded`) VALUES (?, 0)")))
-        return fail(error, QStringLiteral("cannot record the stored files: %1").arg(insert.lastError().text()));
+        return fail(error, QStringLiteral("cannot record the stored files: %1").arg(sqlReason(insert.lastError())));
     qsizetype recorded = 0;
     for (auto it = columns.cbegin(); it != columns.cend(); ++it) {
         for (const QString &column : it.value()) {
@@ -68,7 +66,8 @@ bool recordNamedFiles(const QSqlDatabase &db, const QString &filesFolder, QStrin
             names.setForwardOnly(true);
             if (!names.exec(QStringLiteral("SELECT DISTINCT %1 FROM %2 WHERE %1 <> ''")
                                 .arg(quoteIdentifier(column), quoteIdentifier(it.key()))))
-                return fail(error, QStringLiteral("cannot read the files of %1: %2").arg(it.key(), names.lastError().text()));
+                return fail(error, QStringLiteral("cannot read the files of %1: %2")
+                                       .arg(it.key(), sqlReason(names.lastError())));
             while (names.next()) {
                 const QString name = names.value(0).toString();
                 if (!Database::isValidFileName(name))
@@ -78,7 +77,8 @@ bool recordNamedFiles(const QSqlDatabase &db, const QString &filesFolder, QStrin
                     continue;
                 insert.addBindValue(name);
                 if (!insert.exec())
-                    return fail(error, QStringLiteral("cannot record the stored files: %1").arg(insert.lastError().text()));
+                    return fail(error,
+                                QStringLiteral("cannot record the stored files: %1").arg(sqlReason(insert.lastError())));
                 ++recorded;
             }
         }
@@ -87,8 +87,6 @@ bool recordNamedFiles(const QSqlDatabase &db, const QString &filesFolder, QStrin
         qCInfo(lcStore) << "Database: recorded" << recorded << "file(s) that rows of the store name as its own";
     return true;
 }
-
-QAtomicInt readerCounter;
 
 } // namespace
 
@@ -107,7 +105,7 @@ bool ensureFileLedger(const QSqlDatabase &db, const QString &filesFolder, QStrin
         query.prepare(QStringLiteral("SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE"));
         query.addBindValue(fileLedgerName());
         if (!query.exec())
-            return fail(error, QStringLiteral("cannot look for the file ledger: %1").arg(query.lastError().text()));
+            return fail(error, QStringLiteral("cannot look for the file ledger: %1").arg(sqlReason(query.lastError())));
         if (query.next()) {
             existing = query.value(0).toString();
             definition = query.value(1).toString();
@@ -121,28 +119,15 @@ bool ensureFileLedger(const QSqlDatabase &db, const QString &filesFolder, QStrin
     return run(db, ledgerDefinition(), error) && recordNamedFiles(db, filesFolder, error);
 }
 
-bool visitRecordedNames(const QString &path, const std::function<void(const QString &)> &visit)
+bool visitRecordedNames(const QSqlDatabase &db, const std::function<void(const QString &)> &visit)
 {
-    if (!QFileInfo(path).isFile())
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT `name` FROM `store_files`")))
         return false;
-    const QString name = QStringLiteral("pellimore-ledger-%1").arg(readerCounter.fetchAndAddRelaxed(1));
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (db.open()) {
-            QSqlQuery query(db);
-            query.setForwardOnly(true);
-            ok = query.exec(QStringLiteral("SELECT `name` FROM `store_files`"));
-            while (ok && query.next())
-                visit(query.value(0).toString());
-            ok = ok && !query.lastError().isValid();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+    while (query.next())
+        visit(query.value(0).toString());
+    return !query.lastError().isValid();
 }
 
 FileLedger::FileLedger(const QString &connectionName)
@@ -162,14 +147,15 @@ bool FileLedger::commit(const QStringList &names, QString *error)
         return true;
     QSqlDatabase connection = db();
     if (!connection.transaction())
-        return fail(error, QStringLiteral("cannot record the files to write: %1").arg(connection.lastError().databaseText()));
+        return fail(error,
+                    QStringLiteral("cannot record the files to write: %1").arg(sqlReason(connection.lastError())));
     QString why;
     // One statement per name: writing files never depends on more than
     // plain SQL. Forgotten first: a name freed and then made again stays.
     const auto each = [&](const QString &sql, const QStringList &list, const QVariant &recorded) {
         QSqlQuery query(connection);
         if (!query.prepare(sql)) {
-            why = query.lastError().databaseText();
+            why = sqlReason(query.lastError());
             return false;
         }
         for (const QString &name : list) {
@@ -177,7 +163,7 @@ bool FileLedger::commit(const QStringList &names, QString *error)
             if (recorded.isValid())
                 query.bindValue(1, recorded);
             if (!query.exec()) {
-                why = query.lastError().databaseText();
+                why = sqlReason(query.lastError());
                 return false;
             }
         }
@@ -192,7 +178,7 @@ bool FileLedger::commit(const QStringList &names, QString *error)
         return true;
     }
     if (ok)
-        why = connection.lastError().databaseText();
+        why = sqlReason(connection.lastError());
     connection.rollback();
     return fail(error, QStringLiteral("cannot record the files to write: %1").arg(why));
 }
@@ -281,7 +267,7 @@ QStringList FileLedger::nextSweepNames(int count)
         }
     }
     if (query.lastError().isValid()) {
-        qCWarning(lcStore).noquote() << "Database: the sweep of unnamed files stopped:" << query.lastError().text();
+        qCWarning(lcStore).noquote() << "Database: the sweep of unnamed files stopped:" << sqlReason(query.lastError());
         seen = 0;
     }
     if (seen < count)

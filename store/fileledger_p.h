@@ -25,9 +25,9 @@ QString fileLedgerName();
 // the caller's transaction.
 bool ensureFileLedger(const QSqlDatabase &db, const QString &filesFolder, QString *error);
 
-// Calls `visit` with every name recorded in the database file at `path`;
-// false when the ledger cannot be read.
-bool visitRecordedNames(const QString &path, const std::function<void(const QString &)> &visit);
+// Calls `visit` with every name the ledger of `db` records; false when the
+// ledger cannot be read.
+bool visitRecordedNames(const QSqlDatabase &db, const std::function<void(const QString &)> &visit);
 
 // The ledger as the writer thread uses it, on the writer's connection.
 class FileLedger

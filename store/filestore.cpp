@@ -153,15 +153,6 @@ bool writeWhole(const QString &temporary, const QString &path, const QByteArray 
     return ok;
 }
 
-// A stored file is a plain file: a link or a folder in its place was put
-// there by somebody else, and stays.
-void removeOwnFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.isSymLink() && !info.isDir())
-        QFile::remove(path);
-}
-
 } // namespace
 
 bool Database::isValidFileName(const QString &name)
@@ -356,6 +347,16 @@ QString Database::fileExtension(const QString &fileName)
 
 namespace store_internal {
 
+bool removeStoredFile(const QString &folder, const QString &name)
+{
+    if (!Database::isValidFileName(name))
+        return false;
+    const QFileInfo info(folder + QLatin1Char('/') + name);
+    if (!info.isSymLink() && !info.isDir())
+        QFile::remove(info.filePath());
+    return true;
+}
+
 void takeRemovedFiles(FilePass &pass)
 {
     QMutexLocker locker(&fileMutex);
@@ -400,16 +401,20 @@ bool writeFiles(FilePass &pass, FileLedger &ledger)
         for (auto it = pass.temporaries.cbegin(); it != pass.temporaries.cend(); ++it) {
             const QString temporary = pass.folder + QLatin1Char('/') + it.value();
             QString error = QStringLiteral("cannot create %1").arg(pass.folder);
-            if (folderReady
-                && writeWhole(temporary, pass.folder + QLatin1Char('/') + it.key(), pass.entries.value(it.key()).data,
-                              &error)) {
+            const bool written
+                = folderReady
+                  && writeWhole(temporary, pass.folder + QLatin1Char('/') + it.key(), pass.entries.value(it.key()).data,
+                                &error);
+            if (written) {
                 pass.written.insert(it.key());
             } else {
                 pass.failed.insert(it.key());
                 if (firstError.isEmpty())
                     firstError = error;
             }
-            if (!QFileInfo::exists(temporary))
+            // Gone into the file's place, or removed after a failure: its
+            // record is of no more use. One a failure left stays recorded.
+            if (written || !QFileInfo::exists(temporary))
                 ledger.forget(it.value());
         }
     }
@@ -427,74 +432,85 @@ bool writeFiles(FilePass &pass, FileLedger &ledger)
 
 namespace {
 
+// Calls `visit` with the file columns and each of `names`, holding fileMutex
+// and tableMutex for filesPerHold names at a time, so that nobody waits long
+// for them.
+template<typename Visit>
+void visitInHolds(const QStringList &names, Visit visit)
+{
+    for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
+        QMutexLocker files(&fileMutex);
+        QMutexLocker locker(&tableMutex);
+        const FileColumns columns = fileColumnsLocked();
+        for (const QString &name : names.mid(from, filesPerHold))
+            visit(columns, name);
+    }
+}
+
 // What became of names offered for deletion. Names in none of these wait:
 // a committed row still names them, or the file could not tell.
 struct Deletions
 {
     QSet<QString> deleted;
     QSet<QString> named;   // a row in memory names them: kept
-    QSet<QString> foreign; // not recorded as the store's: never deleted
+    QSet<QString> foreign; // unrecorded, or no bare file name: never deleted
 };
 
-// Deletes those of `names` that the store recorded as its own and that no
-// row names: no committed one (the file is asked; flushMutex, which the
-// caller holds, keeps it as it is) and no pending one (memory is asked, and
-// the file deleted, under one hold, so no row can come to name it in
-// between). With `untouched`, names that the cache or a reservation holds
-// are left alone as well.
+// Deletes those of `names`, all recorded as the store's own, that no row
+// names: no committed one (the file is asked; flushMutex, which the caller
+// holds, keeps it as it is) and no pending one (memory is asked, and the
+// file deleted, under one hold, so no row can come to name it in between).
+// With `untouched`, names that the cache or a reservation holds are left
+// alone as well.
 void deleteUnreferenced(const QStringList &names, const QString &folder, FileLedger &ledger, bool untouched,
                         Deletions &out)
 {
-    if (names.isEmpty())
-        return;
-    QSet<QString> recorded;
-    if (!ledger.recordedAmong(names, &recorded))
-        return;
-    QStringList ours;
-    for (const QString &name : names) {
-        if (recorded.contains(name))
-            ours.append(name);
-        else
-            out.foreign.insert(name);
-    }
     QSet<QString> committed;
-    if (!ledger.namedInFile(ours, &committed))
+    if (names.isEmpty() || !ledger.namedInFile(names, &committed))
         return;
-    for (qsizetype from = 0; from < ours.size(); from += filesPerHold) {
-        QMutexLocker files(&fileMutex);
-        QMutexLocker locker(&tableMutex);
-        const FileColumns columns = fileColumnsLocked();
-        for (const QString &name : ours.mid(from, filesPerHold)) {
-            if (untouched && (fileCache.contains(name) || reservedNames.contains(name)))
-                continue;
-            if (fileNamedLocked(columns, name)) {
-                out.named.insert(name);
-                continue;
-            }
-            // Removed in memory, but not yet in the file.
-            if (committed.contains(name))
-                continue;
-            removeOwnFile(folder + QLatin1Char('/') + name);
-            out.deleted.insert(name);
-            ledger.forget(name);
+    visitInHolds(names, [&](const FileColumns &columns, const QString &name) {
+        if (untouched && (fileCache.contains(name) || reservedNames.contains(name)))
+            return;
+        if (fileNamedLocked(columns, name)) {
+            out.named.insert(name);
+            return;
         }
-    }
+        // Removed in memory, but not yet in the file.
+        if (committed.contains(name))
+            return;
+        if (!removeStoredFile(folder, name)) {
+            out.foreign.insert(name);
+            return;
+        }
+        out.deleted.insert(name);
+        ledger.forget(name);
+    });
 }
 
 void deleteRemovedFiles(FilePass &pass, FileLedger &ledger)
 {
-    QStringList names;
+    QStringList removed;
     for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
         // Only what was removed before the tables were taken: a row removed
         // after that still names the file in the committed tables.
         if (it->removed && pass.removedBefore.value(it.key(), 0) == it->version)
-            names.append(it.key());
+            removed.append(it.key());
     }
+    QSet<QString> recorded;
+    if (removed.isEmpty() || !ledger.recordedAmong(removed, &recorded))
+        return;
     Deletions outcome;
-    deleteUnreferenced(names, pass.folder, ledger, false, outcome);
-    pass.deleted = outcome.deleted;
-    pass.named = outcome.named;
-    pass.foreign = outcome.foreign;
+    QStringList ours;
+    for (const QString &name : std::as_const(removed)) {
+        if (recorded.contains(name))
+            ours.append(name);
+        else
+            outcome.foreign.insert(name);
+    }
+    deleteUnreferenced(ours, pass.folder, ledger, false, outcome);
+    pass.deleted = std::move(outcome.deleted);
+    pass.named = std::move(outcome.named);
+    pass.foreign = std::move(outcome.foreign);
 }
 
 void sweepStep(const FilePass &pass, FileLedger &ledger)
@@ -514,15 +530,10 @@ void sweepStep(const FilePass &pass, FileLedger &ledger)
     // are asked of the file.
     const QStringList names = ledger.nextSweepNames(sweepNamesPerFlush);
     QStringList unnamed;
-    for (qsizetype from = 0; from < names.size(); from += filesPerHold) {
-        QMutexLocker files(&fileMutex);
-        QMutexLocker locker(&tableMutex);
-        const FileColumns columns = fileColumnsLocked();
-        for (const QString &name : names.mid(from, filesPerHold)) {
-            if (!fileCache.contains(name) && !reservedNames.contains(name) && !fileNamedLocked(columns, name))
-                unnamed.append(name);
-        }
-    }
+    visitInHolds(names, [&unnamed](const FileColumns &columns, const QString &name) {
+        if (!fileCache.contains(name) && !reservedNames.contains(name) && !fileNamedLocked(columns, name))
+            unnamed.append(name);
+    });
     Deletions outcome;
     deleteUnreferenced(unnamed, pass.folder, ledger, true, outcome);
     if (!outcome.deleted.isEmpty()) {
@@ -563,9 +574,8 @@ void finishFilePass(FilePass &pass, FileLedger &ledger, bool tablesCommitted, bo
     }
     // Records of files gone ride on the next flush that records names; the
     // last flush settles them itself.
-    QString error;
     if (closing)
-        ledger.commit({}, &error);
+        ledger.commit({}, nullptr);
     if (pass.entries.isEmpty())
         return;
     struct Candidate

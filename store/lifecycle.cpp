@@ -59,17 +59,22 @@ QAtomicInt connectionCounter;
 // The open data folder's lock; guarded by lifecycleMutex.
 std::unique_ptr<QLockFile> folderLock;
 
-// A connection of its own for one opening, closed and removed when it goes
-// out of scope (every query on it must be gone by then).
+// A connection of its own for one opening or one look into the file, closed
+// and removed when it goes out of scope (every query on it must be gone by
+// then).
 class OpenConnection
 {
 public:
-    explicit OpenConnection(const QString &path)
+    enum Access { ReadWrite, ReadOnly };
+
+    explicit OpenConnection(const QString &path, Access access = ReadWrite)
         : name(QStringLiteral("pellimore-open-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1%2")
+                                 .arg(busyTimeoutMs)
+                                 .arg(access == ReadOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     }
     ~OpenConnection()
     {
@@ -394,11 +399,13 @@ void deleteFilesLocked()
     // their own documents, links and folders, whatever their names: those
     // stay, and the folder with them. A ledger that cannot be read proves
     // nothing, and every file stays.
-    if (!visitRecordedNames(path, [&files](const QString &name) {
-            const QFileInfo info(files + QLatin1Char('/') + name);
-            if (Database::isValidFileName(name) && !info.isSymLink() && !info.isDir())
-                QFile::remove(info.filePath());
-        }))
+    bool listed = false;
+    if (QFileInfo(path).isFile()) {
+        const OpenConnection connection(path, OpenConnection::ReadOnly);
+        listed = connection.db().open()
+                 && visitRecordedNames(connection.db(), [&files](const QString &name) { removeStoredFile(files, name); });
+    }
+    if (!listed)
         qCWarning(lcStore).noquote() << "Database: cannot read which files in" << files
                                      << "the store wrote; they stay";
     QFile::remove(path);

@@ -27,6 +27,12 @@ bool run(const QSqlDatabase &db, const QString &sql, QString *error)
     return fail(error, QStringLiteral("%1: %2").arg(sql, sqlReason(query.lastError())));
 }
 
+bool isUserTable(const QString &name)
+{
+    return !name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive)
+           && name.compare(fileLedgerName(), Qt::CaseInsensitive) != 0;
+}
+
 bool userTables(const QSqlDatabase &db, QStringList *names, QString *error)
 {
     QSqlQuery query(db);
@@ -35,8 +41,7 @@ bool userTables(const QSqlDatabase &db, QStringList *names, QString *error)
         return fail(error, QStringLiteral("cannot list the tables: %1").arg(sqlReason(query.lastError())));
     while (query.next()) {
         const QString name = query.value(0).toString();
-        if (!name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive)
-            && name.compare(fileLedgerName(), Qt::CaseInsensitive) != 0)
+        if (isUserTable(name))
             names->append(name);
     }
     if (query.lastError().isValid())

@@ -16,8 +16,10 @@ bool fail(QString *error, const QString &text);
 // Runs one statement; false with the statement and SQLite's reason when it fails.
 bool run(const QSqlDatabase &db, const QString &sql, QString *error);
 
-// The tables of the file in the order SQLite lists them, SQLite's own and
-// the file store's ledger left out.
+// Whether a table of the file holds rows of the store's tables: SQLite's
+// own tables and the file store's ledger do not.
+bool isUserTable(const QString &name);
+// The tables of the file that isUserTable, in the order SQLite lists them.
 bool userTables(const QSqlDatabase &db, QStringList *names, QString *error);
 
 struct Column

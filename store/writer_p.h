@@ -46,6 +46,12 @@ struct FilePass
     QString error;         // why the first failed file could not be written
 };
 
+// Deletes the store's file `name` in `folder`: only a plain file, for a
+// link or a folder in its place was put there by somebody else. False, and
+// nothing deleted, when `name` is not one bare file name (a list read from
+// the database file may hold anything).
+bool removeStoredFile(const QString &folder, const QString &name);
+
 void takeRemovedFiles(FilePass &pass);
 void takeFileSnapshot(FilePass &pass);
 // Records the names in the ledger, then writes the files; false when a file

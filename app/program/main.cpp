@@ -28,7 +28,9 @@ int main(int argc, char *argv[])
     // Large screens make large captures; Qt's default limit refuses them.
     QImageReader::setAllocationLimit(1024);
 
-    // The files no row names are swept once the window is shown.
+    // The files no row names are swept once the window is shown: the sweep's
+    // first flush would have the file columns' indexes built under the table
+    // lock that the window reads its items through.
     Database::setOrphanSweepAtOpen(false);
     const bool portable = QApplication::arguments().contains(QStringLiteral("--portable"));
     const QString folder = dataDirectory(portable);

@@ -751,6 +751,28 @@ private slots:
         QVERIFY(!QFile::exists(databaseFile(store.path())));
     }
 
+    // The store's list of its own files is read from the file, which may
+    // come damaged or from elsewhere: a listed name that is not one bare
+    // name in "files" deletes nothing, neither in the sweep nor in a reset.
+    void listedNamesOutsideTheFolderDeleteNothing()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(Database::close());
+        const QString notes = store.path() + QStringLiteral("/notes.txt");
+        QVERIFY(writeFile(notes, "notes"));
+        QVERIFY(RawDb(databaseFile(store.path()))
+                    .exec("INSERT INTO store_files (name, recorded) VALUES ('../notes.txt', 0)"));
+
+        QVERIFY(Database::open(store.path()));
+        store_internal::waitForOrphanSweep();
+        QCOMPARE(readFile(notes), QByteArray("notes"));
+        QString error;
+        QVERIFY2(Database::reset(&error), qPrintable(error));
+        QCOMPARE(readFile(notes), QByteArray("notes"));
+        QVERIFY(Database::close());
+    }
+
     // A file the opening leaves as it is is read in parts side by side; the
     // rows come as one SELECT gives them, whatever their rowids, and a
     // change reaches the row it was read from.
