@@ -88,10 +88,9 @@ bool inBin(const TypeColumns &times, qsizetype i)
     return times.columns.at(0).at(i).toInt() != 0;
 }
 
-// Screenshots not in the bin with their creation times.
-QList<Created> liveScreenshots()
+// The screenshots of `times` not in the bin, with their creation times.
+QList<Created> liveScreenshots(const TypeColumns &times)
 {
-    const TypeColumns times = screenshotTimes();
     QList<Created> entries;
     entries.reserve(times.ids.size());
     for (qsizetype i = 0; i < times.ids.size(); ++i) {
@@ -113,7 +112,7 @@ bool createdBefore(const Created &a, const Created &b)
 
 QList<Id> screenshotsByCreation()
 {
-    QList<Created> entries = liveScreenshots();
+    QList<Created> entries = liveScreenshots(screenshotTimes());
     std::sort(entries.begin(), entries.end(), createdBefore);
     QList<Id> result;
     result.reserve(entries.size());
@@ -154,7 +153,7 @@ Id newestScreenshot()
     // in a change-over gap): the margin says nothing, so every time counts.
     if (newest != candidates.cend()
         && (!newest->created.isValid() || newest->created.toMSecsSinceEpoch() < newestEarliest)) {
-        const QList<Created> all = liveScreenshots();
+        const QList<Created> all = liveScreenshots(times);
         return std::max_element(all.cbegin(), all.cend(), createdBefore)->id;
     }
     return newest == candidates.cend() ? 0 : newest->id;

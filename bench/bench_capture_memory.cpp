@@ -100,10 +100,7 @@ void captureRound(MainWindow &window, int round)
     settle();
     // A user's round takes longer than the caches keep a picture: the
     // upkeep's pass, as it comes then.
-    qint64 dropped = 0;
-    evictImageCaches(QDateTime::currentDateTime().addSecs(4), &dropped);
-    if (dropped >= largeFreeBytes)
-        releaseFreeHeapMemory();
+    imageCacheUpkeep(QDateTime::currentDateTime().addSecs(4));
 }
 
 MainWindow *theWindow = nullptr;

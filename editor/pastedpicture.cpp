@@ -155,12 +155,7 @@ PastedPicture PastedPicture::read(QIODevice *device, const QSize &limit)
         result.reason = reader.errorString();
         return result;
     }
-    result.image = image.size() == storedSize(image.size(), limit) ? image
-                                                                    : scaledInBands(image, storedSize(image.size(), limit));
-    if (result.image.isNull()) {
-        result.failure = Unreadable;
-        result.reason = QCoreApplication::translate("PastedPicture", "not enough memory");
-    }
+    result.keepWithin(image, limit);
     return result;
 }
 
@@ -168,13 +163,19 @@ PastedPicture PastedPicture::fromImage(const QImage &image, const QSize &limit)
 {
     PastedPicture result;
     result.size = image.size();
-    if (image.isNull()) {
+    if (image.isNull())
         result.failure = NotPicture;
-        return result;
-    }
-    const QSize stored = storedSize(image.size(), limit);
-    result.image = stored == image.size() ? image : scaledInBands(image, stored);
-    if (result.image.isNull())
-        result.failure = Unreadable;
+    else
+        result.keepWithin(image, limit);
     return result;
+}
+
+void PastedPicture::keepWithin(const QImage &whole, const QSize &limit)
+{
+    const QSize stored = storedSize(whole.size(), limit);
+    image = stored == whole.size() ? whole : scaledInBands(whole, stored);
+    if (image.isNull()) {
+        failure = Unreadable;
+        reason = QCoreApplication::translate("PastedPicture", "not enough memory");
+    }
 }

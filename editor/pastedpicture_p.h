@@ -28,4 +28,9 @@ public:
     QSize size;
     // The decoder's words, for Unreadable.
     QString reason;
+
+private:
+    // Takes `whole`, scaled down to the stored size where it exceeds the
+    // limit; Unreadable when there is no memory for that.
+    void keepWithin(const QImage &whole, const QSize &limit);
 };

@@ -170,6 +170,9 @@ private:
     void startDrawing(const QPointF &scenePos);
     void endDrawingBy(QGraphicsSceneMouseEvent *event);
     bool drawDragged(const QPointF &scenePos);
+    // One step of a left drag: the line or shape due is made, or the item
+    // drawn follows the pointer. True when this step made the item.
+    bool dragDrawingTo(const QPointF &scenePos);
     static bool isDraggedShapeTool(int tool);
     // Members in the order written; "parent" follows them.
     using Members = QList<std::pair<QString, QVariant>>;

@@ -160,6 +160,20 @@ bool Skrin::drawDragged(const QPointF &scenePos)
     return true;
 }
 
+bool Skrin::dragDrawingTo(const QPointF &scenePos)
+{
+    if (creating) {
+        if (!drawDragged(scenePos))
+            return false;
+        creating = false;
+        modified = true;
+        return true;
+    }
+    if (SkrinItem *drawn = skrinItems.value(drawnItemId))
+        drawn->drawTo(scenePos);
+    return false;
+}
+
 bool Skrin::isDraggedShapeTool(int tool)
 {
     return tool == ToolArrow || tool == ToolLine || tool == ToolEllipse || tool == ToolEllipseFrame
@@ -240,17 +254,8 @@ void Skrin::mouseMoveEvent(QGraphicsSceneMouseEvent *event)
             CustomScene::mouseMoveEvent(event);
         return;
     }
-    const bool leftHeld = event->buttons() & Qt::LeftButton;
-    if (creating && leftHeld) {
-        if (drawDragged(at)) {
-            creating = false;
-            modified = true;
-            return;
-        }
-    } else if (!creating && leftHeld) {
-        if (SkrinItem *drawn = skrinItems.value(drawnItemId))
-            drawn->drawTo(at);
-    }
+    if ((event->buttons() & Qt::LeftButton) && dragDrawingTo(at))
+        return;
     CustomScene::mouseMoveEvent(event);
 }
 
@@ -264,15 +269,9 @@ void Skrin::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
         return;
     }
     // The release may lie beyond the last move Qt delivered: a line or shape
-    // ends where the pointer is.
-    if (event->button() == Qt::LeftButton && isDraggedShapeTool(currentTool)) {
-        if (creating) {
-            if (drawDragged(event->scenePos()))
-                modified = true;
-        } else if (SkrinItem *drawn = skrinItems.value(drawnItemId)) {
-            drawn->drawTo(event->scenePos());
-        }
-    }
+    // ends where the pointer is (a stroke took its last point with that move).
+    if (event->button() == Qt::LeftButton && isDraggedShapeTool(currentTool))
+        dragDrawingTo(event->scenePos());
     CustomScene::mouseReleaseEvent(event);
     // Only the left button's release ends its gesture.
     if (event->button() != Qt::LeftButton)

@@ -53,6 +53,28 @@ QByteArray encodedPicture(const QMimeData *mime)
     return {};
 }
 
+// What the user is told of a refused picture from the file `path`, or from
+// the clipboard when that is empty.
+QString refusal(const PastedPicture &picture, const QString &path)
+{
+    const QString subject = path.isEmpty() ? Skrin::tr("on the clipboard") : path;
+    switch (picture.failure) {
+    case PastedPicture::None:
+        return {};
+    case PastedPicture::TooLarge:
+        return Skrin::tr("The picture %1 is too large (%2 x %3 pixels).")
+            .arg(subject, QString::number(picture.size.width()), QString::number(picture.size.height()));
+    case PastedPicture::NotPicture:
+        if (!path.isEmpty())
+            return Skrin::tr("%1 is not a picture.").arg(path);
+        break; // the clipboard's owner named it a picture
+    case PastedPicture::Unreadable:
+        break;
+    }
+    return Skrin::tr("The picture %1 could not be read: %2")
+        .arg(subject, picture.reason.isEmpty() ? Skrin::tr("unknown format") : picture.reason);
+}
+
 } // namespace
 
 Id Skrin::addImage(const QPixmap &given, const QString &givenSuffix)
@@ -127,19 +149,8 @@ Id Skrin::addImageFile(const QString &path, QString *error)
         return fail(tr("The file %1 could not be opened: %2").arg(path, file.errorString()));
 
     const PastedPicture picture = PastedPicture::read(&file, pasteLimit());
-    switch (picture.failure) {
-    case PastedPicture::None:
-        break;
-    case PastedPicture::NotPicture:
-        return fail(tr("%1 is not a picture.").arg(path));
-    case PastedPicture::TooLarge:
-        return fail(tr("The picture %1 is too large (%2 x %3 pixels).")
-                        .arg(path)
-                        .arg(picture.size.width())
-                        .arg(picture.size.height()));
-    case PastedPicture::Unreadable:
-        return fail(tr("The picture %1 could not be read: %2").arg(path, picture.reason));
-    }
+    if (picture.failure != PastedPicture::None)
+        return fail(refusal(picture, path));
     // PNG stays PNG; every other picture is stored as JPEG.
     const int dot = path.lastIndexOf(QLatin1Char('.'));
     const QString suffix = dot >= 0 ? path.mid(dot).toLower() : QString();
@@ -166,22 +177,11 @@ void Skrin::pasteClipboard()
         qCInfo(lcEditor) << "the clipboard holds no picture to paste";
         return;
     }
-    QString why;
-    switch (picture.failure) {
-    case PastedPicture::None:
+    if (picture.failure == PastedPicture::None) {
         addImage(QPixmap::fromImage(picture.image), Options::ext());
         return;
-    case PastedPicture::TooLarge:
-        why = tr("The picture on the clipboard is too large (%1 x %2 pixels).")
-                  .arg(picture.size.width())
-                  .arg(picture.size.height());
-        break;
-    case PastedPicture::NotPicture:
-    case PastedPicture::Unreadable:
-        why = tr("The picture on the clipboard could not be read: %1")
-                  .arg(picture.reason.isEmpty() ? tr("unknown format") : picture.reason);
-        break;
     }
+    const QString why = refusal(picture, QString());
     qCWarning(lcEditor).noquote() << "not pasted:" << why;
     tellNotPasted(tr("Paste"), {why});
 }

@@ -151,24 +151,16 @@ const StoreTables &storeTables()
     return tables;
 }
 
-namespace {
-
-QPair<int, int> columnPair(int table, const QString &name)
-{
-    return {table, Database::columnId(table, name)};
-}
-
-} // namespace
-
 void prepareItemLookups()
 {
+    using engine_internal::columnOf;
     // In the order the first screenshot asks: itself by id, its annotations
     // by parent and then by id.
     QList<QPair<int, int>> columns{{tables.itemsTable, tables.itemsIdColumn}};
     for (const QString &type : syncedTables) {
-        const int table = Database::tableId(type);
-        columns.append(columnPair(table, QStringLiteral("id")));
-        columns.append(columnPair(table, QStringLiteral("parent")));
+        const int table = syncedTableId(type);
+        columns.append({table, columnOf(table, QStringLiteral("id"))});
+        columns.append({table, columnOf(table, QStringLiteral("parent"))});
     }
     Database::buildDeclaredIndexesSoon(columns);
 }
@@ -179,10 +171,10 @@ void engine_internal::prepareFileLookups()
         return;
     QList<QPair<int, int>> columns;
     for (const QString &type : syncedTables) {
-        const int table = Database::tableId(type);
+        const int table = syncedTableId(type);
         for (const QString &name : Database::columnNames(table)) {
             if (isFileMember(name))
-                columns.append(columnPair(table, name));
+                columns.append({table, columnOf(table, name)});
         }
     }
     Database::buildDeclaredIndexesSoon(columns);

@@ -34,7 +34,7 @@ QTimer *ensureUpkeepTimer()
     if (!upkeepTimer) {
         upkeepTimer = new QTimer(QCoreApplication::instance());
         upkeepTimer->setInterval(upkeepIntervalMs);
-        QObject::connect(upkeepTimer, &QTimer::timeout, upkeepTimer, &imageCacheUpkeep);
+        QObject::connect(upkeepTimer, &QTimer::timeout, upkeepTimer, [] { imageCacheUpkeep(); });
     }
     return upkeepTimer;
 }
@@ -223,10 +223,10 @@ void startImageCacheUpkeep()
     QMetaObject::invokeMethod(app, &startImageCacheUpkeep, Qt::QueuedConnection);
 }
 
-void imageCacheUpkeep()
+void imageCacheUpkeep(const QDateTime &now)
 {
     qint64 dropped = 0;
-    if (evictImageCaches(QDateTime::currentDateTime(), &dropped) && upkeepTimer)
+    if (evictImageCaches(now, &dropped) && upkeepTimer)
         upkeepTimer->stop();
     // A capture's picture or two: the C library would keep their memory.
     if (dropped >= largeFreeBytes)

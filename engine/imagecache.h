@@ -48,9 +48,9 @@ void clearImageCaches();
 // Starts the upkeep timer unless it runs. Any thread (from a pool thread it
 // starts once the GUI thread gets to it).
 void startImageCacheUpkeep();
-// One upkeep pass now; the timer stops once both caches are empty, and a
-// large eviction gives the freed memory back to the system. GUI thread.
-void imageCacheUpkeep();
+// One upkeep pass at `now`; the timer stops once both caches are empty, and
+// a large eviction gives the freed memory back to the system. GUI thread.
+void imageCacheUpkeep(const QDateTime &now = QDateTime::currentDateTime());
 bool isImageCacheUpkeepRunning(); // GUI thread
 
 // Starts decoding a stored file on the thread pool, once: nothing for a file

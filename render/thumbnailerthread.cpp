@@ -91,6 +91,13 @@ bool hasStoredPicture(Id skrinId)
     return true;
 }
 
+// Where a row stands in the screenshot.
+QPointF rowPosition(const QVariantMap &members)
+{
+    return QPointF(clampCoordinate(finiteReal(members.value(QStringLiteral("x")))),
+                   clampCoordinate(finiteReal(members.value(QStringLiteral("y")))));
+}
+
 Gathered gather(Id skrinId)
 {
     Gathered result;
@@ -129,10 +136,8 @@ Gathered gather(Id skrinId)
                     result.soleImage = true;
                 }
             }
-            const QPointF at(clampCoordinate(finiteReal(row.members.value(QStringLiteral("x")))),
-                             clampCoordinate(finiteReal(row.members.value(QStringLiteral("y")))));
             if (kind.rowRect)
-                result.bounds = result.bounds.united(kind.rowRect(row.members).translated(at));
+                result.bounds = result.bounds.united(kind.rowRect(row.members).translated(rowPosition(row.members)));
             result.rows.append(row);
         }
     }
@@ -145,8 +150,7 @@ Gathered gather(Id skrinId)
 
 QPointF onCanvasOf(const Row &row, const Gathered &gathered)
 {
-    return QPointF(clampCoordinate(finiteReal(row.members.value(QStringLiteral("x")))) - gathered.bounds.left(),
-                   clampCoordinate(finiteReal(row.members.value(QStringLiteral("y")))) - gathered.bounds.top());
+    return rowPosition(row.members) - gathered.bounds.topLeft();
 }
 
 // The bottom row's picture when it covers the whole canvas as it is, opaque
@@ -175,7 +179,8 @@ bool paintRows(QImage *canvas, const Gathered &gathered, qsizetype first)
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
     if (first == 0)
         painter.fillRect(canvas->rect(), pageColor());
-    for (const Row &row : gathered.rows.mid(first)) {
+    for (qsizetype i = first; i < gathered.rows.size(); ++i) {
+        const Row &row = gathered.rows.at(i);
         const QPointF onCanvas = onCanvasOf(row, gathered);
         painter.resetTransform();
         painter.translate(onCanvas);
