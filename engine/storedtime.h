@@ -28,9 +28,10 @@ struct StoredTime
     Kind kind = None;
     qint64 ms = 0;
 
-    // "yyyy-MM-ddTHH:mm:ss" with an optional ".zzz" and an optional "Z" or
-    // "+HH:mm" / "-HH:mm" is read here, and so is a QDateTime; any other form
-    // or type is Other, a null or empty cell None.
+    // A text in the forms IsoTime reads ("yyyy-MM-ddTHH:mm:ss" with an
+    // optional ".zzz" and an optional "Z" or "+HH:mm" / "-HH:mm") is read
+    // here, and so is a QDateTime; any other form or type is Other, a null
+    // or empty cell None.
     static StoredTime of(const QVariant &cell);
 
     // The bounds of the instant, for Instant and Local.

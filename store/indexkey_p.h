@@ -40,8 +40,6 @@ struct IndexKey
     // number and head as `key`. `cellIsText` says that the cell's key holds
     // the cell's own text, which is then compared in place.
     static int compareWithCell(const IndexKey &key, const QVariant &cell, bool cellIsText);
-    // The same for the keys of two cells, each with its `cellIsText`.
-    static int compareCells(const QVariant &a, bool aIsText, const QVariant &b, bool bIsText);
     // The head of an integer's key.
     static quint64 decimalHead(qint64 number);
     // The bytes as toByteArray() gives them.

@@ -11,6 +11,13 @@
 struct alignas(alignof(std::max_align_t)) RowCells::Slab
 {
     QAtomicInt ref;
+
+    // Gives up one use of `slab` (if any), freeing it after the last.
+    static void release(Slab *slab)
+    {
+        if (slab && !slab->ref.deref())
+            ::operator delete(static_cast<void *>(slab));
+    }
 };
 
 namespace {
@@ -43,10 +50,10 @@ RowCells::~RowCells()
         first[i].~Cell();
     Slab *slab = block->slab;
     block->~Block();
-    if (!slab)
+    if (slab)
+        Slab::release(slab);
+    else
         ::operator delete(static_cast<void *>(block));
-    else if (!slab->ref.deref())
-        ::operator delete(static_cast<void *>(slab));
 }
 
 RowCells::Batch::Batch(int count)
@@ -59,15 +66,13 @@ RowCells::Batch::Batch(int count)
 
 RowCells::Batch::~Batch()
 {
-    if (slab && !slab->ref.deref())
-        ::operator delete(static_cast<void *>(slab));
+    Slab::release(slab);
 }
 
 RowCells RowCells::Batch::take()
 {
     if (!slab || used == perSlab) {
-        if (slab && !slab->ref.deref())
-            ::operator delete(static_cast<void *>(slab));
+        Slab::release(slab);
         slab = new (::operator new(sizeof(Slab) + size_t(perSlab) * blockBytes)) Slab{QAtomicInt(1)};
         used = 0;
     }

@@ -9,8 +9,10 @@
 #include "storedform_p.h"
 
 #include "database_p.h"
+#include "isotime.h"
 #include "storelog.h"
 
+#include <QAnyStringView>
 #include <QLocale>
 
 #include <sqlite3.h>
@@ -331,60 +333,11 @@ bool sameStoredValue(const QVariant &cell, const QVariant &form)
 
 namespace {
 
-// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
-qint64 daysFromCivil(int year, int month, int day)
-{
-    year -= month <= 2 ? 1 : 0;
-    const int era = (year >= 0 ? year : year - 399) / 400;
-    const int yearOfEra = year - era * 400;
-    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return qint64(era) * 146097 + dayOfEra - 719468;
-}
-
-int daysInMonth(int year, int month)
-{
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : days[month - 1];
-}
-
-// The form this store writes, "yyyy-MM-ddTHH:mm:ss.zzzZ", read without
-// Qt's general parser: a store reads thousands of them at open.
-template<typename Text>
-bool utcFromWrittenForm(const Text &text, qint64 *msecs)
-{
-    if (text.size() != 24)
-        return false;
-    const auto digits = [&text](int from, int count, int *result) {
-        int value = 0;
-        for (int i = from; i < from + count; ++i) {
-            const char16_t c = text.at(i).unicode();
-            if (c < u'0' || c > u'9')
-                return false;
-            value = value * 10 + (c - u'0');
-        }
-        *result = value;
-        return true;
-    };
-    const auto is = [&text](int at, char16_t c) { return text.at(at).unicode() == c; };
-    int year, month, day, hour, minute, second, milli;
-    if (!digits(0, 4, &year) || !is(4, u'-') || !digits(5, 2, &month) || !is(7, u'-') || !digits(8, 2, &day)
-        || !is(10, u'T') || !digits(11, 2, &hour) || !is(13, u':') || !digits(14, 2, &minute) || !is(16, u':')
-        || !digits(17, 2, &second) || !is(19, u'.') || !digits(20, 3, &milli) || !is(23, u'Z'))
-        return false;
-    if (year < 1 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59
-        || second > 59)
-        return false;
-    *msecs = ((daysFromCivil(year, month, day) * 24 + hour) * 60 + minute) * 60000 + second * 1000 + milli;
-    return true;
-}
-
-bool utcFromAnyForm(const QString &text, qint64 *msecs)
+bool utcFromAnyForm(QAnyStringView text, qint64 *msecs)
 {
     // Qt's reading, as every reader of these texts uses; a text without an
     // offset is local time, which this store does not convert.
-    const QDateTime parsed = QDateTime::fromString(text.trimmed(), Qt::ISODateWithMs);
+    const QDateTime parsed = QDateTime::fromString(text.toString().trimmed(), Qt::ISODateWithMs);
     if (!parsed.isValid() || parsed.timeSpec() == Qt::LocalTime)
         return false;
     *msecs = parsed.toMSecsSinceEpoch();
@@ -413,20 +366,29 @@ bool mayCarryOffset(const Text &text)
     return false;
 }
 
+// The forms this store writes (a store reads thousands of them at open) are
+// read without Qt's general parser; the rest are left to it.
+template<typename Text>
+bool utcFromAnyText(Text text, qint64 *msecs)
+{
+    if (const std::optional<IsoTime> time = IsoTime::read(text)) {
+        if (time->instant)
+            *msecs = time->ms;
+        return time->instant;
+    }
+    return mayCarryOffset(text.trimmed()) && utcFromAnyForm(text, msecs);
+}
+
 } // namespace
 
 bool utcFromText(QStringView text, qint64 *msecs)
 {
-    if (utcFromWrittenForm(text, msecs))
-        return true;
-    return mayCarryOffset(text.trimmed()) && utcFromAnyForm(text.toString(), msecs);
+    return utcFromAnyText(text, msecs);
 }
 
 bool utcFromText(QLatin1String text, qint64 *msecs)
 {
-    if (utcFromWrittenForm(text, msecs))
-        return true;
-    return mayCarryOffset(text.trimmed()) && utcFromAnyForm(QString(text), msecs);
+    return utcFromAnyText(text, msecs);
 }
 
 QString utcText(const QDateTime &dateTime)

@@ -26,18 +26,31 @@ using namespace store_internal;
 
 namespace {
 
-// A text cell. ASCII text, the most common by far, is taken straight from
-// the stored UTF-8; anything else goes through SQLite's own conversion, as
-// QSqlQuery's does, so that every text reads back alike.
-Cell columnText(sqlite3_stmt *statement, int column)
+// A text cell's bytes as stored, in UTF-8, and whether they are all ASCII
+// (the most common texts by far).
+struct Utf8Text
 {
-    const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
-    const int size = sqlite3_column_bytes(statement, column);
-    bool ascii = true;
-    for (int i = 0; i < size; ++i)
-        ascii &= uchar(utf8[i]) < 0x80;
-    if (ascii)
-        return Cell::latin1(utf8, size);
+    const char *bytes;
+    int size;
+    bool ascii;
+};
+
+Utf8Text utf8Of(sqlite3_stmt *statement, int column)
+{
+    Utf8Text text{reinterpret_cast<const char *>(sqlite3_column_text(statement, column)),
+                  sqlite3_column_bytes(statement, column), true};
+    for (int i = 0; i < text.size; ++i)
+        text.ascii &= uchar(text.bytes[i]) < 0x80;
+    return text;
+}
+
+// A text cell. ASCII text is taken straight from the stored UTF-8; anything
+// else goes through SQLite's own conversion, as QSqlQuery's does, so that
+// every text reads back alike.
+Cell columnText(sqlite3_stmt *statement, int column, const Utf8Text &utf8)
+{
+    if (utf8.ascii)
+        return Cell::latin1(utf8.bytes, utf8.size);
     const void *text = sqlite3_column_text16(statement, column);
     return Cell::text(
         QString(static_cast<const QChar *>(text), sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar))));
@@ -45,16 +58,11 @@ Cell columnText(sqlite3_stmt *statement, int column)
 
 // A date-time column's text that carries its offset, as the date-time it
 // names: what storing the text would make of it.
-bool columnDateTime(sqlite3_stmt *statement, int column, Cell *cell)
+bool columnDateTime(const Utf8Text &utf8, Cell *cell)
 {
-    const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
-    const int size = sqlite3_column_bytes(statement, column);
-    bool ascii = true;
-    for (int i = 0; i < size; ++i)
-        ascii &= uchar(utf8[i]) < 0x80;
     qint64 msecs = 0;
-    if (!(ascii ? utcFromText(QLatin1String(utf8, size), &msecs)
-                : utcFromText(QString::fromUtf8(utf8, size), &msecs)))
+    if (!(utf8.ascii ? utcFromText(QLatin1String(utf8.bytes, utf8.size), &msecs)
+                     : utcFromText(QString::fromUtf8(utf8.bytes, utf8.size), &msecs)))
         return false;
     *cell = Cell::utcDateTime(msecs);
     return true;
@@ -107,11 +115,12 @@ QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<Colum
                 cells.set(i - 1, Cell::typedNullText());
                 break;
             default: {
+                const Utf8Text text = utf8Of(statement, i);
                 Cell dateTime;
-                if (kinds.at(i - 1) == ColumnKind::DateTime && columnDateTime(statement, i, &dateTime))
+                if (kinds.at(i - 1) == ColumnKind::DateTime && columnDateTime(text, &dateTime))
                     cells.set(i - 1, std::move(dateTime));
                 else
-                    cells.set(i - 1, columnText(statement, i));
+                    cells.set(i - 1, columnText(statement, i, text));
                 break;
             }
             }

@@ -451,13 +451,6 @@ int IndexKey::compareWithCell(const IndexKey &key, const QVariant &cell, bool ce
     return compare(key, IndexKey::of(cell));
 }
 
-int IndexKey::compareCells(const QVariant &a, bool aIsText, const QVariant &b, bool bIsText)
-{
-    if (aIsText && bIsText)
-        return compareText(held<QString>(a), held<QString>(b));
-    return compare(IndexKey::of(a), IndexKey::of(b));
-}
-
 int IndexKey::compare(const IndexKey &a, const IndexKey &b)
 {
     if (a.number != b.number)
