@@ -3,6 +3,7 @@
 #include "applog.h"
 #include "capture.h"
 #include "capturestore.h"
+#include "datafolder.h"
 #include "editoroverlays.h"
 #include "imagejobs.h"
 #include "options.h"
@@ -36,10 +37,22 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
+#include <system_error>
 
 namespace {
 
 MainWindow *theWindow = nullptr;
+
+// The newest screenshot, found on a thread of its own where one can be had.
+std::future<Id> findNewestScreenshot()
+{
+    try {
+        return std::async(std::launch::async, newestScreenshot);
+    } catch (const std::system_error &) {
+        return std::async(std::launch::deferred, newestScreenshot);
+    }
+}
 
 // The screenshot created last at or before `created`, else the oldest one.
 Id screenshotNear(const QDateTime &created)
@@ -75,9 +88,8 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::MainWindow>())
 {
-    // Built beside the window's widgets, which need no stored rows: the
-    // screenshot opened last finds its indexes made.
-    prepareItemLookups();
+    // Found beside the building of the widgets, which need no stored rows.
+    std::future<Id> newest = findNewestScreenshot();
     ui->setupUi(this);
     fitIntoScreen();
     theWindow = this;
@@ -100,6 +112,10 @@ MainWindow::MainWindow(QWidget *parent)
     StoreStatus *status = StoreStatus::instance();
     connect(status, &StoreStatus::writeFailureChanged, this, &MainWindow::showWriteFailure);
     showWriteFailure(status->writeFailure());
+    // Queued also when found before: the window is whole by then.
+    connect(status, &StoreStatus::damageFound, this, &MainWindow::refuseDamagedStore, Qt::QueuedConnection);
+    if (!status->damage().isEmpty())
+        QTimer::singleShot(0, this, [this] { refuseDamagedStore(StoreStatus::instance()->damage()); });
     skrinWatcher = std::make_unique<SkrinWatcher>(this);
     // Screenshots marked changed get their picture and thumbnails rendered
     // in the background from now on.
@@ -113,7 +129,7 @@ MainWindow::MainWindow(QWidget *parent)
             shutDownEngine();
         }
     });
-    openSkrin(newestScreenshot());
+    openSkrin(newest.get());
 }
 
 MainWindow::~MainWindow()
@@ -396,6 +412,20 @@ void MainWindow::showWriteFailure(const QString &failure)
                                 "are saved as soon as they can be. Free some disk space or make the folder "
                                 "writable, and do not quit until this message is gone.")
                                  .arg(QDir::toNativeSeparators(Database::dataFolder()), failure));
+}
+
+void MainWindow::refuseDamagedStore(const QString &damage)
+{
+    if (closed)
+        return;
+    closed = true;
+    cancelCapture();
+    const QString folder = Database::dataFolder();
+    hide();
+    // The store refuses every write to a damaged file, the last one too.
+    shutDownEngine();
+    tellDataUnusable(folder, damage);
+    QCoreApplication::exit(1);
 }
 
 void MainWindow::startCapture()

@@ -241,6 +241,18 @@ public:
     // computer while it runs, one on another computer until the user has it
     // taken over (folderLock tells which, takeOverLock takes it over).
     static bool open(const QString &dataFolder, QString *error = nullptr);
+    // Every open checks the whole file (SQLite's quick_check) beside the
+    // migration and the load, and nothing is written to a file that fails
+    // it. By default open waits for the check and fails on a damaged file.
+    // A program that wants its window shown first may let open return once
+    // the tables are read, with the check still running: the first write
+    // then waits for it, and a file found damaged is never written (every
+    // flush fails) and is told through StoreStatus::damageFound. A file the
+    // opening had to change is checked before open returns either way.
+    static void setCheckAfterOpen(bool after);
+    // Whether the last open's check found the file sound; false while it
+    // runs. Nothing from a file should leave the program before.
+    static bool fileCheckPassed();
     // The lock of `dataFolder` as it stands; nothing is taken.
     static FolderLock folderLock(const QString &dataFolder);
     // Removes the lock of a program on another computer that the user says

@@ -60,6 +60,9 @@ public:
     ~RowCells();
 
     bool isNull() const { return !block; }
+    // Whether both are copies of one block: no cell of either was set since
+    // one was copied from the other.
+    bool sharesCellsWith(const RowCells &other) const { return block == other.block; }
     int size() const { return block ? block->count : 0; }
     // The cell's value; `column` must be in range.
     QVariant at(int column) const { return cells()[column].value(); }

@@ -3,6 +3,7 @@
 
 #include "tableload_p.h"
 
+#include "indexbuild_p.h"
 #include "writer_p.h"
 
 #include <QFile>
@@ -68,12 +69,39 @@ bool columnDateTime(const Utf8Text &utf8, Cell *cell)
     return true;
 }
 
-// Rows as one SELECT gives them, in its order, with their rowids.
+// Rows as one SELECT gives them, in its order, with their rowids, and the
+// entries of the value indexes made while reading (their rows numbered from
+// 0 in this order).
 struct ReadRows
 {
     std::vector<RowCells> cells;
     std::vector<qint64> rowIds;
+    std::vector<std::vector<IndexEntry>> keys; // by KeyedColumns::columns
 };
+
+// The columns of a table whose value indexes are made while it is read:
+// its declared key columns that hold whole numbers (ids and parents), whose
+// entries hold their keys whole and sort without a look at a cell. `of` is
+// by column: the position in `columns`, or -1.
+struct KeyedColumns
+{
+    std::vector<int> columns;
+    std::vector<int> of;
+};
+
+KeyedColumns keyedColumns(const Table &table, const QList<QPair<QString, QString>> &keys)
+{
+    KeyedColumns keyed;
+    keyed.of.assign(size_t(table.columnCount), -1);
+    for (const auto &[name, column] : keys) {
+        const int at = name == table.name ? table.columnIds.value(column, -1) : -1;
+        if (at >= 0 && table.kindOf(at) == ColumnKind::Integer && keyed.of[size_t(at)] < 0) {
+            keyed.of[size_t(at)] = int(keyed.columns.size());
+            keyed.columns.push_back(at);
+        }
+    }
+    return keyed;
+}
 
 // Runs `sql` (rowid first, then one column per kind; `from` and `to` bound to its
 // parameters when it has them) and makes each row's cells in place. Read
@@ -81,8 +109,8 @@ struct ReadRows
 // it cell by cell. The values are those QSqlQuery gives (text as QString,
 // NULL as a null QString), except that a date-time column's texts with an
 // offset become UTC date-times. "" or what went wrong.
-QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<ColumnKind> &kinds, qint64 from, qint64 to,
-                 ReadRows *rows)
+QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<ColumnKind> &kinds, const KeyedColumns &keyed,
+                 qint64 from, qint64 to, ReadRows *rows)
 {
     sqlite3_stmt *statement = nullptr;
     if (sqlite3_prepare_v2(connection, sql.constData(), int(sql.size()), &statement, nullptr) != SQLITE_OK)
@@ -94,14 +122,30 @@ QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<Colum
     }
     const int count = int(kinds.size());
     RowCells::Batch batch(count);
+    rows->keys.resize(keyed.columns.size());
+    // Reserved for the whole range, which a part keeps small: no row is
+    // moved as the lists grow.
+    if (to >= from && to - from < (qint64(1) << 20)) {
+        rows->cells.reserve(size_t(to - from + 1));
+        rows->rowIds.reserve(size_t(to - from + 1));
+        for (std::vector<IndexEntry> &entries : rows->keys)
+            entries.reserve(size_t(to - from + 1));
+    }
     int step;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
         RowCells cells = batch.take();
+        const int row = int(rows->cells.size());
         for (int i = 1; i <= count; ++i) {
-            switch (sqlite3_column_type(statement, i)) {
-            case SQLITE_INTEGER:
-                cells.set(i - 1, Cell::integer(sqlite3_column_int64(statement, i)));
-                break;
+            const int key = keyed.of[size_t(i - 1)];
+            const int type = sqlite3_column_type(statement, i);
+            if (type == SQLITE_INTEGER) {
+                const qint64 number = sqlite3_column_int64(statement, i);
+                cells.set(i - 1, Cell::integer(number));
+                if (key >= 0)
+                    rows->keys[size_t(key)].push_back(IndexEntry::ofInteger(number, row));
+                continue;
+            }
+            switch (type) {
             case SQLITE_FLOAT:
                 cells.set(i - 1, Cell::real(sqlite3_column_double(statement, i)));
                 break;
@@ -124,6 +168,8 @@ QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<Colum
                 break;
             }
             }
+            if (key >= 0)
+                rows->keys[size_t(key)].push_back(IndexEntry::of(IndexKey::of(cells.at(i - 1)), row));
         }
         rows->cells.push_back(std::move(cells));
         rows->rowIds.push_back(sqlite3_column_int64(statement, 0));
@@ -218,20 +264,42 @@ QString shapesOf(sqlite3 *connection, const QStringList &names, QHash<QString, T
 }
 
 // Rows are numbered from 1 in the order of the parts; they are neither new
-// nor changed.
-void takeRows(Table *table, std::vector<ReadRows> &parts)
+// nor changed. The value indexes of the keyed columns are made from the
+// entries read with them.
+void takeRows(Table *table, std::vector<ReadRows> &parts, const KeyedColumns &keyed)
 {
+    size_t count = 0;
+    for (const ReadRows &part : parts)
+        count += part.cells.size();
     std::vector<qint64> rowIds{-1}; // row n's rowid at position n; nothing is row 0
+    rowIds.reserve(count + 1);
+    std::vector<std::vector<IndexEntry>> keys(keyed.columns.size());
+    for (std::vector<IndexEntry> &entries : keys)
+        entries.reserve(count);
+    table->rows.reserve(int(count));
     for (ReadRows &part : parts) {
+        const int first = int(rowIds.size());
         for (size_t i = 0; i < part.cells.size(); ++i) {
             table->rows.insert(int(rowIds.size()), std::move(part.cells[i]));
             rowIds.push_back(part.rowIds[i]);
         }
+        for (size_t k = 0; k < keys.size(); ++k) {
+            for (IndexEntry entry : part.keys[k]) {
+                entry.row += first;
+                keys[k].push_back(entry);
+            }
+        }
         part = ReadRows();
     }
-    table->rows.squeeze();
     table->nextRowNumber = int(rowIds.size());
     table->rowIds = RowIds(std::move(rowIds));
+    for (size_t k = 0; k < keys.size(); ++k) {
+        std::vector<ValueIndex::Entry> sorted;
+        sorted.reserve(count);
+        sortIntoIndexOrder(keys[k], table->cellsOf(keyed.columns[k]), sorted);
+        // Cells read from the file are of no unusual type.
+        table->valueIndexes[keyed.columns[k]].assign(std::move(sorted));
+    }
 }
 
 } // namespace
@@ -253,11 +321,12 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
     sqlite3 *connection = sqliteHandle(db);
     if (!connection)
         return fail(error, QStringLiteral("cannot load %1: no SQLite connection").arg(name));
+    const KeyedColumns keyed = keyedColumns(*table, declaredKeyColumns());
     std::vector<ReadRows> parts(1);
-    const QString failure = readRows(connection, select.toUtf8(), table->columnKinds, 0, 0, &parts[0]);
+    const QString failure = readRows(connection, select.toUtf8(), table->columnKinds, keyed, 0, -1, &parts[0]);
     if (!failure.isEmpty())
         return fail(error, QStringLiteral("cannot load %1: %2").arg(name, failure));
-    takeRows(table, parts);
+    takeRows(table, parts, keyed);
     return true;
 }
 
@@ -290,9 +359,12 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
     const QString failure = shapesOf(connection, names, &shapes);
     if (!failure.isEmpty())
         return fail(error, QStringLiteral("cannot load the tables: %1").arg(failure));
+    const QList<QPair<QString, QString>> keys = declaredKeyColumns();
+    std::vector<KeyedColumns> keyed;
     for (int i = 0; i < names.size(); ++i) {
         const TableShape shape = shapes.value(names.at(i));
         nameColumns(&read[i], names.at(i), shape.columns);
+        keyed.push_back(keyedColumns(read.at(i), keys));
         firstPart.push_back(parts.size());
         if (shape.first.isNull())
             continue; // no rows
@@ -331,8 +403,8 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
         }
         for (int at; (at = nextPart.fetchAndAddRelaxed(1)) < int(parts.size());) {
             const Part &part = parts[size_t(at)];
-            failures[size_t(at)] = opened ? readRows(connection, part.sql, read.at(part.table).columnKinds, part.from,
-                                                     part.to, &rows[size_t(at)])
+            failures[size_t(at)] = opened ? readRows(connection, part.sql, read.at(part.table).columnKinds,
+                                                     keyed[size_t(part.table)], part.from, part.to, &rows[size_t(at)])
                                           : QString::fromUtf8(sqlite3_errmsg(connection));
         }
     };
@@ -355,11 +427,20 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
         if (!failures[at].isEmpty())
             return fail(error, QStringLiteral("cannot load %1: %2").arg(names.at(parts[at].table), failures[at]));
     }
-    for (int i = 0; i < names.size(); ++i) {
+    // The tables are put together side by side too, those of the most parts
+    // first.
+    std::vector<int> order(size_t(names.size()));
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = int(i);
+    const auto partsOf = [&firstPart](int i) { return firstPart[size_t(i) + 1] - firstPart[size_t(i)]; };
+    std::stable_sort(order.begin(), order.end(), [&partsOf](int a, int b) { return partsOf(a) > partsOf(b); });
+    Table *const tablesRead = read.data();
+    runTasks(order.size(), size_t(std::min(QThread::idealThreadCount(), maxReaders)), [&](size_t at) {
+        const int i = order[at];
         std::vector<ReadRows> ofTable(std::make_move_iterator(rows.begin() + qsizetype(firstPart[size_t(i)])),
                                       std::make_move_iterator(rows.begin() + qsizetype(firstPart[size_t(i) + 1])));
-        takeRows(&read[i], ofTable);
-    }
+        takeRows(&tablesRead[i], ofTable, keyed[size_t(i)]);
+    });
     *loaded = std::move(read);
     return true;
 }

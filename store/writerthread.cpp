@@ -2,6 +2,7 @@
 // 300 ms, on request and once more when the store closes; callers hand it
 // requests through one control block and wait for the answers.
 
+#include "filecheck_p.h"
 #include "flushwriter_p.h"
 
 #include "storelog.h"
@@ -76,12 +77,13 @@ protected:
     void run() override;
 
 private:
-    void serve(FlushWriter &writer);
+    // `damage`: why the file may not be written, "" when it may.
+    void serve(FlushWriter &writer, const QString &damage);
 
     QString path;
 };
 
-void DataThread::serve(FlushWriter &writer)
+void DataThread::serve(FlushWriter &writer, const QString &damage)
 {
     QMutexLocker locker(&control.mutex);
     QDeadlineTimer next(flushIntervalMs);
@@ -100,7 +102,7 @@ void DataThread::serve(FlushWriter &writer)
             const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
             locker.unlock();
             for (WriterTask *task : tasks)
-                task->ok = writer.runStatement(task->sql, &task->firstValue);
+                task->ok = damage.isEmpty() && writer.runStatement(task->sql, &task->firstValue);
             locker.relock();
             for (WriterTask *task : tasks)
                 task->done = true;
@@ -114,7 +116,7 @@ void DataThread::serve(FlushWriter &writer)
         {
             QMutexLocker flushLocker(&flushMutex);
             QString failure;
-            if (!closed) {
+            if (!closed && damage.isEmpty()) {
                 ok = writer.flushLocked(&failure);
                 // Before the callers waiting for this flush are answered.
                 if (!ok && failure.isEmpty())
@@ -141,8 +143,8 @@ void DataThread::serve(FlushWriter &writer)
     {
         QMutexLocker flushLocker(&flushMutex);
         QString failure;
-        ok = !closed && writer.flushLocked(&failure, FlushKind::Closing);
-        if (!closed && !ok)
+        ok = !closed && damage.isEmpty() && writer.flushLocked(&failure, FlushKind::Closing);
+        if (!closed && !ok && damage.isEmpty())
             qCWarning(lcStore) << "Database: the last changes could not be written before closing";
         closed = true;
     }
@@ -170,8 +172,15 @@ void DataThread::run()
             control.done.wakeAll();
         }
         if (ok) {
+            // Nothing is written before the check of the file that the open
+            // started has passed; a damaged file is never written.
+            const QString damage = fileCheckVerdict();
+            if (!damage.isEmpty()) {
+                qCWarning(lcStore).noquote() << "Database: nothing is written to a damaged file:" << damage;
+                StoreStatus::instance()->setDamage(damage);
+            }
             FlushWriter writer(name);
-            serve(writer);
+            serve(writer, damage);
             writer.dropStatements();
         }
         db.close();

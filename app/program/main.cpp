@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QIcon>
 #include <QImageReader>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
@@ -40,10 +39,7 @@ int main(int argc, char *argv[])
     if (started == FolderStart::Declined)
         return 1;
     if (started == FolderStart::Failed) {
-        const QString text =
-            QApplication::translate("main", "Pellimore cannot open its data in %1:\n%2").arg(folder, error);
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-        QMessageBox::critical(nullptr, QApplication::translate("main", "Pellimore"), text);
+        tellDataUnusable(folder, error);
         return 1;
     }
 
