@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -22,6 +23,29 @@ constexpr qsizetype parallelRows = 20000;
 inline void prefetch(const void *address)
 {
     __builtin_prefetch(address);
+}
+
+// Runs task(0) to task(count - 1), each once, on this thread and up to
+// `threads` - 1 helper threads. Without helpers (none wanted, or none to be
+// had) this thread runs them all.
+void runTasks(size_t count, size_t threads, const std::function<void(size_t)> &task)
+{
+    std::atomic<size_t> next{0};
+    const auto work = [&next, count, &task] {
+        for (size_t i = next++; i < count; i = next++)
+            task(i);
+    };
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < std::min(threads, count); ++i) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error &) {
+            break;
+        }
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
 }
 
 // By the parts of the keys that the entries hold, and the higher row number
@@ -114,36 +138,25 @@ IndexEntry IndexEntry::of(const IndexKey &key, int row)
 
 IndexEntry IndexEntry::ofInteger(qint64 number, int row)
 {
-    return IndexEntry{number, IndexKey::decimalHead(number), row, true, false, true};
+    return IndexEntry{number, 0, row, true, false, true};
 }
 
 void sortIntoIndexOrder(std::vector<IndexEntry> &entries, const ColumnCells &cells,
                         std::vector<ValueIndex::Entry> &sorted)
 {
+    // Among integers alone the heads decide nothing: equal numbers have
+    // equal texts. Beside keys of other kinds they do, and are made then.
+    const auto other = [](const IndexEntry &entry) { return !entry.decimal; };
+    if (std::any_of(entries.cbegin(), entries.cend(), other)) {
+        for (IndexEntry &entry : entries) {
+            if (entry.decimal && entry.head == 0)
+                entry.head = IndexKey::decimalHead(entry.number);
+        }
+    }
     sortEntries(entries, cells);
     for (const IndexEntry &entry : entries)
         sorted.push_back(ValueIndex::entryOf(entry.number, entry.head, entry.decimal, entry.text, entry.plain, entry.row));
     entries = std::vector<IndexEntry>();
-}
-
-void runTasks(size_t count, size_t threads, const std::function<void(size_t)> &task)
-{
-    std::atomic<size_t> next{0};
-    const auto work = [&next, count, &task] {
-        for (size_t i = next++; i < count; i = next++)
-            task(i);
-    };
-    std::vector<std::thread> helpers;
-    for (size_t i = 1; i < std::min(threads, count); ++i) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error &) {
-            break;
-        }
-    }
-    work();
-    for (std::thread &helper : helpers)
-        helper.join();
 }
 
 std::vector<ValueIndex> buildIndexesOf(const TableRows &rows, const std::vector<int> &wanted)

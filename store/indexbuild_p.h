@@ -7,7 +7,6 @@
 
 #include "valueindex_p.h"
 
-#include <functional>
 #include <vector>
 
 namespace store_internal {
@@ -28,7 +27,9 @@ struct IndexEntry
     bool plain;
 
     static IndexEntry of(const IndexKey &key, int row);
-    // The entry of a cell holding a whole number, made without a key.
+    // The entry of a cell holding a whole number, made without a key and
+    // without its head: 0, which the text of no number starts with.
+    // sortIntoIndexOrder makes it where the column needs it.
     static IndexEntry ofInteger(qint64 number, int row);
 };
 
@@ -42,10 +43,5 @@ void sortIntoIndexOrder(std::vector<IndexEntry> &entries, const ColumnCells &cel
 // The value indexes of `columns` (each in range, none twice) over `rows`, in
 // the order of `columns`. A large table is walked by several threads.
 std::vector<ValueIndex> buildIndexesOf(const TableRows &rows, const std::vector<int> &columns);
-
-// Runs task(0) to task(count - 1), each once, on this thread and up to
-// `threads` - 1 helper threads. Without helpers (none wanted, or none to be
-// had) this thread runs them all.
-void runTasks(size_t count, size_t threads, const std::function<void(size_t)> &task);
 
 } // namespace store_internal

@@ -69,6 +69,9 @@ public:
     const Cell *constData() const { return block ? cells() : nullptr; }
     void set(int column, const QVariant &value) { set(column, Cell(value)); }
     void set(int column, Cell &&cell);
+    // set() for a row nobody else holds yet (fresh from a Batch): no copy
+    // is looked for. `column` must be in range.
+    void put(int column, Cell &&cell) { cells()[column] = std::move(cell); }
     QVector<QVariant> values() const;
 
 private:

@@ -19,6 +19,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <iterator>
 #include <utility>
 #include <vector>
@@ -36,25 +38,33 @@ struct Utf8Text
     bool ascii;
 };
 
-Utf8Text utf8Of(sqlite3_stmt *statement, int column)
+Utf8Text utf8Of(sqlite3_value *value)
 {
-    Utf8Text text{reinterpret_cast<const char *>(sqlite3_column_text(statement, column)),
-                  sqlite3_column_bytes(statement, column), true};
-    for (int i = 0; i < text.size; ++i)
-        text.ascii &= uchar(text.bytes[i]) < 0x80;
+    Utf8Text text{reinterpret_cast<const char *>(sqlite3_value_text(value)), sqlite3_value_bytes(value), true};
+    // Eight bytes at a time: long texts (drawn strokes) are most of a file.
+    quint64 bits = 0;
+    int i = 0;
+    for (; i + 8 <= text.size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, text.bytes + i, sizeof(word));
+        bits |= word;
+    }
+    for (; i < text.size; ++i)
+        bits |= uchar(text.bytes[i]);
+    text.ascii = (bits & 0x8080808080808080ULL) == 0;
     return text;
 }
 
 // A text cell. ASCII text is taken straight from the stored UTF-8; anything
 // else goes through SQLite's own conversion, as QSqlQuery's does, so that
 // every text reads back alike.
-Cell columnText(sqlite3_stmt *statement, int column, const Utf8Text &utf8)
+Cell columnText(sqlite3_value *value, const Utf8Text &utf8)
 {
     if (utf8.ascii)
         return Cell::latin1(utf8.bytes, utf8.size);
-    const void *text = sqlite3_column_text16(statement, column);
+    const void *text = sqlite3_value_text16(value);
     return Cell::text(
-        QString(static_cast<const QChar *>(text), sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar))));
+        QString(static_cast<const QChar *>(text), sqlite3_value_bytes16(value) / qsizetype(sizeof(QChar))));
 }
 
 // A date-time column's text that carries its offset, as the date-time it
@@ -137,34 +147,37 @@ QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<Colum
         const int row = int(rows->cells.size());
         for (int i = 1; i <= count; ++i) {
             const int key = keyed.of[size_t(i - 1)];
-            const int type = sqlite3_column_type(statement, i);
+            // The reader's connection has no mutex, so the column's value
+            // is read through its handle, without one lock a call.
+            sqlite3_value *value = sqlite3_column_value(statement, i);
+            const int type = sqlite3_value_type(value);
             if (type == SQLITE_INTEGER) {
-                const qint64 number = sqlite3_column_int64(statement, i);
-                cells.set(i - 1, Cell::integer(number));
+                const qint64 number = sqlite3_value_int64(value);
+                cells.put(i - 1, Cell::integer(number));
                 if (key >= 0)
                     rows->keys[size_t(key)].push_back(IndexEntry::ofInteger(number, row));
                 continue;
             }
             switch (type) {
             case SQLITE_FLOAT:
-                cells.set(i - 1, Cell::real(sqlite3_column_double(statement, i)));
+                cells.put(i - 1, Cell::real(sqlite3_value_double(value)));
                 break;
             case SQLITE_BLOB: {
                 // An empty blob comes without bytes; it is still no NULL.
-                const char *bytes = static_cast<const char *>(sqlite3_column_blob(statement, i));
-                cells.set(i - 1, QVariant(QByteArray(bytes ? bytes : "", sqlite3_column_bytes(statement, i))));
+                const char *bytes = static_cast<const char *>(sqlite3_value_blob(value));
+                cells.put(i - 1, Cell(QVariant(QByteArray(bytes ? bytes : "", sqlite3_value_bytes(value)))));
                 break;
             }
             case SQLITE_NULL:
-                cells.set(i - 1, Cell::typedNullText());
+                cells.put(i - 1, Cell::typedNullText());
                 break;
             default: {
-                const Utf8Text text = utf8Of(statement, i);
+                const Utf8Text text = utf8Of(value);
                 Cell dateTime;
                 if (kinds.at(i - 1) == ColumnKind::DateTime && columnDateTime(text, &dateTime))
-                    cells.set(i - 1, std::move(dateTime));
+                    cells.put(i - 1, std::move(dateTime));
                 else
-                    cells.set(i - 1, columnText(statement, i, text));
+                    cells.put(i - 1, columnText(value, text));
                 break;
             }
             }
@@ -387,6 +400,17 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
     std::vector<ReadRows> rows(parts.size());
     std::vector<QString> failures(parts.size());
     QAtomicInt nextPart;
+    // A table is put together by the reader that reads its last part, while
+    // the others read on.
+    std::vector<std::atomic<size_t>> unread(size_t(names.size()));
+    for (size_t i = 0; i < unread.size(); ++i)
+        unread[i] = firstPart[i + 1] - firstPart[i];
+    Table *const tablesRead = read.data();
+    const auto takeTable = [&](int i) {
+        std::vector<ReadRows> ofTable(std::make_move_iterator(rows.begin() + qsizetype(firstPart[size_t(i)])),
+                                      std::make_move_iterator(rows.begin() + qsizetype(firstPart[size_t(i) + 1])));
+        takeRows(&tablesRead[i], ofTable, keyed[size_t(i)]);
+    };
     const QByteArray file = QFile::encodeName(path);
     const auto work = [&] {
         sqlite3 *connection = nullptr;
@@ -406,6 +430,8 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
             failures[size_t(at)] = opened ? readRows(connection, part.sql, read.at(part.table).columnKinds,
                                                      keyed[size_t(part.table)], part.from, part.to, &rows[size_t(at)])
                                           : QString::fromUtf8(sqlite3_errmsg(connection));
+            if (--unread[size_t(part.table)] == 0)
+                takeTable(part.table);
         }
     };
     // Helpers only where the pool has a thread free now; this thread reads
@@ -427,20 +453,11 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
         if (!failures[at].isEmpty())
             return fail(error, QStringLiteral("cannot load %1: %2").arg(names.at(parts[at].table), failures[at]));
     }
-    // The tables are put together side by side too, those of the most parts
-    // first.
-    std::vector<int> order(size_t(names.size()));
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = int(i);
-    const auto partsOf = [&firstPart](int i) { return firstPart[size_t(i) + 1] - firstPart[size_t(i)]; };
-    std::stable_sort(order.begin(), order.end(), [&partsOf](int a, int b) { return partsOf(a) > partsOf(b); });
-    Table *const tablesRead = read.data();
-    runTasks(order.size(), size_t(std::min(QThread::idealThreadCount(), maxReaders)), [&](size_t at) {
-        const int i = order[at];
-        std::vector<ReadRows> ofTable(std::make_move_iterator(rows.begin() + qsizetype(firstPart[size_t(i)])),
-                                      std::make_move_iterator(rows.begin() + qsizetype(firstPart[size_t(i) + 1])));
-        takeRows(&tablesRead[i], ofTable, keyed[size_t(i)]);
-    });
+    // Tables without rows have no part that a reader took.
+    for (int i = 0; i < names.size(); ++i) {
+        if (firstPart[size_t(i)] == firstPart[size_t(i) + 1])
+            takeTable(i);
+    }
     *loaded = std::move(read);
     return true;
 }

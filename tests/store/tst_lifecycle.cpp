@@ -931,6 +931,11 @@ private slots:
                                              {"date", "2024-03-01T10:00:00.000"},
                                              {"short", "abc"},
                                              {"accented", QStringLiteral("caf\u00e9 ").repeated(10)},
+                                             // A byte above ASCII in each place of an eight-byte word.
+                                             {"last of a word", QStringLiteral("abcdef\u00e9")},
+                                             {"after a word", QStringLiteral("abcdefgh\u00e9")},
+                                             {"first", QStringLiteral("\u00e9abcdefghijklmnop")},
+                                             {"in the second word", QStringLiteral("0123456789\u00e9xyz")},
                                              {longName, "named"}};
         {
             RawDb db(databaseFile(store.path()));
