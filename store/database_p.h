@@ -76,7 +76,11 @@ struct Table
     // Columns whose index was declared at open and is built on first use;
     // index() is called with tableMutex held and may build it.
     mutable QList<int> pendingIndexes;
-    const ValueIndex *index(int column) const;
+    // Those of them that Database::buildDeclaredIndexesSoon's thread is to
+    // build: a lookup that a scan answers alike need not build them itself
+    // (`buildComing` false), and gets no index then.
+    QList<int> comingIndexes;
+    const ValueIndex *index(int column, bool buildComing = true) const;
 
     ColumnCells cellsOf(int column) const { return ColumnCells{rows, column}; }
     ColumnKind kindOf(int column) const { return columnKinds.value(column, ColumnKind::Unbound); }

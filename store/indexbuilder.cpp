@@ -27,6 +27,7 @@ QWaitCondition builderIdle;
 QThread *builder = nullptr;
 bool builderRunning = false;
 QList<std::pair<int, int>> toBuild;
+std::pair<int, int> current{-1, -1}; // the (table, column) in the making
 // Read by the builder between slices, while it holds no lock of its own.
 std::atomic<bool> builderStopping{false};
 std::function<void()> copiedHook; // set by tests only
@@ -100,16 +101,32 @@ void buildBesideLookups(int table, int column)
         index.insert(row, t.cellsOf(column));
     t.valueIndexes.insert(column, std::move(index));
     t.pendingIndexes.removeAll(column);
+    t.comingIndexes.removeAll(column);
+}
+
+// Marks the columns as coming (or no longer) for lookups.
+void markComing(const QList<std::pair<int, int>> &columns, bool coming)
+{
+    QMutexLocker locker(&tableMutex);
+    for (const auto &[table, column] : columns) {
+        if (table < 0 || table >= tables.size())
+            continue;
+        Table &t = tables[table];
+        t.comingIndexes.removeAll(column);
+        if (coming && t.pendingIndexes.contains(column))
+            t.comingIndexes.append(column);
+    }
 }
 
 void buildQueuedIndexes()
 {
     QMutexLocker queue(&builderMutex);
     while (!builderStopping && !toBuild.isEmpty()) {
-        const auto [table, column] = toBuild.takeFirst();
+        current = toBuild.takeFirst();
         queue.unlock();
-        buildBesideLookups(table, column);
+        buildBesideLookups(current.first, current.second);
         queue.relock();
+        current = {-1, -1};
     }
     builderRunning = false;
     builderIdle.wakeAll();
@@ -119,9 +136,12 @@ void buildQueuedIndexes()
 
 void Database::buildDeclaredIndexesSoon(const QList<QPair<int, int>> &columns)
 {
-    QMutexLocker locker(&builderMutex);
+    QList<std::pair<int, int>> asked;
     for (const auto &[table, column] : columns)
-        toBuild.append({table, column});
+        asked.append({table, column});
+    markComing(asked, true);
+    QMutexLocker locker(&builderMutex);
+    toBuild.append(asked);
     if (builderRunning || toBuild.isEmpty())
         return;
     // One that ran out of work is on its way out, if not gone.
@@ -136,14 +156,21 @@ void Database::buildDeclaredIndexesSoon(const QList<QPair<int, int>> &columns)
 
 void store_internal::stopIndexBuilder()
 {
-    QMutexLocker locker(&builderMutex);
-    builderStopping = true;
-    toBuild.clear();
-    while (builderRunning)
-        builderIdle.wait(&builderMutex);
-    if (builder)
-        builder->wait();
-    delete std::exchange(builder, nullptr);
+    QList<std::pair<int, int>> dropped;
+    {
+        QMutexLocker locker(&builderMutex);
+        builderStopping = true;
+        dropped = std::exchange(toBuild, {});
+        if (current.first >= 0)
+            dropped.append(current);
+        while (builderRunning)
+            builderIdle.wait(&builderMutex);
+        if (builder)
+            builder->wait();
+        delete std::exchange(builder, nullptr);
+    }
+    // Left to be built on first use again.
+    markComing(dropped, false);
 }
 
 void store_internal::waitForIndexBuilder()

@@ -98,13 +98,13 @@ void scanRows(int table, const Conditions &conditions, Visit &&visit)
 
 // The candidates of every condition that an index can narrow: an indexed
 // column with a non-null value (a null asks for any set cell: a scan).
-QVector<IndexCandidates> candidatesOf(const Table &t, const Conditions &conditions)
+QVector<IndexCandidates> candidatesOf(const Table &t, const Conditions &conditions, bool buildComing = true)
 {
     QVector<IndexCandidates> all;
     for (auto it = conditions.cbegin(); it != conditions.cend(); ++it) {
         if (isNullValue(it.value()))
             continue;
-        const ValueIndex *index = t.index(it.key());
+        const ValueIndex *index = t.index(it.key(), buildComing);
         if (!index)
             continue;
         IndexCandidates candidates = IndexCandidates::of(*index, t.cellsOf(it.key()), it.value());
@@ -314,7 +314,9 @@ RowCursor Database::select(int table, const Conditions &conditions)
         const Table &t = tables.at(table);
         if (!validConditions(t, conditions))
             return RowCursor(table, QList<int>());
-        const QVector<IndexCandidates> all = candidatesOf(t, conditions);
+        // The rows are the same found either way: an index the store's
+        // thread is building is not built here too, and the rows are scanned.
+        const QVector<IndexCandidates> all = candidatesOf(t, conditions, false);
         if (!all.isEmpty()) {
             // Start from the fewest candidates and test the rest of the
             // conditions on each: the intersection without building sets.
@@ -380,19 +382,24 @@ RowCursor Database::selectBetween(int table, int column, const QVariant &a, cons
     return RowCursor(table, rangeRowsLocked(t, column, low, &high));
 }
 
-const ValueIndex *Table::index(int column) const
+const ValueIndex *Table::index(int column, bool buildComing) const
 {
-    // Alone: the table's other declared indexes may never be asked for.
-    if (pendingIndexes.contains(column))
+    if (pendingIndexes.contains(column)) {
+        if (!buildComing && comingIndexes.contains(column))
+            return nullptr;
+        // Alone: the table's other declared indexes may never be asked for.
         const_cast<Table *>(this)->buildIndexes({column});
+    }
     const auto found = valueIndexes.constFind(column);
     return found == valueIndexes.cend() ? nullptr : &found.value();
 }
 
 void Table::buildIndexes(const QList<int> &columns)
 {
-    for (const int column : columns)
+    for (const int column : columns) {
         pendingIndexes.removeAll(column);
+        comingIndexes.removeAll(column);
+    }
     std::vector<int> wanted;
     for (const int column : columns) {
         if (column >= 0 && column < columnCount && !valueIndexes.contains(column)
@@ -457,6 +464,7 @@ void Database::dropColumnIndex(int table, int column)
     Table &t = tables[table];
     t.valueIndexes.remove(column);
     t.pendingIndexes.removeAll(column);
+    t.comingIndexes.removeAll(column);
 }
 
 bool Database::hasColumnIndex(int table, int column)
