@@ -486,9 +486,7 @@ private slots:
         const QByteArray file = encoded(filledImage(QSize(8000, 4500), Qt::darkGreen), "JPG");
         const QVariantMap row{{"type", "skrin_image"}, {"file", Database::storeNewFile(file, ".jpg")}};
         QImageReader::setAllocationLimit(128);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("exceeds the current allocation limit"));
-        QVERIFY(loadRowImage(row).isNull());
-        startThumbnailTimer(); // raises the limit once at start-up
+        // The decode raises the limit itself.
         QCOMPARE(loadRowImage(row).size(), QSize(8000, 4500));
     }
 
