@@ -199,7 +199,8 @@ DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
     }
     const QByteArray format = reader.format();
     result.size = reader.size();
-    if (format == "ico" || format == "cur")
+    const bool icon = format == "ico" || format == "cur";
+    if (icon)
         result.size = iconTrueSize(device, head, result.size);
     if (!result.size.isValid()) {
         result.failure = Unreadable;
@@ -221,7 +222,10 @@ DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
     // Scaled by the decoder itself, which then holds no more than rows of the
     // picture (or the coefficients).
     const bool decoderScales = stored != result.size && (format == "jpeg" || (format == "png" && pngScalesByRows(head)));
-    const qint64 decoding = decoderScales ? coefficients : wholeBytes(result.size, pixels) + coefficients;
+    qint64 decoding = decoderScales ? coefficients : wholeBytes(result.size, pixels) + coefficients;
+    // An icon's entry is decoded in its own format first, then made 32-bit.
+    if (icon)
+        decoding += wholeBytes(result.size, QImage::Format_ARGB32);
     const qint64 budget = stored != result.size ? PictureLimits::maxScaledDecodeBytes : PictureLimits::maxWholeDecodeBytes;
     if (decoding > budget) {
         result.failure = TooLarge;

@@ -17,19 +17,6 @@
 
 namespace {
 
-// A grey or black-and-white PNG of one colour: a few kB for any size. With
-// no rows at all, only its header.
-QByteArray plainPng(int width, int height, int bitDepth, bool withRows = true)
-{
-    QByteArray header;
-    QDataStream out(&header, QIODevice::WriteOnly);
-    out << quint32(width) << quint32(height) << quint8(bitDepth) << quint8(0) << quint8(0) << quint8(0) << quint8(0);
-    const qsizetype row = 1 + (qsizetype(width) * bitDepth + 7) / 8;
-    const QByteArray rows = withRows ? qCompress(QByteArray(row * height, '\0'), 9).mid(4) : QByteArray();
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", rows)
-        + pngChunk("IEND", {});
-}
-
 QByteArray damagedJpeg()
 {
     QByteArray bytes = encoded(filledImage(QSize(300, 200), Qt::darkBlue), "JPEG");

@@ -34,14 +34,6 @@ Id addRectangle(Id skrin, double x, double y, double w, double h, const char *co
     return addRow("skrin_rectangle", skrin, {{"x", x}, {"y", y}, {"z", z}, {"w", w}, {"h", h}, {"color", colour}});
 }
 
-// Marks the screenshot changed at a time of its own, and renders it.
-void markAndRender(Id skrin, bool commitAfter = false)
-{
-    QTest::qWait(2);
-    markSkrinDirty(skrin);
-    render(skrin, commitAfter);
-}
-
 bool near(QRgb pixel, QRgb wanted)
 {
     return qAbs(qRed(pixel) - qRed(wanted)) < 24 && qAbs(qGreen(pixel) - qGreen(wanted)) < 24
