@@ -1,6 +1,7 @@
 #include "decodedpicture.h"
 
-#include "enginelog.h"
+#include "bandscaling_p.h"
+#include "scaledpng_p.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -13,8 +14,6 @@
 
 namespace {
 
-// The part of a whole picture widened to 32 bits at a time while scaling.
-constexpr qint64 bandBytes = 8LL * 1024 * 1024;
 // Enough of a file's start to find a JPEG's frame header behind its
 // metadata.
 constexpr qint64 headBytes = 256 * 1024;
@@ -49,17 +48,6 @@ JpegFrame jpegFrame(const QByteArray &head)
         at += 2 + ((uchar(head.at(at + 2)) << 8) | uchar(head.at(at + 3)));
     }
     return JpegFrame::Unknown;
-}
-
-// PNG's decoder scales 8-bit colour (with or without alpha) row by row when
-// the rows are not interlaced; other kinds it decodes whole first.
-bool pngScalesByRows(const QByteArray &head)
-{
-    constexpr int depthAt = 24, colourAt = 25, interlaceAt = 28;
-    if (head.size() <= interlaceAt || !head.startsWith("\x89PNG\r\n\x1a\n") || head.mid(12, 4) != "IHDR")
-        return false;
-    const int colour = uchar(head.at(colourAt));
-    return uchar(head.at(depthAt)) == 8 && (colour == 2 || colour == 4 || colour == 6) && head.at(interlaceAt) == 0;
 }
 
 // `count` bytes at `offset` of the file, the device left where it was; from
@@ -138,36 +126,6 @@ QImage readWhole(QImageReader &reader, const QSize &size, QImage::Format format)
     return image;
 }
 
-// Qt's smooth scaling widens the whole picture to 32 bits first (a 1-bit
-// picture of 16384 x 16384 pixels becomes 1 GiB); band by band, only one
-// band is widened at a time. Rows of the target map to whole source rows at
-// each band's edges, so the bands tile the picture exactly.
-QImage scaledInBands(const QImage &source, const QSize &target)
-{
-    const QImage::Format wide = source.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    QImage result(target, wide);
-    if (result.isNull())
-        return {};
-    const double step = double(source.height()) / target.height();
-    const qint64 rowsPerBand = std::max<qint64>(1, bandBytes / (qint64(source.width()) * 4));
-    const int targetRowsPerBand = int(std::clamp<qint64>(qint64(rowsPerBand / step), 1, target.height()));
-    const qsizetype rowBytes = qsizetype(target.width()) * 4;
-    for (int top = 0; top < target.height(); top += targetRowsPerBand) {
-        const int bottom = std::min(target.height(), top + targetRowsPerBand);
-        const int from = int(std::lround(top * step));
-        const int to = bottom == target.height() ? source.height() : int(std::lround(bottom * step));
-        const QImage band = source.copy(0, from, source.width(), std::max(1, to - from))
-                                .convertToFormat(wide)
-                                .scaled(target.width(), bottom - top, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                                .convertToFormat(wide);
-        if (band.isNull())
-            return {};
-        for (int y = 0; y < band.height(); ++y)
-            std::copy_n(band.constScanLine(y), rowBytes, result.scanLine(top + y));
-    }
-    return result;
-}
-
 } // namespace
 
 bool isPictureSizeAllowed(const QSize &size)
@@ -186,6 +144,7 @@ void raiseImageAllocationLimit()
 DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
 {
     DecodedPicture result;
+    const qint64 start = device->pos();
     const QByteArray head = device->peek(headBytes);
     QImageReader reader(device);
     reader.setDecideFormatFromContent(true);
@@ -219,10 +178,11 @@ DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
     // JPEG keeps every pixel's coefficients, three components of two bytes.
     const qint64 coefficients =
         format == "jpeg" && jpegFrame(head) != JpegFrame::Sequential ? qint64(result.size.width()) * result.size.height() * 6 : 0;
-    // Scaled by the decoder itself, which then holds no more than rows of the
-    // picture (or the coefficients).
-    const bool decoderScales = stored != result.size && (format == "jpeg" || (format == "png" && pngScalesByRows(head)));
-    qint64 decoding = decoderScales ? coefficients : wholeBytes(result.size, pixels) + coefficients;
+    // Scaled by the decoder itself, or read in parts, so that no more than
+    // rows of the picture (or the coefficients) are held.
+    const bool decoderScales = stored != result.size && format == "jpeg";
+    const bool pngInParts = stored != result.size && format == "png" && isSequentialPng(head) && !device->isSequential();
+    qint64 decoding = decoderScales || pngInParts ? coefficients : wholeBytes(result.size, pixels) + coefficients;
     // An icon's entry is decoded in its own format first, then made 32-bit.
     if (icon)
         decoding += wholeBytes(result.size, QImage::Format_ARGB32);
@@ -234,7 +194,15 @@ DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
 
     raiseImageAllocationLimit();
     QImage image;
-    if (decoderScales) {
+    if (pngInParts) {
+        // The reader took the header already.
+        if (device->seek(start))
+            image = readScaledPng(device, result.size, stored, &result.reason);
+        if (image.isNull()) {
+            result.failure = Unreadable;
+            return result;
+        }
+    } else if (decoderScales) {
         reader.setScaledSize(stored);
         image = reader.read();
     } else {
@@ -271,7 +239,13 @@ DecodedPicture DecodedPicture::fromImage(const QImage &image, const QSize &limit
 void DecodedPicture::keepWithin(const QImage &whole, const QSize &limit)
 {
     const QSize stored = storedSize(whole.size(), limit);
-    image = stored == whole.size() ? whole : scaledInBands(whole, stored);
+    const QImage::Format wide = whole.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    int taken = 0;
+    image = stored == whole.size() ? whole : scaledInBands(whole.size(), stored, wide, [&](int count) {
+        const QImage band = whole.copy(0, taken, whole.width(), count);
+        taken += count;
+        return band;
+    });
     if (image.isNull()) {
         failure = Unreadable;
         reason = QCoreApplication::translate("PastedPicture", "not enough memory");

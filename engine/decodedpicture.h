@@ -13,8 +13,9 @@
 //   decoder was given.
 // - Within a limit (pastes and drops): decoded at the size it is stored at,
 //   its aspect kept, never enlarged, and turned upright as its camera says.
-//   Memory then follows that size where the decoder scales (JPEG, 8-bit
-//   colour PNG) or the format is read in parts (every other PNG).
+//   Memory then follows that size where the decoder scales (JPEG) or the
+//   format is read in parts (PNG of every kind, unless interlaced); other
+//   pictures are decoded whole first, within maxScaledDecodeBytes.
 
 #include <QImage>
 #include <QSize>

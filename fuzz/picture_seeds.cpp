@@ -25,8 +25,8 @@ int main(int argc, char **argv)
             seeds.append({"truncated-bmp.bmp", file.bytes.left(file.bytes.size() / 2)});
     }
     seeds.append({"icon-hiding-huge-png.ico", iconHoldingPng(plainPng(16384, 16383, 1), QSize(256, 256))});
-    // 36 bytes whose screen and frame say 8000 x 8000.
-    seeds.append({"gif-header-8000.gif", QByteArray::fromHex("474946383961401f401f80000000000000ffffff2c00000000401f401f0002014400003b")});
+    // 35 bytes whose screen and frame say 8000 x 8000.
+    seeds.append({"gif-header-8000.gif", QByteArray::fromHex("474946383961401f401f800000000000ffffff2c00000000401f401f0002024401003b")});
     seeds.append({"grey-png-header-30000.png", plainPng(30000, 30000, 8, false)});
     for (const PictureFile &seed : std::as_const(seeds)) {
         QFile out(folder.filePath(QString::fromLatin1(seed.name)));
