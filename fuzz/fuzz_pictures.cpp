@@ -28,15 +28,6 @@ constexpr int runsPerStore = 2000;
 QTemporaryDir *dir = nullptr;
 int runs = 0;
 
-Id addRow(const QString &table, Id parent, const QVariantMap &members)
-{
-    const Id id = createItem(table);
-    for (auto it = members.cbegin(); it != members.cend(); ++it)
-        setMember(id, it.key(), it.value());
-    setMember(id, QStringLiteral("parent"), QVariant(qint64(parent)));
-    return id;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -73,11 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString file = Database::storeNewFile(bytes, QStringLiteral(".png"));
     const Id skrin = createItem(QStringLiteral("skrin"));
     const double w = stored.image.width(), h = stored.image.height();
-    addRow(QStringLiteral("skrin_image"), skrin,
-           {{"x", 0}, {"y", 0}, {"z", 0}, {"file", file}, {"w", w}, {"h", h}, {"src_x", 0}, {"src_y", 0},
-            {"src_w", w}, {"src_h", h}});
-    addRow(QStringLiteral("skrin_rectangle"), skrin,
-           {{"x", w / 4}, {"y", h / 4}, {"z", 1}, {"w", w / 2}, {"h", h / 2}, {"color", "#ff0000"}});
+    const QVariant parent = QVariant::fromValue(qint64(skrin));
+    createItemWithMembers(QStringLiteral("skrin_image"),
+                          {{"x", 0}, {"y", 0}, {"z", 0}, {"file", file}, {"w", w}, {"h", h}, {"src_x", 0},
+                           {"src_y", 0}, {"src_w", w}, {"src_h", h}, {"parent", parent}});
+    createItemWithMembers(QStringLiteral("skrin_rectangle"), {{"x", w / 4}, {"y", h / 4}, {"z", 1}, {"w", w / 2},
+                                                              {"h", h / 2}, {"color", "#ff0000"}, {"parent", parent}});
     markSkrinDirty(skrin);
     ThumbnailerThread job(skrin, false);
     job.setAutoDelete(false);
