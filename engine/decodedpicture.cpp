@@ -116,7 +116,9 @@ QImage readWhole(QImageReader &reader, const QSize &size, QImage::Format format)
     QImage image;
     if (size.isValid() && format != QImage::Format_Invalid) {
         image = QImage(size, format);
-        if (image.depth() <= 8 && !image.isGrayscale())
+        const bool indexed = format == QImage::Format_Mono || format == QImage::Format_MonoLSB
+                          || format == QImage::Format_Indexed8;
+        if (indexed)
             image.fill(0u);
         else
             image.fill(image.hasAlphaChannel() ? Qt::transparent : Qt::black);
