@@ -217,9 +217,11 @@ public:
     static RowCursor selectBetween(int table, int column, const QVariant &a, const QVariant &b);
     static void buildColumnIndex(int table, int column);
     // Builds the declared indexes of these (table, column) pairs that are not
-    // built yet, in this order, on a thread of the store's own: for lookups
-    // sure to come soon, which then find them made (or wait for the one in
-    // the making) rather than build them themselves. Pairs without a
+    // built yet, in this order, on a thread of the store's own, which holds
+    // the table lock only briefly: for lookups sure to come soon, which then
+    // find them made. Until then a selection scans (with the same result)
+    // and a single-row lookup builds the index itself. The key columns that
+    // hold whole numbers have theirs made by the open. Pairs without a
     // declared index are passed over. Closing the store stops the building.
     static void buildDeclaredIndexesSoon(const QList<QPair<int, int>> &columns);
     static void dropColumnIndex(int table, int column);

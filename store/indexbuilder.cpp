@@ -50,8 +50,8 @@ bool sameCell(const QVariant &a, const QVariant &b)
 // the copy keeps the cells as they were. The index is built from the copy
 // with no lock held, then brought up to date with the rows whose cell changed
 // meanwhile, which come first among their equals as if written after it was
-// made. A lookup that needs the index before then builds it itself, and
-// this one is dropped.
+// made. A single-row lookup that needs the index before then builds it
+// itself, and this one is dropped.
 void buildBesideLookups(int table, int column)
 {
     TableRows snapshot;

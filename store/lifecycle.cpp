@@ -325,8 +325,8 @@ bool openLocked(const QString &folder, QString *error)
         dataDirPath = dir.absolutePath();
         databasePath = path;
     }
-    // The key columns are declared one at a time; each index is built when
-    // it is first used.
+    // The key columns are declared one at a time; each index the reading
+    // has not made (those of texts) is built when it is first used.
     buildIndexesTogether([] { Database::declareKeyIndexes(); });
 #ifdef __GLIBC__
     // Loading and indexing leave much freed memory behind in the heap;
