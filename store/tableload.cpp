@@ -7,6 +7,7 @@
 #include "writer_p.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <utility>
@@ -77,6 +79,29 @@ bool columnDateTime(const Utf8Text &utf8, Cell *cell)
         return false;
     *cell = Cell::utcDateTime(msecs);
     return true;
+}
+
+// A helper thread's heap grows by a page or two at a time under glibc,
+// each step a call that holds up the page faults of every other thread: a
+// reader would make thousands. Taking the room it is to fill in large
+// pieces and giving them back at once leaves its heap grown, the pages
+// untouched and free, and the reading grows it no more.
+void growHeapAhead(qint64 bytes)
+{
+#ifdef __GLIBC__
+    // Below the size from which malloc maps memory apart from the heap; at
+    // most the room of one heap.
+    constexpr qint64 piece = 64 * 1024;
+    constexpr qint64 most = 32 * 1024 * 1024;
+    std::vector<void *> pieces;
+    pieces.reserve(size_t(std::min(bytes, most) / piece) + 1);
+    for (qint64 taken = 0; taken < std::min(bytes, most); taken += piece)
+        pieces.push_back(std::malloc(size_t(piece)));
+    for (void *taken : pieces)
+        std::free(taken);
+#else
+    Q_UNUSED(bytes);
+#endif
 }
 
 // Rows as one SELECT gives them, in its order, with their rowids, and the
@@ -441,7 +466,11 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
     QSemaphore finished;
     int helpers = 0;
     const int wanted = std::min({QThread::idealThreadCount(), maxReaders, int(parts.size())}) - 1;
+    // A helper's share of the memory the tables are to take, about the
+    // file's size.
+    const qint64 share = QFileInfo(path).size() / qint64(wanted + 1);
     while (helpers < wanted && QThreadPool::globalInstance()->tryStart([&] {
+        growHeapAhead(share);
         work();
         finished.release();
     }))
