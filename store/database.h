@@ -243,14 +243,16 @@ public:
     // computer while it runs, one on another computer until the user has it
     // taken over (folderLock tells which, takeOverLock takes it over).
     static bool open(const QString &dataFolder, QString *error = nullptr);
-    // Every open checks the whole file (SQLite's quick_check) beside the
-    // migration and the load, and nothing is written to a file that fails
-    // it. By default open waits for the check and fails on a damaged file.
-    // A program that wants its window shown first may let open return once
-    // the tables are read, with the check still running: the first write
-    // then waits for it, and a file found damaged is never written (every
-    // flush fails) and is told through StoreStatus::damageFound. A file the
-    // opening had to change is checked before open returns either way.
+    // Every open checks the whole file (SQLite's quick_check), and nothing
+    // is written to a file that fails it. By default the check runs beside
+    // the migration and the load, and open fails on a damaged file. A
+    // program that wants its window shown first may have the check run just
+    // before the first write instead (the first flush asked for, or the
+    // first one due), so that it takes nothing from the start: open returns
+    // once the tables are read, and a file found damaged then is never
+    // written (every flush fails) and is told through
+    // StoreStatus::damageFound. A file the opening had to change is checked
+    // before open returns either way.
     static void setCheckAfterOpen(bool after);
     // Whether the last open's check found the file sound; false while it
     // runs. Nothing from a file should leave the program before.

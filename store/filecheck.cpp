@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -21,6 +22,7 @@ struct Check
     QMutex mutex;
     std::thread thread;
     QString verdict; // written by the thread, read once it is joined
+    QString deferred; // the file whose check waits for the verdict's first asking
     std::atomic<bool> passed{false};
 
     // A check still running when the process ends is waited for.
@@ -60,6 +62,7 @@ void startFileCheck(const QString &path)
     if (check.thread.joinable())
         check.thread.join();
     check.verdict.clear();
+    check.deferred.clear();
     check.passed = path.isEmpty();
     if (path.isEmpty())
         return;
@@ -70,11 +73,23 @@ void startFileCheck(const QString &path)
     });
 }
 
+void deferFileCheck(const QString &path)
+{
+    startFileCheck(QString());
+    QMutexLocker locker(&check.mutex);
+    check.deferred = path;
+    check.passed = path.isEmpty();
+}
+
 QString fileCheckVerdict()
 {
     QMutexLocker locker(&check.mutex);
     if (check.thread.joinable())
         check.thread.join();
+    if (!check.deferred.isEmpty()) {
+        check.verdict = checkDatabase(std::exchange(check.deferred, QString()));
+        check.passed = check.verdict.isEmpty();
+    }
     return check.verdict;
 }
 

@@ -12,12 +12,15 @@ namespace store_internal {
 // Reads the whole file.
 QString checkDatabase(const QString &path);
 
-// Starts checking the file at `path`, or for an empty path (a file that
-// holds nothing yet) has the verdict be "sound"; a check still running from
-// an earlier open is awaited first.
+// Starts checking the file at `path` on a thread of its own, or for an
+// empty path (a file that holds nothing yet) has the verdict be "sound"; a
+// check still running from an earlier open is awaited first.
 void startFileCheck(const QString &path);
-// Waits for the verdict of the check started last: "" when the file is
-// sound, else why not.
+// Leaves the check of the file at `path` to the first call of
+// fileCheckVerdict, which runs it on its caller's thread.
+void deferFileCheck(const QString &path);
+// The verdict of the check started or deferred last, waited for or made
+// now: "" when the file is sound, else why not.
 QString fileCheckVerdict();
 // Whether that verdict is in and the file sound.
 bool fileCheckPassed();

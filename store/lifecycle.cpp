@@ -176,11 +176,17 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
         return false;
 
     // Is this a sound SQLite database at all? The check reads the whole
-    // file, so it runs beside the migration and the load, on a connection of
-    // its own; nothing is written before it has passed. With spilling off
-    // the migration keeps its changes in memory until then, so the two never
-    // wait for each other's locks.
-    startFileCheck(QFileInfo(path).size() > 0 ? path : QString());
+    // file, on a connection of its own; nothing is written before it has
+    // passed. It runs beside the migration and the load, or, where the
+    // caller lets it finish after the open, before the first write, so that
+    // it does not take from the reading and what follows it. With spilling
+    // off the migration keeps its changes in memory until then, so the two
+    // never wait for each other's locks.
+    const QString checked = QFileInfo(path).size() > 0 ? path : QString();
+    if (checkAfterOpen())
+        deferFileCheck(checked);
+    else
+        startFileCheck(checked);
 
     // A rebuild writes a whole table: held in memory until the commit, a
     // large one would cost as much again as its rows. So the check is
@@ -217,7 +223,7 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
     // it left as it was has nothing to commit: its transaction ends with a
     // rollback, which (unlike a commit) does not wait for the check's reading,
     // and it may end before the verdict where the caller lets the check
-    // finish after the open: the writer waits for it then. A damaged file
+    // finish after the open: the writer asks for it then. A damaged file
     // explains any other failure best.
     if (!ok || !unchanged || !checkAfterOpen()) {
         const QString damage = fileCheckVerdict();

@@ -16,6 +16,7 @@
 #include <QWaitCondition>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace store_internal {
@@ -77,14 +78,28 @@ protected:
     void run() override;
 
 private:
-    // `damage`: why the file may not be written, "" when it may.
-    void serve(FlushWriter &writer, const QString &damage);
+    void serve(FlushWriter &writer);
 
     QString path;
 };
 
-void DataThread::serve(FlushWriter &writer, const QString &damage)
+void DataThread::serve(FlushWriter &writer)
 {
+    // Nothing is written before the check of the file that the open started
+    // (or left to the first write) has passed, and a damaged file never.
+    // Asked at the first write, not at the start: a program's first moments
+    // do not share the machine with the check.
+    std::optional<QString> damage;
+    const auto writable = [&damage] {
+        if (!damage) {
+            damage = fileCheckVerdict();
+            if (!damage->isEmpty()) {
+                qCWarning(lcStore).noquote() << "Database: nothing is written to a damaged file:" << *damage;
+                StoreStatus::instance()->setDamage(*damage);
+            }
+        }
+        return damage->isEmpty();
+    };
     QMutexLocker locker(&control.mutex);
     QDeadlineTimer next(flushIntervalMs);
     for (;;) {
@@ -101,8 +116,9 @@ void DataThread::serve(FlushWriter &writer, const QString &damage)
         if (!control.tasks.isEmpty()) {
             const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
             locker.unlock();
+            const bool may = writable();
             for (WriterTask *task : tasks)
-                task->ok = damage.isEmpty() && writer.runStatement(task->sql, &task->firstValue);
+                task->ok = may && writer.runStatement(task->sql, &task->firstValue);
             locker.relock();
             for (WriterTask *task : tasks)
                 task->done = true;
@@ -112,11 +128,12 @@ void DataThread::serve(FlushWriter &writer, const QString &damage)
 
         const quint64 target = control.requested;
         locker.unlock();
+        const bool may = writable();
         bool ok = false;
         {
             QMutexLocker flushLocker(&flushMutex);
             QString failure;
-            if (!closed && damage.isEmpty()) {
+            if (!closed && may) {
                 ok = writer.flushLocked(&failure);
                 // Before the callers waiting for this flush are answered.
                 if (!ok && failure.isEmpty())
@@ -139,12 +156,13 @@ void DataThread::serve(FlushWriter &writer, const QString &damage)
     const quint64 target = control.requested;
     const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
     locker.unlock();
+    const bool may = writable();
     bool ok = false;
     {
         QMutexLocker flushLocker(&flushMutex);
         QString failure;
-        ok = !closed && damage.isEmpty() && writer.flushLocked(&failure, FlushKind::Closing);
-        if (!closed && !ok && damage.isEmpty())
+        ok = !closed && may && writer.flushLocked(&failure, FlushKind::Closing);
+        if (!closed && !ok && may)
             qCWarning(lcStore) << "Database: the last changes could not be written before closing";
         closed = true;
     }
@@ -172,15 +190,8 @@ void DataThread::run()
             control.done.wakeAll();
         }
         if (ok) {
-            // Nothing is written before the check of the file that the open
-            // started has passed; a damaged file is never written.
-            const QString damage = fileCheckVerdict();
-            if (!damage.isEmpty()) {
-                qCWarning(lcStore).noquote() << "Database: nothing is written to a damaged file:" << damage;
-                StoreStatus::instance()->setDamage(damage);
-            }
             FlushWriter writer(name);
-            serve(writer, damage);
+            serve(writer);
             writer.dropStatements();
         }
         db.close();
