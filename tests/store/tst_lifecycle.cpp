@@ -893,8 +893,8 @@ private slots:
             for (const auto &[name, columns] : {std::pair("items", QStringList{"id", "owner"}),
                                                 std::pair("skrin_image", QStringList{"id", "parent"})}) {
                 const int table = Database::tableId(name);
-                for (const QString &name : columns) {
-                    const int key = column(table, qPrintable(name));
+                for (const QString &keyName : columns) {
+                    const int key = column(table, qPrintable(keyName));
                     {
                         QMutexLocker locker(&store_internal::tableMutex);
                         QVERIFY(store_internal::tables.at(table).valueIndexes.contains(key));
@@ -904,8 +904,8 @@ private slots:
                     Database::dropColumnIndex(table, key);
                     Database::buildColumnIndex(table, key);
                     QVERIFY2(indexOrder(table, key) == read, qPrintable(QStringLiteral("%1.%2 read %3")
-                                                                            .arg(table).arg(name)
-                                                                            .arg(wholeTables ? "whole" : "in parts")));
+                                                                            .arg(name, keyName,
+                                                                                 wholeTables ? "whole" : "in parts")));
                 }
             }
             QVERIFY(Database::close());
