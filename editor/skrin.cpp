@@ -2,10 +2,12 @@
 
 #include "capture.h"
 #include "dirtyskrins.h"
+#include "drawingtools.h"
 #include "editorlog.h"
 #include "skrinblur.h"
 #include "skrinitem.h"
 #include "skrinitemfactory.h"
+#include "skrintext.h"
 
 #include <QDateTime>
 #include <QGraphicsItem>
@@ -74,27 +76,13 @@ Skrin::Skrin(Id skrin)
     loadingRows = false;
     normaliseZ();
 
-    const QFont arial10(QStringLiteral("Arial"), 10);
-    const auto option = [](double penSize, QColor colour, const QFont &font) {
-        SkrinToolOptions options;
-        options.penSize = penSize;
-        options.color = colour;
-        options.font = font;
+    for (const DrawingTool &drawing : drawingTools()) {
+        SkrinToolOptions &options = toolOptions[drawing.tool];
+        options.penSize = drawing.penSize;
+        options.color = QColor(drawing.colour);
+        options.font = QFont(QStringLiteral("Arial"), drawing.fontPoints);
         options.secondColor = Qt::black;
-        return options;
-    };
-    toolOptions.insert(ToolBlur, option(25.0, Qt::black, arial10));
-    toolOptions.insert(ToolMarker, option(25.0, Qt::green, arial10));
-    toolOptions.insert(ToolText, option(0.0, Qt::black, QFont(QStringLiteral("Arial"), 12)));
-    toolOptions.insert(ToolPen, option(2.0, Qt::black, arial10));
-    toolOptions.insert(ToolArrow, option(5.0, Qt::red, arial10));
-    toolOptions.insert(ToolLine, option(5.0, Qt::red, arial10));
-    toolOptions.insert(ToolEllipse, option(0.0, Qt::blue, arial10));
-    toolOptions.insert(ToolEllipseFrame, option(5.0, Qt::red, arial10));
-    toolOptions.insert(ToolRectangle, option(0.0, Qt::blue, arial10));
-    toolOptions.insert(ToolRectangleFrame, option(5.0, Qt::red, arial10));
-    toolOptions.insert(ToolImage, option(0.0, Qt::black, arial10));
-    toolOptions.insert(ToolPin, option(0.0, Qt::red, arial10));
+    }
 
     modifiedTimer = new QTimer(this);
     modifiedTimer->setInterval(modifiedCheckMs);
@@ -359,7 +347,10 @@ void Skrin::setTool(int tool)
     }
 
     if (v) {
-        const Qt::CursorShape wanted = (tool == ToolText || tool == ToolPin) ? Qt::IBeamCursor : Qt::ArrowCursor;
+        // Texts and notes are placed where the click is.
+        const DrawingTool *drawing = drawingTool(tool);
+        const bool placing = drawing && (drawing->gesture == Gesture::Text || drawing->gesture == Gesture::Note);
+        const Qt::CursorShape wanted = placing ? Qt::IBeamCursor : Qt::ArrowCursor;
         if (v->viewport()->cursor().shape() != wanted)
             v->viewport()->setCursor(wanted);
     }
