@@ -98,6 +98,12 @@ Skrin::Skrin(Id skrin)
 Skrin::~Skrin()
 {
     SkrinBlur::dropSceneCache(this);
+    // A text still being edited ends here: one left empty goes with the scene.
+    for (SkrinItem *item : std::as_const(skrinItems)) {
+        if (auto *text = dynamic_cast<SkrinText *>(item))
+            text->stopEditing();
+    }
+    removeLeaving();
     // Tear down while the scene is whole: no store notice, timer or
     // selection change may reach a half-destroyed scene, and the items'
     // own destructors (which unwatch their rows) still find it intact.
@@ -180,6 +186,23 @@ void Skrin::notifyTextEditChanged(bool editing)
 void Skrin::notifyImageToolChanged(SkrinItem *, int mode)
 {
     emit imageToolChanged(mode);
+}
+
+void Skrin::removeLater(SkrinItem *item)
+{
+    if (!item || item->id() == 0)
+        return;
+    leaving.insert(item->id());
+    QTimer::singleShot(0, this, &Skrin::removeLeaving);
+}
+
+void Skrin::removeLeaving()
+{
+    const QSet<Id> ids = std::exchange(leaving, {});
+    for (const Id itemId : ids)
+        ::removeItem(itemId);
+    if (!ids.isEmpty())
+        modified = true;
 }
 
 // --- Items --------------------------------------------------------------------------------

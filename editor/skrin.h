@@ -121,6 +121,7 @@ public:
     QGraphicsView *view() const override;
     void notifyTextEditChanged(bool editing) override;
     void notifyImageToolChanged(SkrinItem *item, int mode) override;
+    void removeLater(SkrinItem *item) override;
 
 signals:
     void toolChanged(int tool);
@@ -187,6 +188,8 @@ private:
     void copyDroppedSkrin(Id source, const QPointF &dropPoint);
     void afterDrop();
     void recordModified();
+    // Removes the rows that items asked to have removed.
+    void removeLeaving();
     double viewPixelWidth() const;
     QRectF pictureRect(bool *found) const;
     void drawShadow(QPainter *painter, const QRectF &picture) const;
@@ -196,10 +199,12 @@ private:
     int currentTool = ToolNone;
     Id drawnItemId = 0;
     QSet<Id> pendingSelection;
+    QSet<Id> leaving; // rows to remove once the event at hand is over
     bool selectArrivals = false; // copies arriving now end shown and selected
     int pinCount = 0; // items of skrinItems that are not part of the picture
     bool modified = false;
     bool skipContextMenu = false; // a right press ended drawing
+    bool dropRefused = false; // the view's drop now being handled took nothing
     bool creating = false; // a line or shape drag is pending
     QPointF pressPos;
     bool loadingRows = false; // the constructor replays the existing rows

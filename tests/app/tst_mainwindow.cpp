@@ -365,6 +365,15 @@ private slots:
         QCOMPARE(getMember(window.skrin()->selectedItem()->id(), "w").toInt(), 24);
         QCOMPARE(window.skrin()->tool(), int(Skrin::ToolSelect));
 
+        // No picture on the clipboard: the user is told so, nothing is made.
+        QGuiApplication::clipboard()->setText(QStringLiteral("words"));
+        QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(childItems(id).size(), 2);
+        const QList<QMessageBox *> told = view->findChildren<QMessageBox *>();
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(told.first()->text(), QStringLiteral("The clipboard holds no picture."));
+        delete told.first();
+
         for (const int tool : {Skrin::ToolText, Skrin::ToolPin}) {
             window.setSkrinTool(tool);
             sendMouse(view, QEvent::MouseButtonPress, QPointF(8, 8), Qt::LeftButton, Qt::LeftButton);

@@ -6,6 +6,7 @@
 #include "captureoverlay.h"
 #include "database.h"
 #include "editorscene.h"
+#include "enginefixture.h"
 #include "modaldialog.h"
 #include "pictures.h"
 #include "polygondata.h"
@@ -475,6 +476,39 @@ private slots:
         QCOMPARE(editor.scene->tool(), int(Skrin::ToolSelect));
     }
 
+    // A drop of which nothing could be taken (a file that is no picture) is
+    // refused to its source: it must not take it for a copy made.
+    void dropOfNothingUsableIsRefused()
+    {
+        QTemporaryDir folder;
+        EditorScene editor;
+        const QString path = folder.filePath("notes.txt");
+        QFile text(path);
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("no picture") > 0);
+        text.close();
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path), QUrl("https://example.com/c.png")});
+        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(editor.view->viewport(), &enter);
+        QVERIFY(enter.isAccepted()); // what a file holds is known once it is dropped
+        QDropEvent drop(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(editor.view->viewport(), &drop);
+        QVERIFY(!drop.isAccepted());
+        QVERIFY(editor.allRows().isEmpty());
+        const QList<QMessageBox *> told = editor.view->findChildren<QMessageBox *>();
+        QCOMPARE(told.size(), 1);
+        delete told.first();
+
+        // The next drop that brings a picture is taken as before.
+        mime.setUrls({QUrl::fromLocalFile(pictureFile(folder, "a.png"))});
+        QDragEnterEvent again(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(editor.view->viewport(), &again);
+        QDropEvent taken(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(editor.view->viewport(), &taken);
+        QVERIFY(taken.isAccepted() && taken.dropAction() == Qt::CopyAction);
+        QCOMPARE(editor.rows("skrin_image").size(), 1);
+    }
+
     // Duplicating a picture in crop mode, or dropping a screenshot, deselects
     // it: the window hears that crop mode ended and unmarks its Crop button.
     void leavingCropModeIsTold()
@@ -632,6 +666,59 @@ private slots:
         QCOMPARE(pins.size(), 1);
         QCOMPARE(getMember(pins.first(), "opened").toInt(), 1);
         QCOMPARE(QColor(getMember(pins.first(), "color").toString()), QColor(Qt::red));
+    }
+
+    // Escape ends editing a text and leaves it selected: Delete then removes
+    // the text, not its words.
+    void escapeEndsEditingAText()
+    {
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolText);
+        editor.click(QPointF(50, 60));
+        const Id text = editor.rows(QStringLiteral("skrin_text")).value(0);
+        auto *item = editor.item<SkrinText>(text);
+        QVERIFY(item && item->isEditing());
+        QTest::keyClick(editor.view.get(), Qt::Key_Escape);
+        QVERIFY(!item->isEditing() && item->isSelected());
+        QCOMPARE(getMember(text, "data").toString(), QStringLiteral("Put your text here..."));
+        QTest::keyClick(editor.view.get(), Qt::Key_Delete);
+        QVERIFY(editor.rows(QStringLiteral("skrin_text")).isEmpty());
+    }
+
+    // A text whose editing ends with nothing in it goes, however the editing
+    // ends: no invisible row stays, nor waits to be sent, nor comes back at
+    // the next start.
+    void emptiedTextGoes_data()
+    {
+        QTest::addColumn<QString>("ending");
+        for (const char *ending : {"Escape", "click beside", "view mode", "screenshot closed"})
+            QTest::newRow(ending) << QString::fromLatin1(ending);
+    }
+    void emptiedTextGoes()
+    {
+        QFETCH(QString, ending);
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolText);
+        editor.click(QPointF(50, 60));
+        const Id text = editor.rows(QStringLiteral("skrin_text")).value(0);
+        QVERIFY(text);
+        QTest::keyClick(editor.view.get(), Qt::Key_Delete); // all of it is selected
+        QTest::keyClick(editor.view.get(), Qt::Key_Space);
+        QCOMPARE(getMember(text, "data").toString(), QStringLiteral(" "));
+        if (ending == QLatin1String("Escape"))
+            QTest::keyClick(editor.view.get(), Qt::Key_Escape);
+        else if (ending == QLatin1String("click beside"))
+            editor.click(QPointF(400, 300));
+        else if (ending == QLatin1String("view mode"))
+            editor.scene->setTool(Skrin::ToolNone);
+        else
+            editor.close();
+        QTRY_VERIFY(itemType(text).isEmpty());
+        QVERIFY(rowsWhere("uncommitted_create", "id", text).isEmpty());
+        QVERIFY(rowsWhere("uncommitted_set", "id", text).isEmpty());
+        editor.close();
+        QVERIFY(editor.store.restart());
+        QVERIFY(findItems({{QStringLiteral("type"), QStringLiteral("skrin_text")}}).isEmpty());
     }
 
     // A second button during a left drag ends the drawing once: the stroke is
