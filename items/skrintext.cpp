@@ -121,8 +121,9 @@ void SkrinText::focusOutEvent(QFocusEvent *event)
 
 void SkrinText::keyPressEvent(QKeyEvent *event)
 {
-    // Escape ends editing; the text stays selected, so Delete then removes it.
-    if (isEditing() && event->keyCombination() == QKeyCombination(Qt::Key_Escape)) {
+    // Escape ends editing, with whatever modifier; the text stays selected,
+    // so Delete then removes it.
+    if (isEditing() && event->key() == Qt::Key_Escape) {
         stopEditing();
         event->accept();
         return;
