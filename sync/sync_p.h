@@ -129,6 +129,8 @@ bool changesPending();
 // commit to carry it draws one and flushes both before it leaves. The service
 // keys the local ids of creates and the commits' serial numbers by it.
 QString storeId();
+// Serials go from 1 to 2^53 - 1, which every JSON reader holds exactly.
+constexpr qint64 maxCommitSerial = (qint64(1) << 53) - 1;
 // The serial number of the next commit and its key: the number after the
 // last one the service acknowledged, with the key reserved for it. A commit
 // that got no answer, or another result than 0, goes again under the same
@@ -136,8 +138,6 @@ QString storeId();
 // reserved (the first commit of a run, of a new store id) one is drawn now:
 // `fresh`, it must reach the disk before the commit leaves. A stored serial
 // that nothing can follow (out of bounds, not a number) takes a new store id.
-// Serials go from 1 to 2^53 - 1, which every JSON reader holds exactly.
-constexpr qint64 maxCommitSerial = (qint64(1) << 53) - 1;
 struct CommitSerial
 {
     qint64 number = 0;

@@ -532,9 +532,9 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
         }
         const std::optional<QDateTime> modified = sentTime(set[QLatin1String("modified")].toString());
         const QString change = changeKey(id, member, value, modified);
-        if (const auto before = appliedChanges.constFind(change); before != appliedChanges.cend()) {
+        if (const auto first = appliedChanges.constFind(change); first != appliedChanges.cend()) {
             // Sent again: it counts as arriving when it first did.
-            if (item->members.value(member).sequence != *before)
+            if (item->members.value(member).sequence != *first)
                 correct(corrections, id, member, item->members.value(member));
             continue;
         }
