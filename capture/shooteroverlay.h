@@ -28,6 +28,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    QPointF desktopPosition(const QMouseEvent *event) const;
+    void paintFrame(QPainter &painter, const QRectF &selection);
     void paintSizeLabel(QPainter &painter, const QRect &selection);
 
     Shooter *shooter;
