@@ -1,6 +1,10 @@
 #include "skrinview.h"
 
+#include <QGraphicsSceneMouseEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
+
+#include <cmath>
 
 SkrinView::SkrinView(QWidget *parent)
     : CustomView(parent)
@@ -18,11 +22,77 @@ bool SkrinView::event(QEvent *event)
     case QEvent::DevicePixelRatioChange:
 #endif
         followPixelRatio();
+        alignToDevicePixels();
         break;
     default:
         break;
     }
     return CustomView::event(event);
+}
+
+void SkrinView::resizeEvent(QResizeEvent *event)
+{
+    CustomView::resizeEvent(event);
+    alignToDevicePixels();
+}
+
+void SkrinView::scrollContentsBy(int dx, int dy)
+{
+    CustomView::scrollContentsBy(dx, dy);
+    alignToDevicePixels();
+}
+
+bool SkrinView::viewportEvent(QEvent *event)
+{
+    // A scene that grew may have moved the picture between device pixels:
+    // put it back once this painting is over.
+    if (event->type() == QEvent::Paint && !alignmentQueued && devicePixelOffset() != QPointF()) {
+        alignmentQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                alignmentQueued = false;
+                alignToDevicePixels();
+            },
+            Qt::QueuedConnection);
+    }
+    return CustomView::viewportEvent(event);
+}
+
+QPointF SkrinView::devicePixelOffset() const
+{
+    // What is missing to the next whole device pixel, 0 when nothing is.
+    constexpr double hair = 1e-6;
+    const QPointF origin = viewportTransform().map(QPointF(0, 0)) * devicePixelRatioF();
+    const auto missing = [](double at) {
+        const double gap = std::ceil(at - hair) - at;
+        return std::abs(gap) < hair ? 0.0 : gap;
+    };
+    return QPointF(missing(origin.x()), missing(origin.y()));
+}
+
+// Scroll positions and the centring margin are whole view pixels, which at
+// 1.25x or 1.5x may put the scene's pixels between the device's: lines would
+// blur, and the picture pixel under the pointer would not be the one drawn
+// there. A translation of less than a view pixel puts them back. The view's
+// placement repeats with every whole view pixel of translation, so the
+// translation stays below one and the search ends.
+void SkrinView::alignToDevicePixels()
+{
+    if (aligning || !scene())
+        return;
+    aligning = true;
+    const double ratio = devicePixelRatioF();
+    for (int step = 0; step < 8; ++step) {
+        const QPointF missing = devicePixelOffset();
+        if (missing.isNull())
+            break;
+        const QTransform now = transform();
+        const auto wrapped = [](double t) { return t - std::floor(t); };
+        setTransform(QTransform(now.m11(), now.m12(), now.m21(), now.m22(), wrapped(now.dx() + missing.x() / ratio),
+                                wrapped(now.dy() + missing.y() / ratio)));
+    }
+    aligning = false;
 }
 
 void SkrinView::followPixelRatio()
@@ -32,6 +102,81 @@ void SkrinView::followPixelRatio()
         return;
     shownRatio = ratio;
     setTransform(QTransform::fromScale(1.0 / ratio, 1.0 / ratio));
+}
+
+// QGraphicsView hands its scene the pointer rounded to whole view pixels,
+// which on a 2x screen are every other picture pixel. The view keeps the
+// pointer's real place and puts it into the scene's mouse events as they pass.
+void SkrinView::notePointer(const QMouseEvent *event)
+{
+    pointer = event->position();
+    QGraphicsScene *shown = scene();
+    if (shown == watchedScene)
+        return;
+    if (watchedScene)
+        watchedScene->removeEventFilter(this);
+    watchedScene = shown;
+    if (shown)
+        shown->installEventFilter(this);
+}
+
+QPointF SkrinView::exactScenePos() const
+{
+    // Scene coordinates are picture pixels: float noise from the division by
+    // the density (101 / 1.5 * 1.5) is rounded away, real fractions stay.
+    constexpr double grain = 1024.0;
+    const QPointF at = viewportTransform().inverted().map(pointer);
+    return QPointF(std::round(at.x() * grain) / grain, std::round(at.y() * grain) / grain);
+}
+
+bool SkrinView::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    const bool mouse = type == QEvent::GraphicsSceneMousePress || type == QEvent::GraphicsSceneMouseMove
+                       || type == QEvent::GraphicsSceneMouseRelease || type == QEvent::GraphicsSceneMouseDoubleClick;
+    if (!mouse || watched != scene())
+        return CustomView::eventFilter(watched, event);
+    auto *sceneEvent = static_cast<QGraphicsSceneMouseEvent *>(event);
+    // Only what this view made of the pointer it noted (or of the same
+    // pointer again, replayed after a scroll).
+    if (sceneEvent->widget() != viewport() || sceneEvent->scenePos() != mapToScene(pointer.toPoint()))
+        return false;
+    const QPointF exact = exactScenePos();
+    if (type == QEvent::GraphicsSceneMousePress || type == QEvent::GraphicsSceneMouseDoubleClick) {
+        pressButton = sceneEvent->button();
+        pressScenePos = exact;
+        lastScenePos = exact;
+    }
+    if (pressButton != Qt::NoButton)
+        sceneEvent->setButtonDownScenePos(pressButton, pressScenePos);
+    sceneEvent->setLastScenePos(lastScenePos);
+    sceneEvent->setScenePos(exact);
+    lastScenePos = exact;
+    return false;
+}
+
+void SkrinView::mousePressEvent(QMouseEvent *event)
+{
+    notePointer(event);
+    CustomView::mousePressEvent(event);
+}
+
+void SkrinView::mouseMoveEvent(QMouseEvent *event)
+{
+    notePointer(event);
+    CustomView::mouseMoveEvent(event);
+}
+
+void SkrinView::mouseReleaseEvent(QMouseEvent *event)
+{
+    notePointer(event);
+    CustomView::mouseReleaseEvent(event);
+}
+
+void SkrinView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    notePointer(event);
+    CustomView::mouseDoubleClickEvent(event);
 }
 
 void SkrinView::keyPressEvent(QKeyEvent *event)

@@ -3,11 +3,15 @@
 // The editor's view of the open screenshot. Its scene is in stored picture
 // pixels, and the view shows one of them on one device pixel on any screen:
 // a capture looks as it did on the screen, and rows mean the same at every
-// density. Besides what CustomView reports it tells when a delete key went
+// density. The scene hears the pointer where it really is: a view pixel is
+// several picture pixels on a denser screen, and every one of them can be
+// drawn on. Besides what CustomView reports it tells when a delete key went
 // unhandled: the main window then deletes the screenshot itself (in view
 // mode).
 
 #include "customview.h"
+
+#include <QPointer>
 
 class SkrinView : public CustomView
 {
@@ -21,11 +25,33 @@ signals:
 
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    bool viewportEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
     // Scales the view to the density of the screen it is on now.
     void followPixelRatio();
+    // Puts the scene's pixels on whole device pixels.
+    void alignToDevicePixels();
+    QPointF devicePixelOffset() const;
+    // Keeps the pointer's exact place and makes sure the scene's mouse
+    // events pass through eventFilter on their way.
+    void notePointer(const QMouseEvent *event);
+    QPointF exactScenePos() const;
 
     qreal shownRatio = 1.0;
+    bool aligning = false;
+    bool alignmentQueued = false;
+    QPointF pointer; // the last mouse event's place on the viewport, unrounded
+    QPointF lastScenePos; // where the scene last heard the pointer
+    QPointF pressScenePos; // and where it heard the last press
+    Qt::MouseButton pressButton = Qt::NoButton;
+    QPointer<QGraphicsScene> watchedScene;
 };
