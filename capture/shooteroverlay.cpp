@@ -1,5 +1,6 @@
 #include "shooteroverlay.h"
 
+#include "exactpointer.h"
 #include "shooter.h"
 
 #include <QContextMenuEvent>
@@ -30,6 +31,7 @@ ShooterOverlay::ShooterOverlay(Shooter *owner, const ScreenGrab &screenGrab)
     setCursor(Qt::CrossCursor);
     setFocusPolicy(Qt::StrongFocus);
     setGeometry(frozen.geometry);
+    pointer = new ExactPointer(this);
 }
 
 void ShooterOverlay::paintEvent(QPaintEvent *)
@@ -93,10 +95,10 @@ void ShooterOverlay::paintSizeLabel(QPainter &painter, const QRect &selection)
 
 QPointF ShooterOverlay::desktopPosition(const QMouseEvent *event) const
 {
-    // From the event's place on the overlay, which covers its screen: on a
-    // denser screen the pointer falls between desktop coordinates, and the
-    // global position Qt hands a widget is not always kept that exact.
-    return QPointF(geometry().topLeft()) + event->position();
+    // On a denser screen the pointer falls between desktop coordinates: its
+    // unrounded place on the overlay, which covers the screen, tells which
+    // device pixel it is on.
+    return QPointF(geometry().topLeft()) + pointer->position(event);
 }
 
 void ShooterOverlay::mousePressEvent(QMouseEvent *event)

@@ -8,6 +8,7 @@
 
 #include <QWidget>
 
+class ExactPointer;
 class Shooter;
 
 class ShooterOverlay : public QWidget
@@ -34,4 +35,5 @@ private:
 
     Shooter *shooter;
     ScreenGrab frozen;
+    ExactPointer *pointer = nullptr;
 };

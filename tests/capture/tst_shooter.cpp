@@ -1,5 +1,6 @@
 #include "capture.h"
 #include "captureoverlay.h"
+#include "mouse.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -43,10 +44,7 @@ protected:
 void sendAtPixel(QWidget *overlay, QEvent::Type type, const QPoint &pixel, Qt::MouseButton button,
                  Qt::MouseButtons held)
 {
-    const QPointF at = QPointF(pixel) / overlay->devicePixelRatioF();
-    // mapToGlobal would round to whole desktop coordinates.
-    QMouseEvent event(type, at, QPointF(overlay->geometry().topLeft()) + at, button, held, Qt::NoModifier);
-    QApplication::sendEvent(overlay, &event);
+    sendThroughWindow(overlay, type, QPointF(pixel) / overlay->devicePixelRatioF(), button, held);
 }
 
 } // namespace
