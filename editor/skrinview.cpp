@@ -1,13 +1,17 @@
 #include "skrinview.h"
 
+#include "exactpointer.h"
+
 #include <QGraphicsSceneMouseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include <algorithm>
 #include <cmath>
 
 SkrinView::SkrinView(QWidget *parent)
     : CustomView(parent)
+    , exactPointer(new ExactPointer(viewport()))
 {
     followPixelRatio();
 }
@@ -104,20 +108,49 @@ void SkrinView::followPixelRatio()
     setTransform(QTransform::fromScale(1.0 / ratio, 1.0 / ratio));
 }
 
-// QGraphicsView hands its scene the pointer rounded to whole view pixels,
-// which on a 2x screen are every other picture pixel. The view keeps the
-// pointer's real place and puts it into the scene's mouse events as they pass.
-void SkrinView::notePointer(const QMouseEvent *event)
+void SkrinView::setScene(QGraphicsScene *shown)
 {
-    pointer = event->position();
-    QGraphicsScene *shown = scene();
-    if (shown == watchedScene)
-        return;
-    if (watchedScene)
-        watchedScene->removeEventFilter(this);
-    watchedScene = shown;
-    if (shown)
+    if (QGraphicsScene *old = scene()) {
+        old->removeEventFilter(this);
+        disconnect(old, &QGraphicsScene::sceneRectChanged, this, &SkrinView::growAround);
+    }
+    placeHeld = false;
+    setSceneRect(QRectF());
+    CustomView::setScene(shown);
+    if (shown) {
         shown->installEventFilter(this);
+        connect(shown, &QGraphicsScene::sceneRectChanged, this, &SkrinView::growAround);
+    }
+    alignToDevicePixels();
+}
+
+// The scene grows as annotations reach past it, and the view centres what it
+// shows: the picture, and what is being drawn, would jump under the pointer
+// in the middle of a drag. Grown evenly about its centre, the rectangle
+// shown keeps everything where it is on the screen.
+void SkrinView::holdPlace()
+{
+    // A change the view has not painted yet may have left the pixels off the
+    // device's: the press is heard where they will be drawn.
+    alignToDevicePixels();
+    if (placeHeld || !scene())
+        return;
+    placeHeld = true;
+    setSceneRect(sceneRect());
+}
+
+void SkrinView::growAround(const QRectF &grown)
+{
+    const QRectF held = sceneRect();
+    if (placeHeld && !held.contains(grown)) {
+        const QPointF centre = held.center();
+        const double halfWidth = std::max({held.width() / 2, centre.x() - grown.left(), grown.right() - centre.x()});
+        const double halfHeight =
+            std::max({held.height() / 2, centre.y() - grown.top(), grown.bottom() - centre.y()});
+        setSceneRect(QRectF(centre.x() - halfWidth, centre.y() - halfHeight, 2 * halfWidth, 2 * halfHeight));
+    }
+    // Followed or held, the scene may now lie between device pixels.
+    alignToDevicePixels();
 }
 
 QPointF SkrinView::exactScenePos() const
@@ -137,8 +170,10 @@ bool SkrinView::eventFilter(QObject *watched, QEvent *event)
     if (!mouse || watched != scene())
         return CustomView::eventFilter(watched, event);
     auto *sceneEvent = static_cast<QGraphicsSceneMouseEvent *>(event);
-    // Only what this view made of the pointer it noted (or of the same
-    // pointer again, replayed after a scroll).
+    // QGraphicsView hands its scene the pointer rounded to whole view
+    // pixels, which on a 2x screen are every other picture pixel: the real
+    // place goes in instead. Only into what this view made of the pointer it
+    // noted (or of the same pointer again, replayed after a scroll).
     if (sceneEvent->widget() != viewport() || sceneEvent->scenePos() != mapToScene(pointer.toPoint()))
         return false;
     const QPointF exact = exactScenePos();
@@ -157,25 +192,26 @@ bool SkrinView::eventFilter(QObject *watched, QEvent *event)
 
 void SkrinView::mousePressEvent(QMouseEvent *event)
 {
-    notePointer(event);
+    holdPlace();
+    pointer = exactPointer->position(event);
     CustomView::mousePressEvent(event);
 }
 
 void SkrinView::mouseMoveEvent(QMouseEvent *event)
 {
-    notePointer(event);
+    pointer = exactPointer->position(event);
     CustomView::mouseMoveEvent(event);
 }
 
 void SkrinView::mouseReleaseEvent(QMouseEvent *event)
 {
-    notePointer(event);
+    pointer = exactPointer->position(event);
     CustomView::mouseReleaseEvent(event);
 }
 
 void SkrinView::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    notePointer(event);
+    pointer = exactPointer->position(event);
     CustomView::mouseDoubleClickEvent(event);
 }
 

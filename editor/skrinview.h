@@ -5,19 +5,25 @@
 // a capture looks as it did on the screen, and rows mean the same at every
 // density. The scene hears the pointer where it really is: a view pixel is
 // several picture pixels on a denser screen, and every one of them can be
-// drawn on. Besides what CustomView reports it tells when a delete key went
+// drawn on; and what it shows stays where it is while the scene grows under
+// a drag. Besides what CustomView reports it tells when a delete key went
 // unhandled: the main window then deletes the screenshot itself (in view
 // mode).
 
 #include "customview.h"
 
-#include <QPointer>
+class ExactPointer;
 
 class SkrinView : public CustomView
 {
     Q_OBJECT
 public:
     explicit SkrinView(QWidget *parent = nullptr);
+
+    // QGraphicsView::setScene, and the view starts watching the scene (its
+    // mouse events, its growth); a new scene is centred afresh. Scenes must
+    // be set through this class.
+    void setScene(QGraphicsScene *scene);
 
 signals:
     // Plain Delete or Backspace that neither the scene nor an item accepted.
@@ -41,11 +47,13 @@ private:
     // Puts the scene's pixels on whole device pixels.
     void alignToDevicePixels();
     QPointF devicePixelOffset() const;
-    // Keeps the pointer's exact place and makes sure the scene's mouse
-    // events pass through eventFilter on their way.
-    void notePointer(const QMouseEvent *event);
     QPointF exactScenePos() const;
+    // From the first press on, the scene rectangle shown only grows evenly
+    // about its centre.
+    void holdPlace();
+    void growAround(const QRectF &grown);
 
+    ExactPointer *const exactPointer;
     qreal shownRatio = 1.0;
     bool aligning = false;
     bool alignmentQueued = false;
@@ -53,5 +61,5 @@ private:
     QPointF lastScenePos; // where the scene last heard the pointer
     QPointF pressScenePos; // and where it heard the last press
     Qt::MouseButton pressButton = Qt::NoButton;
-    QPointer<QGraphicsScene> watchedScene;
+    bool placeHeld = false;
 };

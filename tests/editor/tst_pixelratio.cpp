@@ -66,9 +66,7 @@ public:
     }
     void send(QEvent::Type type, const QPointF &scenePoint, Qt::MouseButton button, Qt::MouseButtons held)
     {
-        const QPointF at = view->viewportTransform().map(scenePoint);
-        QMouseEvent event(type, at, view->viewport()->mapToGlobal(at), button, held, Qt::NoModifier);
-        QApplication::sendEvent(view->viewport(), &event);
+        sendThroughWindow(view->viewport(), type, view->viewportTransform().map(scenePoint), button, held);
     }
     void drag(const QPointF &from, const QPointF &to)
     {
@@ -175,9 +173,8 @@ private slots:
         QWidget *port = editor.view->viewport();
         const auto send = [&](QEvent::Type type, const QPoint &picturePixel, Qt::MouseButton button,
                               Qt::MouseButtons held) {
-            const QPointF at = QPointF(origin + picturePixel) / ratio; // device to widget pixels
-            QMouseEvent event(type, at, port->mapToGlobal(at), button, held, Qt::NoModifier);
-            QApplication::sendEvent(port, &event);
+            // Device to widget pixels.
+            sendThroughWindow(port, type, QPointF(origin + picturePixel) / ratio, button, held);
         };
         const auto drag = [&](const QPoint &from, const QPoint &to) {
             send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
@@ -197,6 +194,44 @@ private slots:
         QCOMPARE(stored(), (QList<double>{12, 12, 92, 74}));
         drag(QPoint(104, 86), QPoint(107, 91)); // the bottom-right handle
         QCOMPARE(stored(), (QList<double>{12, 12, 95, 79}));
+    }
+
+    // The scene grows as a drawing reaches past it, and the view must not
+    // re-centre it under the pointer: a straight drag across and past the
+    // picture draws from the press to the pointer, and the picture stays.
+    void drawingPastThePictureStaysUnderThePointer()
+    {
+        EditorScene editor(EditorScene::Later);
+        editor.addRowWithFile(QStringLiteral("skrin_image"),
+                              {{"x", 0}, {"y", 0}, {"z", 1}, {"w", 100}, {"h", 80}, {"src_x", 0}, {"src_y", 0},
+                               {"src_w", 100}, {"src_h", 80}},
+                              encoded(filledImage(QSize(100, 80), Qt::white)));
+        editor.open(Skrin::ToolArrow);
+        editor.view->setSceneRect(QRectF()); // the program's view follows its scene
+        QThreadPool::globalInstance()->waitForDone();
+        QTRY_COMPARE(editor.scene->sceneRect(), QRectF(0, 0, 100, 80));
+        editor.view->viewport()->repaint(); // as shown to the user
+        QCoreApplication::processEvents();
+
+        // Where the hand goes is fixed on the screen before it moves.
+        const QTransform shown = editor.view->viewportTransform();
+        QWidget *port = editor.view->viewport();
+        const auto send = [&](QEvent::Type type, const QPointF &scenePoint, Qt::MouseButtons held) {
+            const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+            sendThroughWindow(port, type, shown.map(scenePoint), button, held);
+            QCoreApplication::processEvents(); // the scene grows between moves
+        };
+        send(QEvent::MouseButtonPress, QPointF(-60, 40), Qt::LeftButton);
+        for (const double x : {-40.0, 20.0, 90.0, 140.0, 170.0})
+            send(QEvent::MouseMove, QPointF(x, 40), Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, QPointF(170, 40), Qt::NoButton);
+
+        const QList<Id> arrows = editor.rows(QStringLiteral("skrin_arrow"));
+        QCOMPARE(arrows.size(), 1);
+        QCOMPARE(EditorScene::numbers(arrows.first(), {"x", "y", "end_x", "end_y"}),
+                 (QList<double>{-60, 40, 230, 0}));
+        QVERIFY(editor.scene->sceneRect().width() > 100); // it did grow
+        QCOMPARE(editor.view->viewportTransform(), shown);
     }
 
     // New annotations look on a denser screen as they do at 1x: the tool
