@@ -48,6 +48,18 @@ void SkrinView::scrollContentsBy(int dx, int dy)
 
 bool SkrinView::viewportEvent(QEvent *event)
 {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        holdPlace();
+        [[fallthrough]];
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+        pointer = exactPointer->position(static_cast<QMouseEvent *>(event));
+        break;
+    default:
+        break;
+    }
     // A scene that grew may have moved the picture between device pixels:
     // put it back once this painting is over.
     if (event->type() == QEvent::Paint && !alignmentQueued && devicePixelOffset() != QPointF()) {
@@ -188,31 +200,6 @@ bool SkrinView::eventFilter(QObject *watched, QEvent *event)
     sceneEvent->setScenePos(exact);
     lastScenePos = exact;
     return false;
-}
-
-void SkrinView::mousePressEvent(QMouseEvent *event)
-{
-    holdPlace();
-    pointer = exactPointer->position(event);
-    CustomView::mousePressEvent(event);
-}
-
-void SkrinView::mouseMoveEvent(QMouseEvent *event)
-{
-    pointer = exactPointer->position(event);
-    CustomView::mouseMoveEvent(event);
-}
-
-void SkrinView::mouseReleaseEvent(QMouseEvent *event)
-{
-    pointer = exactPointer->position(event);
-    CustomView::mouseReleaseEvent(event);
-}
-
-void SkrinView::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    pointer = exactPointer->position(event);
-    CustomView::mouseDoubleClickEvent(event);
 }
 
 void SkrinView::keyPressEvent(QKeyEvent *event)

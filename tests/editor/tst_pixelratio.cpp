@@ -42,6 +42,19 @@ QImage devicePixels(EditorScene &editor)
     return editor.view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
+// The screenshot as one picture row at (0, 0), open with `tool`.
+void openOnPicture(EditorScene &editor, const QImage &picture, int tool)
+{
+    const int w = picture.width();
+    const int h = picture.height();
+    editor.addRowWithFile(QStringLiteral("skrin_image"),
+                          {{"x", 0}, {"y", 0}, {"z", 1}, {"w", w}, {"h", h}, {"src_x", 0}, {"src_y", 0},
+                           {"src_w", w}, {"src_h", h}},
+                          encoded(picture));
+    editor.open(tool);
+    QThreadPool::globalInstance()->waitForDone();
+}
+
 // The box around the pixels of `image` inside `area` that `ink` picks.
 QRect inkBox(const QImage &image, const QRect &area, const std::function<bool(QRgb)> &ink)
 {
@@ -160,12 +173,7 @@ private slots:
     {
         const QImage picture = patterned(QSize(160, 120));
         EditorScene editor(EditorScene::Later);
-        editor.addRowWithFile(QStringLiteral("skrin_image"),
-                              {{"x", 0}, {"y", 0}, {"z", 1}, {"w", 160}, {"h", 120}, {"src_x", 0}, {"src_y", 0},
-                               {"src_w", 160}, {"src_h", 120}},
-                              encoded(picture));
-        editor.open(Skrin::ToolRectangle);
-        QThreadPool::globalInstance()->waitForDone();
+        openOnPicture(editor, picture, Skrin::ToolRectangle);
         QPoint origin;
         QVERIFY(QTest::qWaitFor([&] { return (origin = find(devicePixels(editor), picture.pixel(0, 0))).x() >= 0; }));
 
@@ -202,13 +210,8 @@ private slots:
     void drawingPastThePictureStaysUnderThePointer()
     {
         EditorScene editor(EditorScene::Later);
-        editor.addRowWithFile(QStringLiteral("skrin_image"),
-                              {{"x", 0}, {"y", 0}, {"z", 1}, {"w", 100}, {"h", 80}, {"src_x", 0}, {"src_y", 0},
-                               {"src_w", 100}, {"src_h", 80}},
-                              encoded(filledImage(QSize(100, 80), Qt::white)));
-        editor.open(Skrin::ToolArrow);
+        openOnPicture(editor, filledImage(QSize(100, 80), Qt::white), Skrin::ToolArrow);
         editor.view->setSceneRect(QRectF()); // the program's view follows its scene
-        QThreadPool::globalInstance()->waitForDone();
         QTRY_COMPARE(editor.scene->sceneRect(), QRectF(0, 0, 100, 80));
         editor.view->viewport()->repaint(); // as shown to the user
         QCoreApplication::processEvents();
@@ -240,12 +243,7 @@ private slots:
     void newAnnotationsLookAsAtOneX()
     {
         EditorScene editor(EditorScene::Later);
-        editor.addRowWithFile(QStringLiteral("skrin_image"),
-                              {{"x", 0}, {"y", 0}, {"z", 1}, {"w", 600}, {"h", 440}, {"src_x", 0}, {"src_y", 0},
-                               {"src_w", 600}, {"src_h", 440}},
-                              encoded(filledImage(QSize(600, 440), Qt::white)));
-        editor.open(Skrin::ToolArrow);
-        QThreadPool::globalInstance()->waitForDone();
+        openOnPicture(editor, filledImage(QSize(600, 440), Qt::white), Skrin::ToolArrow);
         const double ratio = editor.view->devicePixelRatioF();
         PictureMouse mouse(editor);
 
