@@ -69,29 +69,23 @@ QRect inkBox(const QImage &image, const QRect &area, const std::function<bool(QR
 bool isRed(QRgb p) { return qRed(p) > 160 && qGreen(p) < 100 && qBlue(p) < 100; }
 bool isDark(QRgb p) { return qGray(p) < 128; }
 
-// A mouse gesture at scene points, as exact as the screen's device pixels.
-class PictureMouse
+// One step of a left-button gesture at an unrounded place of the viewport,
+// as the window system delivers it; the event loop runs after each step.
+void leftAt(QWidget *port, QEvent::Type type, const QPointF &at)
 {
-public:
-    explicit PictureMouse(EditorScene &editor)
-        : view(editor.view.get())
-    {
-    }
-    void send(QEvent::Type type, const QPointF &scenePoint, Qt::MouseButton button, Qt::MouseButtons held)
-    {
-        sendThroughWindow(view->viewport(), type, view->viewportTransform().map(scenePoint), button, held);
-    }
-    void drag(const QPointF &from, const QPointF &to)
-    {
-        send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-        send(QEvent::MouseMove, (from + to) / 2, Qt::NoButton, Qt::LeftButton);
-        send(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
-        send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
-    }
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    sendThroughWindow(port, type, at, button, held);
+    QCoreApplication::processEvents();
+}
 
-private:
-    QGraphicsView *view;
-};
+void dragOn(QWidget *port, const QPointF &from, const QPointF &to)
+{
+    leftAt(port, QEvent::MouseButtonPress, from);
+    leftAt(port, QEvent::MouseMove, (from + to) / 2);
+    leftAt(port, QEvent::MouseMove, to);
+    leftAt(port, QEvent::MouseButtonRelease, to);
+}
 
 } // namespace
 
@@ -178,17 +172,9 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return (origin = find(devicePixels(editor), picture.pixel(0, 0))).x() >= 0; }));
 
         const double ratio = editor.view->devicePixelRatioF();
-        QWidget *port = editor.view->viewport();
-        const auto send = [&](QEvent::Type type, const QPoint &picturePixel, Qt::MouseButton button,
-                              Qt::MouseButtons held) {
-            // Device to widget pixels.
-            sendThroughWindow(port, type, QPointF(origin + picturePixel) / ratio, button, held);
-        };
+        // Device pixels as painted, to widget pixels.
         const auto drag = [&](const QPoint &from, const QPoint &to) {
-            send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-            send(QEvent::MouseMove, (from + to) / 2, Qt::NoButton, Qt::LeftButton);
-            send(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
-            send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+            dragOn(editor.view->viewport(), QPointF(origin + from) / ratio, QPointF(origin + to) / ratio);
         };
         const auto stored = [&] {
             const QList<Id> rows = editor.rows(QStringLiteral("skrin_rectangle"));
@@ -219,15 +205,10 @@ private slots:
         // Where the hand goes is fixed on the screen before it moves.
         const QTransform shown = editor.view->viewportTransform();
         QWidget *port = editor.view->viewport();
-        const auto send = [&](QEvent::Type type, const QPointF &scenePoint, Qt::MouseButtons held) {
-            const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-            sendThroughWindow(port, type, shown.map(scenePoint), button, held);
-            QCoreApplication::processEvents(); // the scene grows between moves
-        };
-        send(QEvent::MouseButtonPress, QPointF(-60, 40), Qt::LeftButton);
+        leftAt(port, QEvent::MouseButtonPress, shown.map(QPointF(-60, 40)));
         for (const double x : {-40.0, 20.0, 90.0, 140.0, 170.0})
-            send(QEvent::MouseMove, QPointF(x, 40), Qt::LeftButton);
-        send(QEvent::MouseButtonRelease, QPointF(170, 40), Qt::NoButton);
+            leftAt(port, QEvent::MouseMove, shown.map(QPointF(x, 40)));
+        leftAt(port, QEvent::MouseButtonRelease, shown.map(QPointF(170, 40)));
 
         const QList<Id> arrows = editor.rows(QStringLiteral("skrin_arrow"));
         QCOMPARE(arrows.size(), 1);
@@ -245,20 +226,20 @@ private slots:
         EditorScene editor(EditorScene::Later);
         openOnPicture(editor, filledImage(QSize(600, 440), Qt::white), Skrin::ToolArrow);
         const double ratio = editor.view->devicePixelRatioF();
-        PictureMouse mouse(editor);
+        QWidget *port = editor.view->viewport();
+        const QTransform place = editor.view->viewportTransform();
+        const auto clickWith = [&](int tool, const QPointF &at) {
+            editor.scene->setTool(tool);
+            dragOn(port, place.map(at), place.map(at));
+            editor.scene->clearSelection(); // no editing frame over it
+        };
 
         // "5px" from the tool bar, and the arrow drawn with it.
         const double five = 5.0;
         editor.scene->applyPenOptions(&five, nullptr, nullptr);
-        mouse.drag(QPointF(40, 40), QPointF(400, 40));
-        editor.scene->setTool(Skrin::ToolText);
-        mouse.send(QEvent::MouseButtonPress, QPointF(40, 120), Qt::LeftButton, Qt::LeftButton);
-        mouse.send(QEvent::MouseButtonRelease, QPointF(40, 120), Qt::LeftButton, Qt::NoButton);
-        editor.scene->clearSelection(); // no editing frame over the text
-        editor.scene->setTool(Skrin::ToolPin);
-        mouse.send(QEvent::MouseButtonPress, QPointF(500, 400), Qt::LeftButton, Qt::LeftButton);
-        mouse.send(QEvent::MouseButtonRelease, QPointF(500, 400), Qt::LeftButton, Qt::NoButton);
-        editor.scene->clearSelection();
+        dragOn(port, place.map(QPointF(40, 40)), place.map(QPointF(400, 40)));
+        clickWith(Skrin::ToolText, QPointF(40, 120));
+        clickWith(Skrin::ToolPin, QPointF(500, 400));
 
         const QList<Id> arrows = editor.rows(QStringLiteral("skrin_arrow"));
         const QList<Id> texts = editor.rows(QStringLiteral("skrin_text"));
@@ -278,21 +259,19 @@ private slots:
         // as wide as its picture at this density.
         QTest::qWait(50);
         const QImage shown = devicePixels(editor);
-        const QPointF origin = editor.view->viewportTransform().map(QPointF(0, 0)) * ratio;
+        const QPointF origin = place.map(QPointF(0, 0)) * ratio;
         const auto area = [&](const QRectF &scene) { return scene.translated(origin).toAlignedRect(); };
         const QRect arrow = inkBox(shown, area(QRectF(150, 0, 1, 100)), isRed);
         QVERIFY2(qAbs(arrow.height() - 5.0 * ratio) <= 1.0, qPrintable(QString::number(arrow.height())));
 
-        QPixmap written(QSize(400, 60) * ratio);
+        QImage written((QSizeF(400, 60) * ratio).toSize(), QImage::Format_RGB32);
         written.setDevicePixelRatio(ratio);
         written.fill(Qt::white);
-        {
-            QPainter painter(&written);
-            painter.setFont(QFont(QStringLiteral("Arial"), 12));
-            painter.drawText(QPointF(5, 40), tr("Put your text here..."));
-        }
-        const QImage writtenPixels = written.toImage().convertToFormat(QImage::Format_RGB32);
-        const QRect wanted = inkBox(writtenPixels, writtenPixels.rect(), isDark);
+        QPainter painter(&written);
+        painter.setFont(QFont(QStringLiteral("Arial"), 12));
+        painter.drawText(QPointF(5, 40), tr("Put your text here..."));
+        painter.end();
+        const QRect wanted = inkBox(written, written.rect(), isDark);
         const QRect text = inkBox(shown, area(QRectF(30, 110, 500, 160)), isDark);
         QVERIFY2(qAbs(text.height() - wanted.height()) <= 2 && qAbs(text.width() - wanted.width()) <= 2 * ratio + 2,
                  qPrintable(QStringLiteral("%1x%2 for %3x%4")
