@@ -144,9 +144,9 @@ void EditorOverlays::updateToolBar(Skrin *scene)
     QFont font = options.font;
     if (SkrinItem *item = scene->selectedItem()) {
         deciding = scene->toolForItem(item->id());
-        penSize = item->memberReal(QStringLiteral("pen_size"));
+        penSize = scene->penSizeOnScreen(item);
         color = item->color(QStringLiteral("color"));
-        font = Skrin::readFont(item->id());
+        font = scene->fontOnScreen(item->id());
     }
     bar->setToolFont(font);
     bar->setPenSize(penSize);
