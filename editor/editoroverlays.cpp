@@ -143,9 +143,9 @@ void EditorOverlays::updateToolBar(Skrin *scene)
     bool cropping = false;
     if (SkrinItem *item = scene->selectedItem()) {
         deciding = scene->toolForItem(item->id());
-        penSize = item->memberReal(QStringLiteral("pen_size"));
+        penSize = scene->penSizeOnScreen(item);
         color = item->color(QStringLiteral("color"));
-        font = Skrin::readFont(item->id());
+        font = scene->fontOnScreen(item->id());
         const auto *image = dynamic_cast<SkrinImage *>(item);
         cropping = image && image->mode() == SkrinImage::CropMode;
     }

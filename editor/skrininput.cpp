@@ -84,8 +84,8 @@ Id Skrin::createRow(const QString &table, const Members &members, bool selectWhe
 
 void Skrin::startDrawing(const QPointF &at)
 {
-    // Options of the tool current at the press.
-    const SkrinToolOptions options = currentToolOptions();
+    // Options of the tool current at the press, their sizes in picture pixels.
+    const SkrinToolOptions options = currentToolOptionsInPicture();
     const int tool = currentTool;
     const Gesture gesture = gestureOf(tool);
     const QString table = tableForTool(tool);
@@ -132,7 +132,7 @@ bool Skrin::drawDragged(const QPointF &scenePos)
     const double dx = scenePos.x() - pressPos.x();
     const double dy = scenePos.y() - pressPos.y();
     const double d = std::hypot(dx, dy);
-    const SkrinToolOptions options = currentToolOptions();
+    const SkrinToolOptions options = currentToolOptionsInPicture();
     const QString table = tableForTool(currentTool);
     const Members start{{QStringLiteral("x"), pressPos.x()},
                         {QStringLiteral("y"), pressPos.y()},

@@ -12,7 +12,7 @@ packages=(
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools linguist-qt6
   qt6-httpserver-dev qt6-websockets-dev
   libgl-dev libvulkan-dev
-  libsqlite3-dev libbenchmark-dev
+  libsqlite3-dev libbenchmark-dev libpng-dev
   libclang-rt-14-dev
   fonts-dejavu-core
   qt6-svg-dev

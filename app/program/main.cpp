@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "datafolder.h"
+#include "decodedpicture.h"
 #include "engine.h"
 #include "heapmemory.h"
 #include "mainwindow.h"
@@ -9,7 +10,6 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QImageReader>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -26,7 +26,7 @@ int main(int argc, char *argv[])
     // The window's close ends the program itself, once the store is written.
     QApplication::setQuitOnLastWindowClosed(false);
     // Large screens make large captures; Qt's default limit refuses them.
-    QImageReader::setAllocationLimit(1024);
+    raiseImageAllocationLimit();
 
     // The files no row names are swept once the window is shown: the sweep's
     // first flush would have the file columns' indexes built under the table

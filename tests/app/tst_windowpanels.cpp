@@ -242,11 +242,13 @@ private slots:
             auto *image = dynamic_cast<SkrinImage *>(window->skrin()->selectedItem());
             return image && image->loadPicture() ? image : nullptr;
         };
-        // The right handle 60 px to the left: what is stored of the picture.
-        const auto dragRightHandle = [&](SkrinImage *image) {
+        // The right handle 60 px to the left: cropped, as much shown as is
+        // taken of the picture; squashed, less shown than taken.
+        const auto cropsByRightHandle = [&](SkrinImage *image) {
             const QPointF handle = image->dot(DotRect::RightMiddle)->scenePos();
             leftDrag(view, handle, handle - QPointF(60, 0));
-            return std::pair(getMember(image->id(), "w").toInt(), getMember(image->id(), "src_w").toInt());
+            const int shown = getMember(image->id(), "w").toInt();
+            return shown < 200 && shown == getMember(image->id(), "src_w").toInt();
         };
         const auto showsItsMode = [&](SkrinImage *image) {
             return button("Crop")->isActive() == (image->mode() == SkrinImage::CropMode);
@@ -258,7 +260,7 @@ private slots:
                 QVERIFY(cropped);
                 QTest::mouseClick(button("Crop"), Qt::LeftButton);
                 QVERIFY(button("Crop")->isActive() && showsItsMode(cropped));
-                QCOMPARE(dragRightHandle(cropped), std::pair(180, 180));
+                QVERIFY(cropsByRightHandle(cropped));
                 if (anotherScreenshot)
                     window->openSkrin(storeCapture(filledImage(QSize(40, 30), Qt::gray), ".png", 90));
                 SkrinImage *next = arrive(dropped);
@@ -266,7 +268,7 @@ private slots:
                 QVERIFY(!button("Crop")->isActive() && showsItsMode(next));
                 QTest::mouseClick(button("Crop"), Qt::LeftButton);
                 QVERIFY(button("Crop")->isActive() && showsItsMode(next));
-                QCOMPARE(dragRightHandle(next), std::pair(180, 180));
+                QVERIFY(cropsByRightHandle(next));
             }
         }
     }
