@@ -87,8 +87,8 @@ public:
     // Starts or ends editing the one selected text.
     void toggleTextEdit();
     // Each value that is given goes to the current drawing tool and to the
-    // selected annotations that have it (the font to texts only). Sizes are
-    // as the screen shows them (see below).
+    // selected annotations that have it (the font to kinds with a font
+    // option). Sizes are as the screen shows them (see below).
     void applyPenOptions(const double *penSize, const QColor *color, const QFont *font);
     // The selected annotation's font as shown, else the scene's.
     QFont currentFont() const;
