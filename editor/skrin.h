@@ -87,8 +87,8 @@ public:
     // Starts or ends editing the one selected text.
     void toggleTextEdit();
     // Each value that is given goes to the current drawing tool and to the
-    // selected annotations that have it (the font to texts only). Sizes are
-    // as the screen shows them (see below).
+    // selected annotations that have it (the font to kinds with a font
+    // option). Sizes are as the screen shows them (see below).
     void applyPenOptions(const double *penSize, const QColor *color, const QFont *font);
     // The selected annotation's font as shown, else the scene's.
     QFont currentFont() const;
@@ -132,6 +132,7 @@ public:
     QGraphicsView *view() const override;
     void notifyTextEditChanged(bool editing) override;
     void notifyImageToolChanged(SkrinItem *item, int mode) override;
+    void removeLater(SkrinItem *item) override;
 
 signals:
     void toolChanged(int tool);
@@ -198,6 +199,8 @@ private:
     void copyDroppedSkrin(Id source, const QPointF &dropPoint);
     void afterDrop();
     void recordModified();
+    // Removes the rows that items asked to have removed.
+    void removeLeaving();
     QRectF pictureRect(bool *found) const;
     void drawShadow(QPainter *painter, const QRectF &picture) const;
 
@@ -206,10 +209,12 @@ private:
     int currentTool = ToolNone;
     Id drawnItemId = 0;
     QSet<Id> pendingSelection;
+    QSet<Id> leaving; // rows to remove once the event at hand is over
     bool selectArrivals = false; // copies arriving now end shown and selected
     int pinCount = 0; // items of skrinItems that are not part of the picture
     bool modified = false;
     bool skipContextMenu = false; // a right press ended drawing
+    bool dropRefused = false; // the view's drop now being handled took nothing
     bool creating = false; // a line or shape drag is pending
     QPointF pressPos;
     bool loadingRows = false; // the constructor replays the existing rows

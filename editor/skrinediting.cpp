@@ -4,6 +4,7 @@
 #include "skrin.h"
 
 #include "database.h"
+#include "drawingtools.h"
 #include "itemcopier.h"
 #include "paintlimits.h"
 #include "skrinitem.h"
@@ -155,7 +156,7 @@ void Skrin::applyPenOptions(const double *penSize, const QColor *color, const QF
             item->setMember(QStringLiteral("pen_size"), penSizeInPicture(*penSize), true, true);
         if (color)
             item->setColor(QStringLiteral("color"), *color, true);
-        if (font && tool == ToolText)
+        if (font && toolHasOption(tool, FontOption))
             writeFont(item->id(), fontInPicture(*font));
     }
     if (!selected.isEmpty())
