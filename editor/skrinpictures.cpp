@@ -174,6 +174,7 @@ void Skrin::pasteClipboard()
         picture = DecodedPicture::fromImage(qvariant_cast<QImage>(mime->imageData()), pasteLimit());
     } else {
         qCInfo(lcEditor) << "the clipboard holds no picture to paste";
+        tellNotPasted(tr("Paste"), {tr("The clipboard holds no picture.")});
         return;
     }
     if (picture.failure == DecodedPicture::None) {
