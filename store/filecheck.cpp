@@ -1,4 +1,4 @@
-// The soundness check of "database.db", run beside the opening.
+// The soundness check of "database.db": beside the opening, or before the first write.
 
 #include "filecheck_p.h"
 
