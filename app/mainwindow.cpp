@@ -76,7 +76,9 @@ public:
     explicit SkrinWatcher(MainWindow *owner)
         : window(owner)
     {
-        watch({{QStringLiteral("type"), QStringLiteral("skrin")}});
+        // Only removals matter: the screenshots there are now need not be
+        // listed (every one of a large library, at each start).
+        watchQuietly({{QStringLiteral("type"), QStringLiteral("skrin")}});
     }
 
     void onMinus(Id id) override { window->onSkrinRemoved(id); }
