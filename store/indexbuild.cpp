@@ -159,7 +159,7 @@ void sortIntoIndexOrder(std::vector<IndexEntry> &entries, const ColumnCells &cel
     entries = std::vector<IndexEntry>();
 }
 
-std::vector<ValueIndex> buildIndexesOf(const TableRows &rows, const std::vector<int> &wanted)
+std::vector<ValueIndex> buildIndexesOf(const TableRows &rows, const std::vector<int> &wanted, bool waited)
 {
     std::vector<ValueIndex> indexes(wanted.size());
     if (rows.isEmpty() || wanted.empty())
@@ -174,7 +174,8 @@ std::vector<ValueIndex> buildIndexesOf(const TableRows &rows, const std::vector<
     // Every buffer is made here, before the helpers start: what a helper
     // thread allocates stays in its own heap, which gives little back to the
     // system once freed, where this thread's heap gives it all back.
-    const size_t threads = rows.size() < parallelRows ? 1 : size_t(std::max(1, QThread::idealThreadCount()));
+    const size_t threads =
+        !waited || rows.size() < parallelRows ? 1 : size_t(std::max(1, QThread::idealThreadCount()));
     const int firstRow = rows.next(0);
     const qint64 span = qint64(rows.last()) - firstRow + 1;
     std::vector<int> rangeStarts;

@@ -41,7 +41,10 @@ void sortIntoIndexOrder(std::vector<IndexEntry> &entries, const ColumnCells &cel
                         std::vector<ValueIndex::Entry> &sorted);
 
 // The value indexes of `columns` (each in range, none twice) over `rows`, in
-// the order of `columns`. A large table is walked by several threads.
-std::vector<ValueIndex> buildIndexesOf(const TableRows &rows, const std::vector<int> &columns);
+// the order of `columns`. A large table is walked by several threads where
+// somebody waits for the indexes, by the calling thread alone where nobody
+// does (`waited` false): a build in the background leaves the other cores
+// to the program.
+std::vector<ValueIndex> buildIndexesOf(const TableRows &rows, const std::vector<int> &columns, bool waited = true);
 
 } // namespace store_internal

@@ -74,7 +74,7 @@ void buildBesideLookups(int table, int column)
     if (copiedHook)
         copiedHook();
 
-    ValueIndex index = std::move(buildIndexesOf(snapshot, {column}).front());
+    ValueIndex index = std::move(buildIndexesOf(snapshot, {column}, false).front());
 
     QMutexLocker locker(&tableMutex);
     if (builderStopping || !stillWanted(table, column))
