@@ -264,7 +264,8 @@ public:
     // --- Write-behind flush -------------------------------------------------
     // Writes every pending change (files first, then tables) in one
     // transaction on the writer thread and waits for it. Returns false when
-    // the store is closed or the write failed; failed work stays pending.
+    // the store is closed, the write failed or rows wait for a file's bytes
+    // still to come; work not written stays pending.
     static bool flush();
     // Asks the writer thread for one flush without waiting.
     static void startSingleFlush();
@@ -284,7 +285,10 @@ public:
     static void setOrphanSweepAtOpen(bool atOpen);
     static void startOrphanSweep();
     // The bytes reach the disk with the next flush, whole or not at all:
-    // rows that name a file wait for it until every byte is written.
+    // rows that name a file wait for it until every byte is written. A name
+    // from newFileName counts as a file from the start: rows that name it
+    // wait (and flush() says false, with no failure told) until its bytes
+    // come here, or until removeFile gives the name up.
     static QString setFileData(const QString &name, const QByteArray &bytes);
     static QString storeNewFile(const QByteArray &bytes, const QString &suffix = QString());
     static QByteArray fileData(const QString &name);

@@ -375,6 +375,10 @@ void takeFileSnapshot(FilePass &pass)
     if (pass.folder.isEmpty())
         return;
     pass.entries = fileCache;
+    for (const QString &name : std::as_const(reservedNames)) {
+        if (!pass.entries.contains(name))
+            pass.awaited.insert(name);
+    }
     // Each file is written through a new file of its own, reserved meanwhile.
     for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
         if (!it->onDisk && !it->removed) {

@@ -3,6 +3,7 @@
 // constraints and column types in "database.db", rows gone from the file,
 // files that no row names.
 
+#include "filesizelimit.h"
 #include "storetest.h"
 
 #include <QCoreApplication>
@@ -66,32 +67,6 @@ void damageFile(const QString &folder, const QString &table, const QString &from
         QVERIFY2(db.exec(sql), qPrintable(db.lastError));
 }
 
-// While it lives, no file of this process grows beyond `bytes`: a file
-// size limit fails writes as a full disk does, for root too.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        if (getrlimit(RLIMIT_FSIZE, &before) != 0)
-            return;
-        rlimit limit = before;
-        limit.rlim_cur = bytes;
-        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        if (active)
-            setrlimit(RLIMIT_FSIZE, &before);
-    }
-    Q_DISABLE_COPY(FileSizeLimit)
-
-    bool active = false;
-
-private:
-    rlimit before{};
-};
 
 int column(int table, const char *name)
 {
