@@ -462,33 +462,53 @@ struct Deletions
 
 // Deletes those of `names`, all recorded as the store's own, that no row
 // names: no committed one (the file is asked; flushMutex, which the caller
-// holds, keeps it as it is) and no pending one (memory is asked, and the
-// file deleted, under one hold, so no row can come to name it in between).
-// With `untouched`, names that the cache or a reservation holds are left
-// alone as well.
+// holds, keeps it as it is) and no pending one (memory is asked, and asked
+// again under the hold that deletes the file, so no row can come to name it
+// in between). With `untouched`, names that the cache or a reservation
+// holds are left alone as well.
+//
+// Their records go first, committed on their own: a crash after that
+// leaves at worst a file of the store's that nothing deletes, never a record
+// that would have a file the user puts there later under that name deleted.
 void deleteUnreferenced(const QStringList &names, const QString &folder, FileLedger &ledger, bool untouched,
                         Deletions &out)
 {
     QSet<QString> committed;
     if (names.isEmpty() || !ledger.namedInFile(names, &committed))
         return;
-    visitInHolds(names, [&](const FileColumns &columns, const QString &name) {
+    const auto kept = [&](const FileColumns &columns, const QString &name) {
         if (untouched && (fileCache.contains(name) || reservedNames.contains(name)))
-            return;
+            return true;
         if (fileNamedLocked(columns, name)) {
             out.named.insert(name);
-            return;
+            return true;
         }
+        return false;
+    };
+    QStringList unnamed;
+    visitInHolds(names, [&](const FileColumns &columns, const QString &name) {
         // Removed in memory, but not yet in the file.
-        if (committed.contains(name))
+        if (kept(columns, name) || committed.contains(name))
             return;
-        if (!removeStoredFile(folder, name)) {
+        if (!Database::isValidFileName(name))
             out.foreign.insert(name);
+        else
+            unnamed.append(name);
+    });
+    if (unnamed.isEmpty() || !ledger.drop(unnamed))
+        return;
+    QStringList namedAgain;
+    visitInHolds(unnamed, [&](const FileColumns &columns, const QString &name) {
+        if (kept(columns, name)) {
+            namedAgain.append(name);
             return;
         }
+        removeStoredFile(folder, name);
         out.deleted.insert(name);
-        ledger.forget(name);
     });
+    // Named again meanwhile: still the store's own.
+    if (!namedAgain.isEmpty())
+        ledger.commit(namedAgain, nullptr);
 }
 
 void deleteRemovedFiles(FilePass &pass, FileLedger &ledger)
@@ -576,8 +596,8 @@ void finishFilePass(FilePass &pass, FileLedger &ledger, bool tablesCommitted, bo
         if (!closing)
             sweepStep(pass, ledger);
     }
-    // Records of files gone ride on the next flush that records names; the
-    // last flush settles them itself.
+    // Records of temporary files gone ride on the next flush that records
+    // names; the last flush settles them itself.
     if (closing)
         ledger.commit({}, nullptr);
     if (pass.entries.isEmpty())
