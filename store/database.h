@@ -153,9 +153,11 @@ public:
     //   as qint64, and whole reals that fit as well; other reals as double;
     //   in a REAL column every number as double; a text that SQLite reads as
     //   a number as that number;
-    // - in a text column, numbers as their exact shortest text
-    //   (3.0000000000000004 stays "3.0000000000000004", a flag is "1" or
-    //   "0") and date-times as ISO 8601 UTC text with "Z";
+    // - in a text column, numbers as SQLite's own text of them: whole
+    //   numbers and flags as digits ("1" or "0" for a flag), reals to 15
+    //   significant digits with a point ("5.0", "1.0e+300", and
+    //   3.0000000000000004 as "3.0"), infinities as "Inf" and "-Inf"; and
+    //   date-times as ISO 8601 UTC text with "Z";
     // - in a DATETIME column, date-times, and texts that carry an offset, as
     //   a QDateTime in UTC, written as that text; a text without an offset
     //   (local time, as older files hold) stays text;
