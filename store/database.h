@@ -118,9 +118,13 @@ struct FolderLock
 {
     enum State {
         Free,          // no lock
-        Stale,         // its program has ended, or it cannot be read: open takes it over
+        Stale,         // its program has ended (no program keeps it locked): open takes it over
         Held,          // a running program on this computer holds it
         OtherComputer, // a program on another computer wrote it; whether that one still runs cannot be seen here
+        // It cannot be opened (another user's program made it unreadable), so
+        // whether its program runs cannot be seen: open refuses, naming its
+        // owner.
+        Unreadable,
     };
     State state = Free;
     QString path; // the lock file
@@ -128,6 +132,7 @@ struct FolderLock
     qint64 process = 0;
     QString program;
     QString host;
+    QString owner; // the user the lock file belongs to, as the system names them
 };
 
 class Database
