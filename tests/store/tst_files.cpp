@@ -275,32 +275,6 @@ private slots:
         QCOMPARE(QDir(folder + QStringLiteral("/files")).entryList(QDir::Files), QStringList{name});
     }
 
-    // A name handed out for bytes still to come (a picture being encoded)
-    // counts as a file from the start: the rows that name it wait, with no
-    // failure told, until its bytes come or the name is given up.
-    void rowsWaitForTheBytesOfNamesHandedOut()
-    {
-        const int skrin = Database::tableId("skrin");
-        const int file = Database::columnId(skrin, "file");
-        const auto committed = [this] { return RawDb(databaseFile(folder)).text("SELECT file FROM skrin ORDER BY id"); };
-        const QString coming = Database::newFileName(".png");
-        const QString givenUp = Database::newFileName(".png");
-        Database::insertRow(skrin, {{0, 1}, {file, coming}});
-        QVERIFY(!Database::flush());
-        QVERIFY(StoreStatus::instance()->writeFailure().isEmpty());
-        QCOMPARE(committed(), QString());
-        Database::setFileData(coming, "picture");
-        QVERIFY(Database::flush());
-        QCOMPARE(committed(), coming);
-        QCOMPARE(readFile(onDisk(coming)), QByteArray("picture"));
-
-        Database::insertRow(skrin, {{0, 2}, {file, givenUp}});
-        QVERIFY(!Database::flush());
-        Database::removeFile(givenUp);
-        QVERIFY(Database::flush());
-        QCOMPARE(committed(), coming + ";" + givenUp);
-    }
-
     void linkInFilesIsNotWrittenThrough()
     {
         const QString target = store->path() + QStringLiteral("/target.txt");
