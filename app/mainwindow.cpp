@@ -3,6 +3,7 @@
 #include "applog.h"
 #include "capture.h"
 #include "capturestore.h"
+#include "drawingtools.h"
 #include "editoroverlays.h"
 #include "imagejobs.h"
 #include "options.h"
@@ -79,6 +80,7 @@ MainWindow::MainWindow(QWidget *parent)
     // screenshot opened last finds its indexes made.
     prepareItemLookups();
     ui->setupUi(this);
+    addToolActions();
     fitIntoScreen();
     theWindow = this;
     // Registered before the panels are built: the tool bar's menus take the
@@ -133,20 +135,27 @@ QAction *MainWindow::actionByName(const QString &name)
     if (!theWindow)
         return nullptr;
     const Ui::MainWindow &form = *theWindow->ui;
-    const QList<std::pair<QString, QAction *>> actions{
-        {QStringLiteral("pickColor"), form.actionPickColor},
-        {QStringLiteral("changeFont"), form.actionChangeFont},
-        {QStringLiteral("rectangle"), form.actionRectangle},
-        {QStringLiteral("rectangleFrame"), form.actionRectangleFrame},
-        {QStringLiteral("ellipse"), form.actionEllipse},
-        {QStringLiteral("ellipseFrame"), form.actionEllipseFrame},
-        {QStringLiteral("line"), form.actionLine},
-    };
-    for (const auto &[actionName, action] : actions) {
-        if (actionName == name)
-            return action;
+    if (name == QLatin1String("pickColor"))
+        return form.actionPickColor;
+    if (name == QLatin1String("changeFont"))
+        return form.actionChangeFont;
+    return theWindow->toolActions.value(name);
+}
+
+// The Draw menu offers every drawing tool; the tool bar's Shapes menu takes
+// those without a button of their own from here.
+void MainWindow::addToolActions()
+{
+    for (const DrawingTool &tool : drawingTools()) {
+        if (!tool.action)
+            continue;
+        const QString name = QString::fromLatin1(tool.action);
+        auto *action = new QAction(QCoreApplication::translate("MainWindow", tool.menuText), this);
+        action->setObjectName(QStringLiteral("action") + name.left(1).toUpper() + name.mid(1));
+        ui->menuDraw->addAction(action);
+        toolActions.insert(name, action);
+        connect(action, &QAction::triggered, this, [this, chosen = tool.tool] { setSkrinTool(chosen); });
     }
-    return nullptr;
 }
 
 SkrinView *MainWindow::skrinView() const
@@ -168,11 +177,6 @@ void MainWindow::connectActions()
     // the key before the window's shortcut sees it.
     ui->actionPaste->setShortcuts(QKeySequence::Paste);
     const QList<std::pair<QAction *, int>> tools{
-        {ui->actionLine, Skrin::ToolLine},
-        {ui->actionEllipse, Skrin::ToolEllipse},
-        {ui->actionEllipseFrame, Skrin::ToolEllipseFrame},
-        {ui->actionRectangle, Skrin::ToolRectangle},
-        {ui->actionRectangleFrame, Skrin::ToolRectangleFrame},
         {ui->actionPaste, Skrin::ToolPasteClipboard},
         {ui->actionPasteFile, Skrin::ToolPasteFile},
         {ui->actionPasteCapture, Skrin::ToolPasteCapture},
@@ -349,7 +353,7 @@ void MainWindow::updateToolBarFromSelection()
     overlays->updateToolBar(scene);
     const SkrinItem *item = scene->selectedItem();
     const int deciding = item ? scene->toolForItem(item->id()) : scene->tool();
-    ui->actionImageReset->setVisible(deciding == Skrin::ToolImage);
+    ui->actionImageReset->setVisible(toolHasOption(deciding, CropOption));
 }
 
 void MainWindow::onSkrinImageToolChanged(int mode)

@@ -7,6 +7,7 @@
 #include "mainwindowhost.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -33,9 +34,9 @@ public:
 
     // The one main window, or null while there is none.
     static MainWindow *instance();
-    // The window's action for "pickColor", "changeFont", "rectangle",
-    // "rectangleFrame", "ellipse", "ellipseFrame" or "line"; null for any
-    // other name and while there is no window.
+    // The window's action for "pickColor", "changeFont" or a drawing tool's
+    // name ("rectangle", "line", ...); null for any other name and while
+    // there is no window.
     static QAction *actionByName(const QString &name);
 
     SkrinView *skrinView() const;
@@ -92,6 +93,7 @@ private:
     class SkrinWatcher;
 
     void onSkrinRemoved(Id id);
+    void addToolActions();
     void connectActions();
     void connectEditActions();
     void startCapture();
@@ -114,6 +116,7 @@ private:
     std::unique_ptr<SkrinWatcher> skrinWatcher;
     Skrin *scene = nullptr;
     EditorOverlays *overlays = nullptr;
+    QHash<QString, QAction *> toolActions; // the drawing tools' actions by name
     QLabel *writeFailureBar = nullptr;
     QDateTime openCreated; // creation time of the open screenshot
     bool closed = false;

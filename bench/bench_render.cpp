@@ -20,6 +20,7 @@
 #include "dirtyskrins.h"
 #include "engine.h"
 #include "imagecache.h"
+#include "decodedpicture.h"
 #include "imagejobs.h"
 #include "pairtiming.h"
 #include "recordingreporter.h"

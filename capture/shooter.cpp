@@ -5,11 +5,14 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QLineF>
 #include <QMessageBox>
 #include <QPainter>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -81,7 +84,6 @@ void Shooter::grabAndShow()
     const QPoint cursor = QCursor::pos();
     ShooterOverlay *focused = nullptr;
     for (const ScreenGrab &grab : std::as_const(grabs)) {
-        desktop = desktop.united(grab.geometry);
         auto *overlay = new ShooterOverlay(this, grab);
         screens.append(overlay);
         if (!focused || grab.geometry.contains(cursor))
@@ -98,17 +100,67 @@ void Shooter::grabAndShow()
     focused->grabKeyboard();
 }
 
-QSize Shooter::selectionPixelSize() const
+Shooter::ScreenPixel Shooter::pixelAt(const QPointF &global) const
 {
-    qreal ratio = 1.0;
-    for (const ScreenGrab &grab : grabs) {
-        if (grab.geometry.intersects(selected))
-            ratio = std::max(ratio, grab.pixmap.devicePixelRatio());
+    ScreenPixel at;
+    double nearest = std::numeric_limits<double>::infinity();
+    QPointF onScreen;
+    for (qsizetype i = 0; i < grabs.size(); ++i) {
+        const QRectF area(grabs.at(i).geometry);
+        const QPointF inside(std::clamp(global.x(), area.left(), area.right()),
+                             std::clamp(global.y(), area.top(), area.bottom()));
+        const double distance = QLineF(global, inside).length();
+        if (distance < nearest) {
+            nearest = distance;
+            at.screen = i;
+            onScreen = inside - area.topLeft();
+        }
     }
-    return selected.size() * ratio;
+    if (at.screen < 0)
+        return at;
+    const QPixmap &pixmap = grabs.at(at.screen).pixmap;
+    const double ratio = pixmap.devicePixelRatio();
+    // A pointer on a pixel's corner names that pixel, even where the way to
+    // desktop coordinates and back left it a hair short of it.
+    constexpr double hair = 1e-6;
+    const auto index = [ratio](double coordinate, int pixels) {
+        return std::clamp(int(std::floor(coordinate * ratio + hair)), 0, std::max(0, pixels - 1));
+    };
+    at.pixel = QPoint(index(onScreen.x(), pixmap.width()), index(onScreen.y(), pixmap.height()));
+    return at;
 }
 
-void Shooter::press(const QPoint &global, Qt::MouseButton button)
+QRectF Shooter::pixelArea(const ScreenPixel &at) const
+{
+    const ScreenGrab &grab = grabs.at(at.screen);
+    const double ratio = grab.pixmap.devicePixelRatio();
+    return QRectF(QPointF(grab.geometry.topLeft()) + QPointF(at.pixel) / ratio, QSizeF(1.0, 1.0) / ratio);
+}
+
+QRect Shooter::pixelsBetween(const ScreenPixel &from, const ScreenPixel &to)
+{
+    if (from.screen != to.screen)
+        return QRect();
+    return QRect(QPoint(std::min(from.pixel.x(), to.pixel.x()), std::min(from.pixel.y(), to.pixel.y())),
+                 QPoint(std::max(from.pixel.x(), to.pixel.x()), std::max(from.pixel.y(), to.pixel.y())));
+}
+
+QSize Shooter::selectionPixelSize() const
+{
+    if (selected.isEmpty())
+        return QSize();
+    if (anchor.screen == corner.screen)
+        return pixelsBetween(anchor, corner).size();
+    // Across screens: the finest density of those it touches.
+    double ratio = 1.0;
+    for (const ScreenGrab &grab : grabs) {
+        if (QRectF(grab.geometry).intersects(selected))
+            ratio = std::max(ratio, grab.pixmap.devicePixelRatio());
+    }
+    return (selected.size() * ratio).toSize();
+}
+
+void Shooter::press(const QPointF &global, Qt::MouseButton button)
 {
     if (ended)
         return;
@@ -119,29 +171,27 @@ void Shooter::press(const QPoint &global, Qt::MouseButton button)
     if (button != Qt::LeftButton)
         return;
     dragging = true;
-    anchor = global;
-    setSelection(QRect());
+    anchor = pixelAt(global);
+    setSelection(QRectF());
 }
 
-void Shooter::moveTo(const QPoint &global)
+void Shooter::moveTo(const QPointF &global)
 {
-    if (ended || !dragging)
+    if (ended || !dragging || anchor.screen < 0)
         return;
-    // The pointer stops on the last pixel of the desktop, so a drag covers
-    // both the pixel where it started and the one under the pointer: a drag
-    // to the corner takes the whole screen. It chooses nothing until it has
-    // left its first pixel.
-    const QPoint corner(std::clamp(global.x(), desktop.left(), desktop.right()),
-                        std::clamp(global.y(), desktop.top(), desktop.bottom()));
+    // A drag takes both the device pixel where it started and the one under
+    // the pointer, whatever the screen's density; the pointer stops on the
+    // last pixel of the desktop, so a drag to the corner takes the whole
+    // screen. It chooses nothing until it has left its first pixel.
+    corner = pixelAt(global);
     if (corner == anchor) {
-        setSelection(QRect());
+        setSelection(QRectF());
         return;
     }
-    setSelection(QRect(QPoint(std::min(anchor.x(), corner.x()), std::min(anchor.y(), corner.y())),
-                       QPoint(std::max(anchor.x(), corner.x()), std::max(anchor.y(), corner.y()))));
+    setSelection(pixelArea(anchor).united(pixelArea(corner)));
 }
 
-void Shooter::release(const QPoint &global, Qt::MouseButton button)
+void Shooter::release(const QPointF &global, Qt::MouseButton button)
 {
     if (ended || button != Qt::LeftButton || !dragging)
         return;
@@ -149,10 +199,10 @@ void Shooter::release(const QPoint &global, Qt::MouseButton button)
     dragging = false;
     // A click without a drag chooses nothing: wait for a real rectangle.
     if (selected.isEmpty()) {
-        setSelection(QRect());
+        setSelection(QRectF());
         return;
     }
-    finish(cut(selected));
+    finish(cut());
 }
 
 void Shooter::cancel()
@@ -161,44 +211,38 @@ void Shooter::cancel()
         finish(QPixmap());
 }
 
-void Shooter::setSelection(const QRect &area)
+void Shooter::setSelection(const QRectF &area)
 {
     // Only what changed is painted again: the old and the new frame with room
     // for the size label beside them. Large screens stay smooth.
-    const QRect changed = selected.united(area).adjusted(-labelRoomX, -labelRoomY, labelRoomX, labelRoomY);
+    const QRect changed =
+        selected.united(area).toAlignedRect().adjusted(-labelRoomX, -labelRoomY, labelRoomX, labelRoomY);
     selected = area;
     for (ShooterOverlay *overlay : std::as_const(screens))
         overlay->update(changed.translated(-overlay->screenGeometry().topLeft()));
 }
 
-QPixmap Shooter::cut(const QRect &area) const
+QPixmap Shooter::cut() const
 {
-    // Inside one screen: the screen's own pixels, untouched.
-    for (const ScreenGrab &grab : grabs) {
-        if (!grab.geometry.contains(area))
-            continue;
-        const qreal ratio = grab.pixmap.devicePixelRatio();
-        const QRect source(QPoint(qRound((area.x() - grab.geometry.x()) * ratio),
-                                  qRound((area.y() - grab.geometry.y()) * ratio)),
-                           area.size() * ratio);
-        QPixmap part = grab.pixmap.copy(source);
+    // On one screen: the screen's own pixels, untouched.
+    if (anchor.screen == corner.screen) {
+        QPixmap part = grabs.at(anchor.screen).pixmap.copy(pixelsBetween(anchor, corner));
         part.setDevicePixelRatio(1.0);
         return part;
     }
     // Across screens: one picture at the finest screen's density.
     const QSize size = selectionPixelSize();
-    const qreal ratio = qreal(size.width()) / std::max(1, area.width());
+    const double ratio = size.width() / std::max(1e-9, selected.width());
     QPixmap picture(size);
     picture.fill(Qt::black);
     QPainter painter(&picture);
     for (const ScreenGrab &grab : grabs) {
-        const QRect part = grab.geometry.intersected(area);
+        const QRectF part = QRectF(grab.geometry).intersected(selected);
         if (part.isEmpty())
             continue;
-        const qreal grabRatio = grab.pixmap.devicePixelRatio();
-        const QRectF target(QPointF(part.topLeft() - area.topLeft()) * ratio, QSizeF(part.size()) * ratio);
-        const QRectF source(QPointF(part.topLeft() - grab.geometry.topLeft()) * grabRatio,
-                            QSizeF(part.size()) * grabRatio);
+        const double grabRatio = grab.pixmap.devicePixelRatio();
+        const QRectF target((part.topLeft() - selected.topLeft()) * ratio, part.size() * ratio);
+        const QRectF source((part.topLeft() - QPointF(grab.geometry.topLeft())) * grabRatio, part.size() * grabRatio);
         painter.drawPixmap(target, grab.pixmap, source);
     }
     return picture;

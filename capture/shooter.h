@@ -10,9 +10,9 @@
 #include <QList>
 #include <QObject>
 #include <QPixmap>
-#include <QPoint>
+#include <QPointF>
 #include <QPointer>
-#include <QRect>
+#include <QRectF>
 #include <QWidget>
 
 #include <memory>
@@ -31,17 +31,19 @@ public:
     // windows are hidden first and shown again when the capture ends.
     void start(bool keepWindows);
 
-    // The rectangle dragged so far, in virtual-desktop coordinates; empty
-    // while nothing is dragged.
-    QRect selection() const { return selected; }
+    // The rectangle dragged so far, in virtual-desktop coordinates: its edges
+    // are those of the device pixels it takes. Empty while nothing is dragged.
+    QRectF selection() const { return selected; }
     // The size the picture will have, in device pixels.
     QSize selectionPixelSize() const;
     QList<ShooterOverlay *> overlays() const { return screens; }
 
-    // The overlays' input, in virtual-desktop coordinates.
-    void press(const QPoint &global, Qt::MouseButton button);
-    void moveTo(const QPoint &global);
-    void release(const QPoint &global, Qt::MouseButton button);
+    // The overlays' input, in virtual-desktop coordinates as exact as the
+    // pointer gives them: on a denser screen a device pixel is a fraction of
+    // a coordinate.
+    void press(const QPointF &global, Qt::MouseButton button);
+    void moveTo(const QPointF &global);
+    void release(const QPointF &global, Qt::MouseButton button);
     void cancel();
 
 signals:
@@ -51,10 +53,25 @@ signals:
     void finished();
 
 private:
+    // One device pixel of one screen's grab.
+    struct ScreenPixel
+    {
+        qsizetype screen = -1;
+        QPoint pixel;
+        bool operator==(const ScreenPixel &) const = default;
+    };
+
     void grabAndShow();
     void finish(const QPixmap &result);
-    void setSelection(const QRect &area);
-    QPixmap cut(const QRect &area) const;
+    // The pixel under a desktop point; past the desktop's edge, the last
+    // pixel of the nearest screen.
+    ScreenPixel pixelAt(const QPointF &global) const;
+    // A pixel's square in desktop coordinates.
+    QRectF pixelArea(const ScreenPixel &at) const;
+    // The pixels from `from` to `to`, both taken, when they lie on one screen.
+    static QRect pixelsBetween(const ScreenPixel &from, const ScreenPixel &to);
+    void setSelection(const QRectF &area);
+    QPixmap cut() const;
     void restoreWindows();
 
     std::unique_ptr<ScreenGrabber> grabber;
@@ -62,9 +79,9 @@ private:
     QList<ShooterOverlay *> screens;
     QList<QPointer<QWidget>> hiddenWindows;
     QPointer<QWidget> activeWindow;
-    QRect desktop;
-    QRect selected;
-    QPoint anchor;
+    QRectF selected;
+    ScreenPixel anchor;
+    ScreenPixel corner;
     bool dragging = false;
     bool ended = false;
 };

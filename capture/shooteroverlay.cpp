@@ -1,5 +1,6 @@
 #include "shooteroverlay.h"
 
+#include "exactpointer.h"
 #include "shooter.h"
 
 #include <QContextMenuEvent>
@@ -7,6 +8,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -27,6 +31,7 @@ ShooterOverlay::ShooterOverlay(Shooter *owner, const ScreenGrab &screenGrab)
     setCursor(Qt::CrossCursor);
     setFocusPolicy(Qt::StrongFocus);
     setGeometry(frozen.geometry);
+    pointer = new ExactPointer(this);
 }
 
 void ShooterOverlay::paintEvent(QPaintEvent *)
@@ -34,7 +39,8 @@ void ShooterOverlay::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.drawPixmap(0, 0, frozen.pixmap);
 
-    const QRect selection = shooter->selection().translated(-frozen.geometry.topLeft());
+    // The selection's edges lie between device pixels, on any screen.
+    const QRectF selection = shooter->selection().translated(-QPointF(frozen.geometry.topLeft()));
     QPainterPath dimmed;
     dimmed.addRect(rect());
     if (!selection.isEmpty()) {
@@ -46,10 +52,24 @@ void ShooterOverlay::paintEvent(QPaintEvent *)
 
     if (selection.isEmpty())
         return;
-    painter.setPen(QPen(frameColor, 0));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(selection.adjusted(0, 0, -1, -1));
-    paintSizeLabel(painter, selection);
+    paintFrame(painter, selection);
+    paintSizeLabel(painter, selection.toAlignedRect());
+}
+
+void ShooterOverlay::paintFrame(QPainter &painter, const QRectF &selection)
+{
+    // On the outermost pixels taken, about one screen pixel wide: whole
+    // device pixels, so that it shows exactly where the picture ends.
+    const double ratio = devicePixelRatioF();
+    const double width = std::max(1L, std::lround(ratio)) / ratio;
+    const double across = std::min(width, selection.width());
+    const double down = std::min(width, selection.height());
+    const QRectF &s = selection;
+    for (const QRectF &edge : {QRectF(s.left(), s.top(), s.width(), down),
+                               QRectF(s.left(), s.bottom() - down, s.width(), down),
+                               QRectF(s.left(), s.top(), across, s.height()),
+                               QRectF(s.right() - across, s.top(), across, s.height())})
+        painter.fillRect(edge, frameColor);
 }
 
 void ShooterOverlay::paintSizeLabel(QPainter &painter, const QRect &selection)
@@ -73,21 +93,29 @@ void ShooterOverlay::paintSizeLabel(QPainter &painter, const QRect &selection)
     painter.drawText(box, Qt::AlignCenter, text);
 }
 
+QPointF ShooterOverlay::desktopPosition(const QMouseEvent *event) const
+{
+    // On a denser screen the pointer falls between desktop coordinates: its
+    // unrounded place on the overlay, which covers the screen, tells which
+    // device pixel it is on.
+    return QPointF(geometry().topLeft()) + pointer->position(event);
+}
+
 void ShooterOverlay::mousePressEvent(QMouseEvent *event)
 {
-    shooter->press(event->globalPosition().toPoint(), event->button());
+    shooter->press(desktopPosition(event), event->button());
     event->accept();
 }
 
 void ShooterOverlay::mouseMoveEvent(QMouseEvent *event)
 {
-    shooter->moveTo(event->globalPosition().toPoint());
+    shooter->moveTo(desktopPosition(event));
     event->accept();
 }
 
 void ShooterOverlay::mouseReleaseEvent(QMouseEvent *event)
 {
-    shooter->release(event->globalPosition().toPoint(), event->button());
+    shooter->release(desktopPosition(event), event->button());
     event->accept();
 }
 

@@ -8,6 +8,7 @@
 
 #include <QWidget>
 
+class ExactPointer;
 class Shooter;
 
 class ShooterOverlay : public QWidget
@@ -28,8 +29,11 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    QPointF desktopPosition(const QMouseEvent *event) const;
+    void paintFrame(QPainter &painter, const QRectF &selection);
     void paintSizeLabel(QPainter &painter, const QRect &selection);
 
     Shooter *shooter;
     ScreenGrab frozen;
+    ExactPointer *pointer = nullptr;
 };

@@ -1,25 +1,19 @@
 #include "editoroverlays.h"
 
 #include "dirtyskrins.h"
+#include "drawingtools.h"
 #include "infobar.h"
 #include "infotoobig.h"
 #include "skrin.h"
 #include "skrindone.h"
+#include "skrinimage.h"
 #include "skrinitem.h"
 #include "skrintoolbar.h"
 #include "skrinview.h"
 #include "watcher.h"
 
 #include <QAction>
-
-namespace {
-
-bool oneOf(int tool, std::initializer_list<int> tools)
-{
-    return std::find(tools.begin(), tools.end(), tool) != tools.end();
-}
-
-} // namespace
+#include <QStyle>
 
 // Hears the open screenshot's title change and its removal, from anyone.
 class EditorOverlays::TitleWatch : public WatcherInterface
@@ -50,6 +44,10 @@ EditorOverlays::EditorOverlays(SkrinView *skrinView, QAction *getInfo)
     , tooBig(new InfoTooBig(skrinView))
 {
     info->move(20, 20);
+    // Never so small that a button of the bar is out of reach, scroll bars
+    // shown or not.
+    const int scrollBar = view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view);
+    view->setMinimumSize(view->minimumSize().expandedTo(bar->leastRoom() + QSize(scrollBar, scrollBar)));
     place();
     const auto updateOpacity = [this] {
         info->updateOpacity();
@@ -142,19 +140,24 @@ void EditorOverlays::updateToolBar(Skrin *scene)
     double penSize = options.penSize;
     QColor color = options.color;
     QFont font = options.font;
+    bool cropping = false;
     if (SkrinItem *item = scene->selectedItem()) {
         deciding = scene->toolForItem(item->id());
-        penSize = item->memberReal(QStringLiteral("pen_size"));
+        penSize = scene->penSizeOnScreen(item);
         color = item->color(QStringLiteral("color"));
-        font = Skrin::readFont(item->id());
+        font = scene->fontOnScreen(item->id());
+        const auto *image = dynamic_cast<SkrinImage *>(item);
+        cropping = image && image->mode() == SkrinImage::CropMode;
     }
     bar->setToolFont(font);
     bar->setPenSize(penSize);
     bar->setColor(color);
-    bar->setPenSizeVisible(oneOf(deciding, {1, 2, 5, 6, 7, 9, 11}));
-    bar->setColorVisible(oneOf(deciding, {2, 4, 5, 6, 7, 8, 9, 10, 11, 15}));
-    bar->setCropVisible(deciding == 16);
-    bar->setFontVisible(deciding == 4);
+    bar->setPenSizeVisible(toolHasOption(deciding, PenSizeOption));
+    bar->setColorVisible(toolHasOption(deciding, ColourOption));
+    bar->setCropVisible(toolHasOption(deciding, CropOption));
+    bar->setFontVisible(toolHasOption(deciding, FontOption));
+    // The mode of the picture selected now, whichever scene held the last one.
+    bar->setCropActive(cropping);
     bar->setTool(scene->tool());
 }
 

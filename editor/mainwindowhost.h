@@ -20,9 +20,9 @@ public:
 
     // The one registered window, or null before it exists and after it is gone.
     static MainWindowHost *instance();
-    // The window's named action ("pickColor", "changeFont", "rectangle",
-    // "rectangleFrame", "ellipse", "ellipseFrame", "line"); null for any other
-    // name and without a window.
+    // The window's named action ("pickColor", "changeFont", or a drawing
+    // tool's, such as "rectangle"); null for any other name and without a
+    // window.
     static QAction *actionByName(const QString &name);
 
     virtual void setSkrinTool(int tool) = 0;

@@ -2,10 +2,12 @@
 
 #include "capture.h"
 #include "dirtyskrins.h"
+#include "drawingtools.h"
 #include "editorlog.h"
 #include "skrinblur.h"
 #include "skrinitem.h"
 #include "skrinitemfactory.h"
+#include "skrintext.h"
 
 #include <QDateTime>
 #include <QGraphicsItem>
@@ -74,27 +76,13 @@ Skrin::Skrin(Id skrin)
     loadingRows = false;
     normaliseZ();
 
-    const QFont arial10(QStringLiteral("Arial"), 10);
-    const auto option = [](double penSize, QColor colour, const QFont &font) {
-        SkrinToolOptions options;
-        options.penSize = penSize;
-        options.color = colour;
-        options.font = font;
+    for (const DrawingTool &drawing : drawingTools()) {
+        SkrinToolOptions &options = toolOptions[drawing.tool];
+        options.penSize = drawing.penSize;
+        options.color = QColor(drawing.colour);
+        options.font = QFont(QStringLiteral("Arial"), drawing.fontPoints);
         options.secondColor = Qt::black;
-        return options;
-    };
-    toolOptions.insert(ToolBlur, option(25.0, Qt::black, arial10));
-    toolOptions.insert(ToolMarker, option(25.0, Qt::green, arial10));
-    toolOptions.insert(ToolText, option(0.0, Qt::black, QFont(QStringLiteral("Arial"), 12)));
-    toolOptions.insert(ToolPen, option(2.0, Qt::black, arial10));
-    toolOptions.insert(ToolArrow, option(5.0, Qt::red, arial10));
-    toolOptions.insert(ToolLine, option(5.0, Qt::red, arial10));
-    toolOptions.insert(ToolEllipse, option(0.0, Qt::blue, arial10));
-    toolOptions.insert(ToolEllipseFrame, option(5.0, Qt::red, arial10));
-    toolOptions.insert(ToolRectangle, option(0.0, Qt::blue, arial10));
-    toolOptions.insert(ToolRectangleFrame, option(5.0, Qt::red, arial10));
-    toolOptions.insert(ToolImage, option(0.0, Qt::black, arial10));
-    toolOptions.insert(ToolPin, option(0.0, Qt::red, arial10));
+    }
 
     modifiedTimer = new QTimer(this);
     modifiedTimer->setInterval(modifiedCheckMs);
@@ -110,6 +98,12 @@ Skrin::Skrin(Id skrin)
 Skrin::~Skrin()
 {
     SkrinBlur::dropSceneCache(this);
+    // A text still being edited ends here: one left empty goes with the scene.
+    for (SkrinItem *item : std::as_const(skrinItems)) {
+        if (auto *text = dynamic_cast<SkrinText *>(item))
+            text->stopEditing();
+    }
+    removeLeaving();
     // Tear down while the scene is whole: no store notice, timer or
     // selection change may reach a half-destroyed scene, and the items'
     // own destructors (which unwatch their rows) still find it intact.
@@ -192,6 +186,23 @@ void Skrin::notifyTextEditChanged(bool editing)
 void Skrin::notifyImageToolChanged(SkrinItem *, int mode)
 {
     emit imageToolChanged(mode);
+}
+
+void Skrin::removeLater(SkrinItem *item)
+{
+    if (!item || item->id() == 0)
+        return;
+    leaving.insert(item->id());
+    QTimer::singleShot(0, this, &Skrin::removeLeaving);
+}
+
+void Skrin::removeLeaving()
+{
+    const QSet<Id> ids = std::exchange(leaving, {});
+    for (const Id itemId : ids)
+        ::removeItem(itemId);
+    if (!ids.isEmpty())
+        modified = true;
 }
 
 // --- Items --------------------------------------------------------------------------------
@@ -359,7 +370,10 @@ void Skrin::setTool(int tool)
     }
 
     if (v) {
-        const Qt::CursorShape wanted = (tool == ToolText || tool == ToolPin) ? Qt::IBeamCursor : Qt::ArrowCursor;
+        // Texts and notes are placed where the click is.
+        const DrawingTool *drawing = drawingTool(tool);
+        const bool placing = drawing && (drawing->gesture == Gesture::Text || drawing->gesture == Gesture::Note);
+        const Qt::CursorShape wanted = placing ? Qt::IBeamCursor : Qt::ArrowCursor;
         if (v->viewport()->cursor().shape() != wanted)
             v->viewport()->setCursor(wanted);
     }

@@ -87,10 +87,21 @@ public:
     // Starts or ends editing the one selected text.
     void toggleTextEdit();
     // Each value that is given goes to the current drawing tool and to the
-    // selected annotations that have it (the font to texts only).
+    // selected annotations that have it (the font to kinds with a font
+    // option). Sizes are as the screen shows them (see below).
     void applyPenOptions(const double *penSize, const QColor *color, const QFont *font);
-    // The selected annotation's font, else the scene's.
+    // The selected annotation's font as shown, else the scene's.
     QFont currentFont() const;
+    // Pen sizes and fonts the user chooses (the tools' options, the tool
+    // bar) are sizes on the screen, so that a denser screen shows what a 1x
+    // one does; rows keep picture pixels. These convert between the two.
+    double viewPixelWidth() const; // picture pixels per screen pixel
+    double penSizeInPicture(double onScreen) const { return onScreen * viewPixelWidth(); }
+    double penSizeOnScreen(const SkrinItem *item) const;
+    QFont fontInPicture(const QFont &onScreen) const;
+    SkrinToolOptions currentToolOptionsInPicture();
+    // A text row's font as shown, in whole points.
+    QFont fontOnScreen(Id id) const;
     void writeFont(Id id, const QFont &font);
     static QFont readFont(Id id);
     // The tool that draws the annotation, 0 when it is not on this scene.
@@ -121,6 +132,7 @@ public:
     QGraphicsView *view() const override;
     void notifyTextEditChanged(bool editing) override;
     void notifyImageToolChanged(SkrinItem *item, int mode) override;
+    void removeLater(SkrinItem *item) override;
 
 signals:
     void toolChanged(int tool);
@@ -187,7 +199,8 @@ private:
     void copyDroppedSkrin(Id source, const QPointF &dropPoint);
     void afterDrop();
     void recordModified();
-    double viewPixelWidth() const;
+    // Removes the rows that items asked to have removed.
+    void removeLeaving();
     QRectF pictureRect(bool *found) const;
     void drawShadow(QPainter *painter, const QRectF &picture) const;
 
@@ -196,10 +209,12 @@ private:
     int currentTool = ToolNone;
     Id drawnItemId = 0;
     QSet<Id> pendingSelection;
+    QSet<Id> leaving; // rows to remove once the event at hand is over
     bool selectArrivals = false; // copies arriving now end shown and selected
     int pinCount = 0; // items of skrinItems that are not part of the picture
     bool modified = false;
     bool skipContextMenu = false; // a right press ended drawing
+    bool dropRefused = false; // the view's drop now being handled took nothing
     bool creating = false; // a line or shape drag is pending
     QPointF pressPos;
     bool loadingRows = false; // the constructor replays the existing rows

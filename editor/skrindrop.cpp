@@ -17,6 +17,7 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -53,6 +54,9 @@ void Skrin::dragMoveEvent(QGraphicsSceneDragDropEvent *event)
 void Skrin::dropEvent(QGraphicsSceneDragDropEvent *event)
 {
     answerDrag(event);
+    // The view passes its drop on here after viewDropEvent: the same answer.
+    if (std::exchange(dropRefused, false))
+        event->ignore();
 }
 
 void Skrin::viewDragEnterEvent(QDragEnterEvent *event)
@@ -67,6 +71,7 @@ void Skrin::viewDragMoveEvent(QDragMoveEvent *event)
 
 void Skrin::viewDropEvent(QDropEvent *event)
 {
+    dropRefused = false;
     answerDrag(event);
     if (!event->isAccepted())
         return;
@@ -93,9 +98,16 @@ void Skrin::viewDropEvent(QDropEvent *event)
             if (SkrinItem *item = skrinItems.value(image))
                 item->graphicsItem()->setSelected(true);
         }
-        afterDrop();
         if (!refused.isEmpty())
             tellNotPasted(tr("Paste file"), refused);
+        if (imported.isEmpty()) {
+            // Nothing was taken: the source must not take it for a copy made.
+            dropRefused = true;
+            event->setDropAction(Qt::IgnoreAction);
+            event->ignore();
+            return;
+        }
+        afterDrop();
         return;
     }
 

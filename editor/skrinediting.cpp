@@ -4,7 +4,9 @@
 #include "skrin.h"
 
 #include "database.h"
+#include "drawingtools.h"
 #include "itemcopier.h"
+#include "paintlimits.h"
 #include "skrinitem.h"
 #include "skrintext.h"
 #include "storedfont.h"
@@ -14,6 +16,7 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -150,11 +153,11 @@ void Skrin::applyPenOptions(const double *penSize, const QColor *color, const QF
         if (tool == ToolNone)
             continue;
         if (penSize)
-            item->setMember(QStringLiteral("pen_size"), *penSize, true, true);
+            item->setMember(QStringLiteral("pen_size"), penSizeInPicture(*penSize), true, true);
         if (color)
             item->setColor(QStringLiteral("color"), *color, true);
-        if (font && tool == ToolText)
-            writeFont(item->id(), *font);
+        if (font && toolHasOption(tool, FontOption))
+            writeFont(item->id(), fontInPicture(*font));
     }
     if (!selected.isEmpty())
         modified = true;
@@ -163,8 +166,44 @@ void Skrin::applyPenOptions(const double *penSize, const QColor *color, const QF
 QFont Skrin::currentFont() const
 {
     if (const SkrinItem *item = selectedItem())
-        return readFont(item->id());
+        return fontOnScreen(item->id());
     return font();
+}
+
+double Skrin::penSizeOnScreen(const SkrinItem *item) const
+{
+    return item->memberReal(QStringLiteral("pen_size")) / viewPixelWidth();
+}
+
+QFont Skrin::fontInPicture(const QFont &onScreen) const
+{
+    QFont font = onScreen;
+    if (onScreen.pointSizeF() > 0.0)
+        font.setPointSizeF(onScreen.pointSizeF() * viewPixelWidth());
+    else if (onScreen.pixelSize() > 0)
+        font.setPixelSize(int(std::lround(onScreen.pixelSize() * viewPixelWidth())));
+    return font;
+}
+
+SkrinToolOptions Skrin::currentToolOptionsInPicture()
+{
+    SkrinToolOptions options = currentToolOptions();
+    options.penSize = penSizeInPicture(options.penSize);
+    options.font = fontInPicture(options.font);
+    return options;
+}
+
+QFont Skrin::fontOnScreen(Id itemId) const
+{
+    const QVariantMap row = readItem(itemId);
+    if (row.value(QStringLiteral("font_name")).toString().isEmpty())
+        return QFont();
+    QFont font = fontFromMembers(row, PointSizes::Fractional);
+    // Whole points, the fraction dropped as the tool bar always has; the hair
+    // keeps 18 / 1.5 from coming out as 11.999.
+    constexpr double hair = 1e-6;
+    font.setPointSize(clampFontPointSize(font.pointSizeF() / viewPixelWidth() + hair));
+    return font;
 }
 
 void Skrin::writeFont(Id itemId, const QFont &font)

@@ -4,6 +4,7 @@
 #include "skrin.h"
 
 #include "dot.h"
+#include "drawingtools.h"
 #include "polygondata.h"
 #include "skrinitem.h"
 #include "storedfont.h"
@@ -25,6 +26,12 @@ constexpr double dragThreshold = 2.0;
 bool matches(const QKeySequence &wanted, const QKeySequence &pressed)
 {
     return !wanted.isEmpty() && wanted.matches(pressed) != QKeySequence::NoMatch;
+}
+
+Gesture gestureOf(int tool)
+{
+    const DrawingTool *drawing = drawingTool(tool);
+    return drawing ? drawing->gesture : Gesture::None;
 }
 
 bool isDeleteKey(const QKeyEvent *event)
@@ -77,14 +84,15 @@ Id Skrin::createRow(const QString &table, const Members &members, bool selectWhe
 
 void Skrin::startDrawing(const QPointF &at)
 {
-    // Options of the tool current at the press.
-    const SkrinToolOptions options = currentToolOptions();
+    // Options of the tool current at the press, their sizes in picture pixels.
+    const SkrinToolOptions options = currentToolOptionsInPicture();
     const int tool = currentTool;
+    const Gesture gesture = gestureOf(tool);
     const QString table = tableForTool(tool);
     const Members place{{QStringLiteral("x"), at.x()}, {QStringLiteral("y"), at.y()}};
 
     // Texts and pins end their gesture at once: the next press selects.
-    if (tool == ToolText) {
+    if (gesture == Gesture::Text) {
         setTool(ToolSelect);
         createRow(table,
                   place + Members{{QStringLiteral("z"), maxZ() + 1.0},
@@ -99,7 +107,7 @@ void Skrin::startDrawing(const QPointF &at)
     clearSelection();
     creating = true;
     pressPos = at;
-    if (tool == ToolPin) {
+    if (gesture == Gesture::Note) {
         setTool(ToolSelect);
         // A pin keeps the colour itself rather than its name.
         createRow(table,
@@ -108,7 +116,7 @@ void Skrin::startDrawing(const QPointF &at)
                                   {QStringLiteral("opened"), 1},
                                   {QStringLiteral("color"), options.color}},
                   true, false);
-    } else if (tool == ToolPen || tool == ToolMarker || tool == ToolBlur) {
+    } else if (gesture == Gesture::Stroke) {
         createRow(table, place + Members{{QStringLiteral("z"), maxZ() + 1.0},
                                          {QStringLiteral("data"), polygonToData(QPolygonF{QPointF(0, 0)})},
                                          {QStringLiteral("pen_size"), options.penSize},
@@ -124,7 +132,7 @@ bool Skrin::drawDragged(const QPointF &scenePos)
     const double dx = scenePos.x() - pressPos.x();
     const double dy = scenePos.y() - pressPos.y();
     const double d = std::hypot(dx, dy);
-    const SkrinToolOptions options = currentToolOptions();
+    const SkrinToolOptions options = currentToolOptionsInPicture();
     const QString table = tableForTool(currentTool);
     const Members start{{QStringLiteral("x"), pressPos.x()},
                         {QStringLiteral("y"), pressPos.y()},
@@ -132,9 +140,8 @@ bool Skrin::drawDragged(const QPointF &scenePos)
     const Members pen{{QStringLiteral("pen_size"), options.penSize}, {QStringLiteral("color"), options.color}};
 
     Id drawn = 0;
-    switch (currentTool) {
-    case ToolArrow:
-    case ToolLine:
+    switch (gestureOf(currentTool)) {
+    case Gesture::Line:
         if (d <= dragThreshold)
             return false;
         drawn = createRow(table, start + Members{{QStringLiteral("begin_x"), 0},
@@ -142,10 +149,7 @@ bool Skrin::drawDragged(const QPointF &scenePos)
                                                  {QStringLiteral("end_x"), dx},
                                                  {QStringLiteral("end_y"), dy}} + pen);
         break;
-    case ToolEllipse:
-    case ToolEllipseFrame:
-    case ToolRectangle:
-    case ToolRectangleFrame:
+    case Gesture::Box:
         if (std::abs(dx) <= dragThreshold || std::abs(dy) <= dragThreshold)
             return false;
         drawn = createRow(table, start + Members{{QStringLiteral("w"), d}, {QStringLiteral("h"), d}} + pen);
@@ -176,8 +180,8 @@ bool Skrin::dragDrawingTo(const QPointF &scenePos)
 
 bool Skrin::isDraggedShapeTool(int tool)
 {
-    return tool == ToolArrow || tool == ToolLine || tool == ToolEllipse || tool == ToolEllipseFrame
-           || tool == ToolRectangle || tool == ToolRectangleFrame;
+    const Gesture gesture = gestureOf(tool);
+    return gesture == Gesture::Line || gesture == Gesture::Box;
 }
 
 // The right button (or any second button during a drag) ends drawing: the
@@ -220,7 +224,7 @@ void Skrin::mousePressEvent(QGraphicsSceneMouseEvent *event)
     if (event->button() == Qt::LeftButton) {
         if (currentTool == ToolSelect) {
             CustomScene::mousePressEvent(event);
-        } else if (currentTool == ToolText) {
+        } else if (gestureOf(currentTool) == Gesture::Text) {
             startDrawing(at);
             CustomScene::mousePressEvent(event);
         } else {

@@ -7,8 +7,7 @@
 #include "editorlog.h"
 #include "imagejobs.h"
 #include "options.h"
-#include "paintlimits.h"
-#include "pastedpicture_p.h"
+#include "decodedpicture.h"
 #include "skrinimage.h"
 
 #include <QBuffer>
@@ -32,7 +31,7 @@ QSize pasteLimit()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
-        return {PaintLimits::maxCanvasSide, PaintLimits::maxCanvasSide};
+        return {PictureLimits::maxSide, PictureLimits::maxSide};
     return (QSizeF(screen->geometry().size()) * screen->devicePixelRatio()).toSize();
 }
 
@@ -55,20 +54,20 @@ QByteArray encodedPicture(const QMimeData *mime)
 
 // What the user is told of a refused picture from the file `path`, or from
 // the clipboard when that is empty.
-QString refusal(const PastedPicture &picture, const QString &path)
+QString refusal(const DecodedPicture &picture, const QString &path)
 {
     const QString subject = path.isEmpty() ? Skrin::tr("on the clipboard") : path;
     switch (picture.failure) {
-    case PastedPicture::None:
+    case DecodedPicture::None:
         return {};
-    case PastedPicture::TooLarge:
+    case DecodedPicture::TooLarge:
         return Skrin::tr("The picture %1 is too large (%2 x %3 pixels).")
             .arg(subject, QString::number(picture.size.width()), QString::number(picture.size.height()));
-    case PastedPicture::NotPicture:
+    case DecodedPicture::NotPicture:
         if (!path.isEmpty())
             return Skrin::tr("%1 is not a picture.").arg(path);
         break; // the clipboard's owner named it a picture
-    case PastedPicture::Unreadable:
+    case DecodedPicture::Unreadable:
         break;
     }
     return Skrin::tr("The picture %1 could not be read: %2")
@@ -148,8 +147,8 @@ Id Skrin::addImageFile(const QString &path, QString *error)
     if (!file.open(QIODevice::ReadOnly))
         return fail(tr("The file %1 could not be opened: %2").arg(path, file.errorString()));
 
-    const PastedPicture picture = PastedPicture::read(&file, pasteLimit());
-    if (picture.failure != PastedPicture::None)
+    const DecodedPicture picture = DecodedPicture::read(&file, pasteLimit());
+    if (picture.failure != DecodedPicture::None)
         return fail(refusal(picture, path));
     // PNG stays PNG; every other picture is stored as JPEG.
     const int dot = path.lastIndexOf(QLatin1Char('.'));
@@ -165,19 +164,20 @@ void Skrin::pasteClipboard()
     // this process put there is decoded already and only brought within the
     // limit.
     const QByteArray bytes = mime ? encodedPicture(mime) : QByteArray();
-    PastedPicture picture;
+    DecodedPicture picture;
     if (!bytes.isEmpty()) {
         QBuffer buffer;
         buffer.setData(bytes);
         buffer.open(QIODevice::ReadOnly);
-        picture = PastedPicture::read(&buffer, pasteLimit());
+        picture = DecodedPicture::read(&buffer, pasteLimit());
     } else if (mime && mime->hasImage()) {
-        picture = PastedPicture::fromImage(qvariant_cast<QImage>(mime->imageData()), pasteLimit());
+        picture = DecodedPicture::fromImage(qvariant_cast<QImage>(mime->imageData()), pasteLimit());
     } else {
         qCInfo(lcEditor) << "the clipboard holds no picture to paste";
+        tellNotPasted(tr("Paste"), {tr("The clipboard holds no picture.")});
         return;
     }
-    if (picture.failure == PastedPicture::None) {
+    if (picture.failure == DecodedPicture::None) {
         addImage(QPixmap::fromImage(picture.image), Options::ext());
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "colorbutton.h"
 #include "cropbutton.h"
+#include "drawingtools.h"
 #include "fontbutton.h"
 #include "mainwindowhost.h"
 #include "overlaypointer_p.h"
@@ -9,8 +10,10 @@
 #include "selectbutton.h"
 #include "separator.h"
 #include "skrintoolaction.h"
+#include "toolbarrows_p.h"
 #include "toolbutton.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMouseEvent>
@@ -18,8 +21,11 @@
 namespace {
 
 constexpr int buttonSide = 44;
+constexpr int buttonSpacing = 5;
 // How far the pointer may be outside the bar and still count as near.
 constexpr int nearMargin = 5;
+// However narrow the view, this many buttons stand in a row.
+constexpr int leastButtonsARow = 4;
 
 void addNamedAction(QMenu *menu, const char *name)
 {
@@ -45,7 +51,9 @@ SkrinToolBar::SkrinToolBar(QWidget *parent)
     // painted panel, inside the margin.
     layout()->setContentsMargins(0, 0, 0, 0);
     layout()->setAlignment(Qt::AlignCenter);
-    layout()->setSpacing(5);
+    layout()->setSpacing(buttonSpacing);
+    rows = new ToolBarRows(buttonSpacing);
+    panelLayout()->addLayout(rows);
     setContentsMargins(7, 7, 7, 7);
 
     buildMenus();
@@ -68,8 +76,10 @@ SkrinToolBar::~SkrinToolBar()
 void SkrinToolBar::buildMenus()
 {
     shapesMenu = new QMenu(tr("Shapes"));
-    for (const char *name : {"ellipse", "ellipseFrame", "rectangle", "rectangleFrame", "line"})
-        addNamedAction(shapesMenu, name);
+    for (const DrawingTool &tool : drawingTools()) {
+        if (tool.action && !tool.toolTip)
+            addNamedAction(shapesMenu, tool.action);
+    }
 
     penSizeMenu = new QMenu(tr("Pen size"));
     for (int size : {1, 2, 5, 10, 25, 50})
@@ -99,27 +109,34 @@ void SkrinToolBar::buildMenus()
 
 void SkrinToolBar::buildButtons()
 {
-    const auto place = [this](CustomButton *button, const QString &toolTip, int picture, QMenu *menu) {
+    const auto place = [this](CustomButton *button, const QString &toolTip, int picture, QMenu *menu,
+                              ToolBarRows::Role role) {
         button->setSize(buttonSide, buttonSide);
         button->setIcons(QStringLiteral(":/rc/ico%1a.png").arg(picture), QStringLiteral(":/rc/ico%1.png").arg(picture));
         button->setToolTip(toolTip);
         if (menu)
             button->setMenu(menu, true);
-        addWidget(button);
+        button->setParent(this);
+        button->setOpacity(opacity());
+        rows->addWidget(button, role);
     };
-    place(selectButton = new SelectButton, tr("Select"), 16, nullptr);
-    place(penButton = new ToolButton(5), tr("Pen"), 17, nullptr);
-    place(blurButton = new ToolButton(1), tr("Blur"), 15, nullptr);
-    place(markButton = new ToolButton(2), tr("Mark"), 14, nullptr);
-    place(textButton = new ToolButton(4), tr("Text"), 13, nullptr);
-    place(arrowButton = new ToolButton(6), tr("Arrow"), 12, nullptr);
-    place(pinButton = new ToolButton(15), tr("Pin"), 3, nullptr);
-    place(shapesButton = new CustomButton, tr("Shapes"), 19, shapesMenu);
-    addWidget(separator = new Separator);
-    place(colorButton = new ColorButton, tr("Color"), 2, colorMenu);
-    place(penSizeButton = new PenSizeButton(10.0), tr("Pen size"), 0, penSizeMenu);
-    place(cropButton = new CropButton, tr("Crop"), 1, nullptr);
-    place(fontButton = new FontButton, tr("Font"), 4, fontMenu);
+    place(selectButton = new SelectButton, tr("Select"), 16, nullptr, ToolBarRows::Tool);
+    for (const DrawingTool &tool : drawingTools()) {
+        if (!tool.toolTip || !tool.action)
+            continue;
+        toolButtons.append(new ToolButton(tool.tool));
+        place(toolButtons.last(), QCoreApplication::translate("SkrinToolBar", tool.toolTip), tool.picture, nullptr,
+              ToolBarRows::Tool);
+    }
+    place(shapesButton = new CustomButton, tr("Shapes"), 19, shapesMenu, ToolBarRows::Tool);
+    separator = new Separator(this);
+    separator->setOpacity(opacity());
+    rows->addWidget(separator, ToolBarRows::Divider);
+    place(colorButton = new ColorButton, tr("Color"), 2, colorMenu, ToolBarRows::Option);
+    place(penSizeButton = new PenSizeButton(10.0), tr("Pen size"), 0, penSizeMenu, ToolBarRows::Option);
+    place(cropButton = new CropButton, tr("Crop"), 1, nullptr, ToolBarRows::Option);
+    place(fontButton = new FontButton, tr("Font"), 4, fontMenu, ToolBarRows::Option);
+    adjustKeepingCentre();
 }
 
 void SkrinToolBar::setSkrin(Id id)
@@ -142,14 +159,12 @@ void SkrinToolBar::setEditing(bool on)
 
 void SkrinToolBar::setTool(int tool)
 {
-    selectButton->setActive(tool == 3);
-    penButton->setActive(tool == 5);
-    blurButton->setActive(tool == 1);
-    markButton->setActive(tool == 2);
-    textButton->setActive(tool == 4);
-    arrowButton->setActive(tool == 6);
-    pinButton->setActive(tool == 15);
-    shapesButton->setActive(tool >= 7 && tool <= 11);
+    selectButton->setActive(tool == ToolSelect);
+    for (ToolButton *button : std::as_const(toolButtons))
+        button->setActive(button->tool() == tool);
+    // The tools without a button of their own are the Shapes menu's.
+    const DrawingTool *drawing = drawingTool(tool);
+    shapesButton->setActive(drawing && drawing->action && !drawing->toolTip);
 }
 
 void SkrinToolBar::setCropActive(bool active)
@@ -179,12 +194,9 @@ void SkrinToolBar::setOptionVisible(bool &flag, QWidget *button, bool visible)
 {
     if (visible == flag)
         return;
-    const QPoint centre = QRect(pos(), sizeHint()).center();
     flag = visible;
     button->setVisible(visible);
-    // The divider first: it counts in the size the bar takes.
-    updateSeparator();
-    resizeToHint(centre, autoPlace);
+    fitIntoView();
 }
 
 void SkrinToolBar::setPenSizeVisible(bool visible)
@@ -211,19 +223,51 @@ void SkrinToolBar::updateSeparator()
 {
     // Asked of the buttons themselves, not of what is on screen: a bar that
     // is faded out while the options change must still show its divider when
-    // it comes back.
-    separator->setVisible(!colorButton->isHidden() || !penSizeButton->isHidden() || !cropButton->isHidden()
-                          || !fontButton->isHidden());
+    // it comes back. Rows of their own need none.
+    const bool anyOption = !colorButton->isHidden() || !penSizeButton->isHidden() || !cropButton->isHidden()
+                           || !fontButton->isHidden();
+    separator->setVisible(anyOption && rows->fitsOneRow());
+}
+
+QSize SkrinToolBar::chrome() const
+{
+    // The panel's layout keeps its own measure of the rows: asked afresh.
+    layout()->invalidate();
+    return sizeHint() - rows->sizeHint();
+}
+
+QSize SkrinToolBar::leastRoom() const
+{
+    const int narrowest = leastButtonsARow * (buttonSide + buttonSpacing) - buttonSpacing;
+    return rows->sizeWithEveryButton(narrowest) + chrome();
 }
 
 void SkrinToolBar::reposition()
 {
+    if (!parentWidget())
+        return;
+    fitIntoView();
+}
+
+void SkrinToolBar::fitIntoView()
+{
+    const QPoint corner = pos();
+    if (parentWidget()) {
+        rows->setWidthLimit(overlayArea(this).width() - chrome().width());
+        updateSeparator();
+    }
+    layout()->invalidate();
+    // Laid out at once, also while the bar is hidden.
+    resizeToHint(corner, false);
+    layout()->activate();
     if (!parentWidget() || !autoPlace)
         return;
-    // Centred at the bottom of the picture's area, above any scroll bar.
+    // Centred at the bottom of the picture's area, above any scroll bar;
+    // while the pointer is over the bar, its left edge stays where it is.
     const QRect area = overlayArea(this);
-    const QSize hint = sizeHint();
-    move(area.x() + (area.width() - 1) / 2 - hint.width() / 2, area.bottom() + 1 - hint.height());
+    const int centred = area.x() + (area.width() - 1) / 2 - width() / 2;
+    const int x = pointerOver ? std::max(area.left(), std::min(corner.x(), area.right() + 1 - width())) : centred;
+    move(x, area.bottom() + 1 - height());
 }
 
 void SkrinToolBar::setAutoPlace(bool on)
@@ -232,8 +276,19 @@ void SkrinToolBar::setAutoPlace(bool on)
     reposition();
 }
 
+void SkrinToolBar::followPointer()
+{
+    const bool over = isVisible() && rect().contains(mapFromGlobal(QCursor::pos()));
+    if (over == pointerOver)
+        return;
+    pointerOver = over;
+    if (!over && autoPlace)
+        reposition();
+}
+
 void SkrinToolBar::updateOpacity()
 {
+    followPointer();
     if (skrin == 0) {
         setState(Hidden, true);
         return;

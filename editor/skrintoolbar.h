@@ -1,17 +1,21 @@
 #pragma once
 
-// The dark tool bar floating over the screenshot view: the tools (Select, Pen,
-// Blur, Mark, Text, Arrow, Pin, Shapes), a divider and the option buttons
-// (Color, Pen size, Crop, Font) that show only where they apply. The main
-// window drives it through the setters; its buttons and menus call the main
-// window, never the scene. It sits centred on the view's bottom edge until
-// dragged, shows fully while a tool is active or the pointer is near, dims
+// The dark tool bar floating over the screenshot view: Select, a button for
+// each drawing tool that has one and Shapes for the others (all from the
+// editor's drawing tools), a divider and the option buttons (Color, Pen size,
+// Crop, Font) that show only where they apply. The main window drives it
+// through the setters; its buttons and menus call the main window, never the
+// scene. It sits centred on the view's bottom edge until dragged, in as many
+// rows as the view's width needs; while the pointer is over it, it grows and
+// shrinks without moving its buttons, and centres again once the pointer has
+// left. It shows fully while a tool is active or the pointer is near, dims
 // elsewhere over the view and fades out beyond it.
 
 #include "customwidget.h"
 #include "engine.h"
 
 #include <QFont>
+#include <QList>
 
 class ColorButton;
 class CustomButton;
@@ -21,6 +25,7 @@ class PenSizeButton;
 class QMenu;
 class SelectButton;
 class Separator;
+class ToolBarRows;
 class ToolButton;
 
 class SkrinToolBar : public CustomWidget
@@ -45,6 +50,8 @@ public:
     void setAutoPlace(bool autoPlace);
     void updateOpacity();
     void updateSeparator();
+    // The least room in which every button can be reached, every option shown.
+    QSize leastRoom() const;
 
     Id skrinId() const { return skrin; }
     bool isAutoPlaced() const { return autoPlace; }
@@ -60,14 +67,17 @@ private:
     void buildMenus();
     void buildButtons();
     void setOptionVisible(bool &flag, QWidget *button, bool visible);
+    // What the bar adds around its rows: margins and shade.
+    QSize chrome() const;
+    // Lays the buttons out for the width of the view, and puts the bar back
+    // in its place.
+    void fitIntoView();
+    // Notes whether the pointer is over the bar; leaving it centres the bar.
+    void followPointer();
 
+    ToolBarRows *rows = nullptr;
     SelectButton *selectButton = nullptr;
-    ToolButton *penButton = nullptr;
-    ToolButton *blurButton = nullptr;
-    ToolButton *markButton = nullptr;
-    ToolButton *textButton = nullptr;
-    ToolButton *arrowButton = nullptr;
-    ToolButton *pinButton = nullptr;
+    QList<ToolButton *> toolButtons;
     CustomButton *shapesButton = nullptr;
     Separator *separator = nullptr;
     ColorButton *colorButton = nullptr;
@@ -82,6 +92,7 @@ private:
     bool autoPlace = true;
     QPoint dragOrigin;
     bool dragging = false;
+    bool pointerOver = false;
     Id skrin = 0;
     bool editing = false;
     bool cropVisible = true;

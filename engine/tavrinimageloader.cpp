@@ -3,6 +3,8 @@
 #include "imagecache.h"
 
 #include "database.h"
+#include "decodedpicture.h"
+#include "enginelog.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -14,9 +16,12 @@ TavrinImageLoader::TavrinImageLoader(const QString &file)
 
 void TavrinImageLoader::run()
 {
-    auto *image = new QImage;
-    if (!image->loadFromData(Database::fileData(file)))
-        *image = QImage();
+    const DecodedPicture picture = DecodedPicture::fromBytes(Database::fileData(file));
+    if (picture.failure != DecodedPicture::None)
+        qCWarning(lcEngine).noquote() << "picture" << file << "not decoded:"
+                                      << (picture.failure == DecodedPicture::TooLarge ? QStringLiteral("too large")
+                                                                                      : picture.reason);
+    auto *image = new QImage(picture.image);
     const QString name = file;
     // Without an application nobody could be told; the load is dropped.
     if (QCoreApplication *app = QCoreApplication::instance())

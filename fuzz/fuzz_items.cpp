@@ -130,13 +130,6 @@ void useKind(SkrinItem *item, FuzzedDataProvider &in)
 
 } // namespace
 
-// Qt's font and platform libraries keep allocations for the life of the
-// process; they are not ours to free.
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:libfontconfig\nleak:libdbus\nleak:libglib\nleak:QFactoryLoader\nleak:QLibraryPrivate\n";
-}
-
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");

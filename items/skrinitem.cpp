@@ -1,5 +1,6 @@
 #include "skrinitem.h"
 
+#include "scenepixel_p.h"
 #include "skrinhost.h"
 
 #include <QGraphicsView>
@@ -72,7 +73,8 @@ double SkrinItem::viewPixelSize() const
     const QGraphicsView *v = view();
     if (!v)
         return 1.0;
-    return v->mapToScene(QRect(0, 0, 1, 1)).boundingRect().width();
+    // Through the item's own transformations: a pin ignores the view's scale.
+    return viewPixelIn(const_cast<SkrinItem *>(this)->graphicsItem(), v);
 }
 
 void SkrinItem::paintSelectionFrame(QPainter *painter, const QStyleOptionGraphicsItem *option, const QRectF &rect)

@@ -53,7 +53,7 @@ public:
     using Item::setMember;
     using Item::writeFileMember;
 
-    // Scene units per pixel of the first view; 1.0 without a view.
+    // The item's units per pixel of the first view; 1.0 without a view.
     double viewPixelSize() const;
     // A one-screen-pixel dotted frame just inside `rect` when painted selected.
     void paintSelectionFrame(QPainter *painter, const QStyleOptionGraphicsItem *option, const QRectF &rect);

@@ -62,7 +62,10 @@ SkrinPin::SkrinPin(Id id, SkrinHost *skrin)
     icon.fill(Qt::transparent);
     noteItem = new SkrinPinText;
     noteItem->setPin(this);
-    setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsScenePositionChanges);
+    // A remark for the viewer, no part of the picture: like the handles it
+    // keeps its size on the screen, whatever the screen's density.
+    setFlags(ItemIsMovable | ItemIsSelectable | ItemIsFocusable | ItemSendsScenePositionChanges
+             | ItemIgnoresTransformations);
     setVisible(false);
     noteItem->setDefaultTextColor(Qt::black);
     noteItem->setVisible(false);

@@ -7,6 +7,7 @@
 #include "storedfont.h"
 
 #include <QGraphicsSceneMouseEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QStyleOptionGraphicsItem>
@@ -64,6 +65,9 @@ void SkrinText::stopEditing()
         if (host())
             host()->notifyTextEditChanged(false);
         setTextInteractionFlags(Qt::NoTextInteraction);
+        // Nothing left to show: an empty row would stay invisible for good.
+        if (toPlainText().trimmed().isEmpty() && host())
+            host()->removeLater(this);
     }
     QTextCursor cursor = textCursor();
     if (cursor.hasSelection()) {
@@ -113,6 +117,18 @@ void SkrinText::focusOutEvent(QFocusEvent *event)
 {
     stopEditing();
     QGraphicsTextItem::focusOutEvent(event);
+}
+
+void SkrinText::keyPressEvent(QKeyEvent *event)
+{
+    // Escape ends editing, with whatever modifier; the text stays selected,
+    // so Delete then removes it.
+    if (isEditing() && event->key() == Qt::Key_Escape) {
+        stopEditing();
+        event->accept();
+        return;
+    }
+    QGraphicsTextItem::keyPressEvent(event);
 }
 
 void SkrinText::contextMenuEvent(QGraphicsSceneContextMenuEvent *event)

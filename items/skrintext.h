@@ -2,7 +2,8 @@
 
 // A block of plain text in one font and colour on the screenshot (table
 // "skrin_text"). Double-click (with a drawing tool) or the scene's change-text
-// operation starts editing; every change of the text is written to the row.
+// operation starts editing, Escape or leaving it ends it; every change of the
+// text is written to the row, and a text left empty goes.
 
 #include "skrinitem.h"
 
@@ -32,6 +33,7 @@ public:
 protected:
     void mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QGraphicsSceneContextMenuEvent *event) override;
     QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
 

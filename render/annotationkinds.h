@@ -2,8 +2,9 @@
 
 // Every annotation kind in one table: the stored table of its rows, the tool
 // that draws it, and how the renderer measures and paints one of its rows.
-// A new kind is one entry here and one item class, which the editor's item
-// factory builds for the kind's tool.
+// A new kind is one entry here, one item class and one entry in the editor's
+// drawing tools (editor/drawingtools.cpp), which builds and offers it; the
+// README lists every step.
 
 #include <QImage>
 #include <QPointF>

@@ -8,7 +8,6 @@
 #include "paintlimits.h"
 #include "thumbnailerthread.h"
 
-#include <QImageReader>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -45,14 +44,6 @@ QList<int> thumbnailSizes()
 QString thumbnailMember(int size)
 {
     return QStringLiteral("thumbnail%1_file").arg(size);
-}
-
-void raiseImageAllocationLimit()
-{
-    // The largest canvas at 4 bytes a pixel, in megabytes.
-    const int megabytes = int(PaintLimits::maxCanvasPixels * 4 / (1024 * 1024));
-    if (QImageReader::allocationLimit() < megabytes)
-        QImageReader::setAllocationLimit(megabytes);
 }
 
 void startThumbnailTimer()

@@ -18,11 +18,6 @@ QList<int> thumbnailSizes();
 // "thumbnail512_file".
 QString thumbnailMember(int size);
 
-// Lets QImageReader decode pictures as large as the renderer may make (Qt's
-// default stops at 128 MB, below one 8K capture). Idempotent; called by
-// startThumbnailTimer, and by anything that decodes before it runs.
-void raiseImageAllocationLimit();
-
 // Starts the 3000 ms timer that renders the screenshots marked dirty (at most
 // four per tick, marks older than a second). GUI thread; later calls do
 // nothing.

@@ -46,7 +46,5 @@ int clampFontPointSize(double value)
 
 bool isCanvasSizeAllowed(const QSize &size)
 {
-    return size.width() > 0 && size.height() > 0 && size.width() <= PaintLimits::maxCanvasSide
-        && size.height() <= PaintLimits::maxCanvasSide
-        && qint64(size.width()) * size.height() <= PaintLimits::maxCanvasPixels;
+    return isPictureSizeAllowed(size);
 }

@@ -6,6 +6,8 @@
 // NaN geometry. The stored rows themselves are never changed: these helpers
 // only tame what is painted.
 
+#include "decodedpicture.h"
+
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
@@ -21,10 +23,9 @@ inline constexpr int maxPolygonPoints = 100000;
 // Font point sizes are painted within [minFontPointSize, maxFontPointSize].
 inline constexpr int minFontPointSize = 1;
 inline constexpr int maxFontPointSize = 1000;
-// The largest picture the renderer makes: QImage's own per-side limit, and a
-// pixel budget that keeps one render well under a gigabyte.
-inline constexpr int maxCanvasSide = 32767;
-inline constexpr qint64 maxCanvasPixels = 256LL * 1024 * 1024;
+// The largest picture the renderer makes: the largest picture decoded.
+inline constexpr int maxCanvasSide = PictureLimits::maxSide;
+inline constexpr qint64 maxCanvasPixels = PictureLimits::maxPixels;
 } // namespace PaintLimits
 
 // The value as a real, NaN and infinities giving 0.

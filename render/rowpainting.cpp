@@ -3,6 +3,7 @@
 #include "annotationkinds.h"
 #include "annotationlooks.h"
 #include "database.h"
+#include "decodedpicture.h"
 #include "imagecache.h"
 #include "imagesaver.h"
 #include "paintlimits.h"
@@ -152,7 +153,7 @@ QImage loadRowImage(const QVariantMap &row, RowImageState *state)
             name.isEmpty() || !Database::fileExists(name) ? QByteArray() : Database::fileData(name);
         if (bytes.isEmpty())
             found = saving ? RowImageState::Pending : RowImageState::Missing;
-        else if (!image.loadFromData(bytes))
+        else if ((image = DecodedPicture::fromBytes(bytes).image).isNull())
             found = RowImageState::Broken;
     }
     if (state)

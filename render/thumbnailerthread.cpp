@@ -153,32 +153,38 @@ QPointF onCanvasOf(const Row &row, const Gathered &gathered)
     return rowPosition(row.members) - gathered.bounds.topLeft();
 }
 
-// The bottom row's picture when it covers the whole canvas as it is, opaque
-// (a capture under its annotations): the canvas can start as that picture,
-// without a fill with the page colour and a copy of every pixel over it.
-// Null otherwise.
-QImage coveringPicture(const Gathered &gathered, const QSize &size)
+// The canvas: the page colour in ARGB32_Premultiplied, the rows' formats
+// painted over it. When the bottom row is an opaque picture covering the
+// whole canvas as it is (a capture under its annotations), the fill would be
+// hidden at once: the canvas is that picture converted once instead, and its
+// row counts as painted. Null when there is no memory.
+QImage startCanvas(const Gathered &gathered, const QSize &size, qsizetype *paintedBelow)
 {
-    if (gathered.rows.isEmpty())
-        return QImage();
-    const Row &bottom = gathered.rows.first();
-    const QImage &image = bottom.image;
-    if (QLatin1String(bottom.kind->table) != imageTable || image.isNull() || image.hasAlphaChannel()
-        || image.size() != size || onCanvasOf(bottom, gathered) != QPointF(0, 0)
-        || !isImageRowAsItIs(bottom.members, image))
-        return QImage();
-    return image;
+    *paintedBelow = 0;
+    if (!gathered.rows.isEmpty()) {
+        const Row &bottom = gathered.rows.first();
+        const QImage &image = bottom.image;
+        if (QLatin1String(bottom.kind->table) == imageTable && !image.isNull() && !image.hasAlphaChannel()
+            && image.size() == size && onCanvasOf(bottom, gathered) == QPointF(0, 0)
+            && isImageRowAsItIs(bottom.members, image)) {
+            QImage canvas = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            if (!canvas.isNull())
+                *paintedBelow = 1;
+            return canvas;
+        }
+    }
+    QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(pageColor());
+    return canvas;
 }
 
 // Paints the rows over the canvas, from `first` on (the rows below it are
-// the canvas already); false when an image was not drawn as it is.
+// in the canvas already); false when an image was not drawn as it is.
 bool paintRows(QImage *canvas, const Gathered &gathered, qsizetype first)
 {
     bool natural = true;
     QPainter painter(canvas);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
-    if (first == 0)
-        painter.fillRect(canvas->rect(), pageColor());
     for (qsizetype i = first; i < gathered.rows.size(); ++i) {
         const Row &row = gathered.rows.at(i);
         const QPointF onCanvas = onCanvasOf(row, gathered);
@@ -204,7 +210,9 @@ QImage makeThumbnail(const QImage &image, int s)
     else
         crop.setHeight(int(crop.width() * 1.3));
     crop.moveCenter(image.rect().center());
-    if (image.depth() % 8 != 0)
+    // Only a picture of whole 32-bit pixels can be read through a view of its
+    // memory: a colour table or pixels smaller than a byte would be lost.
+    if (image.depth() != 32)
         return image.copy(crop).scaled(s, s, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     // Scale straight from the picture's memory: a copy of the crop would cost
     // as much again as the scaling of a 4K canvas.
@@ -313,11 +321,7 @@ ThumbnailerThread::Outcome ThumbnailerThread::render(const QDateTime &mark, bool
                                 << "beyond the limits; its files are kept";
             return Outcome::Done;
         }
-        canvas = coveringPicture(gathered, size);
-        if (!canvas.isNull())
-            paintedBelow = 1;
-        else
-            canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        canvas = startCanvas(gathered, size, &paintedBelow);
         if (canvas.isNull()) {
             qCWarning(lcRender) << "no memory for a canvas of" << size << "for screenshot" << skrinId;
             return Outcome::EncodeFailed;

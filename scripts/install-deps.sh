@@ -12,7 +12,7 @@ packages=(
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools linguist-qt6
   qt6-httpserver-dev qt6-websockets-dev
   libgl-dev libvulkan-dev
-  libsqlite3-dev libbenchmark-dev
+  libsqlite3-dev libbenchmark-dev libpng-dev
   libclang-rt-14-dev
   fonts-dejavu-core
   qt6-svg-dev
@@ -37,8 +37,15 @@ elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
   SUDO=(sudo -n)
 else
   echo "Missing Debian packages: ${missing[*]}" >&2
-  echo "Install them as root, then run make again:" >&2
-  echo "  sudo sh -c '$command'" >&2
+  # Said the way it runs on this machine: through sudo where there is one,
+  # else as root through su, which asks for root's password.
+  if command -v sudo >/dev/null 2>&1; then
+    echo "Install them with sudo, then run make again:" >&2
+    echo "  sudo sh -c '$command'" >&2
+  else
+    echo "Install them as root (su asks for root's password), then run make again:" >&2
+    echo "  su -c '$command'" >&2
+  fi
   exit 1
 fi
 

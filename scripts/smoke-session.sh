@@ -14,6 +14,8 @@
 #       quits;
 #   smoke-session.sh PROGRAM FOLDER dismiss
 #       presses Enter on the first window (a start-up message);
+#   smoke-session.sh PROGRAM FOLDER render
+#       waits for two ticks of the renderer's timer, then quits with Ctrl+Q;
 #   smoke-session.sh PROGRAM FOLDER signal NAME TITLE
 #       captures the region of 300x200 at 100,100, types TITLE into the title
 #       prompt with Return, and sends the program the signal NAME (TERM, HUP)
@@ -111,6 +113,13 @@ window=$(wait_for_window '^Pellimore$') || fail "the first window did not appear
 if [ "$mode" = dismiss ]; then
   xdotool windowfocus --sync "$window"
   xdotool key Return
+  wait "$pid"
+  exit
+fi
+if [ "$mode" = render ]; then
+  # The timer ticks every 3 s and renders the marks older than a second.
+  sleep 7
+  keys ctrl+q
   wait "$pid"
   exit
 fi

@@ -73,6 +73,22 @@ bool isDateTimeColumn(int table, const QString &member)
     return columns.contains(Database::tableName(table) + u'.' + member);
 }
 
+QDateTime dateTimeOfText(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    // A time of day follows the date ("2024-05-01T10:00"); Qt reads a date
+    // alone as local midnight, an instant nobody meant.
+    if (trimmed.size() <= 10 || (trimmed.at(10) != u'T' && trimmed.at(10) != u' '))
+        return {};
+    return QDateTime::fromString(trimmed, Qt::ISODateWithMs);
+}
+
+bool isDateAlone(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    return trimmed.size() == 10 && QDate::fromString(trimmed, Qt::ISODate).isValid();
+}
+
 } // namespace sync_internal
 
 namespace {
@@ -574,9 +590,10 @@ void CommitAnswer::applySet(const StoreLock &lock, const Set &entry, QList<Notic
                    << ": not an http(s) address of at most 1024 characters:" << shortText(value);
         return;
     }
-    if (info.dateTime && value.typeId() == QMetaType::QString && !value.toString().isEmpty()) {
+    if (info.dateTime && value.typeId() == QMetaType::QString && !value.toString().isEmpty()
+        && !isDateAlone(value.toString())) {
         // Either form: with an offset (UTC or another) or without (local time).
-        const QDateTime time = QDateTime::fromString(value.toString().trimmed(), Qt::ISODateWithMs);
+        const QDateTime time = dateTimeOfText(value.toString());
         if (!time.isValid()) {
             qCWarning(lcSync) << "Commit answer: ignored" << member << "=" << shortText(value) << "of item" << id
                        << ": not an ISO 8601 date-time";

@@ -31,7 +31,7 @@ QDateTime storedTime(const QVariant &stored)
     if (stored.typeId() == QMetaType::QDateTime)
         return stored.toDateTime();
     if (stored.typeId() == QMetaType::QString)
-        return QDateTime::fromString(stored.toString().trimmed(), Qt::ISODateWithMs);
+        return dateTimeOfText(stored.toString());
     return QDateTime();
 }
 
@@ -44,19 +44,22 @@ QString wireTime(const QVariant &stored)
     return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
-// A member's stored value as it travels: ids as integers, times in UTC with
-// milliseconds and their offset (the JSON writer would drop both).
+// A member's stored value as it travels: ids and flags as integers, times in
+// UTC with milliseconds and their offset (the JSON writer would drop both).
 QVariant wireValue(int table, const QString &member, const QVariant &cell)
 {
     if (isNullValue(cell))
         return QVariant();
+    // A flag as the file gives it back: the same before and after a restart.
+    if (cell.typeId() == QMetaType::Bool)
+        return QVariant(qint64(cell.toBool()));
     if (isIdMember(member))
         return QVariant(idFromVariant(cell));
     if (isDateTimeColumn(table, member)) {
         const QDateTime time = storedTime(cell);
         if (time.isValid())
             return time.toUTC().toString(Qt::ISODateWithMs);
-        if (!cell.toString().isEmpty())
+        if (!cell.toString().isEmpty() && !isDateAlone(cell.toString()))
             qCWarning(lcSync) << "Commit:" << member << "holds" << shortText(cell) << ", not a date-time; sent as stored";
     }
     return withUtcTimes(cell);
@@ -80,18 +83,21 @@ QString partFileName(const QString &stored)
 
 CommitBatch::CommitBatch()
     : session(optionValue(QStringLiteral("session")).toString()),
-      state(optionValue(QStringLiteral("state"), 0).toString()),
       counter(idFromVariant(optionValue(QStringLiteral("itemAutodecrement"), 0))),
       largestFile(fileLimit()),
       counterKnownOnDisk(counterOnDisk)
 {
     fields = {{QStringLiteral("action"), QStringLiteral("commit")}, {QStringLiteral("version"), engineVersion()}};
     fields += credentialFields();
+    // First: a stored serial out of bounds takes a new store id, and with it
+    // state 0.
     const CommitSerial next = commitSerial();
     serial = next.number;
     freshKey = next.fresh;
+    state = optionValue(QStringLiteral("state"), 0).toString();
     fields += {{QStringLiteral("store"), storeId()}, {QStringLiteral("state"), state},
-               {QStringLiteral("serial"), QString::number(serial)}, {QStringLiteral("serial_key"), next.key}};
+               {QStringLiteral("serial"), QString::number(serial)}, {QStringLiteral("serial_key"), next.key},
+               {QStringLiteral("last_local_id"), QString::number(qMin<Id>(counter, 0))}};
 }
 
 bool CommitBatch::collect(int budgetMs)

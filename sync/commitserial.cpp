@@ -10,6 +10,7 @@
 
 #include <QDebug>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 namespace {
 
@@ -26,6 +27,14 @@ QString randomHex(int words)
     QList<quint32> raw(words);
     QRandomGenerator::system()->fillRange(raw.data(), words);
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(raw.constData()), words * 4).toHex());
+}
+
+// A key as drawn: lower-case hex digits. Anything else stored (a damaged
+// folder) is drawn anew rather than sent.
+bool isSerialKey(const QString &key)
+{
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{1,64}$"));
+    return hex.match(key).hasMatch();
 }
 
 } // namespace
@@ -46,8 +55,16 @@ QString storeId()
 
 CommitSerial commitSerial()
 {
+    const QVariant stored = optionValue(serialName, 0);
+    bool ok = false;
+    const qint64 last = stored.toLongLong(&ok);
+    if (!ok || last < 0 || last >= maxCommitSerial) {
+        // Nothing can follow it: the store starts anew, as after a clash.
+        qCWarning(lcSync) << "Commit: the stored serial" << stored.toString().left(40) << "is out of bounds";
+        renewStoreId();
+    }
     CommitSerial next{optionValue(serialName, 0).toLongLong() + 1, optionValue(serialKeyName).toString(), false};
-    if (next.key.isEmpty()) {
+    if (!isSerialKey(next.key)) {
         // Drawn now, not earlier: copies of a data folder at rest each draw
         // their own.
         next.key = randomHex(2);
@@ -81,8 +98,7 @@ void dropUnsentSerialKey()
 
 void renewStoreId()
 {
-    qCWarning(lcSync) << "Commit: the service found this store id in use by another copy of the data folder (or an"
-                      << "older one); taking a new one, sending what waits again and reading the whole account";
+    qCWarning(lcSync) << "Commit: taking a new store id, sending what waits again and reading the whole account";
     setOption(storeIdName, QString());
     setOption(serialName, QVariant(qint64(0)));
     setOption(serialKeyName, QString());

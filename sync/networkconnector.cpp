@@ -260,16 +260,34 @@ void NetworkConnector::replyFinished(QNetworkReply *reply)
         cutReason = QStringLiteral("answer larger than %1 bytes from").arg(tracked.limit);
     const bool error =
         !cutReason.isEmpty() || reply->error() != QNetworkReply::NoError || status < 200 || status > 299;
+    // A server that does not answer at all is told once, not at every
+    // attempt (the commit timer tries every 20 s), and so is its return.
+    const QString origin = reply->url().adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment
+                                                 | QUrl::RemoveUserInfo).toString();
+    const bool silent = error && cutReason.isEmpty() && status == 0;
+    if (!silent && unreachable.remove(origin))
+        qCInfo(lcSync).noquote() << "Network:" << origin << "answers again";
     if (error) {
+        const QString reason = reply->errorString();
+        if (silent && unreachable.value(origin) == reason) {
+            emit finished(id, true, QByteArray());
+            return;
+        }
+        if (silent)
+            unreachable.insert(origin, reason);
         // Nothing here cancels a tracked reply but this layer's own checks
         // and the transfer timeout.
         if (!cutReason.isEmpty())
             qCWarning(lcSync).noquote() << "Network Error" << cutReason << reply->url().toString().left(200);
         else if (reply->error() == QNetworkReply::OperationCanceledError)
-            qCWarning(lcSync).noquote() << "Network Error" << reply->errorString()
-                                 << QStringLiteral("(no transfer for %1 ms)").arg(reply->request().transferTimeout());
+            qCWarning(lcSync).noquote() << "Network Error" << reason
+                                 << QStringLiteral("(no transfer for %1 ms)").arg(reply->request().transferTimeout())
+                                 << "from" << origin;
+        else if (silent)
+            qCWarning(lcSync).noquote() << "Network Error" << reason << "from" << origin
+                                        << "(told again when it changes)";
         else if (reply->error() != QNetworkReply::NoError)
-            qCWarning(lcSync).noquote() << "Network Error" << reply->errorString();
+            qCWarning(lcSync).noquote() << "Network Error" << reason;
         else
             qCWarning(lcSync).noquote() << "Network Error" << QStringLiteral("HTTP status %1 from %2")
                                                            .arg(status)

@@ -25,6 +25,9 @@ class QTimer;
 // answer size limit, a download slower than its pace, and a redirect that the
 // request may not follow all end with error = true and an empty answer, so
 // that nothing a failed request brought is ever taken for a valid answer.
+// Each failure is logged ("Network Error ..."), but a server that does not
+// answer at all (refused, silent) only once until the reason changes or it
+// answers again, which is logged too.
 //
 // Redirects: a POST (an engine request, whose form carries the session)
 // follows one only to its own origin (scheme, host and port); a GET (a file
@@ -97,6 +100,9 @@ private:
     QSet<ConnectionId> refusals; // refused requests whose failure is still queued
     // Replies cut off by this layer, finishing now, with the reason logged.
     QHash<QNetworkReply *, QString> cutOff;
+    // Origins ("http://host:port") whose last request got no answer at all,
+    // with the reason logged for it.
+    QHash<QString, QString> unreachable;
     QTimer *paceTimer = nullptr;
     ConnectionId lastId = 0;
 };

@@ -105,6 +105,12 @@ bool serverIdOf(const QVariant &value, Id *out);
 QString shortText(const QVariant &value);
 // Whether the member is a date-time column of the table.
 bool isDateTimeColumn(int table, const QString &member);
+// The date-time an ISO 8601 text spells: with an offset, or without one
+// (local time). Invalid for any other text, and for a date alone: that is no
+// date-time, and travels as the text it is.
+QDateTime dateTimeOfText(const QString &text);
+// "2024-05-01": kept and sent as the text it is.
+bool isDateAlone(const QString &text);
 // Set while an answer is read or applied outside a commit.
 extern bool answerBusy;
 
@@ -123,12 +129,15 @@ bool changesPending();
 // commit to carry it draws one and flushes both before it leaves. The service
 // keys the local ids of creates and the commits' serial numbers by it.
 QString storeId();
+// Serials go from 1 to 2^53 - 1, which every JSON reader holds exactly.
+constexpr qint64 maxCommitSerial = (qint64(1) << 53) - 1;
 // The serial number of the next commit and its key: the number after the
 // last one the service acknowledged, with the key reserved for it. A commit
 // that got no answer, or another result than 0, goes again under the same
 // number and key, which the service takes as the same commit. When no key is
 // reserved (the first commit of a run, of a new store id) one is drawn now:
-// `fresh`, it must reach the disk before the commit leaves.
+// `fresh`, it must reach the disk before the commit leaves. A stored serial
+// that nothing can follow (out of bounds, not a number) takes a new store id.
 struct CommitSerial
 {
     qint64 number = 0;

@@ -344,11 +344,18 @@ void TavrinConnector::endCommit(int code)
     // answer (or none) the next commit sends this one again.
     if (code == 0) {
         Id last = 0;
-        const bool told = applying && wholeNumberOf(applying->head().value(QStringLiteral("serial")), &last);
-        acknowledgeSerial(told && last > sentSerial ? last : sentSerial);
+        const QVariant told = applying ? applying->head().value(QStringLiteral("serial")) : QVariant();
+        const bool known = wholeNumberOf(told, &last) && last >= 1 && last <= maxCommitSerial;
+        if (!known && !isNullValue(told))
+            qCWarning(lcSync) << "Commit answer: ignored the serial" << shortText(told) << ": not from 1 to"
+                              << maxCommitSerial;
+        acknowledgeSerial(known && last > sentSerial ? last : sentSerial);
     }
-    if (code == 5)
+    if (code == 5) {
+        qCWarning(lcSync) << "Commit: the service found this store id in use by another copy of the data folder (or"
+                          << "an older one)";
         renewStoreId();
+    }
     const bool clashRetry = code == 5 && !(retriedAtOnce & ClashRetry);
     const bool sessionRetry =
         code != 5 && applyingRenewed && !(retriedAtOnce & SessionRetry) && changesPending();

@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "datafolder.h"
+#include "decodedpicture.h"
 #include "engine.h"
 #include "filesizesignal.h"
 #include "heapmemory.h"
@@ -11,7 +12,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QIcon>
-#include <QImageReader>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
     // The window's close ends the program itself, once the store is written.
     QApplication::setQuitOnLastWindowClosed(false);
     // Large screens make large captures; Qt's default limit refuses them.
-    QImageReader::setAllocationLimit(1024);
+    raiseImageAllocationLimit();
 
     // Until the window takes them, a request ends the start as Cancel does:
     // a box that asks or tells is closed, and the program ends once the

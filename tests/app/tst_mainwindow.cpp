@@ -11,6 +11,8 @@
 #include "serveroptions.h"
 #include "captureoverlay.h"
 #include "customlabel.h"
+#include "custombutton.h"
+#include "skrintoolbar.h"
 #include "editoroverlays.h"
 #include "skrindone.h"
 #include "skrin.h"
@@ -29,6 +31,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QMessageBox>
 #include <QRandomGenerator>
@@ -367,6 +370,15 @@ private slots:
         QCOMPARE(getMember(window.skrin()->selectedItem()->id(), "w").toInt(), 24);
         QCOMPARE(window.skrin()->tool(), int(Skrin::ToolSelect));
 
+        // No picture on the clipboard: the user is told so, nothing is made.
+        QGuiApplication::clipboard()->setText(QStringLiteral("words"));
+        QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(childItems(id).size(), 2);
+        const QList<QMessageBox *> told = view->findChildren<QMessageBox *>();
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(told.first()->text(), QStringLiteral("The clipboard holds no picture."));
+        delete told.first();
+
         for (const int tool : {Skrin::ToolText, Skrin::ToolPin}) {
             window.setSkrinTool(tool);
             sendMouse(view, QEvent::MouseButtonPress, QPointF(8, 8), Qt::LeftButton, Qt::LeftButton);
@@ -381,6 +393,32 @@ private slots:
             QCOMPARE(editing->toPlainText(), QStringLiteral("pasted words"));
         }
         QCOMPARE(childItems(id).size(), 4); // no picture pasted with the text
+    }
+
+    // Every menu of the window, the tool bar's among them, can be worked by
+    // letters: no two entries of one menu share their letter.
+    void menuLettersAreUnique()
+    {
+        MainWindow window;
+        QList<std::pair<QString, QList<QAction *>>> menus{{QStringLiteral("menu bar"), window.menuBar()->actions()}};
+        for (const QMenu *menu : window.findChildren<QMenu *>())
+            menus.append({menu->title(), menu->actions()});
+        for (CustomButton *button : window.editorOverlays()->toolBar()->findChildren<CustomButton *>()) {
+            if (button->menu())
+                menus.append({button->toolTip(), button->menu()->actions()});
+        }
+        QVERIFY(menus.size() >= 9);
+        for (const auto &[title, actions] : menus) {
+            QMap<QKeySequence, QString> taken;
+            for (const QAction *action : actions) {
+                const QKeySequence letter = QKeySequence::mnemonic(action->text());
+                if (letter.isEmpty())
+                    continue;
+                QVERIFY2(!taken.contains(letter), qPrintable(QStringLiteral("%1: \"%2\" and \"%3\"")
+                                                                 .arg(title, taken.value(letter), action->text())));
+                taken.insert(letter, action->text());
+            }
+        }
     }
 
     // While writes fail the window says so, and stops once one succeeds.

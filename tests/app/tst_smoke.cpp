@@ -2,6 +2,9 @@
 // capture a region with the mouse, use the Edit menu, quit, and read what it
 // stored; and start it where its store cannot open.
 
+#include "dirtyskrins.h"
+#include "openstore.h"
+#include "pictureformats.h"
 #include "pictures.h"
 #include "rawdb.h"
 
@@ -91,6 +94,46 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("database.db.lock"))));
         RawDb db(dir.filePath(QStringLiteral("database.db")));
         QCOMPARE(db.text(QStringLiteral("SELECT title FROM skrin")), title);
+    }
+
+    // Screenshots as other clients send them, their picture a palette PNG,
+    // a grey JPEG or a 1-bit PNG, each with a red rectangle drawn over it
+    // and the mark of that edit: the program starts, renders them and quits
+    // as usual, and each stored picture holds the rectangle in red.
+    void editedPicturesOfAnyFormatRender()
+    {
+        OpenStore store;
+        QVERIFY(store.opened);
+        const QSize size(320, 240);
+        const QRect red(100, 80, 120, 80);
+        QList<Id> skrins;
+        for (const PictureFile &file : everyFormat(structuredPicture(size))) {
+            if (file.name != "png-palette.png" && file.name != "jpeg-grey.jpg" && file.name != "png-1bit.png")
+                continue;
+            const Id skrin = OpenStore::newSkrin(QRectF(QPointF(0, 0), size));
+            const QString name = Database::storeNewFile(file.bytes, QString::fromLatin1(file.name.mid(file.name.lastIndexOf('.'))));
+            setMember(skrin, QStringLiteral("file"), name);
+            addRow(QStringLiteral("skrin_image"), skrin,
+                   {{"x", 0}, {"y", 0}, {"z", 0}, {"file", name}, {"w", size.width()}, {"h", size.height()},
+                    {"src_x", 0}, {"src_y", 0}, {"src_w", size.width()}, {"src_h", size.height()}});
+            addRow(QStringLiteral("skrin_rectangle"), skrin,
+                   {{"x", red.x()}, {"y", red.y()}, {"z", 1}, {"w", red.width()}, {"h", red.height()}, {"color", "#ff0000"}});
+            markSkrinDirty(skrin);
+            skrins.append(skrin);
+        }
+        QCOMPARE(skrins.size(), 3);
+        Database::close();
+
+        const int status = runSession(store.dir.path(), {QStringLiteral("render")});
+        QVERIFY2(status == 0, qPrintable(output));
+        QVERIFY(store.restart());
+        for (const Id skrin : std::as_const(skrins)) {
+            QVERIFY(!isSkrinDirty(skrin));
+            const QImage picture = QImage::fromData(Database::fileData(getMember(skrin, QStringLiteral("file")).toString()));
+            QCOMPARE(picture.size(), size);
+            const QRgb inside = picture.pixel(red.center());
+            QVERIFY2(qRed(inside) > 230 && qGreen(inside) < 25 && qBlue(inside) < 25, qPrintable(QColor(inside).name()));
+        }
     }
 
     void unopenableStoreIsReported()

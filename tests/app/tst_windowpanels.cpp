@@ -1,8 +1,12 @@
 // The panels over the real window's editor view: what each tool bar click,
-// wheel step and menu entry does to the open screenshot's scene, and how the
-// panels follow the window.
+// wheel step and menu entry does to the open screenshot's scene, how the
+// panels follow the window and the pointer, and that every drawing tool is
+// offered, draws, and is rendered.
 
 #include "capturestore.h"
+#include "database.h"
+#include "dot.h"
+#include "drawingtools.h"
 #include "editoroverlays.h"
 #include "infobar.h"
 #include "mainwindow.h"
@@ -13,13 +17,46 @@
 #include "pictures.h"
 #include "separator.h"
 #include "skrin.h"
+#include "skrinimage.h"
 #include "skrinitem.h"
 #include "skrintoolbar.h"
 #include "skrinview.h"
+#include "thumbnailerthread.h"
 
+#include <QClipboard>
+#include <QCursor>
 #include <QGraphicsItem>
 #include <QMenu>
+#include <QMimeData>
+#include <QTemporaryDir>
 #include <QWheelEvent>
+
+namespace {
+
+// The pointer at a global point, told as the platform tells it: QTest moves
+// no pointer and sends no enter or leave events.
+void pointAt(QWidget *panel, const QPoint &global)
+{
+    QCursor::setPos(global);
+    if (panel->rect().contains(panel->mapFromGlobal(global))) {
+        QEnterEvent enter(panel->mapFromGlobal(QPointF(global)), QPointF(global), QPointF(global));
+        QApplication::sendEvent(panel, &enter);
+    } else {
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(panel, &leave);
+    }
+}
+
+QImage checkerboard(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, (x / 10 + y / 10) % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    return image;
+}
+
+} // namespace
 
 class TestWindowPanels : public QObject
 {
@@ -175,6 +212,168 @@ private slots:
         leftDrag(view, onPasted, onPasted);
         QVERIFY(window->skrin()->selectedItem());
         QVERIFY(fits("Crop"));
+    }
+
+
+    // The Crop button shows the mode of the picture selected now: after a
+    // picture was cropped, on this screenshot or another, the next one
+    // pasted or dropped is not in crop mode and the button is off; while it
+    // is on, a handle crops the picture and never squashes it.
+    void cropButtonFollowsTheSelectedPicture()
+    {
+        SkrinView *view = window->skrinView();
+        QTemporaryDir folder;
+        int pictures = 0;
+        const auto arrive = [&](bool dropped) {
+            const QImage picture = filledImage(QSize(240, 160), QColor::fromHsv(40 * ++pictures, 255, 255));
+            if (dropped) {
+                const QString path = folder.filePath(QStringLiteral("%1.png").arg(pictures));
+                picture.save(path);
+                QMimeData mime;
+                mime.setUrls({QUrl::fromLocalFile(path)});
+                QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, {});
+                QApplication::sendEvent(view->viewport(), &enter);
+                QDropEvent drop(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, {});
+                QApplication::sendEvent(view->viewport(), &drop);
+            } else {
+                QGuiApplication::clipboard()->setImage(picture);
+                QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+            }
+            auto *image = dynamic_cast<SkrinImage *>(window->skrin()->selectedItem());
+            return image && image->loadPicture() ? image : nullptr;
+        };
+        // The right handle 60 px to the left: cropped, as much shown as is
+        // taken of the picture; squashed, less shown than taken.
+        const auto cropsByRightHandle = [&](SkrinImage *image) {
+            const QPointF handle = image->dot(DotRect::RightMiddle)->scenePos();
+            leftDrag(view, handle, handle - QPointF(60, 0));
+            const int shown = getMember(image->id(), "w").toInt();
+            return shown < 200 && shown == getMember(image->id(), "src_w").toInt();
+        };
+        const auto showsItsMode = [&](SkrinImage *image) {
+            return button("Crop")->isActive() == (image->mode() == SkrinImage::CropMode);
+        };
+
+        for (const bool anotherScreenshot : {false, true}) {
+            for (const bool dropped : {false, true}) {
+                SkrinImage *cropped = arrive(false);
+                QVERIFY(cropped);
+                QTest::mouseClick(button("Crop"), Qt::LeftButton);
+                QVERIFY(button("Crop")->isActive() && showsItsMode(cropped));
+                QVERIFY(cropsByRightHandle(cropped));
+                if (anotherScreenshot)
+                    window->openSkrin(storeCapture(filledImage(QSize(40, 30), Qt::gray), ".png", 90));
+                SkrinImage *next = arrive(dropped);
+                QVERIFY(next && next != cropped);
+                QVERIFY(!button("Crop")->isActive() && showsItsMode(next));
+                QTest::mouseClick(button("Crop"), Qt::LeftButton);
+                QVERIFY(button("Crop")->isActive() && showsItsMode(next));
+                QVERIFY(cropsByRightHandle(next));
+            }
+        }
+    }
+
+    // While the pointer is over the bar, a click that shows option buttons
+    // moves none of the tools: the next click lands where it was aimed. Once
+    // the pointer has left, the bar centres itself again.
+    void buttonsStayUnderThePointer()
+    {
+        SkrinToolBar *bar = window->editorOverlays()->toolBar();
+        window->setSkrinTool(Skrin::ToolSelect);
+        QCoreApplication::processEvents();
+        const auto centred = [&] {
+            const QRect area = window->skrinView()->viewport()->geometry();
+            return bar->x() == area.x() + (area.width() - 1) / 2 - bar->width() / 2;
+        };
+        QVERIFY(centred());
+        pointAt(bar, button("Pen")->mapToGlobal(QPoint(22, 22)));
+        const QPoint markAt = button("Mark")->mapToGlobal(QPoint(22, 22));
+        QTest::mouseClick(button("Pen"), Qt::LeftButton);
+        QCOMPARE(shownOptions(*bar), QStringLiteral("Color Pen size"));
+        QCOMPARE(button("Mark")->mapToGlobal(QPoint(22, 22)), markAt);
+
+        pointAt(bar, markAt);
+        QWidget *under = window->childAt(window->mapFromGlobal(markAt));
+        QCOMPARE(under, button("Mark"));
+        QTest::mouseClick(under, Qt::LeftButton);
+        QCOMPARE(window->skrin()->tool(), int(Skrin::ToolMarker));
+        QVERIFY(!centred());
+
+        pointAt(bar, window->skrinView()->mapToGlobal(QPoint(5, 5)));
+        QVERIFY(centred());
+    }
+
+    // However small the window is made (down to the least size it accepts)
+    // or dense its screen, every button of the bar, every option shown,
+    // lies within the view.
+    void everyButtonWithinReach()
+    {
+        SkrinToolBar *bar = window->editorOverlays()->toolBar();
+        window->setSkrinTool(Skrin::ToolSelect);
+        for (const auto setter : {&SkrinToolBar::setPenSizeVisible, &SkrinToolBar::setColorVisible,
+                                  &SkrinToolBar::setCropVisible, &SkrinToolBar::setFontVisible})
+            (bar->*setter)(true);
+        // 470 x 400 is 940 device pixels wide at twice the density.
+        for (const QSize size : {QSize(1000, 700), QSize(600, 500), QSize(470, 400), QSize(300, 250), QSize(1, 1)}) {
+            window->resize(size);
+            QCoreApplication::processEvents();
+            const QRect area = window->skrinView()->viewport()->geometry();
+            for (CustomButton *shown : bar->findChildren<CustomButton *>()) {
+                const QRect onView(shown->mapTo(window->skrinView(), QPoint()), shown->QWidget::size());
+                QVERIFY2(area.contains(onView),
+                         qPrintable(QStringLiteral("%1 at %2, %3 in a view of %4 x %5 (window %6 x %7)")
+                                        .arg(shown->toolTip()).arg(onView.x()).arg(onView.y()).arg(area.width())
+                                        .arg(area.height()).arg(window->width()).arg(window->height())));
+            }
+        }
+    }
+
+    // Each drawing tool is chosen from the Draw menu and from the tool bar
+    // (its own button or the Shapes menu), draws a row of its kind, and the
+    // rendered picture shows it (kinds outside the picture excepted).
+    void everyDrawingToolIsOfferedAndDraws()
+    {
+        SkrinView *view = window->skrinView();
+        const QList<QAction *> drawMenu = window->findChild<QMenu *>(QStringLiteral("menuDraw"))->actions();
+        for (const DrawingTool &tool : drawingTools()) {
+            if (!tool.action)
+                continue;
+            const QString name = QString::fromLatin1(tool.action);
+            const QImage capture = checkerboard(QSize(200, 150));
+            const Id skrin = storeCapture(capture, ".png", 90);
+            window->openSkrin(skrin);
+            QAction *action = MainWindow::actionByName(name);
+            QVERIFY2(action && drawMenu.contains(action), qPrintable(name));
+            action->trigger();
+            QCOMPARE(window->skrin()->tool(), int(tool.tool));
+
+            window->setSkrinTool(Skrin::ToolSelect);
+            CustomButton *own = tool.toolTip ? button(tool.toolTip) : button("Shapes");
+            if (tool.toolTip)
+                QTest::mouseClick(own, Qt::LeftButton);
+            else
+                own->menu()->actions().at(int(own->menu()->actions().indexOf(action)))->trigger();
+            QCOMPARE(window->skrin()->tool(), int(tool.tool));
+            QVERIFY2(own->isActive(), qPrintable(name));
+
+            if (tool.gesture == Gesture::Text || tool.gesture == Gesture::Note)
+                leftDrag(view, QPointF(30, 40), QPointF(30, 40));
+            else
+                leftDrag(view, QPointF(30, 40), QPointF(150, 110));
+            const QString table = QString::fromLatin1(annotationKindOfTool(tool.tool)->table);
+            const QList<Id> drawn = findItems({{QStringLiteral("type"), table}, {QStringLiteral("parent"), skrin}});
+            QCOMPARE(drawn.size(), 1);
+            QVERIFY(window->skrin()->skrinItem(drawn.first()));
+
+            window->setSkrinTool(Skrin::ToolNone);
+            ThumbnailerThread job(skrin, false);
+            job.setAutoDelete(false);
+            job.run();
+            const QImage rendered = QImage::fromData(Database::fileData(getMember(skrin, "file").toString()));
+            QCOMPARE(rendered.size(), capture.size());
+            const bool shown = annotationKindOfTool(tool.tool)->paintRow;
+            QVERIFY2((differingShare(rendered, capture, 80) > 0.002) == shown, qPrintable(name));
+        }
     }
 
 private:

@@ -1,10 +1,53 @@
 #include "capture.h"
 #include "captureoverlay.h"
+#include "mouse.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+
+namespace {
+
+// A different colour on every device pixel of the screen, whatever its density.
+QRgb patternAt(int x, int y)
+{
+    return qRgb(x & 0xff, y & 0xff, ((x >> 8) & 0xf) | ((y >> 8) & 0xf) << 4);
+}
+
+class PatternedDesktop : public QWidget
+{
+public:
+    PatternedDesktop()
+        : QWidget(nullptr, Qt::FramelessWindowHint)
+    {
+        setGeometry(QGuiApplication::primaryScreen()->geometry());
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const double ratio = devicePixelRatioF();
+        QImage pixels((QSizeF(size()) * ratio).toSize(), QImage::Format_RGB32);
+        for (int y = 0; y < pixels.height(); ++y)
+            for (int x = 0; x < pixels.width(); ++x)
+                pixels.setPixel(x, y, patternAt(x, y));
+        pixels.setDevicePixelRatio(ratio);
+        QPainter(this).drawImage(0, 0, pixels);
+    }
+};
+
+// A mouse event at a device pixel of a full-screen overlay.
+void sendAtPixel(QWidget *overlay, QEvent::Type type, const QPoint &pixel, Qt::MouseButton button,
+                 Qt::MouseButtons held)
+{
+    sendThroughWindow(overlay, type, QPointF(pixel) / overlay->devicePixelRatioF(), button, held);
+}
+
+} // namespace
 
 // Receives captures the way the program's windows do.
 class Receiver : public QObject
@@ -226,6 +269,63 @@ private slots:
         QCOMPARE(picture.size(), QSize(201, 101));
         QCOMPARE(picture.pixelColor(100, 50), painted.pixelColor(300, 250));
     }
+
+    // On a screen of any density the picture holds the device pixels from
+    // the one under the press to the one under the release, both taken; the
+    // read-out says that size and the frame lies on those pixels.
+    void takesTheDevicePixelsDragged_data()
+    {
+        QTest::addColumn<QPoint>("from");
+        QTest::addColumn<QPoint>("to");
+        QTest::newRow("down and right") << QPoint(100, 100) << QPoint(400, 300);
+        QTest::newRow("up and left") << QPoint(400, 300) << QPoint(100, 100);
+        QTest::newRow("odd pixels") << QPoint(251, 151) << QPoint(650, 550);
+        QTest::newRow("between coordinates at 1.25x") << QPoint(102, 103) << QPoint(399, 298);
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        if (screen->geometry().width() * screen->devicePixelRatio() > 850)
+            QTest::newRow("odd pixels, wide") << QPoint(251, 151) << QPoint(850, 550);
+    }
+    void takesTheDevicePixelsDragged()
+    {
+        QFETCH(QPoint, from);
+        QFETCH(QPoint, to);
+        const QRect expected(QPoint(std::min(from.x(), to.x()), std::min(from.y(), to.y())),
+                             QPoint(std::max(from.x(), to.x()), std::max(from.y(), to.y())));
+        window.hide();
+        PatternedDesktop desktop;
+        desktop.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&desktop));
+
+        Shooter *shooter = newPreciseShooter();
+        QVERIFY(shooter);
+        QObject::connect(shooter, &Shooter::shot, &receiver, &Receiver::onShoot);
+        shooter->start(true);
+        ShooterOverlay *overlay = waitForCaptureOverlay();
+        QVERIFY(overlay);
+        sendAtPixel(overlay, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+        sendAtPixel(overlay, QEvent::MouseMove, (from + to) / 2, Qt::NoButton, Qt::LeftButton);
+        sendAtPixel(overlay, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+
+        QCOMPARE(shooter->selectionPixelSize(), expected.size());
+        const QImage shown = overlay->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QRgb frame = qRgb(0x33, 0x99, 0xff);
+        for (const QPoint &corner : {expected.topLeft(), expected.bottomRight()})
+            QCOMPARE(shown.pixel(corner), frame);
+        // Just outside the edges: the desktop, dimmed.
+        for (const QPoint &outside : {expected.topLeft() - QPoint(1, 1), expected.bottomRight() + QPoint(1, 1)})
+            QVERIFY(shown.pixel(outside) != frame && shown.pixel(outside) != patternAt(outside.x(), outside.y()));
+
+        sendAtPixel(overlay, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(receiver.pictures.size(), 1);
+        const QImage picture = receiver.pictures.first().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(picture.size(), expected.size());
+        int wrong = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                wrong += picture.pixel(x, y) != patternAt(expected.x() + x, expected.y() + y);
+        QCOMPARE(wrong, 0);
+    }
+
 private:
     static QImage desktopPart(const QRect &area);
 

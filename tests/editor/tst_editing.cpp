@@ -6,6 +6,7 @@
 #include "captureoverlay.h"
 #include "database.h"
 #include "editorscene.h"
+#include "enginefixture.h"
 #include "modaldialog.h"
 #include "pictures.h"
 #include "polygondata.h"
@@ -462,6 +463,17 @@ private slots:
         QCOMPARE(drop(editor, words, QPoint(100, 100)), Qt::IgnoreAction);
         QCOMPARE(drop(editor, SkrinsMimeData(list), QPoint(100, 100), Qt::MoveAction), Qt::IgnoreAction);
         QVERIFY(editor.allRows().isEmpty());
+        // A drop of which nothing can be taken is refused to its source (told
+        // why once dropped), which must not take it for a copy made.
+        QMimeData useless;
+        useless.setUrls({QUrl::fromLocalFile(text.fileName()), files.last()});
+        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &useless, Qt::LeftButton, {});
+        QApplication::sendEvent(editor.view->viewport(), &enter);
+        QDropEvent refused(QPoint(100, 100), Qt::CopyAction, &useless, Qt::LeftButton, {});
+        QApplication::sendEvent(editor.view->viewport(), &refused);
+        QVERIFY(enter.isAccepted() && !refused.isAccepted() && editor.allRows().isEmpty());
+        QVERIFY(editor.view->findChild<QMessageBox *>());
+        delete editor.view->findChild<QMessageBox *>();
 
         QCOMPARE(drop(editor, SkrinsMimeData(list), QPoint(100, 100)), Qt::CopyAction);
         const QList<Id> images = editor.rows(QStringLiteral("skrin_image"));
@@ -632,6 +644,57 @@ private slots:
         QCOMPARE(pins.size(), 1);
         QCOMPARE(getMember(pins.first(), "opened").toInt(), 1);
         QCOMPARE(QColor(getMember(pins.first(), "color").toString()), QColor(Qt::red));
+    }
+
+    // Escape ends editing a text and leaves it selected: Delete then removes
+    // the text, not its words.
+    void escapeEndsEditingAText()
+    {
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolText);
+        editor.click(QPointF(50, 60));
+        auto *text = editor.item<SkrinText>(editor.rows(QStringLiteral("skrin_text")).value(0));
+        QVERIFY(text && text->isEditing());
+        QTest::keyClick(editor.view.get(), Qt::Key_Escape);
+        QVERIFY(!text->isEditing() && text->isSelected());
+        QTest::keyClick(editor.view.get(), Qt::Key_Delete);
+        QVERIFY(editor.rows(QStringLiteral("skrin_text")).isEmpty());
+    }
+
+    // A text whose editing ends with nothing in it goes, however the editing
+    // ends: no invisible row stays, nor waits to be sent, nor comes back at
+    // the next start.
+    void emptiedTextGoes_data()
+    {
+        QTest::addColumn<QString>("ending");
+        for (const char *ending : {"Escape", "click beside", "view mode", "screenshot closed"})
+            QTest::newRow(ending) << QString::fromLatin1(ending);
+    }
+    void emptiedTextGoes()
+    {
+        QFETCH(QString, ending);
+        EditorScene editor;
+        editor.scene->setTool(Skrin::ToolText);
+        editor.click(QPointF(50, 60));
+        const Id text = editor.rows(QStringLiteral("skrin_text")).value(0);
+        QVERIFY(text);
+        QTest::keyClick(editor.view.get(), Qt::Key_Delete); // all of it is selected
+        QTest::keyClick(editor.view.get(), Qt::Key_Space);
+        QCOMPARE(getMember(text, "data").toString(), QStringLiteral(" "));
+        if (ending == QLatin1String("Escape"))
+            QTest::keyClick(editor.view.get(), Qt::Key_Escape);
+        else if (ending == QLatin1String("click beside"))
+            editor.click(QPointF(400, 300));
+        else if (ending == QLatin1String("view mode"))
+            editor.scene->setTool(Skrin::ToolNone);
+        else
+            editor.close();
+        QTRY_VERIFY(itemType(text).isEmpty());
+        QVERIFY(rowsWhere("uncommitted_create", "id", text).isEmpty());
+        QVERIFY(rowsWhere("uncommitted_set", "id", text).isEmpty());
+        editor.close();
+        QVERIFY(editor.store.restart());
+        QVERIFY(findItems({{QStringLiteral("type"), QStringLiteral("skrin_text")}}).isEmpty());
     }
 
     // A second button during a left drag ends the drawing once: the stroke is

@@ -4,10 +4,14 @@
 // mean the same on every screen.
 
 #include "database.h"
+#include "editoroverlays.h"
 #include "editorscene.h"
 #include "imagecache.h"
+#include "pensizebutton.h"
+#include "skrintoolbar.h"
 
 #include <QMouseEvent>
+#include <QPainter>
 
 namespace {
 
@@ -36,6 +40,51 @@ QPoint find(const QImage &image, QRgb colour)
 QImage devicePixels(EditorScene &editor)
 {
     return editor.view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The screenshot as one picture row at (0, 0), open with `tool`.
+void openOnPicture(EditorScene &editor, const QImage &picture, int tool)
+{
+    const int w = picture.width();
+    const int h = picture.height();
+    editor.addRowWithFile(QStringLiteral("skrin_image"),
+                          {{"x", 0}, {"y", 0}, {"z", 1}, {"w", w}, {"h", h}, {"src_x", 0}, {"src_y", 0},
+                           {"src_w", w}, {"src_h", h}},
+                          encoded(picture));
+    editor.open(tool);
+    QThreadPool::globalInstance()->waitForDone();
+}
+
+// The box around the pixels of `image` inside `area` that `ink` picks.
+QRect inkBox(const QImage &image, const QRect &area, const std::function<bool(QRgb)> &ink)
+{
+    QRect box;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (image.valid(x, y) && ink(image.pixel(x, y)))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+bool isRed(QRgb p) { return qRed(p) > 160 && qGreen(p) < 100 && qBlue(p) < 100; }
+bool isDark(QRgb p) { return qGray(p) < 128; }
+
+// One step of a left-button gesture at an unrounded place of the viewport,
+// as the window system delivers it; the event loop runs after each step.
+void leftAt(QWidget *port, QEvent::Type type, const QPointF &at)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    sendThroughWindow(port, type, at, button, held);
+    QCoreApplication::processEvents();
+}
+
+void dragOn(QWidget *port, const QPointF &from, const QPointF &to)
+{
+    leftAt(port, QEvent::MouseButtonPress, from);
+    leftAt(port, QEvent::MouseMove, (from + to) / 2);
+    leftAt(port, QEvent::MouseMove, to);
+    leftAt(port, QEvent::MouseButtonRelease, to);
 }
 
 } // namespace
@@ -111,41 +160,128 @@ private slots:
         QCOMPARE(wrong, 0);
     }
 
-    // A drag between two picture pixels as the screen shows them stores
-    // those pixels' places, whatever the density.
-    void drawsInPicturePixels()
+    // Drawing, moving and resizing follow the pointer to the picture pixel
+    // it is on, whatever the density: every pixel can be reached, odd ones
+    // on a 2x screen too.
+    void drawsMovesAndResizesInPicturePixels()
     {
-        const QImage picture = patterned(QSize(64, 48));
+        const QImage picture = patterned(QSize(160, 120));
         EditorScene editor(EditorScene::Later);
-        editor.addRowWithFile(QStringLiteral("skrin_image"),
-                              {{"x", 0}, {"y", 0}, {"z", 1}, {"w", 64}, {"h", 48}, {"src_x", 0}, {"src_y", 0},
-                               {"src_w", 64}, {"src_h", 48}},
-                              encoded(picture));
-        editor.open(Skrin::ToolRectangle);
-        QThreadPool::globalInstance()->waitForDone();
+        openOnPicture(editor, picture, Skrin::ToolRectangle);
         QPoint origin;
         QVERIFY(QTest::qWaitFor([&] { return (origin = find(devicePixels(editor), picture.pixel(0, 0))).x() >= 0; }));
 
         const double ratio = editor.view->devicePixelRatioF();
-        QWidget *port = editor.view->viewport();
-        const auto send = [&](QEvent::Type type, const QPoint &picturePixel, Qt::MouseButton button,
-                              Qt::MouseButtons held) {
-            const QPointF at = QPointF(origin + picturePixel) / ratio; // device to widget pixels
-            QMouseEvent event(type, at, port->mapToGlobal(at), button, held, Qt::NoModifier);
-            QApplication::sendEvent(port, &event);
+        // Device pixels as painted, to widget pixels.
+        const auto drag = [&](const QPoint &from, const QPoint &to) {
+            dragOn(editor.view->viewport(), QPointF(origin + from) / ratio, QPointF(origin + to) / ratio);
         };
-        send(QEvent::MouseButtonPress, QPoint(8, 6), Qt::LeftButton, Qt::LeftButton);
-        send(QEvent::MouseMove, QPoint(30, 20), Qt::NoButton, Qt::LeftButton);
-        send(QEvent::MouseMove, QPoint(48, 36), Qt::NoButton, Qt::LeftButton);
-        send(QEvent::MouseButtonRelease, QPoint(48, 36), Qt::LeftButton, Qt::NoButton);
+        const auto stored = [&] {
+            const QList<Id> rows = editor.rows(QStringLiteral("skrin_rectangle"));
+            return rows.size() == 1 ? EditorScene::numbers(rows.first(), {"x", "y", "w", "h"}) : QList<double>();
+        };
 
-        const QList<Id> rows = editor.rows(QStringLiteral("skrin_rectangle"));
-        QCOMPARE(rows.size(), 1);
-        const QList<double> stored = EditorScene::numbers(rows.first(), {"x", "y", "w", "h"});
-        const QList<double> wanted{8, 6, 40, 30};
-        for (int i = 0; i < 4; ++i) // widget pixels are whole: a device pixel or so either way
-            QVERIFY2(qAbs(stored.at(i) - wanted.at(i)) <= ratio + 0.01,
-                     qPrintable(QStringLiteral("%1 stored, %2 wanted").arg(stored.at(i)).arg(wanted.at(i))));
+        drag(QPoint(9, 7), QPoint(101, 81));
+        QCOMPARE(stored(), (QList<double>{9, 7, 92, 74}));
+        editor.scene->setTool(Skrin::ToolSelect);
+        drag(QPoint(30, 30), QPoint(33, 35)); // inside, clear of the handles
+        QCOMPARE(stored(), (QList<double>{12, 12, 92, 74}));
+        drag(QPoint(104, 86), QPoint(107, 91)); // the bottom-right handle
+        QCOMPARE(stored(), (QList<double>{12, 12, 95, 79}));
+    }
+
+    // The scene grows as a drawing reaches past it, and the view must not
+    // re-centre it under the pointer: a straight drag across and past the
+    // picture draws from the press to the pointer, and the picture stays.
+    void drawingPastThePictureStaysUnderThePointer()
+    {
+        EditorScene editor(EditorScene::Later);
+        openOnPicture(editor, filledImage(QSize(100, 80), Qt::white), Skrin::ToolArrow);
+        editor.view->setSceneRect(QRectF()); // the program's view follows its scene
+        QTRY_COMPARE(editor.scene->sceneRect(), QRectF(0, 0, 100, 80));
+        editor.view->viewport()->repaint(); // as shown to the user
+        QCoreApplication::processEvents();
+
+        // Where the hand goes is fixed on the screen before it moves.
+        const QTransform shown = editor.view->viewportTransform();
+        QWidget *port = editor.view->viewport();
+        leftAt(port, QEvent::MouseButtonPress, shown.map(QPointF(-60, 40)));
+        for (const double x : {-40.0, 20.0, 90.0, 140.0, 170.0})
+            leftAt(port, QEvent::MouseMove, shown.map(QPointF(x, 40)));
+        leftAt(port, QEvent::MouseButtonRelease, shown.map(QPointF(170, 40)));
+
+        const QList<Id> arrows = editor.rows(QStringLiteral("skrin_arrow"));
+        QCOMPARE(arrows.size(), 1);
+        QCOMPARE(EditorScene::numbers(arrows.first(), {"x", "y", "end_x", "end_y"}),
+                 (QList<double>{-60, 40, 230, 0}));
+        QVERIFY(editor.scene->sceneRect().width() > 100); // it did grow
+        QCOMPARE(editor.view->viewportTransform(), shown);
+    }
+
+    // New annotations look on a denser screen as they do at 1x: the tool
+    // bar's pen sizes and the default text size are sizes on the screen, so
+    // rows store them in picture pixels; a pin keeps its size on the screen.
+    void newAnnotationsLookAsAtOneX()
+    {
+        EditorScene editor(EditorScene::Later);
+        openOnPicture(editor, filledImage(QSize(600, 440), Qt::white), Skrin::ToolArrow);
+        const double ratio = editor.view->devicePixelRatioF();
+        QWidget *port = editor.view->viewport();
+        const QTransform place = editor.view->viewportTransform();
+        const auto clickWith = [&](int tool, const QPointF &at) {
+            editor.scene->setTool(tool);
+            dragOn(port, place.map(at), place.map(at));
+            editor.scene->clearSelection(); // no editing frame over it
+        };
+
+        // "5px" from the tool bar, and the arrow drawn with it.
+        const double five = 5.0;
+        editor.scene->applyPenOptions(&five, nullptr, nullptr);
+        dragOn(port, place.map(QPointF(40, 40)), place.map(QPointF(400, 40)));
+        clickWith(Skrin::ToolText, QPointF(40, 120));
+        clickWith(Skrin::ToolPin, QPointF(500, 400));
+
+        const QList<Id> arrows = editor.rows(QStringLiteral("skrin_arrow"));
+        const QList<Id> texts = editor.rows(QStringLiteral("skrin_text"));
+        QVERIFY(arrows.size() == 1 && texts.size() == 1 && editor.rows(QStringLiteral("skrin_pin")).size() == 1);
+        QCOMPARE(getMember(arrows.first(), QStringLiteral("pen_size")).toDouble(), 5.0 * ratio);
+        QCOMPARE(getMember(texts.first(), QStringLiteral("font_size")).toDouble(), 12.0 * ratio);
+
+        // The tool bar tells the arrow's size as the screen shows it.
+        EditorOverlays overlays(editor.view.get(), nullptr);
+        editor.select(arrows);
+        overlays.updateToolBar(editor.scene.get());
+        QCOMPARE(overlays.toolBar()->findChild<PenSizeButton *>()->penSize(), 5.0);
+        editor.scene->clearSelection();
+
+        // On the screen, in device pixels: the arrow 5 screen pixels thick,
+        // the text as tall as a 12 pt text elsewhere on this screen, the pin
+        // as wide as its picture at this density.
+        QTest::qWait(50);
+        const QImage shown = devicePixels(editor);
+        const QPointF origin = place.map(QPointF(0, 0)) * ratio;
+        const auto area = [&](const QRectF &scene) { return scene.translated(origin).toAlignedRect(); };
+        const QRect arrow = inkBox(shown, area(QRectF(150, 0, 1, 100)), isRed);
+        QVERIFY2(qAbs(arrow.height() - 5.0 * ratio) <= 1.0, qPrintable(QString::number(arrow.height())));
+
+        QImage written((QSizeF(400, 60) * ratio).toSize(), QImage::Format_RGB32);
+        written.setDevicePixelRatio(ratio);
+        written.fill(Qt::white);
+        QPainter painter(&written);
+        painter.setFont(QFont(QStringLiteral("Arial"), 12));
+        painter.drawText(QPointF(5, 40), tr("Put your text here..."));
+        painter.end();
+        const QRect wanted = inkBox(written, written.rect(), isDark);
+        const QRect text = inkBox(shown, area(QRectF(30, 110, 500, 160)), isDark);
+        QVERIFY2(qAbs(text.height() - wanted.height()) <= 2 && qAbs(text.width() - wanted.width()) <= 2 * ratio + 2,
+                 qPrintable(QStringLiteral("%1x%2 for %3x%4")
+                                .arg(text.width()).arg(text.height()).arg(wanted.width()).arg(wanted.height())));
+
+        const QImage icon(QStringLiteral(":/rc/ico3b.png"));
+        const QRect iconInk = inkBox(icon.convertToFormat(QImage::Format_RGB32), icon.rect(), isDark);
+        const QRect pin = inkBox(shown, area(QRectF(380, 300, 220, 140)), isRed);
+        QVERIFY2(qAbs(pin.width() - iconInk.width() * ratio) <= ratio + 1,
+                 qPrintable(QStringLiteral("%1 for %2").arg(pin.width()).arg(iconInk.width() * ratio)));
     }
 };
 

@@ -30,6 +30,7 @@ public:
     void setModified() override { ++modifiedCalls; }
     void notifyTextEditChanged(bool) override {}
     void notifyImageToolChanged(SkrinItem *, int) override {}
+    void removeLater(SkrinItem *) override {}
 };
 
 Id boxRow(double z = 1)

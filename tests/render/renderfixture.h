@@ -15,6 +15,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
+#include <QTest>
 
 inline Id addImage(Id skrin, const QString &file, const QSize &size, const QRectF &source, double x = 0)
 {
@@ -29,6 +30,14 @@ inline void render(Id skrin, bool commitAfter = false, const QByteArray &format 
     ThumbnailerThread job(skrin, commitAfter, format);
     job.setAutoDelete(false);
     job.run();
+}
+
+// Marks the screenshot changed at a time of its own, and renders it.
+inline void markAndRender(Id skrin, bool commitAfter = false)
+{
+    QTest::qWait(2);
+    markSkrinDirty(skrin);
+    render(skrin, commitAfter);
 }
 
 // A picture in the file store (not in the image cache) and its name.

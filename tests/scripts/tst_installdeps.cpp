@@ -105,6 +105,9 @@ private slots:
         QCOMPARE(result.exitCode, 1);
         QCOMPARE(result.aptCalls, QByteArray());
         QVERIFY(result.errors.contains("apt-get install -y --no-install-recommends xdotool"));
+        // Where there is no sudo, the command is to be run as root through su.
+        QVERIFY2(result.errors.contains("su -c 'apt-get update && apt-get install"), result.errors.constData());
+        QVERIFY2(!result.errors.contains("sudo"), result.errors.constData());
     }
 
     void missingWithSudoThatAsksForAPasswordTellsTheCommand()
@@ -114,6 +117,7 @@ private slots:
         QCOMPARE(result.exitCode, 1);
         QVERIFY(!result.aptCalls.contains("apt-get"));
         QVERIFY(result.errors.contains("xdotool"));
+        QVERIFY2(result.errors.contains("sudo sh -c 'apt-get update && apt-get install"), result.errors.constData());
     }
 
     void missingAsRootInstallsOnlyWhatIsMissing()

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QGraphicsView>
 #include <QMouseEvent>
+#include <QWindow>
 
 inline void sendMouse(QGraphicsView *view, QEvent::Type type, const QPointF &scenePos,
                       Qt::MouseButton button, Qt::MouseButtons held)
@@ -23,4 +24,16 @@ inline void leftDrag(QGraphicsView *view, const QPointF &from, const QPointF &to
     for (int i = 1; i <= steps; ++i)
         sendMouse(view, QEvent::MouseMove, from + (to - from) * (double(i) / steps), Qt::NoButton, Qt::LeftButton);
     sendMouse(view, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+}
+
+// A mouse event at an unrounded place of a widget, delivered as the window
+// system delivers it: to the widget's window, which passes it on to the
+// widget (rounding the place on a denser screen, as Qt does).
+inline void sendThroughWindow(QWidget *widget, QEvent::Type type, const QPointF &local, Qt::MouseButton button,
+                              Qt::MouseButtons held)
+{
+    QWidget *top = widget->window();
+    const QPointF inWindow = local + QPointF(widget->mapTo(top, QPoint(0, 0)));
+    QMouseEvent event(type, inWindow, inWindow + QPointF(top->geometry().topLeft()), button, held, Qt::NoModifier);
+    QApplication::sendEvent(top->windowHandle(), &event);
 }

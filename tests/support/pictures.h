@@ -68,3 +68,19 @@ inline QByteArray pngChunk(const char *type, const QByteArray &data)
     out << ~crc;
     return chunk;
 }
+
+// A PNG of one colour, grey or black and white (or with a palette of one
+// colour, `palette`): a few kB for any size. With no rows at all, only its
+// header.
+inline QByteArray plainPng(int width, int height, int bitDepth, bool withRows = true, bool palette = false)
+{
+    QByteArray header;
+    QDataStream out(&header, QIODevice::WriteOnly);
+    out << quint32(width) << quint32(height) << quint8(bitDepth) << quint8(palette ? 3 : 0) << quint8(0) << quint8(0)
+        << quint8(0);
+    const qsizetype row = 1 + (qsizetype(width) * bitDepth + 7) / 8;
+    const QByteArray rows = withRows ? qCompress(QByteArray(row * height, '\0'), 9).mid(4) : QByteArray();
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header)
+        + (palette ? pngChunk("PLTE", QByteArray("\x30\x60\x90", 3)) : QByteArray()) + pngChunk("IDAT", rows)
+        + pngChunk("IEND", {});
+}

@@ -19,6 +19,8 @@ using StatusCode = QHttpServerResponder::StatusCode;
 
 const QByteArray jsonType = QByteArrayLiteral("application/json");
 constexpr int nestingDepth = 5000;
+// The largest serial: every JSON reader holds it exactly.
+constexpr qint64 maxSerial = (qint64(1) << 53) - 1;
 
 bool isIdMember(const QString &member)
 {
@@ -45,10 +47,22 @@ qint64 jsonId(const QJsonValue &value)
     return value.isDouble() && double(id) == value.toDouble() ? id : 0;
 }
 
-QDateTime parseTime(const QString &text)
+// The "modified" of a set; nothing when it is no date-time.
+std::optional<QDateTime> sentTime(const QString &text)
 {
     const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
-    return time.isValid() ? time : QDateTime::currentDateTimeUtc();
+    return time.isValid() ? std::optional<QDateTime>(time) : std::nullopt;
+}
+
+// A local change as its sets tell it: item, member, value and "modified" (to
+// the millisecond). Empty for a set without a "modified": always a new one.
+QString changeKey(qint64 id, const QString &member, const QJsonValue &value, const std::optional<QDateTime> &modified)
+{
+    if (!modified)
+        return {};
+    const QChar separator(0x1f);
+    return QString::number(id) + separator + member + separator + QString::number(modified->toMSecsSinceEpoch())
+           + separator + QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
 }
 
 QByteArray jsonText(const QJsonObject &object)
@@ -434,12 +448,20 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     // Who made a change: the client store, which keys its local ids (changes
     // are sent to every other).
     const QString origin = field("store");
-    const qint64 since = field("state").toLongLong();
+    // A state it did not give (above its sequence, below 0, not a number)
+    // is one the service does not recognise: the whole account goes.
+    bool stateOk = false;
+    qint64 since = field("state").trimmed().toLongLong(&stateOk);
+    if (!stateOk || since < 0 || since > sequence)
+        since = 0;
     if (origin.isEmpty() && !(creates.isEmpty() && sets.isEmpty() && removes.isEmpty() && request.files.isEmpty()))
         return {{QStringLiteral("result"), 1}};
-    qint64 ownAfter = std::numeric_limits<qint64>::max();
-    if (const int refused = checkSerial(request, origin, &ownAfter))
+    SerialCheck serial;
+    if (const int refused = checkSerial(request, origin, &serial))
         return {{QStringLiteral("result"), refused}};
+    // A commit sent again: its answer brings what the store did since the
+    // service first applied it.
+    const qint64 ownAfter = serial.again ? serial.again->before : std::numeric_limits<qint64>::max();
 
     // Creates first, so that sets and removes of this commit can name them.
     // A create sent again (its answer was lost) gets the item made before; a
@@ -449,6 +471,19 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     for (const QJsonValue &entry : creates) {
         if (createdItem(entry, known, session.user, origin, false) < 0)
             return {{QStringLiteral("result"), retire(origin)}};
+    }
+    const qint64 before = sequence;
+    // Sent again, the commit's answer brings the store's own creates made
+    // since that it never made itself (below the lowest local id it handed
+    // out): a copy or a restored backup made before them. The others it
+    // holds, or sends with their tokens.
+    QSet<qint64> missed;
+    bool lowestOk = false;
+    const qint64 lowest = field("last_local_id").trimmed().toLongLong(&lowestOk);
+    for (auto it = known.cbegin(); serial.again && lowestOk && it != known.cend(); ++it) {
+        const auto item = items.constFind(it->item);
+        if (it.key() < lowest && item != items.cend() && item->createdBy == origin && item->createdSequence > ownAfter)
+            missed.insert(it->item);
     }
     // A create or a change of an item removed since is one the client makes
     // to an item it should not hold any more: the answer tells it is gone.
@@ -488,18 +523,29 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
             refused = target == 0 && value.toInteger() != 0;
             value = target;
         }
-        if (!refused && isFileMember(member) && !value.toString().isEmpty()) {
-            const auto part = request.files.constFind(QStringLiteral("file:%1:%2").arg(sentId).arg(member));
-            refused = part == request.files.constEnd();
-            if (!refused) {
-                const qsizetype dot = part->fileName.lastIndexOf(u'.');
-                value = storeFile(part->data, dot >= 0 ? part->fileName.mid(dot) : QString());
-            }
+        const QString filePart = QStringLiteral("file:%1:%2").arg(sentId).arg(member);
+        const bool file = isFileMember(member) && !value.toString().isEmpty();
+        if (refused || (file && !request.files.contains(filePart))) {
+            // The client learns what the service holds instead.
+            correct(corrections, id, member, item->members.value(member));
+            continue;
         }
-        if (!refused)
-            applySet(*item, member, value, parseTime(set[QLatin1String("modified")].toString()), origin);
-        else // the client learns what the service holds instead
-            corrections.sets.append(setEntry(id, member, item->members.value(member)));
+        const std::optional<QDateTime> modified = sentTime(set[QLatin1String("modified")].toString());
+        const QString change = changeKey(id, member, value, modified);
+        if (const auto first = appliedChanges.constFind(change); first != appliedChanges.cend()) {
+            // Sent again: it counts as arriving when it first did.
+            if (item->members.value(member).sequence != *first)
+                correct(corrections, id, member, item->members.value(member));
+            continue;
+        }
+        if (file) {
+            const UploadedFile &part = request.files[filePart];
+            const qsizetype dot = part.fileName.lastIndexOf(u'.');
+            value = storeFile(part.data, dot >= 0 ? part.fileName.mid(dot) : QString());
+        }
+        applySet(*item, member, value, modified.value_or(QDateTime::currentDateTimeUtc()), origin);
+        if (!change.isEmpty())
+            appliedChanges.insert(change, sequence);
     }
     for (const QJsonValue &entry : removes) {
         if (Item *item = ownItem(resolve(jsonId(entry)))) {
@@ -507,6 +553,7 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
             item->removedBy = origin;
         }
     }
+    takeSerial(origin, serial, before);
 
     // Hostile entries the test asked for go into this answer.
     for (auto it = injectedTranslations.begin(); it != injectedTranslations.end(); ++it)
@@ -514,11 +561,19 @@ QJsonObject TestServer::processCommit(const Request &request, Session &session)
     QJsonObject result{{QStringLiteral("result"), 0}, {QStringLiteral("translate"), translate}};
     if (serials.contains(origin))
         result.insert(QStringLiteral("serial"), serials[origin].last);
-    addChanges(result, since, origin, ownAfter, session.user, corrections);
+    addChanges(result, since, origin, ownAfter, missed, session.user, corrections);
     for (auto it = injectedMembers.begin(); it != injectedMembers.end(); ++it)
         result.insert(it.key(), it.value());
     injectedTranslations = injectedMembers = {};
     return result;
+}
+
+void TestServer::correct(Corrections &corrections, qint64 id, const QString &member, const Member &held)
+{
+    if (corrections.setMembers.contains({id, member}))
+        return;
+    corrections.sets.append(setEntry(id, member, held));
+    corrections.setMembers.insert({id, member});
 }
 
 qint64 TestServer::createdItem(const QJsonValue &entry, QHash<qint64, Create> &known, qint64 user,
@@ -556,34 +611,49 @@ qint64 TestServer::createdItem(const QJsonValue &entry, QHash<qint64, Create> &k
     return made.item;
 }
 
-int TestServer::checkSerial(const Request &request, const QString &origin, qint64 *ownAfter)
+int TestServer::checkSerial(const Request &request, const QString &origin, SerialCheck *check)
 {
     const auto field = request.fields.constFind(QStringLiteral("serial"));
-    if (field == request.fields.cend() || origin.isEmpty())
-        return 0; // a client before serials
-    bool ok = false;
-    const qint64 number = field->toLongLong(&ok);
-    if (!ok || number <= 0)
-        return 1;
+    const auto found = serials.constFind(origin);
+    const bool retired = found != serials.cend() && found->retired;
+    if (origin.isEmpty())
+        return 0;
+    if (field == request.fields.cend()) // a client before serials
+        return retired ? retire(origin) : 0;
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,16}$"));
+    const QString text = field->trimmed();
     const QString key = request.fields.value(QStringLiteral("serial_key"));
-    Serials &store = serials[origin];
-    if (!store.retired) {
-        // The first serial the service sees of a store, or the next one.
-        if (store.taken.isEmpty() || number == store.last + 1) {
-            store.last = number;
-            store.taken.insert(number, {key, sequence});
-            return 0;
-        }
-        // One taken before, with its key: that commit again, after a lost
-        // answer or a crash. Its answer brings back what it did before.
-        const auto before = store.taken.constFind(number);
-        if (before != store.taken.cend() && before->key == key) {
-            *ownAfter = before->sequence;
-            return 0;
-        }
+    const qint64 number = digits.match(text).hasMatch() ? text.toLongLong() : 0;
+    if (number < 1 || number > maxSerial || key.isEmpty() || key.size() > 64)
+        return 1;
+    if (retired)
+        return retire(origin);
+    check->number = number;
+    check->key = key;
+    // The first serial of a store is 1: a later one from a store without a
+    // record is one whose record this service lost.
+    if (found == serials.cend() || found->taken.isEmpty())
+        return number == 1 ? 0 : retire(origin);
+    if (number == found->last + 1)
+        return 0;
+    // One taken before, with its key: that commit again, after a lost
+    // answer or a crash, or a copy of the data folder made meanwhile.
+    const auto before = found->taken.constFind(number);
+    if (before != found->taken.cend() && before->key == key) {
+        check->again = *before;
+        return 0;
     }
     // Another copy of the store's data folder, or an older one.
     return retire(origin);
+}
+
+void TestServer::takeSerial(const QString &origin, const SerialCheck &check, qint64 before)
+{
+    if (check.number == 0 || check.again)
+        return;
+    Serials &store = serials[origin];
+    store.last = check.number;
+    store.taken.insert(check.number, {check.key, before});
 }
 
 int TestServer::retire(const QString &origin)
@@ -599,8 +669,8 @@ const TestServer::Item *TestServer::userItem(qint64 id, qint64 user) const
     return it != items.cend() && it->user == user ? &*it : nullptr;
 }
 
-void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &origin, qint64 ownAfter, qint64 user,
-                            const Corrections &corrections)
+void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &origin, qint64 ownAfter,
+                            const QSet<qint64> &missed, qint64 user, const Corrections &corrections)
 {
     // The client store's own changes it has (all, unless it sent a commit
     // again: then the ones made before that commit was first applied).
@@ -611,19 +681,22 @@ void TestServer::addChanges(QJsonObject &answer, qint64 since, const QString &or
             continue;
         // What the asking session can know of: items that existed at its
         // state, and the ones it created itself (a create reaches the client's
-        // disk before it is sent). Reading the whole account, it may hold any
-        // (a restored or copied data folder).
-        const bool known = item->createdSequence <= since || item->createdBy == origin;
+        // disk before it is sent), but for those it `missed`. Reading the
+        // whole account, it may hold any (a restored or copied data folder),
+        // and hears of every removal.
+        const bool known = (item->createdSequence <= since || item->createdBy == origin) && !missed.contains(item.key());
         if (item->removedSequence != 0) {
-            if (item->removedSequence > since && !own(item->removedBy, item->removedSequence) && (known || since == 0)
-                && !corrections.removes.contains(item.key()))
+            const bool told = since == 0
+                              || (item->removedSequence > since && !own(item->removedBy, item->removedSequence) && known);
+            if (told && !corrections.removes.contains(item.key()))
                 changes.push_back({item->removedSequence, "remove", item.key()});
             continue;
         }
         if (!known)
             changes.push_back({item->createdSequence, "create", item.key()});
         for (auto it = item->members.cbegin(); it != item->members.cend(); ++it) {
-            if (known && (it->sequence <= since || own(it->origin, it->sequence)))
+            if ((known && (it->sequence <= since || own(it->origin, it->sequence)))
+                || corrections.setMembers.contains({item.key(), it.key()}))
                 continue;
             changes.push_back({it->sequence, "set", item.key(), &it.key()});
         }

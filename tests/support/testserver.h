@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -26,9 +27,10 @@ class QHttpServerResponder;
 // docs/sync-protocol.md on 127.0.0.1 (a free port). It keeps accounts,
 // sessions, items and files in memory, numbers server ids from 1000 and counts
 // every applied change in a sequence number that it answers as "state". It
-// keeps the last commit serial of each client store, and answers a store
-// clash (result 5) to a serial that does not follow, and to every later
-// commit of that store.
+// keeps the serials of each client store's commits, answers a store clash
+// (result 5) to a serial that does not follow, and to every later commit of
+// that store, and remembers each set it applied, so that a change sent again
+// by a copy or a restored backup never undoes a later one.
 //
 // Tests change items "on the server" as another client would (createItem,
 // setMember, setFileMember, removeItem), read them back for assertions, and
@@ -101,6 +103,9 @@ public:
     int requestCount(const QString &prefix) const;
     // Commits answered with a store clash so far.
     int clashes() const { return clashCount; }
+    // Forgets the serials of every client store, as a service restored from
+    // an older backup of its own would.
+    void loseSerialTable() { serials.clear(); }
 
     // Faults of the engine endpoint. Each applies to the next `times` engine
     // requests (-1: until switched off). Http500 and Hang apply nothing
@@ -211,19 +216,27 @@ private:
         qint64 item = 0;
         QString token;
     };
-    // The serials a client store sent: the last one, and the key of each
-    // with the sequence number before it was first applied. A store found in
-    // use by two copies is retired.
+    // The serials a client store sent: the last one, and the key of each with
+    // the sequence number before it was first applied. A store found in use
+    // by two copies is retired.
     struct Taken
     {
         QString key;
-        qint64 sequence = 0;
+        qint64 before = 0;
     };
     struct Serials
     {
         qint64 last = 0;
         QHash<qint64, Taken> taken;
         bool retired = false;
+    };
+    // A commit's serial as checked: the number and key to take once the
+    // commit is applied, or the serial it sends again (`again`).
+    struct SerialCheck
+    {
+        qint64 number = 0; // 0: none sent
+        QString key;
+        std::optional<Taken> again;
     };
     using Responder = std::unique_ptr<QHttpServerResponder>;
 
@@ -232,15 +245,14 @@ private:
     Request record(const QHttpServerRequest &request);
     QJsonObject process(const Request &request);
     QJsonObject processCommit(const Request &request, Session &session);
-    // Whether the commit's "serial" follows the last one of its store, or is
-    // one taken before with its key (a commit sent again: `ownAfter` is then
-    // the sequence number before it was first applied); a serial that does
-    // neither retires the store. 1 for a serial that is no whole number above
-    // 0, else 0 or 5.
-    int checkSerial(const Request &request, const QString &origin, qint64 *ownAfter);
+    // Checks the commit's "serial" and "serial_key": 1 when malformed; 5 (the
+    // store retired) when the store is retired, or the serial neither follows
+    // its last one nor is one taken before with its key; else 0. Nothing is
+    // taken here: takeSerial does that once the commit applied.
+    int checkSerial(const Request &request, const QString &origin, SerialCheck *check);
+    void takeSerial(const QString &origin, const SerialCheck &check, qint64 before);
     // The store was found in use by two copies of a data folder: every later
-    // commit of it that carries a serial clashes too. The result code of a
-    // clash, 5.
+    // commit of it clashes too. The result code of a clash, 5.
     int retire(const QString &origin);
     // What an answer carries besides the changes: sets of the values the
     // service holds for sets it refused, and removals of items a commit named
@@ -248,14 +260,16 @@ private:
     struct Corrections
     {
         QJsonArray sets;
+        QSet<std::pair<qint64, QString>> setMembers; // of `sets`
         QList<qint64> removes;
     };
     // The changes after `since` in the account of `user` that the client
-    // store has not made up to the sequence number `ownAfter`, at most a page
-    // of them; the answer's "state" is the last one sent. From state 0 (the
-    // whole account) every removal counts.
-    void addChanges(QJsonObject &answer, qint64 since, const QString &origin, qint64 ownAfter, qint64 user,
-                    const Corrections &corrections);
+    // store has not made up to the sequence number `ownAfter`, and the items
+    // it made that it `missed`, at most a page of them; the answer's "state"
+    // is the last one sent. From state 0 (the whole account) every removal
+    // counts, the store's own too.
+    void addChanges(QJsonObject &answer, qint64 since, const QString &origin, qint64 ownAfter,
+                    const QSet<qint64> &missed, qint64 user, const Corrections &corrections);
     // The item a create names: the one made before for its token or its
     // local id (which may be gone since), a new one, 0 when refused, -1 when
     // its local id names another create of the store (a clash).
@@ -273,6 +287,8 @@ private:
     Item *liveItem(qint64 id) { return const_cast<Item *>(std::as_const(*this).liveItem(id)); }
     void applySet(Item &item, const QString &member, const QJsonValue &value, const QDateTime &modified,
                   const QString &origin);
+    // The answer carries the value the service holds for the member (once).
+    static void correct(Corrections &corrections, qint64 id, const QString &member, const Member &held);
     static QJsonObject setEntry(const QJsonValue &id, const QString &member, const Member &held);
     qint64 userId(const QString &mail) const; // 0: unknown
 
@@ -288,6 +304,9 @@ private:
     QHash<QString, QHash<qint64, Create>> translations;
     QHash<QString, qint64> tokens;
     QHash<QString, Serials> serials;
+    // Each set a client sent, by item, member, value and "modified" (the
+    // local change it stems from): the sequence number it was applied at.
+    QHash<QString, qint64> appliedChanges;
     int clashCount = 0;
     QHash<QString, QByteArray> files;
     QHash<QString, ExecHandler> execHandlers;

@@ -7,6 +7,7 @@
 
 #include "imagecache.h"
 #include "rawdb.h"
+#include "zonescope.h"
 
 #include <QDir>
 #include <QJsonObject>
@@ -376,6 +377,20 @@ private slots:
         server->setMember(onServer, "created", "2024-05-01T10:00:00.000");
         QVERIFY(commitOnce());
         QCOMPARE(getMember(skrin, "created").toDateTime(), QDateTime(QDate(2024, 5, 1), QTime(10, 0)));
+
+        // A date alone is no date-time: kept and sent as the text it is, in
+        // any zone. Flags travel as numbers, whichever way they were given.
+        const ZoneScope zone("Asia/Kolkata");
+        server->setMember(onServer, "created", "2024-06-01");
+        server->setMember(onServer, "published", true);
+        QVERIFY(commitOnce());
+        QCOMPARE(getMember(skrin, "created"), QVariant("2024-06-01"));
+        QCOMPARE(getMember(skrin, "published"), QVariant(qint64(1)));
+        setMember(skrin, "modified", QString("2024-05-01"));
+        setMember(skrin, "trashed", true);
+        QVERIFY(syncAll());
+        QCOMPARE(server->member(onServer, "modified"), QVariant("2024-05-01"));
+        QCOMPARE(server->member(onServer, "trashed").typeId(), QMetaType::LongLong); // 1, not true
     }
 
     void changeDuringCommitSurvivesTheAnswer()

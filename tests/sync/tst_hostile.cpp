@@ -63,6 +63,40 @@ private slots:
         QCOMPARE(server->requests().constLast().fields.value("serial"), "1");
     }
 
+    // A serial out of bounds, told by the service or found on disk, never
+    // stops syncing: the one told is ignored, the one stored gives a new
+    // store id. Nothing clashes, nothing overflows.
+    void serialsStayInBounds_data()
+    {
+        QTest::addColumn<QVariant>("told");
+        QTest::addColumn<QVariant>("stored");
+        const qint64 top = std::numeric_limits<qint64>::max();
+        QTest::newRow("told the largest") << QVariant(top) << QVariant();
+        QTest::newRow("told 2^53") << QVariant(qint64(1) << 53) << QVariant();
+        QTest::newRow("stored the largest") << QVariant() << QVariant(top);
+        QTest::newRow("stored 2^53 - 1") << QVariant() << QVariant((qint64(1) << 53) - 1);
+        QTest::newRow("stored below 0") << QVariant() << QVariant(qint64(-3));
+        QTest::newRow("stored text") << QVariant() << QVariant("abc");
+    }
+    void serialsStayInBounds()
+    {
+        QFETCH(QVariant, told);
+        QFETCH(QVariant, stored);
+        const QString store = optionValue("store_id").toString();
+        if (told.isValid())
+            server->injectAnswerMember("serial", QJsonValue::fromVariant(told));
+        else
+            setOption("commit_serial", stored);
+        QVERIFY(syncAll());
+        QVERIFY(commitOnce());
+        const QList<TestServer::Request> &sent = server->requests();
+        const qint64 last = sent.constLast().fields.value("serial").toLongLong();
+        QVERIFY(last >= 2 && last < 100);
+        QCOMPARE(optionValue("store_id").toString() == store, told.isValid());
+        QCOMPARE(server->clashes(), 0);
+        QCOMPARE(server->itemIds("skrin_text").size(), 1);
+    }
+
     void badTranslationsAreSkipped_data()
     {
         QTest::addColumn<QJsonValue>("value");

@@ -8,6 +8,7 @@
 #include "testserver.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 
 namespace {
@@ -108,7 +109,7 @@ private slots:
         server->setFault(TestServer::Fault::Hang);
         server->setDownloadFault(TestServer::Fault::Hang, 1);
         QSignalSpy spy(net, &NetworkConnector::finished);
-        expectNetworkErrors(2);
+        expectNetworkErrors(1); // one server, silent for both
         const ConnectionId post = net->post(QUrl(server->endpoint()), MultipartFormData());
         const ConnectionId get = net->get(QUrl(server->baseUrl() + "/files/x.png"));
         QTRY_VERIFY_WITH_TIMEOUT(spy.count() == 2, 20000);
@@ -132,6 +133,34 @@ private slots:
         expectNetworkErrors(1);
         const ConnectionId later = net->get(QUrl(server->baseUrl() + "/files/none"));
         QTRY_COMPARE(deliveries(spy, later), failedOnce);
+    }
+
+    // A server that does not answer is told once per change: refused, then
+    // silent, then answering again; not at every attempt.
+    void unreachableServerIsToldOncePerChange()
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QUrl refusing(QStringLiteral("http://127.0.0.1:%1/tavrin-engine").arg(closed.serverPort()));
+        closed.close();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Network Error Connection refused from http://127"));
+        QTest::failOnWarning(QRegularExpression("^Network Error"));
+        QSignalSpy spy(net, &NetworkConnector::finished);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const ConnectionId id = net->post(refusing, MultipartFormData());
+            QTRY_COMPARE(deliveries(spy, id), failedOnce);
+        }
+
+        NetworkConnector::setTransferTimeout(300);
+        server->setFault(TestServer::Fault::Hang, 2);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Network Error .*no transfer for 300 ms"));
+        for (int attempt = 0; attempt < 2; ++attempt)
+            QCOMPARE(deliveries(spy, exchange(MultipartFormData())), failedOnce);
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression("answers again$"));
+        QCOMPARE(deliveries(spy, exchange(MultipartFormData())).value(0).first, false);
+        server->setFault(TestServer::Fault::Hang, 1);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Network Error .*no transfer for 300 ms"));
+        QCOMPARE(deliveries(spy, exchange(MultipartFormData())), failedOnce);
     }
 
     // A server that sends more than any answer can hold is cut off: the

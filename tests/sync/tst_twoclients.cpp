@@ -71,16 +71,23 @@ Id shotTitled(const QString &title)
     return findFirstItem({{"type", "skrin"}, {"title", title}});
 }
 
-// Runs the actions of a "run" step in order: "sync", "dump", "shot:<title>",
-// "set:@<title>:<member>:<value>" and "remove:@<title>" (the screenshot of that
-// title). False when one failed.
-bool runActions(const QStringList &actions)
+// Runs the actions of a "run" step in order: "sync", "commit" (one, whatever
+// its answer), "dump", "shot:<title>", "set:@<title>:<member>:<value>",
+// "remove:@<title>" (the screenshot of that title) and "copyto:<folder>" (a
+// copy of the data folder made while the program runs, as a backup tool
+// would). False when one failed.
+bool runActions(const QString &folder, const QStringList &actions)
 {
     for (const QString &action : actions) {
         const QStringList words = action.split(':');
         const Id target = words.value(1).startsWith('@') ? shotTitled(words.value(1).mid(1)) : 0;
         if (action == "sync") {
             if (!syncAll())
+                return false;
+        } else if (action == "commit") {
+            commitOnce();
+        } else if (words.first() == "copyto") {
+            if (!Database::flush() || !copyFolder(folder, words.value(1)))
                 return false;
         } else if (action == "dump") {
             std::puts(QJsonDocument::fromVariant(snapshot()).toJson(QJsonDocument::Compact).constData());
@@ -110,7 +117,7 @@ int runClient(int argc, char *argv[])
         return 1;
     const QString step = arguments.value(4);
     if (step == "run") {
-        const bool ok = runActions(arguments.mid(5));
+        const bool ok = runActions(arguments.value(3), arguments.mid(5));
         shutdownBackground();
         return ok ? 0 : 2;
     }
@@ -325,12 +332,37 @@ private slots:
         QCOMPARE(QJsonDocument::fromVariant(dumpOther(copy.path())).toJson(), mine);
     }
 
+    // A backup taken while the program runs holds the key reserved for its
+    // next serial. Restored after the original made 10 more commits of
+    // creates and edits, it holds the whole account after its first poll,
+    // the original's new screenshots among them, with nothing made by hand.
+    void backupTakenWhileRunningCatchesUpAtItsFirstPoll()
+    {
+        QTemporaryDir one, backup;
+        QStringList actions{"shot:base", "shot:second", "sync", "copyto:" + backup.path()};
+        for (int i = 1; i <= 5; ++i)
+            actions << QStringLiteral("shot:n%1").arg(i) << "sync" << QStringLiteral("set:@base:desc:e%1").arg(i)
+                    << "sync";
+        QVERIFY(runOther(one.path(), QStringList{"run"} + actions));
+        QCOMPARE(server->itemIds("skrin").size(), 7);
+        QVERIFY(copyFolder(backup.path(), one.path()));
+        QVERIFY(runOther(one.path(), {"run", "sync", "dump"}));
+        const QVariantMap restored = QJsonDocument::fromJson(other.readAllStandardOutput()).toVariant().toMap();
+        QVERIFY(commitOnce());
+        QCOMPARE(findItems({{"type", "skrin"}}).size(), 7);
+        QCOMPARE(QJsonDocument::fromVariant(restored).toJson(), QJsonDocument::fromVariant(snapshot()).toJson());
+        QCOMPARE(server->member(server->itemIds("skrin").first(), "desc").toString(), "e5");
+    }
+
     // Copies of one data folder ("one", "two"), and "one" restored from a
-    // backup. A step runs the actions of one client ("one: <action> ...") or
+    // backup. A step runs the actions of one client ("one: <action> ...",
+    // where "copyto:%two%" and "copyto:%backup%" copy it while it runs) or
     // copies a folder at rest: "copy" one to two, "backup" one aside,
-    // "restore" the backup over one. The service's screenshots end as
-    // expected ("title|desc" by id: nothing merged, nothing dropped), and
-    // every client holds what the service holds.
+    // "restore" the backup over one; "lose" loses the answer of the next
+    // commit once the service applied it, and "forget" has the service lose
+    // its serial table. The service's screenshots end as expected
+    // ("title|desc" by id: nothing merged, nothing dropped, the newest change
+    // of each member held), and every client holds what the service holds.
     void copiesAndRestoresConverge_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -362,6 +394,24 @@ private slots:
             "one: set:@base:desc:late sync"}, {});
         row("restored with an offline screenshot removed since",
             {"one: shot:offline", "backup", "one: sync remove:@offline sync", "restore", "one: sync"}, {"base|"});
+        // A change made before a copy, sent again by the copy after the
+        // original changed the member anew, undoes nothing.
+        row("copied at rest with an edit waiting",
+            {"one: set:@base:desc:old", "copy", "one: sync set:@base:desc:new sync", "two: sync"}, {"base|new"});
+        row("copied while running with an edit waiting",
+            {"one: sync set:@base:desc:old copyto:%two% sync set:@base:desc:new sync", "two: sync"}, {"base|new"});
+        row("answer lost, then copied while running",
+            {"one: set:@base:desc:old", "lose", "one: commit copyto:%two% sync set:@base:desc:new sync",
+             "two: sync"}, {"base|new"});
+        row("restored at rest with an edit waiting",
+            {"one: set:@base:desc:old", "backup", "one: sync set:@base:desc:new sync", "restore", "one: sync"},
+            {"base|new"});
+        row("restored from a backup taken while running, after creates and edits",
+            {"one: sync set:@base:desc:old copyto:%backup% sync set:@base:desc:new sync shot:n1 sync", "restore",
+             "one: sync"}, {"base|new", "n1|"});
+        row("restored after the service lost its serials",
+            {"backup", "one: shot:n1 sync set:@base:desc:new sync", "forget", "restore", "one: sync"},
+            {"base|new", "n1|"});
     }
     void copiesAndRestoresConverge()
     {
@@ -373,13 +423,19 @@ private slots:
         for (const QString &step : std::as_const(steps)) {
             QStringList words = step.split(' ');
             const QString what = words.takeFirst();
+            words.replaceInStrings("%two%", two.path()).replaceInStrings("%backup%", backup.path());
+            if (what == "copy" || step.contains("%two%"))
+                used.append(two.path());
             if (what == "copy") {
                 QVERIFY(copyFolder(one.path(), two.path()));
-                used.append(two.path());
             } else if (what == "backup") {
                 QVERIFY(copyFolder(one.path(), backup.path()));
             } else if (what == "restore") {
                 QVERIFY(copyFolder(backup.path(), one.path()));
+            } else if (what == "lose") {
+                server->setFault(TestServer::Fault::Http500, 1, true);
+            } else if (what == "forget") {
+                server->loseSerialTable();
             } else {
                 QVERIFY2(runOther((what == "one:" ? one : two).path(), QStringList{"run"} + words), qPrintable(step));
             }
