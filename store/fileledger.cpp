@@ -145,32 +145,14 @@ bool FileLedger::commit(const QStringList &names, QString *error)
 {
     if (names.isEmpty() && forgotten.isEmpty())
         return true;
-    if (!apply(forgotten.values(), names, error))
-        return false;
-    forgotten.clear();
-    return true;
-}
-
-bool FileLedger::drop(const QStringList &names)
-{
-    QStringList dropped = forgotten.values();
-    dropped.append(names);
-    if (!apply(dropped, {}, nullptr))
-        return false;
-    forgotten.clear();
-    return true;
-}
-
-bool FileLedger::apply(const QStringList &dropped, const QStringList &recorded, QString *error)
-{
     QSqlDatabase connection = db();
     if (!connection.transaction())
         return fail(error,
                     QStringLiteral("cannot record the files to write: %1").arg(sqlReason(connection.lastError())));
     QString why;
     // One statement per name: writing files never depends on more than
-    // plain SQL. Dropped first: a name freed and then made again stays.
-    const auto each = [&](const QString &sql, const QStringList &list, const QVariant &stamp) {
+    // plain SQL. Forgotten first: a name freed and then made again stays.
+    const auto each = [&](const QString &sql, const QStringList &list, const QVariant &recorded) {
         QSqlQuery query(connection);
         if (!query.prepare(sql)) {
             why = sqlReason(query.lastError());
@@ -178,8 +160,8 @@ bool FileLedger::apply(const QStringList &dropped, const QStringList &recorded, 
         }
         for (const QString &name : list) {
             query.bindValue(0, name);
-            if (stamp.isValid())
-                query.bindValue(1, stamp);
+            if (recorded.isValid())
+                query.bindValue(1, recorded);
             if (!query.exec()) {
                 why = sqlReason(query.lastError());
                 return false;
@@ -188,11 +170,13 @@ bool FileLedger::apply(const QStringList &dropped, const QStringList &recorded, 
         return true;
     };
     const bool ok
-        = each(QStringLiteral("DELETE FROM `store_files` WHERE `name` = ?"), dropped, QVariant())
-          && each(QStringLiteral("INSERT OR REPLACE INTO `store_files` (`name`, `recorded`) VALUES (?, ?)"), recorded,
+        = each(QStringLiteral("DELETE FROM `store_files` WHERE `name` = ?"), forgotten.values(), QVariant())
+          && each(QStringLiteral("INSERT OR REPLACE INTO `store_files` (`name`, `recorded`) VALUES (?, ?)"), names,
                    QDateTime::currentMSecsSinceEpoch());
-    if (ok && connection.commit())
+    if (ok && connection.commit()) {
+        forgotten.clear();
         return true;
+    }
     if (ok)
         why = sqlReason(connection.lastError());
     connection.rollback();

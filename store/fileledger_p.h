@@ -40,10 +40,6 @@ public:
     bool commit(const QStringList &names, QString *error);
     // The name's file is gone: its record goes with the next commit.
     void forget(const QString &name) { forgotten.insert(name); }
-    // Drops the records of `names` at once, with those forgotten before, in
-    // one transaction: for files about to be deleted. False, and nothing
-    // dropped, when it failed.
-    bool drop(const QStringList &names);
 
     // Of `names`, those recorded; false when the file could not tell.
     bool recordedAmong(const QStringList &names, QSet<QString> *recorded) const;
@@ -60,7 +56,6 @@ public:
 
 private:
     QSqlDatabase db() const;
-    bool apply(const QStringList &dropped, const QStringList &recorded, QString *error);
 
     QString connectionName;
     QSet<QString> forgotten;

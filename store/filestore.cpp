@@ -462,53 +462,40 @@ struct Deletions
 
 // Deletes those of `names`, all recorded as the store's own, that no row
 // names: no committed one (the file is asked; flushMutex, which the caller
-// holds, keeps it as it is) and no pending one (memory is asked, and asked
-// again under the hold that deletes the file, so no row can come to name it
-// in between). With `untouched`, names that the cache or a reservation
-// holds are left alone as well.
+// holds, keeps it as it is) and no pending one (memory is asked, and the
+// file deleted, under one hold, so no row can come to name it in between).
+// With `untouched`, names that the cache or a reservation holds are left
+// alone as well.
 //
-// Their records go first, committed on their own: a crash after that
-// leaves at worst a file of the store's that nothing deletes, never a record
-// that would have a file the user puts there later under that name deleted.
+// The records of the files deleted leave the ledger at once, in a commit of
+// their own: left for a later flush, a crash in between would have the next
+// start take a file the user puts there meanwhile under such a name (from a
+// backup, say) for the store's own, and delete it.
 void deleteUnreferenced(const QStringList &names, const QString &folder, FileLedger &ledger, bool untouched,
                         Deletions &out)
 {
     QSet<QString> committed;
     if (names.isEmpty() || !ledger.namedInFile(names, &committed))
         return;
-    const auto kept = [&](const FileColumns &columns, const QString &name) {
+    visitInHolds(names, [&](const FileColumns &columns, const QString &name) {
         if (untouched && (fileCache.contains(name) || reservedNames.contains(name)))
-            return true;
+            return;
         if (fileNamedLocked(columns, name)) {
             out.named.insert(name);
-            return true;
+            return;
         }
-        return false;
-    };
-    QStringList unnamed;
-    visitInHolds(names, [&](const FileColumns &columns, const QString &name) {
         // Removed in memory, but not yet in the file.
-        if (kept(columns, name) || committed.contains(name))
+        if (committed.contains(name))
             return;
-        if (!Database::isValidFileName(name))
+        if (!removeStoredFile(folder, name)) {
             out.foreign.insert(name);
-        else
-            unnamed.append(name);
-    });
-    if (unnamed.isEmpty() || !ledger.drop(unnamed))
-        return;
-    QStringList namedAgain;
-    visitInHolds(unnamed, [&](const FileColumns &columns, const QString &name) {
-        if (kept(columns, name)) {
-            namedAgain.append(name);
             return;
         }
-        removeStoredFile(folder, name);
         out.deleted.insert(name);
+        ledger.forget(name);
     });
-    // Named again meanwhile: still the store's own.
-    if (!namedAgain.isEmpty())
-        ledger.commit(namedAgain, nullptr);
+    if (!out.deleted.isEmpty())
+        ledger.commit({}, nullptr);
 }
 
 void deleteRemovedFiles(FilePass &pass, FileLedger &ledger)
