@@ -1,5 +1,6 @@
 #include "datafolder.h"
 
+#include "applog.h"
 #include "enginestart.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@ FolderStart startOnDataFolder(const QString &folder, const std::function<bool(co
     const FolderLock lock = Database::folderLock(folder);
     if (lock.state != FolderLock::OtherComputer)
         return FolderStart::Failed;
+    qCInfo(lcApp).noquote() << "the data folder" << folder << "is locked by a program on" << lock.host
+                            << "; asking whether to open it anyway";
     if (!openAnyway(lock))
         return FolderStart::Declined;
     if (!Database::takeOverLock(lock, error))

@@ -113,13 +113,15 @@ void DataThread::serve(FlushWriter &writer)
         bool ok = false;
         {
             QMutexLocker flushLocker(&flushMutex);
-            QString failure;
             if (!closed) {
-                ok = writer.flushLocked(&failure);
-                // Before the callers waiting for this flush are answered.
-                if (!ok && failure.isEmpty())
-                    failure = QStringLiteral("the changes could not be written");
-                StoreStatus::instance()->setWriteFailure(ok ? QString() : failure);
+                FlushOutcome outcome = writer.flushLocked();
+                ok = outcome.written;
+                // Before the callers waiting for this flush are answered. Rows
+                // that only wait for a file's bytes tell nothing either way.
+                if (!ok && outcome.failure.isEmpty() && !outcome.waiting)
+                    outcome.failure = QStringLiteral("the changes could not be written");
+                if (ok || !outcome.failure.isEmpty())
+                    StoreStatus::instance()->setWriteFailure(outcome.failure);
             }
         }
         locker.relock();
@@ -140,8 +142,7 @@ void DataThread::serve(FlushWriter &writer)
     bool ok = false;
     {
         QMutexLocker flushLocker(&flushMutex);
-        QString failure;
-        ok = !closed && writer.flushLocked(&failure, FlushKind::Closing);
+        ok = !closed && writer.flushLocked(FlushKind::Closing).written;
         if (!closed && !ok)
             qCWarning(lcStore) << "Database: the last changes could not be written before closing";
         closed = true;
