@@ -1,5 +1,6 @@
 #include "datafolder.h"
 
+#include "applog.h"
 #include "enginestart.h"
 
 #include <QApplication>
@@ -19,6 +20,8 @@ FolderStart startOnDataFolder(const QString &folder, const std::function<bool(co
     const FolderLock lock = Database::folderLock(folder);
     if (lock.state != FolderLock::OtherComputer)
         return FolderStart::Failed;
+    qCInfo(lcApp).noquote() << "the data folder" << folder << "is locked by a program on" << lock.host
+                            << "; asking whether to open it anyway";
     if (!openAnyway(lock))
         return FolderStart::Declined;
     if (!Database::takeOverLock(lock, error))
@@ -45,10 +48,11 @@ bool askToOpenAnyway(const FolderLock &lock, QWidget *parent)
     return box.clickedButton() == open;
 }
 
-void tellDataUnusable(const QString &folder, const QString &reason)
+void tellDataUnusable(const QString &folder, const QString &reason, bool box)
 {
     const QString text =
         QApplication::translate("main", "Pellimore cannot open its data in %1:\n%2").arg(folder, reason);
     std::fprintf(stderr, "%s\n", qPrintable(text));
-    QMessageBox::critical(nullptr, QApplication::translate("main", "Pellimore"), text);
+    if (box)
+        QMessageBox::critical(nullptr, QApplication::translate("main", "Pellimore"), text);
 }

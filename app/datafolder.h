@@ -31,6 +31,6 @@ FolderStart startOnDataFolder(const QString &folder, const std::function<bool(co
 // program on another computer holds.
 bool askToOpenAnyway(const FolderLock &lock, QWidget *parent = nullptr);
 
-// Tells the user, on the standard error and in a message box, that the data
-// in `folder` cannot be used, and why.
-void tellDataUnusable(const QString &folder, const QString &reason);
+// Tells the user, on the standard error and (with `box`) in a message box,
+// that the data in `folder` cannot be used, and why.
+void tellDataUnusable(const QString &folder, const QString &reason, bool box = true);

@@ -25,6 +25,8 @@ constexpr std::array<int, 3> quitSignals{SIGTERM, SIGHUP, SIGINT};
 // a listener goes never writes to a closed descriptor.
 int pipeEnds[2] = {-1, -1};
 std::atomic<bool> anyListener{false};
+// Set by QuitRequests::holdForProcess: the handler stays when listeners go.
+bool heldForGood = false;
 // How each signal was handled before; whether it is ours now.
 std::array<struct sigaction, quitSignals.size()> earlier{};
 std::array<bool, quitSignals.size()> installed{};
@@ -68,7 +70,35 @@ QVarLengthArray<int, 8> takeRequests()
     return numbers;
 }
 
+// Hands the signals not yet ours to the handler, keeping how each was
+// handled before.
+void installHandler()
+{
+    struct sigaction action = {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < quitSignals.size(); ++i) {
+        if (installed[i] || ::sigaction(quitSignals[i], nullptr, &earlier[i]) != 0)
+            continue;
+        // A signal ignored by whoever started the program (nohup) stays
+        // ignored.
+        if (!(earlier[i].sa_flags & SA_SIGINFO) && earlier[i].sa_handler == SIG_IGN)
+            continue;
+        installed[i] = ::sigaction(quitSignals[i], &action, nullptr) == 0;
+    }
+}
+
 } // namespace
+
+bool QuitRequests::holdForProcess()
+{
+    if (!makePipe())
+        return false;
+    installHandler();
+    heldForGood = true;
+    return true;
+}
 
 QuitRequests::QuitRequests(QObject *parent)
     : QObject(parent)
@@ -82,23 +112,13 @@ QuitRequests::QuitRequests(QObject *parent)
         anyListener = false;
         return;
     }
-    takeRequests(); // for a listener gone before
-    struct sigaction action = {};
-    action.sa_handler = onQuitSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < quitSignals.size(); ++i) {
-        installed[i] = false;
-        if (::sigaction(quitSignals[i], nullptr, &earlier[i]) != 0)
-            continue;
-        // A signal ignored by whoever started the program (nohup) stays
-        // ignored.
-        if (!(earlier[i].sa_flags & SA_SIGINFO) && earlier[i].sa_handler == SIG_IGN)
-            continue;
-        installed[i] = ::sigaction(quitSignals[i], &action, nullptr) == 0;
+    // Held for good, the requests that came meanwhile are this listener's.
+    if (!heldForGood) {
+        takeRequests(); // for a listener gone before
+        installHandler();
     }
     const auto *notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &QuitRequests::readRequests);
+    connect(notifier, &QSocketNotifier::activated, this, &QuitRequests::deliverPending);
     listening = true;
 }
 
@@ -106,7 +126,7 @@ QuitRequests::~QuitRequests()
 {
     if (!listening)
         return;
-    for (std::size_t i = 0; i < quitSignals.size(); ++i) {
+    for (std::size_t i = 0; i < quitSignals.size() && !heldForGood; ++i) {
         if (installed[i])
             ::sigaction(quitSignals[i], &earlier[i], nullptr);
         installed[i] = false;
@@ -114,8 +134,10 @@ QuitRequests::~QuitRequests()
     anyListener = false;
 }
 
-void QuitRequests::readRequests()
+void QuitRequests::deliverPending()
 {
+    if (!listening)
+        return;
     const QVarLengthArray<int, 8> numbers = takeRequests();
     // A receiver may end this object's life.
     const QPointer<QuitRequests> alive(this);
@@ -138,7 +160,12 @@ QuitRequests::QuitRequests(QObject *parent)
 
 QuitRequests::~QuitRequests() = default;
 
-void QuitRequests::readRequests()
+bool QuitRequests::holdForProcess()
+{
+    return false;
+}
+
+void QuitRequests::deliverPending()
 {
 }
 

@@ -50,6 +50,8 @@ void ImageSaver::run()
         // The picture lives on in the cache for whoever shows it meanwhile.
         if (!image.isNull())
             cacheImage(file, image);
+        // No bytes will come: the rows that name the file stop waiting.
+        Database::removeFile(file);
         return;
     }
     Database::setFileData(file, bytes);

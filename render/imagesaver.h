@@ -1,8 +1,10 @@
 #pragma once
 
 // Encodes one picture into the file store on the thread pool (started by
-// saveImageAsync). When the encoder fails, nothing is stored, no commit is
-// requested and the picture stays in the image cache under its name.
+// saveImageAsync). The rows naming the file wait for its bytes before they
+// are written. When the encoder fails, nothing is stored, the name is given
+// up (so those rows no longer wait), no commit is requested and the picture
+// stays in the image cache under its name.
 
 #include <QImage>
 #include <QRunnable>

@@ -118,9 +118,13 @@ struct FolderLock
 {
     enum State {
         Free,          // no lock
-        Stale,         // its program has ended, or it cannot be read: open takes it over
+        Stale,         // its program has ended (no program keeps it locked): open takes it over
         Held,          // a running program on this computer holds it
         OtherComputer, // a program on another computer wrote it; whether that one still runs cannot be seen here
+        // It cannot be opened (another user's program made it unreadable), so
+        // whether its program runs cannot be seen: open refuses, naming its
+        // owner.
+        Unreadable,
     };
     State state = Free;
     QString path; // the lock file
@@ -128,6 +132,7 @@ struct FolderLock
     qint64 process = 0;
     QString program;
     QString host;
+    QString owner; // the user the lock file belongs to, as the system names them
 };
 
 class Database
@@ -153,9 +158,11 @@ public:
     //   as qint64, and whole reals that fit as well; other reals as double;
     //   in a REAL column every number as double; a text that SQLite reads as
     //   a number as that number;
-    // - in a text column, numbers as their exact shortest text
-    //   (3.0000000000000004 stays "3.0000000000000004", a flag is "1" or
-    //   "0") and date-times as ISO 8601 UTC text with "Z";
+    // - in a text column, numbers as SQLite's own text of them: whole
+    //   numbers and flags as digits ("1" or "0" for a flag), reals to 15
+    //   significant digits with a point ("5.0", "1.0e+300", and
+    //   3.0000000000000004 as "3.0"), infinities as "Inf" and "-Inf"; and
+    //   date-times as ISO 8601 UTC text with "Z";
     // - in a DATETIME column, date-times, and texts that carry an offset, as
     //   a QDateTime in UTC, written as that text; a text without an offset
     //   (local time, as older files hold) stays text;
@@ -280,7 +287,8 @@ public:
     // --- Write-behind flush -------------------------------------------------
     // Writes every pending change (files first, then tables) in one
     // transaction on the writer thread and waits for it. Returns false when
-    // the store is closed or the write failed; failed work stays pending.
+    // the store is closed, the write failed or rows wait for a file's bytes
+    // still to come; work not written stays pending.
     static bool flush();
     // Asks the writer thread for one flush without waiting.
     static void startSingleFlush();
@@ -300,7 +308,10 @@ public:
     static void setOrphanSweepAtOpen(bool atOpen);
     static void startOrphanSweep();
     // The bytes reach the disk with the next flush, whole or not at all:
-    // rows that name a file wait for it until every byte is written.
+    // rows that name a file wait for it until every byte is written. A name
+    // from newFileName counts as a file from the start: rows that name it
+    // wait (and flush() says false, with no failure told) until its bytes
+    // come here, or until removeFile gives the name up.
     static QString setFileData(const QString &name, const QByteArray &bytes);
     static QString storeNewFile(const QByteArray &bytes, const QString &suffix = QString());
     static QByteArray fileData(const QString &name);

@@ -375,6 +375,10 @@ void takeFileSnapshot(FilePass &pass)
     if (pass.folder.isEmpty())
         return;
     pass.entries = fileCache;
+    for (const QString &name : std::as_const(reservedNames)) {
+        if (!pass.entries.contains(name))
+            pass.awaited.insert(name);
+    }
     // Each file is written through a new file of its own, reserved meanwhile.
     for (auto it = pass.entries.cbegin(); it != pass.entries.cend(); ++it) {
         if (!it->onDisk && !it->removed) {
@@ -462,6 +466,11 @@ struct Deletions
 // file deleted, under one hold, so no row can come to name it in between).
 // With `untouched`, names that the cache or a reservation holds are left
 // alone as well.
+//
+// The records of the files deleted leave the ledger at once, in a commit of
+// their own: left for a later flush, a crash in between would have the next
+// start take a file the user puts there meanwhile under such a name (from a
+// backup, say) for the store's own, and delete it.
 void deleteUnreferenced(const QStringList &names, const QString &folder, FileLedger &ledger, bool untouched,
                         Deletions &out)
 {
@@ -485,6 +494,8 @@ void deleteUnreferenced(const QStringList &names, const QString &folder, FileLed
         out.deleted.insert(name);
         ledger.forget(name);
     });
+    if (!out.deleted.isEmpty())
+        ledger.commit({}, nullptr);
 }
 
 void deleteRemovedFiles(FilePass &pass, FileLedger &ledger)
@@ -572,8 +583,8 @@ void finishFilePass(FilePass &pass, FileLedger &ledger, bool tablesCommitted, bo
         if (!closing)
             sweepStep(pass, ledger);
     }
-    // Records of files gone ride on the next flush that records names; the
-    // last flush settles them itself.
+    // Records of temporary files gone ride on the next flush that records
+    // names; the last flush settles them itself.
     if (closing)
         ledger.commit({}, nullptr);
     if (pass.entries.isEmpty())

@@ -208,7 +208,7 @@ public:
     {
     }
 
-    bool flushLocked(QString *failure, FlushKind kind);
+    FlushOutcome flushLocked(FlushKind kind);
     void releaseWork() { spent.clear(); }
     bool runStatement(const QString &sql, QVariant *firstValue);
     void dropStatements()
@@ -687,11 +687,12 @@ void Writer::putBack(const QVector<TableWork> &work)
     }
 }
 
-bool Writer::flushLocked(QString *failure, FlushKind kind)
+FlushOutcome Writer::flushLocked(FlushKind kind)
 {
     QElapsedTimer timer;
     timer.start();
     longestHold = 0;
+    FlushOutcome outcome;
 
     FilePass files;
     takeRemovedFiles(files);
@@ -702,16 +703,20 @@ bool Writer::flushLocked(QString *failure, FlushKind kind)
     // New files go to disk before the rows that name them are committed.
     const bool filesOk = writeFiles(files, ledger);
     if (!filesOk)
-        *failure = files.error;
+        outcome.failure = files.error;
 
     bool tablesOk = true;
     if (!work.isEmpty()) {
         QString error;
         // A row must never reach the file before the file it names: the cut
         // waits whole (it may hold rows that belong together) until the
-        // file is written.
+        // file is written, or until its bytes come at all.
         if (namesAnyOf(work, files.failed)) {
             error = QStringLiteral("a file they name could not be written: %1").arg(files.error);
+            for (TableWork &one : work)
+                one.failed = true;
+        } else if (namesAnyOf(work, files.awaited)) {
+            outcome.waiting = true;
             for (TableWork &one : work)
                 one.failed = true;
         } else if (writeTables(work, &error)) {
@@ -727,12 +732,12 @@ bool Writer::flushLocked(QString *failure, FlushKind kind)
         }
         putBack(failed);
         tablesOk = failed.isEmpty();
-        if (!tablesOk)
-            *failure = error;
+        if (!tablesOk && !outcome.waiting)
+            outcome.failure = error;
         if (tablesOk && failing) {
             failing = false;
             qCInfo(lcStore) << "Database: pending changes written again";
-        } else if (!tablesOk && !failing) {
+        } else if (!tablesOk && !outcome.waiting && !failing) {
             failing = true;
             QStringList names;
             for (const TableWork &one : std::as_const(failed))
@@ -746,7 +751,8 @@ bool Writer::flushLocked(QString *failure, FlushKind kind)
 
     finishFilePass(files, ledger, tablesOk, kind == FlushKind::Closing);
     spent = std::move(work);
-    return filesOk && tablesOk;
+    outcome.written = filesOk && tablesOk;
+    return outcome;
 }
 
 bool Writer::runStatement(const QString &sql, QVariant *firstValue)
@@ -775,9 +781,9 @@ FlushWriter::FlushWriter(const QString &connectionName)
 
 FlushWriter::~FlushWriter() = default;
 
-bool FlushWriter::flushLocked(QString *failure, FlushKind kind)
+FlushOutcome FlushWriter::flushLocked(FlushKind kind)
 {
-    return d->flushLocked(failure, kind);
+    return d->flushLocked(kind);
 }
 
 void FlushWriter::releaseWork()

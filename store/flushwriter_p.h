@@ -14,6 +14,16 @@ class FlushWriterPrivate;
 // sweep of unnamed files), so that a quit never waits for it.
 enum class FlushKind { Regular, Closing };
 
+// What one flush did.
+struct FlushOutcome
+{
+    bool written = false; // every change and file reached the disk
+    // Rows wait for the bytes of a file still to come (a picture being
+    // encoded): nothing failed, the next flush takes them.
+    bool waiting = false;
+    QString failure; // why something could not be written; empty when nothing failed
+};
+
 class FlushWriter
 {
 public:
@@ -22,9 +32,8 @@ public:
     FlushWriter(const FlushWriter &) = delete;
     FlushWriter &operator=(const FlushWriter &) = delete;
 
-    // The body of one flush; the caller holds flushMutex. True when every
-    // change and file was written; otherwise `failure` says why not.
-    bool flushLocked(QString *failure, FlushKind kind = FlushKind::Regular);
+    // The body of one flush; the caller holds flushMutex.
+    FlushOutcome flushLocked(FlushKind kind = FlushKind::Regular);
     // Frees the work the last flush took; called once its waiting callers
     // were answered, outside every lock.
     void releaseWork();

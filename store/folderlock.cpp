@@ -29,6 +29,7 @@ namespace {
 // no process id.
 struct LockContent
 {
+    bool opened = false;
     bool valid = false;
     qint64 process = 0;
     QString program;
@@ -42,6 +43,7 @@ LockContent readLock(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return content;
+    content.opened = true;
     const QList<QByteArray> lines = file.read(4096).split('\n');
     bool ok = false;
     content.process = lines.value(0).trimmed().toLongLong(&ok);
@@ -86,6 +88,16 @@ public:
     // Whether a running process holds the file locked: the program that
     // wrote it, or one writing it right now.
     bool lockedByAnother() const { return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK; }
+    // Whether this descriptor could take the file's lock: no process holds
+    // it. Kept until the descriptor closes.
+    bool take() const
+    {
+        int result = 0;
+        do {
+            result = ::flock(fd, LOCK_EX | LOCK_NB);
+        } while (result != 0 && errno == EINTR);
+        return fd >= 0 && result == 0;
+    }
     // Whether `path` still names the file this descriptor has open.
     bool stillAt(const QString &path) const
     {
@@ -99,16 +111,24 @@ private:
 };
 #endif
 
-// Whether a running program on this computer holds the lock.
-bool heldByRunningProgram(const QString &path, const LockContent &content)
+// Whether a running program on this computer holds the lock: Held, Stale
+// only when the lock could be opened and taken, else Unreadable.
+FolderLock::State stateHere(const QString &path, const LockContent &content)
 {
 #ifdef Q_OS_UNIX
     Q_UNUSED(content);
-    return LockDescriptor(path).lockedByAnother();
+    const LockDescriptor descriptor(path);
+    if (!descriptor.isOpen())
+        return FolderLock::Unreadable;
+    if (descriptor.take())
+        return FolderLock::Stale;
+    return errno == EWOULDBLOCK ? FolderLock::Held : FolderLock::Unreadable;
 #else
     // QLockFile took a lock of an ended process over itself.
     Q_UNUSED(path);
-    return content.valid;
+    if (!content.opened)
+        return FolderLock::Unreadable;
+    return content.valid ? FolderLock::Held : FolderLock::Stale;
 #endif
 }
 
@@ -118,11 +138,10 @@ bool removeStaleLock(const QString &path, QString *error)
 {
 #ifdef Q_OS_UNIX
     // Held locked while it goes, so that no program can take it meanwhile
-    // unseen; and only if the name still stands for it. One that cannot be
-    // opened at all goes by its name.
+    // unseen; and only if the name still stands for it.
     const LockDescriptor stale(path);
-    if (stale.isOpen() && (stale.lockedByAnother() || !stale.stillAt(path)))
-        return true; // taken, or gone: the caller looks again
+    if (!stale.isOpen() || stale.lockedByAnother() || !stale.stillAt(path))
+        return true; // taken, gone or unreadable now: the caller looks again
 #endif
     QFile file(path);
     if (!file.exists() || file.remove())
@@ -156,6 +175,14 @@ QString holderText(const FolderLock &lock)
     return QStringLiteral("%1, process %2").arg(program, QString::number(lock.process));
 }
 
+// The user a file belongs to: their name, else their number.
+QString ownerOf(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString name = info.owner();
+    return name.isEmpty() ? QStringLiteral("#%1").arg(info.ownerId()) : name;
+}
+
 } // namespace
 
 namespace store_internal {
@@ -175,15 +202,17 @@ FolderLock inspectLock(const QString &path)
     lock.process = content.process;
     lock.program = content.program;
     lock.host = content.host;
+    lock.owner = ownerOf(path);
     if (content.valid && !writtenHere(content)) {
         // Whether it still runs there cannot be seen from here.
         lock.state = FolderLock::OtherComputer;
         return lock;
     }
-    // A lock of this computer, or one that cannot be read (which a running
-    // program would not leave for long): held while its writer keeps it
-    // locked, else stale.
-    lock.state = heldByRunningProgram(path, content) ? FolderLock::Held : FolderLock::Stale;
+    // A lock of this computer, or one whose content is of no use (empty
+    // after a power loss): held while its writer keeps it locked, stale once
+    // nobody does. One that cannot even be opened proves nothing: another
+    // user's program, which still runs, may have made it so.
+    lock.state = stateHere(path, content);
     return lock;
 }
 
@@ -213,6 +242,11 @@ std::unique_ptr<QLockFile> lockFolder(const QDir &dir, QString *error)
             fail(error, QStringLiteral("%1 is in use by another program (%2); only one program can use a data folder "
                                        "at a time")
                             .arg(dir.absolutePath(), holderText(holder)));
+            return nullptr;
+        case FolderLock::Unreadable:
+            fail(error, QStringLiteral("%1 may be in use by a program of the user %2: its lock file %3 cannot be read "
+                                       "here; only one program can use a data folder at a time")
+                            .arg(dir.absolutePath(), holder.owner, path));
             return nullptr;
         case FolderLock::OtherComputer:
             fail(error, QStringLiteral("%1 is locked by a program on another computer (%2 on %3), as its lock file %4 "

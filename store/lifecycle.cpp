@@ -286,6 +286,8 @@ bool openLocked(const QString &folder, QString *error)
         if (unwritten > 0)
             qCWarning(lcStore) << "Database:" << unwritten << "file(s) that could not be written are dropped";
         fileCache.clear();
+        // Names handed out for the folder before; rows would wait for them.
+        reservedNames.clear();
         filesDir = QDir();
         dataDirPath.clear();
         databasePath.clear();

@@ -13,7 +13,6 @@
 #include "storelog.h"
 
 #include <QAnyStringView>
-#include <QLocale>
 
 #include <sqlite3.h>
 
@@ -33,9 +32,10 @@ QVariant typedNull()
     return QVariant(QMetaType::fromType<QString>());
 }
 
-// SQLite's own reading of a text that may be a number, asked of a private
+// SQLite's own conversions between numbers and texts, asked of a private
 // in-memory database per thread: the rules of its affinity (which texts
-// count, how they round) are its own, and only it gives them exactly.
+// count, how they round, how a real is written) are its own, and only it
+// gives them exactly.
 class NumberReader
 {
 public:
@@ -45,8 +45,10 @@ public:
             || sqlite3_exec(db, "CREATE TABLE a(k INTEGER PRIMARY KEY, n NUMERIC, r REAL)", nullptr, nullptr, nullptr)
                    != SQLITE_OK
             || sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO a VALUES (1, ?1, ?1)", -1, &put, nullptr) != SQLITE_OK
-            || sqlite3_prepare_v2(db, "SELECT n, r FROM a", -1, &get, nullptr) != SQLITE_OK) {
-            qCWarning(lcStore).noquote() << "Database: cannot read numbers as SQLite does:" << sqlite3_errmsg(db);
+            || sqlite3_prepare_v2(db, "SELECT n, r FROM a", -1, &get, nullptr) != SQLITE_OK
+            // As a TEXT column converts what is written into it.
+            || sqlite3_prepare_v2(db, "SELECT CAST(?1 AS TEXT)", -1, &text, nullptr) != SQLITE_OK) {
+            qCWarning(lcStore).noquote() << "Database: cannot convert numbers as SQLite does:" << sqlite3_errmsg(db);
             ready = false;
         }
     }
@@ -54,10 +56,26 @@ public:
     {
         sqlite3_finalize(put);
         sqlite3_finalize(get);
+        sqlite3_finalize(text);
         sqlite3_close(db);
     }
     NumberReader(const NumberReader &) = delete;
     NumberReader &operator=(const NumberReader &) = delete;
+
+    // The real as a text column stores it: 15 significant digits, always a
+    // point ("5.0", "1.0e+300"), infinities as "Inf" and "-Inf".
+    QString textOf(double d)
+    {
+        if (!ready)
+            return QString::number(d, 'g', 15);
+        QString result;
+        sqlite3_bind_double(text, 1, d);
+        if (sqlite3_step(text) == SQLITE_ROW)
+            result = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(text, 0)),
+                                       sqlite3_column_bytes(text, 0));
+        sqlite3_reset(text);
+        return result;
+    }
 
     // The text as a numeric (or, with `real`, a REAL) column stores it.
     QVariant read(const QString &text, bool real)
@@ -89,8 +107,15 @@ private:
     sqlite3 *db = nullptr;
     sqlite3_stmt *put = nullptr;
     sqlite3_stmt *get = nullptr;
+    sqlite3_stmt *text = nullptr;
     bool ready = true;
 };
+
+NumberReader &numberReader()
+{
+    thread_local NumberReader reader;
+    return reader;
+}
 
 // Whether SQLite could read the text as a number at all: its numbers are
 // made of ASCII digits, signs, points, exponents and white space only. Most
@@ -118,8 +143,7 @@ QVariant numericText(const QString &text, bool real)
 {
     if (!mayBeNumber(text))
         return text;
-    thread_local NumberReader reader;
-    return reader.read(text, real);
+    return numberReader().read(text, real);
 }
 
 // A real as a numeric column keeps it: whole values that fit as integers.
@@ -136,12 +160,6 @@ QVariant numericReal(double d)
 QVariant realReal(double d)
 {
     return QVariant(d == 0 ? 0.0 : d);
-}
-
-// The shortest text that reads back as the same number.
-QString exactText(double d)
-{
-    return QString::number(d, 'g', QLocale::FloatingPointShortest);
 }
 
 enum class Class { Null, Integer, Real, Text, Blob, DateTime, Other };
@@ -285,7 +303,7 @@ QVariant storedForm(const QVariant &value, ColumnKind kind)
         case Class::Integer:
             return QVariant(QString::number(integer));
         case Class::Real:
-            return QVariant(exactText(real));
+            return QVariant(numberReader().textOf(real));
         case Class::Text:
             return QVariant(text);
         default:

@@ -27,8 +27,8 @@ ColumnKind columnKindOf(QStringView type);
 
 // `value` as a column of `kind` gives it back from the file: nulls as a
 // typed null; whole numbers as qint64 and reals as double where the column
-// keeps numbers; numbers as their exact text in a text column (a flag as "1"
-// or "0"); texts that SQLite reads as numbers in a numeric column as those
+// keeps numbers; numbers as SQLite's text in a text column (a flag as "1"
+// or "0", a real as "5.0"); texts that SQLite reads as numbers in a numeric column as those
 // numbers; date-times as UTC (as ISO text with "Z" where the column is not a
 // date-time column); any other type as its text. A value without a type
 // stays one.

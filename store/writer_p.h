@@ -38,6 +38,9 @@ struct FilePass
     QHash<QString, quint64> removedBefore; // name -> version of entries marked removed
     QMap<QString, FileEntry> entries;
     QMap<QString, QString> temporaries; // name to write -> the new file it is written through
+    // Names handed out by Database::newFileName whose bytes have not come
+    // (a picture still being encoded): rows naming them wait.
+    QSet<QString> awaited;
     QSet<QString> written;
     QSet<QString> failed;
     QSet<QString> deleted;

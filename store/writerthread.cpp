@@ -132,13 +132,15 @@ void DataThread::serve(FlushWriter &writer)
         bool ok = false;
         {
             QMutexLocker flushLocker(&flushMutex);
-            QString failure;
             if (!closed && may) {
-                ok = writer.flushLocked(&failure);
-                // Before the callers waiting for this flush are answered.
-                if (!ok && failure.isEmpty())
-                    failure = QStringLiteral("the changes could not be written");
-                StoreStatus::instance()->setWriteFailure(ok ? QString() : failure);
+                FlushOutcome outcome = writer.flushLocked();
+                ok = outcome.written;
+                // Before the callers waiting for this flush are answered. Rows
+                // that only wait for a file's bytes tell nothing either way.
+                if (!ok && outcome.failure.isEmpty() && !outcome.waiting)
+                    outcome.failure = QStringLiteral("the changes could not be written");
+                if (ok || !outcome.failure.isEmpty())
+                    StoreStatus::instance()->setWriteFailure(outcome.failure);
             }
         }
         locker.relock();
@@ -160,8 +162,7 @@ void DataThread::serve(FlushWriter &writer)
     bool ok = false;
     {
         QMutexLocker flushLocker(&flushMutex);
-        QString failure;
-        ok = !closed && may && writer.flushLocked(&failure, FlushKind::Closing);
+        ok = !closed && may && writer.flushLocked(FlushKind::Closing).written;
         if (!closed && !ok && may)
             qCWarning(lcStore) << "Database: the last changes could not be written before closing";
         closed = true;

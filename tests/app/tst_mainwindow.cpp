@@ -3,9 +3,11 @@
 #include "database.h"
 #include "dirtyskrins.h"
 #include "enginestart.h"
+#include "filesizelimit.h"
 #include "mainwindow.h"
 #include "mouse.h"
 #include "pictures.h"
+#include "rawdb.h"
 #include "serveroptions.h"
 #include "captureoverlay.h"
 #include "customlabel.h"
@@ -33,9 +35,12 @@
 #include <QMimeData>
 #include <QMessageBox>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
+
+#include <optional>
 
 
 class TestMainWindow : public QObject
@@ -440,6 +445,56 @@ private slots:
         QVERIFY(bar->isHidden());
     }
 
+    void captureWaitsForItsPicture_data()
+    {
+        QTest::addColumn<bool>("limited");
+        QTest::newRow("while it is encoded") << false;
+        QTest::newRow("past the file-size limit") << true;
+    }
+
+    // A capture's rows reach the file only with its picture: not while the
+    // picture is being encoded, and not while its file cannot be written
+    // (past a file-size limit, as on a full disk), which the window tells.
+    // However the program ends meanwhile, no row in the file names a
+    // missing picture.
+    void captureWaitsForItsPicture()
+    {
+        QFETCH(bool, limited);
+        MainWindow window;
+        window.show();
+        auto *bar = window.findChild<QLabel *>(QStringLiteral("writeFailureBar"));
+        QVERIFY(Database::flush());
+        const QString database = store.path() + QStringLiteral("/database.db");
+        const auto committed = [&database](const QString &file) {
+            return RawDb(database).text(QStringLiteral("SELECT (SELECT count(*) FROM skrin WHERE file = ?), "
+                                                       "(SELECT count(*) FROM skrin_image WHERE file = ?)"),
+                                        {file, file});
+        };
+        QString file;
+        {
+            const PoolHold encoding;
+            const Id id = storeCapture(noisyImage(QSize(400, 300)), QStringLiteral(".png"), 90);
+            file = getMember(id, QStringLiteral("file")).toString();
+            QVERIFY(!Database::flush());
+        }
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(bar->isHidden()); // nothing failed
+        QCOMPARE(committed(file), QStringLiteral("0|0"));
+        {
+            std::optional<FileSizeLimit> full;
+            if (limited)
+                full.emplace(QFileInfo(database).size() + 64 * 1024);
+            QThreadPool::globalInstance()->waitForDone();
+            QCOMPARE(Database::flush(), !limited);
+            QCoreApplication::sendPostedEvents();
+            QCOMPARE(bar->isVisible(), limited);
+            QCOMPARE(committed(file), limited ? QStringLiteral("0|0") : QStringLiteral("1|1"));
+        }
+        QVERIFY(Database::flush());
+        QCOMPARE(committed(file), QStringLiteral("1|1"));
+        QVERIFY(QFileInfo(store.path() + QStringLiteral("/files/") + file).size() > 0);
+    }
+
     void quitWritesTheStore()
     {
         const Id id = addScreenshot(QDateTime::currentDateTime(), qRgb(1, 2, 3));
@@ -466,6 +521,29 @@ private slots:
     }
 
 private:
+    // Keeps every thread of the pool busy while it lives: jobs started
+    // meanwhile wait.
+    class PoolHold
+    {
+    public:
+        PoolHold()
+        {
+            for (int i = 0; i < threads; ++i)
+                QThreadPool::globalInstance()->start([this] {
+                    started.release();
+                    released.acquire();
+                });
+            started.acquire(threads);
+        }
+        ~PoolHold() { released.release(threads); }
+        Q_DISABLE_COPY(PoolHold)
+
+    private:
+        const int threads = QThreadPool::globalInstance()->maxThreadCount();
+        QSemaphore started;
+        QSemaphore released;
+    };
+
     static Id addScreenshot(const QDateTime &created, QRgb colour);
     static void answerNextQuestion(QMessageBox::StandardButton button);
     static QList<Id> screenshotRows();

@@ -79,6 +79,30 @@ private slots:
         QTRY_COMPARE(spy.count(), 1);
     }
 
+    // Held for the process, as the program does first of all, the signals
+    // never end it: not before the first listener, and not after the last
+    // (a second signal while the program quits). A request that came while
+    // none listened reaches the next, for code that runs before the event
+    // loop does too.
+    void heldForTheProcess()
+    {
+        QVERIFY(QuitRequests::holdForProcess());
+        QCOMPARE(::raise(SIGTERM), 0);
+        {
+            QuitRequests requests;
+            QSignalSpy spy(&requests, &QuitRequests::requested);
+            QTRY_COMPARE(spy.count(), 1);
+        }
+        QCOMPARE(::raise(SIGHUP), 0);
+        QCOMPARE(::raise(SIGINT), 0);
+        QuitRequests next;
+        QSignalSpy spy(&next, &QuitRequests::requested);
+        next.deliverPending();
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(spy.at(0).at(0).toInt(), int(SIGHUP));
+        QCOMPARE(spy.at(1).at(0).toInt(), int(SIGINT));
+    }
+
     // Last: the quit ends every event loop of this process for good.
     void windowQuitsOnSignal()
     {

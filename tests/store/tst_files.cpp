@@ -1,5 +1,6 @@
 // The file store: cache, names, writes and deletions in the "files" folder.
 
+#include "filesizelimit.h"
 #include "storetest.h"
 #include "storestatus.h"
 
@@ -8,32 +9,9 @@
 #include <QRegularExpression>
 #include <QThread>
 
-#include <csignal>
 #include <memory>
 
-#include <sys/resource.h>
-
 namespace {
-
-// While it lives, no file of the process can grow past `bytes`: writes fail
-// as on a full disk, for root too.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(qint64 bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &before);
-        rlimit limit = before;
-        limit.rlim_cur = rlim_t(bytes);
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
-    Q_DISABLE_COPY(FileSizeLimit)
-
-private:
-    rlimit before{};
-};
 
 qint64 cachedBytes()
 {

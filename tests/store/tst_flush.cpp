@@ -391,6 +391,38 @@ private slots:
         QVERIFY(Database::setValue(skrin, row, length, "")); // set, where NULL is not
     }
 
+    // A real in a text column reads as SQLite itself writes it there (as
+    // another client, or a copy made in SQL, would find it): "5.0", "Inf",
+    // 15 significant digits. Before a reopen and after it.
+    void realsInTextColumnsReadAsSQLiteWritesThem()
+    {
+        const QVariantList reals{5.0, 2.5, -0.0, 0.1 + 0.2, 3.0000000000000004, 1e15, 1e16, 1e300, 1e-7, 5e-324,
+                                 qInf(), -qInf(), 123456789.123456789, -1.5e-300};
+        RawDb sqlite(QStringLiteral(":memory:"));
+        QVERIFY(sqlite.exec("CREATE TABLE t (k INTEGER PRIMARY KEY, a TEXT)"));
+        for (const QVariant &real : reals)
+            QVERIFY2(sqlite.exec("INSERT INTO t (a) VALUES (?)", {real}), qPrintable(sqlite.lastError));
+        const QString written = sqlite.text("SELECT a FROM t ORDER BY k");
+
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        const int skrin = Database::tableId("skrin");
+        const int title = Database::columnId(skrin, "title");
+        QList<int> rows;
+        for (const QVariant &real : reals)
+            rows.append(Database::insertRow(skrin, {{0, rows.size() + 1}, {title, real}}));
+        const auto held = [&] {
+            QStringList texts;
+            for (const int row : std::as_const(rows))
+                texts.append(Database::value(skrin, row, title).toString());
+            return texts.join(u';');
+        };
+        QCOMPARE(held(), written);
+        reopenAndCompare(store.path());
+        QCOMPARE(held(), written);
+        QVERIFY(!Database::setValue(skrin, rows.first(), title, QStringLiteral("5.0")));
+    }
+
     // A date-time names one instant, whichever zone wrote it and whichever
     // reads it: the file holds UTC with its "Z", which SQLite's own date
     // functions read too. Written in Kolkata and read in New York, and in

@@ -3,6 +3,7 @@
 // constraints and column types in "database.db", rows gone from the file,
 // files that no row names.
 
+#include "filesizelimit.h"
 #include "storestatus.h"
 #include "storetest.h"
 
@@ -17,12 +18,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <tuple>
 
-#include <sys/resource.h>
 #ifdef Q_OS_LINUX
+#include <sys/fsuid.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 #endif
@@ -67,33 +67,6 @@ void damageFile(const QString &folder, const QString &table, const QString &from
     for (const QString &sql : statements)
         QVERIFY2(db.exec(sql), qPrintable(db.lastError));
 }
-
-// While it lives, no file of this process grows beyond `bytes`: a file
-// size limit fails writes as a full disk does, for root too.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        if (getrlimit(RLIMIT_FSIZE, &before) != 0)
-            return;
-        rlimit limit = before;
-        limit.rlim_cur = bytes;
-        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        if (active)
-            setrlimit(RLIMIT_FSIZE, &before);
-    }
-    Q_DISABLE_COPY(FileSizeLimit)
-
-    bool active = false;
-
-private:
-    rlimit before{};
-};
 
 int column(int table, const char *name)
 {
@@ -347,8 +320,8 @@ private slots:
         QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
     }
 
-    // The folder's lock. One that cannot be read (empty after a power loss,
-    // or garbage) or whose program has ended is taken over. One written on
+    // The folder's lock. One whose content is of no use (empty after a power
+    // loss, or garbage) or whose program has ended is taken over. One written on
     // another computer is told as such, with its lock file, and taken over
     // only when asked. A lock that cannot be written is refused with the
     // reason, and a stale one never blames its ended program.
@@ -406,6 +379,43 @@ private slots:
                      qPrintable(error));
         }
         QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+    }
+
+    // A lock file that cannot be opened (another user's program made it
+    // unreadable, and may still run) proves nothing about its program: the
+    // folder is refused, the lock's owner named, and the lock stays. Root
+    // opens any file, so where the test runs as root it looks with the file
+    // rights of another user.
+    void unreadableLockIsRefused()
+    {
+        TempStore store;
+        const QString lockFile = store.path() + QStringLiteral("/database.db.lock");
+        const QByteArray here = QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + '\n';
+        QVERIFY(writeFile(lockFile, "4242\npellimore\n" + here));
+        QVERIFY(QFile::setPermissions(lockFile, {}));
+        const QString owner = QFileInfo(lockFile).owner();
+#ifdef Q_OS_LINUX
+        const bool asAnother = ::geteuid() == 0;
+        if (asAnother) {
+            // A folder the two users share.
+            QVERIFY(QFile::setPermissions(store.path(), QFileDevice::Permissions(0x7777)));
+            ::setfsuid(65534);
+        }
+        const auto asBefore = qScopeGuard([asAnother] {
+            if (asAnother)
+                ::setfsuid(0);
+        });
+#else
+        if (QFile(lockFile).open(QIODevice::ReadOnly))
+            QSKIP("this user reads any file");
+#endif
+        const FolderLock lock = Database::folderLock(store.path());
+        QCOMPARE(lock.state, FolderLock::Unreadable);
+        QCOMPARE(lock.owner, owner);
+        QString error;
+        QVERIFY(!Database::open(store.path(), &error));
+        QVERIFY2(error.contains(QStringLiteral("user ") + owner) && error.contains(lockFile), qPrintable(error));
+        QVERIFY(QFileInfo::exists(lockFile));
     }
 
     void closeAndReopen()

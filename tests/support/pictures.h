@@ -5,12 +5,25 @@
 #include <QBuffer>
 #include <QDataStream>
 #include <QImage>
+#include <QRandomGenerator>
 
 // A picture of one colour.
 inline QImage filledImage(const QSize &size, const QColor &colour)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(colour);
+    return image;
+}
+
+// A picture of random pixels, which no format makes much smaller.
+inline QImage noisyImage(const QSize &size, quint32 seed = 1)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+        random.fillRange(line, image.width());
+    }
     return image;
 }
 

@@ -27,20 +27,21 @@ public:
     }
     Q_DISABLE_COPY(RawDb)
 
-    bool exec(const QString &sql)
+    // With `bound` values for the statement's "?" marks, in order.
+    bool exec(const QString &sql, const QVariantList &bound = {})
     {
         QSqlQuery query(db);
-        if (query.exec(sql))
+        if (run(query, sql, bound))
             return true;
         lastError = query.lastError().text();
         return false;
     }
     // The rows of a query as text: cells joined by "|", rows by ";", NULL as "NULL".
-    QString text(const QString &sql)
+    QString text(const QString &sql, const QVariantList &bound = {})
     {
         QStringList rows;
         QSqlQuery query(db);
-        query.exec(sql);
+        run(query, sql, bound);
         while (query.next()) {
             QStringList cells;
             for (int i = 0; i < query.record().count(); ++i)
@@ -53,6 +54,17 @@ public:
     QString lastError;
 
 private:
+    static bool run(QSqlQuery &query, const QString &sql, const QVariantList &bound)
+    {
+        if (bound.isEmpty())
+            return query.exec(sql);
+        if (!query.prepare(sql))
+            return false;
+        for (const QVariant &value : bound)
+            query.addBindValue(value);
+        return query.exec();
+    }
+
     QString name;
     QSqlDatabase db;
 };
