@@ -8,9 +8,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <cstdio>
+
 FolderStart startOnDataFolder(const QString &folder, const std::function<bool(const FolderLock &)> &openAnyway,
                               QString *error)
 {
+    // The check reads the whole file: it runs once the window is shown.
+    Database::setCheckAfterOpen(true);
     if (engineStartInFolder(folder, error))
         return FolderStart::Started;
     const FolderLock lock = Database::folderLock(folder);
@@ -42,4 +46,13 @@ bool askToOpenAnyway(const FolderLock &lock, QWidget *parent)
     box.setDefaultButton(box.addButton(QMessageBox::Cancel));
     box.exec();
     return box.clickedButton() == open;
+}
+
+void tellDataUnusable(const QString &folder, const QString &reason, bool box)
+{
+    const QString text =
+        QApplication::translate("main", "Pellimore cannot open its data in %1:\n%2").arg(folder, reason);
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    if (box)
+        QMessageBox::critical(nullptr, QApplication::translate("main", "Pellimore"), text);
 }

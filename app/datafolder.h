@@ -21,10 +21,16 @@ enum class FolderStart {
 
 // Starts the engine on `folder`. When a program on another computer holds
 // the folder's lock, `openAnyway` is asked with that lock whether to take
-// it over. Failed with the reason in `error`.
+// it over. Failed with the reason in `error`. The check of the store's file
+// runs after it returns, before the first write (Database::setCheckAfterOpen):
+// a file found damaged then is told by StoreStatus::damageFound.
 FolderStart startOnDataFolder(const QString &folder, const std::function<bool(const FolderLock &)> &openAnyway,
                               QString *error);
 
 // Asks the user, in a message box, whether to open a folder whose lock a
 // program on another computer holds.
 bool askToOpenAnyway(const FolderLock &lock, QWidget *parent = nullptr);
+
+// Tells the user, on the standard error and (with `box`) in a message box,
+// that the data in `folder` cannot be used, and why.
+void tellDataUnusable(const QString &folder, const QString &reason, bool box = true);

@@ -3,6 +3,7 @@
 #include "applog.h"
 #include "capture.h"
 #include "capturestore.h"
+#include "datafolder.h"
 #include "drawingtools.h"
 #include "editoroverlays.h"
 #include "imagejobs.h"
@@ -37,10 +38,22 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
+#include <system_error>
 
 namespace {
 
 MainWindow *theWindow = nullptr;
+
+// The newest screenshot, found on a thread of its own where one can be had.
+std::future<Id> findNewestScreenshot()
+{
+    try {
+        return std::async(std::launch::async, newestScreenshot);
+    } catch (const std::system_error &) {
+        return std::async(std::launch::deferred, newestScreenshot);
+    }
+}
 
 // The screenshot created last at or before `created`, else the oldest one.
 Id screenshotNear(const QDateTime &created)
@@ -63,7 +76,9 @@ public:
     explicit SkrinWatcher(MainWindow *owner)
         : window(owner)
     {
-        watch({{QStringLiteral("type"), QStringLiteral("skrin")}});
+        // Only removals matter: the screenshots there are now need not be
+        // listed (every one of a large library, at each start).
+        watchQuietly({{QStringLiteral("type"), QStringLiteral("skrin")}});
     }
 
     void onMinus(Id id) override { window->onSkrinRemoved(id); }
@@ -76,9 +91,8 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::MainWindow>())
 {
-    // Built beside the window's widgets, which need no stored rows: the
-    // screenshot opened last finds its indexes made.
-    prepareItemLookups();
+    // Found beside the building of the widgets, which need no stored rows.
+    std::future<Id> newest = findNewestScreenshot();
     ui->setupUi(this);
     addToolActions();
     fitIntoScreen();
@@ -102,6 +116,10 @@ MainWindow::MainWindow(QWidget *parent)
     StoreStatus *status = StoreStatus::instance();
     connect(status, &StoreStatus::writeFailureChanged, this, &MainWindow::showWriteFailure);
     showWriteFailure(status->writeFailure());
+    // Queued also when found before: the window is whole by then.
+    connect(status, &StoreStatus::damageFound, this, &MainWindow::refuseDamagedStore, Qt::QueuedConnection);
+    if (!status->damage().isEmpty())
+        QTimer::singleShot(0, this, [this] { refuseDamagedStore(StoreStatus::instance()->damage()); });
     skrinWatcher = std::make_unique<SkrinWatcher>(this);
     // Screenshots marked changed get their picture and thumbnails rendered
     // in the background from now on.
@@ -115,7 +133,7 @@ MainWindow::MainWindow(QWidget *parent)
             shutDownEngine();
         }
     });
-    openSkrin(newestScreenshot());
+    openSkrin(newest.get());
 }
 
 MainWindow::~MainWindow()
@@ -400,6 +418,20 @@ void MainWindow::showWriteFailure(const QString &failure)
                                 "are saved as soon as they can be. Free some disk space or make the folder "
                                 "writable, and do not quit until this message is gone.")
                                  .arg(QDir::toNativeSeparators(Database::dataFolder()), failure));
+}
+
+void MainWindow::refuseDamagedStore(const QString &damage)
+{
+    if (closed)
+        return;
+    closed = true;
+    cancelCapture();
+    const QString folder = Database::dataFolder();
+    hide();
+    // The store refuses every write to a damaged file, the last one too.
+    shutDownEngine();
+    tellDataUnusable(folder, damage);
+    QCoreApplication::exit(1);
 }
 
 void MainWindow::startCapture()

@@ -105,6 +105,10 @@ private:
     void applyFont(const QFont &font);
     // Shows why the store cannot write, or hides the notice for "".
     void showWriteFailure(const QString &failure);
+    // The store's file was found damaged after the window was shown: the
+    // window goes, nothing is written, and the program ends as it does when
+    // the store cannot be opened at all.
+    void refuseDamagedStore(const QString &damage);
     // The form's size where the screen's free area allows it, else less;
     // centred on that area.
     void fitIntoScreen();

@@ -4,6 +4,7 @@
 //
 // Output ends with:
 //   ratio startup_5000_over_empty         time to the first paint, 5,000 screenshots / empty (best of five each)
+//   ratio startup_20000_over_empty        the same with 20,000 screenshots (best of five each)
 //   ratio startup_5000_memory_over_empty  resident memory 2 s after the first paint, 5,000 / empty (best of three)
 
 #include "benchstore.h"
@@ -29,10 +30,8 @@
 
 namespace {
 
-constexpr int screenshotCount = 5000;
 constexpr int memoryDelayMs = 2000;
 
-QString fullFolder;
 QString emptyFolder;
 
 struct Best
@@ -40,8 +39,17 @@ struct Best
     double full = std::numeric_limits<double>::max();
     double empty = std::numeric_limits<double>::max();
 };
-Best bestTime;
-Best bestMemory;
+
+// A library of `count` screenshots and the best figures measured on it.
+struct Library
+{
+    int count;
+    QString folder;
+    Best time;
+    Best memory;
+};
+Library small{5000, {}, {}, {}};
+Library large{20000, {}, {}, {}};
 
 void die(const char *what)
 {
@@ -49,11 +57,11 @@ void die(const char *what)
     std::exit(1);
 }
 
-// 5,000 screenshots as a user's library holds them: a picture and three
-// thumbnails each (small real files) and four annotations, one of them a
-// drawn stroke, made through the engine as captures and edits make them and
-// then synchronised (no change waits to be sent).
-void buildLibrary(const QTemporaryDir &dir)
+// Screenshots as a user's library holds them, taken over two years: a
+// picture and three thumbnails each (small real files) and four annotations,
+// one of them a drawn stroke, made through the engine as captures and edits
+// make them and then synchronised (no change waits to be sent).
+void buildLibrary(const QTemporaryDir &dir, int screenshotCount)
 {
     if (!openBenchStore(dir))
         die("cannot open the store to fill");
@@ -64,8 +72,9 @@ void buildLibrary(const QTemporaryDir &dir)
         stroke.append(QPointF(10.25 + i * 1.5, 40.5 + (i % 17) * 2.25));
     const QVariant strokeData = polygonToData(stroke);
     const QDateTime start = QDateTime::currentDateTime().addDays(-730);
+    const qint64 spacingSecs = qint64(730) * 86400 / screenshotCount;
     for (int i = 0; i < screenshotCount; ++i) {
-        const QDateTime created = start.addSecs(qint64(i) * 12600);
+        const QDateTime created = start.addSecs(qint64(i) * spacingSecs);
         const Id skrin = createItemWithMembers(
             QStringLiteral("skrin"),
             {{QStringLiteral("x"), 0.0},
@@ -126,7 +135,10 @@ double startOnce(const QString &folder, bool measureMemory, qint64 *residentKb)
     program.setStandardErrorFile(QProcess::nullDevice());
     QElapsedTimer timer;
     timer.start();
-    program.start(QStringLiteral(PELLIMORE_PROGRAM), {QStringLiteral("--portable")});
+    // Another build of the program may be measured in its place, for a
+    // comparison on the same libraries.
+    const QString other = qEnvironmentVariable("PELLIMORE_BENCH_PROGRAM");
+    program.start(other.isEmpty() ? QStringLiteral(PELLIMORE_PROGRAM) : other, {QStringLiteral("--portable")});
     QByteArray said;
     while (!said.contains("first paint\n")) {
         if (!program.waitForReadyRead(30000))
@@ -149,30 +161,30 @@ double startOnce(const QString &folder, bool measureMemory, qint64 *residentKb)
     return ms;
 }
 
-void startupTime(benchmark::State &state)
+void startupTime(benchmark::State &state, Library *library)
 {
     for (auto _ : state) {
-        const double full = startOnce(fullFolder, false, nullptr);
+        const double full = startOnce(library->folder, false, nullptr);
         const double empty = startOnce(emptyFolder, false, nullptr);
-        bestTime.full = std::min(bestTime.full, full);
-        bestTime.empty = std::min(bestTime.empty, empty);
+        library->time.full = std::min(library->time.full, full);
+        library->time.empty = std::min(library->time.empty, empty);
         state.SetIterationTime((full + empty) / 1000);
         state.counters["full_ms"] = full;
         state.counters["empty_ms"] = empty;
     }
 }
 
-void startupMemory(benchmark::State &state)
+void startupMemory(benchmark::State &state, Library *library)
 {
     for (auto _ : state) {
         qint64 full = 0;
         qint64 empty = 0;
-        const double fullMs = startOnce(fullFolder, true, &full);
+        const double fullMs = startOnce(library->folder, true, &full);
         const double emptyMs = startOnce(emptyFolder, true, &empty);
         if (full <= 0 || empty <= 0)
             die("no resident memory read");
-        bestMemory.full = std::min(bestMemory.full, double(full));
-        bestMemory.empty = std::min(bestMemory.empty, double(empty));
+        library->memory.full = std::min(library->memory.full, double(full));
+        library->memory.empty = std::min(library->memory.empty, double(empty));
         state.SetIterationTime((fullMs + emptyMs) / 1000);
         state.counters["full_mb"] = double(full) / 1024;
         state.counters["empty_mb"] = double(empty) / 1024;
@@ -185,28 +197,47 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    QTemporaryDir full;
+    QTemporaryDir smallDir;
+    QTemporaryDir largeDir;
     QTemporaryDir empty;
-    if (!full.isValid() || !empty.isValid())
+    if (!smallDir.isValid() || !largeDir.isValid() || !empty.isValid())
         die("no temporary folder");
-    buildLibrary(full);
-    // For profiling a start by hand: the library stays, and its folder is said.
-    if (qEnvironmentVariableIsSet("PELLIMORE_BENCH_KEEP_LIBRARY")) {
-        full.setAutoRemove(false);
-        std::printf("library in %s\n", qPrintable(full.path()));
+    small.folder = smallDir.path();
+    large.folder = largeDir.path();
+    // For repeated runs and profiling by hand: the libraries are kept in
+    // the folder given, and made there only when missing.
+    const QString kept = qEnvironmentVariable("PELLIMORE_BENCH_LIBRARIES");
+    if (!kept.isEmpty() && !QDir().mkpath(kept))
+        die("cannot make the folder of the libraries");
+    for (Library *library : {&small, &large}) {
+        if (!kept.isEmpty())
+            library->folder = QStringLiteral("%1/%2").arg(kept).arg(library->count);
+        if (!QFile::exists(library->folder + QStringLiteral("/database.db"))) {
+            const QTemporaryDir made(library->folder + QStringLiteral(".making"));
+            if (!made.isValid())
+                die("no folder to make a library in");
+            buildLibrary(made, library->count);
+            QDir().rmdir(library->folder);
+            if (!QDir().rename(made.path(), library->folder))
+                die("cannot keep the library");
+        }
     }
-    fullFolder = full.path();
     emptyFolder = empty.path();
     // The first starts make the empty store and settle what the program
     // writes once; neither is measured.
-    startOnce(fullFolder, false, nullptr);
+    startOnce(small.folder, false, nullptr);
+    startOnce(large.folder, false, nullptr);
     startOnce(emptyFolder, false, nullptr);
 
-    benchmark::RegisterBenchmark("startup_5000_over_empty/first_paint", startupTime)
+    benchmark::RegisterBenchmark("startup_5000_over_empty/first_paint", startupTime, &small)
         ->Iterations(5)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("startup_5000_memory_over_empty/resident_after_2s", startupMemory)
+    benchmark::RegisterBenchmark("startup_20000_over_empty/first_paint", startupTime, &large)
+        ->Iterations(5)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("startup_5000_memory_over_empty/resident_after_2s", startupMemory, &small)
         ->Iterations(3)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
@@ -214,13 +245,17 @@ int main(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    if (bestTime.empty == std::numeric_limits<double>::max() || bestMemory.empty == std::numeric_limits<double>::max()) {
+    constexpr double none = std::numeric_limits<double>::max();
+    if (small.time.empty == none || large.time.empty == none || small.memory.empty == none) {
         std::fprintf(stderr, "bench_startup: a benchmark did not run (filtered out?)\n");
         return 1;
     }
-    std::printf("first paint %.1f ms with 5,000 screenshots, %.1f ms empty; resident %.1f MB against %.1f MB\n",
-                bestTime.full, bestTime.empty, bestMemory.full / 1024, bestMemory.empty / 1024);
-    std::printf("ratio startup_5000_over_empty %.6f\n", bestTime.full / bestTime.empty);
-    std::printf("ratio startup_5000_memory_over_empty %.6f\n", bestMemory.full / bestMemory.empty);
+    std::printf("first paint %.1f ms with 5,000 screenshots, %.1f ms empty; %.1f ms with 20,000, %.1f ms empty; "
+                "resident %.1f MB against %.1f MB\n",
+                small.time.full, small.time.empty, large.time.full, large.time.empty, small.memory.full / 1024,
+                small.memory.empty / 1024);
+    std::printf("ratio startup_5000_over_empty %.6f\n", small.time.full / small.time.empty);
+    std::printf("ratio startup_20000_over_empty %.6f\n", large.time.full / large.time.empty);
+    std::printf("ratio startup_5000_memory_over_empty %.6f\n", small.memory.full / small.memory.empty);
     return 0;
 }

@@ -49,10 +49,6 @@ QString dataDirectory(bool portable);
 // Looks up the table and column numbers the engine works with. GUI thread,
 // after the store was opened or reset, while no worker uses the store.
 void bindTables();
-// Has the store build in the background the indexes that finding items by
-// id and by parent use, so that a window's first lookups find them made
-// rather than build them. After bindTables.
-void prepareItemLookups();
 // Requests to the sync engine (syncservice.h); nothing while none is registered.
 void emitResetSignals();
 void requestCommit();

@@ -151,20 +151,6 @@ const StoreTables &storeTables()
     return tables;
 }
 
-void prepareItemLookups()
-{
-    using engine_internal::columnOf;
-    // In the order the first screenshot asks: itself by id, its annotations
-    // by parent and then by id.
-    QList<QPair<int, int>> columns{{tables.itemsTable, tables.itemsIdColumn}};
-    for (const QString &type : syncedTables) {
-        const int table = syncedTableId(type);
-        columns.append({table, columnOf(table, QStringLiteral("id"))});
-        columns.append({table, columnOf(table, QStringLiteral("parent"))});
-    }
-    Database::buildDeclaredIndexesSoon(columns);
-}
-
 void engine_internal::prepareFileLookups()
 {
     if (fileLookupsAsked.exchange(true))

@@ -224,9 +224,11 @@ public:
     static RowCursor selectBetween(int table, int column, const QVariant &a, const QVariant &b);
     static void buildColumnIndex(int table, int column);
     // Builds the declared indexes of these (table, column) pairs that are not
-    // built yet, in this order, on a thread of the store's own: for lookups
-    // sure to come soon, which then find them made (or wait for the one in
-    // the making) rather than build them themselves. Pairs without a
+    // built yet, in this order, on a thread of the store's own, which holds
+    // the table lock only briefly: for lookups sure to come soon, which then
+    // find them made. Until then a selection scans (with the same result)
+    // and a single-row lookup builds the index itself. The key columns that
+    // hold whole numbers have theirs made by the open. Pairs without a
     // declared index are passed over. Closing the store stops the building.
     static void buildDeclaredIndexesSoon(const QList<QPair<int, int>> &columns);
     static void dropColumnIndex(int table, int column);
@@ -248,6 +250,20 @@ public:
     // computer while it runs, one on another computer until the user has it
     // taken over (folderLock tells which, takeOverLock takes it over).
     static bool open(const QString &dataFolder, QString *error = nullptr);
+    // Every open checks the whole file (SQLite's quick_check), and nothing
+    // is written to a file that fails it. By default the check runs beside
+    // the migration and the load, and open fails on a damaged file. A
+    // program that wants its window shown first may have the check run just
+    // before the first write instead (the first flush asked for, or the
+    // first one due), so that it takes nothing from the start: open returns
+    // once the tables are read, and a file found damaged then is never
+    // written (every flush fails) and is told through
+    // StoreStatus::damageFound. A file the opening had to change is checked
+    // before open returns either way.
+    static void setCheckAfterOpen(bool after);
+    // Whether the last open's check found the file sound; false while it
+    // runs. Nothing from a file should leave the program before.
+    static bool fileCheckPassed();
     // The lock of `dataFolder` as it stands; nothing is taken.
     static FolderLock folderLock(const QString &dataFolder);
     // Removes the lock of a program on another computer that the user says

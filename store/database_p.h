@@ -76,7 +76,11 @@ struct Table
     // Columns whose index was declared at open and is built on first use;
     // index() is called with tableMutex held and may build it.
     mutable QList<int> pendingIndexes;
-    const ValueIndex *index(int column) const;
+    // Those of them that Database::buildDeclaredIndexesSoon's thread is to
+    // build: a lookup that a scan answers alike need not build them itself
+    // (`buildComing` false), and gets no index then.
+    QList<int> comingIndexes;
+    const ValueIndex *index(int column, bool buildComing = true) const;
 
     ColumnCells cellsOf(int column) const { return ColumnCells{rows, column}; }
     ColumnKind kindOf(int column) const { return columnKinds.value(column, ColumnKind::Unbound); }
@@ -120,16 +124,23 @@ extern QSet<QString> reservedNames;         // guarded by fileMutex
 // tableMutex.
 int findRowLocked(const Table &t, const Conditions &conditions, bool mayScan);
 
-// Stops Database::buildDeclaredIndexesSoon's thread after the index in the
-// making, dropping the rest of its list.
+// Stops Database::buildDeclaredIndexesSoon's thread, dropping the index in
+// the making and the rest of its list.
 void stopIndexBuilder();
 // Waits until that thread has nothing more to build.
 void waitForIndexBuilder();
+// For tests: called on that thread once it holds its copy of a table's
+// rows, with no lock held; set while no index is being built.
+void setIndexBuilderCopiedHook(std::function<void()> hook);
 
 // Runs `declare`, which asks for value indexes with Database::buildColumnIndex,
 // and records them as declared: each is built when it is first used
 // (Table::index).
 void buildIndexesTogether(const std::function<void()> &declare);
+
+// The (table, column) names of the key columns the schema declares, which
+// get value indexes.
+QList<QPair<QString, QString>> declaredKeyColumns();
 
 // The (table, column) pairs of every file column (Database::isFileColumn),
 // and whether a cell of one of them holds `name`; the caller holds tableMutex.

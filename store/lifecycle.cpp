@@ -1,5 +1,6 @@
 // Opening, migrating, loading, closing and resetting the store.
 
+#include "filecheck_p.h"
 #include "fileledger_p.h"
 #include "folderlock_p.h"
 #include "migration_p.h"
@@ -27,7 +28,6 @@
 
 #include <functional>
 #include <memory>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -89,23 +89,6 @@ public:
 private:
     QString name;
 };
-
-// "" when the file at `path` is a sound SQLite database; otherwise why not.
-QString checkDatabase(const QString &path)
-{
-    sqlite3 *connection = nullptr;
-    const auto close = qScopeGuard([&connection] { sqlite3_close(connection); });
-    if (sqlite3_open_v2(path.toUtf8().constData(), &connection, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-        return QStringLiteral("%1 cannot be opened: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(connection)));
-    sqlite3_busy_timeout(connection, busyTimeoutMs);
-    sqlite3_stmt *statement = nullptr;
-    const auto finalize = qScopeGuard([&statement] { sqlite3_finalize(statement); });
-    if (sqlite3_prepare_v2(connection, "PRAGMA quick_check", -1, &statement, nullptr) != SQLITE_OK
-        || sqlite3_step(statement) != SQLITE_ROW)
-        return QStringLiteral("%1 is not a usable database: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(connection)));
-    const QString verdict = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
-    return verdict == QLatin1String("ok") ? QString() : QStringLiteral("%1 is damaged: %2").arg(path, verdict);
-}
 
 // A number a PRAGMA answers with; -1 when it fails.
 qint64 pragmaNumber(const QSqlDatabase &db, const QString &name)
@@ -193,25 +176,23 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
         return false;
 
     // Is this a sound SQLite database at all? The check reads the whole
-    // file, so it runs beside the migration and the load, on a connection of
-    // its own; nothing is committed before it has passed. With spilling off
-    // the migration keeps its changes in memory until then, so the two never
-    // wait for each other's locks.
-    QString damage;
-    std::thread checker;
-    if (QFileInfo(path).size() > 0)
-        checker = std::thread([&damage, path] { damage = checkDatabase(path); });
-    const auto joinChecker = qScopeGuard([&checker] {
-        if (checker.joinable())
-            checker.join();
-    });
+    // file, on a connection of its own; nothing is written before it has
+    // passed. It runs beside the migration and the load, or, where the
+    // caller lets it finish after the open, before the first write, so that
+    // it does not take from the reading and what follows it. With spilling
+    // off the migration keeps its changes in memory until then, so the two
+    // never wait for each other's locks.
+    const QString checked = QFileInfo(path).size() > 0 ? path : QString();
+    if (checkAfterOpen())
+        deferFileCheck(checked);
+    else
+        startFileCheck(checked);
 
     // A rebuild writes a whole table: held in memory until the commit, a
     // large one would cost as much again as its rows. So the check is
     // awaited first, and the rebuild may then spill to the file.
     const BeforeRebuild beforeRebuild = [&](QString *why) {
-        if (checker.joinable())
-            checker.join();
+        const QString damage = fileCheckVerdict();
         return damage.isEmpty() ? run(db, QStringLiteral("PRAGMA cache_spill = ON"), why) : fail(why, damage);
     };
     bool changed = false;
@@ -238,13 +219,19 @@ bool migrateAndLoad(const QString &path, QVector<Table> *loaded, QString *error)
                 loaded->append(std::move(table));
         }
     }
-    if (checker.joinable())
-        checker.join();
-    // A damaged file explains any other failure best.
-    if (!damage.isEmpty())
-        ok = fail(error, damage);
+    // A file the opening changed is committed once it is known sound. One
+    // it left as it was has nothing to commit: its transaction ends with a
+    // rollback, which (unlike a commit) does not wait for the check's reading,
+    // and it may end before the verdict where the caller lets the check
+    // finish after the open: the writer asks for it then. A damaged file
+    // explains any other failure best.
+    if (!ok || !unchanged || !checkAfterOpen()) {
+        const QString damage = fileCheckVerdict();
+        if (!damage.isEmpty())
+            ok = fail(error, damage);
+    }
     if (ok)
-        ok = run(db, QStringLiteral("COMMIT"), error);
+        ok = run(db, unchanged ? QStringLiteral("ROLLBACK") : QStringLiteral("COMMIT"), error);
     if (!ok) {
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
         loaded->clear();
@@ -346,8 +333,8 @@ bool openLocked(const QString &folder, QString *error)
         dataDirPath = dir.absolutePath();
         databasePath = path;
     }
-    // The key columns are declared one at a time; each index is built when
-    // it is first used.
+    // The key columns are declared one at a time; each index the reading
+    // has not made (those of texts) is built when it is first used.
     buildIndexesTogether([] { Database::declareKeyIndexes(); });
 #ifdef __GLIBC__
     // Loading and indexing leave much freed memory behind in the heap;
@@ -358,6 +345,7 @@ bool openLocked(const QString &folder, QString *error)
     // The probes passed: whatever failed before, this store can write. Told
     // before the writer runs, whose flushes may tell otherwise.
     StoreStatus::instance()->setWriteFailure(QString());
+    StoreStatus::instance()->setDamage(QString());
     {
         QMutexLocker locker(&flushMutex);
         closed = false;

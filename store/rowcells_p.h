@@ -60,12 +60,18 @@ public:
     ~RowCells();
 
     bool isNull() const { return !block; }
+    // Whether both are copies of one block: no cell of either was set since
+    // one was copied from the other.
+    bool sharesCellsWith(const RowCells &other) const { return block == other.block; }
     int size() const { return block ? block->count : 0; }
     // The cell's value; `column` must be in range.
     QVariant at(int column) const { return cells()[column].value(); }
     const Cell *constData() const { return block ? cells() : nullptr; }
     void set(int column, const QVariant &value) { set(column, Cell(value)); }
     void set(int column, Cell &&cell);
+    // set() for a row nobody else holds yet (fresh from a Batch): no copy
+    // is looked for. `column` must be in range.
+    void put(int column, Cell &&cell) { cells()[column] = std::move(cell); }
     QVector<QVariant> values() const;
 
 private:

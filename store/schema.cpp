@@ -185,6 +185,21 @@ QString Database::stampVersion()
     return QStringLiteral("0.0.1");
 }
 
+QList<QPair<QString, QString>> store_internal::declaredKeyColumns()
+{
+    QList<QPair<QString, QString>> keys;
+    const auto add = [&keys](const QString &table, const QString &columns) {
+        for (const QString &name : columns.split(QLatin1Char(','), Qt::KeepEmptyParts, Qt::CaseSensitive))
+            keys.append({table, name.trimmed()});
+    };
+    const DeclaredSchema declared = schemaTables();
+    for (const auto &key : declared.keys)
+        add(key.first, key.second);
+    for (const auto &entry : fixedKeyColumns)
+        add(QString::fromLatin1(entry[0]), QString::fromLatin1(entry[1]));
+    return keys;
+}
+
 void Database::declareKeyColumns(const QString &table, const QString &columns)
 {
     const int number = tableId(table);
@@ -200,9 +215,6 @@ void Database::declareKeyColumns(const QString &table, const QString &columns)
 
 void Database::declareKeyIndexes()
 {
-    const DeclaredSchema declared = schemaTables();
-    for (const auto &key : declared.keys)
-        declareKeyColumns(key.first, key.second);
-    for (const auto &entry : fixedKeyColumns)
-        declareKeyColumns(QString::fromLatin1(entry[0]), QString::fromLatin1(entry[1]));
+    for (const auto &[table, column] : store_internal::declaredKeyColumns())
+        declareKeyColumns(table, column);
 }

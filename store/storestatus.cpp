@@ -25,3 +25,21 @@ void StoreStatus::setWriteFailure(const QString &text)
     }
     emit writeFailureChanged(text);
 }
+
+QString StoreStatus::damage() const
+{
+    QMutexLocker locker(&mutex);
+    return damaged;
+}
+
+void StoreStatus::setDamage(const QString &text)
+{
+    {
+        QMutexLocker locker(&mutex);
+        if (damaged == text)
+            return;
+        damaged = text;
+    }
+    if (!text.isEmpty())
+        emit damageFound(text);
+}

@@ -3,9 +3,11 @@
 
 #include "tableload_p.h"
 
+#include "indexbuild_p.h"
 #include "writer_p.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -18,6 +20,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <utility>
 #include <vector>
@@ -35,25 +40,33 @@ struct Utf8Text
     bool ascii;
 };
 
-Utf8Text utf8Of(sqlite3_stmt *statement, int column)
+Utf8Text utf8Of(sqlite3_value *value)
 {
-    Utf8Text text{reinterpret_cast<const char *>(sqlite3_column_text(statement, column)),
-                  sqlite3_column_bytes(statement, column), true};
-    for (int i = 0; i < text.size; ++i)
-        text.ascii &= uchar(text.bytes[i]) < 0x80;
+    Utf8Text text{reinterpret_cast<const char *>(sqlite3_value_text(value)), sqlite3_value_bytes(value), true};
+    // Eight bytes at a time: long texts (drawn strokes) are most of a file.
+    quint64 bits = 0;
+    int i = 0;
+    for (; i + 8 <= text.size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, text.bytes + i, sizeof(word));
+        bits |= word;
+    }
+    for (; i < text.size; ++i)
+        bits |= uchar(text.bytes[i]);
+    text.ascii = (bits & 0x8080808080808080ULL) == 0;
     return text;
 }
 
 // A text cell. ASCII text is taken straight from the stored UTF-8; anything
 // else goes through SQLite's own conversion, as QSqlQuery's does, so that
 // every text reads back alike.
-Cell columnText(sqlite3_stmt *statement, int column, const Utf8Text &utf8)
+Cell columnText(sqlite3_value *value, const Utf8Text &utf8)
 {
     if (utf8.ascii)
         return Cell::latin1(utf8.bytes, utf8.size);
-    const void *text = sqlite3_column_text16(statement, column);
+    const void *text = sqlite3_value_text16(value);
     return Cell::text(
-        QString(static_cast<const QChar *>(text), sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar))));
+        QString(static_cast<const QChar *>(text), sqlite3_value_bytes16(value) / qsizetype(sizeof(QChar))));
 }
 
 // A date-time column's text that carries its offset, as the date-time it
@@ -68,12 +81,62 @@ bool columnDateTime(const Utf8Text &utf8, Cell *cell)
     return true;
 }
 
-// Rows as one SELECT gives them, in its order, with their rowids.
+// A helper thread's heap grows by a page or two at a time under glibc,
+// each step a call that holds up the page faults of every other thread: a
+// reader would make thousands. Taking the room it is to fill in large
+// pieces and giving them back at once leaves its heap grown, the pages
+// untouched and free, and the reading grows it no more.
+void growHeapAhead(qint64 bytes)
+{
+#ifdef __GLIBC__
+    // Below the size from which malloc maps memory apart from the heap; at
+    // most the room of one heap.
+    constexpr qint64 piece = 64 * 1024;
+    constexpr qint64 most = 32 * 1024 * 1024;
+    std::vector<void *> pieces;
+    pieces.reserve(size_t(std::min(bytes, most) / piece) + 1);
+    for (qint64 taken = 0; taken < std::min(bytes, most); taken += piece)
+        pieces.push_back(std::malloc(size_t(piece)));
+    for (void *taken : pieces)
+        std::free(taken);
+#else
+    Q_UNUSED(bytes);
+#endif
+}
+
+// Rows as one SELECT gives them, in its order, with their rowids, and the
+// entries of the value indexes made while reading (their rows numbered from
+// 0 in this order).
 struct ReadRows
 {
     std::vector<RowCells> cells;
     std::vector<qint64> rowIds;
+    std::vector<std::vector<IndexEntry>> keys; // by KeyedColumns::columns
 };
+
+// The columns of a table whose value indexes are made while it is read:
+// its declared key columns that hold whole numbers (ids and parents), whose
+// entries hold their keys whole and sort without a look at a cell. `of` is
+// by column: the position in `columns`, or -1.
+struct KeyedColumns
+{
+    std::vector<int> columns;
+    std::vector<int> of;
+};
+
+KeyedColumns keyedColumns(const Table &table, const QList<QPair<QString, QString>> &keys)
+{
+    KeyedColumns keyed;
+    keyed.of.assign(size_t(table.columnCount), -1);
+    for (const auto &[name, column] : keys) {
+        const int at = name == table.name ? table.columnIds.value(column, -1) : -1;
+        if (at >= 0 && table.kindOf(at) == ColumnKind::Integer && keyed.of[size_t(at)] < 0) {
+            keyed.of[size_t(at)] = int(keyed.columns.size());
+            keyed.columns.push_back(at);
+        }
+    }
+    return keyed;
+}
 
 // Runs `sql` (rowid first, then one column per kind; `from` and `to` bound to its
 // parameters when it has them) and makes each row's cells in place. Read
@@ -81,8 +144,8 @@ struct ReadRows
 // it cell by cell. The values are those QSqlQuery gives (text as QString,
 // NULL as a null QString), except that a date-time column's texts with an
 // offset become UTC date-times. "" or what went wrong.
-QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<ColumnKind> &kinds, qint64 from, qint64 to,
-                 ReadRows *rows)
+QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<ColumnKind> &kinds, const KeyedColumns &keyed,
+                 qint64 from, qint64 to, ReadRows *rows)
 {
     sqlite3_stmt *statement = nullptr;
     if (sqlite3_prepare_v2(connection, sql.constData(), int(sql.size()), &statement, nullptr) != SQLITE_OK)
@@ -94,36 +157,57 @@ QString readRows(sqlite3 *connection, const QByteArray &sql, const QVector<Colum
     }
     const int count = int(kinds.size());
     RowCells::Batch batch(count);
+    rows->keys.resize(keyed.columns.size());
+    // Reserved for the whole range, which a part keeps small: no row is
+    // moved as the lists grow.
+    if (to >= from && to - from < (qint64(1) << 20)) {
+        rows->cells.reserve(size_t(to - from + 1));
+        rows->rowIds.reserve(size_t(to - from + 1));
+        for (std::vector<IndexEntry> &entries : rows->keys)
+            entries.reserve(size_t(to - from + 1));
+    }
     int step;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
         RowCells cells = batch.take();
+        const int row = int(rows->cells.size());
         for (int i = 1; i <= count; ++i) {
-            switch (sqlite3_column_type(statement, i)) {
-            case SQLITE_INTEGER:
-                cells.set(i - 1, Cell::integer(sqlite3_column_int64(statement, i)));
-                break;
+            const int key = keyed.of[size_t(i - 1)];
+            // The reader's connection has no mutex, so the column's value
+            // is read through its handle, without one lock a call.
+            sqlite3_value *value = sqlite3_column_value(statement, i);
+            const int type = sqlite3_value_type(value);
+            if (type == SQLITE_INTEGER) {
+                const qint64 number = sqlite3_value_int64(value);
+                cells.put(i - 1, Cell::integer(number));
+                if (key >= 0)
+                    rows->keys[size_t(key)].push_back(IndexEntry::ofInteger(number, row));
+                continue;
+            }
+            switch (type) {
             case SQLITE_FLOAT:
-                cells.set(i - 1, Cell::real(sqlite3_column_double(statement, i)));
+                cells.put(i - 1, Cell::real(sqlite3_value_double(value)));
                 break;
             case SQLITE_BLOB: {
                 // An empty blob comes without bytes; it is still no NULL.
-                const char *bytes = static_cast<const char *>(sqlite3_column_blob(statement, i));
-                cells.set(i - 1, QVariant(QByteArray(bytes ? bytes : "", sqlite3_column_bytes(statement, i))));
+                const char *bytes = static_cast<const char *>(sqlite3_value_blob(value));
+                cells.put(i - 1, Cell(QVariant(QByteArray(bytes ? bytes : "", sqlite3_value_bytes(value)))));
                 break;
             }
             case SQLITE_NULL:
-                cells.set(i - 1, Cell::typedNullText());
+                cells.put(i - 1, Cell::typedNullText());
                 break;
             default: {
-                const Utf8Text text = utf8Of(statement, i);
+                const Utf8Text text = utf8Of(value);
                 Cell dateTime;
                 if (kinds.at(i - 1) == ColumnKind::DateTime && columnDateTime(text, &dateTime))
-                    cells.set(i - 1, std::move(dateTime));
+                    cells.put(i - 1, std::move(dateTime));
                 else
-                    cells.set(i - 1, columnText(statement, i, text));
+                    cells.put(i - 1, columnText(value, text));
                 break;
             }
             }
+            if (key >= 0)
+                rows->keys[size_t(key)].push_back(IndexEntry::of(IndexKey::of(cells.at(i - 1)), row));
         }
         rows->cells.push_back(std::move(cells));
         rows->rowIds.push_back(sqlite3_column_int64(statement, 0));
@@ -218,20 +302,42 @@ QString shapesOf(sqlite3 *connection, const QStringList &names, QHash<QString, T
 }
 
 // Rows are numbered from 1 in the order of the parts; they are neither new
-// nor changed.
-void takeRows(Table *table, std::vector<ReadRows> &parts)
+// nor changed. The value indexes of the keyed columns are made from the
+// entries read with them.
+void takeRows(Table *table, std::vector<ReadRows> &parts, const KeyedColumns &keyed)
 {
+    size_t count = 0;
+    for (const ReadRows &part : parts)
+        count += part.cells.size();
     std::vector<qint64> rowIds{-1}; // row n's rowid at position n; nothing is row 0
+    rowIds.reserve(count + 1);
+    std::vector<std::vector<IndexEntry>> keys(keyed.columns.size());
+    for (std::vector<IndexEntry> &entries : keys)
+        entries.reserve(count);
+    table->rows.reserve(int(count));
     for (ReadRows &part : parts) {
+        const int first = int(rowIds.size());
         for (size_t i = 0; i < part.cells.size(); ++i) {
             table->rows.insert(int(rowIds.size()), std::move(part.cells[i]));
             rowIds.push_back(part.rowIds[i]);
         }
+        for (size_t k = 0; k < keys.size(); ++k) {
+            for (IndexEntry entry : part.keys[k]) {
+                entry.row += first;
+                keys[k].push_back(entry);
+            }
+        }
         part = ReadRows();
     }
-    table->rows.squeeze();
     table->nextRowNumber = int(rowIds.size());
     table->rowIds = RowIds(std::move(rowIds));
+    for (size_t k = 0; k < keys.size(); ++k) {
+        std::vector<ValueIndex::Entry> sorted;
+        sorted.reserve(count);
+        sortIntoIndexOrder(keys[k], table->cellsOf(keyed.columns[k]), sorted);
+        // Cells read from the file are of no unusual type.
+        table->valueIndexes[keyed.columns[k]].assign(std::move(sorted));
+    }
 }
 
 } // namespace
@@ -253,11 +359,12 @@ bool loadTable(const QSqlDatabase &db, const QString &name, Table *table, QStrin
     sqlite3 *connection = sqliteHandle(db);
     if (!connection)
         return fail(error, QStringLiteral("cannot load %1: no SQLite connection").arg(name));
+    const KeyedColumns keyed = keyedColumns(*table, declaredKeyColumns());
     std::vector<ReadRows> parts(1);
-    const QString failure = readRows(connection, select.toUtf8(), table->columnKinds, 0, 0, &parts[0]);
+    const QString failure = readRows(connection, select.toUtf8(), table->columnKinds, keyed, 0, -1, &parts[0]);
     if (!failure.isEmpty())
         return fail(error, QStringLiteral("cannot load %1: %2").arg(name, failure));
-    takeRows(table, parts);
+    takeRows(table, parts, keyed);
     return true;
 }
 
@@ -290,9 +397,12 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
     const QString failure = shapesOf(connection, names, &shapes);
     if (!failure.isEmpty())
         return fail(error, QStringLiteral("cannot load the tables: %1").arg(failure));
+    const QList<QPair<QString, QString>> keys = declaredKeyColumns();
+    std::vector<KeyedColumns> keyed;
     for (int i = 0; i < names.size(); ++i) {
         const TableShape shape = shapes.value(names.at(i));
         nameColumns(&read[i], names.at(i), shape.columns);
+        keyed.push_back(keyedColumns(read.at(i), keys));
         firstPart.push_back(parts.size());
         if (shape.first.isNull())
             continue; // no rows
@@ -315,6 +425,17 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
     std::vector<ReadRows> rows(parts.size());
     std::vector<QString> failures(parts.size());
     QAtomicInt nextPart;
+    // A table is put together by the reader that reads its last part, while
+    // the others read on.
+    std::vector<std::atomic<size_t>> unread(size_t(names.size()));
+    for (size_t i = 0; i < unread.size(); ++i)
+        unread[i] = firstPart[i + 1] - firstPart[i];
+    Table *const tablesRead = read.data();
+    const auto takeTable = [&](int i) {
+        std::vector<ReadRows> ofTable(std::make_move_iterator(rows.begin() + qsizetype(firstPart[size_t(i)])),
+                                      std::make_move_iterator(rows.begin() + qsizetype(firstPart[size_t(i) + 1])));
+        takeRows(&tablesRead[i], ofTable, keyed[size_t(i)]);
+    };
     const QByteArray file = QFile::encodeName(path);
     const auto work = [&] {
         sqlite3 *connection = nullptr;
@@ -331,9 +452,11 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
         }
         for (int at; (at = nextPart.fetchAndAddRelaxed(1)) < int(parts.size());) {
             const Part &part = parts[size_t(at)];
-            failures[size_t(at)] = opened ? readRows(connection, part.sql, read.at(part.table).columnKinds, part.from,
-                                                     part.to, &rows[size_t(at)])
+            failures[size_t(at)] = opened ? readRows(connection, part.sql, read.at(part.table).columnKinds,
+                                                     keyed[size_t(part.table)], part.from, part.to, &rows[size_t(at)])
                                           : QString::fromUtf8(sqlite3_errmsg(connection));
+            if (--unread[size_t(part.table)] == 0)
+                takeTable(part.table);
         }
     };
     // Helpers only where the pool has a thread free now; this thread reads
@@ -343,7 +466,11 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
     QSemaphore finished;
     int helpers = 0;
     const int wanted = std::min({QThread::idealThreadCount(), maxReaders, int(parts.size())}) - 1;
+    // A helper's share of the memory the tables are to take, about the
+    // file's size.
+    const qint64 share = QFileInfo(path).size() / qint64(wanted + 1);
     while (helpers < wanted && QThreadPool::globalInstance()->tryStart([&] {
+        growHeapAhead(share);
         work();
         finished.release();
     }))
@@ -355,10 +482,10 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
         if (!failures[at].isEmpty())
             return fail(error, QStringLiteral("cannot load %1: %2").arg(names.at(parts[at].table), failures[at]));
     }
+    // Tables without rows have no part that a reader took.
     for (int i = 0; i < names.size(); ++i) {
-        std::vector<ReadRows> ofTable(std::make_move_iterator(rows.begin() + qsizetype(firstPart[size_t(i)])),
-                                      std::make_move_iterator(rows.begin() + qsizetype(firstPart[size_t(i) + 1])));
-        takeRows(&read[i], ofTable);
+        if (firstPart[size_t(i)] == firstPart[size_t(i) + 1])
+            takeTable(i);
     }
     *loaded = std::move(read);
     return true;

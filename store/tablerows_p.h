@@ -61,8 +61,8 @@ public:
         return 0;
     }
 
-    // Gives back the room a load reserved beyond its rows.
-    void squeeze() { cells.shrink_to_fit(); }
+    // Room for rows numbered up to `last`.
+    void reserve(int last) { cells.reserve(size_t(std::max(last, 0)) + 1); }
 
 private:
     bool contains(int row) const { return row > 0 && size_t(row) < cells.size() && !cells[size_t(row)].isNull(); }

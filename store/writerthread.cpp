@@ -2,6 +2,7 @@
 // 300 ms, on request and once more when the store closes; callers hand it
 // requests through one control block and wait for the answers.
 
+#include "filecheck_p.h"
 #include "flushwriter_p.h"
 
 #include "storelog.h"
@@ -15,6 +16,7 @@
 #include <QWaitCondition>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace store_internal {
@@ -83,6 +85,21 @@ private:
 
 void DataThread::serve(FlushWriter &writer)
 {
+    // Nothing is written before the check of the file that the open started
+    // (or left to the first write) has passed, and a damaged file never.
+    // Asked at the first write, not at the start: a program's first moments
+    // do not share the machine with the check.
+    std::optional<QString> damage;
+    const auto writable = [&damage] {
+        if (!damage) {
+            damage = fileCheckVerdict();
+            if (!damage->isEmpty()) {
+                qCWarning(lcStore).noquote() << "Database: nothing is written to a damaged file:" << *damage;
+                StoreStatus::instance()->setDamage(*damage);
+            }
+        }
+        return damage->isEmpty();
+    };
     QMutexLocker locker(&control.mutex);
     QDeadlineTimer next(flushIntervalMs);
     for (;;) {
@@ -99,8 +116,9 @@ void DataThread::serve(FlushWriter &writer)
         if (!control.tasks.isEmpty()) {
             const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
             locker.unlock();
+            const bool may = writable();
             for (WriterTask *task : tasks)
-                task->ok = writer.runStatement(task->sql, &task->firstValue);
+                task->ok = may && writer.runStatement(task->sql, &task->firstValue);
             locker.relock();
             for (WriterTask *task : tasks)
                 task->done = true;
@@ -110,10 +128,11 @@ void DataThread::serve(FlushWriter &writer)
 
         const quint64 target = control.requested;
         locker.unlock();
+        const bool may = writable();
         bool ok = false;
         {
             QMutexLocker flushLocker(&flushMutex);
-            if (!closed) {
+            if (!closed && may) {
                 FlushOutcome outcome = writer.flushLocked();
                 ok = outcome.written;
                 // Before the callers waiting for this flush are answered. Rows
@@ -139,11 +158,12 @@ void DataThread::serve(FlushWriter &writer)
     const quint64 target = control.requested;
     const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
     locker.unlock();
+    const bool may = writable();
     bool ok = false;
     {
         QMutexLocker flushLocker(&flushMutex);
-        ok = !closed && writer.flushLocked(FlushKind::Closing).written;
-        if (!closed && !ok)
+        ok = !closed && may && writer.flushLocked(FlushKind::Closing).written;
+        if (!closed && !ok && may)
             qCWarning(lcStore) << "Database: the last changes could not be written before closing";
         closed = true;
     }

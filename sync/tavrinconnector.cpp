@@ -129,6 +129,13 @@ void TavrinConnector::commit()
 {
     if (syncStopped || !Database::isOpen())
         return;
+    // Nothing leaves before the check of the file, which may run on after
+    // the open, has found it sound: asked again shortly.
+    if (!Database::fileCheckPassed()) {
+        if (commitTimer)
+            commitTimer->start(100);
+        return;
+    }
     if (commitConnection != 0 || answerBusy) {
         commitAgain = true;
         return;

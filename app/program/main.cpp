@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QIcon>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
@@ -62,11 +61,8 @@ int main(int argc, char *argv[])
     const FolderStart started = startOnDataFolder(folder, openAnyway, &error);
     quitRequests.deliverPending();
     if (started == FolderStart::Failed) {
-        const QString text =
-            QApplication::translate("main", "Pellimore cannot open its data in %1:\n%2").arg(folder, error);
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-        if (!quitRequested)
-            QMessageBox::critical(nullptr, QApplication::translate("main", "Pellimore"), text);
+        // A quit asked for meanwhile is not held up by the box.
+        tellDataUnusable(folder, error, !quitRequested);
         return 1;
     }
     if (quitRequested || started == FolderStart::Declined) {

@@ -1,10 +1,13 @@
 // The program's start on a data folder whose lock a program on another
 // computer holds: the user is asked, with the lock file named, and the
-// folder opens only when they choose to open it anyway.
+// folder opens only when they choose to open it anyway. And a start on a
+// damaged store that the check finds only once the window is shown.
 
 #include "database.h"
 #include "datafolder.h"
 #include "engine.h"
+#include "mainwindow.h"
+#include "rawdb.h"
 #include "tempstore.h"
 
 #include <QAbstractButton>
@@ -91,6 +94,38 @@ private slots:
         const FolderLock ours = Database::folderLock(store.path());
         QCOMPARE(ours.state, FolderLock::Held);
         QCOMPARE(ours.process, QCoreApplication::applicationPid());
+    }
+
+    // The check of the store's file ends after the window is shown: a
+    // damaged file closes the window and is told as a store that cannot be
+    // opened, and nothing is written to it.
+    void damageFoundAfterTheStartEndsTheProgram()
+    {
+        shutdownBackground();
+        TempStore damaged;
+        QString error;
+        QVERIFY(Database::open(damaged.path(), &error) && Database::close());
+        const QString file = damaged.path() + QStringLiteral("/database.db");
+        QVERIFY(damageFreePageCount(file));
+        QFile before(file);
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        const QByteArray bytes = before.readAll();
+
+        QCOMPARE(startOnDataFolder(damaged.path(), [](const FolderLock &) { return false; }, &error),
+                 FolderStart::Started);
+        QString shown;
+        answerNextBox(QStringLiteral("OK"), &shown);
+        MainWindow window;
+        window.show();
+        QTRY_VERIFY(!shown.isEmpty());
+        QVERIFY2(shown.contains(QStringLiteral("cannot open its data")) && shown.contains(QStringLiteral("damaged")),
+                 qPrintable(shown));
+        QVERIFY(!window.isVisible());
+        QVERIFY(!Database::isOpen());
+        QFile after(file);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), bytes);
+        QVERIFY(!QFile::exists(file + QStringLiteral(".lock")));
     }
 };
 

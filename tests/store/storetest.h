@@ -47,3 +47,16 @@ inline QMap<QString, QStringList> dumpStore()
     }
     return dump;
 }
+
+// Every row of the column's index in index order.
+inline QList<int> indexOrder(int table, int column)
+{
+    QMutexLocker locker(&store_internal::tableMutex);
+    QList<int> rows;
+    // Built here if it waits for its first use.
+    if (const ValueIndex *index = store_internal::tables.at(table).index(column)) {
+        for (const ValueIndex::Entry &entry : *index)
+            rows.append(entry.row);
+    }
+    return rows;
+}

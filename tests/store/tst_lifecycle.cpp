@@ -4,6 +4,7 @@
 // files that no row names.
 
 #include "filesizelimit.h"
+#include "storestatus.h"
 #include "storetest.h"
 
 #include <QCoreApplication>
@@ -253,6 +254,50 @@ private slots:
         // Nor does the file store fall back to the current folder.
         QCOMPARE(Database::filePath("name"), QString());
         QVERIFY(!Database::fileExists(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
+    }
+
+    // Where the check may finish after the open, a damaged file whose
+    // tables read well opens; the damage is then told, and nothing is ever
+    // written to it, by a flush or at the close. A sound one is written once
+    // the check has passed. Where the open waits, the same file is refused.
+    void checkAfterOpenNeverWritesADamagedFile()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        const int options = Database::tableId("options");
+        QVERIFY(Database::insertRow(options, {{column(options, "name"), "kept"}}) > 0);
+        QVERIFY(Database::close());
+        QVERIFY(damageFreePageCount(databaseFile(store.path())));
+        const QByteArray bytes = readFile(databaseFile(store.path()));
+
+        Database::setCheckAfterOpen(true);
+        const auto waitAgain = qScopeGuard([] { Database::setCheckAfterOpen(false); });
+        QString error;
+        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+        QCOMPARE(Database::findRow(options, column(options, "name"), "kept"), 1);
+        QVERIFY(Database::setValue(options, 1, column(options, "value"), "changed"));
+        QVERIFY(!Database::flush());
+        QTRY_VERIFY(StoreStatus::instance()->damage().contains("database.db is damaged"));
+        QVERIFY(!Database::fileCheckPassed());
+        QVERIFY(!Database::close());
+        QCOMPARE(readFile(databaseFile(store.path())), bytes);
+
+        Database::setCheckAfterOpen(false);
+        QVERIFY(!Database::open(store.path(), &error));
+        QVERIFY2(error.contains("database.db is damaged"), qPrintable(error));
+        QCOMPARE(readFile(databaseFile(store.path())), bytes);
+
+        TempStore sound;
+        Database::setCheckAfterOpen(true);
+        QVERIFY(Database::open(sound.path()));
+        QVERIFY(Database::close());
+        QVERIFY(Database::open(sound.path()));
+        QVERIFY(Database::insertRow(options, {{column(options, "name"), "written"}}) > 0);
+        QVERIFY(Database::flush());
+        QVERIFY(Database::fileCheckPassed());
+        QVERIFY(StoreStatus::instance()->damage().isEmpty());
+        QVERIFY(Database::close());
+        QCOMPARE(RawDb(databaseFile(sound.path())).text("SELECT name FROM options"), QStringLiteral("written"));
     }
 
     // A store that takes no write is refused as a damaged one is. A file
@@ -823,6 +868,60 @@ private slots:
                  QStringLiteral("changed"));
     }
 
+    // The indexes of the whole-number key columns (ids, parents) are made
+    // while the tables are read, whole or in parts side by side: whatever
+    // the file holds in them (every kind of SQLite value, equal keys, rows
+    // gone between parts), they list the rows as an index built afterwards
+    // does, and no lookup has one built.
+    void keyIndexesAreMadeWhileReading()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(Database::close());
+        {
+            RawDb db(databaseFile(store.path()));
+            const QStringList kinds{"5", "-3", "0", "9223372036854775807", "-9223372036854775808", "'12'", "' 7'",
+                                    "'abc'", "''", "2.5", "3.0", "-0.0", "1e300", "NULL", "x'00ff'", "x''",
+                                    "'5'", "'caf\u00e9'"};
+            QStringList rows;
+            QRandomGenerator random(3);
+            for (int i = 0; i < 3000; ++i) {
+                const auto pick = [&] { return kinds.at(random.bounded(int(kinds.size()))); };
+                rows.append(QStringLiteral("(%1, %2, %3)").arg(i % 3 ? QString::number(-i) : pick(), pick(), pick()));
+            }
+            for (const char *table : {"items (id, owner, type)", "skrin_image (id, parent, file)"}) {
+                QVERIFY2(db.exec(QStringLiteral("INSERT INTO %1 VALUES %2").arg(table, rows.join(','))),
+                         qPrintable(db.lastError));
+            }
+            QVERIFY(db.exec("DELETE FROM skrin_image WHERE rowid BETWEEN 1000 AND 1500 OR rowid % 7 = 0"));
+            // A table of nobody's makes the next open change the file, which
+            // it then reads table by table.
+            QVERIFY(db.exec("CREATE TABLE stray (a TEXT)"));
+        }
+        for (const bool wholeTables : {true, false}) {
+            QVERIFY(Database::open(store.path()));
+            for (const auto &[name, columns] : {std::pair("items", QStringList{"id", "owner"}),
+                                                std::pair("skrin_image", QStringList{"id", "parent"})}) {
+                const int table = Database::tableId(name);
+                for (const QString &keyName : columns) {
+                    const int key = column(table, qPrintable(keyName));
+                    {
+                        QMutexLocker locker(&store_internal::tableMutex);
+                        QVERIFY(store_internal::tables.at(table).valueIndexes.contains(key));
+                    }
+                    const QList<int> read = indexOrder(table, key);
+                    QCOMPARE(read.size(), Database::rowCount(table));
+                    Database::dropColumnIndex(table, key);
+                    Database::buildColumnIndex(table, key);
+                    QVERIFY2(indexOrder(table, key) == read, qPrintable(QStringLiteral("%1.%2 read %3")
+                                                                            .arg(name, keyName,
+                                                                                 wholeTables ? "whole" : "in parts")));
+                }
+            }
+            QVERIFY(Database::close());
+        }
+    }
+
     // Texts read from the file, long and short, ASCII or not, give back the
     // same strings; they compare, look up (through the name index too) and
     // change as any text does, and the change is what the file then holds.
@@ -842,6 +941,11 @@ private slots:
                                              {"date", "2024-03-01T10:00:00.000"},
                                              {"short", "abc"},
                                              {"accented", QStringLiteral("caf\u00e9 ").repeated(10)},
+                                             // A byte above ASCII in each place of an eight-byte word.
+                                             {"last of a word", QStringLiteral("abcdef\u00e9")},
+                                             {"after a word", QStringLiteral("abcdefgh\u00e9")},
+                                             {"first", QStringLiteral("\u00e9abcdefghijklmnop")},
+                                             {"in the second word", QStringLiteral("0123456789\u00e9xyz")},
                                              {longName, "named"}};
         {
             RawDb db(databaseFile(store.path()));

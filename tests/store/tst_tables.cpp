@@ -4,16 +4,17 @@
 // bytes of toByteArray() does; and built, changed and removed index entries
 // must keep that order with the newest first among equals.
 
-#include "database.h"
-#include "database_p.h"
 #include "rowcells_p.h"
+#include "storetest.h"
 
 #include <QDebug>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QTest>
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -136,19 +137,6 @@ QList<int> expectedOrder(const QMap<int, QVariant> &cells, const QMap<int, int> 
         const int c = Reference::compare(Reference(cells.value(a)), Reference(cells.value(b)));
         return c != 0 ? c < 0 : made.value(a) > made.value(b);
     });
-    return rows;
-}
-
-// Every row of the column's index in index order.
-QList<int> indexOrder(int table, int column)
-{
-    QMutexLocker locker(&store_internal::tableMutex);
-    QList<int> rows;
-    // Built here if it waits for its first use.
-    if (const ValueIndex *index = store_internal::tables.at(table).index(column)) {
-        for (const ValueIndex::Entry &entry : *index)
-            rows.append(entry.row);
-    }
     return rows;
 }
 
@@ -563,6 +551,110 @@ private slots:
         store_internal::waitForIndexBuilder();
         for (const auto &[table, column] : std::as_const(rest))
             QVERIFY(built(table, column));
+    }
+
+    // The builder copies the rows a slice at a time and builds from the copy
+    // with no lock held: while it is paused there, other threads write and
+    // look up (they would wait forever on a lock it held). A selection meanwhile
+    // scans and finds the rows the index would; rows written meanwhile enter
+    // the finished index as if written after it, in row order. A single-row
+    // lookup, whose answer depends on the index's order, builds the index
+    // itself, and then the builder's copy is dropped.
+    void indexBuiltBesideWritesAndLookups()
+    {
+        for (const bool findFirst : {false, true}) {
+            QRandomGenerator random(findFirst ? 7 : 8);
+            // Past the size at which the build walks the rows on several threads.
+            const int t = newTable({"key", "other"});
+            QMap<int, QVariant> cells;
+            for (int i = 0; i < 25000; ++i) {
+                // A value many rows share, which rows written later take too.
+                const QVariant value = i % 500 == 0 ? QVariant(QStringLiteral("common")) : randomValue(random);
+                const int row = Database::insertRow(t, {{0, value}, {1, i}});
+                if (row > 0) // not a text the file could not keep
+                    cells.insert(row, Database::value(t, row, 0));
+            }
+            store_internal::buildIndexesTogether([t] { Database::buildColumnIndex(t, 0); });
+            const auto matching = [&cells](const QString &value) {
+                QList<int> rows;
+                for (auto it = cells.cbegin(); it != cells.cend(); ++it) {
+                    if (it.value() == value)
+                        rows.append(it.key());
+                }
+                return rows;
+            };
+
+            QSemaphore paused;
+            QSemaphore resume;
+            bool first = true;
+            store_internal::setIndexBuilderCopiedHook([&] {
+                if (!std::exchange(first, false))
+                    return;
+                paused.release();
+                resume.acquire();
+            });
+            Database::buildDeclaredIndexesSoon({{t, 0}});
+            QVERIFY(paused.tryAcquire(1, 10000));
+
+            QMap<int, int> made; // when each row's entry was made
+            for (auto it = cells.cbegin(); it != cells.cend(); ++it)
+                made.insert(it.key(), it.key());
+            int clock = 100000;
+            QList<int> written;
+            QList<int> touched; // ascending
+            const auto writeSome = [&](const QString &tag) {
+                for (int i = 0; i < 40; ++i) {
+                    const int row = random.bounded(1, 25001);
+                    if (!cells.contains(row) || written.contains(row) || touched.contains(row))
+                        continue;
+                    if (i % 5 == 0) {
+                        QVERIFY(Database::removeRow(t, row));
+                        cells.remove(row);
+                        continue;
+                    }
+                    // Another column's change leaves the row's entry where it is.
+                    QVERIFY(Database::setValue(t, row, 1, QStringLiteral("touched")));
+                    touched.insert(std::lower_bound(touched.begin(), touched.end(), row), row);
+                    if (i % 3 == 0)
+                        continue;
+                    // Equal keys among them, and beside rows not written.
+                    const QVariant value = i % 4 == 1 ? QStringLiteral("common") : tag + QString::number(i % 4);
+                    QVERIFY(Database::setValue(t, row, 0, value));
+                    cells[row] = value;
+                    written.append(row);
+                }
+                const int added = Database::insertRow(t, {{0, tag + QStringLiteral("0")}});
+                cells.insert(added, tag + QStringLiteral("0"));
+                written.append(added);
+                QCOMPARE(Database::rowCount(t), int(cells.size()));
+                QCOMPARE(Database::findRow(t, 1, "touched"), touched.value(0));
+            };
+            writeSome(QStringLiteral("before "));
+            QCOMPARE(Database::select(t, 0, QStringLiteral("common")).rows, matching(QStringLiteral("common")));
+            if (findFirst) {
+                // Built here from the rows as they stand: the higher row first.
+                QCOMPARE(Database::findRow(t, 0, QStringLiteral("before 0")),
+                         matching(QStringLiteral("before 0")).value(0) > 0
+                             ? matching(QStringLiteral("before 0")).last() : 0);
+                for (const int row : std::as_const(written))
+                    made[row] = row;
+                written.clear();
+                writeSome(QStringLiteral("after "));
+            }
+            // Into the index built by the lookup each goes as it is written;
+            // into the builder's, in row order once it is done.
+            if (!findFirst)
+                std::sort(written.begin(), written.end());
+            for (const int row : std::as_const(written))
+                made[row] = ++clock;
+            resume.release();
+            store_internal::waitForIndexBuilder();
+            store_internal::setIndexBuilderCopiedHook({});
+
+            QCOMPARE(indexOrder(t, 0), expectedOrder(cells, made));
+            for (const QString &value : {QStringLiteral("common"), QStringLiteral("before 2"), QStringLiteral("after 2")})
+                QCOMPARE(Database::select(t, 0, value).rows, matching(value));
+        }
     }
 
     // Keys arriving in order, in reverse order and in between, then many

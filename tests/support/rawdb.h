@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -67,3 +68,23 @@ private:
     QString name;
     QSqlDatabase db;
 };
+
+// Leaves the database file at `path` with tables that read well but damaged
+// for SQLite's check: pages freed by a dropped table, and a count of free
+// pages in the file's header that no longer agrees with them.
+inline bool damageFreePageCount(const QString &path)
+{
+    {
+        RawDb db(path);
+        if (!db.exec(QStringLiteral("CREATE TABLE junk AS WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 "
+                                    "FROM c WHERE n < 50) SELECT randomblob(2000) AS y FROM c"))
+            || !db.exec(QStringLiteral("DROP TABLE junk")))
+            return false;
+    }
+    QFile file(path);
+    char count = 0;
+    // The lowest byte of the big-endian count at offset 36.
+    return file.open(QIODevice::ReadWrite) && file.seek(39) && file.getChar(&count) && file.seek(39)
+           && file.putChar(char(count + 3));
+}
+
