@@ -254,18 +254,18 @@ void loadImageAsync(const QString &file)
     QThreadPool::globalInstance()->start(new TavrinImageLoader(file));
 }
 
-void imageLoadFinished(const QString &file, QImage *image)
+void imageLoadFinished(const QString &file, const QImage &image)
 {
     bool wanted = false;
     {
         StoreLock lock;
         // A load that forgetImageLoads dropped is of no use any more.
         wanted = guarded(lock).loadingImages.contains(file);
-        if (wanted && (!image || image->isNull()))
+        if (wanted && image.isNull())
             guarded(lock).failedImages.insert(file);
     }
-    if (wanted && image && !image->isNull()) {
-        cachePixmap(file, QPixmap::fromImage(*image));
+    if (wanted && !image.isNull()) {
+        cachePixmap(file, QPixmap::fromImage(image));
         struct Shown
         {
             Id id;
@@ -298,7 +298,6 @@ void imageLoadFinished(const QString &file, QImage *image)
         StoreLock lock;
         guarded(lock).loadingImages.remove(file);
     }
-    delete image;
 }
 
 void forgetImageLoads()

@@ -59,9 +59,9 @@ bool isImageCacheUpkeepRunning(); // GUI thread
 // item whose file member names it hear that member change to "%loaded%", so
 // that they ask again. GUI thread.
 void loadImageAsync(const QString &file);
-// Where a background load ends (takes `image`, null or failed: the file is
+// Where a background load ends (`image` null when it failed: the file is
 // not tried again until forgetImageLoads). GUI thread.
-void imageLoadFinished(const QString &file, QImage *image);
+void imageLoadFinished(const QString &file, const QImage &image);
 // Forgets the loads under way and the failed ones, and empties both caches.
 // GUI thread, while no load runs on the pool.
 void forgetImageLoads();

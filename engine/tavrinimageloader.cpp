@@ -21,11 +21,10 @@ void TavrinImageLoader::run()
         qCWarning(lcEngine).noquote() << "picture" << file << "not decoded:"
                                       << (picture.failure == DecodedPicture::TooLarge ? QStringLiteral("too large")
                                                                                       : picture.reason);
-    auto *image = new QImage(picture.image);
     const QString name = file;
-    // Without an application nobody could be told; the load is dropped.
+    // The picture travels inside the call by value, so a call the application
+    // drops at quit frees it. Without an application nobody could be told.
     if (QCoreApplication *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [name, image] { imageLoadFinished(name, image); }, Qt::QueuedConnection);
-    else
-        delete image;
+        QMetaObject::invokeMethod(
+            app, [name, image = picture.image] { imageLoadFinished(name, image); }, Qt::QueuedConnection);
 }
