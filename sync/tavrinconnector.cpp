@@ -20,6 +20,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <memory>
 
 using namespace locked;
 using namespace sync_internal;
@@ -477,9 +478,11 @@ void TavrinConnector::finishExec(ConnectionId id, bool error, const QByteArray &
 
 // ---- images: the engine loads and keeps them; these are its upkeep's old entry points ----
 
+// Takes `image`, as it always has.
 void TavrinConnector::imageLoaded(const QString &file, QImage *image)
 {
-    imageLoadFinished(file, image);
+    const std::unique_ptr<QImage> taken(image);
+    imageLoadFinished(file, taken ? *taken : QImage());
 }
 
 void TavrinConnector::imageCacheTimerStart()
