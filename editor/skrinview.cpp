@@ -77,9 +77,13 @@ bool SkrinView::viewportEvent(QEvent *event)
 
 QPointF SkrinView::devicePixelOffset() const
 {
-    // What is missing to the next whole device pixel, 0 when nothing is.
+    // What is missing to the next whole device pixel, 0 when nothing is. The
+    // window is painted on whole device pixels, its widgets are not: below
+    // a menu bar 23 pixels high a 1.5x screen paints the viewport from
+    // device row 34.5. The scene's origin must be whole in the window.
     constexpr double hair = 1e-6;
-    const QPointF origin = viewportTransform().map(QPointF(0, 0)) * devicePixelRatioF();
+    const QPointF inWindow = viewport()->mapTo(window(), QPointF(0, 0)) + viewportTransform().map(QPointF(0, 0));
+    const QPointF origin = inWindow * devicePixelRatioF();
     const auto missing = [](double at) {
         const double gap = std::ceil(at - hair) - at;
         return std::abs(gap) < hair ? 0.0 : gap;
@@ -87,12 +91,13 @@ QPointF SkrinView::devicePixelOffset() const
     return QPointF(missing(origin.x()), missing(origin.y()));
 }
 
-// Scroll positions and the centring margin are whole view pixels, which at
-// 1.25x or 1.5x may put the scene's pixels between the device's: lines would
-// blur, and the picture pixel under the pointer would not be the one drawn
-// there. A translation of less than a view pixel puts them back. The view's
-// placement repeats with every whole view pixel of translation, so the
-// translation stays below one and the search ends.
+// Scroll positions, the centring margin and the viewport's place in its
+// window are whole view pixels, which at 1.25x or 1.5x may put the scene's
+// pixels between the device's: lines would blur, and the picture pixel under
+// the pointer would not be the one drawn there. A translation of less than a
+// view pixel puts them back. The view's placement repeats with every whole
+// view pixel of translation, so the translation stays below one and the
+// search ends.
 void SkrinView::alignToDevicePixels()
 {
     if (aligning || !scene())

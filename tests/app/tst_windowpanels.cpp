@@ -22,6 +22,7 @@
 #include "skrintoolbar.h"
 #include "skrinview.h"
 #include "thumbnailerthread.h"
+#include "windowpixels.h"
 
 #include <QClipboard>
 #include <QCursor>
@@ -373,6 +374,77 @@ private slots:
             QCOMPARE(rendered.size(), capture.size());
             const bool shown = annotationKindOfTool(tool.tool)->paintRow;
             QVERIFY2((differingShare(rendered, capture, 80) > 0.002) == shown, qPrintable(name));
+        }
+    }
+
+    // Wherever the view lies in the window (its place at 1.25x or 1.5x may
+    // be a fraction of a device pixel), a rectangle drawn, moved and
+    // resized through the window from one painted pixel to another is
+    // stored on the picture pixels painted there, and painted where it was
+    // dragged, edge for edge.
+    void drawsOnThePicturePixelsUnderThePointer()
+    {
+        const double ratio = window->devicePixelRatioF();
+        const QImage picture = patterned(QSize(84, 50));
+        QPoint origin; // where picture pixel (0, 0) is painted in the window
+        // The window in device pixels, with no selection frame over the rectangle.
+        const auto painted = [&] {
+            window->skrin()->clearSelection();
+            return windowPixels(window);
+        };
+        Id rectangle = 0;
+        const auto stored = [&] {
+            QList<double> values;
+            for (const char *member : {"x", "y", "w", "h"})
+                values << getMember(rectangle, QString::fromLatin1(member)).toDouble();
+            return values;
+        };
+        // Where the rectangle's colour is painted on the picture, in its pixels.
+        const auto paintedBox = [&] {
+            const QImage shown = painted();
+            const QRgb colour = QColor(getMember(rectangle, QStringLiteral("color")).toString()).rgb();
+            QRect box;
+            for (int y = 0; y < picture.height(); ++y)
+                for (int x = 0; x < picture.width(); ++x)
+                    if (shown.pixel(origin + QPoint(x, y)) == colour)
+                        box |= QRect(x, y, 1, 1);
+            return QList<double>{double(box.x()), double(box.y()), double(box.width()), double(box.height())};
+        };
+        // A drag between painted pixels, and the same pixels as the window
+        // hears them.
+        const auto drag = [&](const QPoint &from, const QPoint &to) {
+            dragThroughWindow(window, QPointF(origin + from) / ratio, QPointF(origin + to) / ratio);
+        };
+
+        window->resize(800, 600); // the tool bar clear of the picture at 2x
+        for (const int margin : {0, 1, 2, 3}) {
+            window->setContentsMargins(margin, margin, 0, 0);
+            window->openSkrin(storeCapture(picture, QStringLiteral(".png"), 90));
+            origin = settledPlace(window, picture.pixel(0, 0));
+            QVERIFY(origin.x() >= 0);
+            const QImage shown = painted();
+            int wrong = 0;
+            for (int y = 0; y < picture.height(); ++y)
+                for (int x = 0; x < picture.width(); ++x)
+                    wrong += shown.pixel(origin + QPoint(x, y)) != picture.pixel(x, y);
+            QCOMPARE(wrong, 0);
+
+            window->setSkrinTool(Skrin::ToolRectangle);
+            drag(QPoint(9, 7), QPoint(61, 41));
+            const QList<Id> drawn = findItems({{QStringLiteral("type"), QStringLiteral("skrin_rectangle")},
+                                               {QStringLiteral("parent"), window->currentSkrinId()}});
+            QCOMPARE(drawn.size(), 1);
+            rectangle = drawn.first();
+            QCOMPARE(stored(), (QList<double>{9, 7, 52, 34}));
+            QCOMPARE(paintedBox(), stored());
+            window->setSkrinTool(Skrin::ToolSelect);
+            drag(QPoint(30, 20), QPoint(33, 25)); // inside, clear of the handles
+            QCOMPARE(stored(), (QList<double>{12, 12, 52, 34}));
+            QCOMPARE(paintedBox(), stored());
+            drag(QPoint(40, 30), QPoint(40, 30)); // selects it again
+            drag(QPoint(64, 46), QPoint(71, 49)); // the bottom-right handle
+            QCOMPARE(stored(), (QList<double>{12, 12, 59, 37}));
+            QCOMPARE(paintedBox(), stored());
         }
     }
 

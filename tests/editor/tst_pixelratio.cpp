@@ -9,37 +9,22 @@
 #include "imagecache.h"
 #include "pensizebutton.h"
 #include "skrintoolbar.h"
+#include "windowpixels.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 
 namespace {
 
-// Unique colours, and a checker in the blue channel that any scaling or
-// blurring would smear. Pixel (0, 0) is the one of colour (1, 2, 3).
-QImage patterned(const QSize &size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, qRgb(1 + x * 3, 2 + y * 5, ((x + y) % 2) ? 250 : 3));
-    return image;
-}
-
-// Where `colour` first shows in `image`, or (-1, -1).
-QPoint find(const QImage &image, QRgb colour)
-{
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if ((image.pixel(x, y) & 0xffffff) == (colour & 0xffffff))
-                return {x, y};
-    return {-1, -1};
-}
-
-// The viewport in device pixels.
+// The view's window in device pixels, and a place of the viewport there.
 QImage devicePixels(EditorScene &editor)
 {
-    return editor.view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return windowPixels(editor.view->window());
+}
+QPointF onDevice(EditorScene &editor, const QPointF &inPort)
+{
+    QWidget *port = editor.view->viewport();
+    return (inPort + QPointF(port->mapTo(port->window(), QPoint(0, 0)))) * port->devicePixelRatioF();
 }
 
 // The screenshot as one picture row at (0, 0), open with `tool`.
@@ -68,24 +53,6 @@ QRect inkBox(const QImage &image, const QRect &area, const std::function<bool(QR
 
 bool isRed(QRgb p) { return qRed(p) > 160 && qGreen(p) < 100 && qBlue(p) < 100; }
 bool isDark(QRgb p) { return qGray(p) < 128; }
-
-// One step of a left-button gesture at an unrounded place of the viewport,
-// as the window system delivers it; the event loop runs after each step.
-void leftAt(QWidget *port, QEvent::Type type, const QPointF &at)
-{
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    sendThroughWindow(port, type, at, button, held);
-    QCoreApplication::processEvents();
-}
-
-void dragOn(QWidget *port, const QPointF &from, const QPointF &to)
-{
-    leftAt(port, QEvent::MouseButtonPress, from);
-    leftAt(port, QEvent::MouseMove, (from + to) / 2);
-    leftAt(port, QEvent::MouseMove, to);
-    leftAt(port, QEvent::MouseButtonRelease, to);
-}
 
 } // namespace
 
@@ -132,16 +99,11 @@ private slots:
         editor.open(tool);
         QThreadPool::globalInstance()->waitForDone();
 
-        QImage shown;
-        QPoint origin;
-        QVERIFY(QTest::qWaitFor([&] {
-            shown = devicePixels(editor);
-            origin = find(shown, picture.pixel(0, 0));
-            return origin.x() >= 0;
-        }));
+        const QPoint origin = settledPlace(editor.view.get(), picture.pixel(0, 0));
+        const QImage shown = devicePixels(editor);
         const double ratio = editor.view->devicePixelRatioF();
         // Where the view puts the picture's corner, in device pixels.
-        const QPointF expected = QPointF(editor.view->mapFromScene(QPointF(place))) * ratio;
+        const QPointF expected = onDevice(editor, editor.view->mapFromScene(QPointF(place)));
         QVERIFY2(qAbs(origin.x() - expected.x()) <= ratio && qAbs(origin.y() - expected.y()) <= ratio,
                  qPrintable(QStringLiteral("found at %1, %2").arg(origin.x()).arg(origin.y())));
         int wrong = 0;
@@ -168,13 +130,13 @@ private slots:
         const QImage picture = patterned(QSize(160, 120));
         EditorScene editor(EditorScene::Later);
         openOnPicture(editor, picture, Skrin::ToolRectangle);
-        QPoint origin;
-        QVERIFY(QTest::qWaitFor([&] { return (origin = find(devicePixels(editor), picture.pixel(0, 0))).x() >= 0; }));
+        const QPoint origin = settledPlace(editor.view.get(), picture.pixel(0, 0));
+        QVERIFY(origin.x() >= 0);
 
         const double ratio = editor.view->devicePixelRatioF();
-        // Device pixels as painted, to widget pixels.
+        // Device pixels as painted, to the window's pixels.
         const auto drag = [&](const QPoint &from, const QPoint &to) {
-            dragOn(editor.view->viewport(), QPointF(origin + from) / ratio, QPointF(origin + to) / ratio);
+            dragThroughWindow(editor.view.get(), QPointF(origin + from) / ratio, QPointF(origin + to) / ratio);
         };
         const auto stored = [&] {
             const QList<Id> rows = editor.rows(QStringLiteral("skrin_rectangle"));
@@ -205,10 +167,10 @@ private slots:
         // Where the hand goes is fixed on the screen before it moves.
         const QTransform shown = editor.view->viewportTransform();
         QWidget *port = editor.view->viewport();
-        leftAt(port, QEvent::MouseButtonPress, shown.map(QPointF(-60, 40)));
+        leftThroughWindow(port, QEvent::MouseButtonPress, shown.map(QPointF(-60, 40)));
         for (const double x : {-40.0, 20.0, 90.0, 140.0, 170.0})
-            leftAt(port, QEvent::MouseMove, shown.map(QPointF(x, 40)));
-        leftAt(port, QEvent::MouseButtonRelease, shown.map(QPointF(170, 40)));
+            leftThroughWindow(port, QEvent::MouseMove, shown.map(QPointF(x, 40)));
+        leftThroughWindow(port, QEvent::MouseButtonRelease, shown.map(QPointF(170, 40)));
 
         const QList<Id> arrows = editor.rows(QStringLiteral("skrin_arrow"));
         QCOMPARE(arrows.size(), 1);
@@ -230,14 +192,14 @@ private slots:
         const QTransform place = editor.view->viewportTransform();
         const auto clickWith = [&](int tool, const QPointF &at) {
             editor.scene->setTool(tool);
-            dragOn(port, place.map(at), place.map(at));
+            dragThroughWindow(port, place.map(at), place.map(at));
             editor.scene->clearSelection(); // no editing frame over it
         };
 
         // "5px" from the tool bar, and the arrow drawn with it.
         const double five = 5.0;
         editor.scene->applyPenOptions(&five, nullptr, nullptr);
-        dragOn(port, place.map(QPointF(40, 40)), place.map(QPointF(400, 40)));
+        dragThroughWindow(port, place.map(QPointF(40, 40)), place.map(QPointF(400, 40)));
         clickWith(Skrin::ToolText, QPointF(40, 120));
         clickWith(Skrin::ToolPin, QPointF(500, 400));
 
@@ -259,7 +221,7 @@ private slots:
         // as wide as its picture at this density.
         QTest::qWait(50);
         const QImage shown = devicePixels(editor);
-        const QPointF origin = place.map(QPointF(0, 0)) * ratio;
+        const QPointF origin = onDevice(editor, place.map(QPointF(0, 0)));
         const auto area = [&](const QRectF &scene) { return scene.translated(origin).toAlignedRect(); };
         const QRect arrow = inkBox(shown, area(QRectF(150, 0, 1, 100)), isRed);
         QVERIFY2(qAbs(arrow.height() - 5.0 * ratio) <= 1.0, qPrintable(QString::number(arrow.height())));

@@ -37,3 +37,22 @@ inline void sendThroughWindow(QWidget *widget, QEvent::Type type, const QPointF 
     QMouseEvent event(type, inWindow, inWindow + QPointF(top->geometry().topLeft()), button, held, Qt::NoModifier);
     QApplication::sendEvent(top->windowHandle(), &event);
 }
+
+// One step of a left-button gesture at an unrounded place of a widget, as
+// the window system delivers it; the event loop runs after each step.
+inline void leftThroughWindow(QWidget *widget, QEvent::Type type, const QPointF &at)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    sendThroughWindow(widget, type, at, button, held);
+    QCoreApplication::processEvents();
+}
+
+// A left drag through the window, with two moves.
+inline void dragThroughWindow(QWidget *widget, const QPointF &from, const QPointF &to)
+{
+    leftThroughWindow(widget, QEvent::MouseButtonPress, from);
+    leftThroughWindow(widget, QEvent::MouseMove, (from + to) / 2);
+    leftThroughWindow(widget, QEvent::MouseMove, to);
+    leftThroughWindow(widget, QEvent::MouseButtonRelease, to);
+}

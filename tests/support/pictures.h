@@ -15,6 +15,28 @@ inline QImage filledImage(const QSize &size, const QColor &colour)
     return image;
 }
 
+// Unique colours (up to 256 x 256), and a checker in the blue channel that
+// any scaling or blurring would smear. Pixel (0, 0) is the one of colour
+// (1, 2, 3).
+inline QImage patterned(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb(1 + x * 3, 2 + y * 5, ((x + y) % 2) ? 250 : 3));
+    return image;
+}
+
+// Where `colour` first shows in `image`, or (-1, -1).
+inline QPoint findColour(const QImage &image, QRgb colour)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if ((image.pixel(x, y) & 0xffffff) == (colour & 0xffffff))
+                return {x, y};
+    return {-1, -1};
+}
+
 // A picture of random pixels, which no format makes much smaller.
 inline QImage noisyImage(const QSize &size, quint32 seed = 1)
 {
