@@ -147,9 +147,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     SkrinBlur::dropSceneCache(nullptr); // builds the blur caches' table now
     // At exit the scene unwatches its rows and the flush thread stops before
     // the statics that they use go: those built before this point outlive it.
+    // The store's folder goes with the run, as a replay in every test run
+    // would otherwise leave one behind each time.
     std::atexit([] {
         world->closeScene();
         Database::close();
+        world->dir.remove();
     });
     return 0;
 }

@@ -43,7 +43,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (!Database::open(dir->path()))
         __builtin_trap();
     bindTables();
-    std::atexit([] { Database::close(); });
+    // The store's folder goes with the run: a replay in every test run would
+    // otherwise leave one behind each time.
+    std::atexit([] {
+        Database::close();
+        dir->remove();
+    });
     return 0;
 }
 
