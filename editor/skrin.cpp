@@ -443,6 +443,17 @@ double Skrin::viewPixelWidth() const
     return v ? v->mapToScene(QRect(0, 0, 1, 1)).boundingRect().width() : 1.0;
 }
 
+// On a 1.25x or 1.5x screen a point of the view may lie between picture
+// pixels: what is put there goes onto the pixel it is on, not across two.
+QPointF Skrin::pixelAtViewPoint(const QPoint &point) const
+{
+    const QGraphicsView *v = view();
+    if (!v)
+        return {};
+    const QPointF at = v->mapToScene(point);
+    return {std::floor(at.x() + 1e-6), std::floor(at.y() + 1e-6)};
+}
+
 QRectF Skrin::pictureRect(bool *found) const
 {
     *found = true;

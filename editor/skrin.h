@@ -96,6 +96,8 @@ public:
     // bar) are sizes on the screen, so that a denser screen shows what a 1x
     // one does; rows keep picture pixels. These convert between the two.
     double viewPixelWidth() const; // picture pixels per screen pixel
+    // The picture pixel under a point of the view, the origin without one.
+    QPointF pixelAtViewPoint(const QPoint &point) const;
     double penSizeInPicture(double onScreen) const { return onScreen * viewPixelWidth(); }
     double penSizeOnScreen(const SkrinItem *item) const;
     QFont fontInPicture(const QFont &onScreen) const;

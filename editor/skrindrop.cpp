@@ -115,8 +115,7 @@ void Skrin::viewDropEvent(QDropEvent *event)
     // copies of their pictures) are not imported.
     if (MainWindowHost *window = MainWindowHost::instance())
         window->setDragSkrinUsed(true);
-    const QGraphicsView *v = view();
-    const QPointF dropPoint = v ? v->mapToScene(event->position().toPoint()) : QPointF();
+    const QPointF dropPoint = pixelAtViewPoint(event->position().toPoint());
     if (!std::any_of(ids.cbegin(), ids.cend(), [this](Id source) { return source != id(); }))
         return;
     setTool(ToolSelect);

@@ -107,7 +107,7 @@ Id Skrin::addImage(const QPixmap &given, const QString &givenSuffix)
     const int h = picture.height();
     QPointF centre;
     if (const QGraphicsView *v = view())
-        centre = v->mapToScene(QPoint((v->width() - 1) / 2, (v->height() - 1) / 2));
+        centre = pixelAtViewPoint(QPoint((v->width() - 1) / 2, (v->height() - 1) / 2));
     const bool hasView = view() != nullptr;
     Item row(newId);
     row.setMember(QStringLiteral("x"), hasView ? centre.x() - w / 2 : 0.0, true);

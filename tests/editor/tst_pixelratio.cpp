@@ -8,7 +8,9 @@
 #include "editorscene.h"
 #include "imagecache.h"
 #include "pensizebutton.h"
+#include "skrinsmimedata.h"
 #include "skrintoolbar.h"
+#include "openstore.h"
 #include "windowpixels.h"
 
 #include <QMouseEvent>
@@ -120,6 +122,57 @@ private slots:
             }
         }
         QCOMPARE(wrong, 0);
+    }
+
+    // A pasted picture lands on whole picture pixels, and so does a dropped
+    // screenshot's group: between two pixels it would be painted smeared, on
+    // the screen and in the stored picture.
+    void pastedAndDroppedLandOnWholePixels()
+    {
+        EditorScene editor(EditorScene::Later);
+        openOnPicture(editor, filledImage(QSize(500, 400), Qt::white), Skrin::ToolSelect);
+        const auto whole = [](Id id) {
+            const double x = getMember(id, QStringLiteral("x")).toDouble();
+            const double y = getMember(id, QStringLiteral("y")).toDouble();
+            return x == std::floor(x) && y == std::floor(y);
+        };
+
+        const QImage pasted = patterned(QSize(41, 27));
+        // Views of either parity, whose centres lie anywhere on a denser screen.
+        // The last one pasted lies on top, and is looked at.
+        for (const QSize &size : {QSize(641, 479), QSize(640, 480)}) {
+            editor.view->resize(size);
+            QCoreApplication::processEvents();
+            const QImage picture = size.width() % 2 ? filledImage(pasted.size(), Qt::black) : pasted;
+            const Id image = editor.scene->addImage(QPixmap::fromImage(picture), QStringLiteral(".png"));
+            QVERIFY(image != 0);
+            QVERIFY(whole(image));
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        editor.scene->clearSelection(); // no frame over its edges
+        const QPoint origin = settledPlace(editor.view.get(), pasted.pixel(0, 0));
+        QVERIFY(origin.x() >= 0);
+        const QImage shown = devicePixels(editor);
+        int wrong = 0;
+        for (int y = 0; y < pasted.height(); ++y)
+            for (int x = 0; x < pasted.width(); ++x)
+                wrong += shown.pixel(origin + QPoint(x, y)) != pasted.pixel(x, y);
+        QCOMPARE(wrong, 0);
+
+        const Id other = OpenStore::newSkrin();
+        editor.addRow(QStringLiteral("skrin_rectangle"),
+                      {{"x", 3}, {"y", 4}, {"z", 1}, {"w", 10}, {"h", 6}, {"color", "#ff0000"}}, other);
+        const SkrinsMimeData mime({SkrinsMimeData::address({other})});
+        for (const QPoint at : {QPoint(101, 77), QPoint(150, 120)}) {
+            QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QApplication::sendEvent(editor.view->viewport(), &enter);
+            QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QApplication::sendEvent(editor.view->viewport(), &drop);
+        }
+        const QList<Id> dropped = editor.rows(QStringLiteral("skrin_rectangle"));
+        QCOMPARE(dropped.size(), 2);
+        for (const Id id : dropped)
+            QVERIFY(whole(id));
     }
 
     // Drawing, moving and resizing follow the pointer to the picture pixel
