@@ -128,6 +128,15 @@ QImage readWhole(QImageReader &reader, const QSize &size, QImage::Format format)
     return image;
 }
 
+// Why a decode failed, as the user is told: Qt's reason, or one of ours
+// where Qt names none (a header cut short leaves "Unknown error").
+QString readFailure(const QImageReader &reader)
+{
+    return reader.error() == QImageReader::UnknownError
+        ? QCoreApplication::translate("PastedPicture", "the file is damaged or incomplete")
+        : reader.errorString();
+}
+
 } // namespace
 
 bool isPictureSizeAllowed(const QSize &size)
@@ -165,7 +174,7 @@ DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
         result.size = iconTrueSize(device, head, result.size);
     if (!result.size.isValid()) {
         result.failure = Unreadable;
-        result.reason = reader.errorString();
+        result.reason = readFailure(reader);
         return result;
     }
     // Known from the header: an enormous picture is refused before any of
@@ -212,7 +221,7 @@ DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
     }
     if (image.isNull()) {
         result.failure = Unreadable;
-        result.reason = reader.errorString();
+        result.reason = readFailure(reader);
         return result;
     }
     result.keepWithin(image, limit);

@@ -7,6 +7,7 @@
 #include "pictureformats.h"
 #include "pictures.h"
 
+#include <QImageReader>
 #include <QTest>
 
 #include <malloc.h>
@@ -90,6 +91,10 @@ private slots:
         for (const qsizetype cut : cuts(bytes.size())) {
             const DecodedPicture picture = DecodedPicture::fromBytes(bytes.left(cut), limit);
             QCOMPARE(picture.image.isNull(), picture.failure != DecodedPicture::None);
+            // A refusal names a cause the user can act on, never Qt's "Unknown error".
+            if (picture.failure == DecodedPicture::Unreadable)
+                QVERIFY2(!picture.reason.isEmpty() && picture.reason != QImageReader().errorString(),
+                         qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(picture.reason)));
             QVERIFY2(longestFillRun(picture.image) < telltaleRun,
                      qPrintable(QStringLiteral("cut at %1 of %2 bytes").arg(cut).arg(bytes.size())));
         }
