@@ -50,9 +50,6 @@ QVariant wireValue(int table, const QString &member, const QVariant &cell)
 {
     if (isNullValue(cell))
         return QVariant();
-    // A flag as the file gives it back: the same before and after a restart.
-    if (cell.typeId() == QMetaType::Bool)
-        return QVariant(qint64(cell.toBool()));
     if (isIdMember(member))
         return QVariant(idFromVariant(cell));
     if (isDateTimeColumn(table, member)) {
