@@ -58,12 +58,13 @@ CommitSerial commitSerial()
     const QVariant stored = optionValue(serialName, 0);
     bool ok = false;
     const qint64 last = stored.toLongLong(&ok);
-    if (!ok || last < 0 || last >= maxCommitSerial) {
-        // Nothing can follow it: the store starts anew, as after a clash.
+    const bool inBounds = ok && last >= 0 && last < maxCommitSerial;
+    if (!inBounds) {
+        // Nothing can follow it: the store starts anew (serial 0), as after a clash.
         qCWarning(lcSync) << "Commit: the stored serial" << stored.toString().left(40) << "is out of bounds";
         renewStoreId();
     }
-    CommitSerial next{optionValue(serialName, 0).toLongLong() + 1, optionValue(serialKeyName).toString(), false};
+    CommitSerial next{(inBounds ? last : 0) + 1, optionValue(serialKeyName).toString(), false};
     if (!isSerialKey(next.key)) {
         // Drawn now, not earlier: copies of a data folder at rest each draw
         // their own.

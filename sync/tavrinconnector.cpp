@@ -133,8 +133,10 @@ void TavrinConnector::commit()
     // Nothing leaves before the check of the file, which may run on after
     // the open, has found it sound: asked again shortly.
     if (!Database::fileCheckPassed()) {
-        if (commitTimer)
-            commitTimer->start(100);
+        // Through the schedule, so that its bookkeeping (and the mode check
+        // that may lengthen it) knows of the retry.
+        commitDelayMs = 0;
+        scheduleCommit(100);
         return;
     }
     if (commitConnection != 0 || answerBusy) {
