@@ -616,16 +616,19 @@ int TestServer::checkSerial(const Request &request, const QString &origin, Seria
     const auto field = request.fields.constFind(QStringLiteral("serial"));
     const auto found = serials.constFind(origin);
     const bool retired = found != serials.cend() && found->retired;
-    if (origin.isEmpty())
-        return 0;
-    if (field == request.fields.cend()) // a client before serials
+    if (field == request.fields.cend()) // a client before serials, or no store
         return retired ? retire(origin) : 0;
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,16}$"));
+    // Digits only (leading zeros too): a sign or a fraction is out of bounds,
+    // and so is a number too long for 64 bits (ok is false).
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
     const QString text = field->trimmed();
     const QString key = request.fields.value(QStringLiteral("serial_key"));
-    const qint64 number = digits.match(text).hasMatch() ? text.toLongLong() : 0;
-    if (number < 1 || number > maxSerial || key.isEmpty() || key.size() > 64)
+    bool ok = false;
+    const qint64 number = digits.match(text).hasMatch() ? text.toLongLong(&ok) : 0;
+    if (!ok || number < 1 || number > maxSerial || key.isEmpty() || key.size() > 64)
         return 1;
+    if (origin.isEmpty())
+        return 0;
     if (retired)
         return retire(origin);
     check->number = number;
