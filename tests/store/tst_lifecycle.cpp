@@ -868,6 +868,27 @@ private slots:
                  QStringLiteral("changed"));
     }
 
+    // A file whose every table is empty, the stamp table too, is read as
+    // it is, with no part for any reader, at every open.
+    void fileWithNoRowsOpens()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(Database::close());
+        {
+            RawDb db(databaseFile(store.path()));
+            QVERIFY2(db.exec("DELETE FROM database_stamp"), qPrintable(db.lastError));
+        }
+        for (int open = 0; open < 2; ++open) {
+            QString error;
+            QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+            for (int table = 0; table < Database::tableCount(); ++table)
+                QCOMPARE(Database::rowCount(table), 0);
+            QVERIFY(Database::close());
+        }
+        QCOMPARE(RawDb(databaseFile(store.path())).text("SELECT count(*) FROM database_stamp"), QStringLiteral("0"));
+    }
+
     // The indexes of the whole-number key columns (ids, parents) are made
     // while the tables are read, whole or in parts side by side: whatever
     // the file holds in them (every kind of SQLite value, equal keys, rows
