@@ -300,6 +300,37 @@ private slots:
         QCOMPARE(RawDb(databaseFile(sound.path())).text("SELECT name FROM options"), QStringLiteral("written"));
     }
 
+    // Where the check waits for the first write, a close before the first
+    // flush with nothing to write gives the folder back without it; with
+    // changes to write, the check comes first and still keeps them out.
+    void closeBeforeTheFirstFlushChecksOnlyWhatItWrites()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        const int options = Database::tableId("options");
+        QVERIFY(Database::insertRow(options, {{column(options, "name"), "kept"}}) > 0);
+        QVERIFY(Database::close());
+        QVERIFY(damageFreePageCount(databaseFile(store.path())));
+        const QByteArray bytes = readFile(databaseFile(store.path()));
+
+        Database::setCheckAfterOpen(true);
+        store_internal::pausePeriodicFlush(true);
+        const auto restore = qScopeGuard([] {
+            store_internal::pausePeriodicFlush(false);
+            Database::setCheckAfterOpen(false);
+        });
+        QString error;
+        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+        QVERIFY(Database::close());
+        QVERIFY(!Database::fileCheckPassed());
+        QCOMPARE(readFile(databaseFile(store.path())), bytes);
+
+        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+        QVERIFY(Database::setValue(options, 1, column(options, "value"), "changed"));
+        QVERIFY(!Database::close());
+        QCOMPARE(readFile(databaseFile(store.path())), bytes);
+    }
+
     // A store that takes no write is refused as a damaged one is. A file
     // size limit fails writes as a full disk does, for root too.
     void unwritableStoreFailsOpen()
