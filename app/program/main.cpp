@@ -76,8 +76,6 @@ int main(int argc, char *argv[])
     MainWindow window;
     QObject::disconnect(beforeWindow);
     QObject::connect(&quitRequests, &QuitRequests::requested, &window, &MainWindow::quitOnRequest);
-    if (quitRequested)
-        QTimer::singleShot(0, &window, &MainWindow::quitOnRequest);
     QObject::connect(&window, &MainWindow::firstPainted, &window, [] { Database::startOrphanSweep(); });
     // For start-up measurements: the moment of the first paint on stdout, and
     // the window closed the given milliseconds after it.
