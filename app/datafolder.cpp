@@ -13,8 +13,6 @@
 FolderStart startOnDataFolder(const QString &folder, const std::function<bool(const FolderLock &)> &openAnyway,
                               QString *error)
 {
-    // The check reads the whole file: it runs once the window is shown.
-    Database::setCheckAfterOpen(true);
     if (engineStartInFolder(folder, error))
         return FolderStart::Started;
     const FolderLock lock = Database::folderLock(folder);

@@ -21,9 +21,9 @@ enum class FolderStart {
 
 // Starts the engine on `folder`. When a program on another computer holds
 // the folder's lock, `openAnyway` is asked with that lock whether to take
-// it over. Failed with the reason in `error`. The check of the store's file
-// runs after it returns, before the first write (Database::setCheckAfterOpen):
-// a file found damaged then is told by StoreStatus::damageFound.
+// it over. Failed with the reason in `error`. Where the check of the store's
+// file is left until after the open (Database::setCheckAfterOpen), a file
+// found damaged then is told by StoreStatus::damageFound.
 FolderStart startOnDataFolder(const QString &folder, const std::function<bool(const FolderLock &)> &openAnyway,
                               QString *error);
 

@@ -126,10 +126,13 @@ QuitRequests::~QuitRequests()
 {
     if (!listening)
         return;
-    for (std::size_t i = 0; i < quitSignals.size() && !heldForGood; ++i) {
-        if (installed[i])
-            ::sigaction(quitSignals[i], &earlier[i], nullptr);
-        installed[i] = false;
+    // Held for good, the handlers stay until the process ends.
+    if (!heldForGood) {
+        for (std::size_t i = 0; i < quitSignals.size(); ++i) {
+            if (installed[i])
+                ::sigaction(quitSignals[i], &earlier[i], nullptr);
+            installed[i] = false;
+        }
     }
     anyListener = false;
 }

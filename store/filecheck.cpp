@@ -56,14 +56,26 @@ QString checkDatabase(const QString &path)
     return verdict == QLatin1String("ok") ? QString() : QStringLiteral("%1 is damaged: %2").arg(path, verdict);
 }
 
-void startFileCheck(const QString &path)
+namespace {
+
+// Ends the last open's check and forgets its verdict, in the same hold of
+// check.mutex as what replaces it: the sync thread must never see an
+// unchecked file as passed. Only a file that holds nothing passes at once.
+void resetCheckLocked(const QString &path)
 {
-    QMutexLocker locker(&check.mutex);
     if (check.thread.joinable())
         check.thread.join();
     check.verdict.clear();
     check.deferred.clear();
     check.passed = path.isEmpty();
+}
+
+} // namespace
+
+void startFileCheck(const QString &path)
+{
+    QMutexLocker locker(&check.mutex);
+    resetCheckLocked(path);
     if (path.isEmpty())
         return;
     check.thread = std::thread([path] {
@@ -75,10 +87,9 @@ void startFileCheck(const QString &path)
 
 void deferFileCheck(const QString &path)
 {
-    startFileCheck(QString());
     QMutexLocker locker(&check.mutex);
+    resetCheckLocked(path);
     check.deferred = path;
-    check.passed = path.isEmpty();
 }
 
 QString fileCheckVerdict()

@@ -1,8 +1,9 @@
 #pragma once
 
-// The check of "database.db" that every open runs on a thread of its own,
-// beside the migration and the load: SQLite's quick_check, which reads the
-// whole file. Nothing is written to the file before it has passed.
+// The check of "database.db" that an open runs on a thread of its own,
+// beside the migration and the load, or leaves to the first write
+// (Database::setCheckAfterOpen): SQLite's quick_check, which reads the whole
+// file. Nothing is written to the file before it has passed.
 
 #include <QString>
 

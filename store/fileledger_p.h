@@ -40,6 +40,7 @@ public:
     bool commit(const QStringList &names, QString *error);
     // The name's file is gone: its record goes with the next commit.
     void forget(const QString &name) { forgotten.insert(name); }
+    bool anythingToCommit() const { return !forgotten.isEmpty(); }
 
     // Of `names`, those recorded; false when the file could not tell.
     bool recordedAmong(const QStringList &names, QSet<QString> *recorded) const;

@@ -369,6 +369,14 @@ void takeRemovedFiles(FilePass &pass)
     }
 }
 
+bool filesPending()
+{
+    QMutexLocker locker(&fileMutex);
+    return haveFolder() && std::any_of(fileCache.cbegin(), fileCache.cend(), [](const FileEntry &entry) {
+               return entry.removed || !entry.onDisk;
+           });
+}
+
 void takeFileSnapshot(FilePass &pass)
 {
     QMutexLocker locker(&fileMutex);

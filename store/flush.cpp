@@ -209,6 +209,7 @@ public:
     }
 
     FlushOutcome flushLocked(FlushKind kind);
+    bool anythingToWrite() const;
     void releaseWork() { spent.clear(); }
     bool runStatement(const QString &sql, QVariant *firstValue);
     void dropStatements()
@@ -755,6 +756,16 @@ FlushOutcome Writer::flushLocked(FlushKind kind)
     return outcome;
 }
 
+bool Writer::anythingToWrite() const
+{
+    if (ledger.anythingToCommit() || filesPending())
+        return true;
+    QMutexLocker locker(&tableMutex);
+    return std::any_of(tables.cbegin(), tables.cend(), [](const Table &t) {
+        return !t.insertedRows.isEmpty() || !t.dirtyCells.isEmpty() || !t.removedRows.isEmpty();
+    });
+}
+
 bool Writer::runStatement(const QString &sql, QVariant *firstValue)
 {
     QSqlQuery query(db());
@@ -784,6 +795,11 @@ FlushWriter::~FlushWriter() = default;
 FlushOutcome FlushWriter::flushLocked(FlushKind kind)
 {
     return d->flushLocked(kind);
+}
+
+bool FlushWriter::anythingToWrite() const
+{
+    return d->anythingToWrite();
 }
 
 void FlushWriter::releaseWork()

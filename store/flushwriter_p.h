@@ -34,6 +34,8 @@ public:
 
     // The body of one flush; the caller holds flushMutex.
     FlushOutcome flushLocked(FlushKind kind = FlushKind::Regular);
+    // Whether rows, files or records of the ledger wait to be written.
+    bool anythingToWrite() const;
     // Frees the work the last flush took; called once its waiting callers
     // were answered, outside every lock.
     void releaseWork();

@@ -85,19 +85,21 @@ public:
     LockDescriptor &operator=(const LockDescriptor &) = delete;
 
     bool isOpen() const { return fd >= 0; }
-    // Whether a running process holds the file locked: the program that
-    // wrote it, or one writing it right now.
-    bool lockedByAnother() const { return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK; }
     // Whether this descriptor could take the file's lock: no process holds
     // it. Kept until the descriptor closes.
     bool take() const
     {
+        if (fd < 0)
+            return false;
         int result = 0;
         do {
             result = ::flock(fd, LOCK_EX | LOCK_NB);
         } while (result != 0 && errno == EINTR);
-        return fd >= 0 && result == 0;
+        return result == 0;
     }
+    // Whether a running process holds the file locked: the program that
+    // wrote it, or one writing it right now. Otherwise the lock is taken.
+    bool lockedByAnother() const { return fd >= 0 && !take() && errno == EWOULDBLOCK; }
     // Whether `path` still names the file this descriptor has open.
     bool stillAt(const QString &path) const
     {

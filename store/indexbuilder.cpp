@@ -1,6 +1,8 @@
 // The thread that builds declared value indexes ahead of their first use
 // (Database::buildDeclaredIndexesSoon), beside the lookups and writes of
-// every other thread: it holds tableMutex only a slice of rows at a time.
+// every other thread: it copies the rows under tableMutex a slice at a time,
+// and holds it once more, for a walk of the whole table, to bring the index
+// up to date.
 
 #include "database_p.h"
 #include "indexbuild_p.h"
@@ -76,6 +78,8 @@ void buildBesideLookups(int table, int column)
 
     ValueIndex index = std::move(buildIndexesOf(snapshot, {column}, false).front());
 
+    // One hold for the whole walk: a write between two slices of it could
+    // change a row already walked, unseen.
     QMutexLocker locker(&tableMutex);
     if (builderStopping || !stillWanted(table, column))
         return;

@@ -465,7 +465,8 @@ bool loadTablesSideBySide(const QSqlDatabase &db, const QString &path, const QSt
     constexpr int maxReaders = 4;
     QSemaphore finished;
     int helpers = 0;
-    const int wanted = std::min({QThread::idealThreadCount(), maxReaders, int(parts.size())}) - 1;
+    // None where every table is empty.
+    const int wanted = std::max(0, std::min({QThread::idealThreadCount(), maxReaders, int(parts.size())}) - 1);
     // A helper's share of the memory the tables are to take, about the
     // file's size.
     const qint64 share = QFileInfo(path).size() / qint64(wanted + 1);

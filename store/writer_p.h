@@ -56,6 +56,8 @@ struct FilePass
 bool removeStoredFile(const QString &folder, const QString &name);
 
 void takeRemovedFiles(FilePass &pass);
+// Whether a file waits to be written or deleted.
+bool filesPending();
 void takeFileSnapshot(FilePass &pass);
 // Records the names in the ledger, then writes the files; false when a file
 // could not be written.

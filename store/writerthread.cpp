@@ -158,11 +158,15 @@ void DataThread::serve(FlushWriter &writer)
     const quint64 target = control.requested;
     const QList<WriterTask *> tasks = std::exchange(control.tasks, {});
     locker.unlock();
-    const bool may = writable();
+    // A close before the first flush with nothing to write does not wait
+    // for the check of the whole file, and then writes nothing at all: a
+    // change racing the close may miss the last flush either way.
+    const bool idle = !damage && !writer.anythingToWrite();
+    const bool may = idle || writable();
     bool ok = false;
     {
         QMutexLocker flushLocker(&flushMutex);
-        ok = !closed && may && writer.flushLocked(FlushKind::Closing).written;
+        ok = !closed && may && (idle || writer.flushLocked(FlushKind::Closing).written);
         if (!closed && !ok && may)
             qCWarning(lcStore) << "Database: the last changes could not be written before closing";
         closed = true;

@@ -51,6 +51,9 @@ int main(int argc, char *argv[])
     // first flush would have the file columns' indexes built under the table
     // lock that the window reads its items through.
     Database::setOrphanSweepAtOpen(false);
+    // The check of the store's file reads it whole: it runs once the window
+    // is shown, before the first write.
+    Database::setCheckAfterOpen(true);
     const bool portable = QApplication::arguments().contains(QStringLiteral("--portable"));
     const QString folder = dataDirectory(portable);
     QString error;
@@ -76,8 +79,6 @@ int main(int argc, char *argv[])
     MainWindow window;
     QObject::disconnect(beforeWindow);
     QObject::connect(&quitRequests, &QuitRequests::requested, &window, &MainWindow::quitOnRequest);
-    if (quitRequested)
-        QTimer::singleShot(0, &window, &MainWindow::quitOnRequest);
     QObject::connect(&window, &MainWindow::firstPainted, &window, [] { Database::startOrphanSweep(); });
     // For start-up measurements: the moment of the first paint on stdout, and
     // the window closed the given milliseconds after it.

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -107,6 +108,8 @@ private slots:
         QVERIFY(Database::open(damaged.path(), &error) && Database::close());
         const QString file = damaged.path() + QStringLiteral("/database.db");
         QVERIFY(damageFreePageCount(file));
+        Database::setCheckAfterOpen(true);
+        const auto waitAgain = qScopeGuard([] { Database::setCheckAfterOpen(false); });
         QFile before(file);
         QVERIFY(before.open(QIODevice::ReadOnly));
         const QByteArray bytes = before.readAll();

@@ -300,6 +300,37 @@ private slots:
         QCOMPARE(RawDb(databaseFile(sound.path())).text("SELECT name FROM options"), QStringLiteral("written"));
     }
 
+    // Where the check waits for the first write, a close before the first
+    // flush with nothing to write gives the folder back without it; with
+    // changes to write, the check comes first and still keeps them out.
+    void closeBeforeTheFirstFlushChecksOnlyWhatItWrites()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        const int options = Database::tableId("options");
+        QVERIFY(Database::insertRow(options, {{column(options, "name"), "kept"}}) > 0);
+        QVERIFY(Database::close());
+        QVERIFY(damageFreePageCount(databaseFile(store.path())));
+        const QByteArray bytes = readFile(databaseFile(store.path()));
+
+        Database::setCheckAfterOpen(true);
+        store_internal::pausePeriodicFlush(true);
+        const auto restore = qScopeGuard([] {
+            store_internal::pausePeriodicFlush(false);
+            Database::setCheckAfterOpen(false);
+        });
+        QString error;
+        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+        QVERIFY(Database::close());
+        QVERIFY(!Database::fileCheckPassed());
+        QCOMPARE(readFile(databaseFile(store.path())), bytes);
+
+        QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+        QVERIFY(Database::setValue(options, 1, column(options, "value"), "changed"));
+        QVERIFY(!Database::close());
+        QCOMPARE(readFile(databaseFile(store.path())), bytes);
+    }
+
     // A store that takes no write is refused as a damaged one is. A file
     // size limit fails writes as a full disk does, for root too.
     void unwritableStoreFailsOpen()
@@ -866,6 +897,27 @@ private slots:
         QVERIFY(Database::close());
         QCOMPARE(RawDb(databaseFile(store.path())).text("SELECT value FROM options WHERE rowid = 40000"),
                  QStringLiteral("changed"));
+    }
+
+    // A file whose every table is empty, the stamp table too, is read as
+    // it is, with no part for any reader, at every open.
+    void fileWithNoRowsOpens()
+    {
+        TempStore store;
+        QVERIFY(Database::open(store.path()));
+        QVERIFY(Database::close());
+        {
+            RawDb db(databaseFile(store.path()));
+            QVERIFY2(db.exec("DELETE FROM database_stamp"), qPrintable(db.lastError));
+        }
+        for (int open = 0; open < 2; ++open) {
+            QString error;
+            QVERIFY2(Database::open(store.path(), &error), qPrintable(error));
+            for (int table = 0; table < Database::tableCount(); ++table)
+                QCOMPARE(Database::rowCount(table), 0);
+            QVERIFY(Database::close());
+        }
+        QCOMPARE(RawDb(databaseFile(store.path())).text("SELECT count(*) FROM database_stamp"), QStringLiteral("0"));
     }
 
     // The indexes of the whole-number key columns (ids, parents) are made
