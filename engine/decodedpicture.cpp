@@ -64,6 +64,11 @@ QByteArray bytesAt(QIODevice *device, const QByteArray &head, qint64 offset, qin
     return bytes;
 }
 
+bool isIcon(const QByteArray &format)
+{
+    return format == "ico" || format == "cur";
+}
+
 // The largest picture an icon file holds. Its directory tells at most
 // 256 x 256 for each entry, but an entry's data may be a PNG of any size, or
 // a bitmap whose own header tells another size: the larger side of each
@@ -90,6 +95,26 @@ QSize iconTrueSize(QIODevice *device, const QByteArray &head, const QSize &told)
             grow(qFromLittleEndian<qint32>(data.constData() + 4), qFromLittleEndian<qint32>(data.constData() + 8) / 2);
     }
     return largest;
+}
+
+// A GIF decodes to its logical screen, which its reader does not tell: it
+// tells the first frame's extent, clipped to the screen. A side of the screen
+// left at 0 takes the frame's, as told.
+QSize gifTrueSize(const QByteArray &head, const QSize &told)
+{
+    if (!told.isValid() || head.size() < 10)
+        return told;
+    return told.expandedTo(QSize(qFromLittleEndian<quint16>(head.constData() + 6), qFromLittleEndian<quint16>(head.constData() + 8)));
+}
+
+// The size a decode of the picture makes, where the reader tells less.
+QSize trueSize(const QByteArray &format, QIODevice *device, const QByteArray &head, const QSize &told)
+{
+    if (isIcon(format))
+        return iconTrueSize(device, head, told);
+    if (format == "gif")
+        return gifTrueSize(head, told);
+    return told;
 }
 
 // A format Qt names for a picture, or Invalid: a decoder that could not
@@ -169,9 +194,7 @@ DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
     }
     const QByteArray format = reader.format();
     result.size = reader.size();
-    const bool icon = format == "ico" || format == "cur";
-    if (icon)
-        result.size = iconTrueSize(device, head, result.size);
+    result.size = trueSize(format, device, head, result.size);
     if (!result.size.isValid()) {
         result.failure = Unreadable;
         result.reason = readFailure(reader);
@@ -195,7 +218,7 @@ DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
     const bool pngInParts = stored != result.size && format == "png" && isSequentialPng(head) && !device->isSequential();
     qint64 decoding = decoderScales || pngInParts ? coefficients : wholeBytes(result.size, pixels) + coefficients;
     // An icon's entry is decoded in its own format first, then made 32-bit.
-    if (icon)
+    if (isIcon(format))
         decoding += wholeBytes(result.size, QImage::Format_ARGB32);
     const qint64 budget = stored != result.size ? PictureLimits::maxScaledDecodeBytes : PictureLimits::maxWholeDecodeBytes;
     if (decoding > budget) {

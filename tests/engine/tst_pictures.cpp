@@ -9,6 +9,7 @@
 
 #include <QImageReader>
 #include <QTest>
+#include <QtEndian>
 
 #include <malloc.h>
 
@@ -51,6 +52,16 @@ QList<qsizetype> cuts(qsizetype size)
     for (const qsizetype back : {64, 12, 3, 1})
         at.append(size - back);
     return at;
+}
+
+// A GIF of one 1 x 1 frame at the screen's top left, on a logical screen of
+// `screen`.
+QByteArray gifOnScreen(const QSize &screen)
+{
+    QByteArray bytes = QByteArray::fromHex("47494638396100000000800000000000ffffff2c00000000010001000002024401003b");
+    qToLittleEndian<quint16>(quint16(screen.width()), bytes.data() + 6);
+    qToLittleEndian<quint16>(quint16(screen.height()), bytes.data() + 8);
+    return bytes;
 }
 
 } // namespace
@@ -127,6 +138,35 @@ private slots:
         QFETCH(int, failure);
         QFETCH(QSize, decoded);
         const DecodedPicture picture = DecodedPicture::fromBytes(bytes, limit);
+        QCOMPARE(int(picture.failure), failure);
+        QCOMPARE(picture.image.size(), decoded);
+    }
+
+    void gifScreenCounts_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("limit");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QSize>("decoded");
+        // 35 bytes that decode to 1 GB.
+        QTest::newRow("1 x 1 on 16000 x 16000, pasted") << gifOnScreen(QSize(16000, 16000)) << QSize(1920, 1080)
+                                                        << QSize(16000, 16000) << int(DecodedPicture::TooLarge) << QSize(0, 0);
+        QTest::newRow("1 x 1 on 40 x 30, synced") << gifOnScreen(QSize(40, 30)) << QSize() << QSize(40, 30)
+                                                  << int(DecodedPicture::None) << QSize(40, 30);
+        QTest::newRow("1 x 1 on 0 x 30, synced") << gifOnScreen(QSize(0, 30)) << QSize() << QSize(1, 30)
+                                                 << int(DecodedPicture::None) << QSize(1, 30);
+    }
+    // A GIF is as large as its logical screen, whatever its first frame.
+    void gifScreenCounts()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QSize, limit);
+        QFETCH(QSize, size);
+        QFETCH(int, failure);
+        QFETCH(QSize, decoded);
+        const DecodedPicture picture = DecodedPicture::fromBytes(bytes, limit);
+        QCOMPARE(picture.size, size);
         QCOMPARE(int(picture.failure), failure);
         QCOMPARE(picture.image.size(), decoded);
     }
