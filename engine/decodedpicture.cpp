@@ -91,7 +91,9 @@ QSize iconTrueSize(QIODevice *device, const QByteArray &head, const QSize &told)
         const QByteArray data = bytesAt(device, head, qFromLittleEndian<quint32>(entry.constData() + 12), 24);
         if (data.startsWith("\x89PNG\r\n\x1a\n") && data.size() >= 24)
             grow(qFromBigEndian<quint32>(data.constData() + 16), qFromBigEndian<quint32>(data.constData() + 20));
-        else if (data.size() >= 12 && qFromLittleEndian<quint32>(data.constData()) >= 12)
+        else if (data.size() >= 12 && qFromLittleEndian<quint32>(data.constData()) == 12) // the old core header: 16-bit sides
+            grow(qFromLittleEndian<quint16>(data.constData() + 4), qFromLittleEndian<quint16>(data.constData() + 6) / 2);
+        else if (data.size() >= 12 && qFromLittleEndian<quint32>(data.constData()) > 12)
             grow(qFromLittleEndian<qint32>(data.constData() + 4), qFromLittleEndian<qint32>(data.constData() + 8) / 2);
     }
     return largest;

@@ -64,6 +64,34 @@ QByteArray gifOnScreen(const QSize &screen)
     return bytes;
 }
 
+// An icon of one 16 x 16 entry, a 24-bit bitmap behind a header of
+// `headerSize` bytes: 12 (the old core header) or 40.
+QByteArray bitmapIcon(quint32 headerSize)
+{
+    QByteArray header(int(headerSize), '\0');
+    qToLittleEndian<quint32>(headerSize, header.data());
+    if (headerSize == 12) {
+        qToLittleEndian<quint16>(16, header.data() + 4);
+        qToLittleEndian<quint16>(32, header.data() + 6); // picture and mask
+        qToLittleEndian<quint16>(1, header.data() + 8);
+        qToLittleEndian<quint16>(24, header.data() + 10);
+    } else {
+        qToLittleEndian<qint32>(16, header.data() + 4);
+        qToLittleEndian<qint32>(32, header.data() + 8);
+        qToLittleEndian<quint16>(1, header.data() + 12);
+        qToLittleEndian<quint16>(24, header.data() + 14);
+    }
+    const QByteArray data = header + QByteArray(16 * 16 * 3, '\x40') + QByteArray(16 * 4, '\0');
+    QByteArray icon = QByteArray::fromHex("000001000100") + QByteArray(16, '\0');
+    icon[6] = 16;
+    icon[7] = 16;
+    qToLittleEndian<quint16>(1, icon.data() + 10);
+    qToLittleEndian<quint16>(24, icon.data() + 12);
+    qToLittleEndian<quint32>(quint32(data.size()), icon.data() + 14);
+    qToLittleEndian<quint32>(22, icon.data() + 18);
+    return icon + data;
+}
+
 } // namespace
 
 class TestPictures : public QObject
@@ -127,6 +155,10 @@ private slots:
         QTest::newRow("icon of 300 x 200, synced") << honest << QSize() << int(DecodedPicture::None) << QSize(300, 200);
         QTest::newRow("header of 40000 x 10") << plainPng(40000, 10, 8, false) << QSize() << int(DecodedPicture::TooLarge) << QSize(0, 0);
         QTest::newRow("header of 20000 x 20000") << plainPng(20000, 20000, 8, false) << QSize() << int(DecodedPicture::TooLarge) << QSize(0, 0);
+        // The old header's 16-bit sides are no huge 32-bit ones; Qt cannot
+        // decode such an entry, and says so.
+        QTest::newRow("icon of an old bitmap header") << bitmapIcon(12) << QSize() << int(DecodedPicture::Unreadable) << QSize(0, 0);
+        QTest::newRow("icon of a bitmap header") << bitmapIcon(40) << QSize() << int(DecodedPicture::None) << QSize(16, 16);
         QTest::newRow("not a picture") << QByteArray("hello") << QSize() << int(DecodedPicture::NotPicture) << QSize(0, 0);
     }
     // The size a picture really has decides, not what its header or its
