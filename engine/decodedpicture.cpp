@@ -4,6 +4,7 @@
 #include "scaledpng_p.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QIODevice>
 #include <QImageReader>
@@ -285,5 +286,8 @@ void DecodedPicture::keepWithin(const QImage &whole, const QSize &limit)
     if (image.isNull()) {
         failure = Unreadable;
         reason = QCoreApplication::translate("PastedPicture", "not enough memory");
+    } else if (image.size() != whole.size()) {
+        // The bands hold pixels only; the colours still mean what they did.
+        image.setColorSpace(whole.colorSpace());
     }
 }

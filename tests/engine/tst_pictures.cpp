@@ -7,6 +7,7 @@
 #include "pictureformats.h"
 #include "pictures.h"
 
+#include <QColorSpace>
 #include <QImageReader>
 #include <QTest>
 #include <QtEndian>
@@ -201,6 +202,16 @@ private slots:
         QCOMPARE(picture.size, size);
         QCOMPARE(int(picture.failure), failure);
         QCOMPARE(picture.image.size(), decoded);
+    }
+
+    // A picture scaled down keeps the colour space its colours are in.
+    void scaledKeepsColourSpace()
+    {
+        QImage picture = structuredPicture(QSize(300, 200));
+        picture.setColorSpace(QColorSpace::DisplayP3);
+        const DecodedPicture scaled = DecodedPicture::fromImage(picture, QSize(150, 150));
+        QCOMPARE(scaled.image.size(), QSize(150, 100));
+        QCOMPARE(scaled.image.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
     }
 };
 
