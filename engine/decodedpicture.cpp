@@ -161,7 +161,7 @@ QImage readWhole(QImageReader &reader, const QSize &size, QImage::Format format)
 QString readFailure(const QImageReader &reader)
 {
     return reader.error() == QImageReader::UnknownError
-        ? QCoreApplication::translate("PastedPicture", "the file is damaged or incomplete")
+        ? QCoreApplication::translate("DecodedPicture", "the file is damaged or incomplete")
         : reader.errorString();
 }
 
@@ -285,7 +285,7 @@ void DecodedPicture::keepWithin(const QImage &whole, const QSize &limit)
     });
     if (image.isNull()) {
         failure = Unreadable;
-        reason = QCoreApplication::translate("PastedPicture", "not enough memory");
+        reason = QCoreApplication::translate("DecodedPicture", "not enough memory");
     } else if (image.size() != whole.size()) {
         // The bands hold pixels only; the colours still mean what they did.
         image.setColorSpace(whole.colorSpace());
