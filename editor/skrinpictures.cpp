@@ -10,7 +10,6 @@
 #include "decodedpicture.h"
 #include "skrinimage.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
@@ -166,10 +165,7 @@ void Skrin::pasteClipboard()
     const QByteArray bytes = mime ? encodedPicture(mime) : QByteArray();
     DecodedPicture picture;
     if (!bytes.isEmpty()) {
-        QBuffer buffer;
-        buffer.setData(bytes);
-        buffer.open(QIODevice::ReadOnly);
-        picture = DecodedPicture::read(&buffer, pasteLimit());
+        picture = DecodedPicture::fromBytes(bytes, pasteLimit());
     } else if (mime && mime->hasImage()) {
         picture = DecodedPicture::fromImage(qvariant_cast<QImage>(mime->imageData()), pasteLimit());
     } else {

@@ -4,6 +4,7 @@
 #include "scaledpng_p.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QIODevice>
 #include <QImageReader>
@@ -64,6 +65,11 @@ QByteArray bytesAt(QIODevice *device, const QByteArray &head, qint64 offset, qin
     return bytes;
 }
 
+bool isIcon(const QByteArray &format)
+{
+    return format == "ico" || format == "cur";
+}
+
 // The largest picture an icon file holds. Its directory tells at most
 // 256 x 256 for each entry, but an entry's data may be a PNG of any size, or
 // a bitmap whose own header tells another size: the larger side of each
@@ -86,10 +92,32 @@ QSize iconTrueSize(QIODevice *device, const QByteArray &head, const QSize &told)
         const QByteArray data = bytesAt(device, head, qFromLittleEndian<quint32>(entry.constData() + 12), 24);
         if (data.startsWith("\x89PNG\r\n\x1a\n") && data.size() >= 24)
             grow(qFromBigEndian<quint32>(data.constData() + 16), qFromBigEndian<quint32>(data.constData() + 20));
-        else if (data.size() >= 12 && qFromLittleEndian<quint32>(data.constData()) >= 12)
+        else if (data.size() >= 12 && qFromLittleEndian<quint32>(data.constData()) == 12) // the old core header: 16-bit sides
+            grow(qFromLittleEndian<quint16>(data.constData() + 4), qFromLittleEndian<quint16>(data.constData() + 6) / 2);
+        else if (data.size() >= 12 && qFromLittleEndian<quint32>(data.constData()) > 12)
             grow(qFromLittleEndian<qint32>(data.constData() + 4), qFromLittleEndian<qint32>(data.constData() + 8) / 2);
     }
     return largest;
+}
+
+// A GIF decodes to its logical screen, which its reader does not tell: it
+// tells the first frame's extent, clipped to the screen. A side of the screen
+// left at 0 takes the frame's, as told.
+QSize gifTrueSize(const QByteArray &head, const QSize &told)
+{
+    if (!told.isValid() || head.size() < 10)
+        return told;
+    return told.expandedTo(QSize(qFromLittleEndian<quint16>(head.constData() + 6), qFromLittleEndian<quint16>(head.constData() + 8)));
+}
+
+// The size a decode of the picture makes, where the reader tells less.
+QSize trueSize(const QByteArray &format, QIODevice *device, const QByteArray &head, const QSize &told)
+{
+    if (isIcon(format))
+        return iconTrueSize(device, head, told);
+    if (format == "gif")
+        return gifTrueSize(head, told);
+    return told;
 }
 
 // A format Qt names for a picture, or Invalid: a decoder that could not
@@ -133,7 +161,7 @@ QImage readWhole(QImageReader &reader, const QSize &size, QImage::Format format)
 QString readFailure(const QImageReader &reader)
 {
     return reader.error() == QImageReader::UnknownError
-        ? QCoreApplication::translate("PastedPicture", "the file is damaged or incomplete")
+        ? QCoreApplication::translate("DecodedPicture", "the file is damaged or incomplete")
         : reader.errorString();
 }
 
@@ -169,9 +197,7 @@ DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
     }
     const QByteArray format = reader.format();
     result.size = reader.size();
-    const bool icon = format == "ico" || format == "cur";
-    if (icon)
-        result.size = iconTrueSize(device, head, result.size);
+    result.size = trueSize(format, device, head, result.size);
     if (!result.size.isValid()) {
         result.failure = Unreadable;
         result.reason = readFailure(reader);
@@ -195,7 +221,7 @@ DecodedPicture DecodedPicture::read(QIODevice *device, const QSize &limit)
     const bool pngInParts = stored != result.size && format == "png" && isSequentialPng(head) && !device->isSequential();
     qint64 decoding = decoderScales || pngInParts ? coefficients : wholeBytes(result.size, pixels) + coefficients;
     // An icon's entry is decoded in its own format first, then made 32-bit.
-    if (icon)
+    if (isIcon(format))
         decoding += wholeBytes(result.size, QImage::Format_ARGB32);
     const qint64 budget = stored != result.size ? PictureLimits::maxScaledDecodeBytes : PictureLimits::maxWholeDecodeBytes;
     if (decoding > budget) {
@@ -259,6 +285,9 @@ void DecodedPicture::keepWithin(const QImage &whole, const QSize &limit)
     });
     if (image.isNull()) {
         failure = Unreadable;
-        reason = QCoreApplication::translate("PastedPicture", "not enough memory");
+        reason = QCoreApplication::translate("DecodedPicture", "not enough memory");
+    } else if (image.size() != whole.size()) {
+        // The bands hold pixels only; the colours still mean what they did.
+        image.setColorSpace(whole.colorSpace());
     }
 }

@@ -36,8 +36,9 @@ void onWarning(png_structp, png_const_charp) {}
 // libpng leaves by a long jump on an error: these two hold nothing that a
 // jump would have to destroy.
 
-// Reads the header and asks for rows of 8-bit BGRA, the bytes of
-// QImage::Format_ARGB32; false on an error.
+// Reads the header and asks for rows of 8-bit pixels in the bytes of
+// QImage::Format_ARGB32 (BGRA or ARGB, as the machine orders a 32-bit word);
+// false on an error.
 bool startRows(png_structp png, png_infop info, bool *alpha)
 {
     if (setjmp(png_jmpbuf(png)))
@@ -47,8 +48,13 @@ bool startRows(png_structp png, png_infop info, bool *alpha)
     png_set_expand(png);
     png_set_scale_16(png);
     png_set_gray_to_rgb(png);
+#if Q_BYTE_ORDER == Q_BIG_ENDIAN
+    png_set_filler(png, 0xff, PNG_FILLER_BEFORE);
+    png_set_swap_alpha(png);
+#else
     png_set_filler(png, 0xff, PNG_FILLER_AFTER);
     png_set_bgr(png);
+#endif
     png_read_update_info(png, info);
     return png_get_rowbytes(png, info) == png_get_image_width(png, info) * 4;
 }

@@ -27,6 +27,8 @@ int main(int argc, char **argv)
     seeds.append({"icon-hiding-huge-png.ico", iconHoldingPng(plainPng(16384, 16383, 1), QSize(256, 256))});
     // 35 bytes whose screen and frame say 8000 x 8000.
     seeds.append({"gif-header-8000.gif", QByteArray::fromHex("474946383961401f401f800000000000ffffff2c00000000401f401f0002024401003b")});
+    // 35 bytes: one 1 x 1 frame on a 16000 x 16000 screen.
+    seeds.append({"gif-screen-16000.gif", QByteArray::fromHex("474946383961803e803e800000000000ffffff2c00000000010001000002024401003b")});
     seeds.append({"grey-png-header-30000.png", plainPng(30000, 30000, 8, false)});
     for (const PictureFile &seed : std::as_const(seeds)) {
         QFile out(folder.filePath(QString::fromLatin1(seed.name)));

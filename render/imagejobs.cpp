@@ -51,7 +51,6 @@ void startThumbnailTimer()
     static QTimer *timer = nullptr;
     if (timer)
         return;
-    raiseImageAllocationLimit();
     timer = new QTimer;
     timer->setInterval(3000);
     QObject::connect(timer, &QTimer::timeout, ImageConnector::instance(),

@@ -24,7 +24,6 @@ inline constexpr int maxPolygonPoints = 100000;
 inline constexpr int minFontPointSize = 1;
 inline constexpr int maxFontPointSize = 1000;
 // The largest picture the renderer makes: the largest picture decoded.
-inline constexpr int maxCanvasSide = PictureLimits::maxSide;
 inline constexpr qint64 maxCanvasPixels = PictureLimits::maxPixels;
 } // namespace PaintLimits
 

@@ -210,10 +210,9 @@ QImage makeThumbnail(const QImage &image, int s)
     else
         crop.setHeight(int(crop.width() * 1.3));
     crop.moveCenter(image.rect().center());
-    // Only a picture of whole 32-bit pixels can be read through a view of its
-    // memory: a colour table or pixels smaller than a byte would be lost.
-    if (image.depth() != 32)
-        return image.copy(crop).scaled(s, s, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // The canvas and its smooth scalings are 32-bit, so its memory can be
+    // read through a view of whole pixels.
+    Q_ASSERT(image.depth() == 32);
     // Scale straight from the picture's memory: a copy of the crop would cost
     // as much again as the scaling of a 4K canvas.
     const uchar *origin = image.constBits() + qsizetype(crop.top()) * image.bytesPerLine()

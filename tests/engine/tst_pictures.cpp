@@ -7,8 +7,10 @@
 #include "pictureformats.h"
 #include "pictures.h"
 
+#include <QColorSpace>
 #include <QImageReader>
 #include <QTest>
+#include <QtEndian>
 
 #include <malloc.h>
 
@@ -51,6 +53,44 @@ QList<qsizetype> cuts(qsizetype size)
     for (const qsizetype back : {64, 12, 3, 1})
         at.append(size - back);
     return at;
+}
+
+// A GIF of one 1 x 1 frame at the screen's top left, on a logical screen of
+// `screen`.
+QByteArray gifOnScreen(const QSize &screen)
+{
+    QByteArray bytes = QByteArray::fromHex("47494638396100000000800000000000ffffff2c00000000010001000002024401003b");
+    qToLittleEndian<quint16>(quint16(screen.width()), bytes.data() + 6);
+    qToLittleEndian<quint16>(quint16(screen.height()), bytes.data() + 8);
+    return bytes;
+}
+
+// An icon of one 16 x 16 entry, a 24-bit bitmap behind a header of
+// `headerSize` bytes: 12 (the old core header) or 40.
+QByteArray bitmapIcon(quint32 headerSize)
+{
+    QByteArray header(int(headerSize), '\0');
+    qToLittleEndian<quint32>(headerSize, header.data());
+    if (headerSize == 12) {
+        qToLittleEndian<quint16>(16, header.data() + 4);
+        qToLittleEndian<quint16>(32, header.data() + 6); // picture and mask
+        qToLittleEndian<quint16>(1, header.data() + 8);
+        qToLittleEndian<quint16>(24, header.data() + 10);
+    } else {
+        qToLittleEndian<qint32>(16, header.data() + 4);
+        qToLittleEndian<qint32>(32, header.data() + 8);
+        qToLittleEndian<quint16>(1, header.data() + 12);
+        qToLittleEndian<quint16>(24, header.data() + 14);
+    }
+    const QByteArray data = header + QByteArray(16 * 16 * 3, '\x40') + QByteArray(16 * 4, '\0');
+    QByteArray icon = QByteArray::fromHex("000001000100") + QByteArray(16, '\0');
+    icon[6] = 16;
+    icon[7] = 16;
+    qToLittleEndian<quint16>(1, icon.data() + 10);
+    qToLittleEndian<quint16>(24, icon.data() + 12);
+    qToLittleEndian<quint32>(quint32(data.size()), icon.data() + 14);
+    qToLittleEndian<quint32>(22, icon.data() + 18);
+    return icon + data;
 }
 
 } // namespace
@@ -116,6 +156,10 @@ private slots:
         QTest::newRow("icon of 300 x 200, synced") << honest << QSize() << int(DecodedPicture::None) << QSize(300, 200);
         QTest::newRow("header of 40000 x 10") << plainPng(40000, 10, 8, false) << QSize() << int(DecodedPicture::TooLarge) << QSize(0, 0);
         QTest::newRow("header of 20000 x 20000") << plainPng(20000, 20000, 8, false) << QSize() << int(DecodedPicture::TooLarge) << QSize(0, 0);
+        // The old header's 16-bit sides are no huge 32-bit ones; Qt cannot
+        // decode such an entry, and says so.
+        QTest::newRow("icon of an old bitmap header") << bitmapIcon(12) << QSize() << int(DecodedPicture::Unreadable) << QSize(0, 0);
+        QTest::newRow("icon of a bitmap header") << bitmapIcon(40) << QSize() << int(DecodedPicture::None) << QSize(16, 16);
         QTest::newRow("not a picture") << QByteArray("hello") << QSize() << int(DecodedPicture::NotPicture) << QSize(0, 0);
     }
     // The size a picture really has decides, not what its header or its
@@ -129,6 +173,45 @@ private slots:
         const DecodedPicture picture = DecodedPicture::fromBytes(bytes, limit);
         QCOMPARE(int(picture.failure), failure);
         QCOMPARE(picture.image.size(), decoded);
+    }
+
+    void gifScreenCounts_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("limit");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QSize>("decoded");
+        // 35 bytes that decode to 1 GB.
+        QTest::newRow("1 x 1 on 16000 x 16000, pasted") << gifOnScreen(QSize(16000, 16000)) << QSize(1920, 1080)
+                                                        << QSize(16000, 16000) << int(DecodedPicture::TooLarge) << QSize(0, 0);
+        QTest::newRow("1 x 1 on 40 x 30, synced") << gifOnScreen(QSize(40, 30)) << QSize() << QSize(40, 30)
+                                                  << int(DecodedPicture::None) << QSize(40, 30);
+        QTest::newRow("1 x 1 on 0 x 30, synced") << gifOnScreen(QSize(0, 30)) << QSize() << QSize(1, 30)
+                                                 << int(DecodedPicture::None) << QSize(1, 30);
+    }
+    // A GIF is as large as its logical screen, whatever its first frame.
+    void gifScreenCounts()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QSize, limit);
+        QFETCH(QSize, size);
+        QFETCH(int, failure);
+        QFETCH(QSize, decoded);
+        const DecodedPicture picture = DecodedPicture::fromBytes(bytes, limit);
+        QCOMPARE(picture.size, size);
+        QCOMPARE(int(picture.failure), failure);
+        QCOMPARE(picture.image.size(), decoded);
+    }
+
+    // A picture scaled down keeps the colour space its colours are in.
+    void scaledKeepsColourSpace()
+    {
+        QImage picture = structuredPicture(QSize(300, 200));
+        picture.setColorSpace(QColorSpace::DisplayP3);
+        const DecodedPicture scaled = DecodedPicture::fromImage(picture, QSize(150, 150));
+        QCOMPARE(scaled.image.size(), QSize(150, 100));
+        QCOMPARE(scaled.image.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
     }
 };
 
