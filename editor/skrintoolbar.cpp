@@ -229,17 +229,10 @@ void SkrinToolBar::updateSeparator()
     separator->setVisible(anyOption && rows->fitsOneRow());
 }
 
-QSize SkrinToolBar::chrome() const
-{
-    // The panel's layout keeps its own measure of the rows: asked afresh.
-    layout()->invalidate();
-    return sizeHint() - rows->sizeHint();
-}
-
 QSize SkrinToolBar::leastRoom() const
 {
     const int narrowest = leastButtonsARow * (buttonSide + buttonSpacing) - buttonSpacing;
-    return rows->sizeWithEveryButton(narrowest) + chrome();
+    return rows->sizeWithEveryButton(narrowest) + chromeSize();
 }
 
 void SkrinToolBar::reposition()
@@ -253,7 +246,7 @@ void SkrinToolBar::fitIntoView()
 {
     const QPoint corner = pos();
     if (parentWidget()) {
-        rows->setWidthLimit(overlayArea(this).width() - chrome().width());
+        rows->setWidthLimit(overlayArea(this).width() - chromeSize().width());
         updateSeparator();
     }
     layout()->invalidate();

@@ -67,8 +67,6 @@ private:
     void buildMenus();
     void buildButtons();
     void setOptionVisible(bool &flag, QWidget *button, bool visible);
-    // What the bar adds around its rows: margins and shade.
-    QSize chrome() const;
     // Lays the buttons out for the width of the view, and puts the bar back
     // in its place.
     void fitIntoView();
