@@ -152,10 +152,8 @@ void EditorOverlays::updateToolBar(Skrin *scene)
     bar->setToolFont(font);
     bar->setPenSize(penSize);
     bar->setColor(color);
-    bar->setPenSizeVisible(toolHasOption(deciding, PenSizeOption));
-    bar->setColorVisible(toolHasOption(deciding, ColourOption));
-    bar->setCropVisible(toolHasOption(deciding, CropOption));
-    bar->setFontVisible(toolHasOption(deciding, FontOption));
+    bar->setOptionsVisible(toolHasOption(deciding, PenSizeOption), toolHasOption(deciding, ColourOption),
+                           toolHasOption(deciding, CropOption), toolHasOption(deciding, FontOption));
     // The mode of the picture selected now, whichever scene held the last one.
     bar->setCropActive(cropping);
     bar->setTool(scene->tool());
