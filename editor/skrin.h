@@ -203,6 +203,7 @@ private:
     void recordModified();
     // Removes the rows that items asked to have removed.
     void removeLeaving();
+    void removeRows(const QList<Id> &ids);
     QRectF pictureRect(bool *found) const;
     void drawShadow(QPainter *painter, const QRectF &picture) const;
 

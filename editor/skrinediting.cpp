@@ -50,7 +50,12 @@ void Skrin::removeSelected()
     QList<Id> ids;
     for (SkrinItem *item : annotations)
         ids.append(item->id());
-    for (const Id itemId : std::as_const(ids))
+    removeRows(ids);
+}
+
+void Skrin::removeRows(const QList<Id> &ids)
+{
+    for (const Id itemId : ids)
         ::removeItem(itemId);
     if (!ids.isEmpty())
         modified = true;
