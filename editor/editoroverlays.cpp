@@ -161,5 +161,5 @@ void EditorOverlays::updateToolBar(Skrin *scene)
 
 void EditorOverlays::imageToolChanged(int mode)
 {
-    bar->setCropActive(mode == 1);
+    bar->setCropActive(mode == SkrinImage::CropMode);
 }
