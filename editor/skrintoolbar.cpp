@@ -75,7 +75,7 @@ void SkrinToolBar::buildMenus()
 {
     shapesMenu = new QMenu(tr("Shapes"));
     for (const DrawingTool &tool : drawingTools()) {
-        if (tool.action && !tool.toolTip)
+        if (tool.inShapesMenu())
             addNamedAction(shapesMenu, tool.action);
     }
 
@@ -120,7 +120,7 @@ void SkrinToolBar::buildButtons()
     };
     place(selectButton = new SelectButton, tr("Select"), 16, nullptr, ToolBarRows::Tool);
     for (const DrawingTool &tool : drawingTools()) {
-        if (!tool.toolTip || !tool.action)
+        if (!tool.hasButton())
             continue;
         toolButtons.append(new ToolButton(tool.tool));
         place(toolButtons.last(), QCoreApplication::translate("SkrinToolBar", tool.toolTip), tool.picture, nullptr,
@@ -162,7 +162,7 @@ void SkrinToolBar::setTool(int tool)
         button->setActive(button->tool() == tool);
     // The tools without a button of their own are the Shapes menu's.
     const DrawingTool *drawing = drawingTool(tool);
-    shapesButton->setActive(drawing && drawing->action && !drawing->toolTip);
+    shapesButton->setActive(drawing && drawing->inShapesMenu());
 }
 
 void SkrinToolBar::setCropActive(bool active)
