@@ -136,13 +136,12 @@ void EditorOverlays::updateToolBar(Skrin *scene)
     if (!scene)
         return;
     const SkrinToolOptions &options = scene->currentToolOptions();
-    int deciding = scene->tool();
+    const int deciding = scene->optionsTool();
     double penSize = options.penSize;
     QColor color = options.color;
     QFont font = options.font;
     bool cropping = false;
     if (SkrinItem *item = scene->selectedItem()) {
-        deciding = scene->toolForItem(item->id());
         penSize = scene->penSizeOnScreen(item);
         color = item->color(QStringLiteral("color"));
         font = scene->fontOnScreen(item->id());

@@ -108,6 +108,8 @@ public:
     static QFont readFont(Id id);
     // The tool that draws the annotation, 0 when it is not on this scene.
     int toolForItem(Id id) const;
+    // The tool whose options apply: the selected annotation's, else the current one.
+    int optionsTool() const;
 
     // Pasted pictures: a new image row in the middle of the view, on top and
     // selected. The id of the row, or 0 (with a log line, or `error` filled

@@ -239,3 +239,9 @@ int Skrin::toolForItem(Id itemId) const
 {
     return skrinItems.contains(itemId) ? toolForTable(itemType(itemId)) : ToolNone;
 }
+
+int Skrin::optionsTool() const
+{
+    const SkrinItem *item = selectedItem();
+    return item ? toolForItem(item->id()) : currentTool;
+}
