@@ -94,14 +94,8 @@ public:
     QFont currentFont() const;
     // Pen sizes and fonts the user chooses (the tools' options, the tool
     // bar) are sizes on the screen, so that a denser screen shows what a 1x
-    // one does; rows keep picture pixels. These convert between the two.
-    double viewPixelWidth() const; // picture pixels per screen pixel
-    // The picture pixel under a point of the view, the origin without one.
-    QPointF pixelAtViewPoint(const QPoint &point) const;
-    double penSizeInPicture(double onScreen) const { return onScreen * viewPixelWidth(); }
+    // one does; rows keep picture pixels.
     double penSizeOnScreen(const SkrinItem *item) const;
-    QFont fontInPicture(const QFont &onScreen) const;
-    SkrinToolOptions currentToolOptionsInPicture();
     // A text row's font as shown, in whole points.
     QFont fontOnScreen(Id id) const;
     void writeFont(Id id, const QFont &font);
@@ -179,6 +173,14 @@ protected:
 
 private:
     class TableWatcher;
+
+    // Screen sizes (see penSizeOnScreen) to picture pixels and back.
+    double viewPixelWidth() const; // picture pixels per screen pixel
+    // The picture pixel under a point of the view, the origin without one.
+    QPointF pixelAtViewPoint(const QPoint &point) const;
+    double penSizeInPicture(double onScreen) const { return onScreen * viewPixelWidth(); }
+    QFont fontInPicture(const QFont &onScreen) const;
+    SkrinToolOptions currentToolOptionsInPicture();
 
     void watchItems(const QString &table);
     QGraphicsItem *itemUnder(const QPointF &scenePos) const;
