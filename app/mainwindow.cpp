@@ -369,9 +369,7 @@ void MainWindow::updateToolBarFromSelection()
     if (!scene)
         return;
     overlays->updateToolBar(scene);
-    const SkrinItem *item = scene->selectedItem();
-    const int deciding = item ? scene->toolForItem(item->id()) : scene->tool();
-    ui->actionImageReset->setVisible(toolHasOption(deciding, CropOption));
+    ui->actionImageReset->setVisible(toolHasOption(scene->optionsTool(), CropOption));
 }
 
 void MainWindow::onSkrinImageToolChanged(int mode)

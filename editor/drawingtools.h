@@ -54,6 +54,9 @@ struct DrawingTool
     // tip puts the action into the tool bar's Shapes menu instead.
     const char *toolTip;
     int picture;
+
+    bool hasButton() const { return action && toolTip; }
+    bool inShapesMenu() const { return action && !toolTip; }
 };
 
 // The tools in the order the tool bar and the Draw menu show them.

@@ -136,13 +136,12 @@ void EditorOverlays::updateToolBar(Skrin *scene)
     if (!scene)
         return;
     const SkrinToolOptions &options = scene->currentToolOptions();
-    int deciding = scene->tool();
+    const int deciding = scene->optionsTool();
     double penSize = options.penSize;
     QColor color = options.color;
     QFont font = options.font;
     bool cropping = false;
     if (SkrinItem *item = scene->selectedItem()) {
-        deciding = scene->toolForItem(item->id());
         penSize = scene->penSizeOnScreen(item);
         color = item->color(QStringLiteral("color"));
         font = scene->fontOnScreen(item->id());
@@ -152,10 +151,8 @@ void EditorOverlays::updateToolBar(Skrin *scene)
     bar->setToolFont(font);
     bar->setPenSize(penSize);
     bar->setColor(color);
-    bar->setPenSizeVisible(toolHasOption(deciding, PenSizeOption));
-    bar->setColorVisible(toolHasOption(deciding, ColourOption));
-    bar->setCropVisible(toolHasOption(deciding, CropOption));
-    bar->setFontVisible(toolHasOption(deciding, FontOption));
+    bar->setOptionsVisible(toolHasOption(deciding, PenSizeOption), toolHasOption(deciding, ColourOption),
+                           toolHasOption(deciding, CropOption), toolHasOption(deciding, FontOption));
     // The mode of the picture selected now, whichever scene held the last one.
     bar->setCropActive(cropping);
     bar->setTool(scene->tool());
@@ -163,5 +160,5 @@ void EditorOverlays::updateToolBar(Skrin *scene)
 
 void EditorOverlays::imageToolChanged(int mode)
 {
-    bar->setCropActive(mode == 1);
+    bar->setCropActive(mode == SkrinImage::CropMode);
 }

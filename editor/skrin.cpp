@@ -198,11 +198,7 @@ void Skrin::removeLater(SkrinItem *item)
 
 void Skrin::removeLeaving()
 {
-    const QSet<Id> ids = std::exchange(leaving, {});
-    for (const Id itemId : ids)
-        ::removeItem(itemId);
-    if (!ids.isEmpty())
-        modified = true;
+    removeRows(std::exchange(leaving, {}).values());
 }
 
 // --- Items --------------------------------------------------------------------------------

@@ -94,20 +94,16 @@ public:
     QFont currentFont() const;
     // Pen sizes and fonts the user chooses (the tools' options, the tool
     // bar) are sizes on the screen, so that a denser screen shows what a 1x
-    // one does; rows keep picture pixels. These convert between the two.
-    double viewPixelWidth() const; // picture pixels per screen pixel
-    // The picture pixel under a point of the view, the origin without one.
-    QPointF pixelAtViewPoint(const QPoint &point) const;
-    double penSizeInPicture(double onScreen) const { return onScreen * viewPixelWidth(); }
+    // one does; rows keep picture pixels.
     double penSizeOnScreen(const SkrinItem *item) const;
-    QFont fontInPicture(const QFont &onScreen) const;
-    SkrinToolOptions currentToolOptionsInPicture();
     // A text row's font as shown, in whole points.
     QFont fontOnScreen(Id id) const;
     void writeFont(Id id, const QFont &font);
     static QFont readFont(Id id);
     // The tool that draws the annotation, 0 when it is not on this scene.
     int toolForItem(Id id) const;
+    // The tool whose options apply: the selected annotation's, else the current one.
+    int optionsTool() const;
 
     // Pasted pictures: a new image row in the middle of the view, on top and
     // selected. The id of the row, or 0 (with a log line, or `error` filled
@@ -178,6 +174,14 @@ protected:
 private:
     class TableWatcher;
 
+    // Screen sizes (see penSizeOnScreen) to picture pixels and back.
+    double viewPixelWidth() const; // picture pixels per screen pixel
+    // The picture pixel under a point of the view, the origin without one.
+    QPointF pixelAtViewPoint(const QPoint &point) const;
+    double penSizeInPicture(double onScreen) const { return onScreen * viewPixelWidth(); }
+    QFont fontInPicture(const QFont &onScreen) const;
+    SkrinToolOptions currentToolOptionsInPicture();
+
     void watchItems(const QString &table);
     QGraphicsItem *itemUnder(const QPointF &scenePos) const;
     bool isPictureItemUnder(const QPointF &scenePos) const;
@@ -203,6 +207,7 @@ private:
     void recordModified();
     // Removes the rows that items asked to have removed.
     void removeLeaving();
+    void removeRows(const QList<Id> &ids);
     QRectF pictureRect(bool *found) const;
     void drawShadow(QPainter *painter, const QRectF &picture) const;
 

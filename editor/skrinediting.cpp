@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -31,6 +32,15 @@ QList<SkrinItem *> selectedAnnotations(const QList<QGraphicsItem *> &selected)
     return annotations;
 }
 
+// A text row's font, none for a row without one.
+std::optional<QFont> storedFont(Id itemId, PointSizes sizes)
+{
+    const QVariantMap row = readItem(itemId);
+    if (row.value(QStringLiteral("font_name")).toString().isEmpty())
+        return std::nullopt;
+    return fontFromMembers(row, sizes);
+}
+
 } // namespace
 
 void Skrin::removeSelected()
@@ -40,7 +50,12 @@ void Skrin::removeSelected()
     QList<Id> ids;
     for (SkrinItem *item : annotations)
         ids.append(item->id());
-    for (const Id itemId : std::as_const(ids))
+    removeRows(ids);
+}
+
+void Skrin::removeRows(const QList<Id> &ids)
+{
+    for (const Id itemId : ids)
         ::removeItem(itemId);
     if (!ids.isEmpty())
         modified = true;
@@ -195,10 +210,10 @@ SkrinToolOptions Skrin::currentToolOptionsInPicture()
 
 QFont Skrin::fontOnScreen(Id itemId) const
 {
-    const QVariantMap row = readItem(itemId);
-    if (row.value(QStringLiteral("font_name")).toString().isEmpty())
+    const std::optional<QFont> stored = storedFont(itemId, PointSizes::Fractional);
+    if (!stored)
         return QFont();
-    QFont font = fontFromMembers(row, PointSizes::Fractional);
+    QFont font = *stored;
     // Whole points, the fraction dropped as the tool bar always has; the hair
     // keeps 18 / 1.5 from coming out as 11.999.
     constexpr double hair = 1e-6;
@@ -217,13 +232,16 @@ void Skrin::writeFont(Id itemId, const QFont &font)
 
 QFont Skrin::readFont(Id itemId)
 {
-    const QVariantMap row = readItem(itemId);
-    if (row.value(QStringLiteral("font_name")).toString().isEmpty())
-        return QFont();
-    return fontFromMembers(row, PointSizes::Whole);
+    return storedFont(itemId, PointSizes::Whole).value_or(QFont());
 }
 
 int Skrin::toolForItem(Id itemId) const
 {
     return skrinItems.contains(itemId) ? toolForTable(itemType(itemId)) : ToolNone;
+}
+
+int Skrin::optionsTool() const
+{
+    const SkrinItem *item = selectedItem();
+    return item ? toolForItem(item->id()) : currentTool;
 }

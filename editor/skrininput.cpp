@@ -132,31 +132,32 @@ bool Skrin::drawDragged(const QPointF &scenePos)
     const double dx = scenePos.x() - pressPos.x();
     const double dy = scenePos.y() - pressPos.y();
     const double d = std::hypot(dx, dy);
+    const Gesture gesture = gestureOf(currentTool);
+    // Every move below the threshold comes here: nothing is built before it is passed.
+    bool passed = false;
+    switch (gesture) {
+    case Gesture::Line:
+        passed = d > dragThreshold;
+        break;
+    case Gesture::Box:
+        passed = std::abs(dx) > dragThreshold && std::abs(dy) > dragThreshold;
+        break;
+    default:
+        break;
+    }
+    if (!passed)
+        return false;
     const SkrinToolOptions options = currentToolOptionsInPicture();
-    const QString table = tableForTool(currentTool);
     const Members start{{QStringLiteral("x"), pressPos.x()},
                         {QStringLiteral("y"), pressPos.y()},
                         {QStringLiteral("z"), maxZ() + 1.0}};
     const Members pen{{QStringLiteral("pen_size"), options.penSize}, {QStringLiteral("color"), options.color}};
-
-    Id drawn = 0;
-    switch (gestureOf(currentTool)) {
-    case Gesture::Line:
-        if (d <= dragThreshold)
-            return false;
-        drawn = createRow(table, start + Members{{QStringLiteral("begin_x"), 0},
-                                                 {QStringLiteral("begin_y"), 0},
-                                                 {QStringLiteral("end_x"), dx},
-                                                 {QStringLiteral("end_y"), dy}} + pen);
-        break;
-    case Gesture::Box:
-        if (std::abs(dx) <= dragThreshold || std::abs(dy) <= dragThreshold)
-            return false;
-        drawn = createRow(table, start + Members{{QStringLiteral("w"), d}, {QStringLiteral("h"), d}} + pen);
-        break;
-    default:
-        return false;
-    }
+    const Members shape = gesture == Gesture::Line ? Members{{QStringLiteral("begin_x"), 0},
+                                                             {QStringLiteral("begin_y"), 0},
+                                                             {QStringLiteral("end_x"), dx},
+                                                             {QStringLiteral("end_y"), dy}}
+                                                   : Members{{QStringLiteral("w"), d}, {QStringLiteral("h"), d}};
+    const Id drawn = createRow(tableForTool(currentTool), start + shape + pen);
     // A fast drag may arrive as one move: the new shape reaches the pointer
     // at once, as it would after any later move.
     if (SkrinItem *item = skrinItems.value(drawn))

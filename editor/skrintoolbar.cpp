@@ -59,9 +59,7 @@ SkrinToolBar::SkrinToolBar(QWidget *parent)
     buildMenus();
     buildButtons();
     reposition();
-    setCropVisible(false);
-    setColorVisible(false);
-    setFontVisible(false);
+    setOptionsVisible(true, false, false, false);
 }
 
 SkrinToolBar::~SkrinToolBar()
@@ -77,7 +75,7 @@ void SkrinToolBar::buildMenus()
 {
     shapesMenu = new QMenu(tr("Shapes"));
     for (const DrawingTool &tool : drawingTools()) {
-        if (tool.action && !tool.toolTip)
+        if (tool.inShapesMenu())
             addNamedAction(shapesMenu, tool.action);
     }
 
@@ -122,7 +120,7 @@ void SkrinToolBar::buildButtons()
     };
     place(selectButton = new SelectButton, tr("Select"), 16, nullptr, ToolBarRows::Tool);
     for (const DrawingTool &tool : drawingTools()) {
-        if (!tool.toolTip || !tool.action)
+        if (!tool.hasButton())
             continue;
         toolButtons.append(new ToolButton(tool.tool));
         place(toolButtons.last(), QCoreApplication::translate("SkrinToolBar", tool.toolTip), tool.picture, nullptr,
@@ -164,7 +162,7 @@ void SkrinToolBar::setTool(int tool)
         button->setActive(button->tool() == tool);
     // The tools without a button of their own are the Shapes menu's.
     const DrawingTool *drawing = drawingTool(tool);
-    shapesButton->setActive(drawing && drawing->action && !drawing->toolTip);
+    shapesButton->setActive(drawing && drawing->inShapesMenu());
 }
 
 void SkrinToolBar::setCropActive(bool active)
@@ -190,33 +188,42 @@ void SkrinToolBar::setColor(const QColor &)
     // The Color button always shows its own pictures.
 }
 
-void SkrinToolBar::setOptionVisible(bool &flag, QWidget *button, bool visible)
+void SkrinToolBar::setOptionsVisible(bool penSize, bool color, bool crop, bool font)
 {
-    if (visible == flag)
-        return;
-    flag = visible;
-    button->setVisible(visible);
-    fitIntoView();
+    bool changed = false;
+    const auto show = [&changed](bool &flag, QWidget *button, bool visible) {
+        if (visible == flag)
+            return;
+        flag = visible;
+        button->setVisible(visible);
+        changed = true;
+    };
+    show(penSizeVisible, penSizeButton, penSize);
+    show(colorVisible, colorButton, color);
+    show(cropVisible, cropButton, crop);
+    show(fontVisible, fontButton, font);
+    if (changed)
+        fitIntoView(true);
 }
 
 void SkrinToolBar::setPenSizeVisible(bool visible)
 {
-    setOptionVisible(penSizeVisible, penSizeButton, visible);
+    setOptionsVisible(visible, colorVisible, cropVisible, fontVisible);
 }
 
 void SkrinToolBar::setColorVisible(bool visible)
 {
-    setOptionVisible(colorVisible, colorButton, visible);
+    setOptionsVisible(penSizeVisible, visible, cropVisible, fontVisible);
 }
 
 void SkrinToolBar::setCropVisible(bool visible)
 {
-    setOptionVisible(cropVisible, cropButton, visible);
+    setOptionsVisible(penSizeVisible, colorVisible, visible, fontVisible);
 }
 
 void SkrinToolBar::setFontVisible(bool visible)
 {
-    setOptionVisible(fontVisible, fontButton, visible);
+    setOptionsVisible(penSizeVisible, colorVisible, cropVisible, visible);
 }
 
 void SkrinToolBar::updateSeparator()
@@ -229,37 +236,34 @@ void SkrinToolBar::updateSeparator()
     separator->setVisible(anyOption && rows->fitsOneRow());
 }
 
-QSize SkrinToolBar::chrome() const
-{
-    // The panel's layout keeps its own measure of the rows: asked afresh.
-    layout()->invalidate();
-    return sizeHint() - rows->sizeHint();
-}
-
 QSize SkrinToolBar::leastRoom() const
 {
     const int narrowest = leastButtonsARow * (buttonSide + buttonSpacing) - buttonSpacing;
-    return rows->sizeWithEveryButton(narrowest) + chrome();
+    return rows->sizeWithEveryButton(narrowest) + chromeSize();
 }
 
 void SkrinToolBar::reposition()
 {
     if (!parentWidget())
         return;
-    fitIntoView();
+    fitIntoView(false);
 }
 
-void SkrinToolBar::fitIntoView()
+void SkrinToolBar::fitIntoView(bool buttonsChanged)
 {
     const QPoint corner = pos();
-    if (parentWidget()) {
-        rows->setWidthLimit(overlayArea(this).width() - chrome().width());
-        updateSeparator();
+    // The scene's rectangle changes on every pointer move of a drag that grows
+    // it: the rows are laid out again only when they can have changed.
+    if (parentWidget() && rows->setWidthLimit(overlayArea(this).width() - chromeSize().width()))
+        buttonsChanged = true;
+    if (buttonsChanged) {
+        if (parentWidget())
+            updateSeparator();
+        layout()->invalidate();
+        // Laid out at once, also while the bar is hidden.
+        resizeToHint(corner, false);
+        layout()->activate();
     }
-    layout()->invalidate();
-    // Laid out at once, also while the bar is hidden.
-    resizeToHint(corner, false);
-    layout()->activate();
     if (!parentWidget() || !autoPlace)
         return;
     // Centred at the bottom of the picture's area, above any scroll bar;

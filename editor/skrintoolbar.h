@@ -46,6 +46,8 @@ public:
     void setColorVisible(bool visible);
     void setCropVisible(bool visible);
     void setFontVisible(bool visible);
+    // All four at once, laid out once.
+    void setOptionsVisible(bool penSize, bool color, bool crop, bool font);
     void reposition();
     void setAutoPlace(bool autoPlace);
     void updateOpacity();
@@ -66,12 +68,9 @@ protected:
 private:
     void buildMenus();
     void buildButtons();
-    void setOptionVisible(bool &flag, QWidget *button, bool visible);
-    // What the bar adds around its rows: margins and shade.
-    QSize chrome() const;
-    // Lays the buttons out for the width of the view, and puts the bar back
-    // in its place.
-    void fitIntoView();
+    // Lays the buttons out for the width of the view where that or the shown
+    // buttons changed, and puts the bar back in its place.
+    void fitIntoView(bool buttonsChanged);
     // Notes whether the pointer is over the bar; leaving it centres the bar.
     void followPointer();
 

@@ -59,13 +59,14 @@ QLayoutItem *ToolBarRows::takeAt(int index)
     return item;
 }
 
-void ToolBarRows::setWidthLimit(int width)
+bool ToolBarRows::setWidthLimit(int width)
 {
     width = std::max(width, 0);
     if (width == limit)
-        return;
+        return false;
     limit = width;
     invalidate();
+    return true;
 }
 
 QSize ToolBarRows::rowSize(const Row &row) const

@@ -19,7 +19,8 @@ public:
 
     void addWidget(QWidget *widget, Role role);
     // The most the rows may take across; the widest button always gets a row.
-    void setWidthLimit(int width);
+    // Returns whether the limit changed.
+    bool setWidthLimit(int width);
     // Whether the shown buttons fit in one row, divider included.
     bool fitsOneRow() const;
     // The rows' size within `width` with every button shown.

@@ -58,7 +58,7 @@ void CustomWidget::setShadowSize(int size)
     adjustKeepingCentre();
 }
 
-QSize CustomWidget::sizeHint() const
+QSize CustomWidget::chromeSize() const
 {
     const QMargins margins = contentsMargins();
     int extra = 0;
@@ -66,8 +66,13 @@ QSize CustomWidget::sizeHint() const
         extra += 2 * shadow;
     if (rounded && frameWidth > 0)
         extra += 2 * int(frameWidth);
+    return QSize(margins.left() + margins.right() + extra, margins.top() + margins.bottom() + extra);
+}
+
+QSize CustomWidget::sizeHint() const
+{
     const QSize inner = hLayout ? hLayout->sizeHint() : QWidget::sizeHint().expandedTo(QSize(0, 0));
-    return inner + QSize(margins.left() + margins.right() + extra, margins.top() + margins.bottom() + extra);
+    return inner + chromeSize();
 }
 
 QRect CustomWidget::hintGeometry() const

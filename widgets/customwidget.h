@@ -41,6 +41,8 @@ public:
     void setShadowSize(int size);
 
     QSize sizeHint() const override;
+    // What the panel adds around its layout: contents margins, shade and frame.
+    QSize chromeSize() const;
     QRect hintGeometry() const;
     void resizeToHint(QPoint centre, bool keepCentre);
     void adjustKeepingCentre();

@@ -70,6 +70,22 @@ private slots:
         QVERIFY(bar->findChild<Separator *>()->isVisible());
     }
 
+    void optionsSetTogetherLandAsOneByOne()
+    {
+        bar->setSkrin(7);
+        bar->setEditing(true);
+        bar->setOptionsVisible(false, true, true, false);
+        QCOMPARE(shownOptions(*bar), QStringLiteral("Color Crop"));
+        QVERIFY(bar->findChild<Separator *>()->isVisible());
+        const QRect together = bar->geometry();
+        bar->setOptionsVisible(true, false, false, false);
+        QVERIFY(bar->width() < together.width());
+        bar->setColorVisible(true);
+        bar->setCropVisible(true);
+        bar->setPenSizeVisible(false);
+        QCOMPARE(bar->geometry(), together);
+    }
+
     void placementAndDragBounds()
     {
         bar->setSkrin(7);
