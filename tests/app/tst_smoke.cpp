@@ -172,7 +172,13 @@ int TestSmoke::runSession(const QString &folder, const QStringList &arguments)
         ::setsid();
         ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     });
-    session.start(QStringLiteral("xvfb-run"), QStringList{QStringLiteral("-a"), QStringLiteral("-s"),
+    // The X authority file in a folder of the test's own: xvfb-run then has
+    // no folder of its own to remove at the end, whose removal could fail
+    // beside other sessions and replace the program's exit status.
+    const QTemporaryDir authority;
+    session.start(QStringLiteral("xvfb-run"), QStringList{QStringLiteral("-a"), QStringLiteral("-f"),
+                                                          authority.filePath(QStringLiteral("Xauthority")),
+                                                          QStringLiteral("-s"),
                                                           QStringLiteral("-screen 0 1024x768x24"),
                                                           QStringLiteral(PELLIMORE_SMOKE_SESSION),
                                                           QStringLiteral(PELLIMORE_PROGRAM), folder}
