@@ -73,6 +73,18 @@ int column(int table, const char *name)
     return Database::columnId(table, QString::fromLatin1(name));
 }
 
+// A store holding the option "kept" whose file is then damaged where its
+// tables still read well; `bytes` gets the damaged file.
+void damagedWithOneOption(const QString &folder, QByteArray *bytes)
+{
+    QVERIFY(Database::open(folder));
+    const int options = Database::tableId("options");
+    QVERIFY(Database::insertRow(options, {{column(options, "name"), "kept"}}) > 0);
+    QVERIFY(Database::close());
+    QVERIFY(damageFreePageCount(databaseFile(folder)));
+    *bytes = readFile(databaseFile(folder));
+}
+
 } // namespace
 
 class TestLifecycle : public QObject
@@ -263,12 +275,10 @@ private slots:
     void checkAfterOpenNeverWritesADamagedFile()
     {
         TempStore store;
-        QVERIFY(Database::open(store.path()));
+        QByteArray bytes;
+        damagedWithOneOption(store.path(), &bytes);
+        QVERIFY(!bytes.isEmpty());
         const int options = Database::tableId("options");
-        QVERIFY(Database::insertRow(options, {{column(options, "name"), "kept"}}) > 0);
-        QVERIFY(Database::close());
-        QVERIFY(damageFreePageCount(databaseFile(store.path())));
-        const QByteArray bytes = readFile(databaseFile(store.path()));
 
         Database::setCheckAfterOpen(true);
         const auto waitAgain = qScopeGuard([] { Database::setCheckAfterOpen(false); });
@@ -306,12 +316,10 @@ private slots:
     void closeBeforeTheFirstFlushChecksOnlyWhatItWrites()
     {
         TempStore store;
-        QVERIFY(Database::open(store.path()));
+        QByteArray bytes;
+        damagedWithOneOption(store.path(), &bytes);
+        QVERIFY(!bytes.isEmpty());
         const int options = Database::tableId("options");
-        QVERIFY(Database::insertRow(options, {{column(options, "name"), "kept"}}) > 0);
-        QVERIFY(Database::close());
-        QVERIFY(damageFreePageCount(databaseFile(store.path())));
-        const QByteArray bytes = readFile(databaseFile(store.path()));
 
         Database::setCheckAfterOpen(true);
         store_internal::pausePeriodicFlush(true);
