@@ -8,6 +8,7 @@
 #include "pictures.h"
 #include "rawdb.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -176,7 +177,12 @@ int TestSmoke::runSession(const QString &folder, const QStringList &arguments)
     // no folder of its own to remove at the end, whose removal could fail
     // beside other sessions and replace the program's exit status.
     const QTemporaryDir authority;
-    session.start(QStringLiteral("xvfb-run"), QStringList{QStringLiteral("-a"), QStringLiteral("-f"),
+    // xvfb-run -a takes the first display number without a lock file, which
+    // two test runs starting at once (other checkouts, CI) can both take: each
+    // run starts its search at a number of its own.
+    const QString firstDisplay = QString::number(100 + QCoreApplication::applicationPid() % 800);
+    session.start(QStringLiteral("xvfb-run"), QStringList{QStringLiteral("-n"), firstDisplay, QStringLiteral("-a"),
+                                                          QStringLiteral("-f"),
                                                           authority.filePath(QStringLiteral("Xauthority")),
                                                           QStringLiteral("-s"),
                                                           QStringLiteral("-screen 0 1024x768x24"),
